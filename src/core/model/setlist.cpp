@@ -1,0 +1,219 @@
+#include "model/setlist.h"
+
+namespace strata {
+
+std::string_view rawValue(ControlMode mode) {
+    return mode == ControlMode::mackieControl ? "mackieControl" : "ccMute";
+}
+
+std::string_view label(ControlMode mode) {
+    return mode == ControlMode::mackieControl ? "Mackie Control" : "CC Mute (MIDI Learn)";
+}
+
+std::optional<ControlMode> controlModeFromRaw(std::string_view raw) {
+    if (raw == "ccMute")
+        return ControlMode::ccMute;
+    if (raw == "mackieControl")
+        return ControlMode::mackieControl;
+    return std::nullopt;
+}
+
+std::string_view rawValue(StrataMode mode) {
+    return mode == StrataMode::pro ? "pro" : "essentials";
+}
+
+StrataMode strataModeFromStored(std::optional<std::string_view> stored) {
+    return stored && *stored == "pro" ? StrataMode::pro : StrataMode::essentials;
+}
+
+std::string_view caseName(FireAnchor::Kind kind) {
+    switch (kind) {
+    case FireAnchor::Kind::manual:
+        return "manual";
+    case FireAnchor::Kind::onSectionEnter:
+        return "onSectionEnter";
+    case FireAnchor::Kind::barsAfterStart:
+        return "barsAfterStart";
+    case FireAnchor::Kind::barsBeforeSectionEnd:
+        return "barsBeforeSectionEnd";
+    }
+    return "manual";
+}
+
+std::string AdvanceTrigger::label() const {
+    std::string s = kind == Kind::cc ? "CC " : "Note ";
+    s += std::to_string(data1);
+    s += " \u00B7 ";
+    s += deviceName;
+    return s;
+}
+
+std::string_view rawValue(AdvanceTrigger::Kind kind) {
+    return kind == AdvanceTrigger::Kind::cc ? "cc" : "note";
+}
+
+std::optional<AdvanceTrigger::Kind> triggerKindFromRaw(std::string_view raw) {
+    if (raw == "note")
+        return AdvanceTrigger::Kind::note;
+    if (raw == "cc")
+        return AdvanceTrigger::Kind::cc;
+    return std::nullopt;
+}
+
+std::string_view rawValue(LayerRule::Effect effect) {
+    return effect == LayerRule::Effect::muteOut ? "muteOut" : "swellIn";
+}
+
+std::string_view label(LayerRule::Effect effect) {
+    return effect == LayerRule::Effect::muteOut ? "Mute OUT" : "Swell IN";
+}
+
+std::optional<LayerRule::Effect> effectFromRaw(std::string_view raw) {
+    if (raw == "swellIn")
+        return LayerRule::Effect::swellIn;
+    if (raw == "muteOut")
+        return LayerRule::Effect::muteOut;
+    return std::nullopt;
+}
+
+Section Section::named(std::string name) {
+    Section s;
+    s.name = std::move(name);
+    s.steps.emplace_back();
+    return s;
+}
+
+const std::vector<Layer>& Layer::defaults() {
+    static const std::vector<Layer> layers = [] {
+        std::vector<Layer> v;
+        const char* names[] = {"Piano", "Poly", "Pad", "Lead"};
+        for (int i = 0; i < 4; ++i) {
+            Layer l;
+            l.name = names[i];
+            l.channel = i + 1;
+            l.muteCC = 20 + i;
+            v.push_back(std::move(l));
+        }
+        return v;
+    }();
+    return layers;
+}
+
+Setlist Setlist::empty() {
+    Setlist s;
+    s.name = "Untitled Set";
+    Song song;
+    song.name = "New Song";
+    for (const char* n :
+         {"Intro", "Verse 1", "Chorus", "Verse 2", "Chorus", "Bridge", "Chorus", "Outro"})
+        song.sections.push_back(Section::named(n));
+    s.songs.push_back(std::move(song));
+    s.layers = Layer::defaults();
+    s.controlMode = ControlMode::mackieControl;
+    s.mackiePort = std::string(kMainSurfacePort);
+    return s;
+}
+
+std::int64_t Setlist::effectiveTrackOffset() const {
+    return trunc8(mackieTrackOffset.value_or(0));
+}
+
+std::string Setlist::effectiveMackiePort() const {
+    if (mackiePort && !mackiePort->empty())
+        return *mackiePort;
+    return std::string(kMainSurfacePort);
+}
+
+} // namespace strata
+
+// ---- Hashing -----------------------------------------------------------------------------------
+
+namespace {
+struct Hasher {
+    std::size_t h = 0xcbf29ce484222325ULL;
+    template <typename T>
+    Hasher& add(const T& v) {
+        h ^= std::hash<T>{}(v) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+        return *this;
+    }
+    template <typename T>
+    Hasher& add(const std::optional<T>& v) {
+        add(v.has_value());
+        if (v)
+            add(*v);
+        return *this;
+    }
+    template <typename T>
+    Hasher& add(const std::vector<T>& v) {
+        add(v.size());
+        for (const auto& e : v)
+            add(e);
+        return *this;
+    }
+    template <typename T>
+    Hasher& add(const std::set<T>& v) {
+        // Order-independent, as befits a set.
+        std::size_t sum = 0;
+        for (const auto& e : v)
+            sum += std::hash<T>{}(e)*0x100000001b3ULL;
+        return add(sum).add(v.size());
+    }
+    Hasher& addEnum(int v) { return add(v); }
+};
+} // namespace
+
+using namespace strata;
+
+std::size_t std::hash<FireAnchor>::operator()(const FireAnchor& v) const noexcept {
+    return Hasher{}.addEnum(static_cast<int>(v.kind)).add(v.bars).h;
+}
+std::size_t std::hash<AdvanceTrigger>::operator()(const AdvanceTrigger& v) const noexcept {
+    return Hasher{}.add(v.deviceName).addEnum(static_cast<int>(v.kind)).add(v.data1).h;
+}
+std::size_t std::hash<PatchChange>::operator()(const PatchChange& v) const noexcept {
+    return Hasher{}.add(v.id).add(v.portName).add(v.channel).add(v.program).h;
+}
+std::size_t std::hash<CCSend>::operator()(const CCSend& v) const noexcept {
+    return Hasher{}.add(v.id).add(v.portName).add(v.channel).add(v.cc).add(v.value).h;
+}
+std::size_t std::hash<SectionStep>::operator()(const SectionStep& v) const noexcept {
+    return Hasher{}.add(v.id).add(v.mutedLayerIDs).add(v.advanceBars).add(v.returnToMain).h;
+}
+std::size_t std::hash<Moment>::operator()(const Moment& v) const noexcept {
+    return Hasher{}
+        .add(v.id)
+        .add(v.name)
+        .add(v.anchor)
+        .add(v.trigger)
+        .add(v.unmuteLayerIDs)
+        .add(v.muteLayerIDs)
+        .add(v.programChanges)
+        .add(v.ccSends)
+        .h;
+}
+std::size_t std::hash<Section>::operator()(const Section& v) const noexcept {
+    return Hasher{}.add(v.id).add(v.name).add(v.steps).add(v.jumpTrigger).add(v.moments).h;
+}
+std::size_t std::hash<Song>::operator()(const Song& v) const noexcept {
+    return Hasher{}.add(v.id).add(v.name).add(v.sections).add(v.tempo).add(v.key).h;
+}
+std::size_t std::hash<LayerRule>::operator()(const LayerRule& v) const noexcept {
+    return Hasher{}
+        .add(v.id)
+        .add(v.enabled)
+        .addEnum(static_cast<int>(v.effect))
+        .add(v.anchor)
+        .add(v.allSections)
+        .add(v.sectionNames)
+        .h;
+}
+std::size_t std::hash<Layer>::operator()(const Layer& v) const noexcept {
+    return Hasher{}
+        .add(v.id)
+        .add(v.name)
+        .add(v.portName)
+        .add(v.channel)
+        .add(v.muteCC)
+        .add(v.rules)
+        .h;
+}

@@ -1,0 +1,213 @@
+#pragma once
+
+#include "model/uuid.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace strata {
+
+using UuidSet = std::set<Uuid>;
+
+// ---- Enumerations with string raw values -------------------------------------------------------
+
+enum class ControlMode { ccMute, mackieControl };
+// All cases, in declaration order.
+inline constexpr std::array<ControlMode, 2> allControlModes{ControlMode::ccMute,
+                                                            ControlMode::mackieControl};
+std::string_view rawValue(ControlMode mode);
+std::string_view label(ControlMode mode); // as the mode menu shows it
+std::optional<ControlMode> controlModeFromRaw(std::string_view raw);
+
+// The feature level; not part of the document.
+enum class StrataMode { essentials, pro };
+std::string_view rawValue(StrataMode mode);
+// "pro" selects pro; anything else (including nothing) selects essentials.
+StrataMode strataModeFromStored(std::optional<std::string_view> stored);
+
+// ---- Records -----------------------------------------------------------------------------------
+
+// When a Moment or layer rule fires. `bars` is meaningful only for the two bar-timed kinds and is
+// zero for the others, so member-wise equality is case-and-payload equality.
+struct FireAnchor {
+    enum class Kind { manual, onSectionEnter, barsAfterStart, barsBeforeSectionEnd };
+    Kind kind = Kind::manual;
+    std::int64_t bars = 0;
+
+    static FireAnchor manual() { return {Kind::manual, 0}; }
+    static FireAnchor onSectionEnter() { return {Kind::onSectionEnter, 0}; }
+    static FireAnchor barsAfterStart(std::int64_t n) { return {Kind::barsAfterStart, n}; }
+    static FireAnchor barsBeforeSectionEnd(std::int64_t n) {
+        return {Kind::barsBeforeSectionEnd, n};
+    }
+    bool hasBars() const {
+        return kind == Kind::barsAfterStart || kind == Kind::barsBeforeSectionEnd;
+    }
+
+    friend bool operator==(const FireAnchor&, const FireAnchor&) = default;
+};
+std::string_view caseName(FireAnchor::Kind kind); // "manual", "onSectionEnter", ...
+
+// A learned MIDI trigger: the NEXT trigger, a section's jump trigger or a Moment's trigger.
+struct AdvanceTrigger {
+    enum class Kind { note, cc };
+    std::string deviceName;
+    Kind kind = Kind::note;
+    std::int64_t data1 = 0;
+
+    // "CC 7 · FCB1010" / "Note 64 · FCB1010".
+    std::string label() const;
+
+    friend bool operator==(const AdvanceTrigger&, const AdvanceTrigger&) = default;
+};
+std::string_view rawValue(AdvanceTrigger::Kind kind);
+std::optional<AdvanceTrigger::Kind> triggerKindFromRaw(std::string_view raw);
+
+struct PatchChange {
+    Uuid id = Uuid::random();
+    std::string portName;
+    std::int64_t channel = 1;
+    std::int64_t program = 0;
+
+    friend bool operator==(const PatchChange&, const PatchChange&) = default;
+};
+
+struct CCSend {
+    Uuid id = Uuid::random();
+    std::string portName;
+    std::int64_t channel = 1;
+    std::int64_t cc = 0;
+    std::int64_t value = 0;
+
+    friend bool operator==(const CCSend&, const CCSend&) = default;
+};
+
+struct SectionStep {
+    Uuid id = Uuid::random();
+    UuidSet mutedLayerIDs;
+    std::optional<std::int64_t> advanceBars;
+    bool returnToMain = false;
+
+    friend bool operator==(const SectionStep&, const SectionStep&) = default;
+};
+
+struct Moment {
+    Uuid id = Uuid::random();
+    std::string name;
+    FireAnchor anchor;
+    std::optional<AdvanceTrigger> trigger;
+    UuidSet unmuteLayerIDs; // note: unmute comes before mute
+    UuidSet muteLayerIDs;
+    std::vector<PatchChange> programChanges;
+    std::vector<CCSend> ccSends;
+
+    friend bool operator==(const Moment&, const Moment&) = default;
+};
+
+struct Section {
+    Uuid id = Uuid::random();
+    std::string name;
+    std::vector<SectionStep> steps;
+    std::optional<AdvanceTrigger> jumpTrigger;
+    std::vector<Moment> moments;
+
+    // A new section: new id, exactly one default step, no jump trigger, no Moments.
+    static Section named(std::string name);
+
+    friend bool operator==(const Section&, const Section&) = default;
+};
+
+struct Song {
+    Uuid id = Uuid::random();
+    std::string name;
+    std::vector<Section> sections;
+    std::optional<double> tempo;
+    std::optional<std::string> key;
+
+    friend bool operator==(const Song&, const Song&) = default;
+};
+
+struct LayerRule {
+    enum class Effect { swellIn, muteOut };
+    Uuid id = Uuid::random();
+    bool enabled = true;
+    Effect effect = Effect::swellIn;
+    FireAnchor anchor = FireAnchor::barsBeforeSectionEnd(2);
+    bool allSections = true;
+    std::set<std::string> sectionNames;
+
+    friend bool operator==(const LayerRule&, const LayerRule&) = default;
+};
+std::string_view rawValue(LayerRule::Effect effect);
+std::string_view label(LayerRule::Effect effect); // "Swell IN" / "Mute OUT"
+std::optional<LayerRule::Effect> effectFromRaw(std::string_view raw);
+
+struct Layer {
+    Uuid id = Uuid::random();
+    std::string name;
+    std::string portName;
+    std::int64_t channel = 1;
+    std::optional<std::int64_t> muteCC;
+    std::vector<LayerRule> rules;
+
+    // Piano, Poly, Pad, Lead on channels 1-4 with CCs 20-23; the same ids for the whole run.
+    static const std::vector<Layer>& defaults();
+
+    friend bool operator==(const Layer&, const Layer&) = default;
+};
+
+// The root of the document.
+struct Setlist {
+    std::string name;
+    std::vector<Song> songs;
+    std::vector<Layer> layers;
+    std::optional<ControlMode> controlMode;
+    std::optional<std::string> mackiePort;
+    std::optional<std::int64_t> mackieTrackOffset;
+
+    // The default set, used when no stored set can be read. Fresh song/section/step ids each call.
+    static Setlist empty();
+
+    // Readers' view of the optional transport settings.
+    ControlMode effectiveControlMode() const { return controlMode.value_or(ControlMode::ccMute); }
+    // The offset rounded toward zero to a multiple of 8 (one Mackie bank); 0 when absent.
+    std::int64_t effectiveTrackOffset() const;
+    // The main surface's port: "Strata" when absent or empty.
+    std::string effectiveMackiePort() const;
+
+    friend bool operator==(const Setlist&, const Setlist&) = default;
+};
+
+// x rounded toward zero to a multiple of 8 (-9 gives -8, 13 gives 8).
+constexpr std::int64_t trunc8(std::int64_t x) {
+    return x / 8 * 8;
+}
+
+// The port name that always means this application's own main surface.
+inline constexpr std::string_view kMainSurfacePort = "Strata";
+inline constexpr std::string_view kExtenderPort = "Strata XT";
+
+} // namespace strata
+
+// Hashing over every stored field, ids included (sets hash independently of order).
+#define STRATA_DECLARE_HASH(T)                                                                     \
+    template <>                                                                                    \
+    struct std::hash<strata::T> {                                                                  \
+        std::size_t operator()(const strata::T& value) const noexcept;                             \
+    };
+STRATA_DECLARE_HASH(FireAnchor)
+STRATA_DECLARE_HASH(AdvanceTrigger)
+STRATA_DECLARE_HASH(PatchChange)
+STRATA_DECLARE_HASH(CCSend)
+STRATA_DECLARE_HASH(SectionStep)
+STRATA_DECLARE_HASH(Moment)
+STRATA_DECLARE_HASH(Section)
+STRATA_DECLARE_HASH(Song)
+STRATA_DECLARE_HASH(LayerRule)
+STRATA_DECLARE_HASH(Layer)
+#undef STRATA_DECLARE_HASH

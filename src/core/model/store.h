@@ -1,0 +1,41 @@
+#pragma once
+
+#include "model/setlist.h"
+
+#include <filesystem>
+#include <optional>
+
+namespace strata {
+
+// Where the setlist file lives: <application support>/KorvelPatches/setlist.json, with the home
+// folder standing in when there is no application-support folder.
+struct StoreLocation {
+    // $XDG_DATA_HOME, else $HOME/.local/share; none when neither can be determined.
+    std::optional<std::filesystem::path> applicationSupport;
+    std::filesystem::path home;
+
+    static StoreLocation fromEnvironment();
+    // Everything under one folder (tests, benchmarks).
+    static StoreLocation under(const std::filesystem::path& root);
+};
+
+// Stateless file access for the setlist document. Main thread only.
+namespace Store {
+
+// The file's path; creates the "KorvelPatches" folder (errors ignored). Repeats the steps on every
+// call.
+std::filesystem::path fileURL(const StoreLocation& location);
+
+// Reads and decodes the file once. None when there is no file or it cannot be read or decoded; a
+// file that exists but cannot be decoded is first kept aside (see the implementation) so that
+// the next save does not destroy it.
+std::optional<Setlist> load(const StoreLocation& location);
+
+// Encodes and writes the whole file atomically (temporary file in the same folder, flushed, then
+// renamed over the old one). Returns whether the file now holds the set; a failure prints one
+// "[Store] ..." line.
+bool save(const StoreLocation& location, const Setlist& setlist);
+
+} // namespace Store
+
+} // namespace strata

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace strata {
+
+// Handle of a MIDI object (client, port, endpoint). 0 means "no object".
+using MidiRef = std::uint32_t;
+
+struct MidiPacket {
+    const std::uint8_t* data = nullptr;
+    std::size_t length = 0;
+};
+
+// What one platform delivery carries: packets that arrived together. Only valid during the call.
+struct MidiPacketList {
+    const MidiPacket* packets = nullptr;
+    std::size_t count = 0;
+};
+
+// The MIDI system as the engine needs it: named virtual sources and destinations that other
+// applications (the DAW) see, an input port that receives from connected sources together with a
+// per-connection value, sending to a destination, enumeration with names, and notifications.
+//
+// Threads: enumeration and connectSource are called on the main thread; send, received and
+// barrier on the engine's MIDI queue; handlers are called on the backend's own threads and must
+// only copy what they need and hand it on.
+class MidiBackend {
+public:
+    using SetupHandler = std::function<void()>;
+    using ReadHandler = std::function<void(const MidiPacketList&, std::uint64_t refCon)>;
+    using DestinationHandler = std::function<void(const MidiPacketList&)>;
+    // A consumer (a DAW) connected to one of our virtual sources.
+    using SubscriberHandler = std::function<void(MidiRef virtualSource)>;
+    // The MIDI system became available or went away (a JACK server stopping, say).
+    using AvailabilityHandler = std::function<void(bool available)>;
+
+    virtual ~MidiBackend() = default;
+
+    // "jack", "alsa" or "memory".
+    virtual std::string_view kind() const = 0;
+    // False while the MIDI system cannot be reached.
+    virtual bool available() const = 0;
+
+    virtual MidiRef createClient(std::string_view name, SetupHandler onSetupChanged) = 0;
+    virtual MidiRef createOutputPort(MidiRef client, std::string_view name) = 0;
+    virtual MidiRef createInputPort(MidiRef client, std::string_view name, ReadHandler onRead) = 0;
+    virtual bool connectSource(MidiRef inputPort, MidiRef source, std::uint64_t refCon) = 0;
+    virtual MidiRef createVirtualSource(MidiRef client, std::string_view name) = 0;
+    virtual MidiRef createVirtualDestination(MidiRef client, std::string_view name,
+                                             DestinationHandler onRead) = 0;
+
+    // Emits one packet from one of our virtual sources to whoever listens to it.
+    virtual void received(MidiRef virtualSource, const std::uint8_t* data, std::size_t length) = 0;
+    // Sends one packet through an output port to a system destination.
+    virtual void send(MidiRef outputPort, MidiRef destination, const std::uint8_t* data,
+                      std::size_t length) = 0;
+    // Everything emitted from `virtualSource` after this call reaches the listeners in a later
+    // delivery (a later process cycle) than everything emitted before it. DAWs that read a control
+    // surface once per cycle merge repeated presses of one button within a cycle.
+    virtual void barrier(MidiRef virtualSource) { (void)virtualSource; }
+
+    // Enumeration, in the system's order.
+    virtual std::size_t sourceCount() = 0;
+    virtual MidiRef source(std::size_t index) = 0;
+    virtual std::size_t destinationCount() = 0;
+    virtual MidiRef destination(std::size_t index) = 0;
+    // Display name and name of an object; none when the property is missing.
+    virtual std::optional<std::string> displayName(MidiRef object) = 0;
+    virtual std::optional<std::string> name(MidiRef object) = 0;
+
+    virtual void setSubscriberHandler(SubscriberHandler handler) { (void)handler; }
+    virtual void setAvailabilityHandler(AvailabilityHandler handler) { (void)handler; }
+};
+
+} // namespace strata

@@ -1,0 +1,77 @@
+#include "platform/virtual_main_loop.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+using namespace strata;
+using namespace std::chrono_literals;
+
+TEST(VirtualMainLoop, TimersRunInDueOrderAtTheirVirtualTime) {
+    VirtualMainLoop loop;
+    const auto start = loop.now();
+    std::vector<std::pair<int, Duration>> ran;
+    auto a = loop.after(300ms, [&] { ran.emplace_back(1, loop.now() - start); });
+    auto b = loop.after(100ms, [&] { ran.emplace_back(2, loop.now() - start); });
+    auto c = loop.after(100ms, [&] { ran.emplace_back(3, loop.now() - start); });
+
+    loop.advance(99ms);
+    EXPECT_TRUE(ran.empty());
+    loop.advance(1s);
+    ASSERT_EQ(ran.size(), 3u);
+    EXPECT_EQ(ran[0], std::make_pair(2, Duration(100ms)));
+    EXPECT_EQ(ran[1], std::make_pair(3, Duration(100ms))); // same due time: scheduling order
+    EXPECT_EQ(ran[2], std::make_pair(1, Duration(300ms)));
+    EXPECT_EQ(loop.now() - start, Duration(1099ms));
+}
+
+TEST(VirtualMainLoop, DroppingAHandleCancelsEvenFromInsideTheTask) {
+    VirtualMainLoop loop;
+    int oneShot = 0, repeats = 0;
+    auto h = loop.after(10ms, [&] { ++oneShot; });
+    h.reset();
+    TimerHandle rep;
+    rep = loop.every(1s, [&] {
+        if (++repeats == 3)
+            rep.reset(); // a timer may stop itself
+    });
+    loop.advance(10s);
+    EXPECT_EQ(oneShot, 0);
+    EXPECT_EQ(repeats, 3);
+    EXPECT_EQ(loop.armedTimerCount(), 0u);
+}
+
+TEST(VirtualMainLoop, RepeatingTimerFiresOncePerPeriodFromStart) {
+    VirtualMainLoop loop;
+    std::vector<Duration> at;
+    const auto start = loop.now();
+    auto t = loop.every(2s, [&] { at.push_back(loop.now() - start); });
+    loop.advance(7s);
+    EXPECT_EQ(at, (std::vector<Duration>{2s, 4s, 6s}));
+}
+
+TEST(VirtualMainLoop, PostsFromOtherThreadsRunInOrderOnTheDrivingThread) {
+    VirtualMainLoop loop;
+    std::vector<int> order;
+    std::thread producer([&] {
+        for (int i = 0; i < 100; ++i)
+            loop.post([&order, i] { order.push_back(i); });
+    });
+    producer.join();
+    EXPECT_EQ(loop.runPending(), 100u);
+    ASSERT_EQ(order.size(), 100u);
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(order[i], i);
+}
+
+TEST(VirtualMainLoop, TaskPostedByATimerRunsBeforeLaterTimers) {
+    VirtualMainLoop loop;
+    std::vector<std::string> log;
+    auto a = loop.after(1s, [&] {
+        loop.post([&] { log.push_back("posted"); });
+        log.push_back("a");
+    });
+    auto b = loop.after(2s, [&] { log.push_back("b"); });
+    loop.advance(3s);
+    EXPECT_EQ(log, (std::vector<std::string>{"a", "posted", "b"}));
+}
