@@ -30,7 +30,7 @@ class MainLoop {
 public:
     virtual ~MainLoop() = default;
 
-    // Monotonic time of the loop (virtual in tests).
+    // Monotonic time of the loop (virtual in tests). Thread-safe.
     virtual TimePoint now() const = 0;
 
     // Thread-safe. Runs the task on the main thread after the current event, in posting order.

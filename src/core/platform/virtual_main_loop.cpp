@@ -19,7 +19,7 @@ struct VirtualMainLoop::Handle final : LoopHandle {
 };
 
 // Virtual time starts at an arbitrary but non-zero point so that "the distant past" is distinct.
-VirtualMainLoop::VirtualMainLoop() : now_(TimePoint{} + std::chrono::hours(1)) {}
+VirtualMainLoop::VirtualMainLoop() { setNow(TimePoint{} + std::chrono::hours(1)); }
 VirtualMainLoop::~VirtualMainLoop() = default;
 
 TimePoint VirtualMainLoop::now() const {
@@ -39,7 +39,7 @@ TimerHandle VirtualMainLoop::after(Duration delay, Task task) {
     entry->task = std::move(task);
     if (delay < Duration::zero())
         delay = Duration::zero();
-    timers_.emplace(std::make_pair(now_ + delay, ++sequence_), entry);
+    timers_.emplace(std::make_pair(now() + delay, ++sequence_), entry);
     return std::make_unique<Handle>(entry);
 }
 
@@ -47,7 +47,7 @@ TimerHandle VirtualMainLoop::every(Duration period, Task task) {
     auto entry = std::make_shared<Entry>();
     entry->task = std::move(task);
     entry->period = period > Duration::zero() ? period : Duration(1);
-    timers_.emplace(std::make_pair(now_ + entry->period, ++sequence_), entry);
+    timers_.emplace(std::make_pair(now() + entry->period, ++sequence_), entry);
     return std::make_unique<Handle>(entry);
 }
 
@@ -87,7 +87,7 @@ void VirtualMainLoop::runDueAt(TimePoint t) {
         const TimePoint due = it->first.first;
         auto entry = it->second;
         timers_.erase(it);
-        now_ = due;
+        setNow(due);
         if (entry->period > Duration::zero())
             timers_.emplace(std::make_pair(due + entry->period, ++sequence_), entry);
         entry->task();
@@ -99,10 +99,10 @@ void VirtualMainLoop::advance(Duration d) {
 }
 
 void VirtualMainLoop::advanceTo(TimePoint t) {
-    if (t < now_)
-        t = now_;
+    if (t < now())
+        t = now();
     runDueAt(t);
-    now_ = t;
+    setNow(t);
     runPending();
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/main_loop.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -52,7 +53,9 @@ private:
     struct Handle;
     void runDueAt(TimePoint t);
 
-    TimePoint now_;
+    // Read from any thread (MIDI threads stamp activity with it); written by the driving thread.
+    std::atomic<Duration::rep> now_;
+    void setNow(TimePoint t) { now_.store(t.time_since_epoch().count()); }
     std::uint64_t sequence_ = 0;
     // Timers ordered by (due, sequence).
     std::map<std::pair<TimePoint, std::uint64_t>, std::shared_ptr<Entry>> timers_;
