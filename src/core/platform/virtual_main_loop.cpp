@@ -19,11 +19,13 @@ struct VirtualMainLoop::Handle final : LoopHandle {
 };
 
 // Virtual time starts at an arbitrary but non-zero point so that "the distant past" is distinct.
-VirtualMainLoop::VirtualMainLoop() { setNow(TimePoint{} + std::chrono::hours(1)); }
+VirtualMainLoop::VirtualMainLoop() {
+    setNow(TimePoint{} + std::chrono::hours(1));
+}
 VirtualMainLoop::~VirtualMainLoop() = default;
 
 TimePoint VirtualMainLoop::now() const {
-    return now_;
+    return TimePoint(Duration(now_.load()));
 }
 
 void VirtualMainLoop::post(Task task) {
@@ -95,7 +97,7 @@ void VirtualMainLoop::runDueAt(TimePoint t) {
 }
 
 void VirtualMainLoop::advance(Duration d) {
-    advanceTo(now_ + d);
+    advanceTo(now() + d);
 }
 
 void VirtualMainLoop::advanceTo(TimePoint t) {
