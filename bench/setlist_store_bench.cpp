@@ -6,6 +6,7 @@
 
 #include <benchmark/benchmark.h>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <unistd.h>
 
 using namespace strata;
@@ -28,15 +29,16 @@ Setlist largeSet() {
         for (int r = 0; r < 4; ++r) {
             LayerRule rule;
             rule.effect = r % 2 ? LayerRule::Effect::muteOut : LayerRule::Effect::swellIn;
-            rule.anchor = r % 2 ? FireAnchor::barsAfterStart(r) : FireAnchor::barsBeforeSectionEnd(2);
+            rule.anchor =
+                r % 2 ? FireAnchor::barsAfterStart(r) : FireAnchor::barsBeforeSectionEnd(2);
             rule.allSections = r == 0;
             rule.sectionNames = {"Chorus", "Bridge"};
             layer.rules.push_back(rule);
         }
         set.layers.push_back(layer);
     }
-    const char* names[] = {"Intro", "Verse 1", "Pre", "Chorus", "Verse 2", "Pre",
-                           "Chorus", "Bridge", "Breakdown", "Chorus", "Tag", "Outro"};
+    const char* names[] = {"Intro",  "Verse 1", "Pre",       "Chorus", "Verse 2", "Pre",
+                           "Chorus", "Bridge",  "Breakdown", "Chorus", "Tag",     "Outro"};
     for (int s = 0; s < 200; ++s) {
         Song song;
         song.name = "Song number " + std::to_string(s + 1);
@@ -47,7 +49,8 @@ Setlist largeSet() {
             Section section;
             section.name = names[c];
             if (c == 0)
-                section.jumpTrigger = AdvanceTrigger{"FCB1010", AdvanceTrigger::Kind::note, s % 128};
+                section.jumpTrigger =
+                    AdvanceTrigger{"FCB1010", AdvanceTrigger::Kind::note, s % 128};
             for (int t = 0; t < 4; ++t) {
                 SectionStep step;
                 for (int l = 0; l < 16; ++l)
@@ -112,6 +115,14 @@ void BM_Decode(benchmark::State& state) {
     reportSize(state);
 }
 BENCHMARK(BM_Decode)->Unit(benchmark::kMillisecond);
+
+// The JSON library's parse alone, for comparison with the whole decode.
+void BM_JsonParseOnly(benchmark::State& state) {
+    for (auto _ : state)
+        benchmark::DoNotOptimize(nlohmann::json::parse(theBytes()));
+    reportSize(state);
+}
+BENCHMARK(BM_JsonParseOnly)->Unit(benchmark::kMillisecond);
 
 void BM_StoreSave(benchmark::State& state) {
     Folder folder;

@@ -50,7 +50,7 @@ std::string mutate(const std::string& original, std::mt19937& rng) {
         break;
     }
     case 5: // nesting bombs and long runs
-        s.insert(pick(s.size()), std::string(pick(3) == 0 ? 200000 : 300, "[{\"0"[pick(3)]));
+        s.insert(pick(s.size()), std::string(pick(15) == 0 ? 100001 : 300, "[{\"0"[pick(3)]));
         break;
     case 6: { // one value (or a whole container) swapped for a value of another kind, or removed
         nlohmann::json doc = nlohmann::json::parse(original);
