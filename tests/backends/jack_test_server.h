@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+namespace strata::testing {
+
+// A private jackd with the dummy driver, for tests that need a real JACK graph. Each instance
+// gets a server name of its own, so suites can run side by side. The process environment gets
+// JACK_NO_START_SERVER=1 (no client may start a server behind our back) and JACK_DEFAULT_SERVER
+// naming this server.
+class JackTestServer {
+public:
+    static constexpr int kSampleRate = 48000;
+    static constexpr int kPeriodFrames = 256;
+
+    JackTestServer();
+    ~JackTestServer();
+    JackTestServer(const JackTestServer&) = delete;
+    JackTestServer& operator=(const JackTestServer&) = delete;
+
+    // Starts the server and waits until it answers. On failure, `error` says why.
+    bool start(std::string* error = nullptr);
+    // Stops it (SIGTERM to its PID, SIGKILL if it does not go) and removes what it left behind.
+    void stop();
+    bool running() const { return pid_ > 0; }
+    const std::string& name() const { return name_; }
+
+private:
+    void removeStaleFiles() const;
+
+    std::string name_;
+    std::string logPath_;
+    pid_t pid_ = -1;
+};
+
+} // namespace strata::testing
