@@ -233,6 +233,7 @@ TEST_F(JackBackendTest, BytesEmittedOnTheSurfacePortsArriveExactlyAndOnlyThere) 
     const std::size_t xt = daw->addInput("xt in");
     ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(main)));
     ASSERT_TRUE(daw->connect(backend->jackPortName(e.srcXT), daw->fullName(xt)));
+    ASSERT_TRUE(daw->waitCycles(3));
 
     // A section change as the engine sends it: bank moves, then mute presses, each message its
     // own packet; then the display text a host might expect to pass through unchanged.
@@ -265,7 +266,7 @@ TEST_F(JackBackendTest, BytesEmittedOnTheSurfacePortsArriveExactlyAndOnlyThere) 
                std::count_if(ev.begin(), ev.end(), [&](auto& x) { return x.port == xt; }) >=
                    static_cast<long>(xtMessages.size());
     }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // nothing more may follow
+    ASSERT_TRUE(daw->waitCycles(5)); // nothing more may follow
     const auto events = daw->takeReceived();
     std::vector<Bytes> gotMain, gotXT;
     for (const auto& ev : events)
@@ -280,6 +281,7 @@ TEST_F(JackBackendTest, SystemExclusiveOfAnyLengthUpToTheRingPassesWhole) {
     auto daw = makeClient("daw");
     const std::size_t in = daw->addInput("in");
     ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(in)));
+    ASSERT_TRUE(daw->waitCycles(3));
 
     // 600 bytes fit one JACK event at this period size; 3000 do not and go out as consecutive
     // pieces that concatenate to the message; 40000 bytes need many cycles.
@@ -303,6 +305,7 @@ TEST_F(JackBackendTest, BarrierPutsLaterEventsIntoALaterCycle) {
     auto daw = makeClient("daw");
     const std::size_t in = daw->addInput("in");
     ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(in)));
+    ASSERT_TRUE(daw->waitCycles(3));
 
     // The same mute button pressed repeatedly: each press and release pair must land in a cycle
     // of its own, or a host reading the surface once a cycle merges them.
@@ -333,6 +336,7 @@ TEST_F(JackBackendTest, FeedbackIntoTheFeedbackInputsReachesTheDestinationHandle
     const std::size_t xtSurface = daw->addOutput("xt out");
     ASSERT_TRUE(daw->connect(daw->fullName(surface), backend->jackPortName(e.dst)));
     ASSERT_TRUE(daw->connect(daw->fullName(xtSurface), backend->jackPortName(e.dstXT)));
+    ASSERT_TRUE(daw->waitCycles(3));
 
     Bytes lcd = {0xF0, 0x00, 0x00, 0x66, 0x14, 0x12, 0x00};
     for (char ch : std::string("Piano  Strings"))
@@ -377,13 +381,13 @@ TEST_F(JackBackendTest, ControllerAppearingLaterIsAnnouncedAndReadWithItsConnect
     EXPECT_TRUE(backend->connectSource(e.inPort, pedalRef, pedalRef));
     EXPECT_TRUE(backend->connectSource(e.inPort, keysRef, keysRef));
     EXPECT_TRUE(backend->connectSource(e.inPort, pedalRef, pedalRef)); // again: no harm
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(pedal->waitCycles(3));
 
     pedal->send(pedalOut, {0xB0, 0x1B, 0x7F});
     keys->send(keysOut, {0x90, 0x3C, 0x64});
     pedal->send(pedalOut, {0xB0, 0x1B, 0x00});
     ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(-1).size() >= 9; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(pedal->waitCycles(5));
     Bytes fromPedal, fromKeys;
     for (const auto& d : recorder_.deliveriesTo(-1)) {
         ASSERT_TRUE(d.refCon == pedalRef || d.refCon == keysRef);
@@ -420,7 +424,7 @@ TEST_F(JackBackendTest, SendToANamedDestinationReachesOnlyThatDestination) {
             ASSERT_TRUE(synths[i]->waitUntil([](auto& ev) { return ev.size() >= 2; }));
         }
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(synths.front()->waitCycles(5));
     for (std::size_t i = 0; i < count; ++i) {
         const auto events = synths[i]->takeReceived();
         std::vector<Bytes> expected;
@@ -456,16 +460,19 @@ TEST_F(JackBackendTest, SubscriberHandlerHearsADawConnectingToTheSurfacePorts) {
     const std::size_t main = daw->addInput("mackie in");
     const std::size_t xt = daw->addInput("xt in");
     ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(main)));
+    ASSERT_TRUE(daw->waitCycles(3));
     ASSERT_TRUE(eventually([&] { return recorder_.subscribers().size() == 1; }));
     EXPECT_EQ(recorder_.subscribers()[0], e.src);
     ASSERT_TRUE(daw->connect(backend->jackPortName(e.srcXT), daw->fullName(xt)));
+    ASSERT_TRUE(daw->waitCycles(3));
     ASSERT_TRUE(eventually([&] { return recorder_.subscribers().size() == 2; }));
     EXPECT_EQ(recorder_.subscribers()[1], e.srcXT);
     // A disconnection is no subscription.
     ASSERT_TRUE(daw->disconnect(backend->jackPortName(e.src), daw->fullName(main)));
     ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(main)));
+    ASSERT_TRUE(daw->waitCycles(3));
     ASSERT_TRUE(eventually([&] { return recorder_.subscribers().size() == 3; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(daw->waitCycles(5));
     EXPECT_EQ(recorder_.subscribers().size(), 3u);
 }
 
@@ -482,6 +489,7 @@ TEST_F(JackBackendTest, TheDawSurfaceOutputIsNotReadAsController) {
     // its traffic is feedback only.
     EXPECT_TRUE(backend->connectSource(e.inPort, ref, ref));
     ASSERT_TRUE(daw->connect(surfaceName, backend->jackPortName(e.dst)));
+    ASSERT_TRUE(daw->waitCycles(3));
     ASSERT_TRUE(eventually([&] {
         return connectionsOf(daw->handle(), surfaceName) ==
                std::vector<std::string>{backend->jackPortName(e.dst)};
@@ -491,15 +499,16 @@ TEST_F(JackBackendTest, TheDawSurfaceOutputIsNotReadAsController) {
 
     daw->send(surface, {0x90, 0x10, 0x7F});
     ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(0).size() >= 3; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(daw->waitCycles(5));
     EXPECT_TRUE(recorder_.deliveriesTo(-1).empty());
 
     // Wired to a synth as well, it is an ordinary source again.
     auto synth = makeClient("synth");
     const std::size_t synthIn = synth->addInput("in");
     ASSERT_TRUE(daw->connect(surfaceName, synth->fullName(synthIn)));
+    ASSERT_TRUE(daw->waitCycles(3));
     ASSERT_TRUE(eventually([&] { return backend->connectSource(e.inPort, ref, ref); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(daw->waitCycles(3));
     daw->send(surface, {0x90, 0x11, 0x7F});
     ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(-1).size() >= 3; }));
     EXPECT_EQ(recorder_.bytesTo(-1), (Bytes{0x90, 0x11, 0x7F}));
@@ -547,6 +556,7 @@ TEST_F(JackBackendTest, AFullRingDropsAndCountsButKeepsOrder) {
     auto daw = makeClient("daw");
     const std::size_t in = daw->addInput("in");
     ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(in)));
+    ASSERT_TRUE(daw->waitCycles(3));
     // Far more than the ring holds, faster than cycles drain it.
     const int total = 16000; // numbered in 14 bits
     for (int i = 0; i < total; ++i) {
@@ -608,6 +618,7 @@ TEST(JackBackendServerLoss, KeepsRunningSaysSoOnceAndComesBackWithItsPorts) {
     ASSERT_TRUE(daw.ok());
     const std::size_t in = daw.addInput("in");
     ASSERT_TRUE(daw.connect(backend.jackPortName(src), daw.fullName(in)));
+    ASSERT_TRUE(daw.waitCycles(3));
     backend.received(src, note.data(), note.size());
     ASSERT_TRUE(daw.waitUntil([](auto& ev) { return !ev.empty(); }));
     EXPECT_EQ(daw.takeReceived().front().bytes, note);

@@ -90,6 +90,7 @@ int JackTestClient::processCallback(jack_nframes_t frames, void* self) {
 }
 
 int JackTestClient::process(jack_nframes_t frames) {
+    cycles_.fetch_add(1, std::memory_order_release);
     const std::uint32_t cycleFrame = jack_last_frame_time(client_);
     const std::uint64_t micros = jack_get_time();
     std::array<void*, kMaxPorts> buffers{};
@@ -180,6 +181,17 @@ bool JackTestClient::waitUntil(const std::function<bool(const std::vector<JackTe
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+bool JackTestClient::waitCycles(int cycles, std::chrono::milliseconds timeout) {
+    const std::uint64_t target = cycles_.load(std::memory_order_acquire) + cycles;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (cycles_.load(std::memory_order_acquire) < target) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 std::vector<JackTestEvent> JackTestClient::takeCollected() {

@@ -53,6 +53,10 @@ public:
 
     // Queues one event on output `port`; it goes out in a coming cycle.
     bool send(std::size_t port, const std::vector<std::uint8_t>& bytes);
+    // Waits until this client has been through `cycles` more process cycles: a connection made
+    // just before is then in place in the server's graph.
+    bool waitCycles(int cycles, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
     // Events that arrived so far (all ports, in arrival order); takes them out of the client.
     std::vector<JackTestEvent> takeReceived();
     // Events this client wrote out, with the cycle they went out in (only `send`, not
@@ -82,6 +86,7 @@ private:
     std::array<bool, kMaxPorts> isOutput_{};
     std::array<std::atomic<int>, kMaxPorts> passTo_{};
     std::size_t portCount_ = 0;
+    std::atomic<std::uint64_t> cycles_{0};
     std::vector<std::unique_ptr<strata::SpscByteRing>> outRings_;
     strata::SpscByteRing received_{4 << 20};
     strata::SpscByteRing sent_{4 << 20};

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -54,7 +55,7 @@ int waitFor(pid_t pid, std::chrono::milliseconds timeout) {
 
 } // namespace
 
-JackTestServer::JackTestServer() {
+JackTestServer::JackTestServer(Mode mode) : mode_(mode) {
     static std::atomic<int> counter{0};
     std::random_device random;
     name_ = "strata-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + "-" +
@@ -68,6 +69,15 @@ JackTestServer::~JackTestServer() {
     stop();
     std::error_code ec;
     std::filesystem::remove(logPath_, ec);
+}
+
+int JackTestServer::xrunReports() const {
+    std::ifstream log(logPath_);
+    int count = 0;
+    for (std::string line; std::getline(log, line);)
+        if (line.find("XRun") != std::string::npos || line.find("xrun") != std::string::npos)
+            ++count;
+    return count;
 }
 
 void JackTestServer::removeStaleFiles() const {
@@ -88,10 +98,14 @@ bool JackTestServer::start(std::string* error) {
     if (pid_ > 0)
         return true;
     removeStaleFiles();
-    pid_ = spawn({"jackd", "-n", name_, "-r", "-p", "64", "-d", "dummy", "-r",
-                  std::to_string(kSampleRate), "-p", std::to_string(kPeriodFrames), "-w",
-                  std::to_string(kPeriodFrames * 1000000LL / kSampleRate), "-C", "0", "-P", "0"},
-                 logPath_);
+    std::vector<std::string> args = {"jackd", "-n", name_, "-r", "-p", "64"};
+    if (mode_ == Mode::synchronous)
+        args.insert(args.end(), {"-S", "-t", "2000"});
+    args.insert(args.end(),
+                {"-d", "dummy", "-r", std::to_string(kSampleRate), "-p",
+                 std::to_string(kPeriodFrames), "-w",
+                 std::to_string(kPeriodFrames * 1000000LL / kSampleRate), "-C", "0", "-P", "0"});
+    pid_ = spawn(args, logPath_);
     if (pid_ <= 0) {
         if (error)
             *error = "could not start jackd";

@@ -14,7 +14,12 @@ public:
     static constexpr int kSampleRate = 48000;
     static constexpr int kPeriodFrames = 256;
 
-    JackTestServer();
+    // Synchronous mode makes the server wait for every client to finish a cycle before the next
+    // one, so that a busy test machine delays cycles instead of skipping clients (and the MIDI
+    // they would have read). Latency figures use the ordinary asynchronous mode.
+    enum class Mode { synchronous, asynchronous };
+
+    explicit JackTestServer(Mode mode = Mode::synchronous);
     ~JackTestServer();
     JackTestServer(const JackTestServer&) = delete;
     JackTestServer& operator=(const JackTestServer&) = delete;
@@ -25,10 +30,13 @@ public:
     void stop();
     bool running() const { return pid_ > 0; }
     const std::string& name() const { return name_; }
+    // Lines of the server's own output so far that report a missed cycle (an xrun).
+    int xrunReports() const;
 
 private:
     void removeStaleFiles() const;
 
+    Mode mode_;
     std::string name_;
     std::string logPath_;
     pid_t pid_ = -1;
