@@ -28,7 +28,8 @@ TEST(SpscByteRing, WritesAreAllOrNothingAndWrapAround) {
         EXPECT_TRUE(ring.empty());
     }
     EXPECT_FALSE(ring.peek(out.data(), 1));
-    EXPECT_TRUE(ring.write(in.data(), 64));
+    const Bytes full(64, 0x55);
+    EXPECT_TRUE(ring.write(full.data(), full.size()));
     EXPECT_EQ(ring.writable(), 0u);
 }
 
