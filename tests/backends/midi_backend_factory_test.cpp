@@ -57,13 +57,12 @@ TEST(MidiBackendFactory, FallsBackToNoneAndSaysWhy) {
 TEST(MidiBackendFactory, AnUnknownForcedValueIsIgnored) {
     testing::LogCapture log;
     MidiBackendEnvironment environment = nowhere();
-    environment.forced = "coremidi";
+    environment.forced = "oss";
     const MidiBackendChoice choice = chooseMidiBackend(environment);
     EXPECT_EQ(choice.kind, "none");
     const auto lines = log.linesStartingWith("[MIDI]");
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0],
-              "[MIDI] STRATA_MIDI=coremidi is not jack, alsa or none; choosing by itself");
+    EXPECT_EQ(lines[0], "[MIDI] STRATA_MIDI=oss is not jack, alsa or none; choosing by itself");
 }
 
 TEST(MidiBackendFactory, ASequencerDeviceThatWillNotOpenMeansNone) {
