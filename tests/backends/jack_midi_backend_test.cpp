@@ -1,0 +1,647 @@
+#include "jack/jack_midi_backend.h"
+#include "jack_test_client.h"
+#include "jack_test_server.h"
+#include "support/test_support.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <jack/jack.h>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace strata {
+namespace {
+
+using testing::JackTestClient;
+using testing::JackTestEvent;
+using testing::JackTestServer;
+using Bytes = std::vector<std::uint8_t>;
+
+// What the backend handed to the engine, recorded from its worker thread.
+class Recorder {
+public:
+    struct Delivery {
+        int endpoint = -1; // -1: the input port, 0/1: virtual destination "Strata"/"Strata XT"
+        std::uint64_t refCon = 0;
+        std::vector<Bytes> packets;
+        Bytes joined() const {
+            Bytes all;
+            for (const Bytes& p : packets)
+                all.insert(all.end(), p.begin(), p.end());
+            return all;
+        }
+    };
+
+    void add(int endpoint, const MidiPacketList& list, std::uint64_t refCon) {
+        Delivery d{endpoint, refCon, {}};
+        for (std::size_t i = 0; i < list.count; ++i)
+            d.packets.emplace_back(list.packets[i].data,
+                                   list.packets[i].data + list.packets[i].length);
+        std::lock_guard lock(mutex_);
+        deliveries_.push_back(std::move(d));
+    }
+    void setup() {
+        std::lock_guard lock(mutex_);
+        ++setups_;
+    }
+    void subscriber(MidiRef ref) {
+        std::lock_guard lock(mutex_);
+        subscribers_.push_back(ref);
+    }
+    void availability(bool up) {
+        std::lock_guard lock(mutex_);
+        availability_.push_back(up);
+    }
+
+    std::vector<Delivery> deliveries() const {
+        std::lock_guard lock(mutex_);
+        return deliveries_;
+    }
+    std::vector<Delivery> deliveriesTo(int endpoint) const {
+        std::vector<Delivery> out;
+        for (auto& d : deliveries())
+            if (d.endpoint == endpoint)
+                out.push_back(d);
+        return out;
+    }
+    Bytes bytesTo(int endpoint) const {
+        Bytes all;
+        for (auto& d : deliveriesTo(endpoint)) {
+            Bytes j = d.joined();
+            all.insert(all.end(), j.begin(), j.end());
+        }
+        return all;
+    }
+    int setups() const {
+        std::lock_guard lock(mutex_);
+        return setups_;
+    }
+    std::vector<MidiRef> subscribers() const {
+        std::lock_guard lock(mutex_);
+        return subscribers_;
+    }
+    std::vector<bool> availabilityChanges() const {
+        std::lock_guard lock(mutex_);
+        return availability_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Delivery> deliveries_;
+    int setups_ = 0;
+    std::vector<MidiRef> subscribers_;
+    std::vector<bool> availability_;
+};
+
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+Bytes joinEvents(const std::vector<JackTestEvent>& events, std::size_t port) {
+    Bytes all;
+    for (const auto& e : events)
+        if (e.port == port)
+            all.insert(all.end(), e.bytes.begin(), e.bytes.end());
+    return all;
+}
+
+std::size_t byteCount(const std::vector<JackTestEvent>& events, std::size_t port) {
+    return joinEvents(events, port).size();
+}
+
+std::vector<std::string> connectionsOf(jack_client_t* client, const std::string& port) {
+    std::vector<std::string> names;
+    const char** c = jack_port_get_all_connections(client, jack_port_by_name(client, port.c_str()));
+    for (const char** p = c; p && *p; ++p)
+        names.emplace_back(*p);
+    jack_free(c);
+    return names;
+}
+
+Bytes sysex(std::size_t length, std::uint8_t seed) {
+    Bytes b(length);
+    b.front() = 0xF0;
+    for (std::size_t i = 1; i + 1 < length; ++i)
+        b[i] = static_cast<std::uint8_t>((i * 7 + seed) & 0x7F);
+    b.back() = 0xF7;
+    return b;
+}
+
+// The engine's start-up sequence, as far as the backend sees it.
+struct Endpoints {
+    MidiRef client = 0, outPort = 0, inPort = 0;
+    MidiRef src = 0, dst = 0, srcXT = 0, dstXT = 0;
+};
+
+class JackBackendTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        server_ = new JackTestServer();
+        std::string error;
+        ASSERT_TRUE(server_->start(&error)) << error;
+    }
+    static void TearDownTestSuite() {
+        delete server_;
+        server_ = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(server_ && server_->running()); }
+
+    std::unique_ptr<JackMidiBackend> makeBackend() {
+        JackMidiBackend::Options options;
+        options.serverName = server_->name();
+        options.retryInterval = std::chrono::milliseconds(100);
+        return std::make_unique<JackMidiBackend>(options);
+    }
+
+    Endpoints start(JackMidiBackend& backend) {
+        Endpoints e;
+        e.client = backend.createClient("Strata", [this] { recorder_.setup(); });
+        e.outPort = backend.createOutputPort(e.client, "Strata Out");
+        e.inPort = backend.createInputPort(e.client, "Strata In",
+                                           [this](const MidiPacketList& l, std::uint64_t refCon) {
+                                               recorder_.add(-1, l, refCon);
+                                           });
+        e.src = backend.createVirtualSource(e.client, "Strata");
+        e.dst = backend.createVirtualDestination(
+            e.client, "Strata", [this](const MidiPacketList& l) { recorder_.add(0, l, 0); });
+        e.srcXT = backend.createVirtualSource(e.client, "Strata XT");
+        e.dstXT = backend.createVirtualDestination(
+            e.client, "Strata XT", [this](const MidiPacketList& l) { recorder_.add(1, l, 0); });
+        backend.setSubscriberHandler([this](MidiRef r) { recorder_.subscriber(r); });
+        backend.setAvailabilityHandler([this](bool up) { recorder_.availability(up); });
+        return e;
+    }
+
+    std::unique_ptr<JackTestClient> makeClient(const std::string& name) {
+        auto client = std::make_unique<JackTestClient>(server_->name(), name);
+        EXPECT_TRUE(client->ok());
+        return client;
+    }
+
+    MidiRef findSource(JackMidiBackend& backend, const std::string& name) {
+        for (std::size_t i = 0, n = backend.sourceCount(); i < n; ++i)
+            if (backend.name(backend.source(i)) == name)
+                return backend.source(i);
+        return 0;
+    }
+    MidiRef findDestination(JackMidiBackend& backend, const std::string& name) {
+        for (std::size_t i = 0, n = backend.destinationCount(); i < n; ++i)
+            if (backend.name(backend.destination(i)) == name)
+                return backend.destination(i);
+        return 0;
+    }
+
+    static JackTestServer* server_;
+    Recorder recorder_;
+};
+
+JackTestServer* JackBackendTest::server_ = nullptr;
+
+TEST_F(JackBackendTest, DawSeesTheFourSurfacePortsAndTheEnginePorts) {
+    auto backend = makeBackend();
+    ASSERT_TRUE(backend->available());
+    start(*backend);
+    auto daw = makeClient("daw");
+    const std::string c = backend->jackClientName() + ":";
+    const struct {
+        const char* name;
+        int flag;
+    } expected[] = {{"Strata", JackPortIsOutput},         {"Strata XT", JackPortIsOutput},
+                    {"Strata feedback", JackPortIsInput}, {"Strata XT feedback", JackPortIsInput},
+                    {"Strata In", JackPortIsInput},       {"Strata Out", JackPortIsOutput}};
+    for (const auto& e : expected) {
+        jack_port_t* port = jack_port_by_name(daw->handle(), (c + e.name).c_str());
+        ASSERT_NE(port, nullptr) << e.name;
+        EXPECT_TRUE(jack_port_flags(port) & e.flag) << e.name;
+        EXPECT_STREQ(jack_port_type(port), JACK_DEFAULT_MIDI_TYPE) << e.name;
+    }
+}
+
+TEST_F(JackBackendTest, BytesEmittedOnTheSurfacePortsArriveExactlyAndOnlyThere) {
+    auto backend = makeBackend();
+    Endpoints e = start(*backend);
+    auto daw = makeClient("daw");
+    const std::size_t main = daw->addInput("mackie in");
+    const std::size_t xt = daw->addInput("xt in");
+    ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(main)));
+    ASSERT_TRUE(daw->connect(backend->jackPortName(e.srcXT), daw->fullName(xt)));
+    ASSERT_TRUE(daw->waitCycles(3));
+
+    // A section change as the engine sends it: bank moves, then mute presses, each message its
+    // own packet; then the display text a host might expect to pass through unchanged.
+    std::vector<Bytes> mainMessages;
+    for (int i = 0; i < 32; ++i) {
+        mainMessages.push_back({0x90, 0x2E, 0x7F});
+        mainMessages.push_back({0x90, 0x2E, 0x00});
+    }
+    for (std::uint8_t note : {0x11, 0x13}) {
+        mainMessages.push_back({0x90, note, 0x7F});
+        mainMessages.push_back({0x90, note, 0x00});
+    }
+    mainMessages.push_back(sysex(120, 1));
+    std::vector<Bytes> xtMessages = {
+        {0x90, 0x2F, 0x7F}, {0x90, 0x2F, 0x00}, {0x90, 0x11, 0x7F}, {0x90, 0x11, 0x00}};
+    for (std::size_t i = 0; i < mainMessages.size(); ++i) {
+        backend->received(e.src, mainMessages[i].data(), mainMessages[i].size());
+        if (i < xtMessages.size())
+            backend->received(e.srcXT, xtMessages[i].data(), xtMessages[i].size());
+    }
+    // Two messages in one packet still become two JACK events.
+    const Bytes twoInOne = {0xB0, 0x07, 0x40, 0xC0, 0x05};
+    backend->received(e.src, twoInOne.data(), twoInOne.size());
+    mainMessages.push_back({0xB0, 0x07, 0x40});
+    mainMessages.push_back({0xC0, 0x05});
+
+    ASSERT_TRUE(daw->waitUntil([&](const std::vector<JackTestEvent>& ev) {
+        return std::count_if(ev.begin(), ev.end(), [&](auto& x) { return x.port == main; }) >=
+                   static_cast<long>(mainMessages.size()) &&
+               std::count_if(ev.begin(), ev.end(), [&](auto& x) { return x.port == xt; }) >=
+                   static_cast<long>(xtMessages.size());
+    }));
+    ASSERT_TRUE(daw->waitCycles(5)); // nothing more may follow
+    const auto events = daw->takeReceived();
+    std::vector<Bytes> gotMain, gotXT;
+    for (const auto& ev : events)
+        (ev.port == main ? gotMain : gotXT).push_back(ev.bytes);
+    EXPECT_EQ(gotMain, mainMessages);
+    EXPECT_EQ(gotXT, xtMessages);
+}
+
+TEST_F(JackBackendTest, SystemExclusiveOfAnyLengthUpToTheRingPassesWhole) {
+    auto backend = makeBackend();
+    Endpoints e = start(*backend);
+    auto daw = makeClient("daw");
+    const std::size_t in = daw->addInput("in");
+    ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(in)));
+    ASSERT_TRUE(daw->waitCycles(3));
+
+    // 600 bytes fit one JACK event at this period size; 3000 do not and go out as consecutive
+    // pieces that concatenate to the message; 40000 bytes need many cycles.
+    for (std::size_t length : {600u, 3000u, 40000u}) {
+        const Bytes message = sysex(length, static_cast<std::uint8_t>(length));
+        backend->received(e.src, message.data(), message.size());
+        ASSERT_TRUE(daw->waitUntil([&](auto& ev) { return byteCount(ev, in) >= length; }))
+            << length;
+        const auto events = daw->takeReceived();
+        EXPECT_EQ(joinEvents(events, in), message) << length;
+        if (length == 600u) {
+            EXPECT_EQ(events.size(), 1u);
+        }
+    }
+    EXPECT_EQ(backend->counters().droppedOutgoing, 0u);
+}
+
+TEST_F(JackBackendTest, BarrierPutsLaterEventsIntoALaterCycle) {
+    auto backend = makeBackend();
+    Endpoints e = start(*backend);
+    auto daw = makeClient("daw");
+    const std::size_t in = daw->addInput("in");
+    ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(in)));
+    ASSERT_TRUE(daw->waitCycles(3));
+
+    // The same mute button pressed repeatedly: each press and release pair must land in a cycle
+    // of its own, or a host reading the surface once a cycle merges them.
+    const int presses = 12;
+    for (int i = 0; i < presses; ++i) {
+        const Bytes press = {0x90, 0x10, 0x7F}, release = {0x90, 0x10, 0x00};
+        backend->received(e.src, press.data(), press.size());
+        backend->received(e.src, release.data(), release.size());
+        backend->barrier(e.src);
+    }
+    ASSERT_TRUE(daw->waitUntil([&](auto& ev) { return ev.size() >= 2u * presses; }));
+    const auto events = daw->takeReceived();
+    ASSERT_EQ(events.size(), 2u * presses);
+    for (int i = 0; i < presses; ++i) {
+        EXPECT_EQ(events[2 * i].bytes, (Bytes{0x90, 0x10, 0x7F}));
+        EXPECT_EQ(events[2 * i + 1].bytes, (Bytes{0x90, 0x10, 0x00}));
+        if (i > 0) {
+            EXPECT_GT(events[2 * i].cycleFrame, events[2 * i - 1].cycleFrame) << "press " << i;
+        }
+    }
+}
+
+TEST_F(JackBackendTest, FeedbackIntoTheFeedbackInputsReachesTheDestinationHandlers) {
+    auto backend = makeBackend();
+    Endpoints e = start(*backend);
+    auto daw = makeClient("daw");
+    const std::size_t surface = daw->addOutput("mackie out");
+    const std::size_t xtSurface = daw->addOutput("xt out");
+    ASSERT_TRUE(daw->connect(daw->fullName(surface), backend->jackPortName(e.dst)));
+    ASSERT_TRUE(daw->connect(daw->fullName(xtSurface), backend->jackPortName(e.dstXT)));
+    ASSERT_TRUE(daw->waitCycles(3));
+
+    Bytes lcd = {0xF0, 0x00, 0x00, 0x66, 0x14, 0x12, 0x00};
+    for (char ch : std::string("Piano  Strings"))
+        lcd.push_back(static_cast<std::uint8_t>(ch));
+    lcd.push_back(0xF7);
+    const Bytes led = {0x90, 0x12, 0x7F};
+    const Bytes longDump = sysex(700, 3);
+    daw->send(surface, lcd);
+    daw->send(surface, led);
+    daw->send(surface, longDump);
+    daw->send(xtSurface, {0x90, 0x10, 0x7F});
+
+    Bytes expected = lcd;
+    expected.insert(expected.end(), led.begin(), led.end());
+    expected.insert(expected.end(), longDump.begin(), longDump.end());
+    ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(0).size() >= expected.size(); }));
+    ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(1).size() >= 3; }));
+    EXPECT_EQ(recorder_.bytesTo(0), expected);
+    EXPECT_EQ(recorder_.bytesTo(1), (Bytes{0x90, 0x10, 0x7F}));
+    for (const auto& d : recorder_.deliveries())
+        for (const Bytes& p : d.packets)
+            EXPECT_LE(p.size(), 256u);
+    EXPECT_TRUE(recorder_.deliveriesTo(-1).empty());
+}
+
+TEST_F(JackBackendTest, ControllerAppearingLaterIsAnnouncedAndReadWithItsConnectionValue) {
+    auto backend = makeBackend();
+    Endpoints e = start(*backend);
+    ASSERT_TRUE(eventually([&] { return recorder_.setups() == 0; }));
+    const int setupsBefore = recorder_.setups();
+
+    auto pedal = makeClient("pedal");
+    const std::size_t pedalOut = pedal->addOutput("midi out");
+    auto keys = makeClient("keys");
+    const std::size_t keysOut = keys->addOutput("midi out");
+    ASSERT_TRUE(eventually([&] { return recorder_.setups() > setupsBefore; }));
+
+    const MidiRef pedalRef = findSource(*backend, "pedal:midi out");
+    const MidiRef keysRef = findSource(*backend, "keys:midi out");
+    ASSERT_NE(pedalRef, 0u);
+    ASSERT_NE(keysRef, 0u);
+    EXPECT_TRUE(backend->connectSource(e.inPort, pedalRef, pedalRef));
+    EXPECT_TRUE(backend->connectSource(e.inPort, keysRef, keysRef));
+    EXPECT_TRUE(backend->connectSource(e.inPort, pedalRef, pedalRef)); // again: no harm
+    ASSERT_TRUE(pedal->waitCycles(3));
+
+    pedal->send(pedalOut, {0xB0, 0x1B, 0x7F});
+    keys->send(keysOut, {0x90, 0x3C, 0x64});
+    pedal->send(pedalOut, {0xB0, 0x1B, 0x00});
+    ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(-1).size() >= 9; }));
+    ASSERT_TRUE(pedal->waitCycles(5));
+    Bytes fromPedal, fromKeys;
+    for (const auto& d : recorder_.deliveriesTo(-1)) {
+        ASSERT_TRUE(d.refCon == pedalRef || d.refCon == keysRef);
+        Bytes j = d.joined();
+        Bytes& into = d.refCon == pedalRef ? fromPedal : fromKeys;
+        into.insert(into.end(), j.begin(), j.end());
+    }
+    EXPECT_EQ(fromPedal, (Bytes{0xB0, 0x1B, 0x7F, 0xB0, 0x1B, 0x00}));
+    EXPECT_EQ(fromKeys, (Bytes{0x90, 0x3C, 0x64}));
+}
+
+TEST_F(JackBackendTest, SendToANamedDestinationReachesOnlyThatDestination) {
+    auto backend = makeBackend();
+    Endpoints e = start(*backend);
+    // More synths than the backend has output ports, so ports get rebound along the way.
+    std::vector<std::unique_ptr<JackTestClient>> synths;
+    std::vector<MidiRef> refs;
+    const std::size_t count = JackMidiBackend::kMaxOutputSlots + 3;
+    for (std::size_t i = 0; i < count; ++i) {
+        synths.push_back(makeClient("synth" + std::to_string(i)));
+        synths.back()->addInput("in");
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        refs.push_back(findDestination(*backend, "synth" + std::to_string(i) + ":in"));
+        ASSERT_NE(refs.back(), 0u);
+    }
+    for (int round = 0; round < 2; ++round) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const Bytes program = {0xC0, static_cast<std::uint8_t>(i)};
+            const Bytes cc = {0xB2, 0x14, static_cast<std::uint8_t>(round)};
+            backend->send(e.outPort, refs[i], program.data(), program.size());
+            backend->send(e.outPort, refs[i], cc.data(), cc.size());
+            // Let the port drain so that it can be rebound to the next synth.
+            ASSERT_TRUE(synths[i]->waitUntil([](auto& ev) { return ev.size() >= 2; }));
+        }
+    }
+    ASSERT_TRUE(synths.front()->waitCycles(5));
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto events = synths[i]->takeReceived();
+        std::vector<Bytes> expected;
+        for (std::uint8_t round = 0; round < 2; ++round) {
+            expected.push_back({0xC0, static_cast<std::uint8_t>(i)});
+            expected.push_back({0xB2, 0x14, round});
+        }
+        std::vector<Bytes> got;
+        for (const auto& ev : events)
+            got.push_back(ev.bytes);
+        EXPECT_EQ(got, expected) << "synth" << i;
+    }
+}
+
+TEST_F(JackBackendTest, SendToOurOwnVirtualDestinationLoopsBackToItsHandler) {
+    auto backend = makeBackend();
+    Endpoints e = start(*backend);
+    ASSERT_GE(backend->destinationCount(), 2u);
+    EXPECT_EQ(backend->destination(0), e.dst);
+    EXPECT_EQ(backend->destination(1), e.dstXT);
+    EXPECT_EQ(backend->name(e.dst), "Strata");
+    EXPECT_EQ(backend->displayName(e.dstXT), "Strata XT");
+    const Bytes cc = {0xB0, 0x14, 0x7F};
+    backend->send(e.outPort, e.dstXT, cc.data(), cc.size());
+    ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(1).size() >= 3; }));
+    EXPECT_EQ(recorder_.bytesTo(1), cc);
+}
+
+TEST_F(JackBackendTest, SubscriberHandlerHearsADawConnectingToTheSurfacePorts) {
+    auto backend = makeBackend();
+    Endpoints e = start(*backend);
+    auto daw = makeClient("daw");
+    const std::size_t main = daw->addInput("mackie in");
+    const std::size_t xt = daw->addInput("xt in");
+    ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(main)));
+    ASSERT_TRUE(daw->waitCycles(3));
+    ASSERT_TRUE(eventually([&] { return recorder_.subscribers().size() == 1; }));
+    EXPECT_EQ(recorder_.subscribers()[0], e.src);
+    ASSERT_TRUE(daw->connect(backend->jackPortName(e.srcXT), daw->fullName(xt)));
+    ASSERT_TRUE(daw->waitCycles(3));
+    ASSERT_TRUE(eventually([&] { return recorder_.subscribers().size() == 2; }));
+    EXPECT_EQ(recorder_.subscribers()[1], e.srcXT);
+    // A disconnection is no subscription.
+    ASSERT_TRUE(daw->disconnect(backend->jackPortName(e.src), daw->fullName(main)));
+    ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(main)));
+    ASSERT_TRUE(daw->waitCycles(3));
+    ASSERT_TRUE(eventually([&] { return recorder_.subscribers().size() == 3; }));
+    ASSERT_TRUE(daw->waitCycles(5));
+    EXPECT_EQ(recorder_.subscribers().size(), 3u);
+}
+
+TEST_F(JackBackendTest, TheDawSurfaceOutputIsNotReadAsController) {
+    auto backend = makeBackend();
+    Endpoints e = start(*backend);
+    auto daw = makeClient("daw");
+    const std::size_t surface = daw->addOutput("mackie out");
+    const std::string surfaceName = daw->fullName(surface);
+    MidiRef ref = 0;
+    ASSERT_TRUE(eventually([&] { return (ref = findSource(*backend, surfaceName)) != 0; }));
+
+    // Connected as a source before the DAW wires it to the feedback input: from that moment on
+    // its traffic is feedback only.
+    EXPECT_TRUE(backend->connectSource(e.inPort, ref, ref));
+    ASSERT_TRUE(daw->connect(surfaceName, backend->jackPortName(e.dst)));
+    ASSERT_TRUE(daw->waitCycles(3));
+    ASSERT_TRUE(eventually([&] {
+        return connectionsOf(daw->handle(), surfaceName) ==
+               std::vector<std::string>{backend->jackPortName(e.dst)};
+    })) << "the backend stops listening to it";
+    // The engine connecting every source again does not bring it back.
+    EXPECT_FALSE(backend->connectSource(e.inPort, ref, ref));
+
+    daw->send(surface, {0x90, 0x10, 0x7F});
+    ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(0).size() >= 3; }));
+    ASSERT_TRUE(daw->waitCycles(5));
+    EXPECT_TRUE(recorder_.deliveriesTo(-1).empty());
+
+    // Wired to a synth as well, it is an ordinary source again.
+    auto synth = makeClient("synth");
+    const std::size_t synthIn = synth->addInput("in");
+    ASSERT_TRUE(daw->connect(surfaceName, synth->fullName(synthIn)));
+    ASSERT_TRUE(daw->waitCycles(3));
+    ASSERT_TRUE(eventually([&] { return backend->connectSource(e.inPort, ref, ref); }));
+    ASSERT_TRUE(daw->waitCycles(3));
+    daw->send(surface, {0x90, 0x11, 0x7F});
+    ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(-1).size() >= 3; }));
+    EXPECT_EQ(recorder_.bytesTo(-1), (Bytes{0x90, 0x11, 0x7F}));
+}
+
+TEST_F(JackBackendTest, EnumerationListsOtherClientsInAStableOrderByFullName) {
+    auto backend = makeBackend();
+    start(*backend);
+    auto a = makeClient("alpha");
+    a->addOutput("out");
+    a->addInput("in");
+    auto b = makeClient("beta");
+    b->addOutput("out");
+    auto sources = [&] {
+        std::vector<std::string> names;
+        for (std::size_t i = 0, n = backend->sourceCount(); i < n; ++i)
+            names.push_back(*backend->name(backend->source(i)));
+        return names;
+    };
+    EXPECT_EQ(sources(), (std::vector<std::string>{"alpha:out", "beta:out"}));
+    const MidiRef alphaRef = findSource(*backend, "alpha:out");
+
+    // A port that appears later goes to the end; one that goes away leaves the others in place.
+    auto c = makeClient("aardvark");
+    c->addOutput("out");
+    EXPECT_EQ(sources(), (std::vector<std::string>{"alpha:out", "beta:out", "aardvark:out"}));
+    a.reset();
+    EXPECT_EQ(sources(), (std::vector<std::string>{"beta:out", "aardvark:out"}));
+    a = makeClient("alpha");
+    a->addOutput("out");
+    EXPECT_EQ(findSource(*backend, "alpha:out"), alphaRef) << "same name, same ref";
+
+    // Destinations: our virtual ones first, under their logical names; never our own ports.
+    std::vector<std::string> destinations;
+    for (std::size_t i = 0, n = backend->destinationCount(); i < n; ++i)
+        destinations.push_back(*backend->name(backend->destination(i)));
+    EXPECT_EQ(destinations, (std::vector<std::string>{"Strata", "Strata XT"}));
+    EXPECT_EQ(backend->source(99), 0u);
+    EXPECT_EQ(backend->name(12345), std::nullopt);
+}
+
+TEST_F(JackBackendTest, AFullRingDropsAndCountsButKeepsOrder) {
+    auto backend = makeBackend();
+    Endpoints e = start(*backend);
+    auto daw = makeClient("daw");
+    const std::size_t in = daw->addInput("in");
+    ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(in)));
+    ASSERT_TRUE(daw->waitCycles(3));
+    // Far more than the ring holds, faster than cycles drain it.
+    const int total = 16000; // numbered in 14 bits
+    for (int i = 0; i < total; ++i) {
+        const Bytes m = {0xB0, static_cast<std::uint8_t>((i >> 7) & 0x7F),
+                         static_cast<std::uint8_t>(i & 0x7F)};
+        backend->received(e.src, m.data(), m.size());
+    }
+    const std::uint64_t dropped = backend->counters().droppedOutgoing;
+    EXPECT_GT(dropped, 0u);
+    ASSERT_TRUE(daw->waitUntil([&](auto& ev) { return ev.size() + dropped >= std::size_t(total); },
+                               std::chrono::seconds(20)));
+    const auto events = daw->takeReceived();
+    EXPECT_EQ(events.size() + dropped, std::size_t(total));
+    int last = -1;
+    for (const auto& ev : events) {
+        ASSERT_EQ(ev.bytes.size(), 3u);
+        const int value = (ev.bytes[1] << 7) | ev.bytes[2];
+        ASSERT_GT(value, last);
+        last = value;
+    }
+}
+
+// A server of its own: this test stops and restarts it.
+TEST(JackBackendServerLoss, KeepsRunningSaysSoOnceAndComesBackWithItsPorts) {
+    JackTestServer server;
+    std::string error;
+    ASSERT_TRUE(server.start(&error)) << error;
+    testing::LogCapture log;
+    Recorder recorder;
+    JackMidiBackend::Options options;
+    options.serverName = server.name();
+    options.retryInterval = std::chrono::milliseconds(100);
+    JackMidiBackend backend(options);
+    ASSERT_TRUE(backend.available());
+    const MidiRef client = backend.createClient("Strata", [&] { recorder.setup(); });
+    const MidiRef src = backend.createVirtualSource(client, "Strata");
+    backend.createVirtualDestination(client, "Strata", [](const MidiPacketList&) {});
+    backend.setAvailabilityHandler([&](bool up) { recorder.availability(up); });
+
+    server.stop();
+    ASSERT_TRUE(eventually([&] { return !recorder.availabilityChanges().empty(); }));
+    EXPECT_EQ(recorder.availabilityChanges(), std::vector<bool>{false});
+    EXPECT_FALSE(backend.available());
+    const Bytes note = {0x90, 0x10, 0x7F};
+    backend.received(src, note.data(), note.size()); // dropped, not a crash
+    EXPECT_EQ(backend.sourceCount(), 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(350)); // a few failed retries
+    EXPECT_EQ(log.linesStartingWith("[MIDI] JACK server stopped").size(), 1u);
+
+    const int setupsBefore = recorder.setups();
+    ASSERT_TRUE(server.start(&error)) << error;
+    ASSERT_TRUE(eventually([&] { return recorder.availabilityChanges().size() == 2; }));
+    EXPECT_EQ(recorder.availabilityChanges(), (std::vector<bool>{false, true}));
+    EXPECT_TRUE(backend.available());
+    EXPECT_GT(recorder.setups(), setupsBefore);
+    EXPECT_EQ(log.linesStartingWith("[MIDI] JACK server is back").size(), 1u);
+
+    JackTestClient daw(server.name(), "daw");
+    ASSERT_TRUE(daw.ok());
+    const std::size_t in = daw.addInput("in");
+    ASSERT_TRUE(daw.connect(backend.jackPortName(src), daw.fullName(in)));
+    ASSERT_TRUE(daw.waitCycles(3));
+    backend.received(src, note.data(), note.size());
+    ASSERT_TRUE(daw.waitUntil([](auto& ev) { return !ev.empty(); }));
+    EXPECT_EQ(daw.takeReceived().front().bytes, note);
+}
+
+TEST(JackBackendNoServer, IsUnavailableAndHarmless) {
+    JackMidiBackend::Options options;
+    options.serverName = "strata-no-such-server";
+    options.waitForServer = false;
+    JackMidiBackend backend(options);
+    EXPECT_FALSE(backend.available());
+    const MidiRef client = backend.createClient("Strata", [] {});
+    const MidiRef src = backend.createVirtualSource(client, "Strata");
+    const MidiRef out = backend.createOutputPort(client, "Strata Out");
+    EXPECT_NE(src, 0u);
+    const Bytes note = {0x90, 0x10, 0x7F};
+    backend.received(src, note.data(), note.size());
+    backend.send(out, src, note.data(), note.size());
+    backend.barrier(src);
+    EXPECT_EQ(backend.sourceCount(), 0u);
+    EXPECT_EQ(backend.destinationCount(), 0u);
+    EXPECT_EQ(backend.jackPortName(src), "");
+}
+
+} // namespace
+} // namespace strata

@@ -1,0 +1,201 @@
+#include "jack_test_client.h"
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <thread>
+
+namespace strata::testing {
+
+JackTestClient::JackTestClient(const std::string& serverName, const std::string& clientName) {
+    for (std::size_t i = 0; i < kMaxPorts; ++i) {
+        outRings_.push_back(std::make_unique<strata::SpscByteRing>(256 * 1024));
+        passTo_[i].store(-1);
+    }
+    jack_status_t status{};
+    client_ = jack_client_open(
+        clientName.c_str(),
+        static_cast<jack_options_t>(JackNoStartServer | JackServerName | JackUseExactName), &status,
+        serverName.c_str());
+    if (!client_)
+        return;
+    jack_set_process_callback(client_, processCallback, this);
+    if (jack_activate(client_) != 0) {
+        jack_client_close(client_);
+        client_ = nullptr;
+    }
+}
+
+JackTestClient::~JackTestClient() {
+    if (client_)
+        jack_client_close(client_);
+}
+
+std::string JackTestClient::name() const {
+    return client_ ? jack_get_client_name(client_) : "";
+}
+
+std::size_t JackTestClient::addInput(const std::string& shortName) {
+    if (!client_ || portCount_ == kMaxPorts)
+        return kMaxPorts;
+    jack_port_t* port =
+        jack_port_register(client_, shortName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    if (!port)
+        return kMaxPorts;
+    isOutput_[portCount_] = false;
+    ports_[portCount_].store(port);
+    return portCount_++;
+}
+
+std::size_t JackTestClient::addOutput(const std::string& shortName) {
+    if (!client_ || portCount_ == kMaxPorts)
+        return kMaxPorts;
+    jack_port_t* port =
+        jack_port_register(client_, shortName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    if (!port)
+        return kMaxPorts;
+    isOutput_[portCount_] = true;
+    ports_[portCount_].store(port);
+    return portCount_++;
+}
+
+void JackTestClient::passThrough(std::size_t from, std::size_t to) {
+    if (from < kMaxPorts)
+        passTo_[from].store(static_cast<int>(to));
+}
+
+std::string JackTestClient::fullName(std::size_t port) const {
+    jack_port_t* p = port < kMaxPorts ? ports_[port].load() : nullptr;
+    return p ? jack_port_name(p) : "";
+}
+
+bool JackTestClient::connect(const std::string& source, const std::string& destination) {
+    const int rc = jack_connect(client_, source.c_str(), destination.c_str());
+    return rc == 0 || rc == EEXIST;
+}
+
+bool JackTestClient::disconnect(const std::string& source, const std::string& destination) {
+    return jack_disconnect(client_, source.c_str(), destination.c_str()) == 0;
+}
+
+bool JackTestClient::send(std::size_t port, const std::vector<std::uint8_t>& bytes) {
+    if (port >= portCount_ || !isOutput_[port])
+        return false;
+    std::lock_guard lock(sendMutex_);
+    const std::uint32_t length = static_cast<std::uint32_t>(bytes.size());
+    return outRings_[port]->write(&length, sizeof length, bytes.data(), bytes.size());
+}
+
+int JackTestClient::processCallback(jack_nframes_t frames, void* self) {
+    return static_cast<JackTestClient*>(self)->process(frames);
+}
+
+int JackTestClient::process(jack_nframes_t frames) {
+    cycles_.fetch_add(1, std::memory_order_release);
+    const std::uint32_t cycleFrame = jack_last_frame_time(client_);
+    const std::uint64_t micros = jack_get_time();
+    std::array<void*, kMaxPorts> buffers{};
+    for (std::size_t i = 0; i < kMaxPorts; ++i) {
+        jack_port_t* port = ports_[i].load(std::memory_order_acquire);
+        if (!port)
+            continue;
+        buffers[i] = jack_port_get_buffer(port, frames);
+        if (isOutput_[i])
+            jack_midi_clear_buffer(buffers[i]);
+    }
+    for (std::size_t i = 0; i < kMaxPorts; ++i) {
+        if (!buffers[i] || !isOutput_[i])
+            continue;
+        std::uint32_t length = 0;
+        std::uint8_t bytes[4096];
+        while (outRings_[i]->peek(&length, sizeof length)) {
+            if (length > sizeof bytes) {
+                outRings_[i]->skip(sizeof length + length);
+                continue;
+            }
+            outRings_[i]->peek(bytes, length, sizeof length);
+            if (jack_midi_event_write(buffers[i], 0, bytes, length) != 0)
+                break;
+            outRings_[i]->skip(sizeof length + length);
+            const Record record{static_cast<std::uint32_t>(i), length, cycleFrame, 0, micros};
+            sent_.write(&record, sizeof record, bytes, length);
+        }
+    }
+    for (std::size_t i = 0; i < kMaxPorts; ++i) {
+        if (!buffers[i] || isOutput_[i])
+            continue;
+        const int to = passTo_[i].load();
+        const std::uint32_t count = jack_midi_get_event_count(buffers[i]);
+        for (std::uint32_t e = 0; e < count; ++e) {
+            jack_midi_event_t event;
+            if (jack_midi_event_get(&event, buffers[i], e) != 0)
+                continue;
+            if (to >= 0 && static_cast<std::size_t>(to) < kMaxPorts && buffers[to])
+                jack_midi_event_write(buffers[to], event.time, event.buffer, event.size);
+            const Record record{static_cast<std::uint32_t>(i),
+                                static_cast<std::uint32_t>(event.size), cycleFrame, event.time,
+                                micros};
+            received_.write(&record, sizeof record, event.buffer, event.size);
+        }
+    }
+    return 0;
+}
+
+std::vector<JackTestEvent> JackTestClient::drain(strata::SpscByteRing& ring) {
+    std::vector<JackTestEvent> events;
+    Record record{};
+    while (ring.peek(&record, sizeof record)) {
+        JackTestEvent event;
+        event.port = record.port;
+        event.bytes.resize(record.length);
+        ring.peek(event.bytes.data(), record.length, sizeof record);
+        ring.skip(sizeof record + record.length);
+        event.cycleFrame = record.cycleFrame;
+        event.offset = record.offset;
+        event.cycleMicros = record.micros;
+        events.push_back(std::move(event));
+    }
+    return events;
+}
+
+std::vector<JackTestEvent> JackTestClient::takeReceived() {
+    std::vector<JackTestEvent> events = std::move(collected_);
+    collected_.clear();
+    for (auto& e : drain(received_))
+        events.push_back(std::move(e));
+    return events;
+}
+
+std::vector<JackTestEvent> JackTestClient::takeSent() {
+    return drain(sent_);
+}
+
+bool JackTestClient::waitUntil(const std::function<bool(const std::vector<JackTestEvent>&)>& done,
+                               std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        for (auto& e : drain(received_))
+            collected_.push_back(std::move(e));
+        if (done(collected_))
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+bool JackTestClient::waitCycles(int cycles, std::chrono::milliseconds timeout) {
+    const std::uint64_t target = cycles_.load(std::memory_order_acquire) + cycles;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (cycles_.load(std::memory_order_acquire) < target) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+std::vector<JackTestEvent> JackTestClient::takeCollected() {
+    return takeReceived();
+}
+
+} // namespace strata::testing

@@ -1,0 +1,143 @@
+#include "jack_test_server.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace strata::testing {
+namespace {
+
+pid_t spawn(const std::vector<std::string>& args, const std::string& outputPath) {
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+}
+
+// Waits for `pid` to end, at most `timeout`. Returns its wait status, or -1 if it is still there.
+int waitFor(pid_t pid, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        int status = 0;
+        const pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid)
+            return status;
+        if (r < 0 && errno != EINTR)
+            return 0;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+} // namespace
+
+JackTestServer::JackTestServer(Mode mode) : mode_(mode) {
+    static std::atomic<int> counter{0};
+    std::random_device random;
+    name_ = "strata-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + "-" +
+            std::to_string(random() % 100000);
+    logPath_ = (std::filesystem::temp_directory_path() / (name_ + ".log")).string();
+    setenv("JACK_NO_START_SERVER", "1", 1);
+    setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
+}
+
+JackTestServer::~JackTestServer() {
+    stop();
+    std::error_code ec;
+    std::filesystem::remove(logPath_, ec);
+}
+
+int JackTestServer::xrunReports() const {
+    std::ifstream log(logPath_);
+    int count = 0;
+    for (std::string line; std::getline(log, line);)
+        if (line.find("XRun") != std::string::npos || line.find("xrun") != std::string::npos)
+            ++count;
+    return count;
+}
+
+void JackTestServer::removeStaleFiles() const {
+    // A jackd that died hard leaves its socket and semaphores behind, and the next server of the
+    // same name refuses to start while they exist.
+    const std::string uid = std::to_string(getuid());
+    const std::string socketPrefix = "jack_" + name_ + "_";
+    const std::string semaphorePrefix = "jack_sem." + uid + "_" + name_ + "_";
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
+        const std::string file = entry.path().filename().string();
+        if (file.rfind(socketPrefix, 0) == 0 || file.rfind(semaphorePrefix, 0) == 0)
+            std::filesystem::remove(entry.path(), ec);
+    }
+}
+
+bool JackTestServer::start(std::string* error) {
+    if (pid_ > 0)
+        return true;
+    removeStaleFiles();
+    std::vector<std::string> args = {"jackd", "-n", name_, "-r", "-p", "64"};
+    if (mode_ == Mode::synchronous)
+        args.insert(args.end(), {"-S", "-t", "2000"});
+    args.insert(args.end(),
+                {"-d", "dummy", "-r", std::to_string(kSampleRate), "-p",
+                 std::to_string(kPeriodFrames), "-w",
+                 std::to_string(kPeriodFrames * 1000000LL / kSampleRate), "-C", "0", "-P", "0"});
+    pid_ = spawn(args, logPath_);
+    if (pid_ <= 0) {
+        if (error)
+            *error = "could not start jackd";
+        pid_ = -1;
+        return false;
+    }
+    const pid_t waiter = spawn({"jack_wait", "-s", name_, "-w", "-t", "10"}, logPath_);
+    const int status = waiter > 0 ? waitFor(waiter, std::chrono::seconds(15)) : -1;
+    if (status == -1 && waiter > 0) {
+        kill(waiter, SIGKILL);
+        waitFor(waiter, std::chrono::seconds(5));
+    }
+    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+        waitFor(pid_, std::chrono::milliseconds(0)) != -1) {
+        if (error)
+            *error = "jackd " + name_ + " did not come up (see " + logPath_ + ")";
+        stop();
+        return false;
+    }
+    return true;
+}
+
+void JackTestServer::stop() {
+    if (pid_ <= 0)
+        return;
+    kill(pid_, SIGTERM);
+    if (waitFor(pid_, std::chrono::seconds(5)) == -1) {
+        kill(pid_, SIGKILL);
+        waitFor(pid_, std::chrono::seconds(5));
+    }
+    pid_ = -1;
+    removeStaleFiles();
+}
+
+} // namespace strata::testing

@@ -1,0 +1,104 @@
+#include "jack_test_server.h"
+#include "midi_backend_factory.h"
+#include "support/test_support.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace strata {
+namespace {
+
+MidiBackendEnvironment nowhere() {
+    MidiBackendEnvironment environment;
+    environment.jackServer = "strata-no-such-server";
+    environment.sequencerDevice = "/nonexistent/snd/seq";
+    return environment;
+}
+
+TEST(MidiBackendFactory, PicksJackWhenAServerAnswers) {
+    testing::JackTestServer server;
+    std::string error;
+    ASSERT_TRUE(server.start(&error)) << error;
+    testing::LogCapture log;
+    MidiBackendEnvironment environment = nowhere();
+    environment.jackServer = server.name();
+    const MidiBackendChoice choice = chooseMidiBackend(environment);
+    ASSERT_NE(choice.backend, nullptr);
+    EXPECT_EQ(choice.kind, "jack");
+    EXPECT_EQ(choice.backend->kind(), "jack");
+    EXPECT_TRUE(choice.backend->available());
+    EXPECT_EQ(log.linesStartingWith("[MIDI]"),
+              std::vector<std::string>{"[MIDI] Using JACK (server \"" + server.name() + "\")"});
+}
+
+TEST(MidiBackendFactory, FallsBackToNoneAndSaysWhy) {
+    const struct {
+        std::optional<std::string> forced;
+        const char* line;
+    } cases[] = {
+        {std::nullopt, "[MIDI] No MIDI system (no JACK server answers and /nonexistent/snd/seq "
+                       "does not exist); running without MIDI"},
+        {"none", "[MIDI] No MIDI system (STRATA_MIDI=none); running without MIDI"},
+        {"alsa", "[MIDI] No MIDI system (STRATA_MIDI=alsa, but /nonexistent/snd/seq does not "
+                 "exist); running without MIDI"},
+    };
+    for (const auto& c : cases) {
+        testing::LogCapture log;
+        MidiBackendEnvironment environment = nowhere();
+        environment.forced = c.forced;
+        const MidiBackendChoice choice = chooseMidiBackend(environment);
+        EXPECT_EQ(choice.backend, nullptr) << c.line;
+        EXPECT_EQ(choice.kind, "none");
+        EXPECT_EQ(log.linesStartingWith("[MIDI]"), std::vector<std::string>{c.line});
+    }
+}
+
+TEST(MidiBackendFactory, AnUnknownForcedValueIsIgnored) {
+    testing::LogCapture log;
+    MidiBackendEnvironment environment = nowhere();
+    environment.forced = "oss";
+    const MidiBackendChoice choice = chooseMidiBackend(environment);
+    EXPECT_EQ(choice.kind, "none");
+    const auto lines = log.linesStartingWith("[MIDI]");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "[MIDI] STRATA_MIDI=oss is not jack, alsa or none; choosing by itself");
+}
+
+TEST(MidiBackendFactory, ASequencerDeviceThatWillNotOpenMeansNone) {
+    // The device node exists but is no sequencer (on this machine there is none at all).
+    testing::TempDir dir;
+    const auto fake = dir.path() / "seq";
+    std::ofstream(fake) << "";
+    testing::LogCapture log;
+    MidiBackendEnvironment environment = nowhere();
+    environment.sequencerDevice = fake.string();
+    if (std::filesystem::exists("/dev/snd/seq"))
+        GTEST_SKIP() << "a real sequencer would open";
+    const MidiBackendChoice choice = chooseMidiBackend(environment);
+    EXPECT_EQ(choice.kind, "none");
+    EXPECT_EQ(log.linesStartingWith("[MIDI] No MIDI system").size(), 1u);
+}
+
+TEST(MidiBackendFactory, ForcedJackWaitsForAServer) {
+    testing::JackTestServer server; // not started yet
+    testing::LogCapture log;
+    MidiBackendEnvironment environment = nowhere();
+    environment.forced = "jack";
+    environment.jackServer = server.name();
+    const MidiBackendChoice choice = chooseMidiBackend(environment);
+    ASSERT_NE(choice.backend, nullptr);
+    EXPECT_EQ(choice.kind, "jack");
+    EXPECT_FALSE(choice.backend->available());
+    EXPECT_EQ(log.linesStartingWith("[MIDI] Using JACK (STRATA_MIDI=jack)").size(), 1u);
+
+    std::string error;
+    ASSERT_TRUE(server.start(&error)) << error;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!choice.backend->available() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(choice.backend->available());
+}
+
+} // namespace
+} // namespace strata
