@@ -128,8 +128,15 @@ bool writeFileAtomically(const std::filesystem::path& path, std::string_view byt
     std::filesystem::path temporary;
     int raw = -1;
     for (int attempt = 0; attempt < 100 && raw < 0; ++attempt) {
-        temporary = folder / ("." + path.filename().string() + "." + std::to_string(::getpid()) +
-                              "." + std::to_string(counter.fetch_add(1)) + ".tmp");
+        // Built piecewise: GCC 12 at -O3 reports a false overlap (-Wrestrict) for "." + string.
+        std::string name = ".";
+        name += path.filename().string();
+        name += '.';
+        name += std::to_string(::getpid());
+        name += '.';
+        name += std::to_string(counter.fetch_add(1));
+        name += ".tmp";
+        temporary = folder / name;
         raw = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (raw < 0 && errno != EEXIST)
             break;
