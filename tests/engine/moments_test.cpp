@@ -1,12 +1,9 @@
 #include "engine_fixture.h"
 
 using namespace strata;
-using strata::testing::EngineTest;
-using strata::testing::makeSet;
+using namespace strata::testing;
 
 namespace {
-
-using Names = std::vector<std::string>;
 
 struct MomentSpec {
     std::string name;
@@ -18,78 +15,59 @@ struct RuleSpec {
     std::string layer;
     LayerRule::Effect effect;
     FireAnchor anchor;
-    bool allSections = true;
-    std::set<std::string> sectionNames = {};
+    std::set<std::string> onlyIn = {}; // empty: every section
     bool enabled = true;
 };
 
 struct Tick {
     std::optional<std::int64_t> bars;
     bool playing;
-    Names fired; // Moments listed in the result, in order
+    Names fired; // Moments in the result, in order
     bool any;
-    Names muted; // activeMutedIDs after the tick, sorted
+    Names muted; // after the tick
 };
 
-struct DueCase {
-    const char* what;
+struct Scene {
     std::string sectionName;
     Names stepMutes;
     std::vector<MomentSpec> moments;
     std::vector<RuleSpec> rules;
-    std::vector<Tick> ticks;
 };
 
-const auto enter = FireAnchor::onSectionEnter;
+const auto enter = FireAnchor::onSectionEnter();
 const auto after = FireAnchor::barsAfterStart;
 const auto before = FireAnchor::barsBeforeSectionEnd;
-const auto swell = LayerRule::Effect::swellIn;
-const auto muteOut = LayerRule::Effect::muteOut;
+const auto in = LayerRule::Effect::swellIn;
+const auto out = LayerRule::Effect::muteOut;
 
 } // namespace
 
 class Moments : public EngineTest {
 protected:
-    // One song with the given section (and a second section to leave to), layers A-D.
-    void setUp(const DueCase& c) {
-        Setlist set = makeSet({{"Song", {c.sectionName, "Other"}}});
-        auto layerID = [&](const std::string& n) {
-            for (const auto& l : set.layers)
-                if (l.name == n)
-                    return l.id;
-            throw std::runtime_error(n);
-        };
-        auto idSet = [&](const Names& names) {
+    // The scene's section first in a song with a second section "Other"; layers A-D.
+    void stage(const Scene& scene) {
+        load(makeSet({{"Song", scene.sectionName, "Other"}}));
+        Setlist set = app->setlist();
+        const auto idSet = [&](const Names& names) {
             UuidSet s;
             for (const auto& n : names)
-                s.insert(layerID(n));
+                s.insert(layer(n).id);
             return s;
         };
         Section& section = set.songs[0].sections[0];
-        section.steps[0].mutedLayerIDs = idSet(c.stepMutes);
-        for (const auto& m : c.moments) {
-            Moment moment;
-            moment.name = m.name;
-            moment.anchor = m.anchor;
-            moment.unmuteLayerIDs = idSet(m.unmute);
-            moment.muteLayerIDs = idSet(m.mute);
-            section.moments.push_back(moment);
-        }
-        for (const auto& r : c.rules) {
-            LayerRule rule;
-            rule.effect = r.effect;
-            rule.anchor = r.anchor;
-            rule.allSections = r.allSections;
-            rule.sectionNames = r.sectionNames;
-            rule.enabled = r.enabled;
+        section.steps[0].mutedLayerIDs = idSet(scene.stepMutes);
+        for (const auto& m : scene.moments)
+            section.moments.push_back(Moment{
+                Uuid::random(), m.name, m.anchor, {}, idSet(m.unmute), idSet(m.mute), {}, {}});
+        for (const auto& r : scene.rules) {
             for (auto& l : set.layers)
                 if (l.name == r.layer)
-                    l.rules.push_back(rule);
+                    l.rules.push_back(LayerRule{Uuid::random(), r.enabled, r.effect, r.anchor,
+                                                r.onlyIn.empty(), r.onlyIn});
         }
-        load(set, StrataMode::pro);
+        app->setSetlist(set);
     }
-
-    static Names momentNames(const MomentFire& fire) {
+    static Names fired(const MomentFire& fire) {
         Names out;
         for (const auto& m : fire.moments)
             out.push_back(m.name);
@@ -98,204 +76,131 @@ protected:
 };
 
 TEST_F(Moments, FireOncePerVisitInOrderAndCompose) {
-    const DueCase cases[] = {
+    struct Case {
+        const char* what;
+        Scene scene;
+        std::vector<Tick> ticks;
+    };
+    const Case cases[] = {
         {"stopped ticks consume nothing",
-         "Verse",
-         {"B"},
-         {{"M", enter(), {}, {"A"}}},
-         {},
+         {"Verse", {"B"}, {{"M", enter, {}, {"A"}}}, {}},
          {{8, false, {}, false, {"B"}},
           {8, true, {"M"}, true, {"A", "B"}},
           {7, true, {}, false, {"A", "B"}}}},
         {"bar anchors count from the first playing tick",
-         "Verse",
-         {},
-         {{"after2", after(2), {}, {"A"}}, {"last2", before(2), {}, {"B"}}},
-         {},
+         {"Verse", {}, {{"after2", after(2), {}, {"A"}}, {"last2", before(2), {}, {"B"}}}, {}},
          {{8, true, {}, false, {}},
           {7, true, {}, false, {}},
           {6, true, {"after2"}, true, {"A"}},
           {3, true, {}, false, {"A"}},
-          {2, true, {"last2"}, true, {"A", "B"}},
-          {1, true, {}, false, {"A", "B"}}}},
+          {2, true, {"last2"}, true, {"A", "B"}}}},
         {"without bar counts only on-enter fires",
-         "Verse",
-         {},
-         {{"enter", enter(), {}, {"A"}},
-          {"after0", after(0), {}, {"B"}},
-          {"last99", before(99), {}, {"C"}}},
-         {{"D", muteOut, enter()}, {"C", muteOut, before(5)}},
+         {"Verse",
+          {},
+          {{"enter", enter, {}, {"A"}},
+           {"after0", after(0), {}, {"B"}},
+           {"last9", before(9), {}, {"C"}}},
+          {{"D", out, enter}, {"C", out, before(5)}}},
          {{std::nullopt, true, {"enter"}, true, {"A", "D"}},
           {std::nullopt, true, {}, false, {"A", "D"}}}},
         {"zero and negative bar counts",
-         "Verse",
-         {},
-         {{"after0", after(0), {}, {"A"}}, {"lastNeg", before(-3), {}, {"B"}}},
-         {},
+         {"Verse", {}, {{"after0", after(0), {}, {"A"}}, {"lastNeg", before(-3), {}, {"B"}}}, {}},
          {{std::nullopt, true, {}, false, {}},
           {5, true, {"after0"}, true, {"A"}},
           {1, true, {}, false, {"A"}},
           {0, true, {"lastNeg"}, true, {"A", "B"}}}},
         {"manual Moments never fire by themselves",
-         "Verse",
-         {},
-         {{"hand", FireAnchor::manual(), {}, {"A"}}},
-         {},
+         {"Verse", {}, {{"hand", FireAnchor::manual(), {}, {"A"}}}, {}},
          {{8, true, {}, false, {}}, {0, true, {}, false, {}}}},
         {"a Moment without layers still makes the override",
-         "Verse",
-         {"A"},
-         {{"patch only", enter(), {}, {}}},
-         {},
+         {"Verse", {"A"}, {{"patch only", enter, {}, {}}}, {}},
          {{4, true, {"patch only"}, true, {"A"}}}},
         {"unmute wins within one Moment",
-         "Verse",
-         {"C"},
-         {{"M", enter(), {"A"}, {"A", "B"}}},
-         {},
+         {"Verse", {"C"}, {{"M", enter, {"A"}, {"A", "B"}}}, {}},
          {{4, true, {"M"}, true, {"B", "C"}}}},
         {"Moments compose from the step's mutes",
-         "Verse",
-         {"B", "C"},
-         {{"out A", enter(), {}, {"A"}}, {"in B", enter(), {"B"}, {}}},
-         {},
+         {"Verse", {"B", "C"}, {{"out A", enter, {}, {"A"}}, {"in B", enter, {"B"}, {}}}, {}},
          {{4, true, {"out A", "in B"}, true, {"A", "C"}}}},
         {"a rule runs after the Moments and wins",
-         "Verse",
-         {},
-         {{"out A", enter(), {}, {"A"}}},
-         {{"A", swell, enter()}},
+         {"Verse", {}, {{"out A", enter, {}, {"A"}}}, {{"A", in, enter}}},
          {{4, true, {"out A"}, true, {}}}},
         {"two rules on one layer take turns",
-         "Verse",
-         {"A"},
-         {},
-         {{"A", swell, enter()}, {"A", muteOut, before(1)}},
+         {"Verse", {"A"}, {}, {{"A", in, enter}, {"A", out, before(1)}}},
          {{4, true, {}, true, {}}, {2, true, {}, false, {}}, {1, true, {}, true, {"A"}}}},
-        {"rules are not listed and disabled rules do nothing",
-         "Verse",
-         {},
-         {},
-         {{"A", muteOut, enter(), true, {}, false}, {"B", muteOut, enter()}},
+        {"rules are never listed; disabled rules do nothing",
+         {"Verse", {}, {}, {{"A", out, enter, {}, false}, {"B", out, enter}}},
          {{4, true, {}, true, {"B"}}}},
         {"a rule's section names match exactly",
-         "Chorus",
-         {},
-         {},
-         {{"A", muteOut, enter(), false, {"Chorus"}},
-          {"B", muteOut, enter(), false, {"chorus", "Chorus 2"}}},
+         {"Chorus",
+          {},
+          {},
+          {{"A", out, enter, {"Chorus"}}, {"B", out, enter, {"chorus", "Chorus 2"}}}},
          {{4, true, {}, true, {"A"}}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        setUp(c);
+        stage(c.scene);
         for (std::size_t t = 0; t < c.ticks.size(); ++t) {
             SCOPED_TRACE("tick " + std::to_string(t));
             const Tick& tick = c.ticks[t];
             const MomentFire fire = app->dueMoments(tick.bars, tick.playing);
-            EXPECT_EQ(momentNames(fire), tick.fired);
+            EXPECT_EQ(fired(fire), tick.fired);
             EXPECT_EQ(fire.anyFired, tick.any);
             EXPECT_EQ(names(app->activeMutedIDs()), tick.muted);
         }
     }
 }
 
-TEST_F(Moments, NothingFiresInEssentialsUntilProIsChosen) {
-    setUp({"", "Verse", {}, {{"M", enter(), {}, {"A"}}}, {{"B", muteOut, enter()}}, {}});
+TEST_F(Moments, EssentialsFiresNothingAndRevisitsReArm) {
+    stage({"Verse", {}, {{"M", enter, {}, {"A"}}}, {{"B", out, enter}}});
     app->setMode(StrataMode::essentials);
     EXPECT_EQ(app->dueMoments(8, true), MomentFire{});
-    EXPECT_FALSE(app->sectionStartBars().has_value());
+    EXPECT_FALSE(app->sectionStartBars());
     app->setMode(StrataMode::pro);
-    const MomentFire fire = app->dueMoments(7, true);
-    EXPECT_EQ(momentNames(fire), Names{"M"});
-    EXPECT_EQ(app->sectionStartBars(), 7);
+    EXPECT_EQ(fired(app->dueMoments(7, true)), Names{"M"});
     EXPECT_EQ(names(app->activeMutedIDs()), (Names{"A", "B"}));
-}
 
-TEST_F(Moments, LeavingAndReturningReArmsEverything) {
-    setUp({"", "Verse", {}, {{"M", enter(), {}, {"A"}}}, {{"B", muteOut, enter()}}, {}});
-    EXPECT_TRUE(app->dueMoments(4, true).anyFired);
-    EXPECT_FALSE(app->dueMoments(3, true).anyFired);
-
-    app->advance(); // "Other": the rule matches every section, the Moment belongs to "Verse"
-    MomentFire fire = app->dueMoments(8, true);
-    EXPECT_TRUE(fire.anyFired);
-    EXPECT_TRUE(fire.moments.empty());
+    app->advance(); // the rule applies everywhere; the Moment belongs to the first section
+    const MomentFire other = app->dueMoments(8, true);
+    EXPECT_TRUE(other.anyFired && other.moments.empty());
     EXPECT_EQ(names(app->activeMutedIDs()), Names{"B"});
-
     app->retreat();
-    fire = app->dueMoments(8, true);
-    EXPECT_EQ(momentNames(fire), Names{"M"});
-    EXPECT_EQ(app->sectionStartBars(), 8);
+    EXPECT_EQ(fired(app->dueMoments(8, true)), Names{"M"});
 }
 
-TEST_F(Moments, HandFiredMomentsOverrideTheMixUntilAllOn) {
-    setUp({"", "Verse", {"C"}, {{"M", before(2), {"C"}, {"A"}}}, {}, {}});
-    const Moment m = section(0).moments[0];
-    app->setMode(StrataMode::essentials); // TEST works in any level, for any anchor
-    int writes = 0;
-    auto c = app->activeMomentMutedIDs.changed.connect([&](const auto&) { ++writes; });
-    app->fireManually(m);
-    EXPECT_EQ(writes, 1);
+TEST_F(Moments, HandFiredMomentsHoldUntilAllOn) {
+    stage({"Verse", {"C"}, {{"M", before(2), {"C"}, {"A"}}}, {}});
+    app->setMode(StrataMode::essentials); // TEST ignores the level and the anchor
+    app->fireManually(section(0).moments[0]);
     EXPECT_EQ(names(app->activeMutedIDs()), Names{"A"});
     EXPECT_EQ(app->enabledLayers().size(), 3u);
 
-    // A Moment fired by hand does not fire again by itself in this section.
     app->setMode(StrataMode::pro);
-    EXPECT_FALSE(app->dueMoments(1, true).anyFired);
-
-    // ALL ON drops the override but keeps what fired.
-    app->setActiveMomentMutedIDs(std::nullopt);
+    app->setActiveMomentMutedIDs(std::nullopt); // ALL ON
     EXPECT_EQ(names(app->activeMutedIDs()), Names{"C"});
-    EXPECT_FALSE(app->dueMoments(0, true).anyFired);
+    EXPECT_FALSE(app->dueMoments(1, true).anyFired); // what fired stays fired
 
-    // A present but empty override means everything plays.
-    app->setActiveMomentMutedIDs(UuidSet{});
-    EXPECT_TRUE(app->activeMutedIDs().empty());
+    app->setActiveMomentMutedIDs(UuidSet{}); // present but empty: everything plays
     EXPECT_EQ(app->enabledLayers().size(), 4u);
 }
 
-TEST_F(Moments, ToggleLayerEditsTheStoredStepOnly) {
-    Setlist set = makeSet({{"One", {"Verse", "Chorus"}}, {"Two", {"Intro"}}});
-    set.songs[0].sections[0].steps.resize(2);
-    load(set);
+TEST_F(Moments, ToggleLayerEditsOnlyTheStoredStep) {
+    load(makeSet({{"One", "Verse"}, {"Two", "Intro"}}));
     const Section verse = section(0);
-    const Section otherSongSection = section(0, 1);
-
-    app->toggleLayer(layer("A"), verse, 1);
-    EXPECT_EQ(names(section(0).steps[1].mutedLayerIDs), Names{"A"});
-    app->toggleLayer(layer("A"), verse, 1);
+    app->toggleLayer(layer("A"), verse, 0);
+    EXPECT_EQ(names(app->activeMutedIDs()), Names{"A"});
+    app->toggleLayer(layer("A"), verse, 0);
     EXPECT_EQ(section(0), verse); // twice is no change at all
 
-    int setlistWrites = 0;
-    auto c = app->setlist.changed.connect([&](const Setlist&) { ++setlistWrites; });
-    app->toggleLayer(layer("A"), otherSongSection, 0);
-    app->toggleLayer(layer("A"), verse, 2);
-    app->toggleLayer(layer("A"), verse, -1);
-    EXPECT_EQ(setlistWrites, 0);
+    int writes = 0;
+    auto c = app->setlist.changed.connect([&](const Setlist&) { ++writes; });
+    app->toggleLayer(layer("A"), section(0, 1), 0); // another song's section
+    app->toggleLayer(layer("A"), verse, 1);
+    EXPECT_EQ(writes, 0);
 
-    // Under an override the stored change waits for the override to go.
-    app->fireManually(Moment{});
+    armMomentState(); // under an override the stored change waits for the override to go
     app->toggleLayer(layer("B"), verse, 0);
-    EXPECT_EQ(setlistWrites, 1);
     EXPECT_TRUE(app->activeMutedIDs().empty());
     app->setActiveMomentMutedIDs(std::nullopt);
     EXPECT_EQ(names(app->activeMutedIDs()), Names{"B"});
-}
-
-TEST_F(Moments, VisibleLayersFollowTheLevel) {
-    std::vector<std::string> layerNames;
-    for (int i = 0; i < 20; ++i)
-        layerNames.push_back("L" + std::to_string(i));
-    load(makeSet({{"Song", {"Verse"}}}, layerNames), StrataMode::essentials);
-    EXPECT_EQ(app->visibleLayers().size(), 8u);
-    EXPECT_EQ(app->visibleLayers().front().name, "L0");
-    app->setMode(StrataMode::pro);
-    EXPECT_EQ(app->visibleLayers().size(), 16u);
-    EXPECT_EQ(app->visibleLayers().back().name, "L15");
-    EXPECT_EQ(app->setlist().layers.size(), 20u); // the stored list is never cut
-    EXPECT_EQ(visibleLayers(StrataMode::pro, std::vector<Layer>(3)).size(), 3u);
-    // Muted layers beyond the cap still count as muted for enabledLayers.
-    app->toggleLayer(layer("L19"), section(0), 0);
-    EXPECT_EQ(app->enabledLayers().size(), 19u);
 }

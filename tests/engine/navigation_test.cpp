@@ -3,218 +3,164 @@
 #include <functional>
 
 using namespace strata;
-using strata::testing::EngineTest;
-using strata::testing::makeSet;
-using strata::testing::makeSetOfSizes;
+using namespace strata::testing;
 
 namespace {
 
-struct Position {
-    std::int64_t song, section, step;
-    friend bool operator==(const Position&, const Position&) = default;
-    friend std::ostream& operator<<(std::ostream& os, const Position& p) {
-        return os << "(" << p.song << ", " << p.section << ", " << p.step << ")";
-    }
-};
+// Songs with the given numbers of sections.
+Setlist setOfSizes(const std::vector<int>& sizes) {
+    std::vector<Names> songs;
+    for (int n : sizes)
+        songs.push_back(Names(static_cast<std::size_t>(n) + 1, "x"));
+    return makeSet(songs);
+}
 
-struct NavCase {
-    const char* what;
-    std::vector<int> sectionCounts;
-    Position from;
-    std::function<void(AppState&)> op;
-    Position to;
-    bool bookkeepingCleared;
-};
-
-const auto advance = [](AppState& a) { a.advance(); };
-const auto retreat = [](AppState& a) { a.retreat(); };
-const auto jumpTo = [](std::int64_t i) { return [i](AppState& a) { a.jump(i); }; };
+using Op = std::function<void(AppState&)>;
+const Op advance = [](AppState& a) { a.advance(); };
+const Op retreat = [](AppState& a) { a.retreat(); };
+Op jumpTo(std::int64_t i) {
+    return [i](AppState& a) { a.jump(i); };
+}
 
 } // namespace
 
 class Navigation : public EngineTest {};
 
 TEST_F(Navigation, MovesThroughTheSetWithoutWrapping) {
-    const NavCase cases[] = {
-        {"advance within a song", {3, 2}, {0, 1, 2}, advance, {0, 2, 0}, true},
-        {"advance off a song's end", {3, 2}, {0, 2, 1}, advance, {1, 0, 0}, true},
-        {"advance at the set's end", {3, 2}, {1, 1, 1}, advance, {1, 1, 0}, false},
-        {"advance without a song", {}, {0, 0, 1}, advance, {0, 0, 1}, false},
-        {"advance out of a song without sections", {2, 0, 3}, {1, -1, 0}, advance, {2, 0, 0}, true},
-        {"retreat within a song", {3, 2}, {0, 2, 1}, retreat, {0, 1, 0}, true},
-        {"retreat into the previous song's last section",
-         {3, 2},
-         {1, 0, 1},
-         retreat,
-         {0, 2, 0},
-         true},
-        {"retreat into a song without sections", {0, 2}, {1, 0, 0}, retreat, {0, -1, 0}, true},
-        {"retreat at the set's start", {3}, {0, 0, 1}, retreat, {0, 0, 0}, false},
-        {"retreat without a song", {}, {0, 0, 2}, retreat, {0, 0, 0}, false},
-        {"jump to a section", {4}, {0, 0, 1}, jumpTo(2), {0, 2, 0}, true},
-        {"jump to the current section", {4}, {0, 2, 1}, jumpTo(2), {0, 2, 0}, false},
-        {"jump past the end", {4}, {0, 1, 1}, jumpTo(4), {0, 1, 1}, false},
-        {"jump to a negative index", {4}, {0, 1, 1}, jumpTo(-1), {0, 1, 1}, false},
-        {"jump without a song", {}, {0, 0, 1}, jumpTo(0), {0, 0, 1}, false},
+    struct Case {
+        const char* what;
+        std::vector<int> sizes;
+        std::array<std::int64_t, 3> from;
+        Op op;
+        std::array<std::int64_t, 3> to;
+        bool cleared; // Moment bookkeeping reset
     };
+    // clang-format off
+    const Case cases[] = {
+        {"advance within a song",         {3, 2},    {0, 1, 2},  advance, {0, 2, 0},  true},
+        {"advance off a song's end",      {3, 2},    {0, 2, 1},  advance, {1, 0, 0},  true},
+        {"advance at the set's end",      {3, 2},    {1, 1, 1},  advance, {1, 1, 0},  false},
+        {"advance without a song",        {},        {0, 0, 1},  advance, {0, 0, 1},  false},
+        {"advance from an empty song",    {2, 0, 3}, {1, -1, 0}, advance, {2, 0, 0},  true},
+        {"retreat within a song",         {3, 2},    {0, 2, 1},  retreat, {0, 1, 0},  true},
+        {"retreat into the last section", {3, 2},    {1, 0, 1},  retreat, {0, 2, 0},  true},
+        {"retreat into an empty song",    {0, 2},    {1, 0, 0},  retreat, {0, -1, 0}, true},
+        {"retreat at the set's start",    {3},       {0, 0, 1},  retreat, {0, 0, 0},  false},
+        {"retreat without a song",        {},        {0, 0, 2},  retreat, {0, 0, 0},  false},
+        {"jump",                          {4},       {0, 0, 1},  jumpTo(2), {0, 2, 0}, true},
+        {"jump to the current section",   {4},       {0, 2, 1},  jumpTo(2), {0, 2, 0}, false},
+        {"jump past the end",             {4},       {0, 1, 1},  jumpTo(4), {0, 1, 1}, false},
+        {"jump below 0",                  {4},       {0, 1, 1},  jumpTo(-1), {0, 1, 1}, false},
+        {"jump without a song",           {},        {0, 0, 1},  jumpTo(0), {0, 0, 1}, false},
+    };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        load(makeSetOfSizes(c.sectionCounts));
-        position(c.from.song, c.from.section, c.from.step);
+        load(setOfSizes(c.sizes));
+        position(c.from[0], c.from[1], c.from[2]);
         const Moment armed = armMomentState();
-
         c.op(*app);
-
-        EXPECT_EQ((Position{app->currentSongIndex(), app->currentSectionIndex(),
-                            app->currentStepIndex()}),
+        EXPECT_EQ((std::array{app->currentSongIndex(), app->currentSectionIndex(),
+                              app->currentStepIndex()}),
                   c.to);
-        EXPECT_EQ(!app->activeMomentMutedIDs().has_value(), c.bookkeepingCleared);
-        EXPECT_EQ(!app->hasFired(armed.id), c.bookkeepingCleared);
+        EXPECT_EQ(!app->activeMomentMutedIDs().has_value(), c.cleared);
+        EXPECT_EQ(!app->hasFired(armed.id), c.cleared);
     }
 }
 
-TEST_F(Navigation, IndexWritesResetMomentBookkeepingOnlyWhenTheValueChanges) {
-    load(makeSetOfSizes({3, 3}));
+TEST_F(Navigation, IndexObserversSeeTheResetAlreadyDone) {
+    load(setOfSizes({3, 3}));
     armMomentState();
-    app->dueMoments(6, true); // captures the section's start count
+    app->dueMoments(6, true);
+    app->setCurrentSongIndex(0); // same value: no reset
     ASSERT_EQ(app->sectionStartBars(), 6);
 
-    app->setCurrentSectionIndex(0); // same value
-    app->setCurrentSongIndex(0);
-    app->setCurrentStepIndex(2); // steps never reset
-    EXPECT_TRUE(app->activeMomentMutedIDs().has_value());
-    EXPECT_EQ(app->sectionStartBars(), 6);
-
-    int overrideWrites = 0;
-    auto c = app->activeMomentMutedIDs.changed.connect([&](const auto&) { ++overrideWrites; });
-    std::optional<bool> overrideSeenByIndexObserver;
-    auto d = app->currentSongIndex.changed.connect([&](std::int64_t) {
-        overrideSeenByIndexObserver = app->activeMomentMutedIDs().has_value();
-    });
+    std::optional<bool> overrideSeen;
+    auto c = app->currentSongIndex.changed.connect(
+        [&](std::int64_t) { overrideSeen = app->activeMomentMutedIDs().has_value(); });
+    int changes = 0;
+    auto d = app->changed.connect([&] { ++changes; });
     app->setCurrentSongIndex(1);
-    EXPECT_FALSE(app->activeMomentMutedIDs().has_value());
-    EXPECT_FALSE(app->sectionStartBars().has_value());
-    EXPECT_EQ(overrideWrites, 1);
-    // Observers of the index already see the cleared state.
-    EXPECT_EQ(overrideSeenByIndexObserver, false);
+    EXPECT_EQ(overrideSeen, false);
+    EXPECT_FALSE(app->sectionStartBars());
+    EXPECT_EQ(changes, 1); // one for the whole operation
 }
 
-TEST_F(Navigation, StepsFollowTheFeatureLevelAndMomentarySteps) {
-    struct StepCase {
+TEST_F(Navigation, StepsFollowTheLevelAndSnapBackFromMomentarySteps) {
+    struct Case {
         const char* what;
         StrataMode mode;
-        std::vector<bool> momentary; // per step; step 0 is the main step
+        std::vector<bool> momentary; // per step
         std::int64_t from;
-        bool forward;
+        bool next;
         std::int64_t to;
         int pushes;
     };
-    const StepCase cases[] = {
-        {"next onto a momentary step", StrataMode::pro, {false, true}, 0, true, 1, 1},
-        {"next from a momentary step snaps back",
-         StrataMode::pro,
-         {false, true, false},
-         1,
-         true,
-         0,
-         1},
-        {"prev from a momentary step", StrataMode::pro, {false, true}, 1, false, 0, 1},
-        {"next on the last step holds", StrataMode::pro, {false, false, false}, 2, true, 2, 0},
-        {"prev on the main step holds", StrataMode::pro, {false, false, false}, 0, false, 0, 0},
-        {"next from an index past the end holds", StrataMode::pro, {false, false}, 5, true, 5, 0},
-        {"prev from an index past the end", StrataMode::pro, {false, false, false}, 7, false, 1, 1},
-        {"next in Essentials", StrataMode::essentials, {false, false}, 0, true, 0, 0},
-        {"prev in Essentials", StrataMode::essentials, {false, false}, 1, false, 1, 0},
+    const auto pro = StrataMode::pro, ess = StrataMode::essentials;
+    // clang-format off
+    const Case cases[] = {
+        {"onto a momentary step",        pro, {false, true},         0, true,  1, 1},
+        {"off a momentary step",         pro, {false, true, false},  1, true,  0, 1},
+        {"back from a momentary step",   pro, {false, true},         1, false, 0, 1},
+        {"the last step holds",          pro, {false, false, false}, 2, true,  2, 0},
+        {"the main step holds",          pro, {false, false, false}, 0, false, 0, 0},
+        {"next from past the end holds", pro, {false, false},        5, true,  5, 0},
+        {"back from past the end",       pro, {false, false, false}, 7, false, 1, 1},
+        {"Essentials has no next",       ess, {false, false},        0, true,  0, 0},
+        {"Essentials has no back",       ess, {false, false},        1, false, 1, 0},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Setlist set = makeSetOfSizes({2});
+        Setlist set = setOfSizes({2});
         auto& steps = set.songs[0].sections[0].steps;
-        steps.clear();
-        for (bool m : c.momentary) {
-            SectionStep step;
-            step.returnToMain = m;
-            steps.push_back(step);
-        }
+        steps.resize(c.momentary.size());
+        for (std::size_t i = 0; i < steps.size(); ++i)
+            steps[i].returnToMain = c.momentary[i];
         load(set, c.mode);
         position(0, 0, c.from);
         const Moment armed = armMomentState();
         int pushes = 0;
         app->pushNow = [&] { ++pushes; };
 
-        c.forward ? app->nextStep() : app->prevStep();
-
+        c.next ? app->nextStep() : app->prevStep();
         EXPECT_EQ(app->currentStepIndex(), c.to);
         EXPECT_EQ(pushes, c.pushes);
-        EXPECT_EQ(app->currentSectionIndex(), 0);
-        // A step change keeps the Moment override of the section.
-        EXPECT_TRUE(app->activeMomentMutedIDs().has_value());
-        EXPECT_TRUE(app->hasFired(armed.id));
+        EXPECT_TRUE(app->hasFired(armed.id)); // step changes keep the section's Moments
     }
 }
 
 TEST_F(Navigation, DerivedRecordsGiveNothingOutOfRange) {
-    load(makeSetOfSizes({}));
-    EXPECT_EQ(app->currentSong(), nullptr);
-    EXPECT_EQ(app->currentSection(), nullptr);
-    EXPECT_EQ(app->nextSection(), nullptr);
-    EXPECT_EQ(app->currentStep(), nullptr);
-    app->nextStep();
-    EXPECT_EQ(app->currentStepIndex(), 0);
+    load(setOfSizes({}));
+    EXPECT_FALSE(app->currentSong() || app->currentSection() || app->nextSection() ||
+                 app->currentStep());
 
-    Setlist set = makeSetOfSizes({2, 3});
+    Setlist set = setOfSizes({2, 3});
+    const auto& steps = set.songs[0].sections[1].steps;
     set.songs[0].sections[1].steps.resize(3);
     load(set);
-    position(0, 1, 0);
-    ASSERT_NE(app->currentSection(), nullptr);
+    position(0, 1, 9);
     EXPECT_EQ(app->currentSection()->id, set.songs[0].sections[1].id);
-    EXPECT_EQ(app->nextSection(), nullptr); // never looks into the next song
+    EXPECT_EQ(app->nextSection(), nullptr);         // never the next song's
+    EXPECT_EQ(app->currentStep()->id, steps[2].id); // clamped in Pro
+    app->setMode(StrataMode::essentials);
+    EXPECT_EQ(app->currentStep()->id, steps[0].id); // always the main step
     position(0, -1, 0);
     EXPECT_EQ(app->currentSection(), nullptr);
     EXPECT_EQ(app->nextSection()->id, set.songs[0].sections[0].id);
-    position(-1, 0, 0);
-    EXPECT_EQ(app->currentSong(), nullptr);
-
-    // The step index is clamped in Pro and ignored in Essentials.
-    position(0, 1, 9);
-    EXPECT_EQ(app->currentStep()->id, set.songs[0].sections[1].steps[2].id);
-    app->setMode(StrataMode::essentials);
-    EXPECT_EQ(app->currentStep()->id, set.songs[0].sections[1].steps[0].id);
-    position(0, 1, -4);
-    app->setMode(StrataMode::pro);
-    EXPECT_EQ(app->currentStep()->id, set.songs[0].sections[1].steps[0].id);
 }
 
-TEST_F(Navigation, EveryWriteOfTheModeIsStored) {
-    EXPECT_EQ(settings.writeCount(AppState::kModeKey), 0); // reading it at start writes nothing
+TEST_F(Navigation, TheLevelIsStoredOnEveryWriteAndReadAtStart) {
+    EXPECT_EQ(settings.writeCount(AppState::kModeKey), 0);
     app->setMode(StrataMode::pro);
     app->setMode(StrataMode::pro);
     EXPECT_EQ(settings.writeCount(AppState::kModeKey), 2);
     EXPECT_EQ(settings.stringValue(AppState::kModeKey), "pro");
-    app->setMode(StrataMode::essentials);
-    EXPECT_EQ(settings.stringValue(AppState::kModeKey), "essentials");
 
-    for (const auto& [stored, expected] :
-         std::vector<std::pair<std::optional<std::string>, StrataMode>>{
-             {"pro", StrataMode::pro},
-             {"Pro", StrataMode::essentials},
-             {"", StrataMode::essentials},
-             {std::nullopt, StrataMode::essentials}}) {
+    for (const char* stored : {"pro", "Pro", ""}) {
         MemorySettings other;
-        if (stored)
-            other.setString(AppState::kModeKey, *stored);
+        other.setString(AppState::kModeKey, stored);
         AppState state(location(), other, loop);
-        EXPECT_EQ(state.mode(), expected) << stored.value_or("(absent)");
+        EXPECT_EQ(state.mode() == StrataMode::pro, std::string(stored) == "pro") << stored;
     }
-}
-
-TEST_F(Navigation, OneOperationEmitsChangedOnce) {
-    load(makeSetOfSizes({3, 2}));
-    position(0, 2, 1);
-    int changes = 0;
-    auto c = app->changed.connect([&] { ++changes; });
-    app->advance(); // song, section and step all move
-    EXPECT_EQ(changes, 1);
-    app->jump(7); // nothing to do
-    EXPECT_EQ(changes, 1);
 }

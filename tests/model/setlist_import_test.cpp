@@ -74,21 +74,3 @@ TEST(SetlistImport, TextFormat) {
         EXPECT_EQ(shapeOf(parseSetlistText(c.text)), c.expected);
     }
 }
-
-TEST(SetlistImport, BuildsFreshRecords) {
-    const auto songs = parseSetlistText("A\nIntro\nIntro\n\nB");
-    ASSERT_EQ(songs.size(), 2u);
-    EXPECT_NE(songs[0].id, songs[1].id);
-    EXPECT_NE(songs[0].sections[0].id, songs[0].sections[1].id);
-    for (const auto& song : songs) {
-        EXPECT_FALSE(song.tempo);
-        EXPECT_FALSE(song.key);
-        for (const auto& section : song.sections) {
-            ASSERT_EQ(section.steps.size(), 1u);
-            EXPECT_EQ(section.steps[0],
-                      (SectionStep{section.steps[0].id, {}, std::nullopt, false}));
-            EXPECT_FALSE(section.jumpTrigger);
-            EXPECT_TRUE(section.moments.empty());
-        }
-    }
-}
