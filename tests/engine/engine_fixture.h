@@ -20,11 +20,11 @@ inline Setlist makeSet(const std::vector<Names>& songs,
                        const Names& layers = {"A", "B", "C", "D"}) {
     Setlist set;
     set.name = "Test Set";
-    for (const auto& spec : songs) {
+    for (const auto& entry : songs) {
         Song song;
-        song.name = spec.at(0);
-        for (std::size_t i = 1; i < spec.size(); ++i)
-            song.sections.push_back(Section::named(spec[i]));
+        song.name = entry.at(0);
+        for (std::size_t i = 1; i < entry.size(); ++i)
+            song.sections.push_back(Section::named(entry[i]));
         set.songs.push_back(std::move(song));
     }
     for (const auto& name : layers) {

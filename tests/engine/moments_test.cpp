@@ -5,13 +5,13 @@ using namespace strata::testing;
 
 namespace {
 
-struct MomentSpec {
+struct MomentDef {
     std::string name;
     FireAnchor anchor;
     Names unmute, mute;
 };
 
-struct RuleSpec {
+struct RuleDef {
     std::string layer;
     LayerRule::Effect effect;
     FireAnchor anchor;
@@ -30,8 +30,8 @@ struct Tick {
 struct Scene {
     std::string sectionName;
     Names stepMutes;
-    std::vector<MomentSpec> moments;
-    std::vector<RuleSpec> rules;
+    std::vector<MomentDef> moments;
+    std::vector<RuleDef> rules;
 };
 
 const auto enter = FireAnchor::onSectionEnter();
