@@ -2,6 +2,7 @@
 
 #include "model/setlist.h"
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 
@@ -10,30 +11,36 @@ namespace strata {
 // Where the setlist file lives: <application support>/KorvelPatches/setlist.json, with the home
 // folder standing in when there is no application-support folder.
 struct StoreLocation {
-    // $XDG_DATA_HOME, else $HOME/.local/share; none when neither can be determined.
+    // $XDG_DATA_HOME (when absolute), else $HOME/.local/share; none when neither can be determined.
     std::optional<std::filesystem::path> applicationSupport;
     std::filesystem::path home;
 
     static StoreLocation fromEnvironment();
-    // Everything under one folder (tests, benchmarks).
+    // Everything under one folder (tests, benchmarks): <root>/data as application support,
+    // <root>/home as the home folder.
     static StoreLocation under(const std::filesystem::path& root);
 };
 
 // Stateless file access for the setlist document. Main thread only.
 namespace Store {
 
+// Files larger than this are not read (a real set is a few megabytes at most); they are treated
+// like any other file that cannot be decoded.
+inline constexpr std::size_t kMaxFileBytes = 64u << 20;
+
 // The file's path; creates the "KorvelPatches" folder (errors ignored). Repeats the steps on every
 // call.
 std::filesystem::path fileURL(const StoreLocation& location);
 
-// Reads and decodes the file once. None when there is no file or it cannot be read or decoded; a
-// file that exists but cannot be decoded is first kept aside (see the implementation) so that
-// the next save does not destroy it.
+// Reads and decodes the file once. None when there is no file or it cannot be read or decoded.
+// A file that exists but cannot be read or decoded is first renamed to
+// "setlist.unreadable-<local time>.json" beside it, with one "[Store] ..." line, so that the next
+// save cannot destroy it.
 std::optional<Setlist> load(const StoreLocation& location);
 
 // Encodes and writes the whole file atomically (temporary file in the same folder, flushed, then
 // renamed over the old one). Returns whether the file now holds the set; a failure prints one
-// "[Store] ..." line.
+// "[Store] ..." line and leaves the old file as it was.
 bool save(const StoreLocation& location, const Setlist& setlist);
 
 } // namespace Store

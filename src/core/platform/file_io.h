@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace strata {
+
+// Whole-file access as the document store needs it. The only place in the core that talks to the
+// operating system's file calls directly, so that moving to another system means replacing this.
+
+struct FileReadResult {
+    enum class Status {
+        ok,       // `bytes` holds the whole file
+        missing,  // there is no file at the path
+        failed,   // it exists but could not be read (`error` says why)
+        tooLarge, // it exists but is larger than the limit asked for
+    };
+    Status status = Status::missing;
+    std::string bytes;
+    std::string error;
+};
+
+// Reads the whole file, refusing (without reading) a file larger than `maxBytes`.
+FileReadResult readWholeFile(const std::filesystem::path& path, std::size_t maxBytes);
+
+// Writes `bytes` into a new temporary file in the same folder, flushes it to the disk, renames it
+// over `path` and flushes the folder, so that `path` always holds either the old or the new
+// content. On failure the temporary file is removed, `path` is untouched, and `error` (when
+// given) receives the reason.
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                         std::string* error = nullptr);
+
+// Renames `from` to `to` unless `to` already exists. On failure `error` receives the reason.
+bool renameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
+                            std::string* error = nullptr);
+
+// The user's home folder: $HOME, else the account's entry in the user database; none when neither
+// is known.
+std::optional<std::filesystem::path> homeFolder();
+
+} // namespace strata

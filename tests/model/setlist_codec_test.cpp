@@ -1,0 +1,429 @@
+#include "model/setlist_codec.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <regex>
+
+using namespace strata;
+using nlohmann::json;
+
+namespace {
+
+Uuid id(int n) {
+    Uuid::Bytes b{};
+    b[15] = static_cast<std::uint8_t>(n);
+    return Uuid(b);
+}
+
+template <typename T>
+T withId(int n) {
+    T record;
+    record.id = id(n);
+    return record;
+}
+
+// The small document a freshly started application writes, as the file format shows it.
+constexpr std::string_view kSample = R"({
+  "controlMode" : "mackieControl",
+  "layers" : [
+    {
+      "channel" : 1,
+      "id" : "00000000-0000-0000-0000-000000000001",
+      "muteCC" : 20,
+      "name" : "Piano",
+      "portName" : "",
+      "rules" : [ ]
+    }
+  ],
+  "mackiePort" : "Strata",
+  "name" : "Untitled Set",
+  "songs" : [
+    {
+      "id" : "00000000-0000-0000-0000-000000000002",
+      "name" : "New Song",
+      "sections" : [
+        {
+          "id" : "00000000-0000-0000-0000-000000000003",
+          "moments" : [ ],
+          "name" : "Intro",
+          "steps" : [
+            {
+              "id" : "00000000-0000-0000-0000-000000000004",
+              "mutedLayerIDs" : [ ],
+              "returnToMain" : false
+            }
+          ]
+        }
+      ]
+    }
+  ]
+})";
+
+// Every field set, every optional present somewhere and absent elsewhere, awkward strings.
+Setlist richSetlist() {
+    Setlist s;
+    s.name = "Friday \"Late\" Show / \\ \t caf\u00E9 \U0001F3B9";
+    s.controlMode = ControlMode::ccMute;
+    s.mackiePort = "IAC Bus 2";
+    s.mackieTrackOffset = -9;
+    Layer piano{id(1), "Piano", "Port A", 16, 20, {}};
+    piano.rules.push_back(LayerRule{id(2),
+                                    false,
+                                    LayerRule::Effect::muteOut,
+                                    FireAnchor::barsAfterStart(3),
+                                    false,
+                                    {"Chorus", "Verse 1"}});
+    piano.rules.push_back(withId<LayerRule>(3));
+    Layer pad{id(4), "Pad", "", 2, std::nullopt, {}};
+    s.layers = {piano, pad};
+
+    Song first{id(10), "Opener", {}, 121.5, "F#m"};
+    Section intro{id(11), "Intro", {}, AdvanceTrigger{"FCB1010", AdvanceTrigger::Kind::cc, 7}, {}};
+    intro.steps.push_back(SectionStep{id(12), {id(1), id(4)}, 4, true});
+    intro.steps.push_back(SectionStep{id(13), {}, std::nullopt, false});
+    Moment drop{id(14),
+                "Drop",
+                FireAnchor::barsBeforeSectionEnd(2),
+                AdvanceTrigger{"", AdvanceTrigger::Kind::note, 64},
+                {id(4)},
+                {id(1)},
+                {PatchChange{id(15), "Strata XT", 3, 127}},
+                {CCSend{id(16), "Strata", 1, 11, 0}, CCSend{id(17), "Other", 16, 127, 64}}};
+    Moment enter{id(18), "", FireAnchor::onSectionEnter(), std::nullopt, {}, {}, {}, {}};
+    intro.moments = {drop, enter, withId<Moment>(19)};
+    first.sections = {intro, Section{id(20), "Verse", {withId<SectionStep>(21)}, {}, {}}};
+    Song second{id(30), "", {}, std::nullopt, std::nullopt};
+    s.songs = {first, second};
+    return s;
+}
+
+// Edits one value of a document: `value` nullopt removes the key.
+std::string edited(std::string_view document, const std::string& pointer,
+                   std::optional<json> value) {
+    json doc = json::parse(document);
+    const json::json_pointer ptr(pointer);
+    if (value)
+        doc[ptr] = *value;
+    else
+        doc[ptr.parent_pointer()].erase(ptr.back());
+    return doc.dump();
+}
+
+} // namespace
+
+TEST(SetlistCodec, SampleDocumentLoadsToItsRecordsAndIsWrittenByteForByte) {
+    const auto decoded = decodeSetlist(kSample);
+    ASSERT_TRUE(decoded);
+    Setlist expected;
+    expected.name = "Untitled Set";
+    expected.controlMode = ControlMode::mackieControl;
+    expected.mackiePort = "Strata";
+    expected.layers = {Layer{id(1), "Piano", "", 1, 20, {}}};
+    Section intro{id(3), "Intro", {SectionStep{id(4), {}, std::nullopt, false}}, {}, {}};
+    expected.songs = {Song{id(2), "New Song", {intro}, std::nullopt, std::nullopt}};
+    EXPECT_EQ(*decoded, expected);
+    EXPECT_EQ(encodeSetlist(*decoded), std::string(kSample));
+}
+
+TEST(SetlistCodec, RoundTripKeepsEverythingAndWritesTheSameBytesAgain) {
+    const Setlist original = richSetlist();
+    const auto bytes = encodeSetlist(original);
+    ASSERT_TRUE(bytes);
+    const auto decoded = decodeSetlist(*bytes);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(*decoded, original);
+    EXPECT_EQ(encodeSetlist(*decoded), bytes);
+
+    // Optional fields are left out, never written as null; every UUID is upper case.
+    EXPECT_EQ(bytes->find("null"), std::string::npos);
+    const Setlist fresh = Setlist::empty(); // random ids
+    const std::string emptySet = *encodeSetlist(fresh);
+    EXPECT_EQ(decodeSetlist(emptySet), fresh);
+    const std::regex uuid(
+        "[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}");
+    int uuids = 0;
+    for (const auto& text : {*bytes, emptySet})
+        for (std::sregex_iterator it(text.begin(), text.end(), uuid), end; it != end; ++it, ++uuids)
+            EXPECT_EQ(it->str().find_first_of("abcdef"), std::string::npos) << it->str();
+    EXPECT_GT(uuids, 30);
+    const auto songs = json::parse(*bytes)["songs"];
+    EXPECT_FALSE(songs[1].contains("tempo"));
+    EXPECT_FALSE(songs[1].contains("key"));
+    EXPECT_FALSE(json::parse(*bytes)["layers"][1].contains("muteCC"));
+
+    // Keys come out in ascending order in every object.
+    std::vector<std::string> lastKey(64);
+    bool sorted = true;
+    const json checked =
+        json::parse(*bytes, [&](int depth, json::parse_event_t event, json& parsed) {
+            if (event == json::parse_event_t::object_start)
+                lastKey[depth + 1].clear();
+            if (event == json::parse_event_t::key) {
+                const auto& k = parsed.get_ref<const std::string&>();
+                sorted = sorted && lastKey[depth] < k;
+                lastKey[depth] = k;
+            }
+            return true;
+        });
+    EXPECT_TRUE(sorted);
+    EXPECT_FALSE(checked.is_discarded());
+}
+
+TEST(SetlistCodec, WriterReplacesBadUtf8AndLeavesOutAnInfiniteTempo) {
+    Setlist s = Setlist::empty();
+    s.name = "bad \xC3\x28 \xED\xA0\x80 end";
+    s.songs[0].tempo = std::numeric_limits<double>::infinity();
+    const auto bytes = encodeSetlist(s);
+    ASSERT_TRUE(bytes);
+    const auto back = decodeSetlist(*bytes);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->name, "bad \uFFFD( \uFFFD\uFFFD\uFFFD end");
+    EXPECT_FALSE(back->songs[0].tempo);
+}
+
+// Strict records: any of these rejects the whole file. Each row edits the sample document.
+TEST(SetlistCodec, StrictFailuresRejectTheWholeFile) {
+    const std::string big = "9223372036854775808";
+    struct Row {
+        std::string pointer;
+        std::optional<json> value;
+    };
+    const std::vector<Row> rows = {
+        {"/name", std::nullopt},
+        {"/name", nullptr},
+        {"/songs", std::nullopt},
+        {"/songs", json::object()},
+        {"/layers", std::nullopt},
+        {"/layers/0", "Piano"}, // an element that is not an object fails the whole array
+        {"/controlMode", "mackie"},
+        {"/controlMode", 1},
+        {"/mackiePort", 5},
+        {"/mackieTrackOffset", "8"},
+        {"/mackieTrackOffset", 8.5},
+        {"/mackieTrackOffset", 8.0},
+        {"/mackieTrackOffset", json::parse(big)},
+        {"/mackieTrackOffset", json::parse("-" + big + "1")},
+        {"/songs/0/id", std::nullopt},
+        {"/songs/0/id", "00000000-0000-0000-0000-00000000000"},
+        {"/songs/0/id", "{00000000-0000-0000-0000-000000000002}"},
+        {"/songs/0/name", 3},
+        {"/songs/0/sections", std::nullopt},
+        {"/songs/0/sections/0", json::array()},
+        {"/songs/0/tempo", "120"},
+        {"/songs/0/key", false},
+        {"/songs/0", 1},
+    };
+    for (const auto& row : rows) {
+        const auto text = edited(kSample, row.pointer, row.value);
+        EXPECT_FALSE(decodeSetlist(text)) << text;
+    }
+    for (std::string_view text : {"", "[]", "null", "\"x\"", "{", "{}", "{} {}"})
+        EXPECT_FALSE(decodeSetlist(text)) << text;
+}
+
+TEST(SetlistCodec, StrictOptionalsTreatNullAsAbsent) {
+    const std::string rich = *encodeSetlist(richSetlist());
+    for (const char* key :
+         {"/controlMode", "/mackiePort", "/mackieTrackOffset", "/songs/0/tempo", "/songs/0/key"}) {
+        const auto s = decodeSetlist(edited(rich, key, nullptr));
+        ASSERT_TRUE(s) << key;
+        Setlist expected = richSetlist();
+        const std::string k = key;
+        if (k == "/controlMode")
+            expected.controlMode.reset();
+        if (k == "/mackiePort")
+            expected.mackiePort.reset();
+        if (k == "/mackieTrackOffset")
+            expected.mackieTrackOffset.reset();
+        if (k == "/songs/0/tempo")
+            expected.songs[0].tempo.reset();
+        if (k == "/songs/0/key")
+            expected.songs[0].key.reset();
+        EXPECT_EQ(*s, expected) << key;
+    }
+    // A tempo may be any JSON number.
+    const auto s = decodeSetlist(edited(kSample, "/songs/0/tempo", 96));
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->songs[0].tempo, 96.0);
+    // Unknown keys are ignored anywhere.
+    EXPECT_TRUE(decodeSetlist(edited(kSample, "/songs/0/sections/0/colour", {{"deep", {1, 2}}})));
+}
+
+// Tolerant records: the damaged key takes its fallback and the rest of the file loads.
+TEST(SetlistCodec, TolerantRecordsFallBackKeyByKey) {
+    const std::string rich = *encodeSetlist(richSetlist());
+    const std::string layer = "/layers/0", rule = "/layers/0/rules/0";
+    const std::string section = "/songs/0/sections/0", step = section + "/steps/0";
+    const std::string moment = section + "/moments/0";
+    using Check = std::function<void(const Setlist&)>;
+    const auto& L = [](const Setlist& s) -> const Layer& { return s.layers[0]; };
+    const auto& R = [](const Setlist& s) -> const LayerRule& { return s.layers[0].rules[0]; };
+    const auto& S = [](const Setlist& s) -> const Section& { return s.songs[0].sections[0]; };
+    const auto& M = [](const Setlist& s) -> const Moment& {
+        return s.songs[0].sections[0].moments[0];
+    };
+    struct Row {
+        std::string pointer;
+        std::optional<json> value;
+        Check check;
+    };
+    const std::vector<Row> rows = {
+        {layer + "/channel", "2", [&](auto& s) { EXPECT_EQ(L(s).channel, 1); }},
+        {layer + "/channel", 2.5, [&](auto& s) { EXPECT_EQ(L(s).channel, 1); }},
+        {layer + "/channel", json::parse("9223372036854775808"),
+         [&](auto& s) { EXPECT_EQ(L(s).channel, 1); }},
+        {layer + "/channel", json::parse("-9223372036854775808"),
+         [&](auto& s) { EXPECT_EQ(L(s).channel, INT64_MIN); }},
+        {layer + "/muteCC", nullptr, [&](auto& s) { EXPECT_FALSE(L(s).muteCC); }},
+        {layer + "/muteCC", "20", [&](auto& s) { EXPECT_FALSE(L(s).muteCC); }},
+        {layer + "/name", std::nullopt, [&](auto& s) { EXPECT_EQ(L(s).name, "Layer"); }},
+        {layer + "/portName", 5, [&](auto& s) { EXPECT_EQ(L(s).portName, ""); }},
+        {layer + "/id", "nope",
+         [&](auto& s) {
+             EXPECT_NE(L(s).id, id(1));
+             EXPECT_FALSE(L(s).id.isNil());
+         }},
+        {layer + "/rules/1", 1, [&](auto& s) { EXPECT_TRUE(L(s).rules.empty()); }},
+        {rule + "/enabled", "false", [&](auto& s) { EXPECT_TRUE(R(s).enabled); }},
+        {rule + "/effect", "fadeOut",
+         [&](auto& s) { EXPECT_EQ(R(s).effect, LayerRule::Effect::swellIn); }},
+        {rule + "/allSections", nullptr, [&](auto& s) { EXPECT_TRUE(R(s).allSections); }},
+        {rule + "/sectionNames", json{"Chorus", 1},
+         [&](auto& s) { EXPECT_TRUE(R(s).sectionNames.empty()); }},
+        {rule + "/anchor", json{{"barsAfterStart", {{"_0", 4}}}, {"manual", json::object()}},
+         [&](auto& s) { EXPECT_EQ(R(s).anchor, FireAnchor::barsBeforeSectionEnd(2)); }},
+        {section + "/name", json::array(), [&](auto& s) { EXPECT_EQ(S(s).name, "Section"); }},
+        {section + "/jumpTrigger/kind", std::nullopt,
+         [&](auto& s) { EXPECT_FALSE(S(s).jumpTrigger); }},
+        {section + "/jumpTrigger/kind", "pitch", [&](auto& s) { EXPECT_FALSE(S(s).jumpTrigger); }},
+        {section + "/moments/2", "x", [&](auto& s) { EXPECT_TRUE(S(s).moments.empty()); }},
+        {step + "/advanceBars", "4", [&](auto& s) { EXPECT_FALSE(S(s).steps[0].advanceBars); }},
+        {step + "/returnToMain", 1, [&](auto& s) { EXPECT_FALSE(S(s).steps[0].returnToMain); }},
+        {step + "/mutedLayerIDs/1", "not-a-uuid",
+         [&](auto& s) { EXPECT_TRUE(S(s).steps[0].mutedLayerIDs.empty()); }},
+        {step + "/id", std::nullopt, [&](auto& s) { EXPECT_NE(S(s).steps[0].id, id(12)); }},
+        {moment + "/programChanges/0/program", std::nullopt,
+         [&](auto& s) {
+             EXPECT_TRUE(M(s).programChanges.empty());
+             EXPECT_EQ(M(s).ccSends.size(), 2u);
+         }},
+        {moment + "/ccSends/1/channel", 1.5, [&](auto& s) { EXPECT_TRUE(M(s).ccSends.empty()); }},
+        {moment + "/name", std::nullopt, [&](auto& s) { EXPECT_EQ(M(s).name, "Moment"); }},
+        {moment + "/anchor", json{{"x", 1}},
+         [&](auto& s) { EXPECT_EQ(M(s).anchor, FireAnchor::manual()); }},
+        {moment + "/trigger/data1", "64", [&](auto& s) { EXPECT_FALSE(M(s).trigger); }},
+        {moment + "/muteLayerIDs", "x",
+         [&](auto& s) {
+             EXPECT_TRUE(M(s).muteLayerIDs.empty());
+             EXPECT_EQ(M(s).unmuteLayerIDs, UuidSet{id(4)});
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.pointer);
+        const auto s = decodeSetlist(edited(rich, row.pointer, row.value));
+        ASSERT_TRUE(s);
+        row.check(*s);
+        EXPECT_EQ(s->songs[1], richSetlist().songs[1]); // the rest of the file is untouched
+    }
+}
+
+TEST(SetlistCodec, LegacySectionForms) {
+    const auto a = id(1).string();
+    struct Row {
+        json section;
+        UuidSet muted;
+        std::string name;
+    };
+    const std::vector<Row> rows = {
+        {{{"name", "Verse"}, {"mutedLayerIDs", {a}}}, {id(1)}, "Verse"},
+        {{{"name", "Verse"}, {"steps", json::array()}}, {}, "Verse"},
+        {{{"name", "Verse"}, {"steps", json::array()}, {"mutedLayerIDs", {a}}}, {id(1)}, "Verse"},
+        {{{"steps", "x"}, {"mutedLayerIDs", {a, "bad"}}}, {}, "Section"},
+        {json::object(), {}, "Section"},
+        // A readable non-empty "steps" wins over a section-level set.
+        {{{"steps", {{{"id", id(9).string()}}}}, {"mutedLayerIDs", {a}}}, {}, "Section"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.section.dump());
+        const auto s = decodeSetlist(edited(kSample, "/songs/0/sections/0", row.section));
+        ASSERT_TRUE(s);
+        const Section& section = s->songs[0].sections[0];
+        EXPECT_EQ(section.name, row.name);
+        ASSERT_EQ(section.steps.size(), 1u);
+        EXPECT_EQ(section.steps[0].mutedLayerIDs, row.muted);
+        EXPECT_FALSE(section.steps[0].advanceBars);
+        EXPECT_FALSE(section.steps[0].returnToMain);
+        EXPECT_TRUE(section.moments.empty());
+        EXPECT_FALSE(section.jumpTrigger);
+        EXPECT_NE(section.id, id(3));
+        EXPECT_FALSE(section.id.isNil());
+    }
+}
+
+TEST(SetlistCodec, FireAnchorForms) {
+    const std::string keys = "Invalid number of keys found, expected one.";
+    struct Row {
+        std::string text;
+        std::optional<FireAnchor> anchor;
+        std::string error;
+    };
+    const std::vector<Row> rows = {
+        {R"({"manual":{}})", FireAnchor::manual(), ""},
+        {R"({"onSectionEnter":{}})", FireAnchor::onSectionEnter(), ""},
+        {R"({"barsAfterStart":{"_0":4}})", FireAnchor::barsAfterStart(4), ""},
+        {R"({"barsBeforeSectionEnd":{"_0":-1,"x":2}})", FireAnchor::barsBeforeSectionEnd(-1), ""},
+        {R"({"manual":{},"x":1})", FireAnchor::manual(), ""},
+        {R"({"barsAfterStart":{"_0":4},"manual":{}})", std::nullopt, keys},
+        {R"({"x":{}})", std::nullopt, keys},
+        {R"({})", std::nullopt, keys},
+        {R"({"barsAfterStart":{}})", std::nullopt, ""},
+        {R"({"barsAfterStart":{"_0":2.5}})", std::nullopt, ""},
+        {R"({"barsAfterStart":{"_0":"2"}})", std::nullopt, ""},
+        {R"({"manual":5})", std::nullopt, ""},
+        {R"("manual")", std::nullopt, ""},
+    };
+    for (const auto& row : rows) {
+        std::string error;
+        EXPECT_EQ(decodeFireAnchor(row.text, &error), row.anchor) << row.text;
+        if (!row.error.empty()) {
+            EXPECT_EQ(error, row.error) << row.text;
+        }
+        if (row.anchor) {
+            EXPECT_EQ(decodeFireAnchor(encodeFireAnchor(*row.anchor)), row.anchor);
+        }
+    }
+    EXPECT_EQ(encodeFireAnchor(FireAnchor::barsAfterStart(4)),
+              "{\n  \"barsAfterStart\" : {\n    \"_0\" : 4\n  }\n}");
+    EXPECT_EQ(encodeFireAnchor(FireAnchor::manual()), "{\n  \"manual\" : { }\n}");
+}
+
+TEST(SetlistCodec, AdvanceTriggerIsStrict) {
+    const AdvanceTrigger t{"FCB1010 \u00B7 port", AdvanceTrigger::Kind::cc, 7};
+    EXPECT_EQ(decodeAdvanceTrigger(*encodeAdvanceTrigger(t)), t);
+    EXPECT_EQ(decodeAdvanceTrigger(R"({"data1":64,"deviceName":"","kind":"note","x":0})"),
+              (AdvanceTrigger{"", AdvanceTrigger::Kind::note, 64}));
+    for (const char* bad :
+         {R"({"data1":64,"deviceName":""})", R"({"data1":64.0,"deviceName":"","kind":"cc"})",
+          R"({"data1":64,"deviceName":null,"kind":"cc"})",
+          R"({"data1":64,"deviceName":"","kind":"CC"})", "[]", "garbage"})
+        EXPECT_FALSE(decodeAdvanceTrigger(bad)) << bad;
+}
+
+TEST(SetlistCodec, DeepNestingIsRejectedWithoutExhaustingTheStack) {
+    std::string error;
+    EXPECT_FALSE(decodeSetlist(std::string(100000, '['), &error));
+    EXPECT_FALSE(decodeSetlist(std::string(100000, '[') + std::string(100000, ']')));
+    std::string deep;
+    for (int i = 0; i < 100000; ++i)
+        deep += "{\"a\":";
+    EXPECT_FALSE(
+        decodeSetlist(edited(kSample, "/x", 1)
+                          .replace(1, 0, "\"y\":" + deep + "1" + std::string(100000, '}') + ",")));
+    // Brackets inside strings do not count; moderately nested unknown keys still load.
+    EXPECT_TRUE(decodeSetlist(edited(kSample, "/x", std::string(1000, '['))));
+    json nested = 1;
+    for (int i = 0; i < kMaxJsonDepth - 2; ++i)
+        nested = json::array({nested});
+    EXPECT_TRUE(decodeSetlist(edited(kSample, "/x", nested)));
+}

@@ -1,0 +1,162 @@
+#include "model/setlist_codec.h"
+#include "model/store.h"
+#include "support/test_support.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+using namespace strata;
+using strata::testing::LogCapture;
+using strata::testing::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const fs::path& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<fs::path> filesIn(const fs::path& folder) {
+    std::vector<fs::path> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Sets an environment variable for the scope, restoring the old value afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+} // namespace
+
+TEST(StoreLocation, FollowsXdgDataHomeThenHome) {
+    TempDir tmp;
+    const std::string home = (tmp.path() / "h").string();
+    ScopedEnv h("HOME", home.c_str());
+    struct Row {
+        const char* xdg;
+        fs::path expected;
+    };
+    const std::string xdg = (tmp.path() / "xdg").string();
+    const std::vector<Row> rows = {
+        {xdg.c_str(), tmp.path() / "xdg"},
+        {nullptr, tmp.path() / "h/.local/share"},
+        {"", tmp.path() / "h/.local/share"},
+        {"relative/data", tmp.path() / "h/.local/share"},
+    };
+    for (const auto& row : rows) {
+        ScopedEnv x("XDG_DATA_HOME", row.xdg);
+        const auto location = StoreLocation::fromEnvironment();
+        EXPECT_EQ(location.applicationSupport, row.expected);
+        EXPECT_EQ(location.home, fs::path(home));
+        const auto file = Store::fileURL(location);
+        EXPECT_EQ(file, row.expected / "KorvelPatches" / "setlist.json");
+        EXPECT_TRUE(fs::is_directory(file.parent_path())); // the folders are created
+    }
+}
+
+TEST(StoreLocation, FallsBackToHomeWhenTheDataFolderCannotBeMade) {
+    TempDir tmp;
+    fs::create_directories(tmp.path() / "home");
+    writeFile(tmp.path() / "data", "a file where the folder should be");
+    EXPECT_EQ(Store::fileURL(StoreLocation::under(tmp.path())),
+              tmp.path() / "home" / "KorvelPatches" / "setlist.json");
+    StoreLocation none{std::nullopt, tmp.path() / "home"};
+    EXPECT_EQ(Store::fileURL(none), tmp.path() / "home" / "KorvelPatches" / "setlist.json");
+}
+
+TEST(Store, SavesAtomicallyAndLoadsWhatItSaved) {
+    TempDir tmp;
+    const auto location = StoreLocation::under(tmp.path());
+    EXPECT_FALSE(Store::load(location)); // no file yet: nothing, and nothing said
+    Setlist set = Setlist::empty();
+    set.songs[0].tempo = 98.5;
+    LogCapture log;
+    ASSERT_TRUE(Store::save(location, set));
+    set.name = "Second";
+    ASSERT_TRUE(Store::save(location, set));
+    EXPECT_EQ(Store::load(location), set);
+    const auto file = Store::fileURL(location);
+    EXPECT_EQ(readFile(file), encodeSetlist(set));
+    EXPECT_EQ(filesIn(file.parent_path()), std::vector<fs::path>{"setlist.json"}); // no leftovers
+    EXPECT_TRUE(log.lines().empty());
+}
+
+TEST(Store, UnreadableFileIsKeptAsideBeforeAnySaveCanReplaceIt) {
+    TempDir tmp;
+    const auto location = StoreLocation::under(tmp.path());
+    const auto file = Store::fileURL(location);
+    for (std::string_view damaged : {std::string_view("{\"name\": \"half a fi"),
+                                     std::string_view("{\"name\":\"x\",\"songs\":[],\"layers\":[],"
+                                                      "\"controlMode\":\"telepathy\"}")}) {
+        writeFile(file, damaged);
+        LogCapture log;
+        EXPECT_FALSE(Store::load(location));
+        const auto lines = log.linesStartingWith("[Store] ");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(log.lines().size(), 1u);
+        EXPECT_FALSE(fs::exists(file));
+        ASSERT_TRUE(Store::save(location, Setlist::empty()));
+        // The damaged bytes survive under a name that says what happened.
+        std::optional<fs::path> aside;
+        for (const auto& name : filesIn(file.parent_path()))
+            if (name.string().starts_with("setlist.unreadable-") &&
+                readFile(file.parent_path() / name) == damaged)
+                aside = name;
+        ASSERT_TRUE(aside);
+        EXPECT_EQ(aside->extension(), ".json");
+        EXPECT_NE(lines[0].find(aside->string()), std::string::npos) << lines[0];
+    }
+    // Both damaged files are still there (the second did not overwrite the first) next to the new
+    // one.
+    EXPECT_EQ(filesIn(file.parent_path()).size(), 3u);
+}
+
+TEST(Store, FailedWriteSaysWhyLeavesTheOldFileAndTheNextSaveTriesAgain) {
+    TempDir tmp;
+    const auto location = StoreLocation::under(tmp.path());
+    const auto file = Store::fileURL(location);
+    // A non-empty folder where the file should be: the final rename must fail (even for root).
+    fs::create_directories(file / "blocker");
+    LogCapture log;
+    EXPECT_FALSE(Store::save(location, Setlist::empty()));
+    const auto lines = log.linesStartingWith("[Store] ");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("setlist.json"), std::string::npos) << lines[0];
+    EXPECT_TRUE(fs::is_directory(file / "blocker"));
+    EXPECT_EQ(filesIn(file.parent_path()), std::vector<fs::path>{"setlist.json"}); // temp removed
+
+    fs::remove_all(file);
+    EXPECT_TRUE(Store::save(location, Setlist::empty()));
+    EXPECT_TRUE(Store::load(location));
+}
