@@ -1,6 +1,7 @@
 #include "midi_rig.h"
 
 #include <gtest/gtest.h>
+#include <limits>
 
 using namespace strata;
 using namespace strata::testing;
@@ -78,7 +79,9 @@ TEST(MackieOutput, OffsetsRoundTowardZeroToABankAndNeverBelowTheFirst) {
         std::int64_t stored;
     };
     for (const Case c :
-         {Case{-5, 0, 0}, Case{3, 0, 0}, Case{15, 1, 8}, Case{-9, 0, 0}, Case{64, 8, 64}}) {
+         {Case{-5, 0, 0}, Case{3, 0, 0}, Case{15, 1, 8}, Case{-9, 0, 0}, Case{64, 8, 64},
+          // A corrupt offset is held to the last bank a session can have.
+          Case{std::numeric_limits<std::int64_t>::max(), 256, MIDIService::kMaxBankOffset}}) {
         MidiRig rig;
         sendMackie(rig, makeLayers(2), {}, c.offset);
         EXPECT_EQ(rig.heard(), bankMove(c.rightPresses)) << c.offset;

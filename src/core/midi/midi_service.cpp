@@ -72,6 +72,14 @@ std::uint8_t channelNibble(std::int64_t channel) {
     return static_cast<std::uint8_t>(std::clamp<std::int64_t>(channel, 1, 16) - 1);
 }
 
+// The first track a surface shows for an offset: rounded toward zero to a bank of 8, never below
+// the first track and never beyond kMaxBankOffset. The upper bound keeps a corrupt offset from
+// turning into billions of bank presses that would hold up all output (and the panic, which
+// waits for the queue); it lies far beyond any session a 32-press return to the start covers.
+std::int64_t bankBase(std::int64_t offset) {
+    return std::clamp<std::int64_t>(trunc8(offset), 0, MIDIService::kMaxBankOffset);
+}
+
 // Stamps `last` with `now` when more than `threshold` has passed; true when this caller won.
 bool throttle(std::atomic<Duration::rep>& last, TimePoint now, Duration threshold) {
     const Duration::rep stamp = now.time_since_epoch().count();
@@ -311,7 +319,7 @@ void MIDIService::sendMackieButton(std::uint8_t noteNumber, std::string_view por
 }
 
 bool MIDIService::positionBank(std::string_view port, std::int64_t desiredOffset, bool isExtender) {
-    const std::int64_t target = std::max<std::int64_t>(trunc8(desiredOffset), 0);
+    const std::int64_t target = bankBase(desiredOffset);
     auto& position = isExtender ? q_.mackieBankPositionedAtXT : q_.mackieBankPositionedAt;
     if (position && *position == target)
         return false;
@@ -353,7 +361,7 @@ void MIDIService::sendSectionStateImpl(const std::vector<Layer>& allLayers, cons
     }
     const std::string_view mainPort =
         mackiePort && !mackiePort->empty() ? std::string_view(*mackiePort) : kMainSurfacePort;
-    const std::int64_t base = std::max<std::int64_t>(trunc8(mackieTrackOffset), 0);
+    const std::int64_t base = bankBase(mackieTrackOffset);
 
     // Banks first, then the mutes that differ from the shadow, in slot order.
     positionBank(mainPort, base, false);
@@ -383,7 +391,7 @@ void MIDIService::panicImpl(const std::vector<Layer>& allLayers, ControlMode mod
     }
     const std::string_view mainPort =
         mackiePort && !mackiePort->empty() ? std::string_view(*mackiePort) : kMainSurfacePort;
-    const std::int64_t base = std::max<std::int64_t>(trunc8(mackieTrackOffset), 0);
+    const std::int64_t base = bankBase(mackieTrackOffset);
     positionBank(mainPort, base, false);
     positionBank(kExtenderPort, base + 8, true);
     for (int slot = 0; slot < kMackieSlots; ++slot) {

@@ -55,6 +55,8 @@ public:
     static constexpr std::size_t kMaxSysexBytes = 512;
     static constexpr std::size_t kLcdCells = 112;
     static constexpr int kMackieSlots = 16;
+    // Track offsets beyond this are treated as this (256 banks of 8).
+    static constexpr std::int64_t kMaxBankOffset = 2048;
 
     MIDIService(MidiBackend& backend, MainLoop& loop, Settings& settings);
     ~MIDIService();
