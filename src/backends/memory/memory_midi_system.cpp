@@ -14,6 +14,13 @@ struct MemoryMidiSystem::Object {
     std::shared_ptr<ReadHandler> onRead;
     std::shared_ptr<DestinationHandler> onDestination;
     std::vector<Bytes> received; // external destinations only
+
+    static Object named(Type type, std::string_view name) {
+        Object o;
+        o.type = type;
+        o.name = o.displayName = std::string(name);
+        return o;
+    }
 };
 
 namespace {
@@ -47,39 +54,45 @@ MidiRef MemoryMidiSystem::addObject(Object object) {
     return ref;
 }
 
-MidiRef MemoryMidiSystem::createClient(std::string_view name, SetupHandler onSetupChanged) {
+MidiRef MemoryMidiSystem::createOwned(MidiRef client, Object object) {
     std::lock_guard lock(mutex_);
-    Object o;
-    o.type = Object::Type::client;
-    o.name = o.displayName = std::string(name);
+    auto it = objects_.find(client);
+    if (it == objects_.end() || it->second->type != Object::Type::client)
+        return 0;
+    object.owner = client;
+    return addObject(std::move(object));
+}
+
+MidiRef MemoryMidiSystem::createClient(std::string_view name, SetupHandler onSetupChanged) {
+    Object o = Object::named(Object::Type::client, name);
     if (onSetupChanged)
         o.onSetup = std::make_shared<SetupHandler>(std::move(onSetupChanged));
+    std::lock_guard lock(mutex_);
     return addObject(std::move(o));
 }
 
 MidiRef MemoryMidiSystem::createOutputPort(MidiRef client, std::string_view name) {
-    std::lock_guard lock(mutex_);
-    if (!objects_.count(client))
-        return 0;
-    Object o;
-    o.type = Object::Type::outputPort;
-    o.owner = client;
-    o.name = o.displayName = std::string(name);
-    return addObject(std::move(o));
+    return createOwned(client, Object::named(Object::Type::outputPort, name));
 }
 
 MidiRef MemoryMidiSystem::createInputPort(MidiRef client, std::string_view name,
                                           ReadHandler onRead) {
-    std::lock_guard lock(mutex_);
-    if (!objects_.count(client))
-        return 0;
-    Object o;
-    o.type = Object::Type::inputPort;
-    o.owner = client;
-    o.name = o.displayName = std::string(name);
+    Object o = Object::named(Object::Type::inputPort, name);
     if (onRead)
         o.onRead = std::make_shared<ReadHandler>(std::move(onRead));
-    return addObject(std::move(o));
+    return createOwned(client, std::move(o));
+}
+
+MidiRef MemoryMidiSystem::createVirtualSource(MidiRef client, std::string_view name) {
+    return createOwned(client, Object::named(Object::Type::source, name));
+}
+
+MidiRef MemoryMidiSystem::createVirtualDestination(MidiRef client, std::string_view name,
+                                                   DestinationHandler onRead) {
+    Object o = Object::named(Object::Type::destination, name);
+    if (onRead)
+        o.onDestination = std::make_shared<DestinationHandler>(std::move(onRead));
+    return createOwned(client, std::move(o));
 }
 
 bool MemoryMidiSystem::connectSource(MidiRef inputPort, MidiRef source, std::uint64_t refCon) {
@@ -96,31 +109,6 @@ bool MemoryMidiSystem::connectSource(MidiRef inputPort, MidiRef source, std::uin
         }
     connections_.push_back(Connection{inputPort, source, refCon});
     return true;
-}
-
-MidiRef MemoryMidiSystem::createVirtualSource(MidiRef client, std::string_view name) {
-    std::lock_guard lock(mutex_);
-    if (!objects_.count(client))
-        return 0;
-    Object o;
-    o.type = Object::Type::source;
-    o.owner = client;
-    o.name = o.displayName = std::string(name);
-    return addObject(std::move(o));
-}
-
-MidiRef MemoryMidiSystem::createVirtualDestination(MidiRef client, std::string_view name,
-                                                   DestinationHandler onRead) {
-    std::lock_guard lock(mutex_);
-    if (!objects_.count(client))
-        return 0;
-    Object o;
-    o.type = Object::Type::destination;
-    o.owner = client;
-    o.name = o.displayName = std::string(name);
-    if (onRead)
-        o.onDestination = std::make_shared<DestinationHandler>(std::move(onRead));
-    return addObject(std::move(o));
 }
 
 void MemoryMidiSystem::received(MidiRef virtualSource, const std::uint8_t* data,
@@ -254,18 +242,12 @@ void MemoryMidiSystem::setAvailabilityHandler(AvailabilityHandler handler) {
 
 MidiRef MemoryMidiSystem::addSource(std::string_view name) {
     std::lock_guard lock(mutex_);
-    Object o;
-    o.type = Object::Type::source;
-    o.name = o.displayName = std::string(name);
-    return addObject(std::move(o));
+    return addObject(Object::named(Object::Type::source, name));
 }
 
 MidiRef MemoryMidiSystem::addDestination(std::string_view name) {
     std::lock_guard lock(mutex_);
-    Object o;
-    o.type = Object::Type::destination;
-    o.name = o.displayName = std::string(name);
-    return addObject(std::move(o));
+    return addObject(Object::named(Object::Type::destination, name));
 }
 
 void MemoryMidiSystem::removeEndpoint(MidiRef endpoint) {

@@ -137,6 +137,8 @@ private:
     };
 
     MidiRef addObject(Object object);
+    // Adds an object of `client`; 0 when there is no such client.
+    MidiRef createOwned(MidiRef client, Object object);
     std::string endpointLabel(const Object& object) const;
     MidiRef firstNamed(const std::vector<MidiRef>& order, std::string_view name) const;
     void removeLocked(MidiRef ref);
