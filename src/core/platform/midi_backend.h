@@ -27,9 +27,12 @@ struct MidiPacketList {
 // applications (the DAW) see, an input port that receives from connected sources together with a
 // per-connection value, sending to a destination, enumeration with names, and notifications.
 //
-// Threads: enumeration and connectSource are called on the main thread; send, received and
-// barrier on the engine's MIDI queue; handlers are called on the backend's own threads and must
-// only copy what they need and hand it on.
+// Threads: connectSource is called on the main thread; send, received and barrier on the engine's
+// MIDI queue; handlers are called on the backend's own threads and must only copy what they need
+// and hand it on. Enumeration and names are called on the main thread and also from the MIDI queue
+// (a port name is looked up among the destinations at the moment of sending) and from the input
+// handler (the source a packet list came from is named), so they must be thread-safe.
+// Connecting a source that is already connected to the port must not duplicate its input.
 class MidiBackend {
 public:
     using SetupHandler = std::function<void()>;
@@ -73,6 +76,10 @@ public:
     // Display name and name of an object; none when the property is missing.
     virtual std::optional<std::string> displayName(MidiRef object) = 0;
     virtual std::optional<std::string> name(MidiRef object) = 0;
+
+    // Removes the client with its ports and virtual endpoints; no call of its handlers starts once
+    // this returns (one already running may still finish). The engine calls it when it shuts down.
+    virtual void disposeClient(MidiRef client) { (void)client; }
 
     virtual void setSubscriberHandler(SubscriberHandler handler) { (void)handler; }
     virtual void setAvailabilityHandler(AvailabilityHandler handler) { (void)handler; }

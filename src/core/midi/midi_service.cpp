@@ -1,0 +1,698 @@
+#include "midi/midi_service.h"
+
+#include "model/setlist_codec.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <limits>
+
+namespace strata {
+
+// The liveness token that handlers, jobs and posted tasks hold instead of the service itself.
+// Backend handlers enter it for the length of their call; close() refuses new entries at once and
+// waits for those inside to leave, so the destructor never runs while a handler is inside the
+// service (and a busy input thread cannot hold it off). Queue jobs only check `alive`: the
+// destructor stops the queue before any member goes. Main-thread tasks check `alive` too; they
+// cannot overlap the destructor, which runs on the same thread.
+struct MIDIService::Life {
+    std::atomic<bool> alive{true};
+    std::mutex mutex;
+    std::condition_variable left;
+    int inside = 0;
+
+    bool enter() {
+        std::lock_guard lock(mutex);
+        if (!alive.load())
+            return false;
+        ++inside;
+        return true;
+    }
+    void leave() {
+        std::lock_guard lock(mutex);
+        if (--inside == 0)
+            left.notify_all();
+    }
+    void close() {
+        std::unique_lock lock(mutex);
+        alive.store(false);
+        left.wait(lock, [this] { return inside == 0; });
+    }
+
+    // Keeps a handler inside for its scope.
+    struct Entry {
+        explicit Entry(Life& l) : life(l), entered(l.enter()) {}
+        ~Entry() {
+            if (entered)
+                life.leave();
+        }
+        Entry(const Entry&) = delete;
+        Entry& operator=(const Entry&) = delete;
+        Life& life;
+        const bool entered;
+    };
+};
+
+namespace {
+
+constexpr Duration::rep kNever = std::numeric_limits<Duration::rep>::min();
+constexpr Duration kTxThrottle = std::chrono::milliseconds(80);
+constexpr Duration kRxThrottle = std::chrono::milliseconds(500);
+
+constexpr std::uint8_t kNoteOn = 0x90;
+constexpr std::uint8_t kMuteNote = 0x10;
+constexpr std::uint8_t kBankLeft = 0x2E;
+constexpr std::uint8_t kBankRight = 0x2F;
+// 32 bank-left presses bring any bank of up to 256 tracks back to the first track.
+constexpr int kBankLeftPresses = 32;
+
+std::uint8_t clampData(std::int64_t v) {
+    return static_cast<std::uint8_t>(std::clamp<std::int64_t>(v, 0, 127));
+}
+std::uint8_t channelNibble(std::int64_t channel) {
+    return static_cast<std::uint8_t>(std::clamp<std::int64_t>(channel, 1, 16) - 1);
+}
+
+// The first track a surface shows for an offset: rounded toward zero to a bank of 8, never below
+// the first track and never beyond kMaxBankOffset. The upper bound keeps a corrupt offset from
+// turning into billions of bank presses that would hold up all output (and the panic, which
+// waits for the queue); it lies far beyond any session a 32-press return to the start covers.
+std::int64_t bankBase(std::int64_t offset) {
+    return std::clamp<std::int64_t>(trunc8(offset), 0, MIDIService::kMaxBankOffset);
+}
+
+// Stamps `last` with `now` when more than `threshold` has passed; true when this caller won.
+bool throttle(std::atomic<Duration::rep>& last, TimePoint now, Duration threshold) {
+    const Duration::rep stamp = now.time_since_epoch().count();
+    Duration::rep seen = last.load(std::memory_order_relaxed);
+    for (;;) {
+        if (seen != kNever && Duration(stamp - seen) <= threshold)
+            return false;
+        if (last.compare_exchange_weak(seen, stamp, std::memory_order_relaxed))
+            return true;
+    }
+}
+
+std::string_view trimBlanks(std::string_view s) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!s.empty() && blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && blank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+} // namespace
+
+template <typename F>
+void MIDIService::onMain(F&& task) {
+    loop_.post([life = life_, task = std::forward<F>(task)]() mutable {
+        if (life->alive.load())
+            task();
+    });
+}
+
+template <typename F>
+void MIDIService::onQueue(F&& job) {
+    midiQueue_->submit([life = life_, job = std::forward<F>(job)]() mutable {
+        if (life->alive.load())
+            job();
+    });
+}
+
+// ---- Start-up and shutdown ---------------------------------------------------------------------
+
+MIDIService::MIDIService(MidiBackend& backend, MainLoop& loop, Settings& settings)
+    : backend_(backend), loop_(loop), settings_(settings), life_(std::make_shared<Life>()),
+      lastTxPublish_(kNever), lastRxPublish_(kNever),
+      midiQueue_(std::make_unique<SerialQueue>(std::string(kQueueLabel))) {
+    q_.lcdBuffer.fill(0x20);
+    input_.jumpTriggers = std::make_shared<const JumpTriggerTable>();
+
+    // The input threads see the main thread's writes through copies under jumpLock_.
+    mirrors_ += isLearningTrigger.changed.connect([this](const bool& learning) {
+        std::lock_guard lock(jumpLock_);
+        input_.learning = learning;
+    });
+    mirrors_ += advanceTrigger.changed.connect([this](const std::optional<AdvanceTrigger>& t) {
+        auto copy = t ? std::make_shared<const AdvanceTrigger>(*t) : nullptr;
+        std::lock_guard lock(jumpLock_);
+        input_.advanceTrigger = std::move(copy);
+    });
+
+    const auto life = life_;
+    client_ = backend_.createClient(kClientName, [this, life] {
+        const Life::Entry entry(*life);
+        if (!entry.entered)
+            return;
+        onMain([this] {
+            refreshPorts();
+            connectSources();
+            resolveTriggerSource();
+        });
+    });
+    outPort_ = backend_.createOutputPort(client_, kOutputPortName);
+    inPort_ = backend_.createInputPort(
+        client_, kInputPortName, [this, life](const MidiPacketList& list, std::uint64_t refCon) {
+            const Life::Entry entry(*life);
+            if (entry.entered)
+                handleIncoming(list, refCon);
+        });
+    virtualSrc_ = backend_.createVirtualSource(client_, kMainSurfacePort);
+    virtualDst_ = backend_.createVirtualDestination(client_, kMainSurfacePort,
+                                                    [this, life](const MidiPacketList& list) {
+                                                        const Life::Entry entry(*life);
+                                                        if (entry.entered)
+                                                            handleMackieFeedback(list);
+                                                    });
+    virtualSrcXT_ = backend_.createVirtualSource(client_, kExtenderPort);
+    // The extender's feedback is not used.
+    virtualDstXT_ =
+        backend_.createVirtualDestination(client_, kExtenderPort, [](const MidiPacketList&) {});
+
+    refreshPorts();
+    connectSources();
+    resolveTriggerSource();
+    loadAdvanceTrigger();
+}
+
+MIDIService::~MIDIService() {
+    life_->close();
+    backend_.disposeClient(client_);
+    // Jobs still queued see the token cleared and do nothing; the worker stops before any member
+    // that jobs use goes away.
+    midiQueue_.reset();
+}
+
+// ---- Port directory ----------------------------------------------------------------------------
+
+std::string MIDIService::endpointName(MidiRef ref) const {
+    if (auto name = backend_.displayName(ref))
+        return *name;
+    if (auto name = backend_.name(ref))
+        return *name;
+    return "Unknown";
+}
+
+std::optional<MidiRef> MIDIService::systemDestinationRef(std::string_view name) const {
+    const std::size_t count = backend_.destinationCount();
+    for (std::size_t i = 0; i < count; ++i) {
+        const MidiRef ref = backend_.destination(i);
+        if (ref != 0 && endpointName(ref) == name)
+            return ref;
+    }
+    return std::nullopt;
+}
+
+void MIDIService::refreshPorts() {
+    std::vector<std::string> dests{std::string(kMainSurfacePort)};
+    const std::size_t destCount = backend_.destinationCount();
+    for (std::size_t i = 0; i < destCount; ++i) {
+        const MidiRef ref = backend_.destination(i);
+        if (ref == 0)
+            continue;
+        auto name = endpointName(ref);
+        if (name != kMainSurfacePort)
+            dests.push_back(std::move(name));
+    }
+    destinations.set(std::move(dests));
+
+    std::vector<std::string> srcs;
+    const std::size_t srcCount = backend_.sourceCount();
+    for (std::size_t i = 0; i < srcCount; ++i)
+        if (const MidiRef ref = backend_.source(i); ref != 0)
+            srcs.push_back(endpointName(ref));
+    sources.set(std::move(srcs));
+}
+
+void MIDIService::connectSources() {
+    if (inPort_ == 0)
+        return;
+    const std::size_t count = backend_.sourceCount();
+    for (std::size_t i = 0; i < count; ++i)
+        if (const MidiRef ref = backend_.source(i); ref != 0)
+            backend_.connectSource(inPort_, ref, ref);
+}
+
+void MIDIService::noteTx() {
+    const TimePoint now = loop_.now();
+    if (throttle(lastTxPublish_, now, kTxThrottle))
+        onMain([this, now] { lastTxAt.set(now); });
+}
+
+void MIDIService::noteMackieRx() {
+    const TimePoint now = loop_.now();
+    if (throttle(lastRxPublish_, now, kRxThrottle))
+        onMain([this, now] { lastMackieRxAt.set(now); });
+}
+
+void MIDIService::deliver(const std::uint8_t* bytes, std::size_t length,
+                          std::string_view portName) {
+    if (portName == kMainSurfacePort) {
+        // Our own surface names never fall through to a system destination: a device that happens
+        // to carry the name must not receive Mackie traffic meant for the DAW.
+        if (virtualSrc_ != 0)
+            backend_.received(virtualSrc_, bytes, length);
+    } else if (portName == kExtenderPort) {
+        if (virtualSrcXT_ != 0)
+            backend_.received(virtualSrcXT_, bytes, length);
+    } else if (auto dst = systemDestinationRef(portName)) {
+        backend_.send(outPort_, *dst, bytes, length);
+    }
+    noteTx();
+}
+
+// ---- Mute output -------------------------------------------------------------------------------
+
+void MIDIService::sendSectionState(std::vector<Layer> allLayers, UuidSet mutedIDs, ControlMode mode,
+                                   std::optional<std::string> mackiePort,
+                                   std::int64_t mackieTrackOffset) {
+    onQueue([this, allLayers = std::move(allLayers), mutedIDs = std::move(mutedIDs), mode,
+             mackiePort = std::move(mackiePort), mackieTrackOffset] {
+        sendSectionStateImpl(allLayers, mutedIDs, mode, mackiePort, mackieTrackOffset);
+    });
+}
+
+void MIDIService::resetMackieShadow() {
+    onQueue([this] {
+        q_.mackieMuteState.fill(std::nullopt);
+        q_.mackieBankPositionedAt.reset();
+        q_.mackieBankPositionedAtXT.reset();
+    });
+}
+
+void MIDIService::panicAllOn(std::vector<Layer> allLayers, ControlMode mode,
+                             std::optional<std::string> mackiePort,
+                             std::int64_t mackieTrackOffset) {
+    auto work = [&] {
+        if (life_->alive.load())
+            panicImpl(allLayers, mode, mackiePort, mackieTrackOffset);
+    };
+    if (midiQueue_->isCurrent())
+        work();
+    else
+        midiQueue_->submitAndWait(work);
+}
+
+void MIDIService::sendProgramChange(std::int64_t program, std::int64_t channel,
+                                    std::string portName) {
+    onQueue([this, program, channel, portName = std::move(portName)] {
+        const std::uint8_t msg[2] = {static_cast<std::uint8_t>(0xC0 | channelNibble(channel)),
+                                     clampData(program)};
+        deliver(msg, sizeof msg, portName);
+    });
+}
+
+void MIDIService::sendControlChange(std::int64_t cc, std::int64_t value, std::int64_t channel,
+                                    std::string portName) {
+    onQueue([this, cc, value, channel, portName = std::move(portName)] {
+        const std::uint8_t msg[3] = {static_cast<std::uint8_t>(0xB0 | channelNibble(channel)),
+                                     clampData(cc), clampData(value)};
+        deliver(msg, sizeof msg, portName);
+    });
+}
+
+void MIDIService::sendMackieButton(std::uint8_t noteNumber, std::string_view portName) {
+    const std::uint8_t press[3] = {kNoteOn, noteNumber, 0x7F};
+    deliver(press, sizeof press, portName);
+    const std::uint8_t release[3] = {kNoteOn, noteNumber, 0x00};
+    deliver(release, sizeof release, portName);
+}
+
+bool MIDIService::positionBank(std::string_view port, std::int64_t desiredOffset, bool isExtender) {
+    const std::int64_t target = bankBase(desiredOffset);
+    auto& position = isExtender ? q_.mackieBankPositionedAtXT : q_.mackieBankPositionedAt;
+    if (position && *position == target)
+        return false;
+    for (int i = 0; i < kBankLeftPresses; ++i)
+        sendMackieButton(kBankLeft, port);
+    if (desiredOffset >= 8)
+        for (std::int64_t i = 0; i < target / 8; ++i)
+            sendMackieButton(kBankRight, port);
+    position = target;
+    // The unit's strips now show other tracks; their mutes are unknown until the DAW says.
+    const int first = isExtender ? 8 : 0;
+    for (int slot = first; slot < first + 8; ++slot)
+        q_.mackieMuteState[slot].reset();
+    return true;
+}
+
+void MIDIService::sendCCMutes(const std::vector<Layer>& allLayers, const UuidSet* mutedIDs) {
+    for (std::size_t i = 0; i < allLayers.size(); ++i) {
+        const Layer& layer = allLayers[i];
+        const std::int64_t number = layer.muteCC.value_or(20 + static_cast<std::int64_t>(i));
+        // A number that is no byte at all cannot be sent; the other layers still are.
+        if (number < 0 || number > 255)
+            continue;
+        const bool muted = mutedIDs && mutedIDs->count(layer.id) != 0;
+        const std::uint8_t msg[3] = {static_cast<std::uint8_t>(0xB0 | channelNibble(layer.channel)),
+                                     static_cast<std::uint8_t>(number & 0x7F),
+                                     static_cast<std::uint8_t>(muted ? 0x00 : 0x7F)};
+        deliver(msg, sizeof msg, layer.portName);
+    }
+}
+
+void MIDIService::sendSectionStateImpl(const std::vector<Layer>& allLayers, const UuidSet& mutedIDs,
+                                       ControlMode mode,
+                                       const std::optional<std::string>& mackiePort,
+                                       std::int64_t mackieTrackOffset) {
+    if (mode == ControlMode::ccMute) {
+        sendCCMutes(allLayers, &mutedIDs);
+        return;
+    }
+    const std::string_view mainPort =
+        mackiePort && !mackiePort->empty() ? std::string_view(*mackiePort) : kMainSurfacePort;
+    const std::int64_t base = bankBase(mackieTrackOffset);
+
+    // Banks first, then the mutes that differ from the shadow, in slot order.
+    positionBank(mainPort, base, false);
+    std::size_t slots = 8;
+    if (allLayers.size() >= 9) {
+        positionBank(kExtenderPort, base + 8, true);
+        slots = kMackieSlots;
+    }
+    const std::size_t count = std::min(slots, allLayers.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        const bool wanted = mutedIDs.count(allLayers[i].id) != 0;
+        auto& believed = q_.mackieMuteState[i];
+        if (wanted == believed.value_or(false))
+            continue;
+        sendMackieButton(static_cast<std::uint8_t>(kMuteNote + i % 8),
+                         i <= 7 ? mainPort : kExtenderPort);
+        believed = wanted;
+    }
+}
+
+void MIDIService::panicImpl(const std::vector<Layer>& allLayers, ControlMode mode,
+                            const std::optional<std::string>& mackiePort,
+                            std::int64_t mackieTrackOffset) {
+    if (mode == ControlMode::ccMute) {
+        sendCCMutes(allLayers, nullptr);
+        return;
+    }
+    const std::string_view mainPort =
+        mackiePort && !mackiePort->empty() ? std::string_view(*mackiePort) : kMainSurfacePort;
+    const std::int64_t base = bankBase(mackieTrackOffset);
+    positionBank(mainPort, base, false);
+    positionBank(kExtenderPort, base + 8, true);
+    for (int slot = 0; slot < kMackieSlots; ++slot) {
+        auto& state = q_.mackieMuteState[slot];
+        if (!state.value_or(false))
+            continue;
+        sendMackieButton(static_cast<std::uint8_t>(kMuteNote + slot % 8),
+                         slot <= 7 ? mainPort : kExtenderPort);
+        state = false;
+    }
+}
+
+// ---- Surface feedback --------------------------------------------------------------------------
+
+void MIDIService::handleMackieFeedback(const MidiPacketList& packets) {
+    // One buffer for all chunks of the list; the packet list is gone once this returns.
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::size_t> ends;
+    for (std::size_t p = 0; p < packets.count; ++p) {
+        const MidiPacket& packet = packets.packets[p];
+        const std::size_t n = std::min(packet.length, kMaxPacketBytes);
+        if (n == 0 || packet.data == nullptr)
+            continue;
+        bytes.insert(bytes.end(), packet.data, packet.data + n);
+        ends.push_back(bytes.size());
+    }
+    if (ends.empty())
+        return;
+    noteMackieRx();
+    onQueue([this, bytes = std::move(bytes), ends = std::move(ends)] {
+        std::size_t begin = 0;
+        for (std::size_t end : ends) {
+            feedSysexBytes(bytes.data() + begin, end - begin);
+            feedMuteLEDs(bytes.data() + begin, end - begin);
+            begin = end;
+        }
+    });
+}
+
+void MIDIService::feedSysexBytes(const std::uint8_t* bytes, std::size_t length) {
+    auto& acc = q_.sysexAccumulator;
+    auto& n = q_.sysexLength;
+    for (std::size_t i = 0; i < length; ++i) {
+        const std::uint8_t b = bytes[i];
+        if (b == 0xF0) {
+            acc[0] = 0xF0;
+            n = 1;
+            continue;
+        }
+        if (n == 0)
+            continue;
+        acc[n++] = b;
+        if (b == 0xF7) {
+            processSysex(acc.data(), n);
+            n = 0;
+        } else if (n == acc.size()) {
+            n = 0;
+        }
+    }
+}
+
+void MIDIService::processSysex(const std::uint8_t* message, std::size_t length) {
+    if (length < 8 || message[0] != 0xF0 || message[1] != 0x00 || message[2] != 0x00 ||
+        message[3] != 0x66 || message[5] != 0x12)
+        return;
+    std::size_t position = message[6];
+    for (std::size_t i = 7; i + 1 < length; ++i) {
+        if (position >= kLcdCells)
+            break;
+        q_.lcdBuffer[position++] = message[i];
+    }
+    publishSlotNames();
+}
+
+std::size_t MIDIService::letterCount(std::string_view text) {
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    }));
+}
+
+void MIDIService::publishSlotNames() {
+    const auto cell = [this](std::size_t start) -> std::string_view {
+        const auto* p = q_.lcdBuffer.data() + start;
+        for (std::size_t i = 0; i < 7; ++i)
+            if (p[i] >= 0x80)
+                return {};
+        return {reinterpret_cast<const char*>(p), 7};
+    };
+    SlotNames names;
+    for (int k = 0; k < 8; ++k) {
+        const std::string_view top = cell(7 * static_cast<std::size_t>(k));
+        const std::string_view bottom = cell(56 + 7 * static_cast<std::size_t>(k));
+        const std::string_view name =
+            trimBlanks(letterCount(top) < letterCount(bottom) ? bottom : top);
+        if (!name.empty())
+            names.emplace(k, std::string(name));
+    }
+    if (names == q_.lastPublishedNames)
+        return;
+    q_.lastPublishedNames = names;
+    onMain([this, names = std::move(names)]() mutable { mackieSlotNames.set(std::move(names)); });
+}
+
+void MIDIService::feedMuteLEDs(const std::uint8_t* bytes, std::size_t length) {
+    std::size_t i = 0;
+    while (i + 2 < length) {
+        if ((bytes[i] & 0xF0) == kNoteOn) {
+            const std::uint8_t note = bytes[i + 1];
+            if (note >= kMuteNote && note < kMuteNote + 8)
+                q_.mackieMuteState[note - kMuteNote] = bytes[i + 2] >= 0x40;
+            i += 3;
+        } else {
+            i += 1;
+        }
+    }
+}
+
+// ---- Trigger input and learning ----------------------------------------------------------------
+
+MIDIService::InputView MIDIService::inputView() const {
+    std::lock_guard lock(jumpLock_);
+    return input_;
+}
+
+void MIDIService::handleIncoming(const MidiPacketList& packets, std::uint64_t srcRefCon) {
+    // The connection value is the source's own reference; anything else is input without one.
+    const MidiRef src =
+        srcRefCon <= std::numeric_limits<MidiRef>::max() ? static_cast<MidiRef>(srcRefCon) : 0;
+    bool learning = false;
+    MidiRef footswitch = 0;
+    {
+        std::lock_guard lock(jumpLock_);
+        learning = input_.learning;
+        footswitch = input_.footswitchSrc;
+    }
+    std::string srcName;
+    bool isTriggerDevice = false;
+    if (src != 0) {
+        srcName = endpointName(src);
+        isTriggerDevice = src == footswitch;
+    }
+    for (std::size_t p = 0; p < packets.count; ++p) {
+        const MidiPacket& packet = packets.packets[p];
+        const std::size_t n = std::min(packet.length, kMaxPacketBytes);
+        if (n > 0 && packet.data != nullptr)
+            parsePacketBytes(packet.data, n, isTriggerDevice, learning, srcName, srcName);
+    }
+}
+
+void MIDIService::parsePacketBytes(const std::uint8_t* bytes, std::size_t length,
+                                   bool isTriggerDevice, bool learning,
+                                   std::string_view learnSource, std::string_view srcName) {
+    length = std::min(length, kMaxPacketBytes);
+    std::optional<InputView> view; // taken at the first press of the packet
+    std::size_t i = 0;
+    while (i < length) {
+        const std::uint8_t status = bytes[i];
+        const std::uint8_t high = status & 0xF0;
+        std::size_t size = 0;
+        switch (high) {
+        case 0x80:
+        case 0x90:
+        case 0xA0:
+        case 0xB0:
+        case 0xE0:
+            size = 3;
+            break;
+        case 0xC0:
+        case 0xD0:
+            size = 2;
+            break;
+        default: // data bytes and system messages
+            i += 1;
+            continue;
+        }
+        if (i + size > length)
+            return; // a fragment at the end of a packet is dropped
+        const std::uint8_t data1 = bytes[i + 1];
+        if (size == 2) {
+            if (high == 0xC0)
+                onMain([this, program = static_cast<int>(data1)] {
+                    sectionAdvanceRequest.emit(program);
+                });
+            i += 2;
+            continue;
+        }
+        const std::uint8_t data2 = bytes[i + 2];
+        const bool notePress = high == 0x90 && data2 > 0;
+        const bool ccPress = high == 0xB0 && data2 >= 64;
+        if (learning) {
+            if (ccPress && data1 == 64) {
+                // A sustain pedal cannot become a trigger.
+                onMain([this] {
+                    isLearningTrigger.set(false);
+                    triggerLearned.emit(std::nullopt);
+                });
+                return;
+            }
+            if (ccPress || notePress) {
+                finishLearn(AdvanceTrigger{
+                    std::string(learnSource),
+                    ccPress ? AdvanceTrigger::Kind::cc : AdvanceTrigger::Kind::note, data1});
+                return;
+            }
+            i += 3;
+            continue;
+        }
+        if (!notePress && !ccPress) {
+            i += 3;
+            continue;
+        }
+        const auto kind = ccPress ? AdvanceTrigger::Kind::cc : AdvanceTrigger::Kind::note;
+        if (!view)
+            view = inputView();
+        bool jumped = false;
+        for (const auto& [key, trigger] : *view->jumpTriggers) {
+            if (trigger.deviceName == srcName && trigger.kind == kind && trigger.data1 == data1) {
+                onMain([this, key = key] { jumpRequested.emit(key); });
+                jumped = true;
+                break;
+            }
+        }
+        if (!jumped && isTriggerDevice && view->advanceTrigger &&
+            view->advanceTrigger->kind == kind && view->advanceTrigger->data1 == data1)
+            onMain([this] { advancePressed.emit(); });
+        i += 3;
+    }
+}
+
+void MIDIService::finishLearn(AdvanceTrigger trigger) {
+    onMain([this, trigger = std::move(trigger)] {
+        isLearningTrigger.set(false);
+        triggerLearned.emit(trigger);
+    });
+}
+
+MidiRef MIDIService::footswitchSource() const {
+    return footswitchSrc_;
+}
+
+void MIDIService::resolveTriggerSource() {
+    MidiRef found = 0;
+    const auto& trigger = advanceTrigger.get();
+    if (trigger && !trigger->deviceName.empty()) {
+        const std::size_t count = backend_.sourceCount();
+        for (std::size_t i = 0; i < count; ++i) {
+            const MidiRef ref = backend_.source(i);
+            if (ref != 0 && endpointName(ref) == trigger->deviceName) {
+                found = ref;
+                break;
+            }
+        }
+    }
+    footswitchSrc_ = found;
+    std::lock_guard lock(jumpLock_);
+    input_.footswitchSrc = found;
+}
+
+void MIDIService::loadAdvanceTrigger() {
+    const auto stored = settings_.bytesValue(kAdvanceTriggerKey);
+    if (!stored)
+        return;
+    const std::string_view json(reinterpret_cast<const char*>(stored->data()), stored->size());
+    if (auto trigger = decodeAdvanceTrigger(json)) {
+        advanceTrigger.set(std::move(trigger));
+        resolveTriggerSource();
+    }
+}
+
+void MIDIService::persistAdvanceTrigger() {
+    std::optional<std::string> encoded;
+    if (const auto& trigger = advanceTrigger.get())
+        encoded = encodeAdvanceTrigger(*trigger);
+    if (encoded)
+        settings_.setBytes(kAdvanceTriggerKey, Bytes(encoded->begin(), encoded->end()));
+    else
+        settings_.remove(kAdvanceTriggerKey);
+}
+
+void MIDIService::setJumpTriggers(JumpTriggerTable triggers) {
+    auto table = std::make_shared<const JumpTriggerTable>(std::move(triggers));
+    std::lock_guard lock(jumpLock_);
+    input_.jumpTriggers = std::move(table);
+}
+
+// ---- Inspection --------------------------------------------------------------------------------
+
+MIDIService::MackieShadow MIDIService::mackieShadow() {
+    MackieShadow shadow;
+    midiQueue_->submitAndWait([&] {
+        shadow.muted = q_.mackieMuteState;
+        shadow.bankPositionedAt = q_.mackieBankPositionedAt;
+        shadow.bankPositionedAtXT = q_.mackieBankPositionedAtXT;
+        shadow.lcd = q_.lcdBuffer;
+        shadow.sysexPending = q_.sysexLength;
+    });
+    return shadow;
+}
+
+void MIDIService::drain() {
+    midiQueue_->drain();
+}
+
+} // namespace strata

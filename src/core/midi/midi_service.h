@@ -1,0 +1,239 @@
+#pragma once
+
+#include "model/setlist.h"
+#include "platform/main_loop.h"
+#include "platform/midi_backend.h"
+#include "platform/serial_queue.h"
+#include "platform/settings.h"
+#include "platform/signal.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace strata {
+
+// Section jump triggers of the current song, by section index.
+using JumpTriggerTable = std::map<int, AdvanceTrigger>;
+// DAW track names by channel strip 0-7; a strip without a name has no entry.
+using SlotNames = std::map<int, std::string>;
+
+// The one object through which Strata talks MIDI: its client, ports and the virtual endpoints
+// "Strata" and "Strata XT" that the DAW sees as a Mackie Control surface and extender; the port
+// directory; mute output (Mackie Control or CC mutes), program and control changes; surface
+// feedback (mute LEDs, LCD track names); trigger input and learning.
+//
+// Threads:
+// - main thread: construction, destruction, refreshPorts, the trigger settings, panicAllOn, and
+//   every published field and event (other threads hand them over through MainLoop::post, so
+//   observers see events in the order the input was parsed);
+// - midiQueue: all output and all feedback parsing; it alone owns the Mackie shadow, the bank
+//   positions, the SysEx accumulator, the LCD mirror and the last published names;
+// - the backend's threads: the read handlers copy what they need and hand it on.
+// What the input threads read of the main thread's state (the learn flag, the NEXT trigger and its
+// source, the jump triggers) is mirrored under jumpLock_.
+//
+// Every handler, queue job and posted task checks a shared liveness token first, so nothing runs
+// against a destroyed service; destruction waits for handlers in flight and stops the queue.
+class MIDIService {
+public:
+    static constexpr std::string_view kClientName = "Strata";
+    static constexpr std::string_view kOutputPortName = "Strata Out";
+    static constexpr std::string_view kInputPortName = "Strata In";
+    static constexpr std::string_view kAdvanceTriggerKey = "strataAdvanceTrigger";
+    static constexpr std::string_view kQueueLabel = "org.strata.midiQueue";
+    // Bytes of one packet looked at, on input and feedback alike.
+    static constexpr std::size_t kMaxPacketBytes = 256;
+    // A SysEx message that runs past this many bytes without its end is dropped.
+    static constexpr std::size_t kMaxSysexBytes = 512;
+    static constexpr std::size_t kLcdCells = 112;
+    static constexpr int kMackieSlots = 16;
+    // Track offsets beyond this are treated as this (256 banks of 8).
+    static constexpr std::int64_t kMaxBankOffset = 2048;
+
+    MIDIService(MidiBackend& backend, MainLoop& loop, Settings& settings);
+    ~MIDIService();
+    MIDIService(const MIDIService&) = delete;
+    MIDIService& operator=(const MIDIService&) = delete;
+
+    // ---- Published fields (main thread) ---------------------------------------------------------
+    // Names for the destination picker: "Strata" first and once, then the system's destinations.
+    Published<std::vector<std::string>> destinations;
+    // Names of every MIDI source, in system order.
+    Published<std::vector<std::string>> sources;
+    // The learned NEXT trigger. Whoever writes it then calls resolveTriggerSource() and
+    // persistAdvanceTrigger().
+    Published<std::optional<AdvanceTrigger>> advanceTrigger;
+    // Set to true by the learn controls; set back to false when a learn ends.
+    Published<bool> isLearningTrigger{false};
+    Published<SlotNames> mackieSlotNames;
+    // Activity lights: the latest published transmission and surface-feedback reception.
+    Published<std::optional<TimePoint>> lastTxAt;
+    Published<std::optional<TimePoint>> lastMackieRxAt;
+
+    // ---- Event streams (emitted on the main thread) ---------------------------------------------
+    // A learn finished (the trigger) or was refused (none).
+    Signal<const std::optional<AdvanceTrigger>&> triggerLearned;
+    // A program change arrived on any input: the program number 0-127.
+    Signal<int> sectionAdvanceRequest;
+    Signal<> advancePressed;
+    // A section jump trigger was pressed: its key in the jump-trigger table.
+    Signal<int> jumpRequested;
+
+    // ---- Port directory -------------------------------------------------------------------------
+    // Rebuilds `destinations` and `sources`. Main thread.
+    void refreshPorts();
+    // Connects every listed source to the input port, with its own reference as the value.
+    void connectSources();
+    // Display name, else name, else "Unknown".
+    std::string endpointName(MidiRef ref) const;
+    // The first destination in system order whose endpointName is exactly `name`.
+    std::optional<MidiRef> systemDestinationRef(std::string_view name) const;
+    // Throttled activity stamps; any thread.
+    void noteTx();
+    void noteMackieRx();
+
+    // ---- Mute output ----------------------------------------------------------------------------
+    // Any thread; returns at once. The arguments are copied into one midiQueue job.
+    void sendSectionState(std::vector<Layer> allLayers, UuidSet mutedIDs, ControlMode mode,
+                          std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset);
+    // Forgets the shadow and both bank positions (on midiQueue), so the next send starts afresh.
+    void resetMackieShadow();
+    // The performer's panic: everything sounds. Runs as a midiQueue job and returns when it has
+    // run, so it never overlaps other output or feedback. Main thread.
+    void panicAllOn(std::vector<Layer> allLayers, ControlMode mode,
+                    std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset);
+    // Any thread; one midiQueue job each. Values are clamped to their MIDI ranges.
+    void sendProgramChange(std::int64_t program, std::int64_t channel, std::string portName);
+    void sendControlChange(std::int64_t cc, std::int64_t value, std::int64_t channel,
+                           std::string portName);
+
+    // ---- Surface feedback -----------------------------------------------------------------------
+    // Read handler of the virtual destination "Strata"; backend thread.
+    void handleMackieFeedback(const MidiPacketList& packets);
+    // Letters in `text`. The LCD cells reach it as ASCII only (a cell with any byte of 0x80 or
+    // above reads as empty), so ASCII letters are all the letters there can be.
+    static std::size_t letterCount(std::string_view text);
+
+    // ---- Trigger input and learning -------------------------------------------------------------
+    // Read handler of the input port; backend thread. `srcRefCon` carries the source's reference,
+    // 0 when the input came without one.
+    void handleIncoming(const MidiPacketList& packets, std::uint64_t srcRefCon);
+    // Parses one packet (at most 256 bytes); backend thread.
+    void parsePacketBytes(const std::uint8_t* bytes, std::size_t length, bool isTriggerDevice,
+                          bool learning, std::string_view learnSource, std::string_view srcName);
+    // Ends a learn with a result (delivered on the main thread).
+    void finishLearn(AdvanceTrigger trigger);
+    // Finds the NEXT trigger's source among the current sources. Main thread.
+    void resolveTriggerSource();
+    // Reads and stores the NEXT trigger under "strataAdvanceTrigger". Main thread.
+    void loadAdvanceTrigger();
+    void persistAdvanceTrigger();
+    // Replaces the jump-trigger table. Any thread.
+    void setJumpTriggers(JumpTriggerTable triggers);
+
+    // ---- Inspection (tests, views) --------------------------------------------------------------
+    struct MackieShadow {
+        // Slot 0-7: main surface strips, 8-15: extender strips; none when unknown.
+        std::array<std::optional<bool>, kMackieSlots> muted{};
+        std::optional<std::int64_t> bankPositionedAt;
+        std::optional<std::int64_t> bankPositionedAtXT;
+        std::array<std::uint8_t, kLcdCells> lcd{};
+        std::size_t sysexPending = 0; // bytes of an unfinished SysEx message
+    };
+    // A copy of the midiQueue's state, taken on the queue. Not from the queue itself.
+    MackieShadow mackieShadow();
+    // Waits until every midiQueue job submitted before the call has run.
+    void drain();
+    // The source whose presses count for NEXT, 0 when none.
+    MidiRef footswitchSource() const;
+    MidiRef clientRef() const { return client_; }
+    MidiRef inputPortRef() const { return inPort_; }
+    MidiRef outputPortRef() const { return outPort_; }
+    MidiRef virtualSourceRef(bool extender) const { return extender ? virtualSrcXT_ : virtualSrc_; }
+    MidiRef virtualDestinationRef(bool extender) const {
+        return extender ? virtualDstXT_ : virtualDst_;
+    }
+
+private:
+    struct Life;
+
+    // What midiQueue owns. Only queue jobs touch it.
+    struct QueueState {
+        std::array<std::optional<bool>, kMackieSlots> mackieMuteState{};
+        std::optional<std::int64_t> mackieBankPositionedAt;
+        std::optional<std::int64_t> mackieBankPositionedAtXT;
+        std::array<std::uint8_t, kMaxSysexBytes + 1> sysexAccumulator{};
+        std::size_t sysexLength = 0;
+        std::array<std::uint8_t, kLcdCells> lcdBuffer{};
+        SlotNames lastPublishedNames;
+    };
+
+    // What the input threads read of main-thread state; under jumpLock_.
+    struct InputView {
+        std::shared_ptr<const JumpTriggerTable> jumpTriggers;
+        std::shared_ptr<const AdvanceTrigger> advanceTrigger;
+        MidiRef footswitchSrc = 0;
+        bool learning = false;
+    };
+
+    template <typename F>
+    void onMain(F&& task);
+    template <typename F>
+    void onQueue(F&& job);
+
+    // midiQueue only. Mackie output is kept to these few steps: move the banks, then press what
+    // differs.
+    void sendSectionStateImpl(const std::vector<Layer>& allLayers, const UuidSet& mutedIDs,
+                              ControlMode mode, const std::optional<std::string>& mackiePort,
+                              std::int64_t mackieTrackOffset);
+    void sendCCMutes(const std::vector<Layer>& allLayers, const UuidSet* mutedIDs);
+    // Returns whether the bank was moved.
+    bool positionBank(std::string_view port, std::int64_t desiredOffset, bool isExtender);
+    void sendMackieButton(std::uint8_t noteNumber, std::string_view portName);
+    void panicImpl(const std::vector<Layer>& allLayers, ControlMode mode,
+                   const std::optional<std::string>& mackiePort, std::int64_t mackieTrackOffset);
+    // The routing rule: "Strata"/"Strata XT" go out of our virtual sources, any other name to the
+    // first system destination of that name.
+    void deliver(const std::uint8_t* bytes, std::size_t length, std::string_view portName);
+
+    void feedSysexBytes(const std::uint8_t* bytes, std::size_t length);
+    void feedMuteLEDs(const std::uint8_t* bytes, std::size_t length);
+    void processSysex(const std::uint8_t* message, std::size_t length);
+    void publishSlotNames();
+
+    InputView inputView() const;
+
+    MidiBackend& backend_;
+    MainLoop& loop_;
+    Settings& settings_;
+    std::shared_ptr<Life> life_;
+
+    std::atomic<Duration::rep> lastTxPublish_;
+    std::atomic<Duration::rep> lastRxPublish_;
+
+    mutable std::mutex jumpLock_;
+    InputView input_; // guarded by jumpLock_
+
+    MidiRef client_ = 0;
+    MidiRef outPort_ = 0;
+    MidiRef inPort_ = 0;
+    MidiRef footswitchSrc_ = 0; // main thread's copy; the input threads read input_
+    MidiRef virtualSrc_ = 0;
+    MidiRef virtualDst_ = 0;
+    MidiRef virtualSrcXT_ = 0;
+    MidiRef virtualDstXT_ = 0;
+
+    QueueState q_;
+    ConnectionBag mirrors_;
+    std::unique_ptr<SerialQueue> midiQueue_;
+};
+
+} // namespace strata

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "backends/memory/memory_midi_system.h"
+#include "midi/midi_service.h"
+#include "platform/memory_settings.h"
+#include "platform/virtual_main_loop.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace strata::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+using Packets = std::vector<Bytes>;
+
+// A MIDIService on the in-memory MIDI system, on virtual time, with a DAW listening to both
+// surfaces. Tests play the main thread.
+struct MidiRig {
+    MemoryMidiSystem midi;
+    VirtualMainLoop loop;
+    MemorySettings settings;
+    std::unique_ptr<MIDIService> service;
+    MemoryMidiSystem::ListenerId daw = 0;
+    MemoryMidiSystem::ListenerId dawXT = 0;
+
+    explicit MidiRig(bool startNow = true) {
+        if (startNow)
+            start();
+    }
+
+    void start() {
+        service = std::make_unique<MIDIService>(midi, loop, settings);
+        daw = midi.listen(service->virtualSourceRef(false));
+        dawXT = midi.listen(service->virtualSourceRef(true));
+    }
+
+    // Lets the MIDI queue finish, then runs what it handed to the main thread.
+    void settle() {
+        service->drain();
+        loop.runPending();
+    }
+
+    Packets heard() { return midi.heardPackets(daw); }
+    Packets heardXT() { return midi.heardPackets(dawXT); }
+
+    // An external controller, connected the way a setup notification connects it.
+    MidiRef plugSource(const std::string& name) {
+        const MidiRef ref = midi.addSource(name);
+        midi.notifySetupChanged();
+        loop.runPending();
+        return ref;
+    }
+};
+
+// Mackie button presses as the DAW hears them: a press and a release per button.
+inline void press(Packets& out, std::uint8_t note, int times = 1) {
+    for (int i = 0; i < times; ++i) {
+        out.push_back({0x90, note, 0x7F});
+        out.push_back({0x90, note, 0x00});
+    }
+}
+
+// A bank move to the first track, then `right` banks to the right.
+inline Packets bankMove(int right) {
+    Packets out;
+    press(out, 0x2E, 32);
+    press(out, 0x2F, right);
+    return out;
+}
+
+inline std::vector<Layer> makeLayers(std::size_t n) {
+    std::vector<Layer> layers(n);
+    for (std::size_t i = 0; i < n; ++i)
+        layers[i].name = "L" + std::to_string(i + 1);
+    return layers;
+}
+
+inline UuidSet idsAt(const std::vector<Layer>& layers, std::initializer_list<std::size_t> at) {
+    UuidSet ids;
+    for (std::size_t i : at)
+        ids.insert(layers[i].id);
+    return ids;
+}
+
+// An LCD write of the surface: text at `offset`.
+inline Bytes lcdMessage(std::uint8_t offset, const std::string& text) {
+    Bytes m{0xF0, 0x00, 0x00, 0x66, 0x14, 0x12, offset};
+    m.insert(m.end(), text.begin(), text.end());
+    m.push_back(0xF7);
+    return m;
+}
+
+} // namespace strata::testing

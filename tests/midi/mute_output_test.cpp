@@ -1,0 +1,207 @@
+#include "midi_rig.h"
+
+#include <gtest/gtest.h>
+#include <limits>
+
+using namespace strata;
+using namespace strata::testing;
+
+namespace {
+
+void sendMackie(MidiRig& rig, const std::vector<Layer>& layers, const UuidSet& muted,
+                std::int64_t offset = 0, std::optional<std::string> port = std::nullopt) {
+    rig.service->sendSectionState(layers, muted, ControlMode::mackieControl, std::move(port),
+                                  offset);
+    rig.settle();
+}
+
+} // namespace
+
+TEST(MackieOutput, FirstSendMovesTheBankThenPressesOnlyTheMutedLayers) {
+    MidiRig rig;
+    const auto layers = makeLayers(5);
+    sendMackie(rig, layers, idsAt(layers, {1, 3}));
+
+    Packets expected = bankMove(0);
+    press(expected, 0x11);
+    press(expected, 0x13);
+    EXPECT_EQ(rig.heard(), expected);
+    EXPECT_TRUE(rig.heardXT().empty());
+
+    const auto shadow = rig.service->mackieShadow();
+    EXPECT_EQ(shadow.bankPositionedAt, 0);
+    EXPECT_FALSE(shadow.bankPositionedAtXT);
+    EXPECT_EQ(shadow.muted[1], true);
+    EXPECT_EQ(shadow.muted[3], true);
+
+    // The same state again sends nothing at all; a change presses only what differs.
+    rig.midi.clearHeard();
+    sendMackie(rig, layers, idsAt(layers, {1, 3}));
+    EXPECT_TRUE(rig.heard().empty());
+    sendMackie(rig, layers, idsAt(layers, {3, 4}));
+    Packets diff;
+    press(diff, 0x11);
+    press(diff, 0x14);
+    EXPECT_EQ(rig.heard(), diff);
+}
+
+TEST(MackieOutput, TwelveLayersAtOffsetSixteenBankBothUnits) {
+    MidiRig rig;
+    const auto layers = makeLayers(12);
+    sendMackie(rig, layers, idsAt(layers, {9}), 16);
+    EXPECT_EQ(rig.heard(), bankMove(2));
+    Packets xt = bankMove(3);
+    press(xt, 0x11); // layer 10 is the extender's second strip
+    EXPECT_EQ(rig.heardXT(), xt);
+}
+
+TEST(MackieOutput, OnlyTheFirstSixteenOfTwentyLayersArePressed) {
+    MidiRig rig;
+    const auto layers = makeLayers(20);
+    UuidSet all;
+    for (const auto& l : layers)
+        all.insert(l.id);
+    sendMackie(rig, layers, all);
+    Packets main = bankMove(0);
+    Packets xt = bankMove(1);
+    for (std::uint8_t note = 0x10; note <= 0x17; ++note) {
+        press(main, note);
+        press(xt, note);
+    }
+    EXPECT_EQ(rig.heard(), main);
+    EXPECT_EQ(rig.heardXT(), xt);
+}
+
+TEST(MackieOutput, OffsetsRoundTowardZeroToABankAndNeverBelowTheFirst) {
+    struct Case {
+        std::int64_t offset;
+        int rightPresses;
+        std::int64_t stored;
+    };
+    for (const Case c :
+         {Case{-5, 0, 0}, Case{3, 0, 0}, Case{15, 1, 8}, Case{-9, 0, 0}, Case{64, 8, 64},
+          // A corrupt offset is held to the last bank a session can have.
+          Case{std::numeric_limits<std::int64_t>::max(), 256, MIDIService::kMaxBankOffset}}) {
+        MidiRig rig;
+        sendMackie(rig, makeLayers(2), {}, c.offset);
+        EXPECT_EQ(rig.heard(), bankMove(c.rightPresses)) << c.offset;
+        EXPECT_EQ(rig.service->mackieShadow().bankPositionedAt, c.stored) << c.offset;
+    }
+}
+
+TEST(MackieOutput, MainSurfacePortFallsBackToStrataAndCanBeADevice) {
+    MidiRig rig;
+    const MidiRef device = rig.midi.addDestination("Surface Box");
+    const auto layers = makeLayers(1);
+    sendMackie(rig, layers, idsAt(layers, {0}), 0, std::string());
+    Packets expected = bankMove(0);
+    press(expected, 0x10);
+    EXPECT_EQ(rig.heard(), expected);
+
+    rig.service->resetMackieShadow();
+    rig.midi.clearHeard();
+    sendMackie(rig, layers, idsAt(layers, {0}), 0, std::string("Surface Box"));
+    EXPECT_TRUE(rig.heard().empty());
+    EXPECT_EQ(rig.midi.receivedBy(device), expected);
+}
+
+TEST(MackieOutput, ResetForgetsShadowAndBanksSoTheNextSendStartsAfresh) {
+    MidiRig rig;
+    const auto layers = makeLayers(9);
+    sendMackie(rig, layers, idsAt(layers, {0, 8}));
+    rig.service->resetMackieShadow();
+    rig.midi.clearHeard();
+    sendMackie(rig, layers, idsAt(layers, {0, 8}));
+    Packets main = bankMove(0);
+    press(main, 0x10);
+    Packets xt = bankMove(1);
+    press(xt, 0x10);
+    EXPECT_EQ(rig.heard(), main);
+    EXPECT_EQ(rig.heardXT(), xt);
+}
+
+TEST(MackieOutput, BankMoveForgetsThatUnitsMutes) {
+    MidiRig rig;
+    const auto layers = makeLayers(3);
+    sendMackie(rig, layers, idsAt(layers, {0}), 0);
+    rig.midi.clearHeard();
+    // A new offset moves the bank; the strip's mute is unknown afterwards, so it is pressed again.
+    sendMackie(rig, layers, idsAt(layers, {0}), 8);
+    Packets expected = bankMove(1);
+    press(expected, 0x10);
+    EXPECT_EQ(rig.heard(), expected);
+}
+
+TEST(MackieOutput, PanicReleasesEveryMutedSlotAndReturnsWhenSent) {
+    MidiRig rig;
+    const auto layers = makeLayers(5);
+    sendMackie(rig, layers, idsAt(layers, {0, 4}));
+    rig.midi.clearHeard();
+
+    // No drain: the panic has run on the queue by the time it returns.
+    rig.service->panicAllOn(layers, ControlMode::mackieControl, std::nullopt, 0);
+    Packets main;
+    press(main, 0x10);
+    press(main, 0x14);
+    EXPECT_EQ(rig.midi.heardPackets(rig.daw), main);
+    // The extender is always positioned by the panic, however many layers there are.
+    EXPECT_EQ(rig.midi.heardPackets(rig.dawXT), bankMove(1));
+    const auto shadow = rig.service->mackieShadow();
+    EXPECT_EQ(shadow.muted[0], false);
+    EXPECT_EQ(shadow.muted[4], false);
+
+    // With nothing muted it only moves banks that are not in place: here, none.
+    rig.midi.clearHeard();
+    rig.service->panicAllOn(layers, ControlMode::mackieControl, std::nullopt, 0);
+    EXPECT_TRUE(rig.heard().empty());
+    EXPECT_TRUE(rig.heardXT().empty());
+}
+
+TEST(CCMuteOutput, EveryLayerEveryTimeWithClampedChannelsAndDefaultNumbers) {
+    MidiRig rig;
+    const MidiRef synth = rig.midi.addDestination("Synth");
+    auto layers = makeLayers(6);
+    for (auto& l : layers)
+        l.portName = "Synth";
+    layers[0].channel = 0;  // -> 1, CC 20 (no muteCC)
+    layers[1].channel = 17; // -> 16, CC 21
+    layers[2].muteCC = 200; // top bit cleared: 72
+    layers[3].muteCC = 300; // no byte: skipped
+    layers[4].muteCC = -1;  // no byte: skipped
+    layers[5].muteCC = 7;   // stays 7
+    layers[5].channel = 3;
+
+    const auto shadowBefore = rig.service->mackieShadow();
+    for (int round = 0; round < 2; ++round) {
+        rig.service->sendSectionState(layers, idsAt(layers, {1, 5}), ControlMode::ccMute,
+                                      std::nullopt, 0);
+        rig.settle();
+    }
+    const Packets once{{0xB0, 20, 127}, {0xBF, 21, 0}, {0xB0, 72, 127}, {0xB2, 7, 0}};
+    Packets twice = once;
+    twice.insert(twice.end(), once.begin(), once.end());
+    EXPECT_EQ(rig.midi.receivedBy(synth), twice);
+    EXPECT_TRUE(rig.heard().empty());
+    const auto shadowAfter = rig.service->mackieShadow();
+    EXPECT_EQ(shadowAfter.muted, shadowBefore.muted);
+    EXPECT_EQ(shadowAfter.bankPositionedAt, shadowBefore.bankPositionedAt);
+
+    // The panic sends every layer sounding.
+    rig.midi.clearHeard();
+    rig.service->panicAllOn(layers, ControlMode::ccMute, std::nullopt, 0);
+    EXPECT_EQ(rig.midi.receivedBy(synth),
+              (Packets{{0xB0, 20, 127}, {0xBF, 21, 127}, {0xB0, 72, 127}, {0xB2, 7, 127}}));
+}
+
+TEST(OneOffSends, ProgramAndControlChangesAreClamped) {
+    MidiRig rig;
+    const MidiRef synth = rig.midi.addDestination("Synth");
+    rig.service->sendControlChange(200, -3, 20, "Synth");
+    rig.service->sendProgramChange(300, 0, "Synth");
+    rig.service->sendProgramChange(-4, 10, "Synth");
+    rig.service->sendControlChange(7, 64, 2, "Strata");
+    rig.settle();
+    EXPECT_EQ(rig.midi.receivedBy(synth),
+              (Packets{{0xBF, 0x7F, 0x00}, {0xC0, 0x7F}, {0xC9, 0x00}}));
+    EXPECT_EQ(rig.heard(), (Packets{{0xB1, 7, 64}}));
+}

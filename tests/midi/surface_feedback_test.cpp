@@ -1,0 +1,154 @@
+#include "midi_rig.h"
+
+#include <gtest/gtest.h>
+
+using namespace strata;
+using namespace strata::testing;
+
+namespace {
+
+struct FeedbackRig : MidiRig {
+    int namePublishes = 0;
+    Connection counter =
+        service->mackieSlotNames.changed.connect([this](const SlotNames&) { ++namePublishes; });
+
+    void feedback(const Packets& packets, bool extender = false) {
+        midi.sendToDestination(service->virtualDestinationRef(extender), packets);
+        settle();
+    }
+    const SlotNames& names() const { return service->mackieSlotNames.get(); }
+};
+
+// Both rows of strip 0, seven cells each.
+Packets stripZero(const std::string& top, const std::string& bottom) {
+    return {lcdMessage(0, top), lcdMessage(56, bottom)};
+}
+
+} // namespace
+
+TEST(SurfaceFeedback, LcdTextNamesTheStripsAndRepeatsPublishOnce) {
+    FeedbackRig rig;
+    rig.feedback({lcdMessage(0, "Piano  Strings")});
+    EXPECT_EQ(rig.names(), (SlotNames{{0, "Piano"}, {1, "Strings"}}));
+    EXPECT_EQ(rig.namePublishes, 1);
+    rig.feedback({lcdMessage(0, "Piano  Strings")});
+    EXPECT_EQ(rig.namePublishes, 1);
+    // An offset past the display stores nothing and publishes nothing.
+    rig.feedback({lcdMessage(112, "Organ")});
+    EXPECT_EQ(rig.namePublishes, 1);
+    // Text past the end of row 1 continues on row 2 and is cut at the end of the display.
+    rig.feedback({lcdMessage(49, "Clav   Horns  ")});
+    EXPECT_EQ(rig.names().at(7), "Clav");
+    EXPECT_EQ(rig.names().at(0), "Piano"); // "Horns" on row 2 has as many letters: row 1 wins
+    rig.feedback({lcdMessage(105, "  Xylophone")});
+    EXPECT_EQ(rig.names().at(7), "Xylop");
+}
+
+TEST(SurfaceFeedback, TheRowWithMoreLettersNamesTheStrip) {
+    struct Case {
+        std::string top, bottom;
+        std::optional<std::string> name;
+    };
+    const std::string nonAscii = "\xC3\xA9t\xC3\xA9  "; // UTF-8 text: not an ASCII cell
+    for (const Case& c : {Case{" -6.0  ", "Bass   ", "Bass"}, Case{"Keys   ", " -6.0  ", "Keys"},
+                          Case{"Abc    ", "  Xyz  ", "Abc"}, Case{nonAscii, "\tDrum\t ", "Drum"},
+                          Case{nonAscii, nonAscii, std::nullopt}, Case{"       ", "       ", {}}}) {
+        FeedbackRig rig;
+        rig.feedback(stripZero(c.top, c.bottom));
+        const auto it = rig.names().find(0);
+        EXPECT_EQ(it == rig.names().end() ? std::nullopt : std::optional(it->second), c.name)
+            << c.top << "|" << c.bottom;
+    }
+    EXPECT_EQ(MIDIService::letterCount("a1-B c\xC3\xA9"), 3u);
+}
+
+TEST(SurfaceFeedback, SysexIsAssembledAcrossPacketsAndLists) {
+    FeedbackRig rig;
+    const Bytes m = lcdMessage(0, "Piano  Strings");
+    // Split inside one list, then across two lists, with stray bytes and LEDs around it.
+    rig.feedback({Bytes(m.begin(), m.begin() + 5), Bytes(m.begin() + 5, m.begin() + 12)});
+    EXPECT_TRUE(rig.names().empty());
+    rig.feedback({Bytes(m.begin() + 12, m.end())});
+    EXPECT_EQ(rig.names(), (SlotNames{{0, "Piano"}, {1, "Strings"}}));
+
+    // A 0xF0 in the middle starts over; a foreign SysEx is ignored.
+    Bytes restarted(m.begin(), m.begin() + 9);
+    const Bytes fresh = lcdMessage(0, "Organ  ");
+    restarted.insert(restarted.end(), fresh.begin(), fresh.end());
+    rig.feedback({restarted, {0xF0, 0x7E, 0x00, 0x06, 0x01, 0xF7}});
+    EXPECT_EQ(rig.names(), (SlotNames{{0, "Organ"}, {1, "Strings"}}));
+    EXPECT_EQ(rig.service->mackieShadow().sysexPending, 0u);
+}
+
+TEST(SurfaceFeedback, SysexLongerThan512BytesIsDropped) {
+    // 7 header bytes + text + F7: 505 text bytes make 513 bytes, which still end in time.
+    for (const auto& [textLength, applied] : {std::pair{505, true}, std::pair{506, false}}) {
+        FeedbackRig rig;
+        const Bytes m = lcdMessage(0, std::string(static_cast<std::size_t>(textLength), 'W'));
+        Packets chunks;
+        for (std::size_t at = 0; at < m.size(); at += 200)
+            chunks.emplace_back(m.begin() + static_cast<long>(at),
+                                m.begin() + static_cast<long>(std::min(at + 200, m.size())));
+        rig.feedback(chunks);
+        EXPECT_EQ(rig.names().count(0) == 1, applied) << textLength;
+        EXPECT_EQ(rig.service->mackieShadow().sysexPending, 0u);
+        // The parser is not stuck afterwards.
+        rig.feedback({lcdMessage(7, "Bass   "), lcdMessage(63, "       ")});
+        EXPECT_EQ(rig.names().at(1), "Bass");
+    }
+}
+
+TEST(SurfaceFeedback, MuteLedsSetTheMainSurfaceShadow) {
+    struct Case {
+        Bytes chunk;
+        std::optional<bool> slot2;
+    };
+    for (const Case& c :
+         {Case{{0x90, 0x12, 0x7F}, true}, Case{{0x90, 0x12, 0x00}, false},
+          Case{{0x90, 0x12, 0x01}, false}, Case{{0x95, 0x12, 0x40}, true},
+          Case{{0x90, 0x18, 0x90, 0x12, 0x7F}, std::nullopt}, Case{{0x90, 0x12}, std::nullopt},
+          Case{{0x80, 0x12, 0x7F}, std::nullopt}}) {
+        FeedbackRig rig;
+        rig.feedback({c.chunk});
+        EXPECT_EQ(rig.service->mackieShadow().muted[2], c.slot2);
+    }
+}
+
+TEST(SurfaceFeedback, LedsTheUserClickedInTheDawCorrectTheNextSend) {
+    FeedbackRig rig;
+    const auto layers = makeLayers(3);
+    rig.service->sendSectionState(layers, {}, ControlMode::mackieControl, std::nullopt, 0);
+    rig.settle();
+    rig.midi.clearHeard();
+    rig.feedback({{0x90, 0x10, 0x7F}}); // the user muted strip 1 in the DAW
+    rig.service->sendSectionState(layers, {}, ControlMode::mackieControl, std::nullopt, 0);
+    rig.settle();
+    Packets expected;
+    press(expected, 0x10);
+    EXPECT_EQ(rig.heard(), expected);
+}
+
+TEST(SurfaceFeedback, ExtenderFeedbackChangesNothing) {
+    FeedbackRig rig;
+    rig.feedback({lcdMessage(0, "Piano  "), {0x90, 0x10, 0x7F}}, true);
+    EXPECT_TRUE(rig.names().empty());
+    EXPECT_EQ(rig.namePublishes, 0);
+    EXPECT_FALSE(rig.service->mackieShadow().muted[0]);
+    EXPECT_FALSE(rig.service->lastMackieRxAt.get());
+}
+
+TEST(SurfaceFeedback, ReceptionLightIsThrottledToHalfASecond) {
+    FeedbackRig rig;
+    int updates = 0;
+    Connection c = rig.service->lastMackieRxAt.changed.connect(
+        [&](const std::optional<TimePoint>&) { ++updates; });
+    rig.feedback({{0x90, 0x10, 0x00}});
+    const TimePoint first = *rig.service->lastMackieRxAt.get();
+    rig.loop.advance(seconds(0.4));
+    rig.feedback({{0x90, 0x10, 0x00}});
+    EXPECT_EQ(updates, 1);
+    rig.loop.advance(seconds(0.11));
+    rig.feedback({{0x90, 0x10, 0x00}});
+    EXPECT_EQ(updates, 2);
+    EXPECT_EQ(*rig.service->lastMackieRxAt.get() - first, seconds(0.4) + seconds(0.11));
+}
