@@ -1,5 +1,6 @@
 #include "cuelink/cue_messages.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -50,13 +51,42 @@ bool passesGate(CueBytes bytes) {
     return true;
 }
 
+bool isMessageKey(std::string_view key) {
+    static constexpr std::string_view keys[] = {
+        "type",        "host",       "version", "songs", "songIdx", "sectionIdx",
+        "nextSection", "barsToNext", "playing", "bpm",   "name",    "kind"};
+    return std::find(std::begin(keys), std::end(keys), key) != std::end(keys);
+}
+
+bool isSongKey(std::string_view key) {
+    return key == "name" || key == "sections" || key == "tempo" || key == "key";
+}
+
 // The parsed document, or a discarded value. Default settings: strict JSON, no comments.
+//
+// The whole text is checked as JSON, but only what a message can use is built: the values of keys
+// no message defines, at the top level or in a song of "songs", are skipped without being stored,
+// so a datagram of thousands of unknown values costs a scan rather than thousands of allocations.
+// Keys elsewhere can only sit in an object where every message expects text, a number or a list
+// of text, and that object makes the message invalid whatever its keys hold.
 Json parseDocument(CueBytes bytes) {
     if (!passesGate(bytes))
         return Json(Json::value_t::discarded);
+    bool inSongs = false;
+    const Json::parser_callback_t keepOnlyMessageKeys =
+        [&inSongs](int depth, Json::parse_event_t event, Json& parsed) {
+            if (event != Json::parse_event_t::key)
+                return true;
+            const std::string_view key = parsed.get_ref<const std::string&>();
+            if (depth == 1) {
+                inSongs = key == "songs";
+                return isMessageKey(key);
+            }
+            return depth == 3 && inSongs && isSongKey(key);
+        };
     const auto* first = reinterpret_cast<const char*>(bytes.data());
-    return Json::parse(first, first + bytes.size(), nullptr, /*allow_exceptions=*/false,
-                       /*ignore_comments=*/false);
+    return Json::parse(first, first + bytes.size(), keepOnlyMessageKeys,
+                       /*allow_exceptions=*/false, /*ignore_comments=*/false);
 }
 
 // ---- Values of one JSON type
