@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <benchmark/benchmark.h>
+#include <cstdlib>
 #include <ctime>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -95,8 +96,11 @@ std::vector<std::string> malformedFlood(bool worstOnly) {
     deep += std::string(maxJsonNesting - 1, '[') + std::string(maxJsonNesting - 1, ']');
     deep += R"(,"pad":")" + std::string(maxDatagramSize - deep.size() - 10, 'a') + R"("})";
     std::string bigString = R"({"type":"FIRE","songIdx":")" +
-                            std::string(maxDatagramSize - 40, 'x') + R"(","sectionIdx":1})";
+                            std::string(maxDatagramSize - 60, 'x') + R"(","sectionIdx":1})";
     const std::vector<std::string> worst{bigArray, deep, bigString};
+    for (const auto& w : worst)
+        if (w.size() > maxDatagramSize)
+            std::abort(); // would be refused by size alone and measure nothing
 
     std::vector<std::string> out;
     out.reserve(100000);

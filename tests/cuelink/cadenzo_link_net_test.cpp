@@ -9,18 +9,22 @@
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <ifaddrs.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
 #include <sched.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 
@@ -443,25 +447,30 @@ TEST_F(CadenzoLinkNet, PortTakenWithoutSharingReportsTheBindFailure) {
     EXPECT_NE(::fcntl(blocker.fd, F_GETFD), -1); // not the link's to close
 }
 
-TEST_F(CadenzoLinkNet, NoDescriptorLeftReportsTheSocketFailure) {
-    // Lower the descriptor limit to the next free number, so that socket() itself fails.
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    const int next = ::dup(0);
-    ASSERT_GE(next, 0);
-    ::close(next);
-
-    strata::testing::LogCapture log;
-    VirtualMainLoop quiet;
-    rlimit lowered = saved;
-    lowered.rlim_cur = static_cast<rlim_t>(next);
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
-    auto link = std::make_unique<CadenzoLink>(quiet);
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
-
-    EXPECT_EQ(link->fd(), -1);
-    quiet.advance(60s);
-    EXPECT_EQ(link->connection.get(), ConnectionState::disconnected());
-    link.reset();
-    EXPECT_EQ(log.lines(), (std::vector<std::string>{"[CadenzoLink] socket() failed"}));
+TEST_F(CadenzoLinkNet, RefusedSocketReportsTheSocketFailure) {
+    // A seccomp filter on a thread of our own makes socket() fail there, and only there.
+    FailedLink got;
+    std::string problem;
+    std::thread t([&] {
+        sock_filter code[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_socket, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EACCES & SECCOMP_RET_DATA)),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+            problem = "cannot install the filter, errno " + std::to_string(errno);
+            return;
+        }
+        if (::socket(AF_INET, SOCK_DGRAM, 0) >= 0) {
+            problem = "the filter lets socket() through";
+            return;
+        }
+        got = buildAndWatch();
+    });
+    t.join();
+    ASSERT_EQ(problem, "");
+    expectStaysWithoutSocket(got, "[CadenzoLink] socket() failed");
 }
