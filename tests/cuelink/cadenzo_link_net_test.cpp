@@ -19,7 +19,6 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <random>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -125,16 +124,6 @@ bool pumpUntil(VirtualMainLoop& loop, std::vector<int> fds, Done done,
     }
 }
 
-// Reads until the descriptor has nothing left.
-void drain(VirtualMainLoop& loop, int fd) {
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 0) != 1)
-            return;
-        loop.pollDescriptors();
-    }
-}
-
 std::string fireText(int song, int section) {
     return R"({"type":"FIRE","songIdx":)" + std::to_string(song) + R"(,"sectionIdx":)" +
            std::to_string(section) + "}";
@@ -174,28 +163,20 @@ TEST_F(CadenzoLinkNet, TwoLinksOnOneMachineBothReceiveEveryDatagram) {
     EXPECT_TRUE(log.lines().empty());
 }
 
-TEST_F(CadenzoLinkNet, ReceivesItsOwnLoopedBackDiscoveryDatagram) {
+TEST_F(CadenzoLinkNet, ReceivesItsOwnDiscoveryWhichKeepsTheWatchdogQuiet) {
+    const TimePoint start = loop.now();
     CadenzoLink link(loop);
     ASSERT_GE(link.fd(), 0);
     std::vector<ConnectionState> changes;
     auto c =
         link.connection.changed.connect([&](const ConnectionState& s) { changes.push_back(s); });
-    EXPECT_FALSE(link.lastHeartbeat());
 
-    loop.advance(Duration::zero()); // the first discovery send is due at start
+    // The first send is due at start: it comes back as traffic of a type that carries nothing.
+    loop.advance(Duration::zero());
     ASSERT_TRUE(pumpUntil(loop, {link.fd()}, [&] { return link.lastHeartbeat().has_value(); }));
-    EXPECT_EQ(link.lastHeartbeat(), loop.now());
-    // Traffic, but a type that carries nothing: no connection.
+    EXPECT_EQ(link.lastHeartbeat(), start);
     EXPECT_TRUE(changes.empty());
-    EXPECT_EQ(link.connection.get(), ConnectionState::disconnected());
-}
 
-TEST_F(CadenzoLinkNet, OwnDiscoveryKeepsTheWatchdogFromDroppingCadenzo) {
-    const TimePoint start = loop.now();
-    CadenzoLink link(loop);
-    std::vector<ConnectionState> changes;
-    auto c =
-        link.connection.changed.connect([&](const ConnectionState& s) { changes.push_back(s); });
     Sender cadenzo;
     cadenzo.send(R"({"type":"HELLO","host":"FOH"})");
     ASSERT_TRUE(pumpUntil(loop, {link.fd()}, [&] { return !changes.empty(); }));
@@ -260,45 +241,6 @@ TEST_F(CadenzoLinkNet, OversizeDatagramsAreDroppedNotCut) {
         ASSERT_TRUE(pumpUntil(loop, {link.fd()}, [&] { return fires == 1; }));
         EXPECT_EQ(link.connection.get().isConnected(), row.applied);
     }
-    EXPECT_TRUE(log.lines().empty());
-}
-
-TEST_F(CadenzoLinkNet, GarbageOnTheWireIsDroppedQuietly) {
-    CadenzoLink link(loop);
-    ASSERT_GE(link.fd(), 0);
-    int events = 0, changes = 0;
-    ConnectionBag bag;
-    bag += link.fire.connect([&](const Fire&) { ++events; });
-    bag += link.snapshot.connect([&](const SetlistSnapshot&) { ++events; });
-    bag += link.markerHit.connect([&](const MarkerHit&) { ++events; });
-    bag += link.liveTick.connect([&](const LiveState&) { ++events; });
-    bag += link.connection.changed.connect([&](const ConnectionState&) { ++changes; });
-
-    std::mt19937 rng(5);
-    std::vector<std::string> garbage{
-        "",
-        "{",
-        std::string(maxDatagramSize, '['),
-        std::string(maxDatagramSize, '\0'),
-        R"({"type":"LIVE_STATE","songIdx":1e400,"sectionIdx":0})",
-        R"({"type":"HELLO","host":["x"]})",
-        R"({"type":"FIRE","songIdx":99999999999999999999,"sectionIdx":0})",
-        "{\"type\":\"HELLO\",\"host\":\"h\"}\0trailing"s,
-    };
-    for (int i = 0; i < 100; ++i) {
-        std::string g(std::uniform_int_distribution<std::size_t>(1, maxDatagramSize)(rng), ' ');
-        for (auto& ch : g)
-            ch = static_cast<char>(rng());
-        garbage.push_back(std::move(g));
-    }
-    Sender cadenzo;
-    for (const auto& g : garbage) {
-        cadenzo.send(g);
-        drain(loop, link.fd());
-    }
-    cadenzo.send(fireText(1, 1));
-    ASSERT_TRUE(pumpUntil(loop, {link.fd()}, [&] { return events == 1; }));
-    EXPECT_EQ(changes, 0);
     EXPECT_TRUE(log.lines().empty());
 }
 
