@@ -1,6 +1,7 @@
 #include "platform/signal.h"
 
 #include <gtest/gtest.h>
+#include <memory>
 #include <optional>
 
 using namespace strata;
@@ -35,6 +36,16 @@ TEST(Signal, ConnectionMayOutliveTheSignal) {
     }
     c.disconnect(); // must not touch the destroyed signal
     EXPECT_FALSE(c.connected());
+}
+
+TEST(Signal, SlotMayDestroyTheSignalDuringEmission) {
+    auto s = std::make_unique<Signal<int>>();
+    int laterCalls = 0;
+    auto first = s->connect([&](int) { s.reset(); });
+    auto later = s->connect([&](int) { ++laterCalls; });
+    s->emit(1); // the pass ends with the signal; AddressSanitizer builds check the rest
+    EXPECT_FALSE(s);
+    EXPECT_EQ(laterCalls, 0);
 }
 
 TEST(Published, NotifiesEveryWriteWithTheNewValue) {

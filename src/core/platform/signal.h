@@ -60,6 +60,8 @@ public:
     using Slot = std::function<void(Args...)>;
 
     Signal() : state_(std::make_shared<State>()) {}
+    // A pass that is still running (a slot destroyed the signal's owner) calls no further slot.
+    ~Signal() { state_->slots.clear(); }
     Signal(const Signal&) = delete;
     Signal& operator=(const Signal&) = delete;
 
@@ -74,10 +76,12 @@ public:
     }
 
     void emit(Args... args) const {
+        // Hold the state, so that a slot may even destroy the signal's owner during the pass.
+        const auto state = state_;
         // Snapshot the ids so that changes made by slots do not disturb this pass.
-        const auto snapshot = state_->slots;
+        const auto snapshot = state->slots;
         for (const auto& entry : snapshot) {
-            if (!state_->contains(entry.id))
+            if (!state->contains(entry.id))
                 continue;
             (*entry.slot)(args...);
         }

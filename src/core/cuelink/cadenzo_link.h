@@ -1,0 +1,101 @@
+#pragma once
+
+#include "cuelink/connection_state.h"
+#include "cuelink/cue_messages.h"
+#include "platform/main_loop.h"
+#include "platform/signal.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace strata {
+
+// Fixed figures of the cue link.
+namespace cue_link {
+inline constexpr std::string_view groupAddress = "239.42.7.1";
+inline constexpr std::uint16_t port = 46810;
+inline constexpr std::size_t readSize = maxDatagramSize;
+// One-shot discovery sends after start, then one every discoveryPeriod from start.
+inline constexpr std::array<double, 4> earlyDiscoverySeconds{0.0, 0.5, 1.5, 3.0};
+inline constexpr Duration discoveryPeriod = seconds(5.0);
+inline constexpr Duration watchdogPeriod = seconds(2.0);
+// The connection is given up once more than this has passed since the last envelope.
+inline constexpr Duration silenceLimit = seconds(10.0);
+// Host shown when live state arrives without a greeting.
+inline constexpr std::string_view fallbackHost = "Cadenzo";
+} // namespace cue_link
+
+// Listens to Cadenzo on the cue-link multicast group, keeps the connection state the toolbar
+// shows, and republishes Cadenzo's messages as events. It never sends anything but its discovery
+// datagram. Without a network (or with no Cadenzo) it simply stays disconnected.
+//
+// Main thread only: socket reads, timers and every event and change notification happen on the
+// loop's thread, synchronously from the datagram handler, in the order the datagrams were read.
+// The link may be destroyed from inside one of its own notifications.
+class CadenzoLink {
+public:
+    struct Options {
+        // False builds a link with no socket at all: nothing is opened, read, sent or logged,
+        // while the timers run as usual. For runs on virtual time that hand datagrams over with
+        // handleDatagram() and must not join a multicast group.
+        bool openSocket = true;
+    };
+
+    // Opens and joins the socket (a failure prints one line and leaves the link without a
+    // socket), then starts the watchdog and the discovery sends.
+    explicit CadenzoLink(MainLoop& loop);
+    CadenzoLink(MainLoop& loop, Options options);
+    // Stops the read watch and the timers, and closes the socket exactly once.
+    ~CadenzoLink();
+    CadenzoLink(const CadenzoLink&) = delete;
+    CadenzoLink& operator=(const CadenzoLink&) = delete;
+
+    // Written by the link only; observers are notified on every write, changed or not.
+    Published<ConnectionState> connection;
+
+    // The last live state received; no change notification.
+    const std::optional<LiveState>& liveState() const { return liveState_; }
+
+    // One event per valid datagram of the type; subscribers receive only later events.
+    Signal<const Fire&> fire;
+    Signal<const SetlistSnapshot&> snapshot;
+    Signal<const MarkerHit&> markerHit;
+    Signal<const LiveState&> liveTick;
+
+    // The datagram handler: decodes one datagram and applies it, exactly as if it had been read
+    // from the socket. Malformed input is dropped silently.
+    void handleDatagram(CueBytes bytes);
+
+    // The socket, or -1 when there is none.
+    int fd() const { return fd_; }
+    // When the last well-formed envelope arrived, if any did.
+    const std::optional<TimePoint>& lastHeartbeat() const { return lastHeartbeat_; }
+
+private:
+    void openSocket();
+    void startHeartbeatWatcher();
+    void startDiscoveryPing();
+    void receive();
+    void sendDiscovery();
+    void checkHeartbeat();
+    // Sets `disconnected`, then clears the live state (unless an observer destroyed the link).
+    void disconnect();
+
+    MainLoop& loop_;
+    int fd_ = -1;
+    TimerHandle source_;
+    std::optional<TimePoint> lastHeartbeat_;
+    std::optional<LiveState> liveState_;
+    TimerHandle heartbeatTimer_;
+    TimerHandle discoveryTimer_;
+    std::array<TimerHandle, cue_link::earlyDiscoverySeconds.size()> earlyDiscovery_;
+    std::vector<std::uint8_t> readBuffer_;
+    // Expires when the link is destroyed; lets the handler notice an observer that destroyed it.
+    std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
+};
+
+} // namespace strata

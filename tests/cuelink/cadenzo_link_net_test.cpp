@@ -1,0 +1,418 @@
+// The link on real sockets. These tests join the cue-link multicast group, so they run only
+// inside a private network namespace (ctest starts them through tools/netns); each refuses to
+// run where any interface other than loopback is up. Virtual time drives the timers; waiting for
+// a datagram polls real descriptors for a bounded real time, and nothing asserts on wall time.
+
+#include "cuelink/cadenzo_link.h"
+#include "platform/virtual_main_loop.h"
+#include "support/test_support.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstddef>
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <ifaddrs.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace strata;
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+
+namespace {
+
+bool onlyLoopbackIsUp() {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return false;
+    bool ok = true;
+    for (auto* a = list; a; a = a->ifa_next)
+        if ((a->ifa_flags & IFF_UP) && !(a->ifa_flags & IFF_LOOPBACK))
+            ok = false;
+    ::freeifaddrs(list);
+    return ok;
+}
+
+sockaddr_in groupEndpoint() {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(cue_link::port);
+    ::inet_pton(AF_INET, "239.42.7.1", &addr.sin_addr);
+    return addr;
+}
+
+// A descriptor closed on destruction.
+struct Socket {
+    int fd = -1;
+    explicit Socket(int f) : fd(f) {}
+    ~Socket() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+};
+
+// Plays Cadenzo: sends datagrams to the group from an ordinary socket.
+struct Sender : Socket {
+    Sender() : Socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
+    void send(std::string_view bytes) {
+        const auto group = groupEndpoint();
+        const auto n = ::sendto(fd, bytes.data(), bytes.size(), 0,
+                                reinterpret_cast<const sockaddr*>(&group), sizeof group);
+        ASSERT_EQ(n, static_cast<ssize_t>(bytes.size())) << "errno " << errno;
+    }
+};
+
+// An ordinary group member on the cue-link port, to watch what the link sends.
+struct Listener : Socket {
+    Listener() : Socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        const int one = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &one, sizeof one);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(cue_link::port);
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+        ip_mreq m{};
+        m.imr_multiaddr = groupEndpoint().sin_addr;
+        EXPECT_EQ(::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m), 0);
+    }
+    // The next datagram within `wait` of real time, with its source port.
+    std::optional<std::pair<std::string, int>> next(std::chrono::milliseconds wait) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(wait.count())) != 1)
+            return std::nullopt;
+        char buf[70000];
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        const auto n = ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n < 0)
+            return std::nullopt;
+        return std::pair{std::string(buf, static_cast<std::size_t>(n)), ntohs(from.sin_port)};
+    }
+};
+
+// Runs read callbacks of the loop until `done` holds, waiting on the descriptors in between,
+// for at most `limit` of real time.
+template <typename Done>
+bool pumpUntil(VirtualMainLoop& loop, std::vector<int> fds, Done done,
+               std::chrono::milliseconds limit = 5000ms) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    std::vector<pollfd> polls;
+    for (int fd : fds)
+        polls.push_back({fd, POLLIN, 0});
+    for (;;) {
+        loop.pollDescriptors();
+        if (done())
+            return true;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        ::poll(polls.data(), polls.size(), 20);
+    }
+}
+
+std::string fireText(int song, int section) {
+    return R"({"type":"FIRE","songIdx":)" + std::to_string(song) + R"(,"sectionIdx":)" +
+           std::to_string(section) + "}";
+}
+
+class CadenzoLinkNet : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(onlyLoopbackIsUp())
+            << "an interface other than loopback is up: run these tests through tools/netns";
+    }
+    strata::testing::LogCapture log;
+    VirtualMainLoop loop;
+};
+
+} // namespace
+
+TEST_F(CadenzoLinkNet, TwoLinksOnOneMachineBothReceiveEveryDatagram) {
+    CadenzoLink a(loop), b(loop);
+    ASSERT_GE(a.fd(), 0);
+    ASSERT_GE(b.fd(), 0);
+    std::vector<Fire> gotA, gotB;
+    auto ca = a.fire.connect([&](const Fire& f) { gotA.push_back(f); });
+    auto cb = b.fire.connect([&](const Fire& f) { gotB.push_back(f); });
+
+    Sender cadenzo;
+    std::vector<Fire> sent;
+    for (int i = 0; i < 40; ++i) {
+        cadenzo.send(fireText(i, i % 5));
+        sent.push_back({i, i % 5});
+    }
+    ASSERT_TRUE(pumpUntil(loop, {a.fd(), b.fd()}, [&] {
+        return gotA.size() >= sent.size() && gotB.size() >= sent.size();
+    }));
+    EXPECT_EQ(gotA, sent);
+    EXPECT_EQ(gotB, sent);
+    EXPECT_TRUE(log.lines().empty());
+}
+
+TEST_F(CadenzoLinkNet, ReceivesItsOwnDiscoveryWhichKeepsTheWatchdogQuiet) {
+    const TimePoint start = loop.now();
+    CadenzoLink link(loop);
+    ASSERT_GE(link.fd(), 0);
+    std::vector<ConnectionState> changes;
+    auto c =
+        link.connection.changed.connect([&](const ConnectionState& s) { changes.push_back(s); });
+
+    // The first send is due at start: it comes back as traffic of a type that carries nothing.
+    loop.advance(Duration::zero());
+    ASSERT_TRUE(pumpUntil(loop, {link.fd()}, [&] { return link.lastHeartbeat().has_value(); }));
+    EXPECT_EQ(link.lastHeartbeat(), start);
+    EXPECT_TRUE(changes.empty());
+
+    Sender cadenzo;
+    cadenzo.send(R"({"type":"HELLO","host":"FOH"})");
+    ASSERT_TRUE(pumpUntil(loop, {link.fd()}, [&] { return !changes.empty(); }));
+
+    // Cadenzo falls silent; only the link's own discovery datagrams arrive from now on.
+    std::vector<double> sendTimes{0.5, 1.5, 3.0};
+    for (double t = 5.0; t <= 60.0; t += 5.0)
+        sendTimes.push_back(t);
+    for (const double t : sendTimes) {
+        SCOPED_TRACE(t);
+        loop.advanceTo(start + seconds(t));
+        ASSERT_TRUE(pumpUntil(loop, {link.fd()},
+                              [&] { return link.lastHeartbeat() == start + seconds(t); }));
+    }
+    EXPECT_EQ(changes, (std::vector<ConnectionState>{ConnectionState::connected("FOH")}));
+}
+
+TEST_F(CadenzoLinkNet, DiscoveryGoesOutOnScheduleFromTheCueLinkPort) {
+    Listener watcher;
+    const TimePoint start = loop.now();
+    CadenzoLink link(loop);
+    ASSERT_GE(link.fd(), 0);
+    int received = 0;
+    for (const double t : {0.0, 0.5, 1.5, 3.0, 5.0, 10.0, 15.0, 20.0}) {
+        SCOPED_TRACE(t);
+        if (t > 0) {
+            loop.advanceTo(start + seconds(t) - 1ms);
+            EXPECT_FALSE(watcher.next(20ms)) << "a discovery datagram came early";
+        }
+        loop.advanceTo(start + seconds(t));
+        const auto got = watcher.next(2000ms);
+        ASSERT_TRUE(got);
+        EXPECT_EQ(got->first, std::string(discoveryDatagram));
+        EXPECT_EQ(got->second, cue_link::port);
+        ++received;
+        EXPECT_FALSE(watcher.next(0ms)) << "more than one discovery datagram at once";
+    }
+    EXPECT_EQ(received, 8);
+    EXPECT_TRUE(log.lines().empty());
+}
+
+TEST_F(CadenzoLinkNet, OversizeDatagramsAreDroppedNotCut) {
+    // A greeting padded with trailing whitespace: cut anywhere after the object it would still
+    // parse, so only a length check can tell that the datagram was not read whole.
+    const std::string greeting = R"({"type":"HELLO","host":"Big"})";
+    struct Row {
+        std::size_t size;
+        bool applied;
+    };
+    for (const Row row : {Row{maxDatagramSize, true}, Row{maxDatagramSize + 1, false},
+                          Row{20000, false}, Row{65507, false}}) {
+        SCOPED_TRACE(row.size);
+        CadenzoLink link(loop);
+        ASSERT_GE(link.fd(), 0);
+        int fires = 0;
+        auto c = link.fire.connect([&](const Fire&) { ++fires; });
+        std::string padded = greeting;
+        padded.resize(row.size, ' ');
+        Sender cadenzo;
+        cadenzo.send(padded);
+        cadenzo.send(fireText(0, 0)); // arrives after the big one: once it is handled, so is that
+        ASSERT_TRUE(pumpUntil(loop, {link.fd()}, [&] { return fires == 1; }));
+        EXPECT_EQ(link.connection.get().isConnected(), row.applied);
+    }
+    EXPECT_TRUE(log.lines().empty());
+}
+
+namespace {
+// A loop that hands out the read callback it is given, so a test can call it when the socket
+// has nothing to read, as a spurious readiness report would.
+class SpyLoop final : public MainLoop {
+public:
+    explicit SpyLoop(VirtualMainLoop& inner) : inner_(inner) {}
+    TimePoint now() const override { return inner_.now(); }
+    void post(Task task) override { inner_.post(std::move(task)); }
+    TimerHandle after(Duration d, Task task) override { return inner_.after(d, std::move(task)); }
+    TimerHandle every(Duration d, Task task) override { return inner_.every(d, std::move(task)); }
+    TimerHandle watchReadable(int fd, Task task) override {
+        onReadable = task;
+        return inner_.watchReadable(fd, std::move(task));
+    }
+    Task onReadable;
+
+private:
+    VirtualMainLoop& inner_;
+};
+} // namespace
+
+TEST_F(CadenzoLinkNet, ASpuriousReadinessReportNeverBlocks) {
+    SpyLoop spy(loop);
+    CadenzoLink link(spy);
+    ASSERT_GE(link.fd(), 0);
+    ASSERT_TRUE(spy.onReadable);
+    std::vector<Fire> fires;
+    auto c = link.fire.connect([&](const Fire& f) { fires.push_back(f); });
+
+    // A read that blocked would hang here; the alarm turns that into a failed test run.
+    ::alarm(20);
+    spy.onReadable(); // nothing to read
+    EXPECT_TRUE(fires.empty());
+    Sender cadenzo;
+    cadenzo.send(fireText(2, 3));
+    pollfd p{link.fd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 5000), 1);
+    spy.onReadable();
+    spy.onReadable(); // the datagram was read once; this one finds nothing again
+    ::alarm(0);
+    EXPECT_EQ(fires, (std::vector<Fire>{{2, 3}}));
+}
+
+TEST_F(CadenzoLinkNet, TeardownClosesTheSocket) {
+    auto link = std::make_unique<CadenzoLink>(loop);
+    const int fd = link->fd();
+    ASSERT_GE(fd, 0);
+    EXPECT_NE(::fcntl(fd, F_GETFD), -1);
+    EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
+    link.reset();
+    errno = 0;
+    EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_EQ(loop.armedTimerCount(), 0u);
+}
+
+// ---- Set-up failures: one line each, then a link that stays without a socket -------------------
+
+namespace {
+
+struct FailedLink {
+    std::vector<std::string> lines;
+    int fd = 0;
+    std::vector<ConnectionState> changes;
+};
+
+// Builds a link, lets a minute of virtual time pass, and reports what it said and became.
+FailedLink buildAndWatch() {
+    strata::testing::LogCapture log;
+    VirtualMainLoop loop;
+    FailedLink out;
+    {
+        CadenzoLink link(loop);
+        out.fd = link.fd();
+        auto c = link.connection.changed.connect(
+            [&](const ConnectionState& s) { out.changes.push_back(s); });
+        loop.advance(60s);
+        loop.pollDescriptors();
+    }
+    out.lines = log.lines();
+    return out;
+}
+
+// Runs buildAndWatch on a thread of its own inside a fresh network namespace, which has only a
+// loopback interface, down unless `loopbackUp`, and no routes at all.
+FailedLink buildInNamespaceWithoutRoute(bool loopbackUp) {
+    FailedLink out;
+    std::string problem;
+    std::thread t([&] {
+        if (::unshare(CLONE_NEWNET) != 0) {
+            problem = "unshare failed, errno " + std::to_string(errno);
+            return;
+        }
+        if (loopbackUp) {
+            Socket s(::socket(AF_INET, SOCK_DGRAM, 0));
+            ifreq req{};
+            std::strcpy(req.ifr_name, "lo");
+            ::ioctl(s.fd, SIOCGIFFLAGS, &req);
+            req.ifr_flags |= IFF_UP;
+            if (::ioctl(s.fd, SIOCSIFFLAGS, &req) != 0) {
+                problem = "cannot bring lo up";
+                return;
+            }
+        }
+        out = buildAndWatch();
+    });
+    t.join();
+    EXPECT_EQ(problem, "");
+    return out;
+}
+
+void expectStaysWithoutSocket(const FailedLink& got, const std::string& line) {
+    EXPECT_EQ(got.lines, (std::vector<std::string>{line}));
+    EXPECT_EQ(got.fd, -1);
+    EXPECT_TRUE(got.changes.empty());
+}
+
+} // namespace
+
+TEST_F(CadenzoLinkNet, NoMulticastRouteReportsTheMembershipFailure) {
+    const std::string line =
+        "[CadenzoLink] IP_ADD_MEMBERSHIP failed errno=" + std::to_string(ENODEV);
+    {
+        SCOPED_TRACE("loopback down");
+        expectStaysWithoutSocket(buildInNamespaceWithoutRoute(false), line);
+    }
+    {
+        SCOPED_TRACE("loopback up, no multicast route");
+        expectStaysWithoutSocket(buildInNamespaceWithoutRoute(true), line);
+    }
+}
+
+TEST_F(CadenzoLinkNet, PortTakenWithoutSharingReportsTheBindFailure) {
+    // Another program holds the port and does not share it.
+    Socket blocker(::socket(AF_INET, SOCK_DGRAM, 0));
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(cue_link::port);
+    ASSERT_EQ(::bind(blocker.fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+
+    expectStaysWithoutSocket(buildAndWatch(),
+                             "[CadenzoLink] bind() failed errno=" + std::to_string(EADDRINUSE));
+    EXPECT_NE(::fcntl(blocker.fd, F_GETFD), -1); // not the link's to close
+}
+
+TEST_F(CadenzoLinkNet, RefusedSocketReportsTheSocketFailure) {
+    // A seccomp filter on a thread of our own makes socket() fail there, and only there.
+    FailedLink got;
+    std::string problem;
+    std::thread t([&] {
+        sock_filter code[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_socket, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EACCES & SECCOMP_RET_DATA)),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+            problem = "cannot install the filter, errno " + std::to_string(errno);
+            return;
+        }
+        if (::socket(AF_INET, SOCK_DGRAM, 0) >= 0) {
+            problem = "the filter lets socket() through";
+            return;
+        }
+        got = buildAndWatch();
+    });
+    t.join();
+    ASSERT_EQ(problem, "");
+    expectStaysWithoutSocket(got, "[CadenzoLink] socket() failed");
+}

@@ -1,0 +1,268 @@
+// The link's handler, connection state machine and timers on virtual time, without a socket.
+// Everything that needs a real socket is in cadenzo_link_net_test.cpp.
+
+#include "cuelink/cadenzo_link.h"
+#include "platform/virtual_main_loop.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace strata;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string hello(const std::string& host) {
+    return R"({"type":"HELLO","host":")" + host + R"("})";
+}
+const std::string liveState = R"({"type":"LIVE_STATE","songIdx":1,"sectionIdx":2,"bpm":90})";
+const std::string goodbye = R"({"type":"GOODBYE"})";
+
+const auto disconnected = ConnectionState::disconnected();
+ConnectionState connected(const std::string& host) {
+    return ConnectionState::connected(host);
+}
+
+class CadenzoLinkTest : public ::testing::Test {
+protected:
+    CadenzoLinkTest() {
+        link = std::make_unique<CadenzoLink>(loop, CadenzoLink::Options{.openSocket = false});
+        bag += link->connection.changed.connect([this](const ConnectionState& s) {
+            changes.push_back(s);
+            changeTimes.push_back(loop.now() - start);
+        });
+    }
+
+    void feed(const std::string& text) { link->handleDatagram(cueBytes(text)); }
+
+    strata::testing::LogCapture log;
+    VirtualMainLoop loop;
+    const TimePoint start = loop.now();
+    std::unique_ptr<CadenzoLink> link;
+    ConnectionBag bag;
+    std::vector<ConnectionState> changes;
+    std::vector<Duration> changeTimes;
+};
+
+} // namespace
+
+TEST_F(CadenzoLinkTest, StartsDisconnectedWithNothingHeard) {
+    EXPECT_EQ(link->connection.get(), disconnected);
+    EXPECT_FALSE(link->liveState());
+    EXPECT_FALSE(link->lastHeartbeat());
+    EXPECT_EQ(link->fd(), -1);
+    loop.advance(60s);
+    EXPECT_TRUE(changes.empty());
+    EXPECT_TRUE(log.lines().empty()); // no socket asked for, so no failure to report
+}
+
+TEST(CadenzoLinkStates, ConnectionFollowsTheDatagrams) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> datagrams;
+        std::vector<ConnectionState> notifications;
+        bool liveStateKept;
+    };
+    const std::string badHello = R"({"type":"HELLO","host":3})";
+    const std::vector<Row> rows{
+        {"live state without greeting", {liveState}, {connected("Cadenzo")}, true},
+        {"greeting then live state keeps host",
+         {hello("FOH"), liveState},
+         {connected("FOH")},
+         true},
+        {"later greeting replaces host",
+         {liveState, hello("FOH")},
+         {connected("Cadenzo"), connected("FOH")},
+         true},
+        {"every greeting notifies",
+         {hello("A"), hello("A")},
+         {connected("A"), connected("A")},
+         false},
+        {"goodbye forgets the greeting's host",
+         {hello("A"), liveState, goodbye, liveState},
+         {connected("A"), disconnected, connected("Cadenzo")},
+         true},
+        {"goodbye clears live state",
+         {liveState, goodbye},
+         {connected("Cadenzo"), disconnected},
+         false},
+        {"goodbye while disconnected notifies again",
+         {goodbye, goodbye},
+         {disconnected, disconnected},
+         false},
+        {"invalid greeting", {badHello}, {}, false},
+        {"lower-case type carries nothing",
+         {R"({"type":"live_state","songIdx":1,"sectionIdx":2})"},
+         {},
+         false},
+        {"own discovery carries nothing", {std::string(discoveryDatagram)}, {}, false},
+        {"other messages do not connect",
+         {R"({"type":"FIRE","songIdx":0,"sectionIdx":0})", R"({"type":"MARKER_HIT","name":"m"})",
+          R"({"type":"SETLIST_SNAPSHOT","songs":[]})"},
+         {},
+         false},
+        {"garbage", {"{", "", "[]", "null"}, {}, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        strata::testing::LogCapture log;
+        VirtualMainLoop loop;
+        CadenzoLink link(loop, {.openSocket = false});
+        std::vector<ConnectionState> seen;
+        auto c =
+            link.connection.changed.connect([&](const ConnectionState& s) { seen.push_back(s); });
+        for (const auto& d : row.datagrams)
+            link.handleDatagram(cueBytes(d));
+        EXPECT_EQ(seen, row.notifications);
+        EXPECT_EQ(link.liveState().has_value(), row.liveStateKept);
+        EXPECT_TRUE(log.lines().empty());
+    }
+}
+
+TEST_F(CadenzoLinkTest, LiveStateIsStoredBeforeTheTickAndAfterConnecting) {
+    std::vector<std::string> order;
+    bag += link->connection.changed.connect([&](const ConnectionState&) {
+        order.push_back(link->liveState() ? "connection with state" : "connection");
+    });
+    bag += link->liveTick.connect([&](const LiveState& s) {
+        order.push_back("tick");
+        EXPECT_EQ(link->liveState(), s);
+        EXPECT_EQ(link->connection.get(), connected("Cadenzo"));
+    });
+    feed(liveState);
+    EXPECT_EQ(order, (std::vector<std::string>{"connection", "tick"}));
+    ASSERT_TRUE(link->liveState());
+    EXPECT_EQ(link->liveState()->bpm, 90.0);
+}
+
+TEST_F(CadenzoLinkTest, EventsArriveSynchronouslyAndOnlyAfterSubscribing) {
+    // Handled before anyone listens: not replayed to later subscribers.
+    feed(R"({"type":"FIRE","songIdx":1,"sectionIdx":1})");
+    feed(R"({"type":"SETLIST_SNAPSHOT","songs":[]})");
+    feed(R"({"type":"MARKER_HIT","name":"early"})");
+    feed(liveState);
+
+    std::vector<Fire> fires;
+    std::vector<SetlistSnapshot> snapshots;
+    std::vector<MarkerHit> markers;
+    std::vector<LiveState> ticks;
+    bag += link->fire.connect([&](const Fire& f) { fires.push_back(f); });
+    bag += link->snapshot.connect([&](const SetlistSnapshot& s) { snapshots.push_back(s); });
+    bag += link->markerHit.connect([&](const MarkerHit& m) { markers.push_back(m); });
+    bag += link->liveTick.connect([&](const LiveState& s) { ticks.push_back(s); });
+    loop.advance(1s);
+    EXPECT_TRUE(fires.empty() && snapshots.empty() && markers.empty() && ticks.empty());
+
+    feed(R"({"type":"FIRE","songIdx":4,"sectionIdx":-2})");
+    EXPECT_EQ(fires, (std::vector<Fire>{{4, -2}}));
+    feed(R"({"type":"FIRE","songIdx":4})"); // invalid: no event
+    EXPECT_EQ(fires.size(), 1u);
+    feed(R"({"type":"SETLIST_SNAPSHOT","songs":[{"name":"S","sections":["A","B"],"tempo":70}]})");
+    ASSERT_EQ(snapshots.size(), 1u);
+    EXPECT_EQ(snapshots[0].songs.at(0).sections, (std::vector<std::string>{"A", "B"}));
+    feed(R"({"type":"MARKER_HIT","name":"Drop","kind":"cue"})");
+    EXPECT_EQ(markers, (std::vector<MarkerHit>{{"Drop", "cue"}}));
+    feed(R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":3,"barsToNext":2,"playing":true})");
+    ASSERT_EQ(ticks.size(), 1u);
+    EXPECT_EQ(ticks[0].barsToNext, 2);
+    EXPECT_EQ(ticks[0].playing, true);
+}
+
+TEST(CadenzoLinkWatchdog, DisconnectsTenToTwelveSecondsAfterTheLastEnvelope) {
+    // The watchdog runs every 2 s from construction; a greeting at any phase of it must be given
+    // up more than 10 s and at most 12 s after it arrived.
+    for (const double offset : {0.0, 0.3, 1.0, 1.999, 2.0, 3.7, 9.0}) {
+        SCOPED_TRACE(offset);
+        VirtualMainLoop loop;
+        CadenzoLink link(loop, {.openSocket = false});
+        std::optional<TimePoint> droppedAt;
+        auto c = link.connection.changed.connect([&](const ConnectionState& s) {
+            if (!s.isConnected())
+                droppedAt = loop.now();
+        });
+        loop.advance(seconds(offset));
+        link.handleDatagram(cueBytes(hello("FOH")));
+        link.handleDatagram(cueBytes(liveState));
+        const TimePoint last = loop.now();
+        EXPECT_EQ(link.lastHeartbeat(), last);
+
+        loop.advance(seconds(10.0));
+        EXPECT_TRUE(link.connection.get().isConnected());
+        EXPECT_TRUE(link.liveState());
+        loop.advance(seconds(30.0));
+        ASSERT_TRUE(droppedAt);
+        EXPECT_GT(*droppedAt - last, seconds(10.0));
+        EXPECT_LE(*droppedAt - last, seconds(12.0));
+        EXPECT_FALSE(link.liveState());
+        EXPECT_EQ(link.lastHeartbeat(), last); // kept; only envelopes move it
+    }
+}
+
+TEST_F(CadenzoLinkTest, AnyEnvelopeKeepsTheConnectionAliveButGarbageDoesNot) {
+    feed(hello("FOH"));
+    // Every 9 s an envelope that carries nothing usable: still traffic from Cadenzo.
+    const std::vector<std::string> keepAlive{
+        R"({"type":"FIRE","songIdx":1})",           // invalid typed message
+        R"({"type":"SOMETHING_NEW","x":1})",        // unknown type
+        std::string(discoveryDatagram),             // our own discovery, looped back
+        R"({"type":"LIVE_STATE","barsToNext":2.5})" // invalid typed message
+    };
+    for (const auto& d : keepAlive) {
+        loop.advance(9s);
+        feed(d);
+    }
+    loop.advance(9s);
+    EXPECT_EQ(changes, (std::vector<ConnectionState>{connected("FOH")}));
+
+    // Now only datagrams that are no envelope: silence as far as the watchdog is concerned.
+    const TimePoint last = *link->lastHeartbeat();
+    for (int i = 0; i < 6; ++i) {
+        feed(R"({"type":7})");
+        feed("not json");
+        loop.advance(1s);
+    }
+    EXPECT_EQ(link->lastHeartbeat(), last);
+    loop.advance(10s);
+    EXPECT_EQ(changes, (std::vector<ConnectionState>{connected("FOH"), disconnected}));
+
+    // Once disconnected, further watchdog rounds write nothing.
+    loop.advance(60s);
+    EXPECT_EQ(changes.size(), 2u);
+}
+
+TEST_F(CadenzoLinkTest, TeardownStopsEveryTimer) {
+    EXPECT_EQ(loop.armedTimerCount(), 6u); // four early discovery sends, discovery, watchdog
+    loop.advance(4s);
+    EXPECT_EQ(loop.armedTimerCount(), 2u);
+    link.reset();
+    EXPECT_EQ(loop.armedTimerCount(), 0u);
+    loop.advance(60s); // nothing left to run into a destroyed link
+}
+
+TEST_F(CadenzoLinkTest, MayBeDestroyedFromInsideItsOwnNotifications) {
+    // An observer that ends the link while the handler is still running must not make the
+    // handler touch the destroyed object (AddressSanitizer builds check this).
+    bag += link->connection.changed.connect([this](const ConnectionState&) { link.reset(); });
+    feed(liveState);
+    EXPECT_FALSE(link);
+
+    link = std::make_unique<CadenzoLink>(loop, CadenzoLink::Options{.openSocket = false});
+    auto c = link->liveTick.connect([this](const LiveState&) { link.reset(); });
+    int laterSlot = 0;
+    auto d = link->liveTick.connect([&](const LiveState&) { ++laterSlot; });
+    feed(liveState);
+    EXPECT_FALSE(link);
+    EXPECT_EQ(laterSlot, 0); // its connection ended with the link
+
+    link = std::make_unique<CadenzoLink>(loop, CadenzoLink::Options{.openSocket = false});
+    auto e = link->connection.changed.connect([this](const ConnectionState& s) {
+        if (!s.isConnected())
+            link.reset();
+    });
+    feed(liveState);
+    loop.advance(20s); // the watchdog's disconnect ends the link
+    EXPECT_FALSE(link);
+}
