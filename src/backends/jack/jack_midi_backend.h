@@ -97,6 +97,8 @@ public:
     MidiRef destination(std::size_t index) override;
     std::optional<std::string> displayName(MidiRef object) override;
     std::optional<std::string> name(MidiRef object) override;
+    // Our virtual destinations are the "… feedback" inputs.
+    std::string externalName(MidiRef ownEndpoint) override;
 
     void setSubscriberHandler(SubscriberHandler handler) override;
     void setAvailabilityHandler(AvailabilityHandler handler) override;

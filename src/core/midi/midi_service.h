@@ -162,6 +162,23 @@ public:
         return extender ? virtualDstXT_ : virtualDst_;
     }
 
+    // How the DAW lists the main surface's or the extender's ports: the one it reads the surface
+    // from (our virtual source) and the one it sends feedback to (our virtual destination). Some
+    // MIDI systems need two different names; the logical name stands in when the system has none.
+    struct SurfacePorts {
+        std::string dawInput;
+        std::string dawOutput;
+        friend bool operator==(const SurfacePorts&, const SurfacePorts&) = default;
+    };
+    SurfacePorts surfacePorts(bool extender) const {
+        const std::string logical(extender ? kExtenderPort : kMainSurfacePort);
+        auto named = [&](MidiRef ref) {
+            std::string external = ref != 0 ? backend_.externalName(ref) : std::string();
+            return external.empty() ? logical : external;
+        };
+        return {named(virtualSourceRef(extender)), named(virtualDestinationRef(extender))};
+    }
+
 private:
     struct Life;
 
