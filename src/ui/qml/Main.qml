@@ -1,0 +1,68 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import Strata.Ui
+import Strata.Ui as Strata
+
+ApplicationWindow {
+    id: window
+
+    required property AppStateModel appState
+    required property MidiModel midi
+    required property CueModel cue
+    required property LiveControls live
+    required property ShellModel shell
+    required property SetupGuideModel guide
+    required property QuickStartModel quickStart
+
+    title: "Strata"
+    width: 1280
+    height: 800
+    minimumWidth: 1080
+    minimumHeight: 640
+    visible: true
+    color: Strata.Palette.bg0
+
+    menuBar: MenuBar {
+        background: Rectangle {
+            color: Strata.Palette.bg1
+        }
+        delegate: MenuBarItem {
+            id: barItem
+            contentItem: Text {
+                text: barItem.text
+                color: Strata.Palette.text
+                font.pixelSize: 13
+                verticalAlignment: Text.AlignVCenter
+            }
+            background: Rectangle {
+                color: barItem.highlighted ? Strata.Palette.bg2 : "transparent"
+            }
+        }
+
+        DarkMenu {
+            title: "Section"
+            DarkMenuItem { action: content.sectionActions[0]; hint: "\u2192" }
+            DarkMenuItem { action: content.sectionActions[1]; hint: "\u2190" }
+            DarkMenuItem { action: content.sectionActions[2]; hint: "\u2193" }
+            DarkMenuItem { action: content.sectionActions[3]; hint: "\u2191" }
+            DarkMenuItem { action: content.sectionActions[4]; hint: "Ctrl+S" }
+        }
+    }
+
+    ContentView {
+        id: content
+        objectName: "contentView"
+        anchors.fill: parent
+        appState: window.appState
+        midi: window.midi
+        cue: window.cue
+        live: window.live
+        shell: window.shell
+        guide: window.guide
+        quickStart: window.quickStart
+    }
+
+    // The main view is on screen: the coordinator's appearance steps, then the first run.
+    onActiveChanged: if (active) shell.mainViewAppeared()
+    Component.onCompleted: if (visible) Qt.callLater(shell.mainViewAppeared)
+}
