@@ -65,6 +65,12 @@ void RigController::loadDemoSet() {
     rig_->settle();
 }
 
+void RigController::addStepToCurrentSection() {
+    if (const Section* section = rig_->state->currentSection())
+        rig_->state->addStep(Section(*section));
+    rig_->settle();
+}
+
 void RigController::fireMoment() {
     rig_->fireMoment();
 }

@@ -42,6 +42,7 @@ public:
     Q_INVOKABLE void setMidiAvailable(bool available);
 
     Q_INVOKABLE void loadDemoSet();
+    Q_INVOKABLE void addStepToCurrentSection();
     // Fires a Moment that mutes the first layer.
     Q_INVOKABLE void fireMoment();
 

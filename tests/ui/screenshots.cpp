@@ -133,8 +133,7 @@ int main(int argc, char** argv) {
     auto& models = *rig.models;
     auto& state = *rig.state;
 
-    // ---- Editing layout and toolbar states
-    // -------------------------------------------------------
+    // Editing layout and toolbar states.
     r.shot("main-editing");
     r.shot("toolbar-idle", r.toolbarRect());
 
@@ -160,8 +159,7 @@ int main(int argc, char** argv) {
     r.shot("toolbar-midi-unavailable", r.toolbarRect());
     models.midi.setAvailable(true);
 
-    // ---- Menus and hover help
-    // --------------------------------------------------------------------
+    // Menus and hover help.
     r.click("triggerControl");
     r.shot("menu-trigger");
     r.closePopups();
@@ -171,14 +169,18 @@ int main(int argc, char** argv) {
     r.click("helpButton");
     r.shot("menu-help");
     r.closePopups();
+    if (QObject* menu = r.find("sectionMenu")) {
+        QMetaObject::invokeMethod(menu, "open");
+        r.shot("menu-section");
+        QMetaObject::invokeMethod(menu, "close");
+    }
     r.hover("allOnButton");
     r.shot("help-all-on");
     r.hover("modeSwitch");
     r.shot("help-mode-switch");
     r.unhover();
 
-    // ---- Stage view
-    // ------------------------------------------------------------------------------
+    // Stage view.
     state.setStageMode(true);
     r.shot("stage");
     state.setCurrentSectionIndex(6);
@@ -196,19 +198,10 @@ int main(int argc, char** argv) {
     window->resize(1080, 640);
     state.setCurrentSectionIndex(2);
     r.shot("stage-compact");
-    if (qEnvironmentVariableIsSet("STRATA_DEBUG_TOOLBAR")) {
-        for (const char* n :
-             {"modeSwitch", "allOnButton", "triggerControl", "cueIndicator", "activityLights",
-              "controlModeMenu", "bankStepper", "helpButton", "stageButton"}) {
-            auto* it = qobject_cast<QQuickItem*>(r.find(n));
-            std::printf("%s w=%.0f implicit=%.0f\n", n, it->width(), it->implicitWidth());
-        }
-    }
     window->resize(1280, 800);
     state.setStageMode(false);
 
-    // ---- Sheets
-    // ----------------------------------------------------------------------------------
+    // Sheets.
     models.shell.setShowModeChooser(true);
     r.shot("sheet-mode-chooser");
     models.shell.setShowModeChooser(false);

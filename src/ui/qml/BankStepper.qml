@@ -61,6 +61,7 @@ Rectangle {
     }
 
     HoverHelp {
+        objectName: "bankHelp"
         shown: hover.hovered
         text: "Move the surface's bank so Strata controls tracks at this offset"
     }

@@ -9,7 +9,7 @@ Item {
 
     required property CueModel cue
 
-    implicitWidth: dot.width + 7 + caption.implicitWidth
+    implicitWidth: dot.width + 7 + Math.ceil(caption.implicitWidth) + 1
     implicitHeight: 28
 
     Rectangle {

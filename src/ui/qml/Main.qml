@@ -23,11 +23,17 @@ ApplicationWindow {
     color: Strata.Palette.bg0
 
     menuBar: MenuBar {
+        objectName: "menuBar"
+        leftPadding: 6
         background: Rectangle {
+            implicitHeight: 30
             color: Strata.Palette.bg1
         }
         delegate: MenuBarItem {
             id: barItem
+            objectName: "menu_" + text
+            leftPadding: 10
+            rightPadding: 10
             contentItem: Text {
                 text: barItem.text
                 color: Strata.Palette.text
@@ -40,6 +46,7 @@ ApplicationWindow {
         }
 
         DarkMenu {
+            objectName: "sectionMenu"
             title: "Section"
             DarkMenuItem { action: content.sectionActions[0]; hint: "\u2192" }
             DarkMenuItem { action: content.sectionActions[1]; hint: "\u2190" }

@@ -70,6 +70,7 @@ Rectangle {
 
     HoverHelp {
         id: tip
+        objectName: "help"
         shown: root.hovered
     }
 }

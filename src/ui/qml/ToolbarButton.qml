@@ -20,8 +20,9 @@ AbstractButton {
                                        + (showChevron ? chevron.width + row.spacing : 0)
 
     implicitHeight: 32
+    // Whole pixels, rounded up: layouts round widths, and a label a fraction too narrow elides.
     implicitWidth: leftPadding + rightPadding + fixedWidth
-                   + Math.min(label.implicitWidth, labelMaxWidth)
+                   + Math.ceil(Math.min(label.implicitWidth, labelMaxWidth)) + 1
     leftPadding: text.length > 0 ? 9 : 8
     rightPadding: leftPadding
     hoverEnabled: true
@@ -73,6 +74,7 @@ AbstractButton {
 
     HoverHelp {
         id: tip
+        objectName: "help"
         shown: control.hovered
     }
 }
