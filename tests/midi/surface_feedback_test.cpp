@@ -117,8 +117,7 @@ TEST(SurfaceFeedback, MuteLedsSetTheMainSurfaceShadow) {
 TEST(SurfaceFeedback, LedsTheUserClickedInTheDawCorrectTheNextSend) {
     FeedbackRig rig;
     const auto layers = makeLayers(3);
-    rig.service->sendSectionState(layers, {}, ControlMode::mackieControl, std::nullopt, 0);
-    rig.settle();
+    rig.sendMackie(layers, {});
     rig.midi.clearHeard();
     rig.feedback({{0x90, 0x10, 0x7F}}); // the user muted strip 1 in the DAW
     rig.service->sendSectionState(layers, {}, ControlMode::mackieControl, std::nullopt, 0);
@@ -128,12 +127,16 @@ TEST(SurfaceFeedback, LedsTheUserClickedInTheDawCorrectTheNextSend) {
     EXPECT_EQ(rig.heard(), expected);
 }
 
-TEST(SurfaceFeedback, ExtenderFeedbackChangesNothing) {
+TEST(SurfaceFeedback, ExtenderFeedbackSetsOnlyItsOwnMuteSlots) {
     FeedbackRig rig;
-    rig.feedback({lcdMessage(0, "Piano  "), {0x90, 0x10, 0x7F}}, true);
+    rig.feedback({lcdMessage(0, "Piano  "), {0x90, 0x10, 0x7F, 0x90, 0x17, 0x00}}, true);
     EXPECT_TRUE(rig.names().empty());
     EXPECT_EQ(rig.namePublishes, 0);
-    EXPECT_FALSE(rig.service->mackieShadow().muted[0]);
+    const auto shadow = rig.service->mackieShadow();
+    EXPECT_FALSE(shadow.muted[0]);
+    EXPECT_EQ(shadow.muted[8], true);
+    EXPECT_EQ(shadow.muted[15], false);
+    EXPECT_EQ(shadow.sysexPending, 0u);
     EXPECT_FALSE(rig.service->lastMackieRxAt.get());
 }
 
