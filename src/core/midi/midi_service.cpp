@@ -457,6 +457,7 @@ void MIDIService::sendSectionStateImpl(SectionRequest request) {
 void MIDIService::pumpMackie() {
     if (!q_.lastRequest || q_.lastRequest->mode != ControlMode::mackieControl)
         return;
+    releaseHolds();
     const SectionRequest& r = *q_.lastRequest;
     const std::string_view mainPort = mainSurfacePort(r.mackiePort);
     const std::int64_t base = bankBase(r.mackieTrackOffset);
@@ -483,6 +484,19 @@ void MIDIService::pumpMackie() {
         pressButton(static_cast<std::uint8_t>(kMuteNote + i % 8),
                     i <= 7 ? mainPort : kExtenderPort);
         believed = wanted;
+        q_.holds[i] = SlotHold{stampNow(), std::nullopt};
+    }
+}
+
+void MIDIService::releaseHolds() {
+    const Duration span = answerTime();
+    for (std::size_t slot = 0; slot < q_.holds.size(); ++slot) {
+        SlotHold& hold = q_.holds[slot];
+        if (!hold.pressedAt || !hasPassed(*hold.pressedAt, span))
+            continue;
+        if (hold.reported)
+            q_.mackieMuteState[slot] = *hold.reported;
+        hold = SlotHold{};
     }
 }
 
@@ -566,6 +580,11 @@ void MIDIService::watchSettle(Unit unit, std::uint64_t token, MidiRef source, St
     w.timer = loop_.every(kSettlePoll, [this, unit] { pollSettle(unit); });
 }
 
+Duration MIDIService::answerTime() const {
+    const Duration period = std::chrono::duration_cast<Duration>(backend_.cyclePeriod());
+    return std::max<Duration>(kSettleTime, kSettleCycles * period);
+}
+
 bool MIDIService::hasPassed(const Stamp& since, Duration span) const {
     if (loop_.now() - since.time < span)
         return false;
@@ -587,9 +606,7 @@ void MIDIService::pollSettle(Unit unit) {
                 return;
             w.drainedAt = stampNow();
         }
-        const Duration period = std::chrono::duration_cast<Duration>(backend_.cyclePeriod());
-        const Duration span = std::max<Duration>(kSettleTime, kSettleCycles * period);
-        done = hasPassed(*w.drainedAt, span) &&
+        done = hasPassed(*w.drainedAt, answerTime()) &&
                (!w.connectedAt || hasPassed(*w.connectedAt, kConnectionSettle));
     }
     if (!done)
@@ -698,12 +715,19 @@ void MIDIService::publishSlotNames() {
 }
 
 void MIDIService::feedMuteLEDs(const std::uint8_t* bytes, std::size_t length, int firstSlot) {
+    releaseHolds();
     std::size_t i = 0;
     while (i + 2 < length) {
         if ((bytes[i] & 0xF0) == kNoteOn) {
             const std::uint8_t note = bytes[i + 1];
-            if (note >= kMuteNote && note < kMuteNote + 8)
-                q_.mackieMuteState[firstSlot + note - kMuteNote] = bytes[i + 2] >= 0x40;
+            if (note >= kMuteNote && note < kMuteNote + 8) {
+                const int slot = firstSlot + note - kMuteNote;
+                const bool muted = bytes[i + 2] >= 0x40;
+                if (q_.holds[static_cast<std::size_t>(slot)].pressedAt)
+                    q_.holds[static_cast<std::size_t>(slot)].reported = muted;
+                else
+                    q_.mackieMuteState[static_cast<std::size_t>(slot)] = muted;
+            }
             i += 3;
         } else {
             i += 1;
@@ -884,6 +908,7 @@ void MIDIService::setJumpTriggers(JumpTriggerTable triggers) {
 MIDIService::MackieShadow MIDIService::mackieShadow() {
     MackieShadow shadow;
     midiQueue_->submitAndWait([&] {
+        releaseHolds();
         shadow.muted = q_.mackieMuteState;
         shadow.bankPositionedAt = q_.mackieBankPositionedAt;
         shadow.bankPositionedAtXT = q_.mackieBankPositionedAtXT;

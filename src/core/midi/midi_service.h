@@ -235,9 +235,18 @@ private:
         std::optional<Stamp> connectedAt;
     };
 
+    // A strip we pressed: the DAW's LED reports for it that arrive before the press can have
+    // been answered may still be about the state before it (an earlier press of ours on its
+    // way), so the latest of them is held back until then.
+    struct SlotHold {
+        std::optional<Stamp> pressedAt;
+        std::optional<bool> reported;
+    };
+
     // What midiQueue owns. Only queue jobs touch it.
     struct QueueState {
         std::array<std::optional<bool>, kMackieSlots> mackieMuteState{};
+        std::array<SlotHold, kMackieSlots> holds{};
         std::optional<std::int64_t> mackieBankPositionedAt;
         std::optional<std::int64_t> mackieBankPositionedAtXT;
         std::array<UnitState, 2> units{};
@@ -305,7 +314,12 @@ private:
                      std::optional<Stamp> connectedAt);
     void pollSettle(Unit unit);
     // Whether `span` has passed since `since`, in time and, on a system with cycles, in cycles.
+    // Any thread.
     bool hasPassed(const Stamp& since, Duration span) const;
+    // How long the DAW may take to answer what has left the backend.
+    Duration answerTime() const;
+    // midiQueue only: applies the held-back LED reports of strips whose presses are answered.
+    void releaseHolds();
     // The routing rule: "Strata"/"Strata XT" go out of our virtual sources, any other name to the
     // first system destination of that name.
     void deliver(const std::uint8_t* bytes, std::size_t length, std::string_view portName);
