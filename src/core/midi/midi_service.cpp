@@ -422,7 +422,7 @@ bool MIDIService::positionBank(std::string_view port, std::int64_t desiredOffset
     position = target;
     u.lastKnownPosition = target;
     u.lastKnownPort = std::string(port);
-    startSettle(unit, port);
+    startSettle(unit, port, kBankLeftPresses + (desiredOffset >= 8 ? target / 8 : 0));
     return true;
 }
 
@@ -512,13 +512,9 @@ void MIDIService::panicImpl(std::vector<Layer> allLayers, ControlMode mode,
 }
 
 void MIDIService::surfaceConnected(MidiRef virtualSource, Stamp at) {
-    Unit unit = kMainUnit;
-    if (virtualSource == virtualSrc_ && virtualSrc_ != 0)
-        unit = kMainUnit;
-    else if (virtualSource == virtualSrcXT_ && virtualSrcXT_ != 0)
-        unit = kExtenderUnit;
-    else
+    if (virtualSource == 0 || (virtualSource != virtualSrc_ && virtualSource != virtualSrcXT_))
         return;
+    const Unit unit = virtualSource == virtualSrc_ ? kMainUnit : kExtenderUnit;
     const auto& r = q_.lastRequest;
     // With a device as the Mackie port, the main unit's state is about that device, not about
     // whoever listens to "Strata".
@@ -550,12 +546,14 @@ void MIDIService::surfaceConnected(MidiRef virtualSource, Stamp at) {
     pumpMackie();
 }
 
-void MIDIService::startSettle(Unit unit, std::string_view port) {
+void MIDIService::startSettle(Unit unit, std::string_view port, std::int64_t presses) {
     auto& u = q_.units[unit];
     u.settling = true;
     u.settleToken = ++q_.nextSettleToken;
-    onMain([this, unit, token = u.settleToken, source = surfaceSource(port), started = stampNow(),
-            connected = u.connectedAt] { watchSettle(unit, token, source, started, connected); });
+    const Duration period = std::chrono::duration_cast<Duration>(backend_.cyclePeriod());
+    const TimePoint giveUpAt = loop_.now() + kSettleLimit + presses * period;
+    onMain([this, unit, token = u.settleToken, source = surfaceSource(port), giveUpAt,
+            connected = u.connectedAt] { watchSettle(unit, token, source, giveUpAt, connected); });
 }
 
 void MIDIService::finishSettle(Unit unit, std::uint64_t token) {
@@ -569,12 +567,12 @@ void MIDIService::finishSettle(Unit unit, std::uint64_t token) {
 
 // ---- Settling (main thread) --------------------------------------------------------------------
 
-void MIDIService::watchSettle(Unit unit, std::uint64_t token, MidiRef source, Stamp started,
+void MIDIService::watchSettle(Unit unit, std::uint64_t token, MidiRef source, TimePoint giveUpAt,
                               std::optional<Stamp> connectedAt) {
     SettleWatch& w = settleWatch_[unit];
     w.token = token;
     w.source = source;
-    w.startedAt = started.time;
+    w.giveUpAt = giveUpAt;
     w.drainedAt.reset();
     w.connectedAt = connectedAt;
     w.timer = loop_.every(kSettlePoll, [this, unit] { pollSettle(unit); });
@@ -597,7 +595,7 @@ bool MIDIService::hasPassed(const Stamp& since, Duration span) const {
 
 void MIDIService::pollSettle(Unit unit) {
     SettleWatch& w = settleWatch_[unit];
-    bool done = loop_.now() - w.startedAt >= kSettleLimit;
+    bool done = loop_.now() >= w.giveUpAt;
     if (!done) {
         // The bank moves go out one per cycle; the DAW's answer to the last one can only come
         // after it has left.

@@ -77,7 +77,8 @@ public:
     // After a DAW connects to a surface port it reports its whole surface state about 100 ms
     // later; a settle that follows a connection lasts at least this long from the connection.
     static constexpr Duration kConnectionSettle = std::chrono::milliseconds(250);
-    // No settle lasts longer than this, whatever the MIDI system does.
+    // No settle lasts longer than this beyond the cycles its bank moves need, whatever the MIDI
+    // system does (a server that stops running cycles, say).
     static constexpr Duration kSettleLimit = std::chrono::seconds(3);
     // How often the main loop looks at a settle in progress.
     static constexpr Duration kSettlePoll = std::chrono::milliseconds(2);
@@ -187,7 +188,8 @@ public:
         // Main surface, extender: a bank settle in progress (its presses are held back).
         std::array<bool, 2> settling{};
     };
-    // A copy of the midiQueue's state, taken on the queue. Not from the queue itself.
+    // A copy of the midiQueue's state, taken on the queue (LED reports held back for presses
+    // that are answered by now are applied first). Not from the queue itself.
     MackieShadow mackieShadow();
     // Waits until every midiQueue job submitted before the call has run.
     void drain();
@@ -264,7 +266,7 @@ private:
     struct SettleWatch {
         std::uint64_t token = 0;
         MidiRef source = 0; // the virtual source the bank moves went out of; 0 for a device
-        TimePoint startedAt{};
+        TimePoint giveUpAt{};
         std::optional<Stamp> drainedAt;
         std::optional<Stamp> connectedAt;
         TimerHandle timer;
@@ -300,7 +302,8 @@ private:
     void cycleBreak(std::string_view portName);
     void panicImpl(std::vector<Layer> allLayers, ControlMode mode,
                    std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset);
-    void startSettle(Unit unit, std::string_view port);
+    // `presses`: the bank presses just sent, one cycle each.
+    void startSettle(Unit unit, std::string_view port, std::int64_t presses);
     void finishSettle(Unit unit, std::uint64_t token);
     // A DAW connected to one of our surface ports.
     void surfaceConnected(MidiRef virtualSource, Stamp at);
@@ -310,7 +313,7 @@ private:
     Stamp stampNow() const;
 
     // Main thread: watching settles.
-    void watchSettle(Unit unit, std::uint64_t token, MidiRef source, Stamp started,
+    void watchSettle(Unit unit, std::uint64_t token, MidiRef source, TimePoint giveUpAt,
                      std::optional<Stamp> connectedAt);
     void pollSettle(Unit unit);
     // Whether `span` has passed since `since`, in time and, on a system with cycles, in cycles.
