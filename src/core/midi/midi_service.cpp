@@ -531,8 +531,10 @@ void MIDIService::surfaceConnected(MidiRef virtualSource, Stamp at) {
     u.settling = false; // a settle in progress is for a bank the newcomer never saw
     u.connectedAt = at;
     const int first = unit == kExtenderUnit ? 8 : 0;
-    for (int slot = first; slot < first + 8; ++slot)
+    for (int slot = first; slot < first + 8; ++slot) {
         q_.mackieMuteState[slot].reset();
+        q_.holds[static_cast<std::size_t>(slot)] = SlotHold{};
+    }
 
     // Bring it to the current state. Before the first push there is none: the first push does
     // it, once.
