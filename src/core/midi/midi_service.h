@@ -53,7 +53,10 @@ using SlotNames = std::map<int, std::string>;
 // blocks neither the main thread nor the MIDI queue. Meanwhile section changes only update the
 // last requested state; when the wait ends, what still differs from the shadow is pressed. The
 // shadow keeps what is known (the DAW resends nothing for bank presses that do not move the bank)
-// and the DAW's LED reports overwrite it.
+// and the DAW's LED reports overwrite it, except that a report for a strip we pressed a moment
+// ago is held back until that press can have been answered (it may answer an earlier one).
+// A DAW reads the surface once per cycle and takes repeated presses of one button within a cycle
+// for one, so a button is never pressed twice between two cycle breaks (MidiBackend::barrier).
 class MIDIService {
 public:
     static constexpr std::string_view kClientName = "Strata";
