@@ -137,9 +137,16 @@ void BM_SendSectionStateToLastByte(benchmark::State& state) {
         l.portName = "Synth";
     const UuidSet none;
     const UuidSet first{layers[0].id};
-    // Banks in place before timing.
+    // Banks in place (and settled, on the loop's virtual time) before timing.
     service.sendSectionState(layers, none, mode, std::nullopt, 0);
-    service.drain();
+    for (int i = 0; i < 5000; ++i) {
+        service.drain();
+        loop.runPending();
+        const auto shadow = service.mackieShadow();
+        if (!shadow.settling[0] && !shadow.settling[1])
+            break;
+        loop.advance(std::chrono::milliseconds(1));
+    }
 
     const std::size_t expected = mode == ControlMode::mackieControl ? 2 : layerCount;
     std::mutex mutex;

@@ -11,11 +11,16 @@ JackTestClient::JackTestClient(const std::string& serverName, const std::string&
         outRings_.push_back(std::make_unique<strata::SpscByteRing>(256 * 1024));
         passTo_[i].store(-1);
     }
-    jack_status_t status{};
-    client_ = jack_client_open(
-        clientName.c_str(),
-        static_cast<jack_options_t>(JackNoStartServer | JackServerName | JackUseExactName), &status,
-        serverName.c_str());
+    // A busy server can let a first attempt time out.
+    for (int attempt = 0; attempt < 5 && !client_; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        jack_status_t status{};
+        client_ = jack_client_open(
+            clientName.c_str(),
+            static_cast<jack_options_t>(JackNoStartServer | JackServerName | JackUseExactName),
+            &status, serverName.c_str());
+    }
     if (!client_)
         return;
     jack_set_process_callback(client_, processCallback, this);

@@ -34,6 +34,7 @@ public:
     int xrunReports() const;
 
 private:
+    bool startOnce(std::string* error);
     void removeStaleFiles() const;
 
     Mode mode_;

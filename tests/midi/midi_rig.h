@@ -5,6 +5,7 @@
 #include "platform/memory_settings.h"
 #include "platform/virtual_main_loop.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -42,6 +43,31 @@ struct MidiRig {
         loop.runPending();
     }
 
+    bool settling() {
+        const auto s = service->mackieShadow();
+        return s.settling[0] || s.settling[1];
+    }
+
+    // Lets bank settles run out on virtual time, a millisecond at a time, as the main loop's
+    // timers would; returns how long that took.
+    Duration settleBanks() {
+        settle();
+        Duration waited{};
+        for (int i = 0; i < 5000 && settling(); ++i) {
+            loop.advance(std::chrono::milliseconds(1));
+            waited += std::chrono::milliseconds(1);
+            settle();
+        }
+        return waited;
+    }
+
+    void sendMackie(const std::vector<Layer>& layers, const UuidSet& muted, std::int64_t offset = 0,
+                    std::optional<std::string> port = std::nullopt) {
+        service->sendSectionState(layers, muted, ControlMode::mackieControl, std::move(port),
+                                  offset);
+        settleBanks();
+    }
+
     Packets heard() { return midi.heardPackets(daw); }
     Packets heardXT() { return midi.heardPackets(dawXT); }
 
@@ -60,6 +86,17 @@ inline void press(Packets& out, std::uint8_t note, int times = 1) {
         out.push_back({0x90, note, 0x7F});
         out.push_back({0x90, note, 0x00});
     }
+}
+
+// Mute LED reports of the DAW for one unit's strips: lit for the given strips, dark otherwise.
+inline Bytes ledReport(std::initializer_list<int> lit) {
+    Bytes out;
+    for (int strip = 0; strip < 8; ++strip) {
+        const bool on = std::find(lit.begin(), lit.end(), strip) != lit.end();
+        out.insert(out.end(), {0x90, static_cast<std::uint8_t>(0x10 + strip),
+                               static_cast<std::uint8_t>(on ? 0x7F : 0x00)});
+    }
+    return out;
 }
 
 // A bank move to the first track, then `right` banks to the right.

@@ -10,9 +10,30 @@ namespace {
 
 void sendMackie(MidiRig& rig, const std::vector<Layer>& layers, const UuidSet& muted,
                 std::int64_t offset = 0, std::optional<std::string> port = std::nullopt) {
-    rig.service->sendSectionState(layers, muted, ControlMode::mackieControl, std::move(port),
-                                  offset);
-    rig.settle();
+    rig.sendMackie(layers, muted, offset, std::move(port));
+}
+
+// Where the cycle breaks fall: one string per delivery, "L"/"R" for a bank press, "M<n>" for a
+// mute press of strip n, each press with its release; "|" for a break.
+std::string cycles(const std::vector<MemoryMidiSystem::Heard>& heard) {
+    std::string out;
+    for (const auto& h : heard) {
+        if (h.barrier) {
+            out += '|';
+        } else if (h.bytes.size() == 3 && h.bytes[2] == 0x7F) {
+            out += h.bytes[1] == 0x2E   ? std::string("L")
+                   : h.bytes[1] == 0x2F ? std::string("R")
+                                        : "M" + std::to_string(h.bytes[1] - 0x10);
+        }
+    }
+    return out;
+}
+
+std::string repeat(const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i)
+        out += s;
+    return out;
 }
 
 } // namespace
@@ -20,13 +41,24 @@ void sendMackie(MidiRig& rig, const std::vector<Layer>& layers, const UuidSet& m
 TEST(MackieOutput, FirstSendMovesTheBankThenPressesOnlyTheMutedLayers) {
     MidiRig rig;
     const auto layers = makeLayers(5);
-    sendMackie(rig, layers, idsAt(layers, {1, 3}));
+    rig.service->sendSectionState(layers, idsAt(layers, {1, 3}), ControlMode::mackieControl,
+                                  std::nullopt, 0);
+    rig.settle();
+    // The bank moves go out at once; the presses that depend on them wait for the bank to settle.
+    EXPECT_EQ(rig.heard(), bankMove(0));
+    EXPECT_TRUE(rig.service->mackieShadow().settling[0]);
+    const Duration waited = rig.settleBanks();
+    // The DAW connected just before: its full-state report is awaited too.
+    EXPECT_GE(waited, MIDIService::kConnectionSettle);
+    EXPECT_LE(waited, MIDIService::kConnectionSettle + std::chrono::milliseconds(10));
 
     Packets expected = bankMove(0);
     press(expected, 0x11);
     press(expected, 0x13);
     EXPECT_EQ(rig.heard(), expected);
     EXPECT_TRUE(rig.heardXT().empty());
+    // Every bank press in a cycle of its own, and the mutes in a later cycle than the moves.
+    EXPECT_EQ(cycles(rig.midi.heard(rig.daw)), repeat("L|", 32) + "M1M3");
 
     const auto shadow = rig.service->mackieShadow();
     EXPECT_EQ(shadow.bankPositionedAt, 0);
@@ -34,15 +66,83 @@ TEST(MackieOutput, FirstSendMovesTheBankThenPressesOnlyTheMutedLayers) {
     EXPECT_EQ(shadow.muted[1], true);
     EXPECT_EQ(shadow.muted[3], true);
 
-    // The same state again sends nothing at all; a change presses only what differs.
+    // The same state again sends nothing at all; a change presses only what differs, at once.
     rig.midi.clearHeard();
-    sendMackie(rig, layers, idsAt(layers, {1, 3}));
+    rig.service->sendSectionState(layers, idsAt(layers, {1, 3}), ControlMode::mackieControl,
+                                  std::nullopt, 0);
+    rig.settle();
     EXPECT_TRUE(rig.heard().empty());
-    sendMackie(rig, layers, idsAt(layers, {3, 4}));
+    rig.service->sendSectionState(layers, idsAt(layers, {3, 4}), ControlMode::mackieControl,
+                                  std::nullopt, 0);
+    rig.settle();
     Packets diff;
     press(diff, 0x11);
     press(diff, 0x14);
     EXPECT_EQ(rig.heard(), diff);
+    EXPECT_FALSE(rig.settling());
+}
+
+TEST(MackieOutput, PressesAfterABankMoveFollowTheLedsTheDawReports) {
+    MidiRig rig;
+    const auto layers = makeLayers(6);
+    // Wanted: layers 1 and 4 muted. The DAW's session has tracks 2 and 3 muted already; it says
+    // so after the bank move, before the presses.
+    rig.service->sendSectionState(layers, idsAt(layers, {1, 4}), ControlMode::mackieControl,
+                                  std::nullopt, 0);
+    rig.settle();
+    rig.midi.sendToDestination(rig.service->virtualDestinationRef(false), {ledReport({1, 2})});
+    rig.settleBanks();
+    Packets expected = bankMove(0);
+    press(expected, 0x12); // unmute track 3
+    press(expected, 0x14); // mute track 5; track 2 is muted already
+    EXPECT_EQ(rig.heard(), expected);
+}
+
+TEST(MackieOutput, SectionChangesDuringASettleEndInTheLatestState) {
+    MidiRig rig;
+    const auto layers = makeLayers(4);
+    rig.service->sendSectionState(layers, idsAt(layers, {0}), ControlMode::mackieControl,
+                                  std::nullopt, 0);
+    rig.service->sendSectionState(layers, idsAt(layers, {1}), ControlMode::mackieControl,
+                                  std::nullopt, 0);
+    rig.settle();
+    rig.service->sendSectionState(layers, idsAt(layers, {1, 2}), ControlMode::mackieControl,
+                                  std::nullopt, 0);
+    rig.settleBanks();
+    Packets expected = bankMove(0);
+    press(expected, 0x11);
+    press(expected, 0x12);
+    EXPECT_EQ(rig.heard(), expected);
+
+    // After a reset to another bank: a program change on the way is not held back by the
+    // settle, and the strips of the new bank start unknown.
+    const MidiRef synth = rig.midi.addDestination("Synth");
+    rig.midi.clearHeard();
+    rig.service->resetMackieShadow();
+    rig.service->sendSectionState(layers, idsAt(layers, {3}), ControlMode::mackieControl,
+                                  std::nullopt, 8);
+    rig.service->sendProgramChange(5, 1, "Synth");
+    rig.settle();
+    EXPECT_EQ(rig.midi.receivedBy(synth), (Packets{{0xC0, 5}}));
+    EXPECT_EQ(rig.heard(), bankMove(1));
+    EXPECT_TRUE(rig.settling());
+    rig.settleBanks();
+    expected = bankMove(1);
+    press(expected, 0x13);
+    EXPECT_EQ(rig.heard(), expected);
+}
+
+TEST(MackieOutput, ThePressOfOneButtonNeverSharesACycleWithItsPreviousPress) {
+    MidiRig rig;
+    const auto layers = makeLayers(3);
+    sendMackie(rig, layers, {});
+    rig.midi.clearHeard();
+    // Toggle strip 1 on and off in quick succession, strip 2 once: only the repeated button
+    // needs a break.
+    for (const UuidSet& muted : {idsAt(layers, {0}), idsAt(layers, {1}), idsAt(layers, {0, 1})})
+        rig.service->sendSectionState(layers, muted, ControlMode::mackieControl, std::nullopt, 0);
+    rig.settle();
+    EXPECT_EQ(cycles(rig.midi.heard(rig.daw)), "M0|M0M1|M0");
 }
 
 TEST(MackieOutput, TwelveLayersAtOffsetSixteenBankBothUnits) {
@@ -98,6 +198,7 @@ TEST(MackieOutput, MainSurfacePortFallsBackToStrataAndCanBeADevice) {
     press(expected, 0x10);
     EXPECT_EQ(rig.heard(), expected);
 
+    // Another surface: what was known of the strips of "Strata" says nothing about it.
     rig.service->resetMackieShadow();
     rig.midi.clearHeard();
     sendMackie(rig, layers, idsAt(layers, {0}), 0, std::string("Surface Box"));
@@ -105,19 +206,28 @@ TEST(MackieOutput, MainSurfacePortFallsBackToStrataAndCanBeADevice) {
     EXPECT_EQ(rig.midi.receivedBy(device), expected);
 }
 
-TEST(MackieOutput, ResetForgetsShadowAndBanksSoTheNextSendStartsAfresh) {
-    MidiRig rig;
-    const auto layers = makeLayers(9);
-    sendMackie(rig, layers, idsAt(layers, {0, 8}));
-    rig.service->resetMackieShadow();
-    rig.midi.clearHeard();
-    sendMackie(rig, layers, idsAt(layers, {0, 8}));
-    Packets main = bankMove(0);
-    press(main, 0x10);
-    Packets xt = bankMove(1);
-    press(xt, 0x10);
-    EXPECT_EQ(rig.heard(), main);
-    EXPECT_EQ(rig.heardXT(), xt);
+TEST(MackieOutput, ResetRepositionsTheBanksAndKeepsWhatIsKnownOfTheSameTracks) {
+    // A DAW resends nothing for bank presses that do not move its bank, so after a reset the
+    // shadow of strips that show the same tracks again is kept (pressing them from an emptied
+    // shadow would unmute tracks that are muted); strips that will show other tracks start
+    // unknown.
+    struct Case {
+        std::int64_t offsetAfter;
+        Packets main, xt;
+    };
+    Packets movedMain = bankMove(1), movedXT = bankMove(2);
+    press(movedMain, 0x10);
+    press(movedXT, 0x10);
+    for (const Case& c : {Case{0, bankMove(0), bankMove(1)}, Case{8, movedMain, movedXT}}) {
+        MidiRig rig;
+        const auto layers = makeLayers(9);
+        sendMackie(rig, layers, idsAt(layers, {0, 8}));
+        rig.service->resetMackieShadow();
+        rig.midi.clearHeard();
+        sendMackie(rig, layers, idsAt(layers, {0, 8}), c.offsetAfter);
+        EXPECT_EQ(rig.heard(), c.main) << c.offsetAfter;
+        EXPECT_EQ(rig.heardXT(), c.xt) << c.offsetAfter;
+    }
 }
 
 TEST(MackieOutput, BankMoveForgetsThatUnitsMutes) {

@@ -103,8 +103,7 @@ TEST(Concurrency, InputFeedbackAndOutputRunTogetherConsistently) {
 
     const auto layers = makeLayers(5);
     // Banks in place first, so that no bank move forgets the LEDs the feedback thread sets.
-    rig.service->sendSectionState(layers, {}, ControlMode::mackieControl, std::nullopt, 0);
-    rig.settle();
+    rig.sendMackie(layers, {});
 
     constexpr int kPresses = 400;
     std::thread input([&] {

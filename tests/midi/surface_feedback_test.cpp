@@ -117,8 +117,7 @@ TEST(SurfaceFeedback, MuteLedsSetTheMainSurfaceShadow) {
 TEST(SurfaceFeedback, LedsTheUserClickedInTheDawCorrectTheNextSend) {
     FeedbackRig rig;
     const auto layers = makeLayers(3);
-    rig.service->sendSectionState(layers, {}, ControlMode::mackieControl, std::nullopt, 0);
-    rig.settle();
+    rig.sendMackie(layers, {});
     rig.midi.clearHeard();
     rig.feedback({{0x90, 0x10, 0x7F}}); // the user muted strip 1 in the DAW
     rig.service->sendSectionState(layers, {}, ControlMode::mackieControl, std::nullopt, 0);
@@ -128,12 +127,49 @@ TEST(SurfaceFeedback, LedsTheUserClickedInTheDawCorrectTheNextSend) {
     EXPECT_EQ(rig.heard(), expected);
 }
 
-TEST(SurfaceFeedback, ExtenderFeedbackChangesNothing) {
+TEST(SurfaceFeedback, ReportsOverlappingOurOwnPressesDoNotMisleadTheShadow) {
     FeedbackRig rig;
-    rig.feedback({lcdMessage(0, "Piano  "), {0x90, 0x10, 0x7F}}, true);
+    const auto layers = makeLayers(2);
+    rig.sendMackie(layers, {});
+    rig.midi.clearHeard();
+    const auto send = [&](const UuidSet& muted) {
+        rig.service->sendSectionState(layers, muted, ControlMode::mackieControl, std::nullopt, 0);
+        rig.settle();
+    };
+    // Strip 1 pressed twice in quick succession; the DAW's answer to the first press (lit)
+    // arrives only after the second has gone out. Taken at its word, it would make the third
+    // change believe the strip muted already and skip the press the DAW needs.
+    send(idsAt(layers, {0}));
+    send({});
+    rig.feedback({{0x90, 0x10, 0x7F}});
+    send(idsAt(layers, {0}));
+    Packets expected;
+    press(expected, 0x10, 3);
+    EXPECT_EQ(rig.heard(), expected);
+
+    // The answers to the later presses, and a click of the user on strip 2 meanwhile: once the
+    // presses are answered, the latest reports stand.
+    rig.feedback({{0x90, 0x10, 0x00, 0x90, 0x11, 0x7F}});
+    rig.feedback({{0x90, 0x10, 0x7F}});
+    EXPECT_EQ(rig.service->mackieShadow().muted[1], true) << "no press of ours on strip 2";
+    rig.loop.advance(MIDIService::kSettleTime);
+    const auto shadow = rig.service->mackieShadow();
+    EXPECT_EQ(shadow.muted[0], true);
+    // A report arriving after that is taken at once.
+    rig.feedback({{0x90, 0x10, 0x00}});
+    EXPECT_EQ(rig.service->mackieShadow().muted[0], false);
+}
+
+TEST(SurfaceFeedback, ExtenderFeedbackSetsOnlyItsOwnMuteSlots) {
+    FeedbackRig rig;
+    rig.feedback({lcdMessage(0, "Piano  "), {0x90, 0x10, 0x7F, 0x90, 0x17, 0x00}}, true);
     EXPECT_TRUE(rig.names().empty());
     EXPECT_EQ(rig.namePublishes, 0);
-    EXPECT_FALSE(rig.service->mackieShadow().muted[0]);
+    const auto shadow = rig.service->mackieShadow();
+    EXPECT_FALSE(shadow.muted[0]);
+    EXPECT_EQ(shadow.muted[8], true);
+    EXPECT_EQ(shadow.muted[15], false);
+    EXPECT_EQ(shadow.sysexPending, 0u);
     EXPECT_FALSE(rig.service->lastMackieRxAt.get());
 }
 

@@ -508,6 +508,28 @@ void JackMidiBackend::barrier(MidiRef virtualSource) {
     outputs_[index].ring.write(&record, sizeof record);
 }
 
+bool JackMidiBackend::outputPending(MidiRef virtualSource) const {
+    std::lock_guard lock(controlMutex_);
+    const Object* obj = object(virtualSource);
+    if (!obj || obj->kind != ObjectKind::virtualSource || !client_)
+        return false;
+    // The ring holds events and barriers alike; a barrier still in it means a cycle break has not
+    // been passed yet either.
+    return !outputs_[obj->index].ring.empty();
+}
+
+std::chrono::nanoseconds JackMidiBackend::cyclePeriod() const {
+    const std::uint32_t frames = periodFrames_.load(std::memory_order_relaxed);
+    const std::uint32_t rate = sampleRate_.load(std::memory_order_relaxed);
+    if (frames == 0 || rate == 0 || !available())
+        return {};
+    return std::chrono::nanoseconds(std::uint64_t{frames} * 1000000000ull / rate);
+}
+
+std::uint64_t JackMidiBackend::cycleCount() const {
+    return cycle_.load(std::memory_order_acquire);
+}
+
 std::string JackMidiBackend::destinationJackName(MidiRef destination) const {
     const Object* obj = object(destination);
     if (!obj)
@@ -698,6 +720,11 @@ void JackMidiBackend::onPortRename(jack_port_id_t, const char*, const char*, voi
     static_cast<JackMidiBackend*>(self)->notify({Notification::Type::registration});
 }
 
+int JackMidiBackend::onBufferSize(jack_nframes_t frames, void* self) {
+    static_cast<JackMidiBackend*>(self)->periodFrames_.store(frames, std::memory_order_relaxed);
+    return 0;
+}
+
 void JackMidiBackend::onInfoShutdown(int, const char*, void* self) {
     // May run on the process thread: an atomic store and nothing else.
     static_cast<JackMidiBackend*>(self)->shutdownSignalled_.store(true, std::memory_order_release);
@@ -727,6 +754,7 @@ bool JackMidiBackend::connectToServer() {
     jack_set_client_registration_callback(client, onClientRegistration, this);
     jack_set_port_connect_callback(client, onPortConnect, this);
     jack_set_port_rename_callback(client, onPortRename, this);
+    jack_set_buffer_size_callback(client, onBufferSize, this);
     jack_on_info_shutdown(
         client,
         [](jack_status_t code, const char* reason, void* self) {
@@ -766,6 +794,8 @@ bool JackMidiBackend::connectToServer() {
         jack_client_close(client);
         return false;
     }
+    periodFrames_.store(jack_get_buffer_size(client), std::memory_order_relaxed);
+    sampleRate_.store(jack_get_sample_rate(client), std::memory_order_relaxed);
     everConnected_ = true;
     available_.store(true, std::memory_order_release);
     return true;

@@ -90,6 +90,9 @@ public:
     void send(MidiRef outputPort, MidiRef destination, const std::uint8_t* data,
               std::size_t length) override;
     void barrier(MidiRef virtualSource) override;
+    bool outputPending(MidiRef virtualSource) const override;
+    std::chrono::nanoseconds cyclePeriod() const override;
+    std::uint64_t cycleCount() const override;
 
     std::size_t sourceCount() override;
     MidiRef source(std::size_t index) override;
@@ -166,6 +169,7 @@ private:
     static void onPortRename(std::uint32_t port, const char* oldName, const char* newName,
                              void* self);
     static void onInfoShutdown(int code, const char* reason, void* self);
+    static int onBufferSize(std::uint32_t frames, void* self);
     void notify(Notification notification);
 
     // Worker thread.
@@ -223,6 +227,8 @@ private:
     // Shared with the process callback.
     std::atomic<bool> available_{false};
     std::atomic<std::uint64_t> cycle_{0};
+    std::atomic<std::uint32_t> periodFrames_{0};
+    std::atomic<std::uint32_t> sampleRate_{0};
     std::array<OutputChannel, kVirtualEndpoints + kMaxOutputSlots> outputs_;
     std::array<InputChannel, kVirtualEndpoints + kMaxInputSlots> inputs_;
     SpscByteRing incoming_{kIncomingRingBytes};

@@ -92,6 +92,25 @@ bool throttle(std::atomic<Duration::rep>& last, TimePoint now, Duration threshol
     }
 }
 
+std::string_view mainSurfacePort(const std::optional<std::string>& mackiePort) {
+    return mackiePort && !mackiePort->empty() ? std::string_view(*mackiePort) : kMainSurfacePort;
+}
+
+// Copies the packets of one delivery into one buffer with the end of every chunk; the packet
+// list is gone once the handler returns. False when there is nothing to copy.
+bool copyChunks(const MidiPacketList& packets, std::vector<std::uint8_t>& bytes,
+                std::vector<std::size_t>& ends) {
+    for (std::size_t p = 0; p < packets.count; ++p) {
+        const MidiPacket& packet = packets.packets[p];
+        const std::size_t n = std::min(packet.length, MIDIService::kMaxPacketBytes);
+        if (n == 0 || packet.data == nullptr)
+            continue;
+        bytes.insert(bytes.end(), packet.data, packet.data + n);
+        ends.push_back(bytes.size());
+    }
+    return !ends.empty();
+}
+
 std::string_view trimBlanks(std::string_view s) {
     const auto blank = [](char c) { return c == ' ' || c == '\t'; };
     while (!s.empty() && blank(s.front()))
@@ -165,9 +184,26 @@ MIDIService::MIDIService(MidiBackend& backend, MainLoop& loop, Settings& setting
                                                             handleMackieFeedback(list);
                                                     });
     virtualSrcXT_ = backend_.createVirtualSource(client_, kExtenderPort);
-    // The extender's feedback is not used.
-    virtualDstXT_ =
-        backend_.createVirtualDestination(client_, kExtenderPort, [](const MidiPacketList&) {});
+    virtualDstXT_ = backend_.createVirtualDestination(client_, kExtenderPort,
+                                                      [this, life](const MidiPacketList& list) {
+                                                          const Life::Entry entry(*life);
+                                                          if (entry.entered)
+                                                              handleExtenderFeedback(list);
+                                                      });
+
+    // A DAW that connects to a surface port after we pushed missed the bank moves and the mutes.
+    backend_.setSubscriberHandler([this, life](MidiRef source) {
+        const Life::Entry entry(*life);
+        if (!entry.entered)
+            return;
+        onQueue([this, source, at = stampNow()] { surfaceConnected(source, at); });
+    });
+    backend_.setAvailabilityHandler([this, life](bool available) {
+        const Life::Entry entry(*life);
+        if (entry.entered)
+            onMain([this, available] { midiAvailable.set(available); });
+    });
+    midiAvailable.set(backend_.available());
 
     refreshPorts();
     connectSources();
@@ -266,15 +302,17 @@ void MIDIService::deliver(const std::uint8_t* bytes, std::size_t length,
 void MIDIService::sendSectionState(std::vector<Layer> allLayers, UuidSet mutedIDs, ControlMode mode,
                                    std::optional<std::string> mackiePort,
                                    std::int64_t mackieTrackOffset) {
-    onQueue([this, allLayers = std::move(allLayers), mutedIDs = std::move(mutedIDs), mode,
-             mackiePort = std::move(mackiePort), mackieTrackOffset] {
-        sendSectionStateImpl(allLayers, mutedIDs, mode, mackiePort, mackieTrackOffset);
+    onQueue([this,
+             request = SectionRequest{std::move(allLayers), std::move(mutedIDs), mode,
+                                      std::move(mackiePort), mackieTrackOffset, false}]() mutable {
+        sendSectionStateImpl(std::move(request));
     });
 }
 
 void MIDIService::resetMackieShadow() {
+    // Only the positions: positionBank drops the slots of a unit whose bank goes elsewhere, and
+    // keeps them where the strips will show the same tracks again (see the header).
     onQueue([this] {
-        q_.mackieMuteState.fill(std::nullopt);
         q_.mackieBankPositionedAt.reset();
         q_.mackieBankPositionedAtXT.reset();
     });
@@ -285,7 +323,7 @@ void MIDIService::panicAllOn(std::vector<Layer> allLayers, ControlMode mode,
                              std::int64_t mackieTrackOffset) {
     auto work = [&] {
         if (life_->alive.load())
-            panicImpl(allLayers, mode, mackiePort, mackieTrackOffset);
+            panicImpl(std::move(allLayers), mode, std::move(mackiePort), mackieTrackOffset);
     };
     if (midiQueue_->isCurrent())
         work();
@@ -318,27 +356,82 @@ void MIDIService::sendMackieButton(std::uint8_t noteNumber, std::string_view por
     deliver(release, sizeof release, portName);
 }
 
+void MIDIService::cycleBreak(std::string_view portName) {
+    const MidiRef source = surfaceSource(portName);
+    if (source == 0)
+        return;
+    backend_.barrier(source);
+    q_.pressedSinceBreak[source == virtualSrc_ ? 0 : 1].reset();
+}
+
+void MIDIService::pressButton(std::uint8_t noteNumber, std::string_view portName) {
+    // A DAW that reads the surface once per cycle takes two presses of one button in one cycle
+    // for one, and a toggle pressed twice would be left as pressed once.
+    if (const MidiRef source = surfaceSource(portName); source != 0) {
+        auto& pressed = q_.pressedSinceBreak[source == virtualSrc_ ? 0 : 1];
+        if (pressed.test(noteNumber & 0x7F))
+            cycleBreak(portName);
+        pressed.set(noteNumber & 0x7F);
+    }
+    sendMackieButton(noteNumber, portName);
+}
+
+std::optional<std::int64_t>& MIDIService::bankPosition(Unit unit) {
+    return unit == kExtenderUnit ? q_.mackieBankPositionedAtXT : q_.mackieBankPositionedAt;
+}
+
+MidiRef MIDIService::surfaceSource(std::string_view portName) const {
+    if (portName == kMainSurfacePort)
+        return virtualSrc_;
+    if (portName == kExtenderPort)
+        return virtualSrcXT_;
+    return 0;
+}
+
+MIDIService::Stamp MIDIService::stampNow() const {
+    return Stamp{loop_.now(), backend_.cycleCount()};
+}
+
 bool MIDIService::positionBank(std::string_view port, std::int64_t desiredOffset, bool isExtender) {
     const std::int64_t target = bankBase(desiredOffset);
-    auto& position = isExtender ? q_.mackieBankPositionedAtXT : q_.mackieBankPositionedAt;
+    const Unit unit = isExtender ? kExtenderUnit : kMainUnit;
+    auto& position = bankPosition(unit);
     if (position && *position == target)
         return false;
-    for (int i = 0; i < kBankLeftPresses; ++i)
-        sendMackieButton(kBankLeft, port);
-    if (desiredOffset >= 8)
-        for (std::int64_t i = 0; i < target / 8; ++i)
-            sendMackieButton(kBankRight, port);
+    // Every bank press in a cycle of its own, and a break before whatever depends on the moves.
+    for (int i = 0; i < kBankLeftPresses; ++i) {
+        pressButton(kBankLeft, port);
+        cycleBreak(port);
+    }
+    if (desiredOffset >= 8) {
+        for (std::int64_t i = 0; i < target / 8; ++i) {
+            pressButton(kBankRight, port);
+            cycleBreak(port);
+        }
+    }
+    // Strips that will show other tracks: their mutes are unknown until the DAW reports them.
+    // Where the bank returns to where it was (or where it was never known to be), what we know
+    // stays: the DAW resends nothing for bank presses that do not move its bank, and it reports
+    // the new tracks' LEDs when they do.
+    UnitState& u = q_.units[unit];
+    if (u.lastKnownPosition && (*u.lastKnownPosition != target || u.lastKnownPort != port)) {
+        const int first = isExtender ? 8 : 0;
+        for (int slot = first; slot < first + 8; ++slot)
+            q_.mackieMuteState[slot].reset();
+    }
     position = target;
-    // The unit's strips now show other tracks; their mutes are unknown until the DAW says.
-    const int first = isExtender ? 8 : 0;
-    for (int slot = first; slot < first + 8; ++slot)
-        q_.mackieMuteState[slot].reset();
+    u.lastKnownPosition = target;
+    u.lastKnownPort = std::string(port);
+    startSettle(unit, port, kBankLeftPresses + (desiredOffset >= 8 ? target / 8 : 0));
     return true;
 }
 
-void MIDIService::sendCCMutes(const std::vector<Layer>& allLayers, const UuidSet* mutedIDs) {
+void MIDIService::sendCCMutes(const std::vector<Layer>& allLayers, const UuidSet* mutedIDs,
+                              std::optional<std::string_view> onlyPort) {
     for (std::size_t i = 0; i < allLayers.size(); ++i) {
         const Layer& layer = allLayers[i];
+        if (onlyPort && layer.portName != *onlyPort)
+            continue;
         const std::int64_t number = layer.muteCC.value_or(20 + static_cast<std::int64_t>(i));
         // A number that is no byte at all cannot be sent; the other layers still are.
         if (number < 0 || number > 255)
@@ -351,74 +444,184 @@ void MIDIService::sendCCMutes(const std::vector<Layer>& allLayers, const UuidSet
     }
 }
 
-void MIDIService::sendSectionStateImpl(const std::vector<Layer>& allLayers, const UuidSet& mutedIDs,
-                                       ControlMode mode,
-                                       const std::optional<std::string>& mackiePort,
-                                       std::int64_t mackieTrackOffset) {
-    if (mode == ControlMode::ccMute) {
-        sendCCMutes(allLayers, &mutedIDs);
+void MIDIService::sendSectionStateImpl(SectionRequest request) {
+    q_.lastRequest = std::move(request);
+    const SectionRequest& r = *q_.lastRequest;
+    if (r.mode == ControlMode::ccMute) {
+        sendCCMutes(r.allLayers, &r.mutedIDs);
         return;
     }
-    const std::string_view mainPort =
-        mackiePort && !mackiePort->empty() ? std::string_view(*mackiePort) : kMainSurfacePort;
-    const std::int64_t base = bankBase(mackieTrackOffset);
+    pumpMackie();
+}
 
-    // Banks first, then the mutes that differ from the shadow, in slot order.
+void MIDIService::pumpMackie() {
+    if (!q_.lastRequest || q_.lastRequest->mode != ControlMode::mackieControl)
+        return;
+    releaseHolds();
+    const SectionRequest& r = *q_.lastRequest;
+    const std::string_view mainPort = mainSurfacePort(r.mackiePort);
+    const std::int64_t base = bankBase(r.mackieTrackOffset);
+    // The panic positions the extender however many layers there are.
+    const bool extender = r.allOn || r.allLayers.size() >= 9;
+
+    // Banks first; a unit whose bank moves holds its presses until it has settled.
     positionBank(mainPort, base, false);
-    std::size_t slots = 8;
-    if (allLayers.size() >= 9) {
+    if (extender)
         positionBank(kExtenderPort, base + 8, true);
-        slots = kMackieSlots;
-    }
-    const std::size_t count = std::min(slots, allLayers.size());
-    for (std::size_t i = 0; i < count; ++i) {
-        const bool wanted = mutedIDs.count(allLayers[i].id) != 0;
+
+    // Then the mutes that differ from the shadow, in slot order. The panic releases every slot
+    // believed muted; a section presses each visible layer's slot whose state differs.
+    const std::size_t slots =
+        r.allOn ? static_cast<std::size_t>(kMackieSlots)
+                : std::min<std::size_t>(extender ? kMackieSlots : 8, r.allLayers.size());
+    for (std::size_t i = 0; i < slots; ++i) {
+        if (q_.units[i < 8 ? kMainUnit : kExtenderUnit].settling)
+            continue;
+        const bool wanted = !r.allOn && r.mutedIDs.count(r.allLayers[i].id) != 0;
         auto& believed = q_.mackieMuteState[i];
         if (wanted == believed.value_or(false))
             continue;
-        sendMackieButton(static_cast<std::uint8_t>(kMuteNote + i % 8),
-                         i <= 7 ? mainPort : kExtenderPort);
+        pressButton(static_cast<std::uint8_t>(kMuteNote + i % 8),
+                    i <= 7 ? mainPort : kExtenderPort);
         believed = wanted;
+        q_.holds[i] = SlotHold{stampNow(), std::nullopt};
     }
 }
 
-void MIDIService::panicImpl(const std::vector<Layer>& allLayers, ControlMode mode,
-                            const std::optional<std::string>& mackiePort,
-                            std::int64_t mackieTrackOffset) {
-    if (mode == ControlMode::ccMute) {
-        sendCCMutes(allLayers, nullptr);
+void MIDIService::releaseHolds() {
+    const Duration span = answerTime();
+    for (std::size_t slot = 0; slot < q_.holds.size(); ++slot) {
+        SlotHold& hold = q_.holds[slot];
+        if (!hold.pressedAt || !hasPassed(*hold.pressedAt, span))
+            continue;
+        if (hold.reported)
+            q_.mackieMuteState[slot] = *hold.reported;
+        hold = SlotHold{};
+    }
+}
+
+void MIDIService::panicImpl(std::vector<Layer> allLayers, ControlMode mode,
+                            std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset) {
+    // Everything sounding is now the state a DAW that connects later is brought to.
+    sendSectionStateImpl(SectionRequest{std::move(allLayers),
+                                        {},
+                                        mode,
+                                        std::move(mackiePort),
+                                        mackieTrackOffset,
+                                        mode == ControlMode::mackieControl});
+}
+
+void MIDIService::surfaceConnected(MidiRef virtualSource, Stamp at) {
+    if (virtualSource == 0 || (virtualSource != virtualSrc_ && virtualSource != virtualSrcXT_))
+        return;
+    const Unit unit = virtualSource == virtualSrc_ ? kMainUnit : kExtenderUnit;
+    const auto& r = q_.lastRequest;
+    // With a device as the Mackie port, the main unit's state is about that device, not about
+    // whoever listens to "Strata".
+    if (unit == kMainUnit && r && r->mode == ControlMode::mackieControl &&
+        mainSurfacePort(r->mackiePort) != kMainSurfacePort)
+        return;
+
+    // A new listener (a DAW started later, restarted, or wired up by hand) missed the bank moves
+    // and the mutes: forget what we knew of this unit. It reports its whole state shortly.
+    auto& u = q_.units[unit];
+    bankPosition(unit).reset();
+    u.lastKnownPosition.reset();
+    u.lastKnownPort.clear();
+    u.settling = false; // a settle in progress is for a bank the newcomer never saw
+    u.connectedAt = at;
+    const int first = unit == kExtenderUnit ? 8 : 0;
+    for (int slot = first; slot < first + 8; ++slot) {
+        q_.mackieMuteState[slot].reset();
+        q_.holds[static_cast<std::size_t>(slot)] = SlotHold{};
+    }
+
+    // Bring it to the current state. Before the first push there is none: the first push does
+    // it, once.
+    if (!r)
+        return;
+    if (r->mode == ControlMode::ccMute) {
+        sendCCMutes(r->allLayers, &r->mutedIDs,
+                    unit == kExtenderUnit ? kExtenderPort : kMainSurfacePort);
         return;
     }
-    const std::string_view mainPort =
-        mackiePort && !mackiePort->empty() ? std::string_view(*mackiePort) : kMainSurfacePort;
-    const std::int64_t base = bankBase(mackieTrackOffset);
-    positionBank(mainPort, base, false);
-    positionBank(kExtenderPort, base + 8, true);
-    for (int slot = 0; slot < kMackieSlots; ++slot) {
-        auto& state = q_.mackieMuteState[slot];
-        if (!state.value_or(false))
-            continue;
-        sendMackieButton(static_cast<std::uint8_t>(kMuteNote + slot % 8),
-                         slot <= 7 ? mainPort : kExtenderPort);
-        state = false;
+    pumpMackie();
+}
+
+void MIDIService::startSettle(Unit unit, std::string_view port, std::int64_t presses) {
+    auto& u = q_.units[unit];
+    u.settling = true;
+    u.settleToken = ++q_.nextSettleToken;
+    const Duration period = std::chrono::duration_cast<Duration>(backend_.cyclePeriod());
+    const TimePoint giveUpAt = loop_.now() + kSettleLimit + presses * period;
+    onMain([this, unit, token = u.settleToken, source = surfaceSource(port), giveUpAt,
+            connected = u.connectedAt] { watchSettle(unit, token, source, giveUpAt, connected); });
+}
+
+void MIDIService::finishSettle(Unit unit, std::uint64_t token) {
+    auto& u = q_.units[unit];
+    if (!u.settling || u.settleToken != token)
+        return; // superseded by a later bank move or a new connection
+    u.settling = false;
+    u.connectedAt.reset();
+    pumpMackie();
+}
+
+// ---- Settling (main thread) --------------------------------------------------------------------
+
+void MIDIService::watchSettle(Unit unit, std::uint64_t token, MidiRef source, TimePoint giveUpAt,
+                              std::optional<Stamp> connectedAt) {
+    SettleWatch& w = settleWatch_[unit];
+    w.token = token;
+    w.source = source;
+    w.giveUpAt = giveUpAt;
+    w.drainedAt.reset();
+    w.connectedAt = connectedAt;
+    w.timer = loop_.every(kSettlePoll, [this, unit] { pollSettle(unit); });
+}
+
+Duration MIDIService::answerTime() const {
+    const Duration period = std::chrono::duration_cast<Duration>(backend_.cyclePeriod());
+    return std::max<Duration>(kSettleTime, kSettleCycles * period);
+}
+
+bool MIDIService::hasPassed(const Stamp& since, Duration span) const {
+    if (loop_.now() - since.time < span)
+        return false;
+    const Duration period = std::chrono::duration_cast<Duration>(backend_.cyclePeriod());
+    if (period <= Duration::zero())
+        return true;
+    const auto cycles = static_cast<std::uint64_t>((span + period - Duration(1)) / period);
+    return backend_.cycleCount() >= since.cycle + cycles;
+}
+
+void MIDIService::pollSettle(Unit unit) {
+    SettleWatch& w = settleWatch_[unit];
+    bool done = loop_.now() >= w.giveUpAt;
+    if (!done) {
+        // The bank moves go out one per cycle; the DAW's answer to the last one can only come
+        // after it has left.
+        if (!w.drainedAt) {
+            if (w.source != 0 && backend_.outputPending(w.source))
+                return;
+            w.drainedAt = stampNow();
+        }
+        done = hasPassed(*w.drainedAt, answerTime()) &&
+               (!w.connectedAt || hasPassed(*w.connectedAt, kConnectionSettle));
     }
+    if (!done)
+        return;
+    const std::uint64_t token = w.token;
+    w.timer.reset(); // this callback's own timer; nothing of it is used below
+    onQueue([this, unit, token] { finishSettle(unit, token); });
 }
 
 // ---- Surface feedback --------------------------------------------------------------------------
 
 void MIDIService::handleMackieFeedback(const MidiPacketList& packets) {
-    // One buffer for all chunks of the list; the packet list is gone once this returns.
     std::vector<std::uint8_t> bytes;
     std::vector<std::size_t> ends;
-    for (std::size_t p = 0; p < packets.count; ++p) {
-        const MidiPacket& packet = packets.packets[p];
-        const std::size_t n = std::min(packet.length, kMaxPacketBytes);
-        if (n == 0 || packet.data == nullptr)
-            continue;
-        bytes.insert(bytes.end(), packet.data, packet.data + n);
-        ends.push_back(bytes.size());
-    }
-    if (ends.empty())
+    if (!copyChunks(packets, bytes, ends))
         return;
     noteMackieRx();
     onQueue([this, bytes = std::move(bytes), ends = std::move(ends)] {
@@ -426,6 +629,22 @@ void MIDIService::handleMackieFeedback(const MidiPacketList& packets) {
         for (std::size_t end : ends) {
             feedSysexBytes(bytes.data() + begin, end - begin);
             feedMuteLEDs(bytes.data() + begin, end - begin);
+            begin = end;
+        }
+    });
+}
+
+void MIDIService::handleExtenderFeedback(const MidiPacketList& packets) {
+    // The extender's own strips report their mute LEDs here; without them, tracks on the
+    // extender that the DAW already has muted would be toggled off by the first push.
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::size_t> ends;
+    if (!copyChunks(packets, bytes, ends))
+        return;
+    onQueue([this, bytes = std::move(bytes), ends = std::move(ends)] {
+        std::size_t begin = 0;
+        for (std::size_t end : ends) {
+            feedMuteLEDs(bytes.data() + begin, end - begin, 8);
             begin = end;
         }
     });
@@ -495,13 +714,20 @@ void MIDIService::publishSlotNames() {
     onMain([this, names = std::move(names)]() mutable { mackieSlotNames.set(std::move(names)); });
 }
 
-void MIDIService::feedMuteLEDs(const std::uint8_t* bytes, std::size_t length) {
+void MIDIService::feedMuteLEDs(const std::uint8_t* bytes, std::size_t length, int firstSlot) {
+    releaseHolds();
     std::size_t i = 0;
     while (i + 2 < length) {
         if ((bytes[i] & 0xF0) == kNoteOn) {
             const std::uint8_t note = bytes[i + 1];
-            if (note >= kMuteNote && note < kMuteNote + 8)
-                q_.mackieMuteState[note - kMuteNote] = bytes[i + 2] >= 0x40;
+            if (note >= kMuteNote && note < kMuteNote + 8) {
+                const int slot = firstSlot + note - kMuteNote;
+                const bool muted = bytes[i + 2] >= 0x40;
+                if (q_.holds[static_cast<std::size_t>(slot)].pressedAt)
+                    q_.holds[static_cast<std::size_t>(slot)].reported = muted;
+                else
+                    q_.mackieMuteState[static_cast<std::size_t>(slot)] = muted;
+            }
             i += 3;
         } else {
             i += 1;
@@ -682,11 +908,13 @@ void MIDIService::setJumpTriggers(JumpTriggerTable triggers) {
 MIDIService::MackieShadow MIDIService::mackieShadow() {
     MackieShadow shadow;
     midiQueue_->submitAndWait([&] {
+        releaseHolds();
         shadow.muted = q_.mackieMuteState;
         shadow.bankPositionedAt = q_.mackieBankPositionedAt;
         shadow.bankPositionedAtXT = q_.mackieBankPositionedAtXT;
         shadow.lcd = q_.lcdBuffer;
         shadow.sysexPending = q_.sysexLength;
+        shadow.settling = {q_.units[kMainUnit].settling, q_.units[kExtenderUnit].settling};
     });
     return shadow;
 }

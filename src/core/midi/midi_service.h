@@ -9,6 +9,7 @@
 
 #include <array>
 #include <atomic>
+#include <bitset>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -42,6 +43,20 @@ using SlotNames = std::map<int, std::string>;
 //
 // Every handler, queue job and posted task checks a shared liveness token first, so nothing runs
 // against a destroyed service; destruction waits for handlers in flight and stops the queue.
+//
+// Mackie banks and the settle: a DAW's mute button is a toggle, so a press is only right when the
+// shadow is. Whenever a unit's bank is (re)positioned (the first push, after a shadow reset, after
+// a DAW connects, when the offset changes) the bank moves go out one per cycle, and the presses
+// that depend on them wait until the DAW's LED feedback for the new bank has had time to arrive:
+// until the moves have left the backend and a few cycles more have passed (and, after a new
+// connection, until the DAW's full-state report is due). The wait is a timer on the main loop; it
+// blocks neither the main thread nor the MIDI queue. Meanwhile section changes only update the
+// last requested state; when the wait ends, what still differs from the shadow is pressed. The
+// shadow keeps what is known (the DAW resends nothing for bank presses that do not move the bank)
+// and the DAW's LED reports overwrite it, except that a report for a strip we pressed a moment
+// ago is held back until that press can have been answered (it may answer an earlier one).
+// A DAW reads the surface once per cycle and takes repeated presses of one button within a cycle
+// for one, so a button is never pressed twice between two cycle breaks (MidiBackend::barrier).
 class MIDIService {
 public:
     static constexpr std::string_view kClientName = "Strata";
@@ -57,6 +72,19 @@ public:
     static constexpr int kMackieSlots = 16;
     // Track offsets beyond this are treated as this (256 banks of 8).
     static constexpr std::int64_t kMaxBankOffset = 2048;
+    // After a unit's bank moves have gone out: how long (and, on a system that runs in cycles,
+    // how many cycles at least) until the DAW's LED reports for the new bank count as in. DAWs
+    // answer one to two cycles after a bank move.
+    static constexpr Duration kSettleTime = std::chrono::milliseconds(25);
+    static constexpr int kSettleCycles = 4;
+    // After a DAW connects to a surface port it reports its whole surface state about 100 ms
+    // later; a settle that follows a connection lasts at least this long from the connection.
+    static constexpr Duration kConnectionSettle = std::chrono::milliseconds(250);
+    // No settle lasts longer than this beyond the cycles its bank moves need, whatever the MIDI
+    // system does (a server that stops running cycles, say).
+    static constexpr Duration kSettleLimit = std::chrono::seconds(3);
+    // How often the main loop looks at a settle in progress.
+    static constexpr Duration kSettlePoll = std::chrono::milliseconds(2);
 
     MIDIService(MidiBackend& backend, MainLoop& loop, Settings& settings);
     ~MIDIService();
@@ -77,6 +105,9 @@ public:
     // Activity lights: the latest published transmission and surface-feedback reception.
     Published<std::optional<TimePoint>> lastTxAt;
     Published<std::optional<TimePoint>> lastMackieRxAt;
+    // Whether the MIDI system can be reached (false while a JACK server is gone, or when there is
+    // no MIDI system at all).
+    Published<bool> midiAvailable{false};
 
     // ---- Event streams (emitted on the main thread) ---------------------------------------------
     // A learn finished (the trigger) or was refused (none).
@@ -101,13 +132,20 @@ public:
     void noteMackieRx();
 
     // ---- Mute output ----------------------------------------------------------------------------
-    // Any thread; returns at once. The arguments are copied into one midiQueue job.
+    // Any thread; returns at once. The arguments are copied into one midiQueue job, which also
+    // keeps them as the state to bring a newly connected DAW to. In Mackie mode, presses that
+    // depend on a bank move follow once the bank has settled (see the class comment).
     void sendSectionState(std::vector<Layer> allLayers, UuidSet mutedIDs, ControlMode mode,
                           std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset);
-    // Forgets the shadow and both bank positions (on midiQueue), so the next send starts afresh.
+    // Forgets both bank positions (on midiQueue), so the next send positions the banks again and
+    // lets them settle before it presses anything. The mute shadow is kept for strips that will
+    // show the same tracks again, and dropped for a unit whose bank goes elsewhere: the DAW
+    // resends nothing for bank presses that do not move its bank, so an emptied shadow could not
+    // be rebuilt, while its LED reports correct a kept one.
     void resetMackieShadow();
     // The performer's panic: everything sounds. Runs as a midiQueue job and returns when it has
-    // run, so it never overlaps other output or feedback. Main thread.
+    // run, so it never overlaps other output or feedback; releases that depend on a bank move
+    // follow once the bank has settled. Main thread.
     void panicAllOn(std::vector<Layer> allLayers, ControlMode mode,
                     std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset);
     // Any thread; one midiQueue job each. Values are clamped to their MIDI ranges.
@@ -118,6 +156,9 @@ public:
     // ---- Surface feedback -----------------------------------------------------------------------
     // Read handler of the virtual destination "Strata"; backend thread.
     void handleMackieFeedback(const MidiPacketList& packets);
+    // Read handler of the virtual destination "Strata XT": only its mute LEDs are used (slots
+    // 8-15); the extender's display carries no track names we show. Backend thread.
+    void handleExtenderFeedback(const MidiPacketList& packets);
     // Letters in `text`. The LCD cells reach it as ASCII only (a cell with any byte of 0x80 or
     // above reads as empty), so ASCII letters are all the letters there can be.
     static std::size_t letterCount(std::string_view text);
@@ -147,8 +188,11 @@ public:
         std::optional<std::int64_t> bankPositionedAtXT;
         std::array<std::uint8_t, kLcdCells> lcd{};
         std::size_t sysexPending = 0; // bytes of an unfinished SysEx message
+        // Main surface, extender: a bank settle in progress (its presses are held back).
+        std::array<bool, 2> settling{};
     };
-    // A copy of the midiQueue's state, taken on the queue. Not from the queue itself.
+    // A copy of the midiQueue's state, taken on the queue (LED reports held back for presses
+    // that are answered by now are applied first). Not from the queue itself.
     MackieShadow mackieShadow();
     // Waits until every midiQueue job submitted before the call has run.
     void drain();
@@ -182,15 +226,70 @@ public:
 private:
     struct Life;
 
+    // The two Mackie units: the main surface (slots 0-7) and the extender (slots 8-15).
+    enum Unit : int { kMainUnit = 0, kExtenderUnit = 1 };
+
+    // The last state asked for, kept to bring a DAW that connects later up to date.
+    struct SectionRequest {
+        std::vector<Layer> allLayers;
+        UuidSet mutedIDs;
+        ControlMode mode = ControlMode::ccMute;
+        std::optional<std::string> mackiePort;
+        std::int64_t mackieTrackOffset = 0;
+        bool allOn = false; // the panic: everything sounds, both units positioned
+    };
+
+    // A point in time together with the MIDI system's cycle count then.
+    struct Stamp {
+        TimePoint time{};
+        std::uint64_t cycle = 0;
+    };
+
+    // What midiQueue knows of one unit beyond its shadow slots and position.
+    struct UnitState {
+        // Where the bank was last moved to, and on which port; unlike the position, a shadow
+        // reset keeps them, so that re-positioning to the same place can keep the shadow.
+        std::optional<std::int64_t> lastKnownPosition;
+        std::string lastKnownPort; // the port that position was reached on
+        bool settling = false;
+        std::uint64_t settleToken = 0;
+        // When a DAW last connected to the unit's port and its full-state report is awaited.
+        std::optional<Stamp> connectedAt;
+    };
+
+    // A strip we pressed: the DAW's LED reports for it that arrive before the press can have
+    // been answered may still be about the state before it (an earlier press of ours on its
+    // way), so the latest of them is held back until then.
+    struct SlotHold {
+        std::optional<Stamp> pressedAt;
+        std::optional<bool> reported;
+    };
+
     // What midiQueue owns. Only queue jobs touch it.
     struct QueueState {
         std::array<std::optional<bool>, kMackieSlots> mackieMuteState{};
+        std::array<SlotHold, kMackieSlots> holds{};
         std::optional<std::int64_t> mackieBankPositionedAt;
         std::optional<std::int64_t> mackieBankPositionedAtXT;
+        std::array<UnitState, 2> units{};
+        std::optional<SectionRequest> lastRequest;
+        // Per virtual source ("Strata", "Strata XT"): buttons pressed since the last cycle break.
+        std::array<std::bitset<128>, 2> pressedSinceBreak{};
+        std::uint64_t nextSettleToken = 0;
         std::array<std::uint8_t, kMaxSysexBytes + 1> sysexAccumulator{};
         std::size_t sysexLength = 0;
         std::array<std::uint8_t, kLcdCells> lcdBuffer{};
         SlotNames lastPublishedNames;
+    };
+
+    // A settle in progress, as the main loop watches it.
+    struct SettleWatch {
+        std::uint64_t token = 0;
+        MidiRef source = 0; // the virtual source the bank moves went out of; 0 for a device
+        TimePoint giveUpAt{};
+        std::optional<Stamp> drainedAt;
+        std::optional<Stamp> connectedAt;
+        TimerHandle timer;
     };
 
     // What the input threads read of main-thread state; under jumpLock_.
@@ -206,23 +305,51 @@ private:
     template <typename F>
     void onQueue(F&& job);
 
-    // midiQueue only. Mackie output is kept to these few steps: move the banks, then press what
-    // differs.
-    void sendSectionStateImpl(const std::vector<Layer>& allLayers, const UuidSet& mutedIDs,
-                              ControlMode mode, const std::optional<std::string>& mackiePort,
-                              std::int64_t mackieTrackOffset);
-    void sendCCMutes(const std::vector<Layer>& allLayers, const UuidSet* mutedIDs);
+    // midiQueue only. Mackie output: move the banks where needed (each move starts that unit's
+    // settle), then press what differs on every unit that is not settling.
+    void sendSectionStateImpl(SectionRequest request);
+    void pumpMackie();
+    // CC mutes of every layer (or only of those routed to `onlyPort`); none muted when
+    // `mutedIDs` is null.
+    void sendCCMutes(const std::vector<Layer>& allLayers, const UuidSet* mutedIDs,
+                     std::optional<std::string_view> onlyPort = std::nullopt);
     // Returns whether the bank was moved.
     bool positionBank(std::string_view port, std::int64_t desiredOffset, bool isExtender);
     void sendMackieButton(std::uint8_t noteNumber, std::string_view portName);
-    void panicImpl(const std::vector<Layer>& allLayers, ControlMode mode,
-                   const std::optional<std::string>& mackiePort, std::int64_t mackieTrackOffset);
+    // A button press that never shares a cycle with an earlier press of the same button.
+    void pressButton(std::uint8_t noteNumber, std::string_view portName);
+    // Everything emitted on `portName` after this goes out in a later cycle.
+    void cycleBreak(std::string_view portName);
+    void panicImpl(std::vector<Layer> allLayers, ControlMode mode,
+                   std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset);
+    // `presses`: the bank presses just sent, one cycle each.
+    void startSettle(Unit unit, std::string_view port, std::int64_t presses);
+    void finishSettle(Unit unit, std::uint64_t token);
+    // A DAW connected to one of our surface ports.
+    void surfaceConnected(MidiRef virtualSource, Stamp at);
+    std::optional<std::int64_t>& bankPosition(Unit unit);
+    // The virtual source behind a port name, 0 when the name means a system destination.
+    MidiRef surfaceSource(std::string_view portName) const;
+    Stamp stampNow() const;
+
+    // Main thread: watching settles.
+    void watchSettle(Unit unit, std::uint64_t token, MidiRef source, TimePoint giveUpAt,
+                     std::optional<Stamp> connectedAt);
+    void pollSettle(Unit unit);
+    // Whether `span` has passed since `since`, in time and, on a system with cycles, in cycles.
+    // Any thread.
+    bool hasPassed(const Stamp& since, Duration span) const;
+    // How long the DAW may take to answer what has left the backend.
+    Duration answerTime() const;
+    // midiQueue only: applies the held-back LED reports of strips whose presses are answered.
+    void releaseHolds();
     // The routing rule: "Strata"/"Strata XT" go out of our virtual sources, any other name to the
     // first system destination of that name.
     void deliver(const std::uint8_t* bytes, std::size_t length, std::string_view portName);
 
     void feedSysexBytes(const std::uint8_t* bytes, std::size_t length);
-    void feedMuteLEDs(const std::uint8_t* bytes, std::size_t length);
+    // LEDs of one unit's strips, into slots `firstSlot` .. `firstSlot` + 7.
+    void feedMuteLEDs(const std::uint8_t* bytes, std::size_t length, int firstSlot = 0);
     void processSysex(const std::uint8_t* message, std::size_t length);
     void publishSlotNames();
 
@@ -249,6 +376,7 @@ private:
     MidiRef virtualDstXT_ = 0;
 
     QueueState q_;
+    std::array<SettleWatch, 2> settleWatch_; // main thread
     ConnectionBag mirrors_;
     std::unique_ptr<SerialQueue> midiQueue_;
 };

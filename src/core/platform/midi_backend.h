@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -67,6 +68,16 @@ public:
     // delivery (a later process cycle) than everything emitted before it. DAWs that read a control
     // surface once per cycle merge repeated presses of one button within a cycle.
     virtual void barrier(MidiRef virtualSource) { (void)virtualSource; }
+    // True while something emitted from `virtualSource` still waits for a coming cycle to go out.
+    // Systems that hand everything over at once never have anything pending. Thread-safe.
+    virtual bool outputPending(MidiRef virtualSource) const {
+        (void)virtualSource;
+        return false;
+    }
+    // Systems that deliver in cycles (JACK): how long one cycle lasts and how many have run so
+    // far. Both are zero for systems that deliver at once. Thread-safe.
+    virtual std::chrono::nanoseconds cyclePeriod() const { return {}; }
+    virtual std::uint64_t cycleCount() const { return 0; }
 
     // Enumeration, in the system's order.
     virtual std::size_t sourceCount() = 0;

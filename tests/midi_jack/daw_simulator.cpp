@@ -1,0 +1,278 @@
+#include "daw_simulator.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <thread>
+#include <utility>
+
+namespace strata::testing {
+namespace {
+
+constexpr std::uint8_t kMuteFirst = 0x10;
+constexpr std::uint8_t kBankLeft = 0x2E;
+constexpr std::uint8_t kBankRight = 0x2F;
+constexpr const char* kPortNames[2][2] = {{"mackie in", "mackie out"}, {"xt in", "xt out"}};
+
+struct ReceivedRecord {
+    std::uint32_t unit;
+    std::uint32_t length;
+    std::uint64_t cycle;
+};
+
+} // namespace
+
+DawSimulator::DawSimulator(const std::string& serverName, const std::string& clientName,
+                           Options options)
+    : options_(std::move(options)) {
+    options_.tracks = std::clamp(options_.tracks, 1, kMaxTracks);
+    for (int t = 0; t < kMaxTracks; ++t)
+        std::snprintf(names_[t], sizeof names_[t], "Trk%d", t + 1);
+    for (int t : options_.mutedAtStart)
+        if (t >= 0 && t < options_.tracks)
+            muted_[t].store(true);
+    units_[0].bank.store(std::clamp(options_.mainBank / 8 * 8, 0, maxBank()));
+    units_[1].bank.store(std::clamp(options_.extenderBank / 8 * 8, 0, maxBank()));
+
+    // A busy server can let a first attempt time out.
+    for (int attempt = 0; attempt < 5 && !client_; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        jack_status_t status{};
+        client_ = jack_client_open(
+            clientName.c_str(),
+            static_cast<jack_options_t>(JackNoStartServer | JackServerName | JackUseExactName),
+            &status, serverName.c_str());
+    }
+    if (!client_)
+        return;
+    for (int u = 0; u < 2; ++u) {
+        units_[u].in.store(jack_port_register(client_, kPortNames[u][0], JACK_DEFAULT_MIDI_TYPE,
+                                              JackPortIsInput, 0));
+        units_[u].out.store(jack_port_register(client_, kPortNames[u][1], JACK_DEFAULT_MIDI_TYPE,
+                                               JackPortIsOutput, 0));
+    }
+    jack_set_process_callback(client_, processCallback, this);
+    jack_set_port_connect_callback(client_, onConnect, this);
+    if (jack_activate(client_) != 0) {
+        jack_client_close(client_);
+        client_ = nullptr;
+    }
+}
+
+DawSimulator::~DawSimulator() {
+    if (client_)
+        jack_client_close(client_);
+}
+
+std::string DawSimulator::inputName(int unit) const {
+    jack_port_t* port = units_[unit & 1].in.load();
+    return port ? jack_port_name(port) : "";
+}
+
+std::string DawSimulator::outputName(int unit) const {
+    jack_port_t* port = units_[unit & 1].out.load();
+    return port ? jack_port_name(port) : "";
+}
+
+bool DawSimulator::connectUnit(int unit, const std::string& strataSource,
+                               const std::string& strataFeedback) {
+    const int a = jack_connect(client_, outputName(unit).c_str(), strataFeedback.c_str());
+    const int b = jack_connect(client_, strataSource.c_str(), inputName(unit).c_str());
+    return (a == 0 || a == EEXIST) && (b == 0 || b == EEXIST);
+}
+
+bool DawSimulator::disconnectUnit(int unit, const std::string& strataSource,
+                                  const std::string& strataFeedback) {
+    const int a = jack_disconnect(client_, strataSource.c_str(), inputName(unit).c_str());
+    const int b = jack_disconnect(client_, outputName(unit).c_str(), strataFeedback.c_str());
+    return a == 0 && b == 0;
+}
+
+std::vector<bool> DawSimulator::mutes() const {
+    std::vector<bool> out(static_cast<std::size_t>(options_.tracks));
+    for (int t = 0; t < options_.tracks; ++t)
+        out[static_cast<std::size_t>(t)] = muted_[t].load();
+    return out;
+}
+
+int DawSimulator::bank(int unit) const {
+    return units_[unit & 1].bank.load();
+}
+
+std::string DawSimulator::trackName(int track) const {
+    return track >= 0 && track < kMaxTracks ? names_[track] : "";
+}
+
+void DawSimulator::userToggle(int track) {
+    clicks_.write(&track, sizeof track);
+}
+
+std::vector<DawSimulator::Received> DawSimulator::takeReceived() {
+    ReceivedRecord record{};
+    while (received_.peek(&record, sizeof record)) {
+        Received r;
+        r.unit = static_cast<int>(record.unit);
+        r.cycle = record.cycle;
+        r.bytes.resize(record.length);
+        received_.peek(r.bytes.data(), record.length, sizeof record);
+        received_.skip(sizeof record + record.length);
+        collected_.push_back(std::move(r));
+    }
+    return std::exchange(collected_, {});
+}
+
+int DawSimulator::maxBank() const {
+    return (options_.tracks - 1) / 8 * 8;
+}
+
+bool DawSimulator::toggle(int track) {
+    if (track < 0 || track >= options_.tracks)
+        return false;
+    muted_[track].store(!muted_[track].load());
+    // Every unit that shows the track lights or darkens its LED a cycle later.
+    for (Unit& unit : units_) {
+        const int strip = track - unit.bank.load();
+        if (strip >= 0 && strip < 8)
+            unit.ledsDue |= 1u << strip;
+    }
+    return true;
+}
+
+void DawSimulator::onConnect(jack_port_id_t a, jack_port_id_t b, int connected, void* self) {
+    auto* sim = static_cast<DawSimulator*>(self);
+    if (!connected || !sim->client_)
+        return;
+    jack_port_t* pa = jack_port_by_id(sim->client_, a);
+    jack_port_t* pb = jack_port_by_id(sim->client_, b);
+    for (Unit& unit : sim->units_) {
+        jack_port_t* in = unit.in.load();
+        if (in && (pa == in || pb == in))
+            unit.connected.store(true);
+    }
+}
+
+int DawSimulator::processCallback(jack_nframes_t frames, void* self) {
+    return static_cast<DawSimulator*>(self)->process(frames);
+}
+
+void DawSimulator::readUnit(int u, void* buffer, std::uint64_t cycle) {
+    Unit& unit = units_[u];
+    const int bankAtStart = unit.bank.load();
+    // The surface is read once per cycle: each button counts once, in the order first seen.
+    std::array<bool, 128> seen{};
+    std::array<std::uint8_t, 128> order{};
+    int count = 0;
+    bool bankPress = false;
+    bool mutePress = false;
+    const std::uint32_t events = jack_midi_get_event_count(buffer);
+    for (std::uint32_t e = 0; e < events; ++e) {
+        jack_midi_event_t event;
+        if (jack_midi_event_get(&event, buffer, e) != 0 || event.size == 0)
+            continue;
+        const ReceivedRecord record{static_cast<std::uint32_t>(u),
+                                    static_cast<std::uint32_t>(event.size), cycle};
+        received_.write(&record, sizeof record, event.buffer, event.size);
+        if (event.size != 3 || (event.buffer[0] & 0xF0) != 0x90 || event.buffer[2] == 0)
+            continue;
+        const std::uint8_t note = event.buffer[1] & 0x7F;
+        if (seen[note]) {
+            merged_.fetch_add(1);
+            continue;
+        }
+        seen[note] = true;
+        order[count++] = note;
+        bankPress = bankPress || note == kBankLeft || note == kBankRight;
+        mutePress = mutePress || (note >= kMuteFirst && note < kMuteFirst + 8);
+    }
+    if (bankPress && mutePress)
+        mutesBesideBankMoves_.fetch_add(1);
+    bool moved = false;
+    for (int i = 0; i < count; ++i) {
+        const std::uint8_t note = order[i];
+        if (note >= kMuteFirst && note < kMuteFirst + 8) {
+            toggle(bankAtStart + note - kMuteFirst);
+        } else if (note == kBankLeft || note == kBankRight) {
+            const int from = unit.bank.load();
+            const int to = std::clamp(from + (note == kBankLeft ? -8 : 8), 0, maxBank());
+            if (to != from) {
+                unit.bank.store(to);
+                moved = true;
+            }
+        }
+    }
+    if (moved)
+        unit.bankReportAt = cycle + 1;
+}
+
+void DawSimulator::writeUnit(int u, void* buffer, std::uint64_t cycle) {
+    Unit& unit = units_[u];
+    const int bank = unit.bank.load();
+    const auto led = [&](int strip) {
+        const int track = bank + strip;
+        const bool lit = track < options_.tracks && muted_[track].load();
+        const std::uint8_t msg[3] = {0x90, static_cast<std::uint8_t>(kMuteFirst + strip),
+                                     static_cast<std::uint8_t>(lit ? 0x7F : 0x00)};
+        jack_midi_event_write(buffer, 0, msg, sizeof msg);
+    };
+    bool whole = false;
+    if (unit.bankReportAt != 0 && cycle >= unit.bankReportAt) {
+        unit.bankReportAt = 0;
+        whole = true;
+    }
+    if (unit.fullStateAt != 0 && cycle >= unit.fullStateAt) {
+        unit.fullStateAt = 0;
+        whole = true;
+    }
+    if (whole) {
+        // The display: the bank's track names on the top row, seven cells per strip.
+        std::uint8_t lcd[7 + 56 + 1] = {
+            0xF0, 0x00, 0x00, 0x66, static_cast<std::uint8_t>(u == 0 ? 0x14 : 0x15), 0x12, 0};
+        std::memset(lcd + 7, ' ', 56);
+        for (int strip = 0; strip < 8; ++strip) {
+            const int track = bank + strip;
+            if (track < options_.tracks)
+                std::memcpy(lcd + 7 + 7 * strip, names_[track],
+                            std::min<std::size_t>(6, std::strlen(names_[track])));
+        }
+        lcd[sizeof lcd - 1] = 0xF7;
+        jack_midi_event_write(buffer, 0, lcd, sizeof lcd);
+        for (int strip = 0; strip < 8; ++strip)
+            led(strip);
+    } else {
+        for (int strip = 0; strip < 8; ++strip)
+            if (unit.ledsNow & (1u << strip))
+                led(strip);
+    }
+}
+
+int DawSimulator::process(jack_nframes_t frames) {
+    const std::uint64_t cycle = cycle_.fetch_add(1, std::memory_order_acq_rel) + 1;
+    for (Unit& unit : units_) {
+        unit.ledsNow = unit.ledsDue;
+        unit.ledsDue = 0;
+        if (unit.connected.exchange(false))
+            unit.fullStateAt = cycle + static_cast<std::uint64_t>(options_.fullStateCycles);
+    }
+    int track = 0;
+    while (clicks_.read(&track, sizeof track))
+        toggle(track);
+    for (int u = 0; u < 2; ++u)
+        if (jack_port_t* in = units_[u].in.load())
+            readUnit(u, jack_port_get_buffer(in, frames), cycle);
+    for (int u = 0; u < 2; ++u) {
+        jack_port_t* out = units_[u].out.load();
+        if (!out)
+            continue;
+        void* buffer = jack_port_get_buffer(out, frames);
+        jack_midi_clear_buffer(buffer);
+        writeUnit(u, buffer, cycle);
+    }
+    return 0;
+}
+
+} // namespace strata::testing

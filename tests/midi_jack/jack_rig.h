@@ -1,0 +1,123 @@
+#pragma once
+
+#include "daw_simulator.h"
+#include "jack/jack_midi_backend.h"
+#include "jack_test_client.h"
+#include "jack_test_server.h"
+#include "midi/midi_service.h"
+#include "platform/memory_settings.h"
+#include "platform/virtual_main_loop.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace strata::testing {
+
+// Runs a VirtualMainLoop in step with the wall clock, as the application's loop runs, for tests
+// whose other threads are real (JACK's): it waits for posted work at most a millisecond at a
+// time and moves virtual time on by the real time that passed, so timers fire when they would.
+class RealTimeDriver {
+public:
+    explicit RealTimeDriver(VirtualMainLoop& loop)
+        : loop_(loop), last_(std::chrono::steady_clock::now()) {}
+
+    void step() {
+        loop_.waitForPost(std::chrono::milliseconds(1));
+        const auto now = std::chrono::steady_clock::now();
+        loop_.advance(now - last_);
+        last_ = now;
+        loop_.runPending();
+    }
+    void runFor(std::chrono::milliseconds span) {
+        const auto end = std::chrono::steady_clock::now() + span;
+        while (std::chrono::steady_clock::now() < end)
+            step();
+    }
+    // Runs the loop until `done` holds; false when `timeout` passed first.
+    bool runUntil(const std::function<bool()>& done,
+                  std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() >= end)
+                return false;
+            step();
+        }
+        return true;
+    }
+
+private:
+    VirtualMainLoop& loop_;
+    std::chrono::steady_clock::time_point last_;
+};
+
+// Strata's MIDI engine on the JACK backend, on a main loop that runs in real time.
+struct JackRig {
+    explicit JackRig(const std::string& serverName) {
+        JackMidiBackend::Options options;
+        options.serverName = serverName;
+        options.retryInterval = std::chrono::milliseconds(100);
+        backend = std::make_unique<JackMidiBackend>(options);
+        service = std::make_unique<MIDIService>(*backend, loop, settings);
+        // On a busy machine the first attempt to reach the server can time out; the backend
+        // tries again by itself.
+        driver.runUntil([&] { return service->midiAvailable.get(); });
+    }
+    ~JackRig() {
+        service.reset();
+        backend.reset();
+    }
+
+    std::string sourcePort(bool extender) const {
+        return backend->jackPortName(service->virtualSourceRef(extender));
+    }
+    std::string feedbackPort(bool extender) const {
+        return backend->jackPortName(service->virtualDestinationRef(extender));
+    }
+    bool wire(DawSimulator& daw, int unit) {
+        return daw.connectUnit(unit, sourcePort(unit == 1), feedbackPort(unit == 1));
+    }
+    bool unwire(DawSimulator& daw, int unit) {
+        return daw.disconnectUnit(unit, sourcePort(unit == 1), feedbackPort(unit == 1));
+    }
+
+    bool settling() {
+        const auto s = service->mackieShadow();
+        return s.settling[0] || s.settling[1];
+    }
+    bool outputPending() {
+        return backend->outputPending(service->virtualSourceRef(false)) ||
+               backend->outputPending(service->virtualSourceRef(true));
+    }
+
+    // Runs the loop until nothing is settling or waiting to go out, and then for `cycles` more
+    // JACK cycles and at least `after` (in which the DAW acts on what arrived and answers), until
+    // that holds again. Cycles, not only time: a loaded machine slows the server's cycles down.
+    bool quiesce(int cycles = 8, std::chrono::milliseconds after = std::chrono::milliseconds(60),
+                 std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+        const auto idle = [&] {
+            service->drain();
+            return !settling() && !outputPending();
+        };
+        for (int round = 0; round < 20; ++round) {
+            if (!driver.runUntil(idle, timeout))
+                return false;
+            const std::uint64_t from = backend->cycleCount();
+            driver.runFor(after);
+            if (!driver.runUntil([&] { return backend->cycleCount() >= from + cycles; }, timeout))
+                return false;
+            if (idle())
+                return true;
+        }
+        return false;
+    }
+
+    VirtualMainLoop loop;
+    MemorySettings settings;
+    RealTimeDriver driver{loop};
+    std::unique_ptr<JackMidiBackend> backend;
+    std::unique_ptr<MIDIService> service;
+};
+
+} // namespace strata::testing

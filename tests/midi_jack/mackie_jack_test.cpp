@@ -1,0 +1,345 @@
+// Mackie Control output through a real JACK server, against a client that behaves like a DAW.
+#include "jack_rig.h"
+
+#include <gtest/gtest.h>
+#include <random>
+
+namespace strata {
+namespace {
+
+using testing::DawSimulator;
+using testing::JackRig;
+using testing::JackTestServer;
+using Bytes = std::vector<std::uint8_t>;
+
+std::vector<Layer> makeLayers(std::size_t n) {
+    std::vector<Layer> layers(n);
+    for (std::size_t i = 0; i < n; ++i)
+        layers[i].name = "L" + std::to_string(i + 1);
+    return layers;
+}
+
+UuidSet idsAt(const std::vector<Layer>& layers, const std::vector<int>& at) {
+    UuidSet ids;
+    for (int i : at)
+        ids.insert(layers[static_cast<std::size_t>(i)].id);
+    return ids;
+}
+
+// The session after Strata drove layers [0, layers) onto tracks offset.. with `want` muted; the
+// other tracks keep what they had.
+std::vector<bool> intended(std::vector<bool> session, int offset, int layers,
+                           const std::vector<int>& want) {
+    for (int i = 0; i < layers && offset + i < static_cast<int>(session.size()); ++i)
+        session[static_cast<std::size_t>(offset + i)] =
+            std::find(want.begin(), want.end(), i) != want.end();
+    return session;
+}
+
+std::vector<bool> sessionWith(int tracks, const std::vector<int>& muted) {
+    std::vector<bool> session(static_cast<std::size_t>(tracks));
+    for (int t : muted)
+        session[static_cast<std::size_t>(t)] = true;
+    return session;
+}
+
+int pressesOf(const std::vector<DawSimulator::Received>& received, int unit, std::uint8_t firstNote,
+              std::uint8_t lastNote) {
+    int n = 0;
+    for (const auto& r : received)
+        if (r.unit == unit && r.bytes.size() == 3 && r.bytes[0] == 0x90 &&
+            r.bytes[1] >= firstNote && r.bytes[1] <= lastNote && r.bytes[2] == 0x7F)
+            ++n;
+    return n;
+}
+
+int mutePresses(const std::vector<DawSimulator::Received>& received) {
+    return pressesOf(received, 0, 0x10, 0x17) + pressesOf(received, 1, 0x10, 0x17);
+}
+
+std::vector<Bytes> bytesOf(const std::vector<DawSimulator::Received>& received, int unit) {
+    std::vector<Bytes> out;
+    for (const auto& r : received)
+        if (r.unit == unit)
+            out.push_back(r.bytes);
+    return out;
+}
+
+void press(std::vector<Bytes>& out, std::uint8_t note, int times = 1) {
+    for (int i = 0; i < times; ++i) {
+        out.push_back({0x90, note, 0x7F});
+        out.push_back({0x90, note, 0x00});
+    }
+}
+
+class MackieThroughJack : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        server_ = new JackTestServer();
+        std::string error;
+        ASSERT_TRUE(server_->start(&error)) << error;
+    }
+    static void TearDownTestSuite() {
+        delete server_;
+        server_ = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(server_ && server_->running()); }
+
+    std::unique_ptr<DawSimulator> makeDaw(DawSimulator::Options options) {
+        auto daw = std::make_unique<DawSimulator>(server_->name(),
+                                                  "daw" + std::to_string(dawCount_++), options);
+        EXPECT_TRUE(daw->ok());
+        return daw;
+    }
+
+    // Wires both units of the DAW and lets its full-state report arrive (the LCD names it).
+    void wireAndAwaitReport(JackRig& rig, DawSimulator& daw) {
+        ASSERT_TRUE(rig.wire(daw, 0));
+        ASSERT_TRUE(rig.wire(daw, 1));
+        ASSERT_TRUE(rig.driver.runUntil([&] {
+            return !rig.service->mackieSlotNames.get().empty();
+        })) << "the DAW's full-state report never arrived";
+    }
+
+    void push(JackRig& rig, const std::vector<Layer>& layers, const std::vector<int>& want,
+              std::int64_t offset = 0) {
+        rig.service->sendSectionState(layers, idsAt(layers, want), ControlMode::mackieControl,
+                                      std::nullopt, offset);
+    }
+
+    static JackTestServer* server_;
+    int dawCount_ = 0;
+};
+
+JackTestServer* MackieThroughJack::server_ = nullptr;
+
+TEST_F(MackieThroughJack, FirstPushLeavesExactlyTheIntendedTracksMutedWhateverTheSessionHad) {
+    struct Case {
+        const char* what;
+        DawSimulator::Options daw;
+        int layers;
+        std::int64_t offset;
+        std::vector<int> want;
+    };
+    const Case cases[] = {
+        {"session mutes on the banks already in place",
+         {24, {1, 3, 9, 12}, 0, 8, 19},
+         12,
+         0,
+         {0, 3, 9}},
+        {"banks left elsewhere in the DAW", {24, {1, 2, 11}, 16, 0, 19}, 12, 0, {1, 10}},
+        {"an offset, the session already as wanted", {24, {8, 17}, 0, 8, 19}, 10, 8, {0, 9}},
+        {"one surface, all wanted muted", {8, {0, 7}, 0, 0, 19}, 8, 0, {0, 1, 2, 3, 4, 5, 6, 7}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto daw = makeDaw(c.daw);
+        JackRig rig(server_->name());
+        wireAndAwaitReport(rig, *daw);
+        const auto session = daw->mutes();
+        daw->takeReceived();
+
+        push(rig, makeLayers(static_cast<std::size_t>(c.layers)), c.want, c.offset);
+        ASSERT_TRUE(rig.quiesce());
+        const auto expected = intended(session, static_cast<int>(c.offset), c.layers, c.want);
+        EXPECT_EQ(daw->mutes(), expected);
+
+        // One round: one bank return per unit in use, and each needed toggle pressed once.
+        const auto received = daw->takeReceived();
+        EXPECT_EQ(pressesOf(received, 0, 0x2E, 0x2E), 32);
+        EXPECT_EQ(pressesOf(received, 1, 0x2E, 0x2E), c.layers >= 9 ? 32 : 0);
+        int toggles = 0;
+        for (std::size_t t = 0; t < session.size(); ++t)
+            toggles += session[t] != expected[t];
+        EXPECT_EQ(mutePresses(received), toggles);
+        EXPECT_EQ(daw->mergedPresses(), 0);
+        EXPECT_EQ(daw->mutesBesideBankMoves(), 0);
+    }
+}
+
+TEST_F(MackieThroughJack, SectionChangesShadowResetsAndOffsetChangesKeepTheDawRight) {
+    auto daw = makeDaw({24, {2, 5, 13}, 0, 8, 19});
+    JackRig rig(server_->name());
+    wireAndAwaitReport(rig, *daw);
+    const auto layers = makeLayers(16);
+    const auto start = daw->mutes();
+    push(rig, layers, {});
+    ASSERT_TRUE(rig.quiesce());
+    EXPECT_EQ(daw->mutes(), intended(start, 0, 16, {}));
+
+    // A burst of section changes, many faster than a cycle, some toggling the same strip back
+    // and forth.
+    std::mt19937 random(7);
+    std::vector<int> want;
+    for (int k = 0; k < 40; ++k) {
+        want.clear();
+        for (int i = 0; i < 16; ++i)
+            if (random() % 3 == 0)
+                want.push_back(i);
+        push(rig, layers, want);
+        if (k % 4 == 0)
+            rig.driver.step();
+    }
+    ASSERT_TRUE(rig.quiesce());
+    const auto session = daw->mutes();
+    EXPECT_EQ(session, intended(start, 0, 16, want));
+    EXPECT_EQ(daw->mergedPresses(), 0);
+
+    // A shadow reset re-positions the banks; what is known of the same tracks is kept, so
+    // nothing needs pressing.
+    daw->takeReceived();
+    rig.service->resetMackieShadow();
+    push(rig, layers, want);
+    ASSERT_TRUE(rig.quiesce());
+    EXPECT_EQ(daw->mutes(), session);
+    auto received = daw->takeReceived();
+    EXPECT_EQ(pressesOf(received, 0, 0x2E, 0x2E), 32);
+    EXPECT_EQ(mutePresses(received), 0);
+
+    // A new offset, with section changes arriving while the banks settle.
+    rig.service->resetMackieShadow();
+    push(rig, layers, {0, 1}, 8);
+    rig.driver.runFor(std::chrono::milliseconds(30));
+    push(rig, layers, {1, 2, 9}, 8);
+    rig.driver.step();
+    push(rig, layers, {2, 9, 15}, 8);
+    ASSERT_TRUE(rig.quiesce());
+    EXPECT_EQ(daw->mutes(), intended(session, 8, 16, {2, 9, 15}));
+    EXPECT_EQ(daw->bank(0), 8);
+    EXPECT_EQ(daw->bank(1), 16);
+    EXPECT_EQ(daw->mergedPresses(), 0);
+    EXPECT_EQ(daw->mutesBesideBankMoves(), 0);
+}
+
+TEST_F(MackieThroughJack, ADawConnectingAfterThePushIsBroughtToTheCurrentState) {
+    JackRig rig(server_->name());
+    const auto layers = makeLayers(12);
+    const std::vector<int> want = {1, 4, 10};
+    push(rig, layers, want);
+    ASSERT_TRUE(rig.quiesce()); // into the void: nobody listens yet
+
+    // Started later: its session has mutes of its own and its banks are elsewhere.
+    auto daw = makeDaw({24, {0, 4, 9}, 8, 16, 19});
+    auto session = daw->mutes();
+    ASSERT_TRUE(rig.wire(*daw, 0));
+    ASSERT_TRUE(rig.wire(*daw, 1));
+    ASSERT_TRUE(rig.driver.runUntil([&] { return rig.settling(); }));
+    ASSERT_TRUE(rig.quiesce());
+    EXPECT_EQ(daw->mutes(), intended(session, 0, 12, want));
+
+    // Wired up by hand once more: it is brought up to date again, and as it already is, no
+    // mute is pressed.
+    daw->takeReceived();
+    ASSERT_TRUE(rig.unwire(*daw, 0));
+    ASSERT_TRUE(rig.wire(*daw, 0));
+    ASSERT_TRUE(rig.driver.runUntil([&] { return rig.settling(); }));
+    ASSERT_TRUE(rig.quiesce());
+    EXPECT_EQ(daw->mutes(), intended(session, 0, 12, want));
+    const auto received = daw->takeReceived();
+    EXPECT_EQ(pressesOf(received, 0, 0x2E, 0x2E), 32);
+    EXPECT_EQ(pressesOf(received, 1, 0x2E, 0x2E), 0) << "the extender was not reconnected";
+    EXPECT_EQ(mutePresses(received), 0);
+
+    // The DAW restarts with another session.
+    daw.reset();
+    daw = makeDaw({24, {1, 2, 3, 11}, 0, 8, 19});
+    session = daw->mutes();
+    ASSERT_TRUE(rig.wire(*daw, 0));
+    ASSERT_TRUE(rig.wire(*daw, 1));
+    ASSERT_TRUE(rig.driver.runUntil([&] { return rig.settling(); }));
+    ASSERT_TRUE(rig.quiesce());
+    EXPECT_EQ(daw->mutes(), intended(session, 0, 12, want));
+    EXPECT_EQ(daw->mergedPresses(), 0);
+    EXPECT_EQ(daw->mutesBesideBankMoves(), 0);
+}
+
+TEST_F(MackieThroughJack, ASectionChangeSendsExactlyTheseBytesOnEachSurface) {
+    auto daw = makeDaw({24, {}, 0, 8, 19});
+    JackRig rig(server_->name());
+    wireAndAwaitReport(rig, *daw);
+    daw->takeReceived();
+    const auto layers = makeLayers(12);
+
+    push(rig, layers, {2, 9});
+    ASSERT_TRUE(rig.quiesce());
+    auto received = daw->takeReceived();
+    std::vector<Bytes> main, xt;
+    press(main, 0x2E, 32);
+    press(main, 0x12);
+    press(xt, 0x2E, 32);
+    press(xt, 0x2F);
+    press(xt, 0x11);
+    EXPECT_EQ(bytesOf(received, 0), main);
+    EXPECT_EQ(bytesOf(received, 1), xt);
+    // Every bank press in a cycle of its own, and the mutes after the bank moves' cycles.
+    for (int unit = 0; unit < 2; ++unit) {
+        std::uint64_t lastBankCycle = 0;
+        for (const auto& r : received) {
+            if (r.unit != unit || r.bytes[2] != 0x7F)
+                continue;
+            EXPECT_GT(r.cycle, lastBankCycle) << "unit " << unit;
+            if (r.bytes[1] == 0x2E || r.bytes[1] == 0x2F)
+                lastBankCycle = r.cycle;
+        }
+    }
+
+    // Ordinary section changes: the presses that differ, nothing else.
+    push(rig, layers, {2, 10, 11});
+    ASSERT_TRUE(rig.quiesce());
+    received = daw->takeReceived();
+    main.clear();
+    xt.clear();
+    press(xt, 0x11);
+    press(xt, 0x12);
+    press(xt, 0x13);
+    EXPECT_EQ(bytesOf(received, 0), main);
+    EXPECT_EQ(bytesOf(received, 1), xt);
+
+    push(rig, layers, {0, 2});
+    ASSERT_TRUE(rig.quiesce());
+    received = daw->takeReceived();
+    press(main, 0x10);
+    xt.clear();
+    press(xt, 0x12);
+    press(xt, 0x13);
+    EXPECT_EQ(bytesOf(received, 0), main);
+    EXPECT_EQ(bytesOf(received, 1), xt);
+    EXPECT_EQ(daw->mutes(), intended(sessionWith(24, {}), 0, 12, {0, 2}));
+}
+
+TEST_F(MackieThroughJack, TheDawsLcdAndLedsReachTrackNamesAndShadow) {
+    auto daw = makeDaw({24, {}, 0, 8, 19});
+    JackRig rig(server_->name());
+    wireAndAwaitReport(rig, *daw);
+    const auto layers = makeLayers(12);
+    push(rig, layers, {});
+    ASSERT_TRUE(rig.quiesce());
+    SlotNames names;
+    for (int strip = 0; strip < 8; ++strip)
+        names[strip] = daw->trackName(strip);
+    EXPECT_EQ(rig.service->mackieSlotNames.get(), names);
+
+    // The user mutes tracks in the DAW: the LEDs tell the shadow, and the next section change
+    // puts the wanted state back.
+    daw->userToggle(3);
+    daw->userToggle(9);
+    ASSERT_TRUE(rig.driver.runUntil([&] {
+        const auto shadow = rig.service->mackieShadow();
+        return shadow.muted[3] == true && shadow.muted[9] == true;
+    }));
+    push(rig, layers, {5});
+    ASSERT_TRUE(rig.quiesce());
+    EXPECT_EQ(daw->mutes(), intended(sessionWith(24, {}), 0, 12, {5}));
+
+    // Another bank: the names of its tracks.
+    rig.service->resetMackieShadow();
+    push(rig, layers, {5}, 8);
+    ASSERT_TRUE(rig.quiesce());
+    for (int strip = 0; strip < 8; ++strip)
+        names[strip] = daw->trackName(8 + strip);
+    EXPECT_EQ(rig.service->mackieSlotNames.get(), names);
+    EXPECT_EQ(daw->mutes(), intended(intended(sessionWith(24, {}), 0, 12, {5}), 8, 12, {5}));
+}
+
+} // namespace
+} // namespace strata
