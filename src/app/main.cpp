@@ -68,7 +68,13 @@ int main(int argc, char** argv) {
         AppShell shell(*live, midiAvailable, QString::fromStdString(choice.kind));
         LiveViewModel view(*state, *link);
         QQmlApplicationEngine engine;
-        QQuickWindow* window = openMainWindow(engine, shell, view, [&live] { live->appear(); });
+        const std::string midiKind = choice.kind;
+        QQuickWindow* window = openMainWindow(engine, shell, view, [&live, midiKind] {
+            live->appear();
+            // One line for whoever supervises the program: it now follows triggers, keys and
+            // Cadenzo.
+            logLine("[Strata] Ready (MIDI: " + midiKind + ")");
+        });
         if (!window) {
             logLine("[Strata] the main window could not be loaded");
             status = 1;
