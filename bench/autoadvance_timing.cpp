@@ -22,6 +22,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <jack/jack.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -66,6 +67,14 @@ double jackMinusSteadyMicros() {
     const double steady =
         std::chrono::duration<double, std::micro>((a + (b - a) / 2).time_since_epoch()).count();
     return jack - steady;
+}
+
+// The machine's load average over the last minute, as the kernel reports it.
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one;
+    in >> one;
+    return one.empty() ? std::string("unknown") : one;
 }
 
 int fail(const std::string& why, const AppProcess* app = nullptr) {
@@ -119,6 +128,7 @@ int main(int argc, char** argv) {
     set.songs = {song};
     files.writeSet(set);
 
+    const std::string loadBefore = loadAverage();
     AppProcess app;
     const double clockOffset = jackMinusSteadyMicros();
     if (!app.start(program, files, {"STRATA_MIDI=jack"}))
@@ -202,6 +212,8 @@ int main(int argc, char** argv) {
     const std::string exit =
         status ? "code " + std::to_string(*status) : std::string("did not exit by itself");
     std::printf("program exit after SIGTERM: %s\n", exit.c_str());
-    std::printf("JACK xruns reported: %d\n", server.xrunReports());
+    std::printf("JACK xruns reported: %d; load average %s before, %s after (%u CPUs)\n",
+                server.xrunReports(), loadBefore.c_str(), loadAverage().c_str(),
+                std::thread::hardware_concurrency());
     return status == std::optional<int>(0) ? 0 : 1;
 }

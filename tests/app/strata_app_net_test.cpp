@@ -123,7 +123,7 @@ TEST(StrataApp, FollowsTheFootswitchAndCadenzoAndDrivesTheDawPortAndQuitsOnSigte
     daw.waitUntil([](const auto&) { return false; }, 50ms);
     EXPECT_EQ(bytesOf(daw.takeCollected()), next) << app.output();
 
-    // Cadenzo fires the third section (a section index out of range for any song would not).
+    // Cadenzo fires the third section; its song index is out of range and leaves the song alone.
     ASSERT_TRUE(sendCue(R"({"type":"FIRE","songIdx":7,"sectionIdx":2})"));
     const Messages fire = presses({0x11, 0x12});
     daw.waitUntil([&](const auto& events) { return events.size() >= fire.size(); }, 10s);

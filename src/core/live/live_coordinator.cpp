@@ -114,6 +114,7 @@ void LiveCoordinator::onStateChanged() {
     if (evaluationPosted_)
         return;
     evaluationPosted_ = true;
+    changedAt_ = loop_.now();
     std::weak_ptr<LiveCoordinator*> weak = self_;
     loop_.post([weak] {
         if (const auto self = weak.lock())
@@ -123,6 +124,8 @@ void LiveCoordinator::onStateChanged() {
 
 void LiveCoordinator::evaluateKeys() {
     evaluationPosted_ = false;
+    const TimePoint changedAt = changedAt_.value_or(loop_.now());
+    changedAt_.reset();
     if (std::string key = sectionStateKey(app_); key != lastSectionStateKey_) {
         // The handler that made the change may have sent this very state already (a step
         // change, "FIRE", a live tick, the toolbar): the DAW gets each state once.
@@ -130,7 +133,9 @@ void LiveCoordinator::evaluateKeys() {
         lastSectionStateKey_ = std::move(key);
         if (!alreadySent)
             pushSectionState();
-        scheduleAutoAdvance();
+        // Timed from the change itself, not from this later turn of the loop (which may come
+        // after the window has redrawn): a chain of timed steps must not drift by that each step.
+        armAutoAdvance(changedAt);
     }
     pushedKey_.reset();
     if (std::string key = jumpTriggerKey(app_); key != lastJumpTriggerKey_) {
@@ -224,6 +229,10 @@ void LiveCoordinator::replaceJumpTriggers() {
 }
 
 void LiveCoordinator::scheduleAutoAdvance() {
+    armAutoAdvance(loop_.now());
+}
+
+void LiveCoordinator::armAutoAdvance(TimePoint from) {
     clock_.cancel();
     const auto& live = link_.liveState();
     if (!live || !live->playing.value_or(false))
@@ -244,8 +253,9 @@ void LiveCoordinator::scheduleAutoAdvance() {
         (60.0 / tempo) * (static_cast<double>(*step->advanceBars) * kBeatsPerBar);
     if (!std::isfinite(seconds) || seconds > kMaxAdvanceSeconds)
         return;
+    const double late = std::chrono::duration<double>(loop_.now() - from).count();
     std::weak_ptr<LiveCoordinator*> weak = self_;
-    clock_.schedule(seconds, [weak] {
+    clock_.schedule(std::max(0.0, seconds - late), [weak] {
         if (const auto self = weak.lock())
             (*self)->app_.nextStep();
     });

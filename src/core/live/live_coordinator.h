@@ -145,6 +145,8 @@ public:
 private:
     void onStateChanged();
     void evaluateKeys();
+    // scheduleAutoAdvance() with the delay counted from `from` (not later than now).
+    void armAutoAdvance(TimePoint from);
     void runFirstRunSteps();
     void sendMomentMessages(const Moment& moment);
 
@@ -162,6 +164,8 @@ private:
     // The section state sent by a push since the last re-evaluation, if any.
     std::optional<std::string> pushedKey_;
     bool evaluationPosted_ = false;
+    // When the first change of the turn being re-evaluated happened.
+    std::optional<TimePoint> changedAt_;
     bool appeared_ = false;
 
     TimerHandle quickStartTimer_;
