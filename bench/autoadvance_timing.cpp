@@ -131,7 +131,10 @@ int main(int argc, char** argv) {
     const std::string loadBefore = loadAverage();
     AppProcess app;
     const double clockOffset = jackMinusSteadyMicros();
-    if (!app.start(program, files, {"STRATA_MIDI=jack"}))
+    std::vector<std::string> extraEnv{"STRATA_MIDI=jack"};
+    if (const char* glib = std::getenv("HARNESS_QT_NO_GLIB"))
+        extraEnv.push_back(std::string("QT_NO_GLIB=") + glib);
+    if (!app.start(program, files, extraEnv))
         return fail("could not start " + program);
     const double spawnedJackMicros =
         std::chrono::duration<double, std::micro>(app.startedAt().time_since_epoch()).count() +
@@ -192,6 +195,9 @@ int main(int argc, char** argv) {
         signedErrors.push_back(d);
         errors.push_back(std::fabs(d));
     }
+    if (std::getenv("HARNESS_VERBOSE"))
+        for (std::size_t k = 0; k < signedErrors.size(); ++k)
+            std::printf("step %zu: %+.3f ms\n", k + 1, signedErrors[k] / 1000.0);
     double mean = 0;
     for (double d : signedErrors)
         mean += d;

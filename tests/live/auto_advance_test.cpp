@@ -173,6 +173,58 @@ TEST_F(AutoAdvanceTest, CadenzoStartingMidStepDoesNotArmThatStep) {
     EXPECT_TRUE(clock().armed());
 }
 
+// The virtual loop, except that every one-shot timer fires `lateness` after its time, as a busy
+// machine's timers do.
+class LateLoop final : public MainLoop {
+public:
+    LateLoop(VirtualMainLoop& loop, Duration lateness) : loop_(loop), lateness_(lateness) {}
+    TimePoint now() const override { return loop_.now(); }
+    void post(Task task) override { loop_.post(std::move(task)); }
+    TimerHandle after(Duration delay, Task task) override {
+        return loop_.after(delay + lateness_, std::move(task));
+    }
+    TimerHandle every(Duration period, Task task) override {
+        return loop_.every(period, std::move(task));
+    }
+    TimerHandle watchReadable(int fd, Task task) override {
+        return loop_.watchReadable(fd, std::move(task));
+    }
+
+private:
+    VirtualMainLoop& loop_;
+    Duration lateness_;
+};
+
+TEST_F(AutoAdvanceTest, ALateTimerDoesNotPushTheFollowingTimedStepsLater) {
+    startWith(8, std::nullopt);
+    LateLoop late(loop, 30ms);
+    live = std::make_unique<LiveCoordinator>(*app, *service, *link, late, settings,
+                                             StoreLocation::under(dir.path()));
+    live->appear();
+    cadenzo(R"(,"playing":true,"bpm":120)");
+    const auto start = loop.now();
+    loop.advance(16s + 30ms);
+    EXPECT_EQ(app->currentStepIndex(), 1);
+    // The second step is counted from its bar (16 s), not from when the late timer ran.
+    EXPECT_EQ(clock().dueAt(), start + 32s);
+    loop.advance(16s - 1ms);
+    EXPECT_EQ(app->currentStepIndex(), 1);
+    loop.advance(1ms);
+    EXPECT_EQ(app->currentStepIndex(), 2);
+}
+
+TEST_F(AutoAdvanceTest, AfterAStallLongerThanAStepTheNextStepIsNotRushed) {
+    startWith(8, std::nullopt);
+    LateLoop late(loop, 20s);
+    live = std::make_unique<LiveCoordinator>(*app, *service, *link, late, settings,
+                                             StoreLocation::under(dir.path()));
+    live->appear();
+    cadenzo(R"(,"playing":true,"bpm":120)");
+    loop.advance(36s);
+    EXPECT_EQ(app->currentStepIndex(), 1);
+    EXPECT_EQ(clock().dueAt(), loop.now() + 16s);
+}
+
 TEST(StepClock, ACancelledOrReplacedItemNeverRuns) {
     VirtualMainLoop loop;
     StepClock clock(loop);

@@ -114,7 +114,7 @@ void LiveCoordinator::onStateChanged() {
     if (evaluationPosted_)
         return;
     evaluationPosted_ = true;
-    changedAt_ = loop_.now();
+    changedAt_ = advancingAt_.value_or(loop_.now());
     std::weak_ptr<LiveCoordinator*> weak = self_;
     loop_.post([weak] {
         if (const auto self = weak.lock())
@@ -134,7 +134,7 @@ void LiveCoordinator::evaluateKeys() {
         if (!alreadySent)
             pushSectionState();
         // Timed from the change itself, not from this later turn of the loop (which may come
-        // after the window has redrawn): a chain of timed steps must not drift by that each step.
+        // after the window has redrawn).
         armAutoAdvance(changedAt);
     }
     pushedKey_.reset();
@@ -253,11 +253,23 @@ void LiveCoordinator::armAutoAdvance(TimePoint from) {
         (60.0 / tempo) * (static_cast<double>(*step->advanceBars) * kBeatsPerBar);
     if (!std::isfinite(seconds) || seconds > kMaxAdvanceSeconds)
         return;
-    const double late = std::chrono::duration<double>(loop_.now() - from).count();
+    const TimePoint now = loop_.now();
+    TimePoint due = from + strata::seconds(seconds);
+    // After a stall longer than the whole step, start afresh rather than rush through steps.
+    if (due <= now)
+        due = now + strata::seconds(seconds);
+    const double remaining = std::chrono::duration<double>(due - now).count();
     std::weak_ptr<LiveCoordinator*> weak = self_;
-    clock_.schedule(std::max(0.0, seconds - late), [weak] {
-        if (const auto self = weak.lock())
-            (*self)->app_.nextStep();
+    clock_.schedule(std::max(0.0, remaining), [weak, due] {
+        const auto self = weak.lock();
+        if (!self)
+            return;
+        // The step changes on the bar, whenever the timer got round to it: the next timed step
+        // is counted from there, so that a chain of timed steps stays on the bar grid instead of
+        // drifting by the timer's lateness every step.
+        (*self)->advancingAt_ = due;
+        (*self)->app_.nextStep();
+        (*self)->advancingAt_.reset();
     });
 }
 

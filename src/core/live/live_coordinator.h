@@ -166,6 +166,8 @@ private:
     bool evaluationPosted_ = false;
     // When the first change of the turn being re-evaluated happened.
     std::optional<TimePoint> changedAt_;
+    // While the clock's own step change runs: the time it was due.
+    std::optional<TimePoint> advancingAt_;
     bool appeared_ = false;
 
     TimerHandle quickStartTimer_;

@@ -17,12 +17,10 @@ namespace {
 constexpr const char* kSuffix = ".json";
 
 // "20250520-213000-042": local time to the millisecond, so names sort in time order.
-std::string timestamp() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+std::string timestamp(std::chrono::system_clock::time_point at) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
     const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
+        std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() % 1000;
     char stamp[32] = "unknown-time";
     std::tm local{};
     if (::localtime_r(&seconds, &local))
@@ -72,12 +70,16 @@ void SetlistBackups::write(const fs::path& folder, const Setlist& setlist,
         logLine("[LiveCoordinator] " + what + "; the set could not be encoded for a copy");
         return;
     }
-    // Never overwrite an earlier copy, even one from the same millisecond.
-    const std::string stem = std::string(kPrefix) + timestamp();
-    fs::path file = folder / (stem + kSuffix);
+    // Never overwrite an earlier copy: a name already taken (a copy from the same millisecond)
+    // moves on to the next millisecond's name, which keeps the names in the order of the copies.
+    auto at = std::chrono::system_clock::now();
+    fs::path file;
     std::error_code ec;
-    for (int n = 2; fs::exists(file, ec) && n < 1000; ++n)
-        file = folder / (stem + "-" + std::to_string(n) + kSuffix);
+    for (int attempt = 0; attempt < 1000; ++attempt, at += std::chrono::milliseconds(1)) {
+        file = folder / (std::string(kPrefix) + timestamp(at) + kSuffix);
+        if (!fs::exists(file, ec))
+            break;
+    }
 
     std::string error;
     if (!writeFileAtomically(file, *bytes, &error)) {
