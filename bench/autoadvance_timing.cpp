@@ -97,7 +97,12 @@ int main(int argc, char** argv) {
         return fail("steps must be at least 1, bpm above 0, the period at least 16 frames");
     const double expectedMicros = 60.0 / bpm * 4.0 * 1e6; // one bar of four beats
 
-    JackTestServer server(JackTestServer::Mode::asynchronous, period);
+    // Asynchronous like a real server; HARNESS_SYNC=1 makes the server wait for every client
+    // (cycles are then delayed under load instead of skipping a late client's output).
+    const bool synchronous = std::getenv("HARNESS_SYNC") != nullptr;
+    JackTestServer server(synchronous ? JackTestServer::Mode::synchronous
+                                      : JackTestServer::Mode::asynchronous,
+                          period);
     std::string error;
     if (!server.start(&error))
         return fail(error);
@@ -185,6 +190,12 @@ int main(int argc, char** argv) {
     cadenzo.join();
     const auto status = app.stop(SIGTERM, 20s);
 
+    if (stamps.size() < static_cast<std::size_t>(steps) + 1) {
+        for (std::size_t k = 1; k < stamps.size(); ++k)
+            std::fprintf(stderr, "interval %zu: %.3f ms\n", k,
+                         (stamps[k] - stamps[k - 1]) / 1000.0);
+        std::fprintf(stderr, "JACK xruns reported: %d\n", server.xrunReports());
+    }
     if (stamps.size() < static_cast<std::size_t>(steps) + 1)
         return fail("only " + std::to_string(stamps.size()) + " of " + std::to_string(steps + 1) +
                         " step pushes arrived",
@@ -206,9 +217,10 @@ int main(int argc, char** argv) {
     const double periodMs = 1000.0 * period / JackTestServer::kSampleRate;
     std::printf("strata auto-advance timing: %zu timed steps of %.3f s (1 bar at %.1f BPM)\n",
                 errors.size(), expectedMicros / 1e6, bpm);
-    std::printf("JACK dummy driver, %d frames at %d Hz (period %.2f ms), asynchronous; stamps are "
+    std::printf("JACK dummy driver, %d frames at %d Hz (period %.2f ms), %s; stamps are "
                 "the DAW client's cycle times, so each carries up to one period\n",
-                period, JackTestServer::kSampleRate, periodMs);
+                period, JackTestServer::kSampleRate, periodMs,
+                synchronous ? "synchronous" : "asynchronous");
     std::printf("|actual - expected| step length: median %.3f ms, p99 %.3f ms, max %.3f ms; "
                 "mean signed %+.3f ms\n",
                 percentile(errors, 0.5) / 1000.0, percentile(errors, 0.99) / 1000.0,
