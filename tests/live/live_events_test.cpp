@@ -29,7 +29,7 @@ TEST_F(LiveTest, FootswitchWalksTheSetAndTheMackieMutesFollowOncePerChange) {
     EXPECT_EQ(heard(), Packets{}); // nothing is sent before the view appears
 
     live->appear();
-    settle();
+    settleBanks();
     Packets first = bankHome();
     press(first, mute(0));
     EXPECT_EQ(heard(), first);
@@ -171,7 +171,7 @@ TEST_F(LiveTest, LiveTickFiringMomentsSendsTheirMessagesThenTheMuteStateOnce) {
     set.songs[0].sections[0].moments = {swell, drop};
     start(std::move(set));
     live->appear();
-    settle();
+    settleBanks();
     heard();
     synthHeard();
 
@@ -205,7 +205,7 @@ TEST_F(LiveTest, LiveTickWhereOnlyARuleFiresStillPushesOnce) {
     set.layers[2].rules = {rule};
     start(std::move(set));
     live->appear();
-    settle();
+    settleBanks();
     heard();
     cue(R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":0,"barsToNext":1,"playing":true})");
     service->drain();
@@ -214,23 +214,24 @@ TEST_F(LiveTest, LiveTickWhereOnlyARuleFiresStillPushesOnce) {
 }
 
 TEST_F(LiveTest, PanicUnmutesEverythingAndTheStepsOwnMixReturnsAfterAMoment) {
-    Setlist set = makeSet({{"One", "Verse"}}, ControlMode::mackieControl);
+    Setlist set = makeSet({{"One", "Verse"}}, ControlMode::ccMute);
     muteAt(set, 0, 0, 0, {0});
     start(std::move(set));
     live->appear();
     settle();
-    heard();
+    synthHeard();
     Moment m;
     m.muteLayerIDs = {layer(1).id};
     live->testMoment(m);
     settle();
-    EXPECT_EQ(heard(), presses({mute(1)}));
+    EXPECT_EQ(synthHeard(), ccRound({0, 1}));
 
     live->panic();
+    EXPECT_EQ(synthHeard(), ccRound({})); // done when panic() returns
     EXPECT_EQ(app->activeMomentMutedIDs(), std::nullopt);
     settle();
-    // All on (A and B released), then the step's own mix (A muted) through the key watcher.
-    EXPECT_EQ(heard(), presses({mute(0), mute(1), mute(0)}));
+    // Then the step's own mix, through the key watcher.
+    EXPECT_EQ(synthHeard(), ccRound({0}));
     EXPECT_TRUE(app->hasFired(m.id));
 }
 
@@ -329,39 +330,46 @@ TEST_F(LiveTest, KeysHaveTheirExactForm) {
               "2|2|0|mackieControl|MCU|-8|" + muted + "|" + a + "#Synth#1#-1|" + b + "#Synth#2#7");
 }
 
-TEST_F(LiveTest, ToolbarChangesResetTheShadowAndResendAtOnce) {
-    Setlist set = makeSet({{"One", "Verse"}}, ControlMode::mackieControl);
+TEST_F(LiveTest, ToolbarChangesResendAtOnce) {
+    Setlist set = makeSet({{"One", "Verse"}}, ControlMode::ccMute);
     muteAt(set, 0, 0, 0, {1});
     start(std::move(set));
     live->appear();
     settle();
-    heard();
+    synthHeard();
 
+    // Sent by the call itself, not by the key watcher (the level is not part of the key).
     live->setMode(StrataMode::essentials);
     service->drain();
-    Packets again = bankHome();
-    press(again, mute(1));
-    EXPECT_EQ(heard(), again);
+    EXPECT_EQ(synthHeard(), ccRound({1}));
 
     struct Row {
         std::int64_t asked, stored;
-        int rightPresses;
+        bool sends;
     };
-    for (const Row& row : std::vector<Row>{{13, 8, 1}, {300, 248, 31}, {-5, 0, 0}, {3, 0, -1}}) {
+    for (const Row& row :
+         std::vector<Row>{{13, 8, true}, {300, 248, true}, {-5, 0, true}, {3, 0, false}}) {
         SCOPED_TRACE(row.asked);
         live->setMackieTrackOffset(row.asked);
         service->drain();
         EXPECT_EQ(app->setlist().mackieTrackOffset, row.stored);
-        Packets expected;
-        if (row.rightPresses >= 0) { // -1: unchanged, nothing sent
-            expected = bankHome();
-            press(expected, 0x2F, row.rightPresses);
-            press(expected, mute(1));
-        }
-        EXPECT_EQ(heard(), expected);
+        EXPECT_EQ(synthHeard(), row.sends ? ccRound({1}) : Packets{});
         settle();
-        heard();
+        EXPECT_EQ(synthHeard(), Packets{}); // and only once
     }
+
+    // Mackie Control: the shadow is reset, so the banks are positioned afresh.
+    live->setControlMode(ControlMode::mackieControl);
+    settleBanks();
+    heard();
+    live->setMode(StrataMode::pro);
+    settleBanks();
+    const Packets again = heard();
+    const Packets home = bankHome();
+    ASSERT_GE(again.size(), home.size());
+    EXPECT_EQ(Packets(again.begin(), again.begin() + static_cast<std::ptrdiff_t>(home.size())),
+              home);
+
     live->toggleStageMode();
     EXPECT_TRUE(app->stageMode());
     live->toggleStageMode();

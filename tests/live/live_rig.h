@@ -129,6 +129,16 @@ protected:
         }
         loop.runPending();
     }
+    // settle(), and lets any wait of the MIDI engine for the DAW's answer to a bank move run out
+    // on virtual time, a millisecond at a time as the main loop's timers would. Only for tests
+    // that let time pass anyway (Mackie output).
+    void settleBanks() {
+        for (int i = 0; i < 500; ++i) {
+            settle();
+            loop.advance(std::chrono::milliseconds(1));
+        }
+        settle();
+    }
     // What the DAW and the synth heard since the last call.
     Packets heard() { return since(midi.heardPackets(daw), dawSeen); }
     Packets synthHeard() { return since(midi.receivedBy(synth), synthSeen); }
