@@ -169,3 +169,16 @@ TEST(NextTrigger, GarbageInTheStoreIsIgnoredAndKept) {
     EXPECT_EQ(rig.settings.bytesValue("strataAdvanceTrigger"), garbage);
     EXPECT_EQ(rig.settings.writeCount("strataAdvanceTrigger"), 1);
 }
+
+TEST(TriggerLearning, OurOwnSurfaceOutputIsNeverReadAsInput) {
+    // The in-memory system lists our own "Strata" source like any other; a push while learning
+    // must not teach Strata its own bank and mute presses.
+    TriggerRig rig;
+    const Layer layer;
+    rig.service->isLearningTrigger.set(true);
+    rig.events.clear();
+    rig.sendMackie({layer}, {layer.id});
+    ASSERT_FALSE(rig.heard().empty());
+    EXPECT_EQ(rig.events, Events{});
+    EXPECT_TRUE(rig.service->isLearningTrigger.get());
+}

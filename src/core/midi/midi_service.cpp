@@ -264,9 +264,14 @@ void MIDIService::connectSources() {
     if (inPort_ == 0)
         return;
     const std::size_t count = backend_.sourceCount();
-    for (std::size_t i = 0; i < count; ++i)
-        if (const MidiRef ref = backend_.source(i); ref != 0)
-            backend_.connectSource(inPort_, ref, ref);
+    for (std::size_t i = 0; i < count; ++i) {
+        const MidiRef ref = backend_.source(i);
+        // Our own surface output carries Mackie presses (Note On, velocity 127): read back as input
+        // they would be learned as triggers or fire a NEXT/jump trigger on every push.
+        if (ref == 0 || ref == virtualSrc_ || ref == virtualSrcXT_)
+            continue;
+        backend_.connectSource(inPort_, ref, ref);
+    }
 }
 
 void MIDIService::noteTx() {
