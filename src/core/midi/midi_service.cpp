@@ -92,15 +92,6 @@ bool throttle(std::atomic<Duration::rep>& last, TimePoint now, Duration threshol
     }
 }
 
-// Where the first status byte after the one that starts `message` lies (within `size` bytes),
-// 0 when every byte after the first is a data byte.
-std::size_t statusByteAfter(const std::uint8_t* message, std::size_t size) {
-    for (std::size_t j = 1; j < size; ++j)
-        if (message[j] & 0x80)
-            return j;
-    return 0;
-}
-
 std::string_view trimBlanks(std::string_view s) {
     const auto blank = [](char c) { return c == ' ' || c == '\t'; };
     while (!s.empty() && blank(s.front()))
@@ -108,6 +99,15 @@ std::string_view trimBlanks(std::string_view s) {
     while (!s.empty() && blank(s.back()))
         s.remove_suffix(1);
     return s;
+}
+
+// Where the first status byte after the one that starts `message` lies (within `size` bytes),
+// 0 when every byte after the first is a data byte.
+std::size_t statusByteAfter(const std::uint8_t* message, std::size_t size) {
+    for (std::size_t j = 1; j < size; ++j)
+        if (message[j] & 0x80)
+            return j;
+    return 0;
 }
 
 } // namespace
