@@ -7,8 +7,10 @@ QString qkey(std::string_view key) {
 }
 } // namespace
 
+// The native format: on Linux an INI file named <application>.conf, which is where the
+// preferences are documented to live; the INI format would name it Strata.ini instead.
 QtSettings::QtSettings()
-    : settings_(QSettings::IniFormat, QSettings::UserScope, "Korvel", "Strata") {}
+    : settings_(QSettings::NativeFormat, QSettings::UserScope, "Korvel", "Strata") {}
 
 QtSettings::QtSettings(const QString& iniPath) : settings_(iniPath, QSettings::IniFormat) {}
 

@@ -55,7 +55,8 @@ int waitFor(pid_t pid, std::chrono::milliseconds timeout) {
 
 } // namespace
 
-JackTestServer::JackTestServer(Mode mode) : mode_(mode) {
+JackTestServer::JackTestServer(Mode mode, int periodFrames)
+    : mode_(mode), periodFrames_(periodFrames) {
     static std::atomic<int> counter{0};
     std::random_device random;
     name_ = "strata-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + "-" +
@@ -112,8 +113,8 @@ bool JackTestServer::startOnce(std::string* error) {
         args.insert(args.end(), {"-S", "-t", "2000"});
     args.insert(args.end(),
                 {"-d", "dummy", "-r", std::to_string(kSampleRate), "-p",
-                 std::to_string(kPeriodFrames), "-w",
-                 std::to_string(kPeriodFrames * 1000000LL / kSampleRate), "-C", "0", "-P", "0"});
+                 std::to_string(periodFrames_), "-w",
+                 std::to_string(periodFrames_ * 1000000LL / kSampleRate), "-C", "0", "-P", "0"});
     pid_ = spawn(args, logPath_);
     if (pid_ <= 0) {
         if (error)

@@ -19,7 +19,8 @@ public:
     // they would have read). Latency figures use the ordinary asynchronous mode.
     enum class Mode { synchronous, asynchronous };
 
-    explicit JackTestServer(Mode mode = Mode::synchronous);
+    // `periodFrames`: frames per cycle (timing harnesses use smaller ones for finer stamps).
+    explicit JackTestServer(Mode mode = Mode::synchronous, int periodFrames = kPeriodFrames);
     ~JackTestServer();
     JackTestServer(const JackTestServer&) = delete;
     JackTestServer& operator=(const JackTestServer&) = delete;
@@ -32,12 +33,14 @@ public:
     const std::string& name() const { return name_; }
     // Lines of the server's own output so far that report a missed cycle (an xrun).
     int xrunReports() const;
+    int periodFrames() const { return periodFrames_; }
 
 private:
     bool startOnce(std::string* error);
     void removeStaleFiles() const;
 
     Mode mode_;
+    int periodFrames_;
     std::string name_;
     std::string logPath_;
     pid_t pid_ = -1;

@@ -57,20 +57,43 @@ TEST_F(Autosave, FlushWritesAPendingChangeAtOnce) {
     EXPECT_FALSE(written());
 }
 
-TEST_F(Autosave, AFailedWriteStaysPendingForTheNextFlush) {
+// The folder is blocked by a file of the same name, so that every write fails (even for root).
+// The real file systems (full, read-only) are in the storage suite.
+TEST_F(Autosave, AFailingDiskIsReportedOncePerEpisodeAndRetriedUntilItWorks) {
     const fs::path folder = file().parent_path();
-    fs::remove_all(folder);
-    std::ofstream(folder) << "a file where the folder belongs";
-    app->renameSet("Kept");
-    LogCapture log;
     loop.advance(400ms);
-    EXPECT_EQ(log.linesStartingWith("[Store]").size(), 1u);
-    EXPECT_TRUE(app->hasUnsavedChanges());
-    EXPECT_FALSE(app->flush());
+    const auto block = [&] {
+        fs::remove_all(folder);
+        std::ofstream(folder) << "a file where the folder belongs";
+    };
+    LogCapture log;
+    for (int episode = 1; episode <= 2; ++episode) {
+        block();
+        app->renameSet("Edit " + std::to_string(episode));
+        loop.advance(400ms);
+        app->renameSet("Kept " + std::to_string(episode));
+        loop.advance(400ms);
+        EXPECT_FALSE(app->flush());
+        loop.advance(1min); // a dozen retries
+        EXPECT_EQ(log.linesStartingWith("[Store]").size(), 2u * episode - 1);
+        EXPECT_TRUE(app->isSaveFailing());
+        EXPECT_TRUE(app->hasUnsavedChanges());
+        EXPECT_EQ(app->setlist().name, "Kept " + std::to_string(episode));
 
-    fs::remove(folder);
-    EXPECT_TRUE(app->flush());
-    EXPECT_EQ(storedName(), "Kept");
+        // Writing works again: the next retry saves everything, without another edit.
+        fs::remove(folder);
+        loop.advance(AppState::kSaveRetry);
+        EXPECT_EQ(storedName(), "Kept " + std::to_string(episode));
+        const auto lines = log.linesStartingWith("[Store]");
+        ASSERT_EQ(lines.size(), 2u * episode);
+        EXPECT_NE(lines.back().find("works again"), std::string::npos) << lines.back();
+        EXPECT_FALSE(app->isSaveFailing());
+        EXPECT_FALSE(app->hasUnsavedChanges());
+        // Retries end with the episode.
+        fs::remove(file());
+        loop.advance(1min);
+        EXPECT_FALSE(written());
+    }
 }
 
 TEST_F(Autosave, StartsFromTheStoredSetOrTheDefaultSet) {

@@ -106,8 +106,10 @@ TEST(SurfaceFeedback, MuteLedsSetTheMainSurfaceShadow) {
     for (const Case& c :
          {Case{{0x90, 0x12, 0x7F}, true}, Case{{0x90, 0x12, 0x00}, false},
           Case{{0x90, 0x12, 0x01}, false}, Case{{0x95, 0x12, 0x40}, true},
-          Case{{0x90, 0x18, 0x90, 0x12, 0x7F}, std::nullopt}, Case{{0x90, 0x12}, std::nullopt},
-          Case{{0x80, 0x12, 0x7F}, std::nullopt}}) {
+          Case{{0x90, 0x18, 0x7F, 0x12, 0x7F}, std::nullopt}, Case{{0x90, 0x12}, std::nullopt},
+          // A status byte where a data byte belongs cuts the message short and starts the next.
+          Case{{0x90, 0x18, 0x90, 0x12, 0x7F}, true}, Case{{0x90, 0x12, 0x90, 0x12, 0x00}, false},
+          Case{{0x90, 0x90, 0x12, 0x7F}, true}, Case{{0x80, 0x12, 0x7F}, std::nullopt}}) {
         FeedbackRig rig;
         rig.feedback({c.chunk});
         EXPECT_EQ(rig.service->mackieShadow().muted[2], c.slot2);

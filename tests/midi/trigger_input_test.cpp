@@ -81,6 +81,10 @@ TEST(TriggerInput, EventsArriveInParseOrderAndFragmentsAreDropped) {
               (Events{"program 3", "jump 1", "program 4"}));
     // A message cut by the end of its packet is dropped and not completed by the next packet.
     EXPECT_EQ(rig.play(rig.fcb, {{0x90, 36, 100, 0x90, 38}, {100}}), Events{"jump 1"});
+    // A message cut short by the next status byte is dropped; that byte starts the next message
+    // (never a program or note number above 127).
+    EXPECT_EQ(rig.play(rig.fcb, {{0xC0, 0xC1, 5, 0x90, 0x90, 38, 100, 0xB0, 27, 0x90, 36, 1}}),
+              (Events{"program 5", "jump 3", "jump 1"}));
 }
 
 TEST(TriggerInput, InputWithoutAConnectionValueHasTheEmptyName) {
@@ -105,6 +109,8 @@ TEST(TriggerLearning, TakesTheFirstQualifyingMessageOfAnySource) {
         {{{0xB0, 64, 127, 0x90, 40, 1}}, {"refused"}, false},
         {{{0xB0, 64, 0}}, {}, true},
         {{{0xC0, 5}}, {"program 5"}, true},
+        // A controller message cut short by a note: the note is learned, not "CC 144".
+        {{{0xB0, 0x90, 40, 1}}, {"learned Note 40 · FCB1010"}, false},
         // The flag is read once per delivery: two qualifying packets give two results.
         {{{0x90, 40, 1}, {0x90, 41, 1}},
          {"learned Note 40 · FCB1010", "learned Note 41 · FCB1010"},
@@ -168,4 +174,17 @@ TEST(NextTrigger, GarbageInTheStoreIsIgnoredAndKept) {
     EXPECT_FALSE(rig.service->advanceTrigger.get());
     EXPECT_EQ(rig.settings.bytesValue("strataAdvanceTrigger"), garbage);
     EXPECT_EQ(rig.settings.writeCount("strataAdvanceTrigger"), 1);
+}
+
+TEST(TriggerLearning, OurOwnSurfaceOutputIsNeverReadAsInput) {
+    // The in-memory system lists our own "Strata" source like any other; a push while learning
+    // must not teach Strata its own bank and mute presses.
+    TriggerRig rig;
+    const Layer layer;
+    rig.service->isLearningTrigger.set(true);
+    rig.events.clear();
+    rig.sendMackie({layer}, {layer.id});
+    ASSERT_FALSE(rig.heard().empty());
+    EXPECT_EQ(rig.events, Events{});
+    EXPECT_TRUE(rig.service->isLearningTrigger.get());
 }

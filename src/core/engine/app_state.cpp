@@ -1,6 +1,7 @@
 #include "engine/app_state.h"
 
 #include "model/setlist_import.h"
+#include "platform/log.h"
 
 #include <algorithm>
 #include <iterator>
@@ -790,10 +791,25 @@ void AppState::scheduleSave() {
 }
 
 bool AppState::saveNow() {
-    const bool saved = Store::save(location_, setlist());
-    if (saved)
+    std::string error;
+    if (Store::write(location_, setlist(), &error)) {
         dirty_ = false;
-    return saved;
+        if (failedSaves_ > 0)
+            logLine("[Store] saving works again: the setlist is saved with every change (after " +
+                    std::to_string(failedSaves_) + " failed attempts)");
+        failedSaves_ = 0;
+        return true;
+    }
+    if (failedSaves_++ == 0)
+        logLine("[Store] could not save the setlist: " + error +
+                "; changes are kept in memory and saved as soon as writing works again");
+    // Space may be freed or the folder made writable without any further edit.
+    saveTimer_ = loop_.after(kSaveRetry, [this] {
+        AppState* self = this; // resetting the handle destroys this closure
+        self->saveTimer_.reset();
+        self->saveNow();
+    });
+    return false;
 }
 
 bool AppState::flush() {

@@ -72,6 +72,9 @@ public:
 
     // The pause after the last change before the set is written.
     static constexpr Duration kSaveDebounce = std::chrono::milliseconds(400);
+    // After a failed write (a full disk, a read-only folder) the set is written again this often
+    // until it succeeds, so that it reaches the disk once the disk allows, edit or no edit.
+    static constexpr Duration kSaveRetry = std::chrono::seconds(5);
     // The user-defaults key of the feature level.
     static constexpr std::string_view kModeKey = "strataMode";
 
@@ -224,6 +227,10 @@ public:
     bool flush();
     // Whether a change has not reached the file yet.
     bool hasUnsavedChanges() const { return dirty_; }
+    // Whether the last write failed. Edits go on in memory meanwhile. A run of failures is one
+    // episode: one "[Store] ..." line when writing starts failing, one when a write succeeds
+    // again (and writes everything), nothing for the attempts in between.
+    bool isSaveFailing() const { return failedSaves_ > 0; }
 
 private:
     friend class MomentsBinding;
@@ -269,6 +276,8 @@ private:
     bool batchChanged_ = false;
 
     bool dirty_ = false;
+    // Failed writes since the last successful one.
+    std::int64_t failedSaves_ = 0;
     TimerHandle saveTimer_;
 
     // Weak handles to this object (Moments bindings) see it vanish.

@@ -120,6 +120,15 @@ std::string_view trimBlanks(std::string_view s) {
     return s;
 }
 
+// Where the first status byte after the one that starts `message` lies (within `size` bytes),
+// 0 when every byte after the first is a data byte.
+std::size_t statusByteAfter(const std::uint8_t* message, std::size_t size) {
+    for (std::size_t j = 1; j < size; ++j)
+        if (message[j] & 0x80)
+            return j;
+    return 0;
+}
+
 } // namespace
 
 template <typename F>
@@ -264,9 +273,14 @@ void MIDIService::connectSources() {
     if (inPort_ == 0)
         return;
     const std::size_t count = backend_.sourceCount();
-    for (std::size_t i = 0; i < count; ++i)
-        if (const MidiRef ref = backend_.source(i); ref != 0)
-            backend_.connectSource(inPort_, ref, ref);
+    for (std::size_t i = 0; i < count; ++i) {
+        const MidiRef ref = backend_.source(i);
+        // Our own surface output carries Mackie presses (Note On, velocity 127): read back as input
+        // they would be learned as triggers or fire a NEXT/jump trigger on every push.
+        if (ref == 0 || ref == virtualSrc_ || ref == virtualSrcXT_)
+            continue;
+        backend_.connectSource(inPort_, ref, ref);
+    }
 }
 
 void MIDIService::noteTx() {
@@ -719,6 +733,11 @@ void MIDIService::feedMuteLEDs(const std::uint8_t* bytes, std::size_t length, in
     std::size_t i = 0;
     while (i + 2 < length) {
         if ((bytes[i] & 0xF0) == kNoteOn) {
+            // A cut-short message ends where the next status byte begins, as on input.
+            if (const std::size_t cut = statusByteAfter(bytes + i, 3)) {
+                i += cut;
+                continue;
+            }
             const std::uint8_t note = bytes[i + 1];
             if (note >= kMuteNote && note < kMuteNote + 8) {
                 const int slot = firstSlot + note - kMuteNote;
@@ -791,6 +810,13 @@ void MIDIService::parsePacketBytes(const std::uint8_t* bytes, std::size_t length
             break;
         default: // data bytes and system messages
             i += 1;
+            continue;
+        }
+        // A status byte where a data byte belongs means the message was cut short: it is dropped
+        // and reading goes on from that status byte. Taken as data it would turn into a note,
+        // controller or program number above 127 and hide the message it starts.
+        if (const std::size_t cut = statusByteAfter(bytes + i, std::min(size, length - i))) {
+            i += cut;
             continue;
         }
         if (i + size > length)

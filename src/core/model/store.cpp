@@ -104,18 +104,21 @@ std::optional<Setlist> load(const StoreLocation& location) {
 }
 
 bool save(const StoreLocation& location, const Setlist& setlist) {
+    std::string error;
+    if (write(location, setlist, &error))
+        return true;
+    logLine("[Store] could not save the setlist: " + error);
+    return false;
+}
+
+bool write(const StoreLocation& location, const Setlist& setlist, std::string* error) {
     const auto bytes = encodeSetlist(setlist);
     if (!bytes) {
-        logLine("[Store] could not encode the setlist; the file is unchanged");
+        if (error)
+            *error = "the setlist could not be encoded; the file is unchanged";
         return false;
     }
-    const fs::path file = fileURL(location);
-    std::string error;
-    if (!writeFileAtomically(file, *bytes, &error)) {
-        logLine("[Store] could not save the setlist: " + error);
-        return false;
-    }
-    return true;
+    return writeFileAtomically(fileURL(location), *bytes, error);
 }
 
 } // namespace Store

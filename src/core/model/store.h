@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace strata {
 
@@ -42,6 +43,10 @@ std::optional<Setlist> load(const StoreLocation& location);
 // renamed over the old one). Returns whether the file now holds the set; a failure prints one
 // "[Store] ..." line and leaves the old file as it was.
 bool save(const StoreLocation& location, const Setlist& setlist);
+
+// save() without the diagnostic line: on failure `error` (when given) receives the reason, and
+// reporting is the caller's (the autosave reports a failing disk once, not on every attempt).
+bool write(const StoreLocation& location, const Setlist& setlist, std::string* error = nullptr);
 
 } // namespace Store
 

@@ -1,0 +1,237 @@
+// Timing of the real program: how far auto-advanced steps land from where the bars say, and how
+// long the program takes from its start to its first mute push. A private JACK server (dummy
+// driver, asynchronous like a real one), a test client playing the DAW on "Strata" that stamps
+// every mute press with JACK's clock of the cycle it arrived in, and Cadenzo played on the
+// multicast group: live state "playing" at a fixed tempo, then a FIRE into a section of timed
+// steps that toggle one mute each, so every step change is one press on "Strata".
+//
+// Inside a private network namespace only (it joins the cue-link group):
+//   tools/netns build/debug/bench/strata_autoadvance_timing <strata> [steps] [bpm] [period]
+// Defaults: 50 steps of one bar at 240 BPM (1.0 s each), 256 frames per period at 48 kHz.
+
+#include "app_process.h"
+#include "cuelink/cadenzo_link.h"
+#include "jack_test_client.h"
+#include "jack_test_server.h"
+#include "support/test_support.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <jack/jack.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace strata;
+using namespace strata::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+bool sendCue(const std::string& json) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in group{};
+    group.sin_family = AF_INET;
+    group.sin_port = htons(cue_link::port);
+    ::inet_pton(AF_INET, std::string(cue_link::groupAddress).c_str(), &group.sin_addr);
+    const auto n = ::sendto(fd, json.data(), json.size(), 0,
+                            reinterpret_cast<const sockaddr*>(&group), sizeof group);
+    ::close(fd);
+    return n == static_cast<ssize_t>(json.size());
+}
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty())
+        return NAN;
+    std::sort(values.begin(), values.end());
+    const double rank = p * static_cast<double>(values.size() - 1);
+    const auto lo = static_cast<std::size_t>(std::floor(rank));
+    const auto hi = static_cast<std::size_t>(std::ceil(rank));
+    return values[lo] + (values[hi] - values[lo]) * (rank - static_cast<double>(lo));
+}
+
+// JACK's clock (µs) minus the steady clock (µs), sampled around one reading.
+double jackMinusSteadyMicros() {
+    const auto a = std::chrono::steady_clock::now();
+    const double jack = static_cast<double>(jack_get_time());
+    const auto b = std::chrono::steady_clock::now();
+    const double steady =
+        std::chrono::duration<double, std::micro>((a + (b - a) / 2).time_since_epoch()).count();
+    return jack - steady;
+}
+
+// The machine's load average over the last minute, as the kernel reports it.
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one;
+    in >> one;
+    return one.empty() ? std::string("unknown") : one;
+}
+
+int fail(const std::string& why, const AppProcess* app = nullptr) {
+    std::fprintf(stderr, "strata_autoadvance_timing: %s\n", why.c_str());
+    if (app)
+        std::fprintf(stderr, "--- program output ---\n%s\n", app->output().c_str());
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2)
+        return fail("usage: strata_autoadvance_timing <strata> [steps] [bpm] [period frames]");
+    const std::string program = argv[1];
+    const int steps = argc > 2 ? std::atoi(argv[2]) : 50;
+    const double bpm = argc > 3 ? std::atof(argv[3]) : 240.0;
+    const int period = argc > 4 ? std::atoi(argv[4]) : JackTestServer::kPeriodFrames;
+    if (steps < 1 || !(bpm > 0) || period < 16)
+        return fail("steps must be at least 1, bpm above 0, the period at least 16 frames");
+    const double expectedMicros = 60.0 / bpm * 4.0 * 1e6; // one bar of four beats
+
+    // Asynchronous like a real server; HARNESS_SYNC=1 makes the server wait for every client
+    // (cycles are then delayed under load instead of skipping a late client's output).
+    const bool synchronous = std::getenv("HARNESS_SYNC") != nullptr;
+    JackTestServer server(synchronous ? JackTestServer::Mode::synchronous
+                                      : JackTestServer::Mode::asynchronous,
+                          period);
+    std::string error;
+    if (!server.start(&error))
+        return fail(error);
+    JackTestClient daw(server.name(), "daw");
+    if (!daw.ok())
+        return fail("the DAW client could not open");
+    const std::size_t in = daw.addInput("in");
+
+    TempDir dir;
+    const AppFixtureFiles files{dir.path()};
+    files.writeSettings({{"showModeChooserAtStartup", false}, {"hasSeenQuickStart", true}},
+                        {{"strataMode", "pro"}}, std::nullopt);
+    Setlist set;
+    set.name = "Timing";
+    set.controlMode = ControlMode::mackieControl;
+    set.layers = {Layer{}, Layer{}};
+    Song song;
+    song.name = "Click";
+    song.sections = {Section::named("Count-in"), Section::named("Timed")};
+    auto& timed = song.sections[1].steps;
+    timed.resize(static_cast<std::size_t>(steps) + 1);
+    for (std::size_t k = 0; k < timed.size(); ++k) {
+        if (k % 2 == 0)
+            timed[k].mutedLayerIDs = {set.layers[0].id};
+        if (k + 1 < timed.size())
+            timed[k].advanceBars = 1;
+    }
+    set.songs = {song};
+    files.writeSet(set);
+
+    const std::string loadBefore = loadAverage();
+    AppProcess app;
+    const double clockOffset = jackMinusSteadyMicros();
+    std::vector<std::string> extraEnv{"STRATA_MIDI=jack"};
+    if (const char* glib = std::getenv("HARNESS_QT_NO_GLIB"))
+        extraEnv.push_back(std::string("QT_NO_GLIB=") + glib);
+    if (!app.start(program, files, extraEnv))
+        return fail("could not start " + program);
+    const double spawnedJackMicros =
+        std::chrono::duration<double, std::micro>(app.startedAt().time_since_epoch()).count() +
+        clockOffset;
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (!jack_port_by_name(daw.handle(), "Strata:Strata") &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(200us);
+    if (!daw.connect("Strata:Strata", daw.fullName(in)))
+        return fail("\"Strata:Strata\" did not appear", &app);
+    if (!app.waitForLine("[Strata] Ready", 30s))
+        return fail("the program did not get ready", &app);
+    if (!daw.waitUntil([](const auto& events) { return events.size() >= 64; }, 5s))
+        return fail("the first push did not reach the DAW (connected too late?)", &app);
+    const auto firstPush = daw.takeCollected();
+    const double startupMs =
+        (static_cast<double>(firstPush.front().cycleMicros) - spawnedJackMicros) / 1000.0;
+
+    // Cadenzo plays: live state four times a second, then a FIRE into the timed section.
+    std::atomic<bool> playing{true};
+    const std::string live = R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":1,"playing":true,)"
+                             R"("bpm":)" +
+                             std::to_string(bpm) + "}";
+    std::thread cadenzo([&] {
+        while (playing) {
+            sendCue(live);
+            std::this_thread::sleep_for(250ms);
+        }
+    });
+    std::this_thread::sleep_for(600ms);
+    sendCue(R"({"type":"FIRE","songIdx":0,"sectionIdx":1})");
+
+    // One press per step change (plus its release); the FIRE's push is the first.
+    std::vector<double> stamps;
+    const auto runFor = std::chrono::duration<double>(expectedMicros / 1e6 * (steps + 2) + 10.0);
+    daw.waitUntil(
+        [&](const std::vector<JackTestEvent>& events) {
+            std::size_t n = 0;
+            for (const auto& e : events)
+                n += e.bytes.size() == 3 && e.bytes[0] == 0x90 && e.bytes[2] == 0x7F;
+            return n >= static_cast<std::size_t>(steps) + 1;
+        },
+        std::chrono::duration_cast<std::chrono::milliseconds>(runFor));
+    for (const auto& e : daw.takeCollected())
+        if (e.port == in && e.bytes.size() == 3 && e.bytes[0] == 0x90 && e.bytes[2] == 0x7F)
+            stamps.push_back(static_cast<double>(e.cycleMicros));
+    playing = false;
+    cadenzo.join();
+    const auto status = app.stop(SIGTERM, 20s);
+
+    if (stamps.size() < static_cast<std::size_t>(steps) + 1) {
+        for (std::size_t k = 1; k < stamps.size(); ++k)
+            std::fprintf(stderr, "interval %zu: %.3f ms\n", k,
+                         (stamps[k] - stamps[k - 1]) / 1000.0);
+        std::fprintf(stderr, "JACK xruns reported: %d\n", server.xrunReports());
+    }
+    if (stamps.size() < static_cast<std::size_t>(steps) + 1)
+        return fail("only " + std::to_string(stamps.size()) + " of " + std::to_string(steps + 1) +
+                        " step pushes arrived",
+                    &app);
+    std::vector<double> errors, signedErrors;
+    for (std::size_t k = 1; k < stamps.size(); ++k) {
+        const double d = stamps[k] - stamps[k - 1] - expectedMicros;
+        signedErrors.push_back(d);
+        errors.push_back(std::fabs(d));
+    }
+    if (std::getenv("HARNESS_VERBOSE"))
+        for (std::size_t k = 0; k < signedErrors.size(); ++k)
+            std::printf("step %zu: %+.3f ms\n", k + 1, signedErrors[k] / 1000.0);
+    double mean = 0;
+    for (double d : signedErrors)
+        mean += d;
+    mean /= static_cast<double>(signedErrors.size());
+
+    const double periodMs = 1000.0 * period / JackTestServer::kSampleRate;
+    std::printf("strata auto-advance timing: %zu timed steps of %.3f s (1 bar at %.1f BPM)\n",
+                errors.size(), expectedMicros / 1e6, bpm);
+    std::printf("JACK dummy driver, %d frames at %d Hz (period %.2f ms), %s; stamps are "
+                "the DAW client's cycle times, so each carries up to one period\n",
+                period, JackTestServer::kSampleRate, periodMs,
+                synchronous ? "synchronous" : "asynchronous");
+    std::printf("|actual - expected| step length: median %.3f ms, p99 %.3f ms, max %.3f ms; "
+                "mean signed %+.3f ms\n",
+                percentile(errors, 0.5) / 1000.0, percentile(errors, 0.99) / 1000.0,
+                *std::max_element(errors.begin(), errors.end()) / 1000.0, mean / 1000.0);
+    std::printf("start-up, process start to the first mute push on \"Strata\": %.1f ms\n",
+                startupMs);
+    const std::string exit =
+        status ? "code " + std::to_string(*status) : std::string("did not exit by itself");
+    std::printf("program exit after SIGTERM: %s\n", exit.c_str());
+    std::printf("JACK xruns reported: %d; load average %s before, %s after (%u CPUs)\n",
+                server.xrunReports(), loadBefore.c_str(), loadAverage().c_str(),
+                std::thread::hardware_concurrency());
+    return status == std::optional<int>(0) ? 0 : 1;
+}

@@ -1,0 +1,102 @@
+// Strata's entry point: the one place that chooses implementations and wires them together.
+
+#include "app_shell.h"
+#include "backends/memory/memory_midi_system.h"
+#include "cuelink/cadenzo_link.h"
+#include "engine/app_state.h"
+#include "live/live_coordinator.h"
+#include "live_view_model.h"
+#include "main_window.h"
+#include "midi/midi_service.h"
+#include "midi_backend_factory.h"
+#include "platform/log.h"
+#include "qt_main_loop.h"
+#include "qt_settings.h"
+#include "signal_quitter.h"
+
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQuickWindow>
+#include <csignal>
+#include <memory>
+
+using namespace strata;
+
+namespace {
+
+const char* signalName(int number) {
+    switch (number) {
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGINT:
+        return "SIGINT";
+    default:
+        return "a signal";
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Before anything else, so that a stop request during start-up waits for the event loop.
+    if (!SignalQuitter::install())
+        logLine("[Strata] could not watch SIGTERM/SIGINT; they end the program without saving");
+
+    QGuiApplication application(argc, argv);
+    QGuiApplication::setOrganizationName(QStringLiteral("Korvel"));
+    QGuiApplication::setApplicationName(QStringLiteral("Strata"));
+    applyDisplayFont();
+
+    QtMainLoop loop;
+    QtSettings settings;
+    const StoreLocation location = StoreLocation::fromEnvironment();
+
+    // The three long-lived objects, in this order: the set is loaded, then the MIDI endpoints
+    // exist, then the cue link listens.
+    auto state = std::make_unique<AppState>(location, settings, loop);
+    MidiBackendChoice choice = chooseMidiBackend();
+    const bool midiAvailable = choice.backend != nullptr;
+    // Without a MIDI system the program still runs, on an in-memory one that reaches nobody.
+    std::unique_ptr<MidiBackend> backend =
+        midiAvailable ? std::move(choice.backend) : std::make_unique<MemoryMidiSystem>();
+    auto midi = std::make_unique<MIDIService>(*backend, loop, settings);
+    auto link = std::make_unique<CadenzoLink>(loop);
+    auto live = std::make_unique<LiveCoordinator>(*state, *midi, *link, loop, settings, location);
+
+    int status = 0;
+    {
+        AppShell shell(*live, midiAvailable, QString::fromStdString(choice.kind));
+        LiveViewModel view(*state, *link);
+        QQmlApplicationEngine engine;
+        const std::string midiKind = choice.kind;
+        QQuickWindow* window = openMainWindow(engine, shell, view, [&live, midiKind] {
+            live->appear();
+            // One line for whoever supervises the program: it now follows triggers, keys and
+            // Cadenzo.
+            logLine("[Strata] Ready (MIDI: " + midiKind + ")");
+        });
+        if (!window) {
+            logLine("[Strata] the main window could not be loaded");
+            status = 1;
+        } else {
+            SignalQuitter quitter;
+            QObject::connect(&quitter, &SignalQuitter::quitRequested, window, [window](int number) {
+                logLine(std::string("[Strata] ") + signalName(number) + " received; quitting");
+                // The same way out as closing the window.
+                window->close();
+            });
+            status = QGuiApplication::exec();
+        }
+    }
+
+    // Orderly shutdown: nothing drives the state any more, the last change reaches the file, the
+    // cue link leaves the group, MIDI output in flight goes out and the MIDI client closes.
+    live.reset();
+    state->flush();
+    link.reset();
+    midi->drain();
+    midi.reset();
+    backend.reset();
+    state.reset();
+    return status;
+}

@@ -1,0 +1,479 @@
+#include "live/live_coordinator.h"
+
+#include "platform/log.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace strata {
+
+namespace {
+
+std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
+    std::string out;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0)
+            out += separator;
+        out += parts[i];
+    }
+    return out;
+}
+
+// The song's section names in order, quoted, for a diagnostic line.
+std::string quotedNames(const std::vector<Section>& sections, std::size_t from) {
+    std::vector<std::string> names;
+    for (std::size_t i = from; i < sections.size(); ++i)
+        names.push_back("\"" + sections[i].name + "\"");
+    return joined(names, ", ");
+}
+
+} // namespace
+
+LiveCoordinator::LiveCoordinator(AppState& app, MIDIService& midi, CadenzoLink& link,
+                                 MainLoop& loop, Settings& settings, StoreLocation backupLocation)
+    : app_(app), midi_(midi), link_(link), loop_(loop), settings_(settings), clock_(loop),
+      backups_(std::move(backupLocation)), self_(std::make_shared<LiveCoordinator*>(this)) {
+    lastSectionStateKey_ = sectionStateKey(app_);
+    lastJumpTriggerKey_ = jumpTriggerKey(app_);
+
+    subscriptions_ += app_.changed.connect([this] { onStateChanged(); });
+
+    subscriptions_ +=
+        midi_.sectionAdvanceRequest.connect([this](int n) { handleProgramChange(n); });
+    subscriptions_ += midi_.advancePressed.connect([this] { app_.advance(); });
+    subscriptions_ += midi_.jumpRequested.connect([this](int index) { app_.jump(index); });
+    subscriptions_ += midi_.triggerLearned.connect(
+        [this](const std::optional<AdvanceTrigger>& trigger) { handleLearned(trigger); });
+
+    subscriptions_ += link_.fire.connect([this](const Fire& fire) { handleFire(fire); });
+    subscriptions_ +=
+        link_.liveTick.connect([this](const LiveState& state) { handleLiveTick(state); });
+    subscriptions_ += link_.snapshot.connect(
+        [this](const SetlistSnapshot& snapshot) { applySnapshot(snapshot); });
+}
+
+LiveCoordinator::~LiveCoordinator() {
+    subscriptions_.clear();
+    clock_.cancel();
+    // The hook points at this object; AppState outlives it.
+    if (appeared_)
+        app_.pushNow = nullptr;
+}
+
+// ---- Keys --------------------------------------------------------------------------------------
+
+std::string LiveCoordinator::sectionStateKey(const AppState& app) {
+    const Setlist& set = app.setlist();
+
+    std::vector<std::string> muted;
+    for (const Uuid& id : app.activeMutedIDs())
+        muted.push_back(id.string());
+    // Sorted as text, so that the set's own order never makes the key differ.
+    std::sort(muted.begin(), muted.end());
+
+    std::vector<std::string> layers;
+    layers.reserve(set.layers.size());
+    for (const Layer& layer : set.layers)
+        layers.push_back(layer.id.string() + "#" + layer.portName + "#" +
+                         std::to_string(layer.channel) + "#" +
+                         std::to_string(layer.muteCC.value_or(-1)));
+
+    const std::vector<std::string> fields{
+        std::to_string(app.currentSongIndex()),
+        std::to_string(app.currentSectionIndex()),
+        std::to_string(app.currentStepIndex()),
+        std::string(rawValue(set.effectiveControlMode())),
+        set.mackiePort.value_or(""),
+        std::to_string(set.effectiveTrackOffset()),
+        joined(muted, ","),
+        joined(layers, "|"),
+    };
+    return joined(fields, "|");
+}
+
+std::string LiveCoordinator::jumpTriggerKey(const AppState& app) {
+    const Song* song = app.currentSong();
+    if (!song)
+        return "none";
+    std::vector<std::string> parts;
+    parts.reserve(song->sections.size());
+    for (const Section& section : song->sections) {
+        if (!section.jumpTrigger) {
+            parts.emplace_back("-");
+            continue;
+        }
+        const AdvanceTrigger& t = *section.jumpTrigger;
+        parts.push_back(std::string(t.kind == AdvanceTrigger::Kind::cc ? "CC " : "Note ") +
+                        std::to_string(t.data1) + " \u00B7 " + t.deviceName);
+    }
+    return std::to_string(app.currentSongIndex()) + "|" + joined(parts, ",");
+}
+
+void LiveCoordinator::onStateChanged() {
+    if (evaluationPosted_)
+        return;
+    evaluationPosted_ = true;
+    changedAt_ = advancingAt_.value_or(loop_.now());
+    std::weak_ptr<LiveCoordinator*> weak = self_;
+    loop_.post([weak] {
+        if (const auto self = weak.lock())
+            (*self)->evaluateKeys();
+    });
+}
+
+void LiveCoordinator::evaluateKeys() {
+    evaluationPosted_ = false;
+    const TimePoint changedAt = changedAt_.value_or(loop_.now());
+    changedAt_.reset();
+    if (std::string key = sectionStateKey(app_); key != lastSectionStateKey_) {
+        // The handler that made the change may have sent this very state already (a step
+        // change, "FIRE", a live tick, the toolbar): the DAW gets each state once.
+        const bool alreadySent = pushedKey_ == key;
+        lastSectionStateKey_ = std::move(key);
+        if (!alreadySent)
+            pushSectionState();
+        // Timed from the change itself, not from this later turn of the loop (which may come
+        // after the window has redrawn).
+        armAutoAdvance(changedAt);
+    }
+    pushedKey_.reset();
+    if (std::string key = jumpTriggerKey(app_); key != lastJumpTriggerKey_) {
+        lastJumpTriggerKey_ = std::move(key);
+        replaceJumpTriggers();
+    }
+}
+
+// ---- Appearance --------------------------------------------------------------------------------
+
+void LiveCoordinator::appear() {
+    if (appeared_)
+        return;
+    appeared_ = true;
+    std::weak_ptr<LiveCoordinator*> weak = self_;
+    app_.pushNow = [weak] {
+        if (const auto self = weak.lock())
+            (*self)->pushSectionState();
+    };
+    pushSectionState();
+    replaceJumpTriggers();
+    scheduleAutoAdvance();
+    // What was just sent is the state the watchers compare against from now on, so that a change
+    // still waiting for its re-evaluation is not sent a second time.
+    lastSectionStateKey_ = sectionStateKey(app_);
+    lastJumpTriggerKey_ = jumpTriggerKey(app_);
+    runFirstRunSteps();
+}
+
+void LiveCoordinator::runFirstRunSteps() {
+    const bool chooser = showModeChooserAtStartup();
+    showModeChooser.set(chooser);
+    if (chooser)
+        return; // a launch with the chooser does not offer the quick start
+    if (settings_.boolValue(kHasSeenQuickStartKey).value_or(false))
+        return;
+    settings_.setBool(kHasSeenQuickStartKey, true);
+    quickStartTimer_ = loop_.after(kQuickStartDelay, [this] { showQuickStart.set(true); });
+}
+
+void LiveCoordinator::modeChooserContinued() {
+    std::weak_ptr<LiveCoordinator*> weak = self_;
+    loop_.post([weak] {
+        if (const auto self = weak.lock())
+            (*self)->showSetup.set(true);
+    });
+}
+
+bool LiveCoordinator::showModeChooserAtStartup() const {
+    return settings_.boolValue(kShowModeChooserKey).value_or(true);
+}
+
+void LiveCoordinator::setShowModeChooserAtStartup(bool show) {
+    settings_.setBool(kShowModeChooserKey, show);
+}
+
+// ---- Operations --------------------------------------------------------------------------------
+
+std::vector<Layer> LiveCoordinator::activeLayers() const {
+    const auto layers = app_.visibleLayers();
+    return {layers.begin(), layers.end()};
+}
+
+void LiveCoordinator::pushSectionState() {
+    if (!app_.currentSection())
+        return;
+    const Setlist& set = app_.setlist();
+    midi_.sendSectionState(activeLayers(), app_.activeMutedIDs(), set.effectiveControlMode(),
+                           set.mackiePort, set.effectiveTrackOffset());
+    pushedKey_ = sectionStateKey(app_);
+}
+
+void LiveCoordinator::panic() {
+    const Setlist& set = app_.setlist();
+    midi_.panicAllOn(activeLayers(), set.effectiveControlMode(), set.mackiePort,
+                     set.effectiveTrackOffset());
+    // The DAW no longer holds what was pushed last.
+    pushedKey_.reset();
+    // Only the override goes; what fired stays fired. When the override differed from the step,
+    // the key watcher sends the step's own mix again.
+    app_.setActiveMomentMutedIDs(std::nullopt);
+}
+
+void LiveCoordinator::replaceJumpTriggers() {
+    // Built before the MIDI engine's lock is taken.
+    JumpTriggerTable table;
+    for (const auto& [index, trigger] : app_.currentJumpTriggers())
+        if (index >= 0 && index <= std::numeric_limits<int>::max())
+            table.emplace(static_cast<int>(index), trigger);
+    midi_.setJumpTriggers(std::move(table));
+}
+
+void LiveCoordinator::scheduleAutoAdvance() {
+    armAutoAdvance(loop_.now());
+}
+
+void LiveCoordinator::armAutoAdvance(TimePoint from) {
+    clock_.cancel();
+    const auto& live = link_.liveState();
+    if (!live || !live->playing.value_or(false))
+        return;
+    const SectionStep* step = app_.currentStep();
+    if (!step || !step->advanceBars || *step->advanceBars <= 0)
+        return;
+    // No fallback past a source that gave a tempo: Cadenzo's "bpm": 0 means no auto-advance.
+    double tempo = kFallbackTempo;
+    if (live->bpm) {
+        tempo = *live->bpm;
+    } else if (const Song* song = app_.currentSong(); song && song->tempo) {
+        tempo = *song->tempo;
+    }
+    if (!std::isfinite(tempo) || !(tempo > 0))
+        return;
+    const double seconds =
+        (60.0 / tempo) * (static_cast<double>(*step->advanceBars) * kBeatsPerBar);
+    if (!std::isfinite(seconds) || seconds > kMaxAdvanceSeconds)
+        return;
+    const TimePoint now = loop_.now();
+    TimePoint due = from + strata::seconds(seconds);
+    // After a stall longer than the whole step, start afresh rather than rush through steps.
+    if (due <= now)
+        due = now + strata::seconds(seconds);
+    const double remaining = std::chrono::duration<double>(due - now).count();
+    std::weak_ptr<LiveCoordinator*> weak = self_;
+    clock_.schedule(std::max(0.0, remaining), [weak, due] {
+        const auto self = weak.lock();
+        if (!self)
+            return;
+        // The step changes on the bar, whenever the timer got round to it: the next timed step
+        // is counted from there, so that a chain of timed steps stays on the bar grid instead of
+        // drifting by the timer's lateness every step.
+        (*self)->advancingAt_ = due;
+        (*self)->app_.nextStep();
+        (*self)->advancingAt_.reset();
+    });
+}
+
+void LiveCoordinator::handleProgramChange(std::int64_t n) {
+    const Song* song = app_.currentSong();
+    if (!song || n < 0 || n >= static_cast<std::int64_t>(song->sections.size()))
+        return;
+    app_.setCurrentSectionIndex(n);
+}
+
+void LiveCoordinator::handleFire(const Fire& fire) {
+    if (fire.songIdx >= 0 && fire.songIdx < static_cast<std::int64_t>(app_.setlist().songs.size()))
+        app_.setCurrentSongIndex(fire.songIdx);
+    if (const Song* song = app_.currentSong();
+        song && fire.sectionIdx >= 0 &&
+        fire.sectionIdx < static_cast<std::int64_t>(song->sections.size()))
+        app_.setCurrentSectionIndex(fire.sectionIdx);
+    app_.setCurrentStepIndex(0);
+    pushSectionState();
+}
+
+void LiveCoordinator::sendMomentMessages(const Moment& moment) {
+    for (const PatchChange& change : moment.programChanges)
+        if (!change.portName.empty())
+            midi_.sendProgramChange(change.program, change.channel, change.portName);
+    for (const CCSend& send : moment.ccSends)
+        if (!send.portName.empty())
+            midi_.sendControlChange(send.cc, send.value, send.channel, send.portName);
+}
+
+void LiveCoordinator::handleLiveTick(const LiveState& state) {
+    const MomentFire fired = app_.dueMoments(state.barsToNext, state.playing.value_or(false));
+    if (!fired.anyFired)
+        return;
+    for (const Moment& moment : fired.moments)
+        sendMomentMessages(moment);
+    pushSectionState();
+}
+
+void LiveCoordinator::applySnapshot(const SetlistSnapshot& snapshot) {
+    if (snapshot.songs.empty())
+        return;
+    const SetlistSnapshot::Song& cue = snapshot.songs.front();
+    const std::int64_t songIndex = app_.currentSongIndex();
+    const Setlist& set = app_.setlist();
+    if (songIndex < 0 || songIndex >= static_cast<std::int64_t>(set.songs.size()))
+        return;
+    const std::size_t at = static_cast<std::size_t>(songIndex);
+    Song song = set.songs[at];
+
+    bool namesEqual = song.sections.size() == cue.sections.size();
+    for (std::size_t i = 0; namesEqual && i < cue.sections.size(); ++i)
+        namesEqual = song.sections[i].name == cue.sections[i];
+    const bool tempoDiffers = cue.tempo && (!song.tempo || *song.tempo != *cue.tempo);
+    if (namesEqual && !tempoDiffers)
+        return;
+
+    if (cue.tempo && *cue.tempo > 0)
+        song.tempo = cue.tempo;
+
+    if (!cue.sections.empty()) {
+        // Cadenzo's structure wins, but sections it drops keep their steps, Moments and triggers
+        // in a copy of the whole set taken before the change.
+        if (song.sections.size() > cue.sections.size()) {
+            Setlist before = set;
+            backups_.keep(std::move(before),
+                          "Cadenzo's setlist removed " +
+                              std::to_string(song.sections.size() - cue.sections.size()) +
+                              " section(s) of \"" + song.name +
+                              "\": " + quotedNames(song.sections, cue.sections.size()));
+        }
+        std::vector<Section> sections;
+        sections.reserve(cue.sections.size());
+        for (std::size_t i = 0; i < cue.sections.size(); ++i) {
+            if (i < song.sections.size()) {
+                Section kept = std::move(song.sections[i]);
+                kept.name = cue.sections[i];
+                sections.push_back(std::move(kept));
+            } else {
+                sections.push_back(Section::named(cue.sections[i]));
+            }
+        }
+        song.sections = std::move(sections);
+    }
+
+    const std::int64_t count = static_cast<std::int64_t>(song.sections.size());
+    app_.updateSetlist([&](Setlist& next) {
+        if (at >= next.songs.size() || next.songs[at] == song)
+            return false;
+        next.songs[at] = std::move(song);
+        return true;
+    });
+    if (app_.currentSectionIndex() >= count)
+        app_.setCurrentSectionIndex(count > 0 ? count - 1 : 0);
+}
+
+void LiveCoordinator::handleLearned(const std::optional<AdvanceTrigger>& trigger) {
+    const std::optional<AppState::LearnTarget> target = app_.learnTarget();
+    app_.setLearnTarget(std::nullopt);
+    if (!trigger || !target)
+        return;
+    switch (target->kind) {
+    case AppState::LearnTarget::Kind::section:
+        app_.setJumpTrigger(*trigger, target->sectionID);
+        replaceJumpTriggers();
+        break;
+    case AppState::LearnTarget::Kind::next:
+        midi_.advanceTrigger.set(*trigger);
+        midi_.resolveTriggerSource();
+        midi_.persistAdvanceTrigger();
+        break;
+    }
+}
+
+// ---- Commands ----------------------------------------------------------------------------------
+
+void LiveCoordinator::nextSection() {
+    app_.advance();
+}
+
+void LiveCoordinator::previousSection() {
+    app_.retreat();
+}
+
+void LiveCoordinator::nextStep() {
+    app_.nextStep();
+}
+
+void LiveCoordinator::prevStep() {
+    app_.prevStep();
+}
+
+void LiveCoordinator::toggleStageMode() {
+    app_.setStageMode(!app_.stageMode());
+}
+
+void LiveCoordinator::setMode(StrataMode mode) {
+    app_.setMode(mode);
+    midi_.resetMackieShadow();
+    pushSectionState();
+}
+
+void LiveCoordinator::setControlMode(ControlMode mode) {
+    app_.updateSetlist([mode](Setlist& set) {
+        if (set.controlMode == mode)
+            return false;
+        set.controlMode = mode;
+        return true;
+    });
+    midi_.resetMackieShadow();
+    pushSectionState();
+}
+
+void LiveCoordinator::setMackiePort(std::optional<std::string> port) {
+    if (port && port->empty())
+        port.reset();
+    app_.updateSetlist([&port](Setlist& set) {
+        if (set.mackiePort == port)
+            return false;
+        set.mackiePort = port;
+        return true;
+    });
+    midi_.resetMackieShadow();
+    pushSectionState();
+}
+
+std::int64_t LiveCoordinator::currentBankOffset() const {
+    return std::clamp<std::int64_t>(app_.setlist().effectiveTrackOffset(), 0, kMaxBankOffset);
+}
+
+void LiveCoordinator::setMackieTrackOffset(std::int64_t offset) {
+    const std::int64_t next = trunc8(std::clamp<std::int64_t>(offset, 0, kMaxBankOffset));
+    const bool changed = app_.updateSetlist([next](Setlist& set) {
+        if (set.mackieTrackOffset.value_or(0) == next)
+            return false;
+        set.mackieTrackOffset = next;
+        return true;
+    });
+    if (!changed)
+        return;
+    midi_.resetMackieShadow();
+    pushSectionState();
+}
+
+void LiveCoordinator::learnNextTrigger() {
+    app_.setLearnTarget(AppState::LearnTarget::next());
+    midi_.isLearningTrigger.set(true);
+}
+
+void LiveCoordinator::clearNextTrigger() {
+    midi_.advanceTrigger.set(std::nullopt);
+    midi_.resolveTriggerSource();
+    midi_.persistAdvanceTrigger();
+}
+
+void LiveCoordinator::learnJumpTrigger(const Uuid& sectionID) {
+    app_.setLearnTarget(AppState::LearnTarget::section(sectionID));
+    midi_.isLearningTrigger.set(true);
+}
+
+void LiveCoordinator::testMoment(const Moment& moment) {
+    app_.fireManually(moment);
+    sendMomentMessages(moment);
+    pushSectionState();
+}
+
+} // namespace strata

@@ -1,0 +1,179 @@
+#pragma once
+
+#include "cuelink/cadenzo_link.h"
+#include "engine/app_state.h"
+#include "live/setlist_backups.h"
+#include "live/step_clock.h"
+#include "midi/midi_service.h"
+#include "platform/main_loop.h"
+#include "platform/settings.h"
+#include "platform/signal.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace strata {
+
+// The hub between the performance state, the MIDI engine and the cue link. It turns every event
+// of MIDIService and CadenzoLink into a call on AppState, decides when the DAW's mute state is
+// sent (by watching sectionStateKey), keeps the MIDI engine's jump-trigger table in step with the
+// current song (by watching jumpTriggerKey), fires bar-anchored Moments from Cadenzo's live state,
+// follows Cadenzo's jumps and setlist snapshots, and runs the auto-advance clock.
+//
+// It keeps no state of its own beyond the last seen keys, the clock and the view flags; everything
+// else is recomputed from AppState when needed. One instance per process, created after the three
+// objects it joins and destroyed before them. Main thread only.
+//
+// Key watching: every AppState change posts one re-evaluation (several changes in one main-loop
+// turn give one), which compares both keys with the values seen last and runs each key's action
+// once when its text differs. So the action runs after the event that caused the change has been
+// handled completely, once per actual change, and never for the value the keys had at start.
+// Handlers that send at once (step changes through pushNow, "FIRE", live ticks, the toolbar) are
+// not followed by a second send of the same state from the watcher: in CC Mute mode every send
+// repeats all of the layers' CCs, and each change is meant to reach the DAW once.
+class LiveCoordinator {
+public:
+    // Per-user defaults read and written by the first-run flow.
+    static constexpr std::string_view kShowModeChooserKey = "showModeChooserAtStartup";
+    static constexpr std::string_view kHasSeenQuickStartKey = "hasSeenQuickStart";
+    // The delay between the window appearing and the quick start being offered.
+    static constexpr Duration kQuickStartDelay = std::chrono::milliseconds(400);
+
+    // Auto-advance: every bar has four beats; without any tempo, 120 beats per minute.
+    static constexpr double kBeatsPerBar = 4.0;
+    static constexpr double kFallbackTempo = 120.0;
+    // Delays beyond this (a tempo of a fraction of a beat per minute, say) are not armed: they
+    // could never come due in a show, and the clock's time arithmetic has limits.
+    static constexpr double kMaxAdvanceSeconds = 1.0e8;
+    // Bank stepper limits of the toolbar.
+    static constexpr std::int64_t kMaxBankOffset = 248;
+
+    // Subscribes to the event streams at once. `backupLocation` is where the setlist file lives;
+    // copies of the set are kept beside it before Cadenzo's setlist drops sections.
+    LiveCoordinator(AppState& app, MIDIService& midi, CadenzoLink& link, MainLoop& loop,
+                    Settings& settings, StoreLocation backupLocation);
+    ~LiveCoordinator();
+    LiveCoordinator(const LiveCoordinator&) = delete;
+    LiveCoordinator& operator=(const LiveCoordinator&) = delete;
+
+    // ---- The two watched keys ----------------------------------------------------------------
+
+    // Changes exactly when the mute output may need resending: song, section and step indices,
+    // control mode, Mackie port, bank, the active muted set (sorted) and every layer's routing.
+    static std::string sectionStateKey(const AppState& app);
+    // Changes when the current song's jump triggers may have changed; "none" without a song.
+    static std::string jumpTriggerKey(const AppState& app);
+
+    // ---- Appearance ----------------------------------------------------------------------------
+
+    // The main view appeared: installs AppState.pushNow, pushes the mute state, hands the jump
+    // triggers to the MIDI engine, arms the auto-advance clock, then runs the first-run steps.
+    // Only the first call does anything.
+    void appear();
+    bool hasAppeared() const { return appeared_; }
+
+    // ---- Operations ----------------------------------------------------------------------------
+
+    // Sends the current mute state (returns at once; the MIDI engine sends on its queue).
+    void pushSectionState();
+    // ALL ON: every visible layer sounds, and a Moment's override is cleared.
+    void panic();
+    // Hands the current song's jump triggers to the MIDI engine.
+    void replaceJumpTriggers();
+    // Re-arms (or only cancels) the auto-advance clock for the current step.
+    void scheduleAutoAdvance();
+
+    // Event handlers (also callable directly).
+    void handleProgramChange(std::int64_t n);
+    void handleFire(const Fire& fire);
+    void handleLiveTick(const LiveState& state);
+    void applySnapshot(const SetlistSnapshot& snapshot);
+    void handleLearned(const std::optional<AdvanceTrigger>& trigger);
+
+    // ---- Commands of the "Section" menu and the toolbar ----------------------------------------
+
+    void nextSection();     // "Next Section", Right Arrow
+    void previousSection(); // "Previous Section", Left Arrow
+    void nextStep();        // "Next Step", Down Arrow
+    void prevStep();        // "Previous Step", Up Arrow
+    void toggleStageMode(); // Ctrl+S (Command-S on macOS)
+
+    // The toolbar's controls that change what the DAW is driven with. Each writes the state, then
+    // forgets the Mackie shadow and sends the mute state at once.
+    void setMode(StrataMode mode);
+    void setControlMode(ControlMode mode);
+    // Empty or none: the main surface "Strata".
+    void setMackiePort(std::optional<std::string> port);
+    // Clamped to 0...248 and rounded down to a bank of 8; nothing happens when it stays the same.
+    void setMackieTrackOffset(std::int64_t offset);
+    void stepBank(int banks) { setMackieTrackOffset(currentBankOffset() + 8 * banks); }
+    std::int64_t currentBankOffset() const;
+
+    // The trigger menu and the grid's jump-trigger chips.
+    void learnNextTrigger();
+    void clearNextTrigger();
+    void learnJumpTrigger(const Uuid& sectionID);
+
+    // The Moment editor's TEST: fires the Moment by hand, sends its program and control changes,
+    // then the mute state.
+    void testMoment(const Moment& moment);
+
+    // ---- View flags of the first-run flow (the sheets bind to them) ----------------------------
+
+    Published<bool> showSetup{false};
+    Published<bool> showModeChooser{false};
+    Published<bool> showQuickStart{false};
+
+    // The mode chooser's "CONTINUE" on a launch that showed it: after the current event, the MIDI
+    // setup guide comes up.
+    void modeChooserContinued();
+    // "showModeChooserAtStartup", read tolerantly: true when absent or not a Boolean.
+    bool showModeChooserAtStartup() const;
+    void setShowModeChooserAtStartup(bool show);
+
+    // ---- Inspection ----------------------------------------------------------------------------
+
+    // The layers driven now: the first 8 in Essentials, the first 16 in Pro.
+    std::vector<Layer> activeLayers() const;
+    StepClock& stepClock() { return clock_; }
+    SetlistBackups& backups() { return backups_; }
+
+private:
+    void onStateChanged();
+    void evaluateKeys();
+    // scheduleAutoAdvance() with the delay counted from `from` (not later than now).
+    void armAutoAdvance(TimePoint from);
+    void runFirstRunSteps();
+    void sendMomentMessages(const Moment& moment);
+
+    AppState& app_;
+    MIDIService& midi_;
+    CadenzoLink& link_;
+    MainLoop& loop_;
+    Settings& settings_;
+
+    StepClock clock_;
+    SetlistBackups backups_;
+
+    std::string lastSectionStateKey_;
+    std::string lastJumpTriggerKey_;
+    // The section state sent by a push since the last re-evaluation, if any.
+    std::optional<std::string> pushedKey_;
+    bool evaluationPosted_ = false;
+    // When the first change of the turn being re-evaluated happened.
+    std::optional<TimePoint> changedAt_;
+    // While the clock's own step change runs: the time it was due.
+    std::optional<TimePoint> advancingAt_;
+    bool appeared_ = false;
+
+    TimerHandle quickStartTimer_;
+    ConnectionBag subscriptions_;
+    // Posted tasks hold this weakly, so none runs against a destroyed coordinator.
+    std::shared_ptr<LiveCoordinator*> self_;
+};
+
+} // namespace strata

@@ -1,0 +1,136 @@
+#include "app_process.h"
+
+#include "model/setlist_codec.h"
+#include "model/store.h"
+#include "qt_settings.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace strata::testing {
+
+namespace fs = std::filesystem;
+
+void AppFixtureFiles::writeSettings(const std::map<std::string, bool>& flags,
+                                    const std::map<std::string, std::string>& texts,
+                                    const std::optional<AdvanceTrigger>& nextTrigger) const {
+    fs::create_directories(settingsFile().parent_path());
+    QtSettings settings(QString::fromStdString(settingsFile().string()));
+    for (const auto& [key, value] : flags)
+        settings.setBool(key, value);
+    for (const auto& [key, value] : texts)
+        settings.setString(key, value);
+    if (nextTrigger) {
+        const auto json = encodeAdvanceTrigger(*nextTrigger);
+        settings.setBytes("strataAdvanceTrigger", Bytes(json->begin(), json->end()));
+    }
+    settings.sync();
+}
+
+void AppFixtureFiles::writeSet(const Setlist& set) const {
+    fs::create_directories(home());
+    Store::save(StoreLocation{dataHome(), home()}, set);
+}
+
+AppProcess::~AppProcess() {
+    if (pid_ > 0)
+        stop(SIGKILL, std::chrono::seconds(5));
+}
+
+bool AppProcess::start(const std::string& program, const AppFixtureFiles& files,
+                       const std::vector<std::string>& extraEnvironment) {
+    outputPath_ = files.root / "strata.out";
+    fs::create_directories(files.root / "runtime");
+    fs::permissions(files.root / "runtime", fs::perms::owner_all);
+
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        env.emplace_back(*e);
+    env.push_back("QT_QPA_PLATFORM=offscreen");
+    env.push_back("XDG_CONFIG_HOME=" + files.configHome().string());
+    env.push_back("XDG_DATA_HOME=" + files.dataHome().string());
+    env.push_back("XDG_RUNTIME_DIR=" + (files.root / "runtime").string());
+    env.push_back("HOME=" + files.home().string());
+    for (const auto& e : extraEnvironment)
+        env.push_back(e);
+    // Later entries win: drop earlier ones of the same name.
+    std::vector<char*> envp;
+    for (std::size_t i = 0; i < env.size(); ++i) {
+        const std::string name = env[i].substr(0, env[i].find('='));
+        bool overridden = false;
+        for (std::size_t j = i + 1; j < env.size() && !overridden; ++j)
+            overridden = env[j].compare(0, name.size() + 1, name + "=") == 0;
+        if (!overridden)
+            envp.push_back(env[i].data());
+    }
+    envp.push_back(nullptr);
+
+    std::string path = program;
+    char* argv[] = {path.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath_.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    startedAt_ = std::chrono::steady_clock::now();
+    const int rc = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        pid_ = -1;
+    return rc == 0;
+}
+
+std::string AppProcess::output() const {
+    std::ifstream in(outputPath_);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool AppProcess::waitForLine(const std::string& text, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (output().find(text) != std::string::npos)
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+std::optional<int> AppProcess::stop(int signal, std::chrono::milliseconds timeout) {
+    if (pid_ <= 0)
+        return std::nullopt;
+    ::kill(pid_, signal);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    for (;;) {
+        const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+        if (r == pid_)
+            break;
+        if ((r < 0 && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+            pid_ = -1;
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    pid_ = -1;
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    return std::nullopt;
+}
+
+} // namespace strata::testing

@@ -1,0 +1,130 @@
+// The real window, offscreen, over the real core objects: it opens as specified, runs the
+// appearance steps once it is shown, and its keyboard commands move the performer.
+
+#include "app_shell.h"
+#include "backends/memory/memory_midi_system.h"
+#include "live_view_model.h"
+#include "main_window.h"
+#include "platform/memory_settings.h"
+#include "qt_main_loop.h"
+#include "support/test_support.h"
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace strata;
+
+namespace {
+
+template <typename Pred>
+bool spinUntil(Pred done) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+// Every text shown in the window.
+void collectTexts(QQuickItem* item, QStringList& out) {
+    if (!item)
+        return;
+    const QVariant text = item->property("text");
+    if (item->isVisible() && text.isValid())
+        out << text.toString();
+    for (QQuickItem* child : item->childItems())
+        collectTexts(child, out);
+}
+
+struct WindowRig {
+    strata::testing::TempDir dir;
+    strata::testing::LogCapture log;
+    QtMainLoop loop;
+    MemorySettings settings;
+    MemoryMidiSystem midi;
+    std::unique_ptr<AppState> app;
+    std::unique_ptr<MIDIService> service;
+    std::unique_ptr<CadenzoLink> link;
+    std::unique_ptr<LiveCoordinator> live;
+    std::unique_ptr<AppShell> shell;
+    std::unique_ptr<LiveViewModel> view;
+    std::unique_ptr<QQmlApplicationEngine> engine;
+    QQuickWindow* window = nullptr;
+
+    explicit WindowRig(bool midiAvailable) {
+        app = std::make_unique<AppState>(StoreLocation::under(dir.path()), settings, loop);
+        Setlist set = Setlist::empty();
+        set.songs.at(0).sections = {Section::named("Verse"), Section::named("Chorus")};
+        set.songs[0].sections[0].steps.push_back(SectionStep{});
+        app->setSetlist(set);
+        app->setMode(StrataMode::pro);
+        service = std::make_unique<MIDIService>(midi, loop, settings);
+        link = std::make_unique<CadenzoLink>(loop, CadenzoLink::Options{.openSocket = false});
+        live = std::make_unique<LiveCoordinator>(*app, *service, *link, loop, settings,
+                                                 StoreLocation::under(dir.path()));
+        shell = std::make_unique<AppShell>(*live, midiAvailable, midiAvailable ? "memory" : "none");
+        view = std::make_unique<LiveViewModel>(*app, *link);
+        engine = std::make_unique<QQmlApplicationEngine>();
+        window = openMainWindow(*engine, *shell, *view, [this] { live->appear(); });
+    }
+    ~WindowRig() {
+        engine.reset();
+        live.reset();
+    }
+    QStringList texts() {
+        QStringList out;
+        collectTexts(window->contentItem(), out);
+        return out;
+    }
+};
+
+} // namespace
+
+TEST(MainWindow, OpensDarkAndAtLeast1080By640AndAppearsOnce) {
+    WindowRig rig(true);
+    ASSERT_NE(rig.window, nullptr);
+    EXPECT_EQ(rig.window->title(), "Strata");
+    EXPECT_EQ(rig.window->minimumSize(), QSize(1080, 640));
+    EXPECT_EQ(rig.window->color(), QColor("#0B0B0E"));
+    EXPECT_FALSE(rig.live->hasAppeared()); // not inside the event that showed it
+    ASSERT_TRUE(spinUntil([&] { return rig.live->hasAppeared(); }));
+    // The first-run flow ran with it: no stored preference shows the mode chooser.
+    EXPECT_TRUE(rig.shell->showModeChooser());
+    EXPECT_TRUE(rig.texts().contains("Verse"));
+    EXPECT_FALSE(rig.texts().contains("MIDI UNAVAILABLE"));
+}
+
+TEST(MainWindow, ArrowKeysAndCtrlSDriveTheSectionMenuCommands) {
+    WindowRig rig(false);
+    ASSERT_NE(rig.window, nullptr);
+    rig.window->requestActivate();
+    ASSERT_TRUE(spinUntil([&] { return rig.live->hasAppeared() && rig.window->isActive(); }));
+    EXPECT_TRUE(rig.texts().contains("MIDI UNAVAILABLE"));
+
+    struct Key {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        std::int64_t section, step;
+        bool stage;
+    };
+    const std::vector<Key> keys{
+        {Qt::Key_Down, Qt::NoModifier, 0, 1, false},   {Qt::Key_Up, Qt::NoModifier, 0, 0, false},
+        {Qt::Key_Right, Qt::NoModifier, 1, 0, false},  {Qt::Key_Left, Qt::NoModifier, 0, 0, false},
+        {Qt::Key_S, Qt::ControlModifier, 0, 0, true},  {Qt::Key_S, Qt::NoModifier, 0, 0, true},
+        {Qt::Key_S, Qt::ControlModifier, 0, 0, false},
+    };
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        SCOPED_TRACE(i);
+        QTest::keyClick(rig.window, keys[i].key, keys[i].modifiers);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(rig.app->currentSectionIndex(), keys[i].section);
+        EXPECT_EQ(rig.app->currentStepIndex(), keys[i].step);
+        EXPECT_EQ(rig.app->stageMode(), keys[i].stage);
+    }
+    EXPECT_TRUE(rig.texts().contains("Chorus")); // the view follows: NEXT after Verse
+}

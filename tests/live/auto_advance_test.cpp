@@ -1,0 +1,256 @@
+// Auto-advance on virtual time: when the clock is armed, for how long, and what re-arms or leaves
+// it alone.
+
+#include "live_rig.h"
+
+#include <cmath>
+
+using namespace strata;
+using namespace strata::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string liveState(const std::string& extra) {
+    return R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":0)" + extra + "}";
+}
+
+double secondsUntil(const VirtualMainLoop& loop, const StepClock& clock) {
+    const auto due = clock.dueAt();
+    return due ? std::chrono::duration<double>(*due - loop.now()).count() : -1.0;
+}
+
+class AutoAdvanceTest : public LiveTest {
+protected:
+    // Song "One" with a first section of three steps; the first two carry `bars`.
+    void startWith(std::optional<std::int64_t> bars, std::optional<double> songTempo) {
+        Setlist set = makeSet({{"One", "Verse", "Chorus"}}, ControlMode::ccMute);
+        set.songs[0].tempo = songTempo;
+        auto& steps = set.songs[0].sections[0].steps;
+        steps.resize(3);
+        steps[0].advanceBars = bars;
+        steps[1].advanceBars = bars;
+        start(std::move(set));
+        live->appear();
+        settle();
+    }
+    // Cadenzo's state arrives, and keeps arriving twice a second as while it plays; the clock
+    // considers it at the next change of the section state.
+    void cadenzo(const std::string& extra) {
+        const std::string state = liveState(extra);
+        cue(state);
+        ticks = loop.every(500ms, [this, state] { cue(state); });
+        rearm();
+    }
+    void cadenzoGoesSilent() { ticks.reset(); }
+    // Re-arms through a real key change: section 1 and back, in two turns.
+    void rearm() {
+        app->setCurrentSectionIndex(1);
+        settle();
+        app->setCurrentSectionIndex(0);
+        settle();
+    }
+    const StepClock& clock() { return live->stepClock(); }
+
+    TimerHandle ticks;
+};
+
+} // namespace
+
+TEST_F(AutoAdvanceTest, ArmsForTheBarsAtTheTempoOfCadenzoOrTheSongOrTheFallback) {
+    struct Row {
+        const char* state;
+        std::optional<std::int64_t> bars;
+        std::optional<double> songTempo;
+        double seconds; // -1: not armed
+    };
+    const std::vector<Row> rows{
+        {R"(,"playing":true,"bpm":120)", 8, 77, 16.0},
+        {R"(,"playing":true,"bpm":90)", 2, std::nullopt, 16.0 / 3.0},
+        {R"(,"playing":true)", 4, 100, 9.6},
+        {R"(,"playing":true)", 4, std::nullopt, 8.0},
+        {R"(,"playing":true,"bpm":null)", 1, std::nullopt, 2.0},
+        {R"(,"playing":true,"bpm":0)", 4, 100, -1}, // no fallback past a tempo given
+        {R"(,"playing":true)", 4, 0, -1},           // the song's 0 neither
+        {R"(,"playing":true,"bpm":-60)", 4, 100, -1},
+        {R"(,"playing":true,"bpm":1e-300)", 4, 100, -1}, // would never come due
+        {R"(,"playing":true,"bpm":120)", 0, 100, -1},
+        {R"(,"playing":true,"bpm":120)", -2, 100, -1},
+        {R"(,"playing":true,"bpm":120)", std::nullopt, 100, -1},
+        {R"(,"playing":false,"bpm":120)", 8, 100, -1},
+        {R"(,"bpm":120)", 8, 100, -1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.state);
+        ticks.reset();
+        live.reset();
+        link.reset();
+        service.reset();
+        startWith(row.bars, row.songTempo);
+        cadenzo(row.state);
+        EXPECT_NEAR(secondsUntil(loop, clock()), row.seconds, 1e-6);
+        EXPECT_EQ(clock().armed(), row.seconds >= 0);
+    }
+}
+
+TEST_F(AutoAdvanceTest, WithoutCadenzoNothingIsArmed) {
+    startWith(8, 100);
+    rearm();
+    EXPECT_FALSE(clock().armed());
+}
+
+TEST_F(AutoAdvanceTest, TimedStepsAdvanceOneAfterAnotherAtTheirTime) {
+    startWith(8, std::nullopt);
+    cadenzo(R"(,"playing":true,"bpm":120)");
+    const auto start = loop.now();
+    ASSERT_TRUE(clock().armed());
+    synthHeard();
+
+    loop.advance(16s - 1ms);
+    EXPECT_EQ(app->currentStepIndex(), 0);
+    loop.advance(1ms);
+    EXPECT_EQ(app->currentStepIndex(), 1);
+    service->drain();
+    EXPECT_EQ(synthHeard(), ccRound({})) << "the step change pushes its mute state, once";
+    settle();
+    // The step's own bars re-arm the clock, timed from the change.
+    EXPECT_EQ(clock().dueAt(), start + 32s);
+    loop.advance(16s);
+    settle();
+    EXPECT_EQ(app->currentStepIndex(), 2);
+    EXPECT_FALSE(clock().armed()); // the last step has no bars
+}
+
+TEST_F(AutoAdvanceTest, EveryKeyChangeReArmsFromThatMoment) {
+    startWith(8, std::nullopt);
+    cadenzo(R"(,"playing":true,"bpm":120)");
+    loop.advance(10s);
+    // A change of the mute set alone (a Moment firing) re-arms, from now.
+    Moment m;
+    m.muteLayerIDs = {layer(2).id};
+    live->testMoment(m);
+    settle();
+    const auto rearmed = loop.now();
+    EXPECT_EQ(clock().dueAt(), rearmed + 16s);
+    loop.advance(15s);
+    EXPECT_EQ(app->currentStepIndex(), 0);
+    loop.advance(1s);
+    EXPECT_EQ(app->currentStepIndex(), 1);
+
+    // Two calls before the delay: exactly one pending item, from the second.
+    settle();
+    live->scheduleAutoAdvance();
+    loop.advance(5s);
+    live->scheduleAutoAdvance();
+    EXPECT_EQ(clock().dueAt(), loop.now() + 16s);
+    loop.advance(11s); // when the first call's item would have run
+    EXPECT_EQ(app->currentStepIndex(), 1);
+    loop.advance(5s);
+    EXPECT_EQ(app->currentStepIndex(), 2);
+}
+
+TEST_F(AutoAdvanceTest, CadenzoStoppingOrGoingSilentLeavesAnArmedClockAlone) {
+    startWith(8, std::nullopt);
+    cadenzo(R"(,"playing":true,"bpm":120)");
+    ASSERT_TRUE(clock().armed());
+    cadenzoGoesSilent();
+    cue(liveState(R"(,"playing":false,"bpm":60)"));
+    cue(R"({"type":"GOODBYE"})");
+    EXPECT_FALSE(link->connection().isConnected());
+    loop.advance(16s);
+    settle();
+    EXPECT_EQ(app->currentStepIndex(), 1);
+    // Without a live state the new step is not armed.
+    EXPECT_FALSE(clock().armed());
+}
+
+TEST_F(AutoAdvanceTest, CadenzoStartingMidStepDoesNotArmThatStep) {
+    startWith(8, std::nullopt);
+    cue(liveState(R"(,"playing":true,"bpm":120)"));
+    settle();
+    EXPECT_FALSE(clock().armed());
+    rearm(); // the next change of the section state does
+    EXPECT_TRUE(clock().armed());
+}
+
+// The virtual loop, except that every one-shot timer fires `lateness` after its time, as a busy
+// machine's timers do.
+class LateLoop final : public MainLoop {
+public:
+    LateLoop(VirtualMainLoop& loop, Duration lateness) : loop_(loop), lateness_(lateness) {}
+    TimePoint now() const override { return loop_.now(); }
+    void post(Task task) override { loop_.post(std::move(task)); }
+    TimerHandle after(Duration delay, Task task) override {
+        return loop_.after(delay + lateness_, std::move(task));
+    }
+    TimerHandle every(Duration period, Task task) override {
+        return loop_.every(period, std::move(task));
+    }
+    TimerHandle watchReadable(int fd, Task task) override {
+        return loop_.watchReadable(fd, std::move(task));
+    }
+
+private:
+    VirtualMainLoop& loop_;
+    Duration lateness_;
+};
+
+TEST_F(AutoAdvanceTest, ALateTimerDoesNotPushTheFollowingTimedStepsLater) {
+    startWith(8, std::nullopt);
+    LateLoop late(loop, 30ms);
+    live = std::make_unique<LiveCoordinator>(*app, *service, *link, late, settings,
+                                             StoreLocation::under(dir.path()));
+    live->appear();
+    cadenzo(R"(,"playing":true,"bpm":120)");
+    const auto start = loop.now();
+    loop.advance(16s + 30ms);
+    EXPECT_EQ(app->currentStepIndex(), 1);
+    // The second step is counted from its bar (16 s), not from when the late timer ran.
+    EXPECT_EQ(clock().dueAt(), start + 32s);
+    loop.advance(16s - 1ms);
+    EXPECT_EQ(app->currentStepIndex(), 1);
+    loop.advance(1ms);
+    EXPECT_EQ(app->currentStepIndex(), 2);
+}
+
+TEST_F(AutoAdvanceTest, AfterAStallLongerThanAStepTheNextStepIsNotRushed) {
+    startWith(8, std::nullopt);
+    LateLoop late(loop, 20s);
+    live = std::make_unique<LiveCoordinator>(*app, *service, *link, late, settings,
+                                             StoreLocation::under(dir.path()));
+    live->appear();
+    cadenzo(R"(,"playing":true,"bpm":120)");
+    loop.advance(36s);
+    EXPECT_EQ(app->currentStepIndex(), 1);
+    EXPECT_EQ(clock().dueAt(), loop.now() + 16s);
+}
+
+TEST(StepClock, ACancelledOrReplacedItemNeverRuns) {
+    VirtualMainLoop loop;
+    StepClock clock(loop);
+    std::vector<int> ran;
+    clock.schedule(2.0, [&] { ran.push_back(1); });
+    clock.schedule(3.0, [&] { ran.push_back(2); });
+    loop.advance(2500ms);
+    EXPECT_TRUE(ran.empty());
+    loop.advance(500ms);
+    EXPECT_EQ(ran, std::vector<int>{2});
+    EXPECT_FALSE(clock.armed());
+    clock.cancel(); // after it ran: harmless
+
+    clock.schedule(1.0, [&] { ran.push_back(3); });
+    clock.cancel();
+    loop.advance(5s);
+    EXPECT_EQ(ran, std::vector<int>{2});
+
+    // An action that schedules again (the next timed step) leaves exactly that one pending.
+    clock.schedule(1.0, [&] {
+        ran.push_back(4);
+        clock.schedule(1.0, [&] { ran.push_back(5); });
+    });
+    loop.advance(1s);
+    EXPECT_TRUE(clock.armed());
+    loop.advance(1s);
+    EXPECT_EQ(ran, (std::vector<int>{2, 4, 5}));
+    EXPECT_EQ(loop.armedTimerCount(), 0u);
+}

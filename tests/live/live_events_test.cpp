@@ -1,0 +1,377 @@
+// The coordinator end to end on virtual time: MIDI presses, Cadenzo datagrams and commands move the
+// set, and what reaches the DAW follows each change exactly once.
+
+#include "live_rig.h"
+#include "model/setlist_codec.h"
+
+using namespace strata;
+using namespace strata::testing;
+
+namespace {
+
+void storeNextTrigger(MemorySettings& settings, const AdvanceTrigger& trigger) {
+    const auto json = encodeAdvanceTrigger(trigger);
+    settings.setBytes(MIDIService::kAdvanceTriggerKey, Bytes(json->begin(), json->end()));
+}
+
+} // namespace
+
+TEST_F(LiveTest, FootswitchWalksTheSetAndTheMackieMutesFollowOncePerChange) {
+    Setlist set = makeSet({{"One", "Intro", "Verse", "Chorus"}, {"Two", "Verse", "Outro"}},
+                          ControlMode::mackieControl);
+    muteAt(set, 0, 0, 0, {0});
+    muteAt(set, 0, 1, 0, {1});
+    muteAt(set, 0, 2, 0, {0, 1});
+    muteAt(set, 1, 1, 0, {3});
+    storeNextTrigger(settings, {"Pedal", AdvanceTrigger::Kind::note, 36});
+    start(std::move(set));
+    settle();
+    EXPECT_EQ(heard(), Packets{}); // nothing is sent before the view appears
+
+    live->appear();
+    settleBanks();
+    Packets first = bankHome();
+    press(first, mute(0));
+    EXPECT_EQ(heard(), first);
+
+    struct Press {
+        Bytes message;
+        Position after;
+        Packets daw;
+    };
+    const std::vector<Press> walk{
+        {{0x90, 36, 100}, {0, 1, 0}, presses({mute(0), mute(1)})},
+        {{0x80, 36, 0}, {0, 1, 0}, {}},   // a release is no press
+        {{0x90, 37, 100}, {0, 1, 0}, {}}, // another key is no trigger
+        {{0x90, 36, 1}, {0, 2, 0}, presses({mute(0)})},
+        {{0x90, 36, 127}, {1, 0, 0}, presses({mute(0), mute(1)})},
+        {{0x90, 36, 127}, {1, 1, 0}, presses({mute(3)})},
+        {{0x90, 36, 127}, {1, 1, 0}, {}}, // the set does not wrap
+    };
+    for (std::size_t i = 0; i < walk.size(); ++i) {
+        SCOPED_TRACE("press " + std::to_string(i));
+        footswitch(walk[i].message);
+        settle();
+        EXPECT_EQ(position(), walk[i].after);
+        EXPECT_EQ(heard(), walk[i].daw);
+    }
+}
+
+TEST_F(LiveTest, CCMutesGoOutOnceForEachChangeAndChangesOfOneTurnAreSentTogether) {
+    Setlist set = makeSet({{"One", "Intro", "Verse", "Chorus"}}, ControlMode::ccMute);
+    muteAt(set, 0, 1, 0, {1});
+    muteAt(set, 0, 2, 0, {2, 3});
+    storeNextTrigger(settings, {"Pedal", AdvanceTrigger::Kind::cc, 80});
+    start(std::move(set));
+    live->appear();
+    settle();
+    EXPECT_EQ(synthHeard(), ccRound({}));
+
+    footswitch({0xB0, 80, 127});
+    settle();
+    EXPECT_EQ(synthHeard(), ccRound({1}));
+
+    // Several changes in one turn: one send, of the final state.
+    app->setCurrentSectionIndex(0);
+    app->setCurrentSectionIndex(2);
+    app->toggleLayer(layer(0), section(2), 0);
+    settle();
+    EXPECT_EQ(synthHeard(), ccRound({0, 2, 3}));
+
+    // A change undone within the same turn sends nothing.
+    app->setCurrentSectionIndex(0);
+    app->setCurrentSectionIndex(2);
+    settle();
+    EXPECT_EQ(synthHeard(), Packets{});
+
+    // Renaming a layer is no change of the mute output; re-routing one is.
+    app->updateSetlist([](Setlist& s) {
+        s.layers[0].name = "Piano";
+        return true;
+    });
+    settle();
+    EXPECT_EQ(synthHeard(), Packets{});
+    app->updateSetlist([](Setlist& s) {
+        s.layers[3].muteCC = 90;
+        return true;
+    });
+    settle();
+    Packets rerouted = ccRound({0, 2, 3});
+    rerouted[3] = {0xB3, 90, 0x00};
+    EXPECT_EQ(synthHeard(), rerouted);
+}
+
+TEST_F(LiveTest, FireMovesWithinRangeResetsTheStepAndPushesAtOnce) {
+    Setlist set =
+        makeSet({{"One", "a", "b", "c"}, {"Two", "a", "b", "c"}, {"Three", "a", "b", "c"}},
+                ControlMode::ccMute);
+    for (auto& song : set.songs)
+        song.sections[2].steps.push_back(SectionStep{});
+    muteAt(set, 1, 0, 0, {0});
+    muteAt(set, 0, 2, 0, {1});
+    muteAt(set, 2, 2, 0, {2});
+    muteAt(set, 1, 1, 0, {3});
+    start(std::move(set));
+    live->appear();
+    settle();
+
+    struct Row {
+        const char* datagram;
+        Position after;
+        Packets immediate; // sent before the key watcher had a chance to run
+    };
+    const std::vector<Row> rows{
+        {R"({"type":"FIRE","songIdx":99,"sectionIdx":0})", {1, 0, 0}, ccRound({0})},
+        {R"({"type":"FIRE","songIdx":3,"sectionIdx":0})", {1, 0, 0}, ccRound({0})},
+        {R"({"type":"FIRE","songIdx":0,"sectionIdx":-1})", {0, 2, 0}, ccRound({1})},
+        {R"({"type":"FIRE","songIdx":2,"sectionIdx":5})", {2, 2, 0}, ccRound({2})},
+        {R"({"type":"FIRE","songIdx":-1,"sectionIdx":1})", {1, 1, 0}, ccRound({3})},
+        {R"({"type":"FIRE","songIdx":1,"sectionIdx":"x"})", {1, 2, 1}, {}}, // malformed: dropped
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.datagram);
+        app->setCurrentSongIndex(1);
+        app->setCurrentSectionIndex(2);
+        app->setCurrentStepIndex(1);
+        settle();
+        synthHeard();
+        cue(row.datagram);
+        service->drain();
+        EXPECT_EQ(synthHeard(), row.immediate);
+        settle();
+        EXPECT_EQ(position(), row.after);
+    }
+}
+
+TEST_F(LiveTest, ProgramChangesSelectSectionsOfTheCurrentSongOnly) {
+    start(makeSet({{"One", "a", "b", "c"}}, ControlMode::ccMute));
+    live->appear();
+    settle();
+    for (auto [program, section] :
+         std::vector<std::pair<int, std::int64_t>>{{2, 2}, {3, 2}, {0, 0}, {127, 0}, {1, 1}}) {
+        footswitch({0xC5, static_cast<std::uint8_t>(program)});
+        settle();
+        EXPECT_EQ(app->currentSectionIndex(), section) << "program " << program;
+    }
+}
+
+TEST_F(LiveTest, LiveTickFiringMomentsSendsTheirMessagesThenTheMuteStateOnce) {
+    Setlist set = makeSet({{"One", "Verse", "Chorus"}}, ControlMode::mackieControl);
+    Moment swell;
+    swell.name = "Swell";
+    swell.anchor = FireAnchor::barsBeforeSectionEnd(2);
+    swell.muteLayerIDs = {set.layers[1].id};
+    swell.programChanges = {PatchChange{Uuid::random(), "Synth", 2, 5},
+                            PatchChange{Uuid::random(), "", 3, 9}};
+    swell.ccSends = {CCSend{Uuid::random(), "Synth", 3, 7, 100},
+                     CCSend{Uuid::random(), "", 3, 8, 1}};
+    Moment drop;
+    drop.anchor = FireAnchor::barsBeforeSectionEnd(2);
+    drop.ccSends = {CCSend{Uuid::random(), "Synth", 16, 300, -4}}; // clamped on the way out
+    set.songs[0].sections[0].moments = {swell, drop};
+    start(std::move(set));
+    live->appear();
+    settleBanks();
+    heard();
+    synthHeard();
+
+    // Not yet due, then stopped: nothing fires, nothing is sent.
+    cue(R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":0,"barsToNext":4,"playing":true})");
+    cue(R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":0,"barsToNext":2,"playing":false})");
+    settle();
+    EXPECT_EQ(heard(), Packets{});
+    EXPECT_EQ(synthHeard(), Packets{});
+
+    cue(R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":1,"barsToNext":2,"playing":true})");
+    service->drain(); // the push happened in the tick itself, not through the key watcher
+    EXPECT_EQ(synthHeard(), (Packets{{0xC1, 5}, {0xB2, 7, 100}, {0xBF, 127, 0}}));
+    EXPECT_EQ(heard(), presses({mute(1)}));
+    settle();
+    EXPECT_EQ(heard(), Packets{});
+    EXPECT_EQ(position(), (Position{0, 0, 0})); // a tick never moves the performer
+
+    // Everything fired: later ticks send nothing.
+    cue(R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":0,"barsToNext":1,"playing":true})");
+    settle();
+    EXPECT_EQ(heard(), Packets{});
+    EXPECT_EQ(synthHeard(), Packets{});
+}
+
+TEST_F(LiveTest, LiveTickWhereOnlyARuleFiresStillPushesOnce) {
+    Setlist set = makeSet({{"One", "Verse", "Chorus"}}, ControlMode::mackieControl);
+    LayerRule rule;
+    rule.effect = LayerRule::Effect::muteOut;
+    rule.anchor = FireAnchor::barsBeforeSectionEnd(1);
+    set.layers[2].rules = {rule};
+    start(std::move(set));
+    live->appear();
+    settleBanks();
+    heard();
+    cue(R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":0,"barsToNext":1,"playing":true})");
+    service->drain();
+    EXPECT_EQ(heard(), presses({mute(2)}));
+    EXPECT_EQ(synthHeard(), Packets{});
+}
+
+TEST_F(LiveTest, PanicUnmutesEverythingAndTheStepsOwnMixReturnsAfterAMoment) {
+    Setlist set = makeSet({{"One", "Verse"}}, ControlMode::ccMute);
+    muteAt(set, 0, 0, 0, {0});
+    start(std::move(set));
+    live->appear();
+    settle();
+    synthHeard();
+    Moment m;
+    m.muteLayerIDs = {layer(1).id};
+    live->testMoment(m);
+    settle();
+    EXPECT_EQ(synthHeard(), ccRound({0, 1}));
+
+    live->panic();
+    EXPECT_EQ(synthHeard(), ccRound({})); // done when panic() returns
+    EXPECT_EQ(app->activeMomentMutedIDs(), std::nullopt);
+    settle();
+    // Then the step's own mix, through the key watcher.
+    EXPECT_EQ(synthHeard(), ccRound({0}));
+    EXPECT_TRUE(app->hasFired(m.id));
+}
+
+TEST_F(LiveTest, LearningANextTriggerAndASectionTrigger) {
+    start(makeSet({{"One", "a", "b", "c"}}, ControlMode::ccMute));
+    live->appear();
+    settle();
+    const MidiRef keys = midi.addSource("Keys");
+    midi.notifySetupChanged();
+    settle();
+
+    // NEXT: the learned key moves on from then on, and is stored.
+    live->learnNextTrigger();
+    midi.sendFromSource(keys, {{0x90, 60, 90}});
+    settle();
+    const AdvanceTrigger learned{"Keys", AdvanceTrigger::Kind::note, 60};
+    EXPECT_EQ(service->advanceTrigger(), learned);
+    EXPECT_FALSE(service->isLearningTrigger());
+    EXPECT_EQ(app->learnTarget(), std::nullopt);
+    EXPECT_EQ(decodeAdvanceTrigger(
+                  std::string(reinterpret_cast<const char*>(
+                                  settings.bytesValue(MIDIService::kAdvanceTriggerKey)->data()),
+                              settings.bytesValue(MIDIService::kAdvanceTriggerKey)->size())),
+              learned);
+    midi.sendFromSource(keys, {{0x90, 60, 90}});
+    settle();
+    EXPECT_EQ(app->currentSectionIndex(), 1);
+
+    // A section: the trigger is stored on it and jumps there at once.
+    live->learnJumpTrigger(section(2).id);
+    midi.sendFromSource(keys, {{0xB0, 21, 127}});
+    settle();
+    const AdvanceTrigger jump{"Keys", AdvanceTrigger::Kind::cc, 21};
+    EXPECT_EQ(section(2).jumpTrigger, jump);
+    EXPECT_EQ(service->advanceTrigger(), learned);
+    app->setCurrentSectionIndex(0);
+    settle();
+    midi.sendFromSource(keys, {{0xB0, 21, 127}});
+    settle();
+    EXPECT_EQ(app->currentSectionIndex(), 2);
+
+    // Refused (sustain pedal): the target is cleared and nothing else changes.
+    live->learnJumpTrigger(section(0).id);
+    midi.sendFromSource(keys, {{0xB0, 64, 127}});
+    settle();
+    EXPECT_EQ(app->learnTarget(), std::nullopt);
+    EXPECT_EQ(section(0).jumpTrigger, std::nullopt);
+    EXPECT_EQ(service->advanceTrigger(), learned);
+}
+
+TEST_F(LiveTest, JumpTriggerTableFollowsTheCurrentSong) {
+    Setlist set = makeSet({{"One", "a", "b"}, {"Two", "a", "b", "c"}}, ControlMode::ccMute);
+    set.songs[1].sections[2].jumpTrigger = AdvanceTrigger{"Pedal", AdvanceTrigger::Kind::note, 50};
+    start(std::move(set));
+    live->appear();
+    settle();
+    footswitch({0x90, 50, 100});
+    settle();
+    EXPECT_EQ(position(), (Position{0, 0, 0})); // song One has no such trigger
+
+    app->setCurrentSongIndex(1);
+    settle();
+    footswitch({0x90, 50, 100});
+    settle();
+    EXPECT_EQ(position(), (Position{1, 2, 0}));
+
+    // Losing the current song: the table becomes what the state gives then (nothing).
+    app->setCurrentSongIndex(5);
+    settle();
+    EXPECT_EQ(LiveCoordinator::jumpTriggerKey(*app), "none");
+    footswitch({0x90, 50, 100});
+    settle();
+    EXPECT_EQ(position(), (Position{5, 2, 0}));
+}
+
+TEST_F(LiveTest, KeysHaveTheirExactForm) {
+    Setlist set =
+        makeSet({{"One", "a"}, {"Two", "a"}, {"Three", "a", "b", "c"}}, ControlMode::mackieControl);
+    set.songs[2].sections[1].jumpTrigger =
+        AdvanceTrigger{"FCB1010", AdvanceTrigger::Kind::note, 36};
+    set.songs[2].sections[2].jumpTrigger = AdvanceTrigger{"FCB1010", AdvanceTrigger::Kind::cc, 64};
+    set.mackiePort = "MCU";
+    set.mackieTrackOffset = -9;
+    set.layers.resize(2);
+    set.layers[1].muteCC = 7;
+    muteAt(set, 2, 2, 0, {1, 0});
+    start(std::move(set));
+    app->setCurrentSongIndex(2);
+    app->setCurrentSectionIndex(2);
+
+    EXPECT_EQ(LiveCoordinator::jumpTriggerKey(*app),
+              "2|-,Note 36 \u00B7 FCB1010,CC 64 \u00B7 FCB1010");
+    const std::string a = layer(0).id.string(), b = layer(1).id.string();
+    const std::string muted = a < b ? a + "," + b : b + "," + a;
+    EXPECT_EQ(LiveCoordinator::sectionStateKey(*app),
+              "2|2|0|mackieControl|MCU|-8|" + muted + "|" + a + "#Synth#1#-1|" + b + "#Synth#2#7");
+}
+
+TEST_F(LiveTest, ToolbarChangesResendAtOnce) {
+    Setlist set = makeSet({{"One", "Verse"}}, ControlMode::ccMute);
+    muteAt(set, 0, 0, 0, {1});
+    start(std::move(set));
+    live->appear();
+    settle();
+    synthHeard();
+
+    // Sent by the call itself, not by the key watcher (the level is not part of the key).
+    live->setMode(StrataMode::essentials);
+    service->drain();
+    EXPECT_EQ(synthHeard(), ccRound({1}));
+
+    struct Row {
+        std::int64_t asked, stored;
+        bool sends;
+    };
+    for (const Row& row :
+         std::vector<Row>{{13, 8, true}, {300, 248, true}, {-5, 0, true}, {3, 0, false}}) {
+        SCOPED_TRACE(row.asked);
+        live->setMackieTrackOffset(row.asked);
+        service->drain();
+        EXPECT_EQ(app->setlist().mackieTrackOffset, row.stored);
+        EXPECT_EQ(synthHeard(), row.sends ? ccRound({1}) : Packets{});
+        settle();
+        EXPECT_EQ(synthHeard(), Packets{}); // and only once
+    }
+
+    // Mackie Control: the shadow is reset, so the banks are positioned afresh.
+    live->setControlMode(ControlMode::mackieControl);
+    settleBanks();
+    heard();
+    live->setMode(StrataMode::pro);
+    settleBanks();
+    const Packets again = heard();
+    const Packets home = bankHome();
+    ASSERT_GE(again.size(), home.size());
+    EXPECT_EQ(Packets(again.begin(), again.begin() + static_cast<std::ptrdiff_t>(home.size())),
+              home);
+
+    live->toggleStageMode();
+    EXPECT_TRUE(app->stageMode());
+    live->toggleStageMode();
+    EXPECT_FALSE(app->stageMode());
+}

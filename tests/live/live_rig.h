@@ -1,0 +1,188 @@
+#pragma once
+
+#include "backends/memory/memory_midi_system.h"
+#include "cuelink/cadenzo_link.h"
+#include "engine/app_state.h"
+#include "live/live_coordinator.h"
+#include "midi/midi_service.h"
+#include "platform/memory_settings.h"
+#include "platform/virtual_main_loop.h"
+#include "support/test_support.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace strata::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+using Packets = std::vector<Bytes>;
+using Names = std::vector<std::string>;
+
+// Mackie button presses as the DAW hears them: a press and a release per button.
+inline void press(Packets& out, std::uint8_t note, int times = 1) {
+    for (int i = 0; i < times; ++i) {
+        out.push_back({0x90, note, 0x7F});
+        out.push_back({0x90, note, 0x00});
+    }
+}
+inline Packets presses(std::initializer_list<std::uint8_t> notes) {
+    Packets out;
+    for (auto n : notes)
+        press(out, n);
+    return out;
+}
+// Mute button of layer slot 0-7 on the main surface.
+constexpr std::uint8_t mute(int slot) {
+    return static_cast<std::uint8_t>(0x10 + slot);
+}
+// The bank move to the first track that a first push starts with.
+inline Packets bankHome() {
+    Packets out;
+    press(out, 0x2E, 32);
+    return out;
+}
+
+// Where the performer stands: song, section, step.
+struct Position {
+    std::int64_t song = 0, section = 0, step = 0;
+    friend bool operator==(const Position&, const Position&) = default;
+    friend std::ostream& operator<<(std::ostream& os, const Position& p) {
+        return os << "(" << p.song << ", " << p.section << ", " << p.step << ")";
+    }
+};
+
+// The whole live setup on virtual time: AppState, MIDIService on the in-memory MIDI system,
+// CadenzoLink without a socket (datagrams handed in), and the coordinator. The DAW listens to
+// "Strata"; a CC synth "Synth" and a footswitch "Pedal" are plugged in. Layers A-D send their CC
+// mutes to "Synth" on channels 1-4. The tests play the main thread.
+class LiveTest : public ::testing::Test {
+protected:
+    LiveTest() {
+        synth = midi.addDestination("Synth");
+        pedal = midi.addSource("Pedal");
+        app = std::make_unique<AppState>(StoreLocation::under(dir.path()), settings, loop);
+        app->setMode(StrataMode::pro);
+    }
+
+    // Songs as a title followed by section names; each section has one default step.
+    static Setlist makeSet(const std::vector<Names>& songs, ControlMode mode) {
+        Setlist set;
+        set.name = "Live";
+        set.controlMode = mode;
+        for (const auto& entry : songs) {
+            Song song;
+            song.name = entry.at(0);
+            for (std::size_t i = 1; i < entry.size(); ++i)
+                song.sections.push_back(Section::named(entry[i]));
+            set.songs.push_back(std::move(song));
+        }
+        int channel = 1;
+        for (const char* name : {"A", "B", "C", "D"}) {
+            Layer layer;
+            layer.name = name;
+            layer.portName = "Synth";
+            layer.channel = channel++;
+            set.layers.push_back(std::move(layer));
+        }
+        return set;
+    }
+
+    // Mutes layers (by index) in one step of a set being prepared.
+    static void muteAt(Setlist& set, std::size_t song, std::size_t section, std::size_t step,
+                       std::initializer_list<std::size_t> layers) {
+        for (std::size_t i : layers)
+            set.songs.at(song).sections.at(section).steps.at(step).mutedLayerIDs.insert(
+                set.layers.at(i).id);
+    }
+    // One CC-mute round for layers A-D as "Synth" hears it, with the given layers muted.
+    static Packets ccRound(std::initializer_list<int> muted) {
+        Packets out;
+        for (int i = 0; i < 4; ++i) {
+            const bool m = std::find(muted.begin(), muted.end(), i) != muted.end();
+            out.push_back({static_cast<std::uint8_t>(0xB0 | i), static_cast<std::uint8_t>(20 + i),
+                           static_cast<std::uint8_t>(m ? 0x00 : 0x7F)});
+        }
+        return out;
+    }
+
+    // Loads the set, then builds the engine, the link and the coordinator on top of it.
+    void start(Setlist set) {
+        app->setSetlist(std::move(set));
+        loop.runPending();
+        service = std::make_unique<MIDIService>(midi, loop, settings);
+        link = std::make_unique<CadenzoLink>(loop, CadenzoLink::Options{.openSocket = false});
+        live = std::make_unique<LiveCoordinator>(*app, *service, *link, loop, settings,
+                                                 StoreLocation::under(dir.path()));
+        daw = midi.listen(service->virtualSourceRef(false));
+        dawSeen = 0;
+    }
+
+    // Runs what the main thread has been handed, lets the MIDI queue send, and repeats.
+    void settle() {
+        for (int i = 0; i < 4; ++i) {
+            loop.runPending();
+            service->drain();
+        }
+        loop.runPending();
+    }
+    // settle(), and lets any wait of the MIDI engine for the DAW's answer to a bank move run out
+    // on virtual time, a millisecond at a time as the main loop's timers would. Only for tests
+    // that let time pass anyway (Mackie output).
+    void settleBanks() {
+        for (int i = 0; i < 500; ++i) {
+            settle();
+            loop.advance(std::chrono::milliseconds(1));
+        }
+        settle();
+    }
+    // What the DAW and the synth heard since the last call.
+    Packets heard() { return since(midi.heardPackets(daw), dawSeen); }
+    Packets synthHeard() { return since(midi.receivedBy(synth), synthSeen); }
+    static Packets since(Packets all, std::size_t& seen) {
+        Packets out(all.begin() + static_cast<std::ptrdiff_t>(std::min(seen, all.size())),
+                    all.end());
+        seen = all.size();
+        return out;
+    }
+    void cue(const std::string& json) { link->handleDatagram(cueBytes(json)); }
+    void footswitch(Bytes message) { midi.sendFromSource(pedal, {std::move(message)}); }
+
+    const Layer& layer(std::size_t i) const { return app->setlist().layers.at(i); }
+    const Section& section(std::size_t k, std::size_t song = 0) const {
+        return app->setlist().songs.at(song).sections.at(k);
+    }
+    // Mutes layer `i` in the first step of section `k` of the current song.
+    void muteIn(std::size_t k, std::size_t i) {
+        app->updateSetlist([&](Setlist& set) {
+            set.songs.at(static_cast<std::size_t>(app->currentSongIndex()))
+                .sections.at(k)
+                .steps.at(0)
+                .mutedLayerIDs.insert(set.layers.at(i).id);
+            return true;
+        });
+    }
+    Position position() const {
+        return {app->currentSongIndex(), app->currentSectionIndex(), app->currentStepIndex()};
+    }
+
+    LogCapture log;
+    TempDir dir;
+    MemoryMidiSystem midi;
+    VirtualMainLoop loop;
+    MemorySettings settings;
+    MidiRef synth = 0;
+    MidiRef pedal = 0;
+    std::size_t synthSeen = 0;
+    std::size_t dawSeen = 0;
+    std::unique_ptr<AppState> app;
+    std::unique_ptr<MIDIService> service;
+    std::unique_ptr<CadenzoLink> link;
+    std::unique_ptr<LiveCoordinator> live;
+    MemoryMidiSystem::ListenerId daw = 0;
+};
+
+} // namespace strata::testing
