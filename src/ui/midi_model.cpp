@@ -1,14 +1,14 @@
 #include "midi_model.h"
 
-#include "engine/app_state.h"
+#include "live/live_coordinator.h"
 #include "midi/midi_service.h"
 
 #include <algorithm>
 
 namespace strata {
 
-MidiModel::MidiModel(MIDIService& midi, AppState& state, MainLoop& loop, QObject* parent)
-    : QObject(parent), midi_(midi), state_(state), loop_(loop) {
+MidiModel::MidiModel(MIDIService& midi, LiveCoordinator& live, MainLoop& loop, QObject* parent)
+    : QObject(parent), midi_(midi), live_(live), loop_(loop) {
     connections_ +=
         midi_.isLearningTrigger.changed.connect([this](const bool&) { Q_EMIT triggerChanged(); });
     connections_ += midi_.advanceTrigger.changed.connect(
@@ -53,14 +53,11 @@ void MidiModel::setAvailable(bool available) {
 }
 
 void MidiModel::learnNextTrigger() {
-    state_.setLearnTarget(AppState::LearnTarget::next());
-    midi_.isLearningTrigger.set(true);
+    live_.learnNextTrigger();
 }
 
 void MidiModel::clearNextTrigger() {
-    midi_.advanceTrigger.set(std::nullopt);
-    midi_.resolveTriggerSource();
-    midi_.persistAdvanceTrigger();
+    live_.clearNextTrigger();
 }
 
 void MidiModel::evaluateLights() {

@@ -9,7 +9,7 @@
 
 namespace strata {
 
-class AppState;
+class LiveCoordinator;
 class MIDIService;
 
 // What the toolbar shows of the MIDI engine: the trigger control, the activity lights, the port
@@ -36,7 +36,7 @@ public:
     static constexpr Duration kMidiLitFor = std::chrono::milliseconds(400);
     static constexpr Duration kDawLitFor = std::chrono::milliseconds(3000);
 
-    MidiModel(MIDIService& midi, AppState& state, MainLoop& loop, QObject* parent = nullptr);
+    MidiModel(MIDIService& midi, LiveCoordinator& live, MainLoop& loop, QObject* parent = nullptr);
 
     QString triggerLabel() const;
     bool learning() const;
@@ -66,7 +66,7 @@ private:
     void evaluateLights();
 
     MIDIService& midi_;
-    AppState& state_;
+    LiveCoordinator& live_;
     MainLoop& loop_;
     bool midiLit_ = false;
     bool dawLit_ = false;

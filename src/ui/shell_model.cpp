@@ -1,76 +1,69 @@
 #include "shell_model.h"
 
-#include <QPointer>
+#include "live/live_coordinator.h"
 
 namespace strata {
 
-ShellModel::ShellModel(Settings& settings, MainLoop& loop, std::function<void()> onAppear,
-                       QObject* parent)
-    : QObject(parent), settings_(settings), loop_(loop), onAppear_(std::move(onAppear)) {}
+namespace {
+
+// Published fields notify on every write; the view hears only real changes.
+void setIfChanged(Published<bool>& field, bool on) {
+    if (field() != on)
+        field.set(on);
+}
+
+} // namespace
+
+ShellModel::ShellModel(LiveCoordinator& live, QObject* parent) : QObject(parent), live_(live) {
+    connections_ +=
+        live_.showSetup.changed.connect([this](const bool&) { Q_EMIT showSetupChanged(); });
+    connections_ += live_.showModeChooser.changed.connect(
+        [this](const bool&) { Q_EMIT showModeChooserChanged(); });
+    connections_ += live_.showQuickStart.changed.connect(
+        [this](const bool&) { Q_EMIT showQuickStartChanged(); });
+}
+
+bool ShellModel::showSetup() const {
+    return live_.showSetup();
+}
+
+bool ShellModel::showModeChooser() const {
+    return live_.showModeChooser();
+}
+
+bool ShellModel::showQuickStart() const {
+    return live_.showQuickStart();
+}
 
 bool ShellModel::chooserAtStartup() const {
-    return settings_.boolValue(kChooserAtStartupKey).value_or(true);
+    return live_.showModeChooserAtStartup();
+}
+
+void ShellModel::setShowSetup(bool on) {
+    setIfChanged(live_.showSetup, on);
+}
+
+void ShellModel::setShowModeChooser(bool on) {
+    setIfChanged(live_.showModeChooser, on);
+}
+
+void ShellModel::setShowQuickStart(bool on) {
+    setIfChanged(live_.showQuickStart, on);
 }
 
 void ShellModel::setChooserAtStartup(bool on) {
     const bool before = chooserAtStartup();
-    settings_.setBool(kChooserAtStartupKey, on);
+    live_.setShowModeChooserAtStartup(on);
     if (before != on)
         Q_EMIT chooserAtStartupChanged();
 }
 
-void ShellModel::setShowSetup(bool on) {
-    if (showSetup_ == on)
-        return;
-    showSetup_ = on;
-    Q_EMIT showSetupChanged();
-}
-
-void ShellModel::setShowModeChooser(bool on) {
-    if (showModeChooser_ == on)
-        return;
-    showModeChooser_ = on;
-    if (!on)
-        chooserLeadsToSetup_ = false;
-    Q_EMIT showModeChooserChanged();
-}
-
-void ShellModel::setShowQuickStart(bool on) {
-    if (showQuickStart_ == on)
-        return;
-    showQuickStart_ = on;
-    Q_EMIT showQuickStartChanged();
-}
-
 void ShellModel::mainViewAppeared() {
-    if (appeared_)
-        return;
-    appeared_ = true;
-    if (onAppear_)
-        onAppear_();
-
-    if (chooserAtStartup()) {
-        setShowModeChooser(true);
-        chooserLeadsToSetup_ = true;
-        return;
-    }
-    if (settings_.boolValue(kSeenQuickStartKey).value_or(false))
-        return;
-    settings_.setBool(kSeenQuickStartKey, true);
-    quickStartTimer_ = loop_.after(kQuickStartDelay, [this] {
-        quickStartTimer_.reset();
-        setShowQuickStart(true);
-    });
+    live_.appear();
 }
 
 void ShellModel::continueFromChooser() {
-    if (chooserLeadsToSetup_) {
-        QPointer<ShellModel> self(this);
-        loop_.post([self] {
-            if (self)
-                self->setShowSetup(true);
-        });
-    }
+    live_.modeChooserContinued();
     setShowModeChooser(false);
 }
 

@@ -1,17 +1,18 @@
 #pragma once
 
-#include "platform/main_loop.h"
-#include "platform/settings.h"
+#include "platform/signal.h"
 
 #include <QObject>
 #include <QtQml/qqmlregistration.h>
-#include <functional>
-#include <string_view>
 
 namespace strata {
 
-// The main view's sheet flags and the first-run flow: the mode chooser at start (unless the user
-// turned it off), else the quick start once, 0.4 s after the window appears. Main thread only.
+class LiveCoordinator;
+
+// The main view's sheet flags and the first-run flow, as the live coordinator keeps them: the
+// mode chooser at start (unless the user turned it off), else the quick start once, 0.4 s after
+// the window appears. The sheets show while a flag is true and set it back when dismissed.
+// Main thread only.
 class ShellModel : public QObject {
     Q_OBJECT
     QML_ELEMENT
@@ -27,17 +28,11 @@ class ShellModel : public QObject {
                    chooserAtStartupChanged)
 
 public:
-    static constexpr std::string_view kChooserAtStartupKey = "showModeChooserAtStartup";
-    static constexpr std::string_view kSeenQuickStartKey = "hasSeenQuickStart";
-    static constexpr Duration kQuickStartDelay = std::chrono::milliseconds(400);
+    explicit ShellModel(LiveCoordinator& live, QObject* parent = nullptr);
 
-    // `onAppear` runs first when the main view appears (the coordinator's appearance steps).
-    ShellModel(Settings& settings, MainLoop& loop, std::function<void()> onAppear = {},
-               QObject* parent = nullptr);
-
-    bool showSetup() const { return showSetup_; }
-    bool showModeChooser() const { return showModeChooser_; }
-    bool showQuickStart() const { return showQuickStart_; }
+    bool showSetup() const;
+    bool showModeChooser() const;
+    bool showQuickStart() const;
     bool chooserAtStartup() const;
 
     void setShowSetup(bool on);
@@ -45,11 +40,11 @@ public:
     void setShowQuickStart(bool on);
     void setChooserAtStartup(bool on);
 
-    // The main view is on screen: the appearance steps, then the first-run steps. Only the first
-    // call does anything.
+    // The main view is on screen: the coordinator's appearance steps, then the first-run steps.
+    // Only the first call does anything.
     Q_INVOKABLE void mainViewAppeared();
-    // The chooser's "CONTINUE": the chooser shown at start leads into the setup guide (after the
-    // current event), then closes.
+    // The chooser's "CONTINUE": the setup guide follows after the current event; the chooser
+    // closes.
     Q_INVOKABLE void continueFromChooser();
 
 Q_SIGNALS:
@@ -59,15 +54,8 @@ Q_SIGNALS:
     void chooserAtStartupChanged();
 
 private:
-    Settings& settings_;
-    MainLoop& loop_;
-    std::function<void()> onAppear_;
-    bool appeared_ = false;
-    bool chooserLeadsToSetup_ = false;
-    bool showSetup_ = false;
-    bool showModeChooser_ = false;
-    bool showQuickStart_ = false;
-    TimerHandle quickStartTimer_;
+    LiveCoordinator& live_;
+    ConnectionBag connections_;
 };
 
 } // namespace strata

@@ -3,15 +3,15 @@
 #include "cuelink/cadenzo_link.h"
 
 #include <QFont>
+#include <QFontDatabase>
 #include <QGuiApplication>
 
 namespace strata {
 
-UiModels::UiModels(AppState& state, MIDIService& midiService, CadenzoLink& link, Settings& settings,
-                   MainLoop& loop, CoordinatorHooks hooks, std::function<void()> onAppear)
-    : appState(state), midi(midiService, state, loop), cue(link),
-      live(state, midiService, std::move(hooks)), shell(settings, loop, std::move(onAppear)),
-      guide(midiService) {}
+UiModels::UiModels(AppState& state, MIDIService& midiService, CadenzoLink& link,
+                   LiveCoordinator& coordinator, MainLoop& loop)
+    : appState(state), midi(midiService, coordinator, loop), cue(link), live(state, coordinator),
+      shell(coordinator), guide(midiService) {}
 
 QVariantMap UiModels::properties() {
     return {
@@ -26,7 +26,10 @@ QVariantMap UiModels::properties() {
 }
 
 void installAppearance() {
-    QFont font(QStringLiteral("League Spartan"));
+    const QString family = QStringLiteral("League Spartan");
+    if (!QFontDatabase::families().contains(family))
+        return;
+    QFont font(family);
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(14);
     QGuiApplication::setFont(font);

@@ -13,17 +13,18 @@
 namespace strata {
 
 class CadenzoLink;
+class LiveCoordinator;
 
 // Where the main window's QML lives once the UI module is linked in (Qt 6.4 has no loading by
 // module name).
 inline constexpr const char* kMainWindowUrl = "qrc:/qt/qml/Strata/Ui/Main.qml";
 
-// Every view model of the main window, over the three long-lived objects. Main thread only; the
-// models must go before the objects they show.
+// Every view model of the main window, over the three long-lived objects and the live coordinator
+// that joins them. Main thread only; the models must go before the objects they show.
 class UiModels {
 public:
-    UiModels(AppState& state, MIDIService& midi, CadenzoLink& link, Settings& settings,
-             MainLoop& loop, CoordinatorHooks hooks, std::function<void()> onAppear = {});
+    UiModels(AppState& state, MIDIService& midi, CadenzoLink& link, LiveCoordinator& live,
+             MainLoop& loop);
     UiModels(const UiModels&) = delete;
     UiModels& operator=(const UiModels&) = delete;
 
@@ -39,8 +40,8 @@ public:
     QuickStartModel quickStart;
 };
 
-// The display face and the application-wide look, before any QML is loaded: League Spartan for
-// every text item (plain Text does not inherit a window's font), falling back to the default sans.
+// The display face, before any QML is loaded: League Spartan for every text item (plain Text does
+// not inherit a window's font) when the system has it, else the default sans.
 void installAppearance();
 
 } // namespace strata

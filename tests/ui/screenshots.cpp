@@ -111,8 +111,8 @@ int main(int argc, char** argv) {
 
     UiRig rig;
     // A returning user: no chooser, quick start seen; the sheets are opened one by one below.
-    rig.settings.setBool(ShellModel::kChooserAtStartupKey, false);
-    rig.settings.setBool(ShellModel::kSeenQuickStartKey, true);
+    rig.settings.setBool(LiveCoordinator::kShowModeChooserKey, false);
+    rig.settings.setBool(LiveCoordinator::kHasSeenQuickStartKey, true);
     rig.state->setSetlist(UiRig::demoSet());
     rig.state->setCurrentSectionIndex(1);
     rig.settle();
@@ -132,6 +132,10 @@ int main(int argc, char** argv) {
     Renderer r(*window, outDir);
     auto& models = *rig.models;
     auto& state = *rig.state;
+
+    // The window is on screen: the coordinator sends the first mute state; its light goes dark.
+    models.shell.mainViewAppeared();
+    rig.advance(seconds(5));
 
     // Editing layout and toolbar states.
     r.shot("main-editing");

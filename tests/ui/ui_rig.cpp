@@ -15,8 +15,8 @@ UiRig::~UiRig() {
 }
 
 void UiRig::stop() {
-    standIn_.clear();
     models.reset();
+    live.reset();
     link.reset();
     if (service && daw != 0)
         midi.stopListening(daw);
@@ -35,38 +35,10 @@ void UiRig::start(bool clearSettings) {
     service = std::make_unique<MIDIService>(midi, loop, settings);
     daw = midi.listen(service->virtualSourceRef(false));
     link = std::make_unique<CadenzoLink>(loop, CadenzoLink::Options{.openSocket = false});
-    models = std::make_unique<UiModels>(*state, *service, *link, settings, loop, hooks());
+    live = std::make_unique<LiveCoordinator>(*state, *service, *link, loop, settings,
+                                             StoreLocation::under(dir->path()));
+    models = std::make_unique<UiModels>(*state, *service, *link, *live, loop);
     settle();
-}
-
-CoordinatorHooks UiRig::hooks() {
-    // Stand-in for the live coordinator's two operations, sending exactly what it sends.
-    auto push = [this] {
-        if (!state->currentSection())
-            return;
-        const Setlist& set = state->setlist();
-        const auto visible = state->visibleLayers();
-        service->sendSectionState({visible.begin(), visible.end()}, state->activeMutedIDs(),
-                                  set.effectiveControlMode(), set.mackiePort,
-                                  set.effectiveTrackOffset());
-    };
-    auto panic = [this] {
-        const Setlist& set = state->setlist();
-        const auto visible = state->visibleLayers();
-        service->panicAllOn({visible.begin(), visible.end()}, set.effectiveControlMode(),
-                            set.mackiePort, set.effectiveTrackOffset());
-        state->setActiveMomentMutedIDs(std::nullopt);
-    };
-    standIn_ += service->triggerLearned.connect([this](const std::optional<AdvanceTrigger>& t) {
-        const auto target = state->learnTarget();
-        state->setLearnTarget(std::nullopt);
-        if (!t || !target || target->kind != AppState::LearnTarget::Kind::next)
-            return;
-        service->advanceTrigger.set(*t);
-        service->resolveTriggerSource();
-        service->persistAdvanceTrigger();
-    });
-    return {push, panic};
 }
 
 void UiRig::settle() {

@@ -3,6 +3,7 @@
 #include "backends/memory/memory_midi_system.h"
 #include "cuelink/cadenzo_link.h"
 #include "engine/app_state.h"
+#include "live/live_coordinator.h"
 #include "midi/midi_service.h"
 #include "platform/memory_settings.h"
 #include "platform/virtual_main_loop.h"
@@ -15,9 +16,10 @@
 
 namespace strata::testing {
 
-// The main window's objects as the application builds them, on the in-memory MIDI system, virtual
-// time, in-memory preferences and a cue link without a socket, with a DAW listening to the main
-// surface. Tests (and the screenshot renderer) play the main thread.
+// The main window's objects as the application builds them (the three long-lived objects, the
+// live coordinator and the view models), on the in-memory MIDI system, virtual time, in-memory
+// preferences and a cue link without a socket, with a DAW listening to the main surface. Tests
+// (and the screenshot renderer) play the main thread.
 class UiRig {
 public:
     UiRig();
@@ -58,12 +60,9 @@ public:
     std::unique_ptr<AppState> state;
     std::unique_ptr<MIDIService> service;
     std::unique_ptr<CadenzoLink> link;
+    std::unique_ptr<LiveCoordinator> live;
     std::unique_ptr<UiModels> models;
     MemoryMidiSystem::ListenerId daw = 0;
-
-private:
-    CoordinatorHooks hooks();
-    ConnectionBag standIn_;
 };
 
 } // namespace strata::testing

@@ -19,9 +19,15 @@ constexpr std::uint8_t kBankRight = 0x2F;
 
 class ViewModels : public ::testing::Test {
 protected:
+    // A returning user's window on screen: the coordinator has sent the first mute state, and the
+    // lights it lit have gone dark again.
     ViewModels() {
+        rig.settings.setBool(LiveCoordinator::kShowModeChooserKey, false);
+        rig.settings.setBool(LiveCoordinator::kHasSeenQuickStartKey, true);
         rig.state->setSetlist(UiRig::demoSet());
         rig.settle();
+        rig.models->shell.mainViewAppeared();
+        rig.advance(seconds(5));
     }
     UiModels& ui() { return *rig.models; }
     UiRig rig;
@@ -99,8 +105,9 @@ TEST_F(ViewModels, SwitchingToProResendsTheMuteStateAtOnce) {
 }
 
 TEST_F(ViewModels, AllOnClearsTheMomentAndUnmutesEverythingInTheDaw) {
-    rig.state->setSetlist(Setlist::empty());
-    rig.fireMoment();
+    ui().live.setControlMode("mackieControl");
+    rig.fireMoment(); // the piano goes out
+    rig.advance(seconds(1));
     EXPECT_TRUE(ui().appState.momentActive());
     rig.clearHeard();
 
@@ -207,74 +214,23 @@ TEST_F(ViewModels, StageShowsTheDrivenLayersThatPlayNextSectionAndEnd) {
     EXPECT_EQ(ui().appState.playingLayers().size(), 12);
 }
 
-// ---- First run ----------------------------------------------------------------------------------
+// ---- First run (the coordinator decides; the model shows its flags) ----------------------------
 
-struct FirstRunCase {
-    const char* name;
-    std::optional<std::variant<bool, std::string>> chooserSetting;
-    std::optional<bool> seenQuickStart;
-    bool chooser;
-    bool quickStart;
-};
-
-class FirstRun : public ::testing::TestWithParam<FirstRunCase> {};
-
-TEST_P(FirstRun, ShowsTheChooserOrTheQuickStartOnceAfterFourTenths) {
-    const FirstRunCase& c = GetParam();
+TEST(FirstRunFlags, TheModelFollowsTheCoordinatorsFlagsAndWritesThemBack) {
     UiRig rig;
-    if (c.chooserSetting) {
-        if (auto* b = std::get_if<bool>(&*c.chooserSetting))
-            rig.settings.setBool(ShellModel::kChooserAtStartupKey, *b);
-        else
-            rig.settings.setString(ShellModel::kChooserAtStartupKey,
-                                   std::get<std::string>(*c.chooserSetting));
-    }
-    if (c.seenQuickStart)
-        rig.settings.setBool(ShellModel::kSeenQuickStartKey, *c.seenQuickStart);
+    rig.settings.setBool(LiveCoordinator::kShowModeChooserKey, false);
     ShellModel& shell = rig.models->shell;
-
+    QSignalSpy quickStart(&shell, &ShellModel::showQuickStartChanged);
     shell.mainViewAppeared();
-    EXPECT_EQ(shell.showModeChooser(), c.chooser);
-    rig.advance(std::chrono::milliseconds(399));
-    EXPECT_FALSE(shell.showQuickStart());
-    rig.advance(std::chrono::milliseconds(1));
-    EXPECT_EQ(shell.showQuickStart(), c.quickStart);
-    EXPECT_FALSE(shell.showSetup());
-    const bool seenAfter = rig.settings.boolValue(ShellModel::kSeenQuickStartKey).value_or(false);
-    EXPECT_EQ(seenAfter, c.quickStart || c.seenQuickStart.value_or(false));
+    EXPECT_FALSE(shell.showModeChooser());
+    rig.advance(LiveCoordinator::kQuickStartDelay);
+    EXPECT_TRUE(shell.showQuickStart());
+    EXPECT_EQ(quickStart.count(), 1);
 
-    // The next launch never offers the quick start again.
-    rig.start();
-    rig.models->shell.mainViewAppeared();
-    rig.advance(seconds(1));
-    EXPECT_FALSE(rig.models->shell.showQuickStart());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Flags, FirstRun,
-    ::testing::Values(FirstRunCase{"FirstLaunchEver", std::nullopt, std::nullopt, true, false},
-                      FirstRunCase{"ChooserOn", true, false, true, false},
-                      FirstRunCase{"WrongTypeCountsAsOn", std::string("maybe"), std::nullopt, true,
-                                   false},
-                      FirstRunCase{"ChooserOffFirstTime", false, std::nullopt, false, true},
-                      FirstRunCase{"ChooserOffSeenBefore", false, true, false, false}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(FirstRunAppearance, TheAppearanceStepsRunFirstAndOnlyOnce) {
-    UiRig rig;
-    int steps = 0;
-    bool chooserUpDuringSteps = true;
-    ShellModel* self = nullptr;
-    ShellModel shell(rig.settings, rig.loop, [&] {
-        ++steps;
-        chooserUpDuringSteps = self->showModeChooser();
-    });
-    self = &shell;
-    shell.mainViewAppeared();
-    shell.mainViewAppeared();
-    EXPECT_EQ(steps, 1);
-    EXPECT_FALSE(chooserUpDuringSteps);
-    EXPECT_TRUE(shell.showModeChooser());
+    shell.setShowQuickStart(false); // the sheet was dismissed
+    EXPECT_FALSE(rig.live->showQuickStart());
+    shell.setShowSetup(true);
+    EXPECT_TRUE(rig.live->showSetup());
 }
 
 TEST(FirstRunChooser, ContinueLeadsIntoTheSetupGuideButClosingOtherwiseDoesNot) {
@@ -290,8 +246,7 @@ TEST(FirstRunChooser, ContinueLeadsIntoTheSetupGuideButClosingOtherwiseDoesNot) 
 
     rig.start();
     rig.models->shell.mainViewAppeared();
-    rig.models->shell.setShowModeChooser(false);
-    rig.models->shell.continueFromChooser();
+    rig.models->shell.setShowModeChooser(false); // Escape
     rig.loop.runPending();
     EXPECT_FALSE(rig.models->shell.showSetup());
 }
@@ -301,9 +256,9 @@ TEST(FirstRunChooser, CheckboxStoresTheNegatedPreference) {
     ShellModel& shell = rig.models->shell;
     EXPECT_TRUE(shell.chooserAtStartup());
     shell.setChooserAtStartup(false);
-    EXPECT_EQ(rig.settings.boolValue(ShellModel::kChooserAtStartupKey), false);
+    EXPECT_EQ(rig.settings.boolValue(LiveCoordinator::kShowModeChooserKey), false);
     shell.setChooserAtStartup(true);
-    EXPECT_EQ(rig.settings.boolValue(ShellModel::kChooserAtStartupKey), true);
+    EXPECT_EQ(rig.settings.boolValue(LiveCoordinator::kShowModeChooserKey), true);
 }
 
 } // namespace

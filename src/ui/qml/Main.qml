@@ -68,8 +68,4 @@ ApplicationWindow {
         guide: window.guide
         quickStart: window.quickStart
     }
-
-    // The main view is on screen: the coordinator's appearance steps, then the first run.
-    onActiveChanged: if (active) shell.mainViewAppeared()
-    Component.onCompleted: if (visible) Qt.callLater(shell.mainViewAppeared)
 }

@@ -34,6 +34,7 @@ TestCase {
         for (const key in settings)
             rig.setSetting(key, settings[key])
         rig.loadDemoSet()
+        rig.advance(5000) // whatever the start lit has gone dark
         const props = rig.models()
         props.width = parent.width
         props.height = parent.height

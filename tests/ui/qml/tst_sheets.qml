@@ -123,6 +123,10 @@ Item {
             compare(view.appState.isPro, false, "the guide changes no setting")
             compare(rig.storedControlMode(), "")
 
+            // The sheet is modal: the keys of the "Section" menu wait until it is closed.
+            keyClick(Qt.Key_Right)
+            compare(rig.storedSectionIndex(), 0)
+
             click("doneButton")
             tryVerify(() => !sheetOpen("setupGuide"))
             verify(!view.shell.showSetup)
