@@ -145,6 +145,58 @@ bool AppState::updateSetlist(const std::function<bool(Setlist&)>& edit) {
     return true;
 }
 
+void AppState::restoreSetlist(Setlist earlier) {
+    Batch batch(*this);
+    const Song* songBefore = currentSong();
+    const std::optional<Uuid> songID =
+        songBefore ? std::optional<Uuid>(songBefore->id) : std::nullopt;
+    const std::optional<Uuid> sectionID = idOf(currentSection());
+    setSetlist(std::move(earlier));
+
+    const auto& songs = setlist().songs;
+    std::int64_t song = std::clamp<std::int64_t>(currentSongIndex(), 0,
+                                                 std::max<std::int64_t>(count(songs) - 1, 0));
+    if (songID) {
+        const auto it = std::find_if(songs.begin(), songs.end(),
+                                     [&](const Song& s) { return s.id == *songID; });
+        if (it != songs.end())
+            song = it - songs.begin();
+    }
+    if (song != currentSongIndex())
+        setCurrentSongIndex(song);
+
+    const Song* now = currentSong();
+    const std::int64_t sections = now ? count(now->sections) : 0;
+    std::int64_t section = currentSectionIndex();
+    bool followed = false;
+    if (now && sectionID) {
+        const auto& list = now->sections;
+        const auto it = std::find_if(list.begin(), list.end(),
+                                     [&](const Section& s) { return s.id == *sectionID; });
+        if (it != list.end()) {
+            section = it - list.begin();
+            followed = true;
+        }
+    }
+    if (!followed) {
+        // A song without sections keeps its "no section" position (0 or -1 after retreat()).
+        if (sections > 0)
+            section = std::clamp<std::int64_t>(section, 0, sections - 1);
+        else if (section != -1)
+            section = 0;
+    }
+    if (section != currentSectionIndex())
+        setCurrentSectionIndex(section);
+
+    // The step stays where it is on the same section, within its steps; elsewhere it starts over.
+    const Section* current = currentSection();
+    std::int64_t step = 0;
+    if (followed && current && !current->steps.empty())
+        step = std::clamp<std::int64_t>(currentStepIndex(), 0, count(current->steps) - 1);
+    if (step != currentStepIndex())
+        setCurrentStepIndex(step);
+}
+
 void AppState::setCurrentSongIndex(std::int64_t index) {
     writeIndex(currentSongIndex, index);
 }

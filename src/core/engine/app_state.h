@@ -112,6 +112,10 @@ public:
     void setSetlist(Setlist next);
     // Applies `edit` to a copy of the set and writes it back when `edit` returns true.
     bool updateSetlist(const std::function<bool(Setlist&)>& edit);
+    // Puts back an earlier version of the set (undo, redo) in one operation. Only the document is
+    // restored: the performer stays on the song and section they are on when the restored set
+    // still holds them (found by id); otherwise the position is clamped into the set.
+    void restoreSetlist(Setlist earlier);
 
     // A change of value clears the Moment bookkeeping of the section that was current.
     void setCurrentSongIndex(std::int64_t index);

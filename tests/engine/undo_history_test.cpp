@@ -1,0 +1,185 @@
+// Undo and redo of the set over AppState's write funnel: typing bursts, import and new set, the
+// position after an undo, what stays out of the history, and its bound.
+
+#include "engine/undo_history.h"
+#include "engine_fixture.h"
+
+using namespace strata;
+using namespace strata::testing;
+
+namespace {
+
+class Undo : public EngineTest {
+protected:
+    Undo() {
+        load(makeSet({{"A", "a1", "a2"}, {"B", "b1", "b2", "b3"}, {"C", "c1"}}));
+        history = std::make_unique<UndoHistory>(*app);
+    }
+
+    // Types `text` letter by letter into the set's name, as a field does in one visit.
+    void typeSetName(const std::string& text, std::uint64_t session) {
+        std::string typed;
+        for (char c : text) {
+            typed += c;
+            history->beginEdit(session);
+            app->renameSet(typed);
+            history->endEdit();
+        }
+    }
+    std::array<std::int64_t, 3> positionNow() const {
+        return {app->currentSongIndex(), app->currentSectionIndex(), app->currentStepIndex()};
+    }
+
+    std::unique_ptr<UndoHistory> history;
+};
+
+TEST_F(Undo, OneVisitOfAFieldIsOneStepAndAnotherVisitOrAForeignWriteStartsTheNext) {
+    EXPECT_FALSE(history->canUndo());
+    const std::uint64_t first = history->newSession();
+    typeSetName("Live", first);
+    EXPECT_EQ(app->setlist().name, "Live");
+    EXPECT_EQ(history->undoCount(), 1u);
+
+    // A second visit of the same field, then a write from elsewhere in the middle of a third.
+    typeSetName("Live!", history->newSession());
+    const std::uint64_t third = history->newSession();
+    typeSetName("Live!!", third);
+    app->renameSong(0, "Opener"); // not typing: e.g. a cue-link snapshot arriving
+    typeSetName("Live!!!", third);
+    EXPECT_EQ(history->undoCount(), 5u);
+
+    const Names expected[] = {
+        {"Live!!", "Opener"}, {"Live!!", "A"}, {"Live!", "A"}, {"Live", "A"}, {"Test Set", "A"}};
+    for (const auto& step : expected) {
+        history->undo();
+        EXPECT_EQ((Names{app->setlist().name, song(0).name}), step);
+    }
+    EXPECT_FALSE(history->canUndo());
+    history->undo(); // nothing left: no-op
+    EXPECT_EQ(app->setlist().name, "Test Set");
+
+    history->redo();
+    EXPECT_EQ(app->setlist().name, "Live");
+    // A new edit drops what could be redone.
+    app->renameSong(2, "Closer");
+    EXPECT_FALSE(history->canRedo());
+    EXPECT_EQ(history->undoCount(), 2u);
+}
+
+TEST_F(Undo, TypingBackToTheStartLeavesNoStep) {
+    const std::uint64_t session = history->newSession();
+    typeSetName("Test Set!", session);
+    history->beginEdit(session);
+    app->renameSet("Test Set");
+    history->endEdit();
+    EXPECT_FALSE(history->canUndo());
+    // Typing on in the same visit is a step again.
+    typeSetName("Test Set?", session);
+    EXPECT_EQ(history->undoCount(), 1u);
+    history->undo();
+    EXPECT_EQ(app->setlist().name, "Test Set");
+}
+
+TEST_F(Undo, ImportAndNewSetAreUndoneAndRedoneWhole) {
+    const Setlist original = app->setlist();
+    ASSERT_EQ(app->importSetlist("Song X\nIntro\n\nSong Y", false), 2);
+    app->newSet();
+    EXPECT_EQ(songNames(), (Names{"New Song"}));
+
+    history->undo();
+    EXPECT_EQ(songNames(), (Names{"A", "B", "C", "Song X", "Song Y"}));
+    history->undo();
+    EXPECT_EQ(app->setlist(), original);
+
+    history->redo();
+    history->redo();
+    EXPECT_EQ(songNames(), (Names{"New Song"}));
+    EXPECT_EQ(app->setlist().name, "Untitled Set");
+    EXPECT_EQ(app->setlist().layers, original.layers);
+}
+
+TEST_F(Undo, ThePerformerStaysOnTheSameSongAndSectionOrIsClampedIntoTheSet) {
+    // Undoing an append while on the last imported song: that song is gone, the index is clamped.
+    app->importSetlist("X\nx1\n\nY\ny1\ny2", false);
+    app->setCurrentSongIndex(4);
+    app->setCurrentSectionIndex(1);
+    history->undo();
+    EXPECT_EQ(positionNow(), (std::array<std::int64_t, 3>{2, 0, 0}));
+
+    // Undoing a move follows the current song back to where it was.
+    app->selectSong(0);
+    app->moveSong(0, 3);
+    EXPECT_EQ(app->currentSongIndex(), 2);
+    history->undo();
+    EXPECT_EQ(songNames(), (Names{"A", "B", "C"}));
+    EXPECT_EQ(app->currentSongIndex(), 0);
+
+    // Undoing a deleted section in front of the current one: the same section stays current,
+    // its step kept.
+    app->selectSong(1);
+    app->addStep(section(2, 1));
+    position(1, 2, 1);
+    app->deleteSection(0);
+    EXPECT_EQ(positionNow(), (std::array<std::int64_t, 3>{1, 1, 0}));
+    app->setCurrentStepIndex(1);
+    history->undo();
+    EXPECT_EQ(positionNow(), (std::array<std::int64_t, 3>{1, 2, 1}));
+    EXPECT_EQ(app->currentSection()->name, "b3");
+
+    // Undoing the added step leaves the step index inside the section.
+    history->undo();
+    EXPECT_EQ(section(2, 1).steps.size(), 1u);
+    EXPECT_EQ(positionNow(), (std::array<std::int64_t, 3>{1, 2, 0}));
+}
+
+TEST_F(Undo, ConnectionSettingsAndThePositionAreNotPartOfTheHistory) {
+    app->renameSong(0, "Opener");
+    app->updateSetlist([](Setlist& set) {
+        set.controlMode = ControlMode::mackieControl;
+        set.mackieTrackOffset = 16;
+        return true;
+    });
+    app->advance();
+    EXPECT_EQ(history->undoCount(), 1u);
+
+    history->undo();
+    EXPECT_EQ(song(0).name, "A");
+    EXPECT_EQ(app->setlist().controlMode, ControlMode::mackieControl);
+    EXPECT_EQ(app->setlist().mackieTrackOffset, 16);
+    EXPECT_EQ(app->currentSectionIndex(), 1);
+    EXPECT_EQ(app->mode(), StrataMode::pro);
+}
+
+TEST_F(Undo, KeepsOnlyTheNewestStepsUpToItsLimit) {
+    history = std::make_unique<UndoHistory>(*app, 3);
+    for (int i = 1; i <= 5; ++i)
+        app->renameSet("v" + std::to_string(i));
+    EXPECT_EQ(history->undoCount(), 3u);
+    while (history->canUndo())
+        history->undo();
+    EXPECT_EQ(app->setlist().name, "v2");
+    EXPECT_EQ(history->redoCount(), 3u);
+
+    history->clear();
+    EXPECT_FALSE(history->canUndo());
+    EXPECT_FALSE(history->canRedo());
+}
+
+TEST_F(Undo, AMomentPlayingOnTheCurrentSectionSurvivesAnUndoThatKeepsThatSection) {
+    app->renameSection(1, "Solo");
+    position(0, 1, 0);
+    armMomentState();
+    history->undo();
+    EXPECT_EQ(app->currentSection()->name, "a2");
+    EXPECT_TRUE(app->activeMomentMutedIDs().has_value());
+
+    // An undo that takes the current section away moves the performer and ends the Moment.
+    app->addSection();
+    position(0, 2, 0);
+    armMomentState();
+    history->undo();
+    EXPECT_EQ(app->currentSectionIndex(), 1);
+    EXPECT_FALSE(app->activeMomentMutedIDs().has_value());
+}
+
+} // namespace
