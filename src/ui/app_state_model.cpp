@@ -16,7 +16,8 @@ QString text(const std::string& s) {
 
 } // namespace
 
-AppStateModel::AppStateModel(AppState& state, QObject* parent) : QObject(parent), state_(state) {
+AppStateModel::AppStateModel(AppState& state, QObject* parent)
+    : QObject(parent), state_(state), undo_(new UndoModel(state, this)) {
     connections_ += state_.changed.connect([this] { Q_EMIT stateChanged(); });
 }
 

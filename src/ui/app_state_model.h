@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/signal.h"
+#include "undo_model.h"
 
 #include <QObject>
 #include <QStringList>
@@ -52,6 +53,8 @@ class AppStateModel : public QObject {
     Q_PROPERTY(QString bankLabel READ bankLabel NOTIFY stateChanged)
     Q_PROPERTY(bool canBankDown READ canBankDown NOTIFY stateChanged)
     Q_PROPERTY(bool canBankUp READ canBankUp NOTIFY stateChanged)
+    // Undo and redo of the set, for every view that edits it (EditField's `history`).
+    Q_PROPERTY(strata::UndoModel* undo READ undo CONSTANT)
 
 public:
     // The bank stepper's range: 32 banks of 8 tracks.
@@ -60,6 +63,7 @@ public:
     explicit AppStateModel(AppState& state, QObject* parent = nullptr);
 
     AppState& state() const { return state_; }
+    UndoModel* undo() const { return undo_; }
 
     bool isPro() const;
     bool stageMode() const;
@@ -102,6 +106,7 @@ Q_SIGNALS:
 
 private:
     AppState& state_;
+    UndoModel* undo_;
     ConnectionBag connections_;
 };
 

@@ -11,7 +11,7 @@ namespace strata {
 UiModels::UiModels(AppState& state, MIDIService& midiService, CadenzoLink& link,
                    LiveCoordinator& coordinator, MainLoop& loop)
     : appState(state), midi(midiService, coordinator, loop), cue(link), live(state, coordinator),
-      shell(coordinator), guide(midiService) {}
+      shell(coordinator), guide(midiService), setlist(state) {}
 
 QVariantMap UiModels::properties() {
     return {
@@ -22,6 +22,7 @@ QVariantMap UiModels::properties() {
         {"shell", QVariant::fromValue(&shell)},
         {"guide", QVariant::fromValue(&guide)},
         {"quickStart", QVariant::fromValue(&quickStart)},
+        {"setlist", QVariant::fromValue(&setlist)},
     };
 }
 

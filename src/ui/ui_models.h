@@ -4,6 +4,7 @@
 #include "cue_model.h"
 #include "live_controls.h"
 #include "midi_model.h"
+#include "setlist_model.h"
 #include "setup_guide_model.h"
 #include "shell_model.h"
 
@@ -38,6 +39,7 @@ public:
     ShellModel shell;
     SetupGuideModel guide;
     QuickStartModel quickStart;
+    SetlistModel setlist;
 };
 
 // The display face, before any QML is loaded: League Spartan for every text item (plain Text does

@@ -63,6 +63,8 @@ void RigController::setMidiAvailable(bool available) {
 void RigController::loadDemoSet() {
     rig_->state->setSetlist(UiRig::demoSet());
     rig_->settle();
+    // As a set read at launch: the history starts with it.
+    rig_->models->appState.undo()->clear();
 }
 
 void RigController::addStepToCurrentSection() {

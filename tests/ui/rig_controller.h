@@ -41,6 +41,7 @@ public:
     Q_INVOKABLE void stampTransmit();
     Q_INVOKABLE void setMidiAvailable(bool available);
 
+    // The demo set, as if read at launch (nothing to undo).
     Q_INVOKABLE void loadDemoSet();
     Q_INVOKABLE void addStepToCurrentSection();
     // Fires a Moment that mutes the first layer.

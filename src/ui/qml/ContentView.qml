@@ -15,6 +15,7 @@ Item {
     required property ShellModel shell
     required property SetupGuideModel guide
     required property QuickStartModel quickStart
+    required property SetlistModel setlist
 
     // The "Section" menu's commands; the window's menu bar shows the same actions.
     readonly property list<Action> sectionActions: [
@@ -50,6 +51,32 @@ Item {
         }
     ]
 
+    // Undo and redo of the set, whichever view edited it. A text field being edited hands these
+    // keys to the same history (EditField).
+    readonly property list<Action> editActions: [
+        Action {
+            objectName: "undoAction"
+            text: "Undo"
+            shortcut: "Ctrl+Z"
+            enabled: root.appState.undo.canUndo
+            onTriggered: root.appState.undo.undo()
+        },
+        Action {
+            objectName: "redoAction"
+            text: "Redo"
+            shortcut: "Ctrl+Shift+Z"
+            enabled: root.appState.undo.canRedo
+            onTriggered: root.appState.undo.redo()
+        },
+        Action {
+            objectName: "redoAltAction"
+            text: "Redo"
+            shortcut: "Ctrl+Y"
+            enabled: root.appState.undo.canRedo
+            onTriggered: root.appState.undo.redo()
+        }
+    ]
+
     Rectangle {
         anchors.fill: parent
         color: Strata.Palette.bg0
@@ -80,6 +107,7 @@ Item {
             visible: !root.appState.stageMode
             appState: root.appState
             midi: root.midi
+            setlist: root.setlist
         }
 
         StageView {

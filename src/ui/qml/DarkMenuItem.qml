@@ -9,6 +9,8 @@ MenuItem {
 
     // The key that triggers the entry, shown at its right.
     property string hint
+    // A destructive entry (Delete) reads in the warning colour.
+    property bool destructive: false
     implicitHeight: 34
     leftPadding: 30
     rightPadding: 14
@@ -41,7 +43,8 @@ MenuItem {
             anchors.verticalCenter: parent.verticalCenter
             text: item.text
             font.pixelSize: 14
-            color: item.enabled ? Strata.Palette.text : Strata.Palette.textDim
+            color: !item.enabled ? Strata.Palette.textDim
+                 : item.destructive ? Strata.Palette.red : Strata.Palette.text
             elide: Text.ElideRight
         }
         Text {

@@ -9,6 +9,7 @@ Rectangle {
 
     required property AppStateModel appState
     required property MidiModel midi
+    required property SetlistModel setlist
 
     color: Strata.Palette.bg0
 
@@ -19,6 +20,7 @@ Rectangle {
         SetlistPane {
             objectName: "setlistPane"
             appState: layout.appState
+            setlist: layout.setlist
             Layout.preferredWidth: 260
             Layout.fillHeight: true
         }

@@ -118,6 +118,23 @@ Canvas {
         case "minus":
             line(ctx, 5, 12, 19, 12)
             break
+        case "plus.circle":
+            arc(ctx, 12, 12, 9.5, 0, 2 * Math.PI)
+            line(ctx, 12, 7.5, 12, 16.5)
+            line(ctx, 7.5, 12, 16.5, 12)
+            break
+        case "square.and.arrow.down":
+            polyline(ctx, [8, 9, 5, 9, 5, 21, 19, 21, 19, 9, 16, 9])
+            line(ctx, 12, 2.5, 12, 15)
+            polyline(ctx, [8, 11, 12, 15, 16, 11])
+            break
+        case "trash":
+            line(ctx, 3.5, 6, 20.5, 6)
+            polyline(ctx, [9, 6, 9, 3, 15, 3, 15, 6])
+            polyline(ctx, [5.5, 6, 6.8, 21, 17.2, 21, 18.5, 6])
+            line(ctx, 10, 10, 10, 17)
+            line(ctx, 14, 10, 14, 17)
+            break
         case "check":
             polyline(ctx, [5, 12.5, 10, 17.5, 19, 6.5])
             break

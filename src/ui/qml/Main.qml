@@ -13,6 +13,7 @@ ApplicationWindow {
     required property ShellModel shell
     required property SetupGuideModel guide
     required property QuickStartModel quickStart
+    required property SetlistModel setlist
 
     title: "Strata"
     width: 1280
@@ -46,6 +47,13 @@ ApplicationWindow {
         }
 
         DarkMenu {
+            objectName: "editMenu"
+            title: "Edit"
+            DarkMenuItem { action: content.editActions[0]; hint: "Ctrl+Z" }
+            DarkMenuItem { action: content.editActions[1]; hint: "Ctrl+Shift+Z" }
+        }
+
+        DarkMenu {
             objectName: "sectionMenu"
             title: "Section"
             DarkMenuItem { action: content.sectionActions[0]; hint: "\u2192" }
@@ -67,5 +75,6 @@ ApplicationWindow {
         shell: window.shell
         guide: window.guide
         quickStart: window.quickStart
+        setlist: window.setlist
     }
 }

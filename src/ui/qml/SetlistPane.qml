@@ -4,27 +4,63 @@ import QtQuick.Controls.Basic
 import Strata.Ui
 import Strata.Ui as Strata
 
-// The set: its name and its songs, the current one highlighted.
+// The set: the brand mark, the set's name, its songs in order with the current one highlighted, and
+// the commands to add, import or start over. Every change goes through the set's operations, so the
+// autosave and undo see it.
 Rectangle {
     id: pane
 
     required property AppStateModel appState
+    required property SetlistModel setlist
+
+    // Shows the new-set confirmation, and the import sheet.
+    property bool confirmNewSet: false
+    property bool showImport: false
+
+    // Takes the keyboard back from a text field, so the arrow keys move through the set again.
+    function releaseKeyboard() {
+        const window = pane.Window.window
+        if (window && window.contentItem && window.activeFocusItem !== window.contentItem)
+            window.contentItem.forceActiveFocus()
+    }
 
     color: Strata.Palette.bg1
 
+    onConfirmNewSetChanged: {
+        if (confirmNewSet && !newSetConfirmation.opened)
+            newSetConfirmation.open()
+        else if (!confirmNewSet && newSetConfirmation.visible)
+            newSetConfirmation.close()
+    }
+    onShowImportChanged: {
+        if (showImport && !importSheet.opened)
+            importSheet.open()
+        else if (!showImport && importSheet.visible)
+            importSheet.close()
+    }
+
+    // A click on an empty part of the pane ends editing too.
+    TapHandler {
+        onTapped: pane.releaseKeyboard()
+    }
+
     ColumnLayout {
         anchors.fill: parent
-        anchors.margins: 18
-        spacing: 14
+        anchors.topMargin: 18
+        anchors.bottomMargin: 10
+        spacing: 0
 
         Column {
-            spacing: 2
+            Layout.leftMargin: 18
+            Layout.bottomMargin: 16
+            spacing: 0
             Text {
+                objectName: "brandMark"
                 text: "STRATA"
                 color: Strata.Palette.text
-                font.pixelSize: 26
+                font.pixelSize: 28
                 font.weight: Font.Bold
-                font.letterSpacing: 5
+                font.letterSpacing: 6
             }
             Text {
                 text: "by Korvel"
@@ -34,66 +70,161 @@ Rectangle {
             }
         }
 
-        Column {
+        EditField {
+            id: setNameField
+            objectName: "setNameField"
             Layout.fillWidth: true
-            spacing: 4
-            Text {
-                width: parent.width
-                text: pane.appState.setName.length > 0 ? pane.appState.setName : "Set name"
-                color: pane.appState.setName.length > 0 ? Strata.Palette.text : Strata.Palette.textDim
-                font.pixelSize: 18
-                font.weight: Font.DemiBold
-                elide: Text.ElideRight
-            }
-            Caption {
-                text: pane.appState.songCount + " SONGS"
-                font.pixelSize: Strata.Palette.smallLabelSize
-            }
+            Layout.leftMargin: 13
+            Layout.rightMargin: 12
+            value: pane.appState.setName
+            placeholderText: "Set name"
+            history: pane.appState.undo
+            font.pixelSize: 18
+            font.weight: Font.DemiBold
+            onEdited: (text) => pane.setlist.renameSet(text)
+        }
+
+        Caption {
+            objectName: "songCount"
+            Layout.leftMargin: 18
+            Layout.topMargin: 2
+            Layout.bottomMargin: 12
+            // Always this plural word, also for one song.
+            text: pane.appState.songCount + " SONGS"
+            font.pixelSize: Strata.Palette.smallLabelSize
         }
 
         ListView {
             id: songs
+            objectName: "songList"
             Layout.fillWidth: true
             Layout.fillHeight: true
+            Layout.leftMargin: 10
+            Layout.rightMargin: 10
             clip: true
-            spacing: 4
-            model: pane.appState.songNames
+            spacing: 3
+            model: pane.setlist.songs
             boundsBehavior: Flickable.StopAtBounds
+            // The arrow keys belong to the set's navigation, never to the list.
+            keyNavigationEnabled: false
             ScrollBar.vertical: ScrollBar {
                 policy: ScrollBar.AsNeeded
             }
 
-            delegate: Rectangle {
-                required property int index
-                required property string modelData
-                readonly property bool current: index === pane.appState.songIndex
+            delegate: SongRow {
+                width: ListView.view.width
+                isCurrent: index === pane.appState.songIndex
+                canMoveUp: index > 0
+                canMoveDown: index < songs.count - 1
+                history: pane.appState.undo
+                onTouched: {
+                    if (!editing)
+                        pane.releaseKeyboard()
+                }
+                onSelected: pane.setlist.selectSong(index)
+                onRenamed: (text) => pane.setlist.renameSong(index, text)
+                onMoveUp: pane.setlist.moveSongUp(index)
+                onMoveDown: pane.setlist.moveSongDown(index)
+                onDeleted: pane.setlist.deleteSong(index)
+            }
+        }
 
-                width: songs.width
-                height: 46
-                radius: 8
-                color: current ? Strata.Palette.alpha(Strata.Palette.teal, 0.12) : "transparent"
-                border.color: current ? Strata.Palette.alpha(Strata.Palette.teal, 0.5) : "transparent"
+        Rectangle {
+            Layout.fillWidth: true
+            Layout.preferredHeight: 1
+            Layout.bottomMargin: 8
+            color: Strata.Palette.border
+        }
 
-                Row {
-                    anchors.fill: parent
-                    anchors.leftMargin: 12
-                    spacing: 12
-                    Text {
-                        anchors.verticalCenter: parent.verticalCenter
-                        text: String(index + 1).padStart(2, "0")
-                        color: current ? Strata.Palette.teal : Strata.Palette.textDim
-                        font.pixelSize: 13
-                        font.weight: Font.DemiBold
-                        font.letterSpacing: 1
-                    }
-                    Text {
-                        anchors.verticalCenter: parent.verticalCenter
-                        width: parent.width - 60
-                        text: modelData
-                        color: Strata.Palette.text
-                        font.pixelSize: 15
-                        font.weight: current ? Font.Bold : Font.Normal
-                        elide: Text.ElideRight
+        RowLayout {
+            Layout.fillWidth: true
+            Layout.leftMargin: 8
+            Layout.rightMargin: 8
+            spacing: 0
+
+            FooterButton {
+                objectName: "addSongButton"
+                text: "Add Song"
+                iconName: "plus.circle"
+                onClicked: {
+                    pane.releaseKeyboard()
+                    pane.setlist.addSong()
+                    songs.positionViewAtIndex(pane.appState.songIndex, ListView.Contain)
+                }
+            }
+            Item { Layout.fillWidth: true }
+            FooterButton {
+                objectName: "importButton"
+                text: "Import"
+                iconName: "square.and.arrow.down"
+                help: "Paste a setlist (songs + sections) to build it fast \u2014 or bring one in from Planning Center."
+                onClicked: {
+                    pane.releaseKeyboard()
+                    pane.showImport = true
+                }
+            }
+            Item { Layout.fillWidth: true }
+            FooterButton {
+                objectName: "newSetButton"
+                text: "New Set"
+                iconName: "trash"
+                help: "Clear all songs and start a fresh set. Keeps your layers and ports."
+                onClicked: {
+                    pane.releaseKeyboard()
+                    pane.confirmNewSet = true
+                }
+            }
+        }
+    }
+
+    SetlistImport {
+        id: importSheet
+        objectName: "setlistImport"
+        setlist: pane.setlist
+        onClosed: pane.showImport = false
+    }
+
+    Sheet {
+        id: newSetConfirmation
+        objectName: "newSetConfirmation"
+        width: 460
+        onClosed: pane.confirmNewSet = false
+
+        contentItem: ColumnLayout {
+            spacing: 22
+            Text {
+                objectName: "newSetQuestion"
+                Layout.fillWidth: true
+                Layout.margins: 28
+                Layout.bottomMargin: 0
+                text: "Start a new set? This clears all songs and sections (your layers and ports are kept)."
+                color: Strata.Palette.text
+                font.pixelSize: 16
+                font.weight: Font.DemiBold
+                wrapMode: Text.Wrap
+                lineHeight: 1.2
+            }
+            RowLayout {
+                Layout.fillWidth: true
+                Layout.margins: 28
+                Layout.topMargin: 0
+                spacing: 12
+                Item { Layout.fillWidth: true }
+                PrimaryButton {
+                    objectName: "cancelNewSetButton"
+                    text: "Cancel"
+                    filled: false
+                    focusPolicy: Qt.NoFocus
+                    onClicked: newSetConfirmation.close()
+                }
+                PrimaryButton {
+                    objectName: "confirmNewSetButton"
+                    text: "New Set"
+                    accent: Strata.Palette.red
+                    focusPolicy: Qt.NoFocus
+                    onClicked: {
+                        pane.setlist.newSet()
+                        newSetConfirmation.close()
                     }
                 }
             }

@@ -1,0 +1,343 @@
+import QtQuick
+import QtTest
+import Strata.Ui
+
+// The setlist pane and the import dialog over the real core: the song-list index rules, the count
+// texts, IMPORT, the new-set confirmation, undo and redo from the keyboard, and fields that give the
+// arrow keys back when editing ends. The demo set has five songs: Northern Lights (7 sections),
+// Gold Rush, Harbour Song, Slow Burn, Last Orders.
+Item {
+    width: 1280
+    height: 800
+    visible: true
+
+    ViewTestCase {
+        name: "Setlist"
+
+        function row(i) {
+            tryVerify(() => findChild(view, "songRow_" + i) !== null, 5000, "row " + i + " is built")
+            return find("songRow_" + i)
+        }
+        function songNames() {
+            const names = []
+            for (let i = 0; i < view.appState.songCount; ++i)
+                names.push(view.appState.songNames[i])
+            return names
+        }
+        function select(song, section) {
+            view.setlist.selectSong(song)
+            for (let i = 0; i < section; ++i)
+                view.appState.advance()
+            compare(view.appState.songIndex, song)
+            compare(view.appState.sectionIndex, section)
+        }
+        // Opens row i's context menu with a right click and returns it.
+        function openMenu(i) {
+            const r = row(i)
+            mouseClick(r, r.width - 10, r.height / 2, Qt.RightButton)
+            const menu = findChild(r, "songMenu")
+            tryVerify(() => menu.opened)
+            return menu
+        }
+        // Picks an entry of row i's context menu: 0 Move Up, 1 Move Down, 3 Delete.
+        function menuCommand(i, entry) {
+            const menu = openMenu(i)
+            const item = menu.itemAt(entry)
+            verify(item.enabled, "menu entry " + entry + " of row " + i + " is enabled")
+            mouseClick(item)
+            tryVerify(() => !menu.visible)
+        }
+        function typeText(text) {
+            for (const c of text)
+                keyClick(c)
+        }
+        function undo() {
+            keyClick(Qt.Key_Z, Qt.ControlModifier)
+        }
+        function redo() {
+            keyClick(Qt.Key_Z, Qt.ControlModifier | Qt.ShiftModifier)
+        }
+
+        function test_countsAndNumbers() {
+            compare(find("songCount").text, "5 SONGS")
+            compare(findChild(row(0), "songNumber").text, "01")
+            compare(findChild(row(0), "sectionCount").text, "7 sections")
+            compare(findChild(row(0), "nameField").text, "Northern Lights")
+            for (let i = 0; i < 5; ++i)
+                click("addSongButton")
+            compare(find("songCount").text, "10 SONGS")
+            compare(view.appState.songIndex, 9)
+            tryVerify(() => findChild(view, "songRow_9") !== null)
+            compare(findChild(row(9), "songNumber").text, "10")
+            compare(findChild(row(9), "nameField").text, "New Song")
+            compare(findChild(row(9), "sectionCount").text, "3 sections")
+
+            // No singular forms.
+            verify(view.setlist.importSetlist("Solo\nOnly", true) === 1)
+            compare(find("songCount").text, "1 SONGS")
+            compare(findChild(row(0), "sectionCount").text, "1 sections")
+        }
+
+        function test_aClickSelectsTheSongAtItsFirstSection() {
+            select(0, 3)
+            mouseClick(row(2))
+            compare(view.appState.songIndex, 2)
+            compare(view.appState.sectionIndex, 0)
+            verify(row(2).isCurrent)
+            verify(!row(0).isCurrent)
+            // On the name too, which is not edited by a single click.
+            mouseClick(findChild(row(3), "nameField"))
+            compare(view.appState.songIndex, 3)
+            verify(!findChild(row(3), "nameField").activeFocus)
+        }
+
+        function test_deleteFollowsTheIndexRules_data() {
+            return [
+                { tag: "before the current song", current: 1, remove: 0, index: 1, song: "Harbour Song" },
+                { tag: "before the last, current song", current: 4, remove: 0, index: 3, song: "Last Orders" },
+                { tag: "the current song", current: 2, remove: 2, index: 2, song: "Slow Burn" },
+                { tag: "the current, last song", current: 4, remove: 4, index: 3, song: "Slow Burn" },
+                { tag: "after the current song", current: 1, remove: 3, index: 1, song: "Gold Rush" },
+            ]
+        }
+        function test_deleteFollowsTheIndexRules(data) {
+            select(data.current, 2)
+            menuCommand(data.remove, 3)
+            compare(view.appState.songCount, 4)
+            compare(view.appState.songIndex, data.index)
+            compare(view.appState.songName, data.song)
+            compare(view.appState.sectionIndex, 0)
+            verify(row(data.index).isCurrent)
+        }
+
+        function test_deletingEverySongLeavesAnEmptyListAtIndexZero() {
+            select(3, 0)
+            for (let left = 5; left > 0; --left)
+                menuCommand(0, 3)
+            compare(find("songCount").text, "0 SONGS")
+            compare(view.appState.songIndex, 0)
+            compare(find("songList").count, 0)
+        }
+
+        function test_movesKeepTheCurrentSongCurrent() {
+            select(1, 2)
+            // The current song up: it stays current at its new place.
+            menuCommand(1, 0)
+            compare(songNames(), ["Gold Rush", "Northern Lights", "Harbour Song", "Slow Burn", "Last Orders"])
+            compare(view.appState.songIndex, 0)
+            compare(view.appState.songName, "Gold Rush")
+            compare(view.appState.sectionIndex, 2, "a move keeps the section")
+            // The song below moved up across it: the current index goes down by one.
+            menuCommand(1, 0)
+            compare(view.appState.songIndex, 1)
+            compare(view.appState.songName, "Gold Rush")
+            // The song above moved down across it: the current index goes up by one.
+            menuCommand(0, 1)
+            compare(songNames(), ["Gold Rush", "Northern Lights", "Harbour Song", "Slow Burn", "Last Orders"])
+            compare(view.appState.songIndex, 0)
+            compare(view.appState.songName, "Gold Rush")
+            // The current song down.
+            menuCommand(0, 1)
+            compare(view.appState.songIndex, 1)
+            compare(view.appState.songName, "Gold Rush")
+        }
+
+        function test_theMenuDisablesMovesPastTheEnds() {
+            let menu = openMenu(0)
+            verify(!menu.itemAt(0).enabled, "Move Up on the first row")
+            verify(menu.itemAt(1).enabled)
+            compare(menu.itemAt(0).text, "Move Up")
+            compare(menu.itemAt(1).text, "Move Down")
+            compare(menu.itemAt(3).text, "Delete")
+            menu.close()
+            tryVerify(() => !menu.visible)
+            menu = openMenu(4)
+            verify(menu.itemAt(0).enabled)
+            verify(!menu.itemAt(1).enabled, "Move Down on the last row")
+            // A disabled entry does nothing when clicked.
+            mouseClick(menu.itemAt(1))
+            compare(songNames()[4], "Last Orders")
+            menu.close()
+        }
+
+        function test_newSetAsksFirst() {
+            const before = songNames()
+            click("newSetButton")
+            tryVerify(() => find("newSetConfirmation").opened)
+            compare(find("newSetQuestion").text,
+                    "Start a new set? This clears all songs and sections (your layers and ports are kept).")
+            click("cancelNewSetButton")
+            tryVerify(() => !find("newSetConfirmation").visible)
+            compare(songNames(), before)
+            verify(!view.appState.undo.canUndo, "Cancel changed nothing")
+
+            click("newSetButton")
+            tryVerify(() => find("newSetConfirmation").opened)
+            click("confirmNewSetButton")
+            tryVerify(() => !find("newSetConfirmation").visible)
+            compare(songNames(), ["New Song"])
+            compare(view.appState.setName, "Untitled Set")
+        }
+
+        function test_importButtonFollowsTheText() {
+            click("importButton")
+            const dialog = find("setlistImport")
+            tryVerify(() => dialog.opened)
+            const button = find("runImportButton")
+            verify(!button.enabled, "nothing typed")
+            verify(find("importEditor").placeholderText.startsWith("Amazing Grace\nIntro"))
+            for (const blank of ["   ", "\n\n", " \t\n \r\n", "\u2028\u00a0"]) {
+                dialog.text = blank
+                verify(!button.enabled, JSON.stringify(blank) + " is blank")
+            }
+            dialog.text = "\n  Encore \n"
+            verify(button.enabled)
+
+            // Nothing found (only reachable past the button): the dialog stays as it is.
+            dialog.text = " \n"
+            compare(dialog.runImport(), 0)
+            verify(dialog.opened)
+            compare(dialog.text, " \n")
+            compare(view.appState.songCount, 5)
+        }
+
+        function test_importAppendsOrReplacesAndStartsAfreshEachTime() {
+            click("importButton")
+            const dialog = find("setlistImport")
+            tryVerify(() => dialog.opened)
+            tryVerify(() => find("importEditor").activeFocus)
+            typeText("Encore")
+            keyClick(Qt.Key_Return)
+            typeText("Intro")
+            click("runImportButton")
+            tryVerify(() => !dialog.visible)
+            compare(view.appState.songCount, 6)
+            compare(view.appState.songIndex, 5)
+            compare(view.appState.songName, "Encore")
+
+            // Opened again: empty, Replace off. Cancel keeps the set.
+            click("importButton")
+            tryVerify(() => dialog.opened)
+            compare(dialog.text, "")
+            verify(!find("replaceCheckBox").checked)
+            dialog.text = "Something"
+            click("replaceCheckBox")
+            verify(dialog.replace)
+            click("cancelImportButton")
+            tryVerify(() => !dialog.visible)
+            compare(view.appState.songCount, 6)
+
+            click("importButton")
+            tryVerify(() => dialog.opened)
+            compare(dialog.text, "")
+            verify(!dialog.replace)
+            verify(!find("replaceCheckBox").checked)
+            dialog.text = "#One\na\n\n# Two"
+            click("replaceCheckBox")
+            click("runImportButton")
+            tryVerify(() => !dialog.visible)
+            compare(songNames(), ["One", "Two"])
+        }
+
+        function test_enterAndEscapeGiveTheArrowKeysBack_data() {
+            return [ { tag: "Enter", key: Qt.Key_Return }, { tag: "Escape", key: Qt.Key_Escape } ]
+        }
+        function test_enterAndEscapeGiveTheArrowKeysBack(data) {
+            select(0, 0)
+            const field = find("setNameField")
+            mouseClick(field)
+            verify(field.activeFocus)
+            keyClick(Qt.Key_End)
+            typeText("!")
+            // While editing, the arrows move the text cursor, not the performer.
+            keyClick(Qt.Key_Left)
+            compare(view.appState.sectionIndex, 0)
+            keyClick(data.key)
+            verify(!field.activeFocus)
+            compare(view.appState.setName, "Friday at The Crown!")
+            keyClick(Qt.Key_Right)
+            compare(view.appState.sectionIndex, 1)
+
+            // The same for a song's name, entered with a double click.
+            const name = findChild(row(1), "nameField")
+            mouseDoubleClickSequence(findChild(row(1), "nameArea"))
+            verify(name.activeFocus)
+            compare(view.appState.songIndex, 1)
+            typeText("Rush")
+            compare(view.appState.songName, "Rush")
+            keyClick(data.key)
+            verify(!name.activeFocus)
+            keyClick(Qt.Key_Right)
+            compare(view.appState.sectionIndex, 1)
+        }
+
+        function test_undoTakesBackABurstOfTypingAsOneStep() {
+            const field = find("setNameField")
+            mouseClick(field)
+            keyClick(Qt.Key_End)
+            typeText(" live")
+            compare(view.appState.setName, "Friday at The Crown live")
+            // Ctrl+Z inside the field is the set's undo: the whole word in one step.
+            undo()
+            compare(view.appState.setName, "Friday at The Crown")
+            compare(field.text, "Friday at The Crown")
+            redo()
+            compare(view.appState.setName, "Friday at The Crown live")
+            keyClick(Qt.Key_Return)
+
+            // A second visit is a step of its own; from the window, Ctrl+Z reaches it.
+            mouseClick(field)
+            keyClick(Qt.Key_End)
+            typeText("!!")
+            keyClick(Qt.Key_Escape)
+            verify(!field.activeFocus)
+            undo()
+            compare(view.appState.setName, "Friday at The Crown live")
+            undo()
+            compare(view.appState.setName, "Friday at The Crown")
+            verify(!view.appState.undo.canUndo)
+            keyClick(Qt.Key_Y, Qt.ControlModifier)
+            compare(view.appState.setName, "Friday at The Crown live")
+        }
+
+        function test_undoOfImportNewSetAndDeleteClampsThePosition() {
+            verify(view.setlist.importSetlist("A\na1\na2\n\nB\nb1", false) === 2)
+            select(6, 0)
+            click("newSetButton")
+            tryVerify(() => find("newSetConfirmation").opened)
+            click("confirmNewSetButton")
+            tryVerify(() => !find("newSetConfirmation").visible)
+            compare(songNames(), ["New Song"])
+
+            undo()
+            compare(view.appState.songCount, 7)
+            compare(songNames()[6], "B")
+            // The new set's song is not in the restored set: the index is clamped (here 0 stays).
+            compare(view.appState.songIndex, 0)
+            select(6, 0)
+            undo()
+            compare(view.appState.songCount, 5)
+            // The imported song the performer was on is gone: clamped to the last song.
+            compare(view.appState.songIndex, 4)
+            compare(view.appState.sectionIndex, 0)
+            verify(row(4).isCurrent)
+            redo()
+            redo()
+            compare(songNames(), ["New Song"])
+            undo()
+            undo()
+            compare(view.appState.songCount, 5)
+
+            // Undo of a delete brings the song back and keeps the performer on their song.
+            select(2, 3)
+            menuCommand(0, 3)
+            compare(view.appState.songName, "Slow Burn")
+            select(1, 3)
+            undo()
+            compare(songNames()[0], "Northern Lights")
+            compare(view.appState.songName, "Harbour Song")
+            compare(view.appState.songIndex, 2)
+            compare(view.appState.sectionIndex, 3)
+        }
+    }
+}
