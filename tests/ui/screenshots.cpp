@@ -85,12 +85,31 @@ public:
     }
 
     // The toolbar's strip of the window.
-    QRect toolbarRect() {
-        auto* toolbar = qobject_cast<QQuickItem*>(find("toolbar"));
-        if (!toolbar)
+    QRect toolbarRect() { return itemRect("toolbar"); }
+
+    // Where an item is in the window.
+    QRect itemRect(const char* objectName) {
+        auto* item = qobject_cast<QQuickItem*>(find(objectName));
+        if (!item)
             return {};
-        const QPointF topLeft = toolbar->mapToScene(QPointF(0, 0));
-        return QRect(topLeft.toPoint(), QSize(int(toolbar->width()), int(toolbar->height())));
+        const QPointF topLeft = item->mapToScene(QPointF(0, 0));
+        return QRect(topLeft.toPoint(), QSize(int(item->width()), int(item->height())));
+    }
+
+    // Row i of the setlist pane (delegates are no QObject children of the window).
+    QObject* songRow(int i) {
+        QQuickItem* row = nullptr;
+        if (QObject* list = find("songList"))
+            QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem*, row),
+                                      Q_ARG(int, i));
+        if (!row)
+            std::fprintf(stderr, "no song row %d\n", i);
+        return row;
+    }
+
+    void set(const char* objectName, const char* property, const QVariant& value) {
+        if (QObject* object = find(objectName))
+            object->setProperty(property, value);
     }
 
 private:
@@ -204,6 +223,46 @@ int main(int argc, char** argv) {
     r.shot("stage-compact");
     window->resize(1280, 800);
     state.setStageMode(false);
+
+    // The setlist pane: a current row, renaming in place, a row's menu, the footer's help, the
+    // new-set question and the import sheet.
+    state.selectSong(1);
+    r.wait(); // the window's size settles before the pane is measured
+    r.shot("pane-current-row", r.itemRect("setlistPane"));
+    if (QObject* row = r.songRow(3)) {
+        QMetaObject::invokeMethod(row, "rename");
+        if (QObject* field = row->findChild<QObject*>(QStringLiteral("nameField")))
+            QMetaObject::invokeMethod(field, "deselect");
+        r.shot("pane-renaming", r.itemRect("setlistPane"));
+        if (QObject* field = row->findChild<QObject*>(QStringLiteral("nameField")))
+            QMetaObject::invokeMethod(field, "leave");
+    }
+    if (QObject* row = r.songRow(2)) {
+        QMetaObject::invokeMethod(row, "openMenu", Q_ARG(QVariant, 150), Q_ARG(QVariant, 30));
+        r.shot("pane-song-menu");
+        if (QObject* menu = row->findChild<QObject*>(QStringLiteral("songMenu")))
+            QMetaObject::invokeMethod(menu, "close");
+    }
+    if (QObject* row = r.songRow(0)) {
+        QMetaObject::invokeMethod(row, "openMenu", Q_ARG(QVariant, 150), Q_ARG(QVariant, 30));
+        r.shot("pane-song-menu-first-row");
+        if (QObject* menu = row->findChild<QObject*>(QStringLiteral("songMenu")))
+            QMetaObject::invokeMethod(menu, "close");
+    }
+    r.hover("importButton");
+    r.shot("help-import");
+    r.hover("newSetButton");
+    r.shot("help-new-set");
+    r.unhover();
+    r.set("setlistPane", "confirmNewSet", true);
+    r.shot("sheet-new-set-confirmation");
+    r.set("setlistPane", "confirmNewSet", false);
+    r.set("setlistPane", "showImport", true);
+    r.shot("sheet-import-empty");
+    r.set("setlistImport", "text",
+          QStringLiteral("Encore\nIntro\nVerse\nChorus\nOutro\n\n# Goodnight\nVerse\nChorus"));
+    r.shot("sheet-import-with-text");
+    r.set("setlistPane", "showImport", false);
 
     // Sheets.
     models.shell.setShowModeChooser(true);

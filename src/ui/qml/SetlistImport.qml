@@ -79,9 +79,9 @@ Sheet {
                 objectName: "runImportButton"
                 text: "IMPORT"
                 enabled: dialog.canImport
-                // Greyed out, and no hover, while there is nothing to import.
-                accent: enabled ? Strata.Palette.teal : Strata.Palette.bg3
-                opacity: enabled ? 1 : 0.55
+                // Only an outline with a dimmed label while there is nothing to import.
+                filled: enabled
+                opacity: enabled ? 1 : 0.6
                 focusPolicy: Qt.NoFocus
                 onClicked: dialog.runImport()
             }
