@@ -263,6 +263,12 @@ int main(int argc, char** argv) {
           QStringLiteral("Encore\nIntro\nVerse\nChorus\nOutro\n\n# Goodnight\nVerse\nChorus"));
     r.shot("sheet-import-with-text");
     r.set("setlistPane", "showImport", false);
+    state.renameSong(4, "Last Orders (encore)");
+    if (QObject* menu = r.find("editMenu")) {
+        QMetaObject::invokeMethod(menu, "open");
+        r.shot("menu-edit");
+        QMetaObject::invokeMethod(menu, "close");
+    }
 
     // Sheets.
     models.shell.setShowModeChooser(true);

@@ -209,11 +209,16 @@ Item {
             typeText("Encore")
             keyClick(Qt.Key_Return)
             typeText("Intro")
+            keyClick(Qt.Key_Return)
+            typeText("Verse")
             click("runImportButton")
             tryVerify(() => !dialog.visible)
             compare(view.appState.songCount, 6)
             compare(view.appState.songIndex, 5)
             compare(view.appState.songName, "Encore")
+            // The keyboard is the window's again: the arrows navigate.
+            keyClick(Qt.Key_Right)
+            compare(view.appState.sectionIndex, 1)
 
             // Opened again: empty, Replace off. Cancel keeps the set.
             click("importButton")
@@ -226,6 +231,14 @@ Item {
             click("cancelImportButton")
             tryVerify(() => !dialog.visible)
             compare(view.appState.songCount, 6)
+            // Escape from the editor closes the sheet the same way.
+            click("importButton")
+            tryVerify(() => dialog.opened)
+            tryVerify(() => find("importEditor").activeFocus)
+            keyClick(Qt.Key_Escape)
+            tryVerify(() => !dialog.visible)
+            keyClick(Qt.Key_Left)
+            compare(view.appState.sectionIndex, 0)
 
             click("importButton")
             tryVerify(() => dialog.opened)
