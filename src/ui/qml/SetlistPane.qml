@@ -107,6 +107,15 @@ Rectangle {
             boundsBehavior: Flickable.StopAtBounds
             // The arrow keys belong to the set's navigation, never to the list.
             keyNavigationEnabled: false
+            // The current song stays in sight, however it became current (the arrows, a
+            // footswitch, a cue from the DAW, an added or imported song).
+            readonly property int currentSong: pane.appState.songIndex
+            onCurrentSongChanged: Qt.callLater(songs.showCurrent)
+            onCountChanged: Qt.callLater(songs.showCurrent)
+            function showCurrent() {
+                if (currentSong >= 0 && currentSong < count)
+                    positionViewAtIndex(currentSong, ListView.Contain)
+            }
             ScrollBar.vertical: ScrollBar {
                 policy: ScrollBar.AsNeeded
             }
@@ -149,7 +158,6 @@ Rectangle {
                 onClicked: {
                     pane.releaseKeyboard()
                     pane.setlist.addSong()
-                    songs.positionViewAtIndex(pane.appState.songIndex, ListView.Contain)
                 }
             }
             Item { Layout.fillWidth: true }

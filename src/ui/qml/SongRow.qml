@@ -60,7 +60,8 @@ Rectangle {
         id: number
         objectName: "songNumber"
         x: 12
-        width: 24
+        // Room for three digits from song 100 on.
+        width: Math.max(24, implicitWidth)
         anchors.verticalCenter: parent.verticalCenter
         // 01, 02, …; three digits from 100 on.
         text: String(row.index + 1).padStart(2, "0")

@@ -78,6 +78,28 @@ Item {
             compare(findChild(row(0), "sectionCount").text, "1 sections")
         }
 
+        function test_theCurrentSongStaysInSight() {
+            let text = ""
+            for (let i = 1; i <= 20; ++i)
+                text += "Song " + i + "\nVerse\n\n"
+            verify(view.setlist.importSetlist(text, false) === 20)
+            const list = find("songList")
+            const inSight = (i) => {
+                const r = list.itemAtIndex(i)
+                return r !== null && r.y >= list.contentY && r.y + r.height <= list.contentY + list.height
+            }
+            tryVerify(() => inSight(5), 2000, "the first imported song")
+            view.setlist.selectSong(24)
+            tryVerify(() => inSight(24), 2000, "the last song")
+            // Navigation from the keyboard: back over the song boundary.
+            view.setlist.selectSong(1)
+            tryVerify(() => inSight(1))
+            verify(!inSight(24))
+            keyClick(Qt.Key_Left)
+            compare(view.appState.songIndex, 0)
+            tryVerify(() => inSight(0))
+        }
+
         function test_aClickSelectsTheSongAtItsFirstSection() {
             select(0, 3)
             mouseClick(row(2))
