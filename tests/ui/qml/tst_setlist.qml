@@ -306,6 +306,25 @@ Item {
             compare(view.appState.sectionIndex, 1)
         }
 
+        function test_aRowDeletedWhileItsNameIsEditedLeavesTheKeysToTheWindow() {
+            click("addSongButton")
+            const added = view.appState.songIndex
+            mouseDoubleClickSequence(findChild(row(added), "nameArea"))
+            verify(findChild(row(added), "nameField").activeFocus)
+            typeText("Ballad")
+            compare(view.appState.songName, "Ballad")
+            // Undone twice from inside the field: the name, then the added song with its row.
+            undo()
+            compare(view.appState.songName, "New Song")
+            undo()
+            compare(view.appState.songCount, 5)
+            select(1, 0)
+            keyClick(Qt.Key_Right)
+            compare(view.appState.sectionIndex, 1)
+            keyClick(Qt.Key_Y, Qt.ControlModifier)
+            compare(view.appState.songCount, 6)
+        }
+
         function test_undoTakesBackABurstOfTypingAsOneStep() {
             const field = find("setNameField")
             mouseClick(field)
