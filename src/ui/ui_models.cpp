@@ -11,7 +11,8 @@ namespace strata {
 UiModels::UiModels(AppState& state, MIDIService& midiService, CadenzoLink& link,
                    LiveCoordinator& coordinator, MainLoop& loop)
     : appState(state), midi(midiService, coordinator, loop), cue(link), live(state, coordinator),
-      shell(coordinator), guide(midiService) {}
+      shell(coordinator), guide(midiService), grid(state, midiService, coordinator),
+      layerEditor(state, midiService) {}
 
 QVariantMap UiModels::properties() {
     return {
@@ -22,6 +23,8 @@ QVariantMap UiModels::properties() {
         {"shell", QVariant::fromValue(&shell)},
         {"guide", QVariant::fromValue(&guide)},
         {"quickStart", QVariant::fromValue(&quickStart)},
+        {"grid", QVariant::fromValue(&grid)},
+        {"layerEditor", QVariant::fromValue(&layerEditor)},
     };
 }
 

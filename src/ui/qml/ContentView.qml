@@ -15,6 +15,8 @@ Item {
     required property ShellModel shell
     required property SetupGuideModel guide
     required property QuickStartModel quickStart
+    required property SectionGridModel grid
+    required property LayerEditorModel layerEditor
 
     // The "Section" menu's commands; the window's menu bar shows the same actions.
     readonly property list<Action> sectionActions: [
@@ -80,6 +82,8 @@ Item {
             visible: !root.appState.stageMode
             appState: root.appState
             midi: root.midi
+            grid: root.grid
+            layerEditor: root.layerEditor
         }
 
         StageView {

@@ -9,6 +9,8 @@ Rectangle {
 
     required property AppStateModel appState
     required property MidiModel midi
+    required property SectionGridModel grid
+    required property LayerEditorModel layerEditor
 
     color: Strata.Palette.bg0
 
@@ -38,6 +40,7 @@ Rectangle {
             SectionGrid {
                 objectName: "sectionGrid"
                 appState: layout.appState
+                gridModel: layout.grid
                 Layout.fillWidth: true
                 Layout.fillHeight: true
             }
@@ -49,6 +52,7 @@ Rectangle {
             LayerEditor {
                 objectName: "layerEditor"
                 appState: layout.appState
+                layerEditor: layout.layerEditor
                 Layout.fillWidth: true
                 Layout.preferredHeight: 190
             }

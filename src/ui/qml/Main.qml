@@ -13,6 +13,8 @@ ApplicationWindow {
     required property ShellModel shell
     required property SetupGuideModel guide
     required property QuickStartModel quickStart
+    required property SectionGridModel grid
+    required property LayerEditorModel layerEditor
 
     title: "Strata"
     width: 1280
@@ -67,5 +69,7 @@ ApplicationWindow {
         shell: window.shell
         guide: window.guide
         quickStart: window.quickStart
+        grid: window.grid
+        layerEditor: window.layerEditor
     }
 }

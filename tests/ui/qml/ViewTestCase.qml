@@ -51,7 +51,8 @@ TestCase {
     // overlay, where items made by a Repeater are reachable only from the sheet's content item.
     function find(name) {
         let item = findChild(view, name)
-        for (const sheet of ["modeChooser", "setupGuide", "quickStartSheet"]) {
+        for (const sheet of ["modeChooser", "setupGuide", "quickStartSheet", "momentsEditor",
+                              "rulesEditor"]) {
             if (item)
                 break
             item = findChild(findChild(view, sheet).contentItem, name)

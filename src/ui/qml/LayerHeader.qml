@@ -1,0 +1,31 @@
+import QtQuick
+import Strata.Ui
+import Strata.Ui as Strata
+
+// A column's title: the layer's name over its MIDI channel.
+Column {
+    id: header
+
+    property string name
+    property int channel
+
+    spacing: 1
+
+    Text {
+        objectName: "layerName"
+        width: header.width
+        horizontalAlignment: Text.AlignHCenter
+        text: header.name
+        color: Strata.Palette.text
+        font.pixelSize: 12
+        font.weight: Font.DemiBold
+        elide: Text.ElideRight
+    }
+    Caption {
+        objectName: "layerChannel"
+        width: header.width
+        horizontalAlignment: Text.AlignHCenter
+        text: "CH " + header.channel
+        font.pixelSize: Strata.Palette.smallLabelSize
+    }
+}
