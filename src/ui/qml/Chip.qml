@@ -17,6 +17,9 @@ AbstractButton {
     // Extra content after the label (a count bubble, say).
     default property alias trailing: extra.data
 
+    // A right-click, for a chip that has a menu.
+    signal menuRequested()
+
     implicitHeight: 24
     implicitWidth: row.implicitWidth + 2 * 10
     hoverEnabled: true
@@ -59,6 +62,14 @@ AbstractButton {
              : chip.hovered ? Qt.lighter(Strata.Palette.bg2, 1.35) : Strata.Palette.bg2
         border.color: chip.selected ? chip.accent
                     : chip.outlined ? Strata.Palette.alpha(chip.accent, 0.75) : Strata.Palette.border
+    }
+
+    // Takes right presses for itself (a right-click is not also a click of the chip); left presses
+    // and hovering go through to the chip.
+    MouseArea {
+        anchors.fill: parent
+        acceptedButtons: Qt.RightButton
+        onClicked: chip.menuRequested()
     }
 
     HoverHelp {

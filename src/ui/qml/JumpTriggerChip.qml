@@ -22,10 +22,7 @@ Chip {
     fontSize: hasTrigger && !listening ? 12 : 11
     onClicked: gridModel.jumpChipClicked(sectionIndex)
 
-    TapHandler {
-        acceptedButtons: Qt.RightButton
-        onTapped: if (chip.hasTrigger) menu.popup(chip, 0, chip.height + 4)
-    }
+    onMenuRequested: if (hasTrigger) menu.popup(chip, 0, chip.height + 4)
 
     DarkMenu {
         id: menu

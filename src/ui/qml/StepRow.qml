@@ -29,14 +29,17 @@ Rectangle {
         id: area
         objectName: "rowArea"
         anchors.fill: parent
-        acceptedButtons: Qt.LeftButton | Qt.RightButton
         hoverEnabled: true
-        onClicked: mouse => {
-            if (mouse.button === Qt.RightButton)
-                row.menuRequested(mouse.x, mouse.y)
-            else
-                row.gridModel.selectRow(row.sectionIndex, row.stepIndex)
-        }
+        onClicked: row.gridModel.selectRow(row.sectionIndex, row.stepIndex)
+    }
+    // Over the badge and the cells, which would take a right-click for a click: anywhere on the row
+    // it opens the menu. Left presses go through.
+    MouseArea {
+        objectName: "rowMenuArea"
+        anchors.fill: parent
+        z: 1
+        acceptedButtons: Qt.RightButton
+        onClicked: mouse => row.menuRequested(mouse.x, mouse.y)
     }
 
     // The current row's marker along its left edge.
