@@ -302,5 +302,45 @@ TEST_F(EditorModels, JumpChipLearnsListensAndClears) {
     EXPECT_FALSE(at(grid.sections(), 3)["hasJumpTrigger"].toBool());
 }
 
+TEST_F(EditorModels, LayerRowsInMackieModeAndTheDawNames) {
+    auto& editor = ui().layerEditor;
+    while (rig.state->setlist().layers.size() < 10)
+        editor.addLayer();
+    const Layer added = rig.state->setlist().layers.at(6);
+    EXPECT_EQ(added.name, "Layer 7");
+    EXPECT_EQ(added.channel, 7); // one above the highest channel in use
+    EXPECT_EQ(added.muteCC, 26);
+    EXPECT_EQ(editor.layers().size(), 10);
+    EXPECT_FALSE(editor.canUseDawNames());
+
+    ui().live.setControlMode("mackieControl");
+    rig.settle();
+    EXPECT_TRUE(editor.mackieMode());
+    EXPECT_TRUE(editor.modeHint().startsWith("In MainStage Preferences"));
+    EXPECT_EQ(at(editor.layers(), 0)["track"], "TRK 1");
+    EXPECT_EQ(at(editor.layers(), 0)["trackHelp"], "Controls track 1 via the main Mackie surface.");
+    EXPECT_EQ(at(editor.layers(), 8)["track"], "XT 9");
+    EXPECT_TRUE(at(editor.layers(), 8)["trackHelp"].toString().startsWith(
+        "Controls track 9 via the Mackie Extender (\"Strata XT\" port)."));
+    EXPECT_EQ(at(editor.layers(), 0)["dawLine"],
+              QStringLiteral("waiting for DAW track name\u2026"));
+    EXPECT_FALSE(editor.canUseDawNames());
+
+    rig.service->mackieSlotNames.set({{0, "Pno"}, {2, "Pad 2"}, {3, ""}});
+    EXPECT_TRUE(editor.canUseDawNames());
+    EXPECT_EQ(at(editor.layers(), 0)["dawLine"], "DAW: Pno");
+    editor.useDawNames();
+    const auto& layers = rig.state->setlist().layers;
+    EXPECT_EQ(layers[0].name, "Pno");
+    EXPECT_EQ(layers[1].name, "Poly");
+    EXPECT_EQ(layers[2].name, "Pad 2");
+    EXPECT_EQ(layers[3].name, "Lead"); // an empty name read back changes nothing
+
+    ui().live.setControlMode("ccMute");
+    rig.settle();
+    EXPECT_FALSE(editor.canUseDawNames());
+    EXPECT_EQ(at(editor.layers(), 0)["track"], "");
+}
+
 } // namespace
 } // namespace strata::testing
