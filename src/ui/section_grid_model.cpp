@@ -25,9 +25,13 @@ const Section* sectionAt(const AppState& state, int index) {
 SectionGridModel::SectionGridModel(AppState& state, MIDIService& midi, LiveCoordinator& live,
                                    QObject* parent)
     : QObject(parent), state_(state), midi_(midi), live_(live), moments_(state, midi, live) {
-    connections_ += state_.changed.connect([this] { Q_EMIT changed(); });
-    connections_ +=
-        midi_.isLearningTrigger.changed.connect([this](const bool&) { Q_EMIT changed(); });
+    connections_ += state_.changed.connect([this] { refresh(); });
+    connections_ += midi_.isLearningTrigger.changed.connect([this](const bool&) { refresh(); });
+}
+
+void SectionGridModel::refresh() {
+    sections_.reset();
+    Q_EMIT changed();
 }
 
 bool SectionGridModel::hasSong() const {
@@ -70,6 +74,12 @@ QVariantList SectionGridModel::columns() const {
 }
 
 QVariantList SectionGridModel::sections() const {
+    if (!sections_)
+        sections_ = buildSections();
+    return *sections_;
+}
+
+QVariantList SectionGridModel::buildSections() const {
     QVariantList list;
     const Song* song = state_.currentSong();
     if (!song)

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QVariantList>
 #include <QtQml/qqmlregistration.h>
+#include <optional>
 
 namespace strata {
 
@@ -85,10 +86,16 @@ Q_SIGNALS:
     void changed();
 
 private:
+    QVariantList buildSections() const;
+    // Drops what was built for the old state and tells the views.
+    void refresh();
+
     AppState& state_;
     MIDIService& midi_;
     LiveCoordinator& live_;
     MomentsEditorModel moments_;
+    // Every row's delegate reads `sections`; it is built once per change.
+    mutable std::optional<QVariantList> sections_;
     ConnectionBag connections_;
 };
 

@@ -341,6 +341,13 @@ int main(int argc, char** argv) {
     r.shot("grid-pro-mackie-layers");
     models.live.setControlMode("ccMute");
 
+    // Every layer Pro drives, in the smallest window.
+    while (state.setlist().layers.size() < 16)
+        models.layerEditor.addLayer();
+    window->resize(1080, 640);
+    r.shot("grid-pro-16-layers-compact");
+    window->resize(1280, 800);
+
     // A song without sections.
     state.updateSetlist([](Setlist& set) {
         Song empty;

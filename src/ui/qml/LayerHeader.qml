@@ -14,6 +14,9 @@ Column {
     Text {
         objectName: "layerName"
         width: header.width
+        // A little air between neighbours when narrow columns elide their names.
+        leftPadding: 2
+        rightPadding: 2
         horizontalAlignment: Text.AlignHCenter
         text: header.name
         color: Strata.Palette.text

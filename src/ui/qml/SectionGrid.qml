@@ -17,7 +17,7 @@ Rectangle {
     // Left of the cells: the step number and its badge.
     readonly property real gutterWidth: 136
     // Cells share what is left; they neither crowd nor spread out thinly.
-    readonly property real cellWidth: Math.max(40, Math.min(92,
+    readonly property real cellWidth: Math.max(36, Math.min(92,
         Math.floor((body.width - 12 - gutterWidth) / Math.max(1, columnCount))))
 
     color: Strata.Palette.bg0
