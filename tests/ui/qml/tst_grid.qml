@@ -216,5 +216,41 @@ Item {
             compare(view.grid.columns.length, 5)
             verify(view.grid.columns.every(c => c.name !== name))
         }
+        function test_testButtonFiresTheMomentThroughTheCoordinator() {
+            // The DAW hears the main Mackie surface.
+            view.live.setControlMode("mackieControl")
+            mouseClick(inside("section_0", "momentsChip"))
+            tryVerify(() => findChild(view, "momentsEditor").opened)
+            click("addFirstMomentButton")
+            laidOut()
+            const card = find("momentCard_0")
+            // Piano plays in the intro; the Moment takes it out.
+            mouseClick(inside(inside(inside(card, "layerControl_0"), "layerState"), "segment_OUT"))
+            compare(view.grid.momentsEditor.moments[0].states[0], 2)
+            verify(!view.appState.momentActive)
+            rig.advance(3000) // the switch to Mackie has sent the mute state, at its pace
+            rig.clearHeard()
+            mouseClick(inside(card, "testButton"))
+            rig.advance(200)
+            verify(view.appState.momentActive)
+            // Only Piano's strip (the first, mute button note 0x10) is pressed.
+            const presses = rig.heard().filter(b => b[0] === 0x90 && b[2] === 0x7F).map(b => b[1])
+            compare(presses, [0x10])
+        }
+
+        function test_enterInANameFieldGivesTheArrowKeysBack() {
+            const field = find("songName")
+            mouseClick(field)
+            verify(field.activeFocus)
+            keyClick(Qt.Key_End)
+            keyClick("x")
+            compare(view.grid.songName, "Northern Lightsx")
+            keyClick(Qt.Key_Right) // moves the text cursor while editing
+            compare(view.grid.currentSection, 0)
+            keyClick(Qt.Key_Return)
+            verify(!field.activeFocus)
+            keyClick(Qt.Key_Right)
+            compare(view.grid.currentSection, 1)
+        }
     }
 }
