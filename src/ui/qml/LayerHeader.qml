@@ -12,6 +12,7 @@ Column {
     spacing: 1
 
     Text {
+        id: nameText
         objectName: "layerName"
         width: header.width
         // A little air between neighbours when narrow columns elide their names.
@@ -30,5 +31,15 @@ Column {
         horizontalAlignment: Text.AlignHCenter
         text: "CH " + header.channel
         font.pixelSize: Strata.Palette.smallLabelSize
+    }
+
+    // The whole name, for a column too narrow to show it.
+    HoverHandler {
+        id: hover
+    }
+    HoverHelp {
+        objectName: "help"
+        text: header.name
+        shown: hover.hovered && nameText.truncated
     }
 }
