@@ -11,7 +11,8 @@ namespace strata {
 UiModels::UiModels(AppState& state, MIDIService& midiService, CadenzoLink& link,
                    LiveCoordinator& coordinator, MainLoop& loop)
     : appState(state), midi(midiService, coordinator, loop), cue(link), live(state, coordinator),
-      shell(coordinator), guide(midiService), setlist(state) {}
+      shell(coordinator), guide(midiService), setlist(state),
+      grid(state, midiService, coordinator), layerEditor(state, midiService) {}
 
 QVariantMap UiModels::properties() {
     return {
@@ -23,6 +24,8 @@ QVariantMap UiModels::properties() {
         {"guide", QVariant::fromValue(&guide)},
         {"quickStart", QVariant::fromValue(&quickStart)},
         {"setlist", QVariant::fromValue(&setlist)},
+        {"grid", QVariant::fromValue(&grid)},
+        {"layerEditor", QVariant::fromValue(&layerEditor)},
     };
 }
 

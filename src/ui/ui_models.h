@@ -2,8 +2,10 @@
 
 #include "app_state_model.h"
 #include "cue_model.h"
+#include "layer_editor_model.h"
 #include "live_controls.h"
 #include "midi_model.h"
+#include "section_grid_model.h"
 #include "setlist_model.h"
 #include "setup_guide_model.h"
 #include "shell_model.h"
@@ -40,6 +42,8 @@ public:
     SetupGuideModel guide;
     QuickStartModel quickStart;
     SetlistModel setlist;
+    SectionGridModel grid;
+    LayerEditorModel layerEditor;
 };
 
 // The display face, before any QML is loaded: League Spartan for every text item (plain Text does

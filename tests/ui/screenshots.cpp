@@ -46,7 +46,11 @@ public:
     }
 
     QObject* find(const char* objectName) {
-        QObject* object = window_.findChild<QObject*>(QString::fromLatin1(objectName));
+        const QString name = QString::fromLatin1(objectName);
+        QObject* object = window_.findChild<QObject*>(name);
+        // Items made by a Repeater are children of their item only, not of the window's objects.
+        if (!object)
+            object = findItem(window_.contentItem(), name);
         if (!object)
             std::fprintf(stderr, "no object named %s\n", objectName);
         return object;
@@ -113,6 +117,17 @@ public:
     }
 
 private:
+    static QQuickItem* findItem(QQuickItem* item, const QString& name) {
+        if (!item)
+            return nullptr;
+        if (item->objectName() == name)
+            return item;
+        for (QQuickItem* child : item->childItems())
+            if (QQuickItem* found = findItem(child, name))
+                return found;
+        return nullptr;
+    }
+
     QQuickWindow& window_;
     QString outDir_;
 };
@@ -288,6 +303,126 @@ int main(int argc, char** argv) {
         r.click("forwardButton");
     r.shot("sheet-quick-start-last");
     models.shell.setShowQuickStart(false);
+    r.wait();
+
+    // The section grid and its editors, on the first song.
+    for (int i = 0; i < 31; ++i)
+        models.live.stepBank(-1);
+    models.live.setControlMode("ccMute");
+    models.live.setPro(false);
+    state.setCurrentSectionIndex(0);
+    state.updateSetlist([](Setlist& set) {
+        auto& sections = set.songs[0].sections;
+        sections[0].steps[0].mutedLayerIDs.clear();
+        sections[0].steps[0].mutedLayerIDs.insert(set.layers[3].id);
+        AdvanceTrigger trigger;
+        trigger.kind = AdvanceTrigger::Kind::cc;
+        trigger.data1 = 7;
+        trigger.deviceName = "FCB1010";
+        sections[2].jumpTrigger = trigger;
+        Moment swell;
+        swell.name = "Pad swell";
+        swell.anchor = FireAnchor::barsBeforeSectionEnd(2);
+        swell.unmuteLayerIDs = {set.layers[2].id};
+        sections[1].moments.push_back(swell);
+        Moment patch;
+        patch.name = "Lead patch";
+        patch.anchor = FireAnchor::manual();
+        patch.muteLayerIDs = {set.layers[4].id, set.layers[5].id};
+        patch.programChanges.push_back(PatchChange{});
+        patch.programChanges.back().portName = "Strata";
+        patch.programChanges.back().program = 12;
+        patch.ccSends.push_back(CCSend{});
+        patch.ccSends.back().portName = "Strata";
+        patch.ccSends.back().cc = 91;
+        patch.ccSends.back().value = 100;
+        sections[1].moments.push_back(patch);
+        return true;
+    });
+    rig.settle();
+    r.shot("grid-essentials");
+
+    models.live.setPro(true);
+    {
+        const Section intro = state.currentSong()->sections[0];
+        state.addStep(intro);
+        state.addStep(intro);
+        state.addStep(intro);
+    }
+    auto introSection = [&] { return state.currentSong()->sections[0]; };
+    state.setAdvanceBars(4, introSection(), 0);
+    state.toggleMomentary(introSection(), 1);
+    state.setAdvanceBars(2, introSection(), 1);
+    state.setAdvanceBars(8, introSection(), 2);
+    state.toggleLayer(state.setlist().layers[0], introSection(), 1);
+    state.toggleLayer(state.setlist().layers[5], introSection(), 2);
+    state.setCurrentStepIndex(1);
+    models.grid.jumpChipClicked(1);
+    rig.settle();
+    r.shot("grid-pro-steps");
+    r.hover("stepBadge");
+    r.shot("help-step-badge");
+    r.unhover();
+    models.grid.jumpChipClicked(1);
+
+    if (QObject* grid = r.find("sectionGrid"))
+        if (QObject* row = r.find("row_0_1")) {
+            QMetaObject::invokeMethod(grid, "openRowMenu", Q_ARG(QVariant, 0), Q_ARG(QVariant, 1),
+                                      Q_ARG(QVariant, QVariant::fromValue(row)),
+                                      Q_ARG(QVariant, 300), Q_ARG(QVariant, 20));
+            r.shot("menu-row");
+            if (QObject* menu = r.find("rowMenu"))
+                QMetaObject::invokeMethod(menu, "close");
+        }
+
+    models.grid.editMoments(1);
+    r.shot("sheet-moments");
+    models.grid.momentsEditor()->close();
+    models.grid.editMoments(3);
+    r.shot("sheet-moments-empty");
+    models.grid.momentsEditor()->close();
+
+    const QString padID = QString::fromStdString(state.setlist().layers[2].id.string());
+    auto* rules = models.layerEditor.rulesEditor();
+    rules->openFor(padID);
+    r.shot("sheet-layer-rules-empty");
+    rules->addRule();
+    rules->addRule();
+    {
+        const QVariantList list = rules->rules();
+        const QString second = list.at(1).toMap()["id"].toString();
+        rules->setEffect(second, "muteOut");
+        rules->setAnchor(second, "barsAfterStart");
+        rules->setBars(second, 4);
+        rules->setAllSections(second, false);
+        rules->toggleSection(second, "Chorus");
+        rules->toggleSection(second, "Bridge");
+    }
+    r.shot("sheet-layer-rules");
+    rules->close();
+
+    models.live.setControlMode("mackieControl");
+    rig.settle();
+    r.shot("grid-pro-mackie-layers");
+    models.live.setControlMode("ccMute");
+
+    // Every layer Pro drives, in the smallest window.
+    while (state.setlist().layers.size() < 16)
+        models.layerEditor.addLayer();
+    window->resize(1080, 640);
+    r.shot("grid-pro-16-layers-compact");
+    window->resize(1280, 800);
+
+    // A song without sections.
+    state.updateSetlist([](Setlist& set) {
+        Song empty;
+        empty.name = "New Song";
+        set.songs.push_back(empty);
+        return true;
+    });
+    state.setCurrentSongIndex(static_cast<std::int64_t>(state.setlist().songs.size()) - 1);
+    rig.settle();
+    r.shot("grid-empty");
     r.wait();
     return 0;
 }

@@ -16,6 +16,8 @@ Item {
     required property SetupGuideModel guide
     required property QuickStartModel quickStart
     required property SetlistModel setlist
+    required property SectionGridModel grid
+    required property LayerEditorModel layerEditor
 
     // The "Section" menu's commands; the window's menu bar shows the same actions.
     readonly property list<Action> sectionActions: [
@@ -108,6 +110,8 @@ Item {
             appState: root.appState
             midi: root.midi
             setlist: root.setlist
+            grid: root.grid
+            layerEditor: root.layerEditor
         }
 
         StageView {

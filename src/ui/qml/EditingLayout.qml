@@ -10,6 +10,8 @@ Rectangle {
     required property AppStateModel appState
     required property MidiModel midi
     required property SetlistModel setlist
+    required property SectionGridModel grid
+    required property LayerEditorModel layerEditor
 
     color: Strata.Palette.bg0
 
@@ -40,6 +42,7 @@ Rectangle {
             SectionGrid {
                 objectName: "sectionGrid"
                 appState: layout.appState
+                gridModel: layout.grid
                 Layout.fillWidth: true
                 Layout.fillHeight: true
             }
@@ -51,6 +54,7 @@ Rectangle {
             LayerEditor {
                 objectName: "layerEditor"
                 appState: layout.appState
+                layerEditor: layout.layerEditor
                 Layout.fillWidth: true
                 Layout.preferredHeight: 190
             }

@@ -138,6 +138,37 @@ Canvas {
         case "check":
             polyline(ctx, [5, 12.5, 10, 17.5, 19, 6.5])
             break
+        case "chevronUp":
+            polyline(ctx, [6, 15, 12, 9, 18, 15])
+            break
+        case "wand":
+            line(ctx, 4, 20, 15, 9)
+            star(ctx, 17.5, 6.5, 4.5)
+            star(ctx, 8, 5, 2.2)
+            star(ctx, 19.5, 15.5, 2.2)
+            break
+        case "repeat":
+            ctx.beginPath()
+            ctx.moveTo(4, 11); ctx.lineTo(4, 9); ctx.quadraticCurveTo(4, 6, 7, 6); ctx.lineTo(19, 6)
+            ctx.stroke()
+            polyline(ctx, [16, 3, 19, 6, 16, 9])
+            ctx.beginPath()
+            ctx.moveTo(20, 13); ctx.lineTo(20, 15); ctx.quadraticCurveTo(20, 18, 17, 18); ctx.lineTo(5, 18)
+            ctx.stroke()
+            polyline(ctx, [8, 15, 5, 18, 8, 21])
+            break
+        case "trash":
+            line(ctx, 4, 6.5, 20, 6.5)
+            polyline(ctx, [9.5, 6.5, 9.5, 3.5, 14.5, 3.5, 14.5, 6.5])
+            polyline(ctx, [6, 6.5, 7, 20.5, 17, 20.5, 18, 6.5])
+            line(ctx, 10, 10.5, 10, 16.5)
+            line(ctx, 14, 10.5, 14, 16.5)
+            break
+        case "play":
+            ctx.beginPath()
+            ctx.moveTo(7, 4.5); ctx.lineTo(19.5, 12); ctx.lineTo(7, 19.5); ctx.closePath()
+            ctx.fill()
+            break
         case "square.grid.3x3.fill":
             for (let row = 0; row < 3; ++row)
                 for (let col = 0; col < 3; ++col)

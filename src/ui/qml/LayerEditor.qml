@@ -4,76 +4,104 @@ import QtQuick.Controls.Basic
 import Strata.Ui
 import Strata.Ui as Strata
 
-// The layers this feature level drives, with their MIDI channel; lit while they sound.
+// The set's layers and how each reaches the DAW: one card per layer, in track order, with the
+// rules editor of a layer opening from its card.
 Rectangle {
     id: editor
 
     required property AppStateModel appState
+    required property LayerEditorModel layerEditor
+
+    readonly property int layerCount: layerEditor.layers.length
 
     color: Strata.Palette.bg1
 
     ColumnLayout {
         anchors.fill: parent
-        anchors.margins: 20
-        spacing: 14
+        anchors.leftMargin: 16
+        anchors.rightMargin: 16
+        anchors.topMargin: 10
+        anchors.bottomMargin: 6
+        spacing: 8
 
         RowLayout {
-            spacing: 12
+            Layout.fillWidth: true
+            spacing: 10
+
             Caption {
                 text: "LAYERS"
                 color: Strata.Palette.text
+                font.weight: Font.Bold
             }
             Caption {
-                text: editor.appState.isPro ? "UP TO 16" : "UP TO 8"
+                objectName: "layerCount"
+                text: editor.layerCount + " / " + editor.layerEditor.layerCap
                 font.pixelSize: Strata.Palette.smallLabelSize
             }
-        }
-
-        Flow {
-            Layout.fillWidth: true
-            Layout.fillHeight: true
-            spacing: 10
-            clip: true
-
-            Repeater {
-                model: editor.appState.layers
-                Rectangle {
-                    required property int index
-                    required property var modelData
-                    width: 150
-                    height: 54
-                    radius: 10
-                    color: Strata.Palette.bg2
-                    border.color: modelData.playing ? Strata.Palette.alpha(Strata.Palette.teal, 0.6) : Strata.Palette.border
-
-                    Rectangle {
-                        x: 12
-                        anchors.verticalCenter: parent.verticalCenter
-                        width: 12
-                        height: 12
-                        radius: 6
-                        color: modelData.playing ? Strata.Palette.teal : Strata.Palette.bg3
-                    }
-                    Column {
-                        x: 34
-                        anchors.verticalCenter: parent.verticalCenter
-                        width: parent.width - 44
-                        spacing: 3
-                        Text {
-                            width: parent.width
-                            text: modelData.name
-                            color: Strata.Palette.text
-                            font.pixelSize: 14
-                            font.weight: Font.DemiBold
-                            elide: Text.ElideRight
-                        }
-                        Caption {
-                            text: "CH " + modelData.channel
-                            font.pixelSize: Strata.Palette.smallLabelSize
-                        }
-                    }
-                }
+            ToolbarButton {
+                objectName: "addLayerButton"
+                visible: editor.layerEditor.canAddLayer
+                iconName: "plus"
+                implicitHeight: 26
+                help: "Add a layer"
+                onClicked: editor.layerEditor.addLayer()
+            }
+            ToolbarButton {
+                objectName: "useDawNamesButton"
+                visible: editor.layerEditor.canUseDawNames
+                implicitHeight: 26
+                text: "USE DAW NAMES"
+                accent: Strata.Palette.teal
+                help: "Replace layer names with the abbreviated names read from your DAW"
+                onClicked: editor.layerEditor.useDawNames()
+            }
+            Text {
+                objectName: "modeHint"
+                Layout.fillWidth: true
+                Layout.leftMargin: 8
+                text: editor.layerEditor.modeHint
+                color: Strata.Palette.textDim
+                font.pixelSize: 12
+                wrapMode: Text.Wrap
+                maximumLineCount: 2
+                elide: Text.ElideRight
             }
         }
+
+        ListView {
+            id: cards
+            objectName: "layerCards"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            orientation: ListView.Horizontal
+            spacing: 10
+            clip: true
+            boundsBehavior: Flickable.StopAtBounds
+            model: editor.layerCount
+            ScrollBar.horizontal: ScrollBar {
+                policy: ScrollBar.AsNeeded
+            }
+            delegate: LayerRow {
+                required property int index
+                objectName: "layerRow_" + index
+                height: cards.height - 12
+                layerEditor: editor.layerEditor
+                layerIndex: index
+                layerData: editor.layerEditor.layers[index] !== undefined ? editor.layerEditor.layers[index] : ({})
+            }
+
+            Text {
+                anchors.centerIn: parent
+                visible: cards.count === 0
+                text: "No layers yet \u2014 add one with +."
+                color: Strata.Palette.textDim
+                font.pixelSize: 14
+            }
+        }
+    }
+
+    LayerRulesEditor {
+        objectName: "rulesEditor"
+        editor: editor.layerEditor.rulesEditor
     }
 }

@@ -14,6 +14,8 @@ ApplicationWindow {
     required property SetupGuideModel guide
     required property QuickStartModel quickStart
     required property SetlistModel setlist
+    required property SectionGridModel grid
+    required property LayerEditorModel layerEditor
 
     title: "Strata"
     width: 1280
@@ -76,5 +78,7 @@ ApplicationWindow {
         guide: window.guide
         quickStart: window.quickStart
         setlist: window.setlist
+        grid: window.grid
+        layerEditor: window.layerEditor
     }
 }

@@ -4,29 +4,77 @@ import QtQuick.Controls.Basic
 import Strata.Ui
 import Strata.Ui as Strata
 
-// The current song's sections, in order; the current one is marked.
+// The current song: its name and the navigation buttons, then one block per section with a row
+// per step and a column per visible layer. The Moments editor opens from a section's chip.
 Rectangle {
     id: grid
 
     required property AppStateModel appState
+    required property SectionGridModel gridModel
+
+    readonly property int sectionCount: gridModel.sections.length
+    readonly property int columnCount: gridModel.columns.length
+    // Left of the cells: the step number and its badge.
+    readonly property real gutterWidth: 136
+    // Cells share what is left; they neither crowd nor spread out thinly.
+    readonly property real cellWidth: Math.max(36, Math.min(92,
+        Math.floor((body.width - 12 - gutterWidth) / Math.max(1, columnCount))))
 
     color: Strata.Palette.bg0
 
     ColumnLayout {
         anchors.fill: parent
-        anchors.margins: 22
-        spacing: 16
+        anchors.margins: 16
+        anchors.bottomMargin: 8
+        spacing: 10
 
+        // ---- Header ----
         RowLayout {
             Layout.fillWidth: true
-            spacing: 12
-            Text {
+            spacing: 8
+
+            InlineField {
+                objectName: "songName"
                 Layout.fillWidth: true
-                text: grid.appState.songName.length > 0 ? grid.appState.songName : "Song name"
-                color: grid.appState.songName.length > 0 ? Strata.Palette.text : Strata.Palette.textDim
-                font.pixelSize: 26
-                font.weight: Font.Bold
-                elide: Text.ElideRight
+                Layout.minimumWidth: 160
+                value: grid.gridModel.songName
+                placeholderText: "Song name"
+                fontSize: 24
+                bold: true
+                enabled: grid.gridModel.hasSong
+                onEdited: text => grid.gridModel.renameSong(text)
+            }
+
+            RowLayout {
+                objectName: "stepButtons"
+                visible: grid.gridModel.isPro && grid.gridModel.currentStepCount >= 2
+                spacing: 4
+                ToolbarButton {
+                    objectName: "prevStepButton"
+                    iconName: "chevronUp"
+                    help: "Previous step"
+                    onClicked: grid.appState.prevStep()
+                }
+                Caption {
+                    objectName: "stepPosition"
+                    text: "STEP " + (grid.gridModel.currentStep + 1) + "/" + grid.gridModel.currentStepCount
+                    color: Strata.Palette.gold
+                    font.pixelSize: Strata.Palette.smallLabelSize
+                }
+                ToolbarButton {
+                    objectName: "nextStepButton"
+                    iconName: "chevronDown"
+                    help: "Next step"
+                    onClicked: grid.appState.nextStep()
+                }
+            }
+            ToolbarButton {
+                objectName: "addStepButton"
+                visible: grid.gridModel.isPro
+                text: "+ STEP"
+                accent: Strata.Palette.gold
+                enabled: grid.gridModel.currentSection >= 0
+                onClicked: grid.gridModel.addStepToCurrentSection()
             }
             ToolbarButton {
                 objectName: "prevButton"
@@ -42,80 +90,201 @@ Rectangle {
                 outlined: true
                 onClicked: grid.appState.advance()
             }
+            ToolbarButton {
+                objectName: "addSectionButton"
+                text: "+ SEC"
+                enabled: grid.gridModel.hasSong
+                onClicked: grid.gridModel.addSection()
+            }
         }
 
-        ListView {
-            id: sections
+        // ---- Column headers, over the cells of every block ----
+        Row {
+            objectName: "columnHeaders"
+            Layout.fillWidth: true
+            Layout.leftMargin: 6 + grid.gutterWidth
+            visible: grid.sectionCount > 0
+            Repeater {
+                model: grid.columnCount
+                LayerHeader {
+                    required property int index
+                    objectName: "header_" + index
+                    width: grid.cellWidth
+                    name: grid.gridModel.columns[index] !== undefined ? grid.gridModel.columns[index].name : ""
+                    channel: grid.gridModel.columns[index] !== undefined ? grid.gridModel.columns[index].channel : 0
+                }
+            }
+        }
+
+        // ---- Sections ----
+        Flickable {
+            id: body
+            objectName: "sectionsView"
             Layout.fillWidth: true
             Layout.fillHeight: true
+            visible: grid.sectionCount > 0
             clip: true
-            spacing: 8
-            model: grid.appState.sections
+            contentWidth: width
+            contentHeight: blocks.implicitHeight
             boundsBehavior: Flickable.StopAtBounds
-            visible: count > 0
             ScrollBar.vertical: ScrollBar {
                 policy: ScrollBar.AsNeeded
             }
 
-            delegate: Rectangle {
-                required property int index
-                required property var modelData
-                readonly property bool current: index === grid.appState.sectionIndex
+            Column {
+                id: blocks
+                width: body.width
+                spacing: 10
 
-                width: sections.width
-                height: 58
-                radius: 10
-                color: current ? Strata.Palette.alpha(Strata.Palette.teal, 0.10) : Strata.Palette.bg1
-                border.color: current ? Strata.Palette.teal : Strata.Palette.border
-
-                RowLayout {
-                    anchors.fill: parent
-                    anchors.leftMargin: 16
-                    anchors.rightMargin: 16
-                    spacing: 14
-                    Caption {
-                        text: "SECTION"
-                        font.pixelSize: Strata.Palette.smallLabelSize
-                    }
-                    Text {
-                        Layout.fillWidth: true
-                        text: modelData.name
-                        color: Strata.Palette.text
-                        font.pixelSize: 18
-                        font.weight: current ? Font.Bold : Font.DemiBold
-                        elide: Text.ElideRight
-                    }
-                    Caption {
-                        visible: grid.appState.isPro
-                        text: modelData.steps === 1 ? "1 STEP" : modelData.steps + " STEPS"
-                        font.pixelSize: Strata.Palette.smallLabelSize
-                    }
-                    Caption {
-                        visible: current
-                        text: "NOW"
-                        color: Strata.Palette.teal
+                Repeater {
+                    id: blockRepeater
+                    model: grid.sectionCount
+                    SectionBlock {
+                        required property int index
+                        objectName: "section_" + index
+                        width: blocks.width - 10
+                        gridModel: grid.gridModel
+                        sectionIndex: index
+                        section: grid.gridModel.sections[index] !== undefined ? grid.gridModel.sections[index] : ({})
+                        isCurrent: index === grid.gridModel.currentSection
+                        currentStep: grid.gridModel.currentStep
+                        cellWidth: grid.cellWidth
+                        gutterWidth: grid.gutterWidth
+                        onRowMenuRequested: (step, row, x, y) => grid.openRowMenu(index, step, row, x, y)
                     }
                 }
             }
         }
 
-        Column {
-            visible: sections.count === 0
-            Layout.alignment: Qt.AlignCenter
+        // ---- Nothing to show ----
+        Item {
+            objectName: "emptyState"
+            Layout.fillWidth: true
             Layout.fillHeight: true
-            spacing: 12
-            Icon {
-                name: "pedal"
-                color: Strata.Palette.textDim
-                width: 40
-                height: 40
-                anchors.horizontalCenter: parent.horizontalCenter
-            }
-            Text {
-                text: "No sections in this song yet."
-                color: Strata.Palette.textDim
-                font.pixelSize: 15
+            visible: grid.sectionCount === 0
+
+            Column {
+                anchors.centerIn: parent
+                spacing: 12
+                Icon {
+                    name: "pedal"
+                    color: Strata.Palette.textDim
+                    width: 48
+                    height: 48
+                    anchors.horizontalCenter: parent.horizontalCenter
+                }
+                Text {
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    text: grid.gridModel.hasSong ? "No sections yet" : "No song selected"
+                    color: Strata.Palette.text
+                    font.pixelSize: 17
+                    font.weight: Font.DemiBold
+                }
+                Text {
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    text: grid.gridModel.hasSong ? "Add one with + SEC." : "Pick or add a song in the setlist."
+                    color: Strata.Palette.textDim
+                    font.pixelSize: 14
+                }
             }
         }
+    }
+
+    // Keeps the current section in view when the performer moves on.
+    property int revealedSection: -1
+    Connections {
+        target: grid.gridModel
+        function onChanged() {
+            if (grid.gridModel.currentSection !== grid.revealedSection) {
+                grid.revealedSection = grid.gridModel.currentSection
+                Qt.callLater(grid.revealCurrent)
+            }
+        }
+    }
+    function revealCurrent() {
+        const item = blockRepeater.itemAt(gridModel.currentSection)
+        if (!item)
+            return
+        if (item.y < body.contentY)
+            body.contentY = item.y
+        else if (item.y + item.height > body.contentY + body.height)
+            body.contentY = Math.max(0, Math.min(item.y, item.y + item.height - body.height,
+                                                 body.contentHeight - body.height))
+    }
+
+    // ---- The row menu ----
+    property int menuSection: -1
+    property int menuStep: -1
+    readonly property var menuData: menuSection >= 0 && menuSection < sectionCount
+                                    ? gridModel.sections[menuSection] : null
+    readonly property var menuRow: menuData && menuStep >= 0 && menuStep < menuData.rows.length
+                                   ? menuData.rows[menuStep] : null
+
+    function openRowMenu(section, step, row, x, y) {
+        menuSection = section
+        menuStep = step
+        rowMenu.popup(row, x, y)
+    }
+
+    DarkMenu {
+        id: rowMenu
+        objectName: "rowMenu"
+        implicitWidth: 270
+
+        DarkMenuItem {
+            objectName: "addStepBelowItem"
+            text: "Add Step Below"
+            visible: grid.gridModel.isPro
+            height: visible ? implicitHeight : 0
+            onTriggered: grid.gridModel.addStep(grid.menuSection)
+        }
+        DarkMenuItem {
+            objectName: "momentaryItem"
+            text: grid.menuRow && grid.menuRow.momentary ? "\u2713 Momentary (returns to main)"
+                                                         : "Momentary (return to main)"
+            visible: grid.gridModel.isPro && grid.menuRow !== null && grid.menuRow.canMomentary
+            height: visible ? implicitHeight : 0
+            onTriggered: grid.gridModel.toggleMomentary(grid.menuSection, grid.menuStep)
+        }
+        DarkMenuItem {
+            objectName: "deleteStepItem"
+            text: "Delete This Step"
+            visible: grid.gridModel.isPro
+            height: visible ? implicitHeight : 0
+            enabled: grid.menuData !== null && grid.menuData.stepCount > 1
+            onTriggered: grid.gridModel.deleteStep(grid.menuSection, grid.menuStep)
+        }
+        MenuDivider {
+            visible: grid.gridModel.isPro
+            height: visible ? implicitHeight : 0
+        }
+        DarkMenuItem {
+            objectName: "duplicateSectionItem"
+            text: "Duplicate Section"
+            onTriggered: grid.gridModel.duplicateSection(grid.menuSection)
+        }
+        DarkMenuItem {
+            objectName: "moveSectionUpItem"
+            text: "Move Section Up"
+            enabled: grid.menuSection > 0
+            onTriggered: grid.gridModel.moveSectionUp(grid.menuSection)
+        }
+        DarkMenuItem {
+            objectName: "moveSectionDownItem"
+            text: "Move Section Down"
+            enabled: grid.menuSection >= 0 && grid.menuSection < grid.sectionCount - 1
+            onTriggered: grid.gridModel.moveSectionDown(grid.menuSection)
+        }
+        DarkMenuItem {
+            objectName: "deleteSectionItem"
+            text: "Delete Section"
+            onTriggered: grid.gridModel.deleteSection(grid.menuSection)
+        }
+    }
+
+    MomentsEditor {
+        id: momentsSheet
+        objectName: "momentsEditor"
+        editor: grid.gridModel.momentsEditor
     }
 }

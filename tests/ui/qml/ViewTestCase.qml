@@ -52,7 +52,7 @@ TestCase {
     function find(name) {
         let item = findChild(view, name)
         for (const sheet of ["modeChooser", "setupGuide", "quickStartSheet", "setlistImport",
-                             "newSetConfirmation"]) {
+                             "newSetConfirmation", "momentsEditor", "rulesEditor"]) {
             if (item)
                 break
             item = findChild(findChild(view, sheet).contentItem, name)

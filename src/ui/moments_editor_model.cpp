@@ -1,0 +1,309 @@
+#include "moments_editor_model.h"
+
+#include "editor_texts.h"
+#include "engine/app_state.h"
+#include "live/live_coordinator.h"
+#include "midi/midi_service.h"
+#include "ui_text.h"
+
+#include <QVariantMap>
+#include <algorithm>
+#include <functional>
+
+namespace strata {
+
+namespace {
+
+std::optional<FireAnchor::Kind> anchorKind(const QString& kind) {
+    for (auto k : {FireAnchor::Kind::manual, FireAnchor::Kind::onSectionEnter,
+                   FireAnchor::Kind::barsBeforeSectionEnd, FireAnchor::Kind::barsAfterStart})
+        if (kind == qtext(caseName(k)))
+            return k;
+    return std::nullopt;
+}
+
+// Finds the element with that id in a list of records.
+template <typename T>
+T* byID(std::vector<T>& list, const QString& id) {
+    const auto uuid = parseUuid(id);
+    if (!uuid)
+        return nullptr;
+    const auto it =
+        std::find_if(list.begin(), list.end(), [&](const T& t) { return t.id == *uuid; });
+    return it == list.end() ? nullptr : &*it;
+}
+
+} // namespace
+
+MomentsEditorModel::MomentsEditorModel(AppState& state, MIDIService& midi, LiveCoordinator& live,
+                                       QObject* parent)
+    : QObject(parent), state_(state), midi_(midi), live_(live) {
+    connections_ += state_.changed.connect([this] { Q_EMIT changed(); });
+    connections_ += midi_.destinations.changed.connect(
+        [this](const std::vector<std::string>&) { Q_EMIT changed(); });
+}
+
+MomentsEditorModel::~MomentsEditorModel() = default;
+
+namespace {
+
+// The open section in the current song, if it is still there.
+const Section* findSection(const AppState& state, const MomentsBinding* binding) {
+    const Song* song = state.currentSong();
+    if (!binding || !song)
+        return nullptr;
+    for (const Section& section : song->sections)
+        if (section.id == binding->sectionID())
+            return &section;
+    return nullptr;
+}
+
+} // namespace
+
+bool MomentsEditorModel::open() const {
+    return findSection(state_, binding_.get()) != nullptr;
+}
+
+QString MomentsEditorModel::sectionName() const {
+    const Section* section = findSection(state_, binding_.get());
+    return section ? qtext(section->name) : QString();
+}
+
+QVariantList MomentsEditorModel::layers() const {
+    QVariantList list;
+    for (const Layer& layer : state_.visibleLayers())
+        list << QVariantMap{{"id", qtext(layer.id)}, {"name", layerDisplayName(layer)}};
+    return list;
+}
+
+QStringList MomentsEditorModel::ports() const {
+    QStringList names;
+    for (const std::string& name : midi_.destinations())
+        names << qtext(name);
+    return names;
+}
+
+QVariantList MomentsEditorModel::moments() const {
+    QVariantList list;
+    if (!open())
+        return list;
+    const auto layers = state_.visibleLayers();
+    for (const Moment& moment : binding_->get()) {
+        QVariantList states;
+        int selected = 0;
+        for (const Layer& layer : layers) {
+            const int s = moment.unmuteLayerIDs.contains(layer.id) ? 1
+                          : moment.muteLayerIDs.contains(layer.id) ? 2
+                                                                   : 0;
+            selected += s != 0 ? 1 : 0;
+            states << s;
+        }
+        QVariantList patches;
+        for (const PatchChange& p : moment.programChanges)
+            patches << QVariantMap{{"id", qtext(p.id)},
+                                   {"port", qtext(p.portName)},
+                                   {"channel", static_cast<int>(p.channel)},
+                                   {"program", static_cast<int>(p.program)}};
+        QVariantList ccs;
+        for (const CCSend& c : moment.ccSends)
+            ccs << QVariantMap{{"id", qtext(c.id)},
+                               {"port", qtext(c.portName)},
+                               {"channel", static_cast<int>(c.channel)},
+                               {"cc", static_cast<int>(c.cc)},
+                               {"value", static_cast<int>(c.value)}};
+        list << QVariantMap{
+            {"id", qtext(moment.id)},
+            {"name", qtext(moment.name)},
+            {"anchor", qtext(caseName(moment.anchor.kind))},
+            {"bars", static_cast<int>(std::clamp<std::int64_t>(moment.anchor.bars, -1000, 1000))},
+            {"summary", qtext(editor::momentSummary(moment, layers))},
+            {"selected", selected == 0 ? QStringLiteral("none selected")
+                                       : QStringLiteral("%1 selected").arg(selected)},
+            {"states", states},
+            {"patches", patches},
+            {"ccs", ccs},
+        };
+    }
+    return list;
+}
+
+void MomentsEditorModel::openFor(const QString& sectionID) {
+    const auto id = parseUuid(sectionID);
+    if (!id)
+        return;
+    Section key;
+    key.id = *id;
+    binding_ = std::make_unique<MomentsBinding>(state_.momentsBinding(key));
+    Q_EMIT changed();
+}
+
+void MomentsEditorModel::close() {
+    binding_.reset();
+    Q_EMIT changed();
+}
+
+void MomentsEditorModel::addMoment() {
+    if (const Section* section = findSection(state_, binding_.get()))
+        state_.addMoment(Section(*section));
+}
+
+void MomentsEditorModel::deleteMoment(const QString& momentID) {
+    const Section* section = findSection(state_, binding_.get());
+    const auto id = parseUuid(momentID);
+    if (!section || !id)
+        return;
+    Moment key;
+    key.id = *id;
+    state_.deleteMoment(key, Section(*section));
+}
+
+void MomentsEditorModel::test(const QString& momentID) {
+    if (!open())
+        return;
+    auto moments = binding_->get();
+    if (const Moment* moment = byID(moments, momentID))
+        live_.testMoment(*moment);
+}
+
+namespace {
+
+// Reads the Moments through the binding, edits the one with that id and writes them back.
+void editMoment(const MomentsBinding* binding, const QString& momentID,
+                const std::function<void(Moment&)>& edit) {
+    if (!binding)
+        return;
+    auto moments = binding->get();
+    Moment* moment = byID(moments, momentID);
+    if (!moment)
+        return;
+    edit(*moment);
+    binding->set(std::move(moments));
+}
+
+std::int64_t clampedInt(const QVariant& value, std::int64_t low, std::int64_t high) {
+    return std::clamp<std::int64_t>(value.toLongLong(), low, high);
+}
+
+} // namespace
+
+void MomentsEditorModel::setName(const QString& momentID, const QString& name) {
+    editMoment(binding_.get(), momentID, [&](Moment& m) { m.name = name.toStdString(); });
+}
+
+void MomentsEditorModel::setAnchor(const QString& momentID, const QString& kind) {
+    const auto k = anchorKind(kind);
+    if (!k)
+        return;
+    editMoment(binding_.get(), momentID,
+               [&](Moment& m) { m.anchor = editor::anchorOfKind(*k, m.anchor); });
+}
+
+void MomentsEditorModel::setBars(const QString& momentID, int bars) {
+    const auto n = std::clamp<std::int64_t>(bars, editor::kMinStepperBars, editor::kMaxStepperBars);
+    editMoment(binding_.get(), momentID, [&](Moment& m) {
+        // The stepper is shown for the bar-timed anchors only; it writes nothing for the others.
+        if (m.anchor.hasBars())
+            m.anchor.bars = n;
+    });
+}
+
+void MomentsEditorModel::setLayerState(const QString& momentID, const QString& layerID, int state) {
+    const auto layer = parseUuid(layerID);
+    if (!layer || state < 0 || state > 2)
+        return;
+    editMoment(binding_.get(), momentID, [&](Moment& m) {
+        m.unmuteLayerIDs.erase(*layer);
+        m.muteLayerIDs.erase(*layer);
+        if (state == 1)
+            m.unmuteLayerIDs.insert(*layer);
+        else if (state == 2)
+            m.muteLayerIDs.insert(*layer);
+    });
+}
+
+void MomentsEditorModel::solo(const QString& momentID, const QString& layerID) {
+    const auto layer = parseUuid(layerID);
+    if (!layer)
+        return;
+    const auto layers = state_.visibleLayers();
+    editMoment(binding_.get(), momentID, [&](Moment& m) {
+        // The card's layers only: the others keep what they had.
+        m.unmuteLayerIDs = {*layer};
+        m.muteLayerIDs.clear();
+        for (const Layer& l : layers)
+            if (l.id != *layer)
+                m.muteLayerIDs.insert(l.id);
+    });
+}
+
+void MomentsEditorModel::addPatch(const QString& momentID) {
+    const auto& ports = midi_.destinations();
+    editMoment(binding_.get(), momentID, [&](Moment& m) {
+        PatchChange change;
+        if (!ports.empty())
+            change.portName = ports.front();
+        m.programChanges.push_back(std::move(change));
+    });
+}
+
+void MomentsEditorModel::removePatch(const QString& momentID, const QString& patchID) {
+    const auto id = parseUuid(patchID);
+    if (!id)
+        return;
+    editMoment(binding_.get(), momentID, [&](Moment& m) {
+        std::erase_if(m.programChanges, [&](const PatchChange& p) { return p.id == *id; });
+    });
+}
+
+void MomentsEditorModel::setPatch(const QString& momentID, const QString& patchID,
+                                  const QString& field, const QVariant& value) {
+    editMoment(binding_.get(), momentID, [&](Moment& m) {
+        PatchChange* p = byID(m.programChanges, patchID);
+        if (!p)
+            return;
+        if (field == QLatin1String("port"))
+            p->portName = value.toString().toStdString();
+        else if (field == QLatin1String("channel"))
+            p->channel = clampedInt(value, 1, 16);
+        else if (field == QLatin1String("program"))
+            p->program = clampedInt(value, 0, 127);
+    });
+}
+
+void MomentsEditorModel::addCC(const QString& momentID) {
+    const auto& ports = midi_.destinations();
+    editMoment(binding_.get(), momentID, [&](Moment& m) {
+        CCSend send;
+        if (!ports.empty())
+            send.portName = ports.front();
+        m.ccSends.push_back(std::move(send));
+    });
+}
+
+void MomentsEditorModel::removeCC(const QString& momentID, const QString& ccID) {
+    const auto id = parseUuid(ccID);
+    if (!id)
+        return;
+    editMoment(binding_.get(), momentID, [&](Moment& m) {
+        std::erase_if(m.ccSends, [&](const CCSend& c) { return c.id == *id; });
+    });
+}
+
+void MomentsEditorModel::setCC(const QString& momentID, const QString& ccID, const QString& field,
+                               const QVariant& value) {
+    editMoment(binding_.get(), momentID, [&](Moment& m) {
+        CCSend* c = byID(m.ccSends, ccID);
+        if (!c)
+            return;
+        if (field == QLatin1String("port"))
+            c->portName = value.toString().toStdString();
+        else if (field == QLatin1String("channel"))
+            c->channel = clampedInt(value, 1, 16);
+        else if (field == QLatin1String("cc"))
+            c->cc = clampedInt(value, 0, 127);
+        else if (field == QLatin1String("value"))
+            c->value = clampedInt(value, 0, 127);
+    });
+}
+
+} // namespace strata

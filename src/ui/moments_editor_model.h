@@ -1,0 +1,90 @@
+#pragma once
+
+#include "platform/signal.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVariantList>
+#include <QtQml/qqmlregistration.h>
+#include <memory>
+
+namespace strata {
+
+class AppState;
+class LiveCoordinator;
+class MIDIService;
+class MomentsBinding;
+
+// The Moments editor of one section of the current song. Every edit goes through the section's
+// Moments binding at once (there is no cancel); Moments, patch changes and CC sends are addressed
+// by id. The editor counts as open while a section is chosen and the current song still has it.
+// Main thread only.
+class MomentsEditorModel : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("Created by the application")
+
+    Q_PROPERTY(bool open READ open NOTIFY changed)
+    Q_PROPERTY(QString sectionName READ sectionName NOTIFY changed)
+    // The visible layers: {id, name}; a layer without a name reads "waiting for DAW track name…".
+    Q_PROPERTY(QVariantList layers READ layers NOTIFY changed)
+    Q_PROPERTY(QStringList ports READ ports NOTIFY changed)
+    // {id, name, anchor ("manual", "onSectionEnter", "barsBeforeSectionEnd", "barsAfterStart"),
+    // bars, summary, selected ("none selected" / "2 selected"), states: [0 unchanged, 1 IN,
+    // 2 OUT] per layer, patches: [{id, port, channel, program}], ccs: [{id, port, channel, cc,
+    // value}]}.
+    Q_PROPERTY(QVariantList moments READ moments NOTIFY changed)
+
+public:
+    MomentsEditorModel(AppState& state, MIDIService& midi, LiveCoordinator& live,
+                       QObject* parent = nullptr);
+    ~MomentsEditorModel() override;
+
+    bool open() const;
+    QString sectionName() const;
+    QVariantList layers() const;
+    QStringList ports() const;
+    QVariantList moments() const;
+
+    // Opens the editor for the section of the current song with that id.
+    Q_INVOKABLE void openFor(const QString& sectionID);
+    Q_INVOKABLE void close();
+
+    Q_INVOKABLE void addMoment();
+    Q_INVOKABLE void deleteMoment(const QString& momentID);
+    // TEST: fires the Moment now and sends its patch and CC messages.
+    Q_INVOKABLE void test(const QString& momentID);
+
+    Q_INVOKABLE void setName(const QString& momentID, const QString& name);
+    Q_INVOKABLE void setAnchor(const QString& momentID, const QString& kind);
+    Q_INVOKABLE void setBars(const QString& momentID, int bars);
+    // 0 unchanged, 1 IN, 2 OUT.
+    Q_INVOKABLE void setLayerState(const QString& momentID, const QString& layerID, int state);
+    Q_INVOKABLE void solo(const QString& momentID, const QString& layerID);
+
+    Q_INVOKABLE void addPatch(const QString& momentID);
+    Q_INVOKABLE void removePatch(const QString& momentID, const QString& patchID);
+    // field: "port", "channel" or "program".
+    Q_INVOKABLE void setPatch(const QString& momentID, const QString& patchID, const QString& field,
+                              const QVariant& value);
+    Q_INVOKABLE void addCC(const QString& momentID);
+    Q_INVOKABLE void removeCC(const QString& momentID, const QString& ccID);
+    // field: "port", "channel", "cc" or "value".
+    Q_INVOKABLE void setCC(const QString& momentID, const QString& ccID, const QString& field,
+                           const QVariant& value);
+
+Q_SIGNALS:
+    void changed();
+
+private:
+    AppState& state_;
+    MIDIService& midi_;
+    LiveCoordinator& live_;
+    // The binding to the open section's Moments; none while closed.
+    std::unique_ptr<MomentsBinding> binding_;
+    ConnectionBag connections_;
+};
+
+} // namespace strata

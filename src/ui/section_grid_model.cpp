@@ -1,0 +1,240 @@
+#include "section_grid_model.h"
+
+#include "editor_texts.h"
+#include "engine/app_state.h"
+#include "live/live_coordinator.h"
+#include "midi/midi_service.h"
+#include "ui_text.h"
+
+#include <QVariantMap>
+
+namespace strata {
+
+namespace {
+
+// The section at `index` of the current song, if there is one.
+const Section* sectionAt(const AppState& state, int index) {
+    const Song* song = state.currentSong();
+    if (!song || index < 0 || index >= static_cast<int>(song->sections.size()))
+        return nullptr;
+    return &song->sections[static_cast<std::size_t>(index)];
+}
+
+} // namespace
+
+SectionGridModel::SectionGridModel(AppState& state, MIDIService& midi, LiveCoordinator& live,
+                                   QObject* parent)
+    : QObject(parent), state_(state), midi_(midi), live_(live), moments_(state, midi, live) {
+    connections_ += state_.changed.connect([this] { refresh(); });
+    connections_ += midi_.isLearningTrigger.changed.connect([this](const bool&) { refresh(); });
+}
+
+void SectionGridModel::refresh() {
+    sections_.reset();
+    Q_EMIT changed();
+}
+
+bool SectionGridModel::hasSong() const {
+    return state_.currentSong() != nullptr;
+}
+
+QString SectionGridModel::songName() const {
+    const Song* song = state_.currentSong();
+    return song ? qtext(song->name) : QString();
+}
+
+bool SectionGridModel::isPro() const {
+    return state_.mode() == StrataMode::pro;
+}
+
+int SectionGridModel::currentSection() const {
+    return state_.currentSection() ? static_cast<int>(state_.currentSectionIndex()) : -1;
+}
+
+int SectionGridModel::currentStep() const {
+    const Section* section = state_.currentSection();
+    const SectionStep* step = state_.currentStep();
+    if (!section || !step)
+        return -1;
+    return static_cast<int>(step - section->steps.data());
+}
+
+int SectionGridModel::currentStepCount() const {
+    const Section* section = state_.currentSection();
+    return section ? static_cast<int>(section->steps.size()) : 0;
+}
+
+QVariantList SectionGridModel::columns() const {
+    QVariantList list;
+    for (const Layer& layer : state_.visibleLayers())
+        list << QVariantMap{{"id", qtext(layer.id)},
+                            {"name", qtext(layer.name)},
+                            {"channel", static_cast<int>(layer.channel)}};
+    return list;
+}
+
+QVariantList SectionGridModel::sections() const {
+    if (!sections_)
+        sections_ = buildSections();
+    return *sections_;
+}
+
+QVariantList SectionGridModel::buildSections() const {
+    QVariantList list;
+    const Song* song = state_.currentSong();
+    if (!song)
+        return list;
+    const auto layers = state_.visibleLayers();
+    const bool pro = isPro();
+    const bool learning = midi_.isLearningTrigger();
+    const auto& target = state_.learnTarget();
+    for (const Section& section : song->sections) {
+        QVariantList rows;
+        const std::size_t stepCount = section.steps.size();
+        // Essentials has no steps: each section is its main step.
+        const std::size_t shown = pro ? stepCount : std::min<std::size_t>(stepCount, 1);
+        for (std::size_t j = 0; j < shown; ++j) {
+            const SectionStep& step = section.steps[j];
+            const auto badge = editor::stepBadge(step, j + 1 == stepCount);
+            QVariantList cells;
+            for (const Layer& layer : layers)
+                cells << !step.mutedLayerIDs.contains(layer.id);
+            rows << QVariantMap{
+                {"number", QString::asprintf("%02d", static_cast<int>(j + 1))},
+                {"badge", qtext(badge.text)},
+                {"badgeHelp", qtext(badge.help)},
+                {"badgeClickable", badge.clickable},
+                {"momentary", step.returnToMain},
+                {"canMomentary", j > 0 && stepCount >= 2},
+                {"cells", cells},
+            };
+        }
+        const bool listening = learning && target == AppState::LearnTarget::section(section.id);
+        const auto& trigger = section.jumpTrigger;
+        list << QVariantMap{
+            {"id", qtext(section.id)},
+            {"name", qtext(section.name)},
+            {"stepCount", static_cast<int>(stepCount)},
+            {"momentCount", static_cast<int>(section.moments.size())},
+            {"hasJumpTrigger", trigger.has_value()},
+            {"listening", listening},
+            {"jumpText", trigger ? qtext(editor::jumpChipText(*trigger)) : QString()},
+            {"jumpHelp",
+             qtext(trigger ? editor::jumpChipHelp(*trigger) : std::string(editor::kLearnJumpHelp))},
+            {"rows", rows},
+        };
+    }
+    return list;
+}
+
+// ---- Header ------------------------------------------------------------------------------------
+
+void SectionGridModel::renameSong(const QString& name) {
+    state_.renameCurrentSong(name.toStdString());
+}
+
+void SectionGridModel::addSection() {
+    state_.addSection();
+}
+
+void SectionGridModel::addStepToCurrentSection() {
+    if (const Section* section = state_.currentSection())
+        state_.addStep(Section(*section));
+}
+
+// ---- Sections ----------------------------------------------------------------------------------
+
+void SectionGridModel::renameSection(int section, const QString& name) {
+    state_.renameSection(section, name.toStdString());
+}
+
+void SectionGridModel::duplicateSection(int section) {
+    state_.duplicateSection(section);
+}
+
+void SectionGridModel::moveSectionUp(int section) {
+    if (sectionAt(state_, section))
+        state_.moveSectionUp(section);
+}
+
+void SectionGridModel::moveSectionDown(int section) {
+    if (sectionAt(state_, section))
+        state_.moveSectionDown(section);
+}
+
+void SectionGridModel::deleteSection(int section) {
+    state_.deleteSection(section);
+}
+
+// ---- Rows --------------------------------------------------------------------------------------
+
+void SectionGridModel::selectRow(int section, int step) {
+    const Section* s = sectionAt(state_, section);
+    if (!s || step < 0 || step >= static_cast<int>(s->steps.size()))
+        return;
+    // The section first, so that a change of section resets its Moments before the step is set.
+    state_.setCurrentSectionIndex(section);
+    state_.setCurrentStepIndex(step);
+}
+
+void SectionGridModel::toggleCell(int section, int step, int column) {
+    const Section* s = sectionAt(state_, section);
+    const auto layers = state_.visibleLayers();
+    if (!s || column < 0 || column >= static_cast<int>(layers.size()))
+        return;
+    state_.toggleLayer(Layer(layers[static_cast<std::size_t>(column)]), Section(*s), step);
+}
+
+void SectionGridModel::cycleBadge(int section, int step) {
+    const Section* s = sectionAt(state_, section);
+    if (!s || step < 0 || step >= static_cast<int>(s->steps.size()))
+        return;
+    const auto j = static_cast<std::size_t>(step);
+    const SectionStep& current = s->steps[j];
+    if (!editor::stepBadge(current, j + 1 == s->steps.size()).clickable)
+        return;
+    state_.setAdvanceBars(editor::nextAdvanceBars(current.advanceBars), Section(*s), step);
+}
+
+void SectionGridModel::addStep(int section) {
+    if (const Section* s = sectionAt(state_, section))
+        state_.addStep(Section(*s));
+}
+
+void SectionGridModel::deleteStep(int section, int step) {
+    if (const Section* s = sectionAt(state_, section))
+        state_.deleteStep(Section(*s), step);
+}
+
+void SectionGridModel::toggleMomentary(int section, int step) {
+    if (const Section* s = sectionAt(state_, section))
+        state_.toggleMomentary(Section(*s), step);
+}
+
+// ---- Chips -------------------------------------------------------------------------------------
+
+void SectionGridModel::jumpChipClicked(int section) {
+    const Section* s = sectionAt(state_, section);
+    if (!s)
+        return;
+    const auto target = AppState::LearnTarget::section(s->id);
+    if (midi_.isLearningTrigger() && state_.learnTarget() == target) {
+        // Listening for this section already: the click takes it back.
+        state_.setLearnTarget(std::nullopt);
+        midi_.isLearningTrigger.set(false);
+        return;
+    }
+    live_.learnJumpTrigger(s->id);
+}
+
+void SectionGridModel::clearJumpTrigger(int section) {
+    if (const Section* s = sectionAt(state_, section))
+        state_.setJumpTrigger(std::nullopt, s->id);
+}
+
+void SectionGridModel::editMoments(int section) {
+    if (const Section* s = sectionAt(state_, section))
+        moments_.openFor(qtext(s->id));
+}
+
+} // namespace strata

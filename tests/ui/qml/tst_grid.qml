@@ -1,0 +1,256 @@
+import QtQuick
+import QtTest
+import Strata.Ui
+
+Item {
+    width: 1280
+    height: 800
+    visible: true
+
+    ViewTestCase {
+        name: "SectionGrid"
+
+        // An item inside another one found by name.
+        function inside(outer, name) {
+            const item = findChild(typeof outer === "string" ? find(outer) : outer, name)
+            verify(item, "found " + name)
+            return item
+        }
+        function badge(section, step) {
+            return inside("row_" + section + "_" + step, "stepBadge")
+        }
+        // Rows and cards made for new steps, Moments or rules are laid out on the next frame.
+        function laidOut() {
+            rig.settle()
+            waitForRendering(view)
+        }
+        // Right-clicks a row and waits for its menu to be laid out.
+        function rowMenu(name, item) {
+            mouseClick(item || find(name), 4, 4, Qt.RightButton)
+            tryVerify(() => find("rowMenu").opened)
+            waitForRendering(view)
+        }
+        function goPro() {
+            click("segment_PRO")
+            rig.settle()
+            verify(view.appState.isPro)
+        }
+
+        function test_badgeClickCycleAndTheLastStepHolds() {
+            goPro()
+            rig.addStepToCurrentSection()
+            rig.addStepToCurrentSection()
+            laidOut()
+            const first = badge(0, 0)
+            compare(first.text, "hold")
+            const seen = []
+            for (let i = 0; i < 4; ++i) {
+                mouseClick(first)
+                seen.push(first.text)
+            }
+            compare(seen, ["2 bars \u2192", "4 bars \u2192", "8 bars \u2192", "hold"])
+
+            const last = badge(0, 2)
+            compare(last.text, "hold")
+            verify(last.help.startsWith("Last step"))
+            mouseClick(last)
+            compare(last.text, "hold")
+            compare(view.grid.sections[0].rows[2].badge, "hold")
+        }
+
+        function test_rowTapSelectsTheSectionThenTheStep() {
+            goPro()
+            view.grid.addStep(2)
+            view.grid.addStep(2)
+            laidOut()
+            compare(view.grid.currentSection, 0)
+            // A change of section resets the step; the row's step is set after it.
+            mouseClick(find("row_2_2"), 4, 4)
+            compare(view.grid.currentSection, 2)
+            compare(view.grid.currentStep, 2)
+            verify(find("row_2_2").isCurrent)
+            verify(!find("row_0_0").isCurrent)
+        }
+
+        function test_addStepBelowAppendsAtTheEnd() {
+            goPro()
+            rig.addStepToCurrentSection()
+            rig.addStepToCurrentSection()
+            laidOut()
+            // The first step plays everything but the first layer.
+            mouseClick(inside("row_0_0", "cell_0"))
+            verify(!view.grid.sections[0].rows[0].cells[0])
+            rowMenu("row_0_0")
+            mouseClick(find("addStepBelowItem"))
+            laidOut()
+            compare(view.grid.sections[0].rows.length, 4)
+            verify(!view.grid.sections[0].rows[0].cells[0], "the first step stays first")
+            verify(find("row_0_3").visible)
+        }
+
+        function test_rowMenuRulesForSteps() {
+            goPro()
+            rig.addStepToCurrentSection()
+            laidOut()
+            rowMenu("row_0_0")
+            verify(!find("momentaryItem").visible, "never for the first step")
+            verify(!find("moveSectionUpItem").enabled)
+            verify(find("moveSectionDownItem").enabled)
+            keyClick(Qt.Key_Escape)
+            tryVerify(() => !find("rowMenu").visible)
+
+            // Also from a cell, which a right-click does not toggle.
+            const cell = inside("row_0_1", "cell_0")
+            const wasOn = cell.isOn
+            rowMenu("", cell)
+            compare(cell.isOn, wasOn)
+            const momentary = find("momentaryItem")
+            verify(momentary.visible)
+            compare(momentary.text, "Momentary (return to main)")
+            mouseClick(momentary)
+            compare(badge(0, 1).text, "hold")
+            verify(view.grid.sections[0].rows[1].momentary)
+            verify(badge(0, 1).clickable, "a momentary last step cycles")
+            mouseClick(badge(0, 1))
+            compare(badge(0, 1).text, "2 bars \u21A9")
+
+            rowMenu("row_0_1")
+            compare(find("momentaryItem").text, "\u2713 Momentary (returns to main)")
+            keyClick(Qt.Key_Escape)
+        }
+
+        function test_essentialsWithTwelveLayersShowsEightColumnsAndNoAdd() {
+            goPro()
+            const add = find("addLayerButton")
+            for (let i = 0; i < 6; ++i)
+                mouseClick(add)
+            compare(view.layerEditor.layers.length, 12)
+            compare(view.grid.columns.length, 12)
+            verify(add.visible)
+
+            click("segment_ESSENTIALS")
+            compare(view.grid.columns.length, 8)
+            compare(find("row_0_0").step.cells.length, 8)
+            verify(find("header_7"))
+            verify(!findChild(find("columnHeaders"), "header_8"))
+            verify(!add.visible)
+            verify(!find("addStepButton").visible)
+            verify(!find("stepButtons").visible)
+        }
+
+        function test_jumpTriggerChipStates() {
+            const chip = inside("section_1", "jumpChip")
+            compare(chip.text, "LEARN")
+            verify(chip.help.startsWith("Learn a MIDI control"))
+            mouseClick(chip)
+            compare(chip.text, "LISTENING\u2026")
+            compare(inside("section_2", "jumpChip").text, "LEARN")
+            rig.pressNote("FCB1010", 60)
+            compare(chip.text, "Jumps here from FCB1010 N 60")
+            verify(chip.help.endsWith(". Click to re-learn."))
+
+            mouseClick(chip, chip.width / 2, chip.height / 2, Qt.RightButton)
+            compare(chip.text, "Jumps here from FCB1010 N 60", "a right-click does not learn")
+            const menu = inside(chip, "jumpMenu")
+            tryVerify(() => menu.opened)
+            waitForRendering(view)
+            mouseClick(inside(menu, "clearJumpItem"))
+            compare(chip.text, "LEARN")
+        }
+
+        function test_momentsEditorSoloAndSummary() {
+            mouseClick(inside("section_0", "momentsChip"))
+            const sheet = findChild(view, "momentsEditor")
+            tryVerify(() => sheet.opened)
+            compare(find("momentsSectionName").text, "Intro")
+            click("addFirstMomentButton")
+            laidOut()
+            const card = find("momentCard_0")
+            compare(inside(card, "momentSummary").text, "Fires 2 bars before this section ends.")
+            compare(inside(card, "layersSelected").text, "none selected")
+
+            mouseClick(inside(inside(card, "layerControl_1"), "soloButton"))
+            const m = view.grid.momentsEditor.moments[0]
+            compare(m.states, [2, 1, 2, 2, 2, 2])
+            compare(inside(card, "layersSelected").text, "6 selected")
+            const names = view.grid.momentsEditor.layers.map(l => l.name)
+            const others = names.filter((n, i) => i !== 1).join(", ")
+            compare(inside(card, "momentSummary").text,
+                    "Fires 2 bars before this section ends \u2014 swell " + names[1] + " in, mute " + others + " out.")
+
+            click("momentsDoneButton")
+            tryVerify(() => !sheet.visible)
+            compare(inside("section_0", "momentsChip").count, 1)
+        }
+
+        function test_ruleAnchorSwitchingKeepsTheBarCount() {
+            goPro()
+            mouseClick(inside("layerRow_0", "rulesButton"))
+            const sheet = findChild(view, "rulesEditor")
+            tryVerify(() => sheet.opened)
+            verify(find("noRules").visible)
+            click("addFirstRuleButton")
+            laidOut()
+            const card = find("ruleCard_0")
+            const up = inside(card, "stepperUp")
+            for (let i = 0; i < 4; ++i)
+                mouseClick(up)
+            compare(card.rule.bars, 6)
+            compare(inside(card, "stepperLabel").text, "Bars before section end:")
+            mouseClick(inside(card, "segment_After N bars"))
+            compare(card.rule.anchor, "barsAfterStart")
+            compare(card.rule.bars, 6)
+            compare(inside(card, "stepperLabel").text, "Bars after start:")
+            mouseClick(inside(card, "segment_On enter"))
+            verify(!inside(card, "barStepper").visible)
+            mouseClick(inside(card, "segment_Last N bars"))
+            compare(card.rule.bars, 2)
+
+            click("rulesDoneButton")
+            tryVerify(() => !sheet.visible)
+        }
+
+        function test_deletingALayerDropsItsColumn() {
+            const name = view.grid.columns[2].name
+            mouseClick(inside("layerRow_2", "deleteLayerButton"))
+            compare(view.grid.columns.length, 5)
+            verify(view.grid.columns.every(c => c.name !== name))
+        }
+        function test_testButtonFiresTheMomentThroughTheCoordinator() {
+            // The DAW hears the main Mackie surface.
+            view.live.setControlMode("mackieControl")
+            mouseClick(inside("section_0", "momentsChip"))
+            tryVerify(() => findChild(view, "momentsEditor").opened)
+            click("addFirstMomentButton")
+            laidOut()
+            const card = find("momentCard_0")
+            // Piano plays in the intro; the Moment takes it out.
+            mouseClick(inside(inside(inside(card, "layerControl_0"), "layerState"), "segment_OUT"))
+            compare(view.grid.momentsEditor.moments[0].states[0], 2)
+            verify(!view.appState.momentActive)
+            rig.advance(3000) // the switch to Mackie has sent the mute state, at its pace
+            rig.clearHeard()
+            mouseClick(inside(card, "testButton"))
+            rig.advance(200)
+            verify(view.appState.momentActive)
+            // Only Piano's strip (the first, mute button note 0x10) is pressed.
+            const presses = rig.heard().filter(b => b[0] === 0x90 && b[2] === 0x7F).map(b => b[1])
+            compare(presses, [0x10])
+        }
+
+        function test_enterInANameFieldGivesTheArrowKeysBack() {
+            const field = find("songName")
+            mouseClick(field)
+            verify(field.activeFocus)
+            keyClick(Qt.Key_End)
+            keyClick("x")
+            compare(view.grid.songName, "Northern Lightsx")
+            keyClick(Qt.Key_Right) // moves the text cursor while editing
+            compare(view.grid.currentSection, 0)
+            keyClick(Qt.Key_Return)
+            verify(!field.activeFocus)
+            keyClick(Qt.Key_Right)
+            compare(view.grid.currentSection, 1)
+        }
+    }
+}
