@@ -100,6 +100,9 @@ public:
     MidiRef destination(std::size_t index) override;
     std::optional<std::string> displayName(MidiRef object) override;
     std::optional<std::string> name(MidiRef object) override;
+    // "Strata" and "Strata XT" for the virtual sources, "Strata feedback" and "Strata XT feedback"
+    // for the virtual destinations.
+    std::optional<std::string> externalName(MidiRef object) override;
 
     void setSubscriberHandler(SubscriberHandler handler) override;
     void setAvailabilityHandler(AvailabilityHandler handler) override;

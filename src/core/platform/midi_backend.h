@@ -87,6 +87,10 @@ public:
     // Display name and name of an object; none when the property is missing.
     virtual std::optional<std::string> displayName(MidiRef object) = 0;
     virtual std::optional<std::string> name(MidiRef object) = 0;
+    // The name under which other applications (a DAW's port pickers) list one of our virtual
+    // endpoints, without the client's name where the system has clients. Systems that cannot give
+    // an input and an output the same name list the destinations under a name of their own.
+    virtual std::optional<std::string> externalName(MidiRef object) { return name(object); }
 
     // Removes the client with its ports and virtual endpoints; no call of its handlers starts once
     // this returns (one already running may still finish). The engine calls it when it shuts down.
