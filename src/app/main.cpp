@@ -1,11 +1,9 @@
 // Strata's entry point: the one place that chooses implementations and wires them together.
 
-#include "app_shell.h"
 #include "backends/memory/memory_midi_system.h"
 #include "cuelink/cadenzo_link.h"
 #include "engine/app_state.h"
 #include "live/live_coordinator.h"
-#include "live_view_model.h"
 #include "main_window.h"
 #include "midi/midi_service.h"
 #include "midi_backend_factory.h"
@@ -13,8 +11,10 @@
 #include "qt_main_loop.h"
 #include "qt_settings.h"
 #include "signal_quitter.h"
+#include "ui_models.h"
 
 #include <QGuiApplication>
+#include <QPointer>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <csignal>
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     QGuiApplication application(argc, argv);
     QGuiApplication::setOrganizationName(QStringLiteral("Korvel"));
     QGuiApplication::setApplicationName(QStringLiteral("Strata"));
-    applyDisplayFont();
+    installAppearance();
 
     QtMainLoop loop;
     QtSettings settings;
@@ -65,12 +65,21 @@ int main(int argc, char** argv) {
 
     int status = 0;
     {
-        AppShell shell(*live, midiAvailable, QString::fromStdString(choice.kind));
-        LiveViewModel view(*state, *link);
+        UiModels models(*state, *midi, *link, *live, loop);
+        models.midi.setAvailable(midiAvailable && backend->available());
+        // A JACK server can go away and come back while the program runs; the toolbar says so.
+        // The handler is called on the backend's own thread.
+        QPointer<MidiModel> midiModel(&models.midi);
+        backend->setAvailabilityHandler([&loop, midiModel, midiAvailable](bool up) {
+            loop.post([midiModel, midiAvailable, up] {
+                if (midiModel)
+                    midiModel->setAvailable(midiAvailable && up);
+            });
+        });
         QQmlApplicationEngine engine;
         const std::string midiKind = choice.kind;
-        QQuickWindow* window = openMainWindow(engine, shell, view, [&live, midiKind] {
-            live->appear();
+        QQuickWindow* window = openMainWindow(engine, models, [&models, midiKind] {
+            models.shell.mainViewAppeared();
             // One line for whoever supervises the program: it now follows triggers, keys and
             // Cadenzo.
             logLine("[Strata] Ready (MIDI: " + midiKind + ")");
@@ -87,6 +96,7 @@ int main(int argc, char** argv) {
             });
             status = QGuiApplication::exec();
         }
+        backend->setAvailabilityHandler({});
     }
 
     // Orderly shutdown: nothing drives the state any more, the last change reaches the file, the

@@ -1,24 +1,24 @@
 #include "main_window.h"
 
-#include "app_shell.h"
-#include "live_view_model.h"
+#include "ui_models.h"
 
-#include <QFont>
-#include <QFontDatabase>
 #include <QGuiApplication>
-#include <QPointer>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <QTimer>
+#include <QtQml/qqmlextensionplugin.h>
 #include <memory>
+
+// The window's QML module is linked in as a static plugin.
+Q_IMPORT_QML_PLUGIN(Strata_UiPlugin)
 
 namespace strata {
 
-QQuickWindow* openMainWindow(QQmlApplicationEngine& engine, AppShell& shell, LiveViewModel& view,
+QQuickWindow* openMainWindow(QQmlApplicationEngine& engine, UiModels& models,
                              std::function<void()> firstShown) {
-    engine.setInitialProperties(
-        {{"shell", QVariant::fromValue(&shell)}, {"live", QVariant::fromValue(&view)}});
-    engine.load(QUrl(kMainWindowUrl));
+    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    engine.setInitialProperties(models.properties());
+    engine.load(QUrl(QString::fromLatin1(kMainWindowUrl)));
     const auto roots = engine.rootObjects();
     auto* window = roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(roots.first());
     if (!window)
@@ -39,15 +39,6 @@ QQuickWindow* openMainWindow(QQmlApplicationEngine& engine, AppShell& shell, Liv
         });
     }
     return window;
-}
-
-void applyDisplayFont() {
-    const QString family = QStringLiteral("League Spartan");
-    if (QFontDatabase::families().contains(family)) {
-        QFont font(family);
-        font.setStyleHint(QFont::SansSerif);
-        QGuiApplication::setFont(font);
-    }
 }
 
 } // namespace strata

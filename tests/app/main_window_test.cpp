@@ -1,13 +1,16 @@
 // The real window, offscreen, over the real core objects: it opens as specified, runs the
 // appearance steps once it is shown, and its keyboard commands move the performer.
 
-#include "app_shell.h"
 #include "backends/memory/memory_midi_system.h"
-#include "live_view_model.h"
+#include "cuelink/cadenzo_link.h"
+#include "engine/app_state.h"
+#include "live/live_coordinator.h"
 #include "main_window.h"
+#include "midi/midi_service.h"
 #include "platform/memory_settings.h"
 #include "qt_main_loop.h"
 #include "support/test_support.h"
+#include "ui_models.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -51,12 +54,16 @@ struct WindowRig {
     std::unique_ptr<MIDIService> service;
     std::unique_ptr<CadenzoLink> link;
     std::unique_ptr<LiveCoordinator> live;
-    std::unique_ptr<AppShell> shell;
-    std::unique_ptr<LiveViewModel> view;
+    std::unique_ptr<UiModels> models;
     std::unique_ptr<QQmlApplicationEngine> engine;
     QQuickWindow* window = nullptr;
 
-    explicit WindowRig(bool midiAvailable) {
+    // `chooser`: the mode chooser comes up at start, as on a first launch.
+    explicit WindowRig(bool midiAvailable, bool chooser = true) {
+        if (!chooser) {
+            settings.setBool(LiveCoordinator::kShowModeChooserKey, false);
+            settings.setBool(LiveCoordinator::kHasSeenQuickStartKey, true);
+        }
         app = std::make_unique<AppState>(StoreLocation::under(dir.path()), settings, loop);
         Setlist set = Setlist::empty();
         set.songs.at(0).sections = {Section::named("Verse"), Section::named("Chorus")};
@@ -67,13 +74,14 @@ struct WindowRig {
         link = std::make_unique<CadenzoLink>(loop, CadenzoLink::Options{.openSocket = false});
         live = std::make_unique<LiveCoordinator>(*app, *service, *link, loop, settings,
                                                  StoreLocation::under(dir.path()));
-        shell = std::make_unique<AppShell>(*live, midiAvailable, midiAvailable ? "memory" : "none");
-        view = std::make_unique<LiveViewModel>(*app, *link);
+        models = std::make_unique<UiModels>(*app, *service, *link, *live, loop);
+        models->midi.setAvailable(midiAvailable);
         engine = std::make_unique<QQmlApplicationEngine>();
-        window = openMainWindow(*engine, *shell, *view, [this] { live->appear(); });
+        window = openMainWindow(*engine, *models, [this] { models->shell.mainViewAppeared(); });
     }
     ~WindowRig() {
         engine.reset();
+        models.reset();
         live.reset();
     }
     QStringList texts() {
@@ -94,13 +102,14 @@ TEST(MainWindow, OpensDarkAndAtLeast1080By640AndAppearsOnce) {
     EXPECT_FALSE(rig.live->hasAppeared()); // not inside the event that showed it
     ASSERT_TRUE(spinUntil([&] { return rig.live->hasAppeared(); }));
     // The first-run flow ran with it: no stored preference shows the mode chooser.
-    EXPECT_TRUE(rig.shell->showModeChooser());
+    EXPECT_TRUE(rig.models->shell.showModeChooser());
     EXPECT_TRUE(rig.texts().contains("Verse"));
     EXPECT_FALSE(rig.texts().contains("MIDI UNAVAILABLE"));
 }
 
 TEST(MainWindow, ArrowKeysAndCtrlSDriveTheSectionMenuCommands) {
-    WindowRig rig(false);
+    // A returning user: no sheet is up (a modal sheet takes the keys while it is open).
+    WindowRig rig(false, false);
     ASSERT_NE(rig.window, nullptr);
     rig.window->requestActivate();
     ASSERT_TRUE(spinUntil([&] { return rig.live->hasAppeared() && rig.window->isActive(); }));

@@ -208,7 +208,13 @@ JackTestServer* JackBackendTest::server_ = nullptr;
 TEST_F(JackBackendTest, DawSeesTheFourSurfacePortsAndTheEnginePorts) {
     auto backend = makeBackend();
     ASSERT_TRUE(backend->available());
-    start(*backend);
+    const Endpoints e = start(*backend);
+    // What the setup guide tells the user to pick: the DAW reads the outputs and sends its
+    // feedback to the inputs.
+    EXPECT_EQ(backend->externalName(e.src), "Strata");
+    EXPECT_EQ(backend->externalName(e.dst), "Strata feedback");
+    EXPECT_EQ(backend->externalName(e.srcXT), "Strata XT");
+    EXPECT_EQ(backend->externalName(e.dstXT), "Strata XT feedback");
     auto daw = makeClient("daw");
     const std::string c = backend->jackClientName() + ":";
     const struct {
@@ -217,11 +223,11 @@ TEST_F(JackBackendTest, DawSeesTheFourSurfacePortsAndTheEnginePorts) {
     } expected[] = {{"Strata", JackPortIsOutput},         {"Strata XT", JackPortIsOutput},
                     {"Strata feedback", JackPortIsInput}, {"Strata XT feedback", JackPortIsInput},
                     {"Strata In", JackPortIsInput},       {"Strata Out", JackPortIsOutput}};
-    for (const auto& e : expected) {
-        jack_port_t* port = jack_port_by_name(daw->handle(), (c + e.name).c_str());
-        ASSERT_NE(port, nullptr) << e.name;
-        EXPECT_TRUE(jack_port_flags(port) & e.flag) << e.name;
-        EXPECT_STREQ(jack_port_type(port), JACK_DEFAULT_MIDI_TYPE) << e.name;
+    for (const auto& x : expected) {
+        jack_port_t* port = jack_port_by_name(daw->handle(), (c + x.name).c_str());
+        ASSERT_NE(port, nullptr) << x.name;
+        EXPECT_TRUE(jack_port_flags(port) & x.flag) << x.name;
+        EXPECT_STREQ(jack_port_type(port), JACK_DEFAULT_MIDI_TYPE) << x.name;
     }
 }
 

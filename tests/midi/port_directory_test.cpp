@@ -19,6 +19,10 @@ TEST(PortDirectory, StartsWithItsOwnEndpointsUnderTheirNames) {
     // Without any hardware only the system's own virtual endpoints are listed.
     EXPECT_EQ(rig.service->destinations.get(), (Names{"Strata", "Strata XT"}));
     EXPECT_EQ(rig.service->sources.get(), (Names{"Strata", "Strata XT"}));
+    // A system that gives an input and an output one name shows the DAW one port per surface.
+    EXPECT_EQ(rig.service->surfacePorts(false), (MIDIService::SurfacePorts{"Strata", "Strata"}));
+    EXPECT_EQ(rig.service->surfacePorts(true),
+              (MIDIService::SurfacePorts{"Strata XT", "Strata XT"}));
 }
 
 TEST(PortDirectory, AHardwareStrataIsNeitherListedNorReachedAndDuplicatesStay) {

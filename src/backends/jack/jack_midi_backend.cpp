@@ -343,11 +343,11 @@ std::optional<std::string> JackMidiBackend::name(MidiRef ref) {
     return obj->name;
 }
 
-std::optional<std::string> JackMidiBackend::externalName(MidiRef ref) {
+std::string JackMidiBackend::externalName(MidiRef ref) {
     std::lock_guard lock(controlMutex_);
     const Object* obj = object(ref);
     if (!obj)
-        return std::nullopt;
+        return {};
     if (obj->kind == ObjectKind::virtualDestination)
         return feedbackPortName(obj->index);
     return obj->name;

@@ -100,9 +100,8 @@ public:
     MidiRef destination(std::size_t index) override;
     std::optional<std::string> displayName(MidiRef object) override;
     std::optional<std::string> name(MidiRef object) override;
-    // "Strata" and "Strata XT" for the virtual sources, "Strata feedback" and "Strata XT feedback"
-    // for the virtual destinations.
-    std::optional<std::string> externalName(MidiRef object) override;
+    // Our virtual destinations are the "… feedback" inputs.
+    std::string externalName(MidiRef ownEndpoint) override;
 
     void setSubscriberHandler(SubscriberHandler handler) override;
     void setAvailabilityHandler(AvailabilityHandler handler) override;

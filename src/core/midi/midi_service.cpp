@@ -1181,21 +1181,6 @@ void MIDIService::setJumpTriggers(JumpTriggerTable triggers) {
 
 // ---- Inspection --------------------------------------------------------------------------------
 
-MIDIService::SurfacePortNames MIDIService::surfacePortNames() const {
-    SurfacePortNames names;
-    const auto named = [this](MidiRef ref, std::string& out) {
-        if (ref == 0)
-            return;
-        if (auto name = backend_.externalName(ref); name && !name->empty())
-            out = std::move(*name);
-    };
-    named(virtualSrc_, names.main);
-    named(virtualDst_, names.mainFeedback);
-    named(virtualSrcXT_, names.extender);
-    named(virtualDstXT_, names.extenderFeedback);
-    return names;
-}
-
 MIDIService::MackieShadow MIDIService::mackieShadow() {
     MackieShadow shadow;
     midiQueue_->submitAndWait([&] {

@@ -214,16 +214,6 @@ public:
     void setJumpTriggers(JumpTriggerTable triggers);
 
     // ---- Inspection (tests, views) --------------------------------------------------------------
-    // The names under which a DAW lists our surface ports: what it reads from ("Strata",
-    // "Strata XT") and what it sends its feedback to (the same names, or "Strata feedback" and
-    // "Strata XT feedback" on JACK).
-    struct SurfacePortNames {
-        std::string main{kMainSurfacePort};
-        std::string mainFeedback{kMainSurfacePort};
-        std::string extender{kExtenderPort};
-        std::string extenderFeedback{kExtenderPort};
-    };
-    SurfacePortNames surfacePortNames() const;
 
     struct MackieShadow {
         // Slot 0-7: main surface strips, 8-15: extender strips; none when unknown.
@@ -248,6 +238,23 @@ public:
     MidiRef virtualSourceRef(bool extender) const { return extender ? virtualSrcXT_ : virtualSrc_; }
     MidiRef virtualDestinationRef(bool extender) const {
         return extender ? virtualDstXT_ : virtualDst_;
+    }
+
+    // How the DAW lists the main surface's or the extender's ports: the one it reads the surface
+    // from (our virtual source) and the one it sends feedback to (our virtual destination). Some
+    // MIDI systems need two different names; the logical name stands in when the system has none.
+    struct SurfacePorts {
+        std::string dawInput;
+        std::string dawOutput;
+        friend bool operator==(const SurfacePorts&, const SurfacePorts&) = default;
+    };
+    SurfacePorts surfacePorts(bool extender) const {
+        const std::string logical(extender ? kExtenderPort : kMainSurfacePort);
+        auto named = [&](MidiRef ref) {
+            std::string external = ref != 0 ? backend_.externalName(ref) : std::string();
+            return external.empty() ? logical : external;
+        };
+        return {named(virtualSourceRef(extender)), named(virtualDestinationRef(extender))};
     }
 
 private:

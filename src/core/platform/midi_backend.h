@@ -87,10 +87,12 @@ public:
     // Display name and name of an object; none when the property is missing.
     virtual std::optional<std::string> displayName(MidiRef object) = 0;
     virtual std::optional<std::string> name(MidiRef object) = 0;
-    // The name under which other applications (a DAW's port pickers) list one of our virtual
-    // endpoints, without the client's name where the system has clients. Systems that cannot give
-    // an input and an output the same name list the destinations under a name of their own.
-    virtual std::optional<std::string> externalName(MidiRef object) { return name(object); }
+    // The name under which other applications (the DAW) list one of our own virtual sources or
+    // destinations, for texts that tell the user which port to pick. Where a system can give an
+    // input and an output the same name this is the endpoint's name; empty when it has none.
+    virtual std::string externalName(MidiRef ownEndpoint) {
+        return name(ownEndpoint).value_or(std::string());
+    }
 
     // Removes the client with its ports and virtual endpoints; no call of its handlers starts once
     // this returns (one already running may still finish). The engine calls it when it shuts down.

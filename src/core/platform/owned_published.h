@@ -4,6 +4,15 @@
 
 #include <utility>
 
+// Qt defines `emit`, `slots` and `signals` as macros; they must not rewrite the names here when
+// a Qt header comes first.
+#pragma push_macro("emit")
+#pragma push_macro("slots")
+#pragma push_macro("signals")
+#undef emit
+#undef slots
+#undef signals
+
 namespace strata {
 
 // A published field that everybody can read and observe but only its owner can write, so that the
@@ -35,3 +44,7 @@ private:
 };
 
 } // namespace strata
+
+#pragma pop_macro("signals")
+#pragma pop_macro("slots")
+#pragma pop_macro("emit")

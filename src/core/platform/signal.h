@@ -6,6 +6,15 @@
 #include <utility>
 #include <vector>
 
+// Qt defines `emit`, `slots` and `signals` as macros; they must not rewrite the names here when
+// a Qt header comes first.
+#pragma push_macro("emit")
+#pragma push_macro("slots")
+#pragma push_macro("signals")
+#undef emit
+#undef slots
+#undef signals
+
 namespace strata {
 
 // Keeps one slot connected for as long as it lives; destroying or resetting it disconnects.
@@ -134,3 +143,7 @@ private:
 };
 
 } // namespace strata
+
+#pragma pop_macro("signals")
+#pragma pop_macro("slots")
+#pragma pop_macro("emit")

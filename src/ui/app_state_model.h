@@ -1,0 +1,108 @@
+#pragma once
+
+#include "platform/signal.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QVariantList>
+#include <QtQml/qqmlregistration.h>
+#include <cstdint>
+
+// Qt's moc (6.4) cannot read the C++20 headers the core uses; the core types stay forward-declared
+// in every header it reads.
+namespace strata {
+
+class AppState;
+
+// What the window shows of the performance state, re-published for QML. Every property changes
+// with `stateChanged`, emitted once per AppState operation. Main thread only.
+class AppStateModel : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("Created by the application")
+
+    Q_PROPERTY(bool isPro READ isPro NOTIFY stateChanged)
+    Q_PROPERTY(bool stageMode READ stageMode NOTIFY stateChanged)
+    Q_PROPERTY(QString setName READ setName NOTIFY stateChanged)
+    Q_PROPERTY(QString songName READ songName NOTIFY stateChanged)
+    Q_PROPERTY(int songIndex READ songIndex NOTIFY stateChanged)
+    Q_PROPERTY(int songCount READ songCount NOTIFY stateChanged)
+    Q_PROPERTY(QStringList songNames READ songNames NOTIFY stateChanged)
+    Q_PROPERTY(bool hasSection READ hasSection NOTIFY stateChanged)
+    Q_PROPERTY(QString sectionName READ sectionName NOTIFY stateChanged)
+    Q_PROPERTY(int sectionIndex READ sectionIndex NOTIFY stateChanged)
+    Q_PROPERTY(bool hasNextSection READ hasNextSection NOTIFY stateChanged)
+    Q_PROPERTY(QString nextSectionName READ nextSectionName NOTIFY stateChanged)
+    Q_PROPERTY(int stepIndex READ stepIndex NOTIFY stateChanged)
+    Q_PROPERTY(int stepCount READ stepCount NOTIFY stateChanged)
+    // Sections of the current song: {name, steps}.
+    Q_PROPERTY(QVariantList sections READ sections NOTIFY stateChanged)
+    // The layers shown and driven in this feature level: {name, channel, playing}.
+    Q_PROPERTY(QVariantList layers READ layers NOTIFY stateChanged)
+    // Names of the shown layers that sound now, in stored order.
+    Q_PROPERTY(QStringList playingLayers READ playingLayers NOTIFY stateChanged)
+    Q_PROPERTY(bool momentActive READ momentActive NOTIFY stateChanged)
+    Q_PROPERTY(bool mackieMode READ mackieMode NOTIFY stateChanged)
+    // The mode menu's title: "Mackie Control" or "CC Mute (MIDI Learn)".
+    Q_PROPERTY(QString controlModeTitle READ controlModeTitle NOTIFY stateChanged)
+    // The stored Mackie output port; empty when none is chosen (the main surface is used).
+    Q_PROPERTY(QString mackiePort READ mackiePort NOTIFY stateChanged)
+    Q_PROPERTY(int bankOffset READ bankOffset NOTIFY stateChanged)
+    // "TRK 1–8".
+    Q_PROPERTY(QString bankLabel READ bankLabel NOTIFY stateChanged)
+    Q_PROPERTY(bool canBankDown READ canBankDown NOTIFY stateChanged)
+    Q_PROPERTY(bool canBankUp READ canBankUp NOTIFY stateChanged)
+
+public:
+    // The bank stepper's range: 32 banks of 8 tracks.
+    static constexpr std::int64_t kMaxStepperOffset = 248;
+
+    explicit AppStateModel(AppState& state, QObject* parent = nullptr);
+
+    AppState& state() const { return state_; }
+
+    bool isPro() const;
+    bool stageMode() const;
+    QString setName() const;
+    QString songName() const;
+    int songIndex() const;
+    int songCount() const;
+    QStringList songNames() const;
+    bool hasSection() const;
+    QString sectionName() const;
+    int sectionIndex() const;
+    bool hasNextSection() const;
+    QString nextSectionName() const;
+    int stepIndex() const;
+    int stepCount() const;
+    QVariantList sections() const;
+    QVariantList layers() const;
+    QStringList playingLayers() const;
+    bool momentActive() const;
+    bool mackieMode() const;
+    QString controlModeTitle() const;
+    QString mackiePort() const;
+    int bankOffset() const;
+    QString bankLabel() const;
+    bool canBankDown() const;
+    bool canBankUp() const;
+
+    // "TRK 249–256" for 248: the first and last track of the bank at `offset`.
+    static QString bankLabelFor(std::int64_t offset);
+
+    Q_INVOKABLE void advance();
+    Q_INVOKABLE void retreat();
+    Q_INVOKABLE void nextStep();
+    Q_INVOKABLE void prevStep();
+    Q_INVOKABLE void setStageMode(bool on);
+    Q_INVOKABLE void toggleStageMode();
+
+Q_SIGNALS:
+    void stateChanged();
+
+private:
+    AppState& state_;
+    ConnectionBag connections_;
+};
+
+} // namespace strata

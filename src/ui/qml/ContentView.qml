@@ -1,0 +1,137 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import Strata.Ui
+import Strata.Ui as Strata
+
+// The window's content: the toolbar over either the editing layout or the stage view, the sheets,
+// and the "Section" commands on their keys.
+Item {
+    id: root
+
+    required property AppStateModel appState
+    required property MidiModel midi
+    required property CueModel cue
+    required property LiveControls live
+    required property ShellModel shell
+    required property SetupGuideModel guide
+    required property QuickStartModel quickStart
+
+    // The "Section" menu's commands; the window's menu bar shows the same actions.
+    readonly property list<Action> sectionActions: [
+        Action {
+            objectName: "nextSectionAction"
+            text: "Next Section"
+            shortcut: "Right"
+            onTriggered: root.appState.advance()
+        },
+        Action {
+            objectName: "previousSectionAction"
+            text: "Previous Section"
+            shortcut: "Left"
+            onTriggered: root.appState.retreat()
+        },
+        Action {
+            objectName: "nextStepAction"
+            text: "Next Step"
+            shortcut: "Down"
+            onTriggered: root.appState.nextStep()
+        },
+        Action {
+            objectName: "previousStepAction"
+            text: "Previous Step"
+            shortcut: "Up"
+            onTriggered: root.appState.prevStep()
+        },
+        Action {
+            objectName: "toggleStageAction"
+            text: "Toggle Stage Mode"
+            shortcut: "Ctrl+S"
+            onTriggered: root.appState.toggleStageMode()
+        }
+    ]
+
+    Rectangle {
+        anchors.fill: parent
+        color: Strata.Palette.bg0
+    }
+
+    Toolbar {
+        id: toolbar
+        objectName: "toolbar"
+        anchors.left: parent.left
+        anchors.right: parent.right
+        appState: root.appState
+        midi: root.midi
+        cue: root.cue
+        live: root.live
+        shell: root.shell
+    }
+
+    Item {
+        id: body
+        anchors.top: toolbar.bottom
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+
+        EditingLayout {
+            objectName: "editingLayout"
+            anchors.fill: parent
+            visible: !root.appState.stageMode
+            appState: root.appState
+            midi: root.midi
+        }
+
+        StageView {
+            objectName: "stageView"
+            anchors.fill: parent
+            visible: root.appState.stageMode
+            appState: root.appState
+            midiAvailable: root.midi.available
+        }
+    }
+
+    ModeChooser {
+        id: chooser
+        objectName: "modeChooser"
+        appState: root.appState
+        live: root.live
+        shell: root.shell
+        onClosed: root.shell.showModeChooser = false
+    }
+
+    SetupGuide {
+        id: setupGuide
+        objectName: "setupGuide"
+        guide: root.guide
+        onClosed: root.shell.showSetup = false
+    }
+
+    QuickStart {
+        id: quickStartSheet
+        objectName: "quickStartSheet"
+        quickStart: root.quickStart
+        onClosed: root.shell.showQuickStart = false
+    }
+
+    // The sheets follow the shell's flags.
+    Connections {
+        target: root.shell
+        function onShowModeChooserChanged() { root.showSheet(chooser, root.shell.showModeChooser) }
+        function onShowSetupChanged() { root.showSheet(setupGuide, root.shell.showSetup) }
+        function onShowQuickStartChanged() { root.showSheet(quickStartSheet, root.shell.showQuickStart) }
+    }
+
+    function showSheet(sheet, on) {
+        if (on && !sheet.opened)
+            sheet.open()
+        else if (!on && sheet.visible)
+            sheet.close()
+    }
+
+    Component.onCompleted: {
+        showSheet(chooser, shell.showModeChooser)
+        showSheet(setupGuide, shell.showSetup)
+        showSheet(quickStartSheet, shell.showQuickStart)
+    }
+}

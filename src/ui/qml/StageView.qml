@@ -1,0 +1,210 @@
+import QtQuick
+import QtQuick.Layouts
+import QtQuick.Controls.Basic
+import Strata.Ui
+import Strata.Ui as Strata
+
+// The performance display: where we are, what comes next, what sounds. Readable from across a
+// stage; a click anywhere leaves it.
+Rectangle {
+    id: stage
+
+    required property AppStateModel appState
+    required property bool midiAvailable
+    // Less room: the same information, smaller.
+    property bool compact: height < 560
+
+    readonly property real k: compact ? 0.62 : 1.0
+
+    color: Strata.Palette.bg0
+
+    TapHandler {
+        onTapped: stage.appState.setStageMode(false)
+    }
+
+    ColumnLayout {
+        anchors.fill: parent
+        anchors.margins: 48 * stage.k
+        spacing: 0
+
+        // Song line and Moment badge.
+        RowLayout {
+            Layout.fillWidth: true
+            spacing: 16
+
+            Text {
+                objectName: "stageSong"
+                Layout.fillWidth: true
+                text: stage.appState.songName.length > 0
+                      ? ("%1 \u00B7 %2").arg(String(stage.appState.songIndex + 1).padStart(2, "0"))
+                                         .arg(stage.appState.songName.toUpperCase())
+                      : ""
+                color: Strata.Palette.textDim
+                font.pixelSize: 26 * stage.k
+                font.weight: Font.DemiBold
+                font.letterSpacing: 3 * stage.k
+                elide: Text.ElideRight
+            }
+
+            Rectangle {
+                id: badge
+                objectName: "momentBadge"
+                visible: stage.appState.momentActive
+                implicitWidth: badgeRow.implicitWidth + 28 * stage.k
+                implicitHeight: 40 * stage.k
+                radius: height / 2
+                color: Strata.Palette.alpha(Strata.Palette.gold, 0.16)
+                border.color: Strata.Palette.gold
+                border.width: 2
+
+                Row {
+                    id: badgeRow
+                    anchors.centerIn: parent
+                    spacing: 8
+                    Icon {
+                        name: "sparkle"
+                        color: Strata.Palette.gold
+                        width: 18 * stage.k
+                        height: width
+                        anchors.verticalCenter: parent.verticalCenter
+                    }
+                    Text {
+                        text: "MOMENT"
+                        color: Strata.Palette.gold
+                        font.pixelSize: 17 * stage.k
+                        font.weight: Font.Bold
+                        font.letterSpacing: 3 * stage.k
+                        anchors.verticalCenter: parent.verticalCenter
+                    }
+                }
+                HoverHandler {
+                    id: badgeHover
+                }
+                HoverHelp {
+                    objectName: "momentHelp"
+                    shown: badgeHover.hovered
+                    text: "A Moment is overriding the live mix. Hit ALL ON or change section to clear it."
+                }
+            }
+        }
+
+        Item {
+            Layout.fillHeight: true
+            Layout.minimumHeight: 8
+        }
+
+        // NOW
+        Heading {
+            text: "NOW"
+            color: Strata.Palette.teal
+        }
+        Text {
+            objectName: "stageNow"
+            Layout.fillWidth: true
+            text: stage.appState.hasSection ? stage.appState.sectionName : "\u2014"
+            color: Strata.Palette.text
+            font.pixelSize: 150 * stage.k
+            font.weight: Font.Bold
+            fontSizeMode: Text.HorizontalFit
+            minimumPixelSize: 40
+            elide: Text.ElideRight
+            maximumLineCount: 1
+        }
+        Text {
+            objectName: "stageStep"
+            visible: stage.appState.isPro && stage.appState.stepCount > 1
+            text: ("STEP %1 / %2").arg(stage.appState.stepIndex + 1).arg(stage.appState.stepCount)
+            color: Strata.Palette.gold
+            font.pixelSize: 22 * stage.k
+            font.weight: Font.DemiBold
+            font.letterSpacing: 3 * stage.k
+        }
+
+        Item {
+            Layout.preferredHeight: 36 * stage.k
+        }
+
+        // NEXT
+        Heading {
+            text: "NEXT"
+            color: Strata.Palette.textDim
+        }
+        Text {
+            objectName: "stageNext"
+            Layout.fillWidth: true
+            text: stage.appState.hasNextSection ? stage.appState.nextSectionName : "\u2014 END"
+            color: stage.appState.hasNextSection ? Strata.Palette.textDim : Strata.Palette.alpha(Strata.Palette.textDim, 0.7)
+            font.pixelSize: 64 * stage.k
+            font.weight: Font.DemiBold
+            elide: Text.ElideRight
+            maximumLineCount: 1
+        }
+
+        Item {
+            Layout.fillHeight: true
+            Layout.minimumHeight: 8
+        }
+
+        // What sounds now.
+        Heading {
+            text: "LAYERS"
+            color: Strata.Palette.textDim
+            Layout.bottomMargin: 10 * stage.k
+        }
+        Flow {
+            id: pills
+            objectName: "stagePills"
+            Layout.fillWidth: true
+            spacing: 12 * stage.k
+            visible: stage.appState.playingLayers.length > 0
+
+            Repeater {
+                model: stage.appState.playingLayers
+                Rectangle {
+                    required property string modelData
+                    implicitWidth: pillText.implicitWidth + 40 * stage.k
+                    implicitHeight: 54 * stage.k
+                    radius: height / 2
+                    color: Strata.Palette.alpha(Strata.Palette.teal, 0.14)
+                    border.color: Strata.Palette.teal
+                    border.width: 2
+                    Text {
+                        id: pillText
+                        anchors.centerIn: parent
+                        text: parent.modelData
+                        color: Strata.Palette.text
+                        font.pixelSize: 24 * stage.k
+                        font.weight: Font.DemiBold
+                    }
+                }
+            }
+        }
+        Text {
+            objectName: "stageSilent"
+            visible: stage.appState.playingLayers.length === 0
+            text: "SILENT"
+            color: Strata.Palette.textDim
+            font.pixelSize: 30 * stage.k
+            font.weight: Font.Bold
+            font.letterSpacing: 6 * stage.k
+            Layout.preferredHeight: 54 * stage.k
+            verticalAlignment: Text.AlignVCenter
+        }
+
+        Text {
+            visible: !stage.midiAvailable
+            Layout.topMargin: 16 * stage.k
+            text: "MIDI UNAVAILABLE \u2014 nothing reaches the DAW"
+            color: Strata.Palette.red
+            font.pixelSize: 16 * stage.k
+            font.weight: Font.DemiBold
+            font.letterSpacing: 1.5
+        }
+    }
+
+    component Heading: Text {
+        font.pixelSize: 18 * stage.k
+        font.weight: Font.Bold
+        font.letterSpacing: 5 * stage.k
+    }
+}

@@ -1,0 +1,180 @@
+#include "setup_guide_content.h"
+
+namespace strata {
+
+namespace {
+
+std::string quoted(std::string_view name) {
+    std::string s = "\"";
+    s += name;
+    s += '"';
+    return s;
+}
+
+// Where the DAW reads and writes one port of ours: `<both> to "Strata"`. Where the MIDI system
+// needs two (JACK): `<input> to "Strata" and <output> to "Strata feedback"`.
+std::string pointPorts(const SurfacePortNames& ports, std::string_view both, std::string_view input,
+                       std::string_view output) {
+    if (ports.dawInput == ports.dawOutput)
+        return std::string(both) + " to " + quoted(ports.dawInput);
+    return std::string(input) + " to " + quoted(ports.dawInput) + " and " + std::string(output) +
+           " to " + quoted(ports.dawOutput);
+}
+
+std::string_view logicLearnHint() {
+    return "In Logic, the track's mute button \u2192 right-click \u2192 \"Learn\" (or open the "
+           "channel strip's mute in the Smart Controls / Controller Assignments with \u2318L).";
+}
+
+std::string_view mainStageLearnHint() {
+    return "In MainStage, select the channel strip's Mute button \u2192 click \"Learn\" in the "
+           "inspector.";
+}
+
+} // namespace
+
+std::string_view rawValue(HostChoice host) {
+    return host == HostChoice::mainStage ? "MainStage" : "Logic Pro";
+}
+
+std::string_view rawValue(ModeChoice mode) {
+    return mode == ModeChoice::mackie ? "Mackie" : "CC Mute";
+}
+
+std::string_view modeDescription(ModeChoice mode) {
+    if (mode == ModeChoice::mackie)
+        return "Emulates a Mackie control surface, controlling 8 tracks by position. One "
+               "control-surface setup, no per-layer mapping. The controlled bank follows track "
+               "selection in the DAW, so track order matters.";
+    return "Each layer's mute is bound to its own MIDI CC. You MIDI-Learn each layer's mute in "
+           "your DAW once. Works regardless of track position or count, and across multiple "
+           "keyboards. Requires per-layer setup.";
+}
+
+std::vector<GuideStep> ccMuteSteps(HostChoice host) {
+    const std::string h(rawValue(host));
+    const std::string_view hint =
+        host == HostChoice::mainStage ? mainStageLearnHint() : logicLearnHint();
+    return {
+        {"Switch Strata to CC Mute",
+         "In Strata's toolbar, set the mode menu to \"CC Mute (MIDI Learn)\". The LAYERS pane now "
+         "shows a Port + Channel + CC field on every layer."},
+        {"Assign a keyboard (or several) per layer",
+         "Each layer has its own Port dropdown \u2014 pick which keyboard/device that layer's "
+         "sound "
+         "lives on. Using up to 4 boards? Assign Layer 1 to Board A, Layer 2 to Board B, and so "
+         "on. Strata sends each layer's mute to the port + channel you set, so different sounds "
+         "can live on different keyboards at once."},
+        {"Pick a unique CC per layer",
+         "Strata pre-fills CC 20, 21, 22\u2026 one per layer. These are the messages that "
+         "mute/un-mute each sound. You can leave the defaults \u2014 just make sure no two layers "
+         "share a CC on the same port."},
+        {"MIDI-Learn each layer's mute in " + h,
+         std::string(hint) +
+             " With Learn active, click that layer's dot in Strata (or briefly toggle it) so it "
+             "sends its CC \u2014 " +
+             h + " captures it. Repeat once per layer. ~5 minutes total, done once."},
+        {"Test it",
+         "Toggle a layer's dot in a section. The matching " + h +
+             " channel strip should mute/un-mute instantly. CC mappings are tied to specific "
+             "strips, so they're independent of track selection and order, and there's no "
+             "layer-count limit."},
+    };
+}
+
+std::vector<GuideStep> mackieSteps(HostChoice host, const GuidePorts& ports) {
+    if (host == HostChoice::mainStage)
+        return {
+            {"Open MainStage", "Launch the app. Open any concert, or start a new one."},
+            {"Add the Mackie Control surface",
+             "MainStage \u2192 Preferences \u2192 Controllers. Click Add. Pick \"Mackie Control\" "
+             "from the list."},
+            {"Point both ports at Korvel Strata",
+             "Set " +
+                 pointPorts(ports.main, "both Input Port and Output Port", "Input Port",
+                            "Output Port") +
+                 "."},
+            {"Order your channel strips to match",
+             "Mackie Control maps to channel strips by position. The leftmost strip = TRK 1 in "
+             "Strata, next = TRK 2, etc. Re-order or rename in MainStage as needed. If you have "
+             "non-layer strips (utility, click) first, set the BANK stepper in Strata' toolbar so "
+             "it skips past them."},
+            {"Test it",
+             "Click a section in Strata. MainStage's channel strip mutes should toggle to match "
+             "the layer state."},
+            {"Want 16 layers? Add the Extender",
+             "Strata publishes a second port, " + quoted(ports.extender.dawInput) +
+                 ", for layers 9\u201316. In MainStage \u2192 Preferences \u2192 Controllers, "
+                 "click Add and pick \"Mackie Control Extender\", set " +
+                 pointPorts(ports.extender, "both ports", "its input port", "its output port") +
+                 ", and place it after the main Mackie Control. Layers 9\u201316 show a teal "
+                 "\"XT\" badge. (Mackie tops out at 16 layers; for more, CC Mute has no limit.)"},
+        };
+    return {
+        {"Open Logic Pro", "Launch the app. No project required yet."},
+        {"Add the Mackie Control surface",
+         "Logic Pro \u2192 Settings \u2192 Control Surfaces \u2192 Setup. Click New \u2192 "
+         "Install. Find \"Mackie Designs \u2192 Mackie Control\". Highlight it and click Add."},
+        {"Point both ports at Korvel Strata",
+         "In the new control surface panel, set " +
+             pointPorts(ports.main, "both Input Port and Output Port", "Input Port",
+                        "Output Port") +
+             ". Close the Setup window."},
+        {"Place your layer tracks at the matching position",
+         "Mackie controls 8 tracks at a time. Strata' toolbar shows BANK TRK N\u2013M \u2014 your "
+         "layer tracks must sit at exactly those positions in Logic. If your project already has "
+         "Cadenzo, audio, or click tracks first, set the BANK stepper in Strata to the position "
+         "where your layer tracks begin (e.g. BANK 9 if layers start at track 9). Strata will "
+         "tell the Mackie surface to focus on that bank automatically."},
+        {"Test it",
+         "Click a section in Strata. The mute states of Logic's tracks at the Bank position "
+         "should change instantly to match. Confirm Cadenzo + audio tracks (outside the bank) "
+         "are untouched."},
+        {"Want 16 layers? Add the Extender",
+         "Strata publishes a second port, " + quoted(ports.extender.dawInput) +
+             ", for layers 9\u201316. In Logic \u2192 Control Surfaces \u2192 Setup, click New "
+             "\u2192 Install \u2192 \"Mackie Designs \u2192 Mackie Control Extender\" and set " +
+             pointPorts(ports.extender, "both its ports", "its input port", "its output port") +
+             ". Order it AFTER the main Mackie Control so it owns tracks 9\u201316. Layers "
+             "9\u201316 in Strata show a teal \"XT\" badge and drive that surface. (Mackie tops "
+             "out at 16 layers via the extender; for more than that, CC Mute has no limit.)"},
+    };
+}
+
+std::vector<GuideStep> guideSteps(HostChoice host, ModeChoice mode, const GuidePorts& ports) {
+    return mode == ModeChoice::mackie ? mackieSteps(host, ports) : ccMuteSteps(host);
+}
+
+std::string closingLine(HostChoice host) {
+    return "You're ready. Toggle a layer in the section grid \u2014 " +
+           std::string(rawValue(host)) + " should mute or unmute the matching track in real time.";
+}
+
+const std::vector<QuickStartCard>& quickStartCards() {
+    static const std::vector<QuickStartCard> cards{
+        {"square.grid.3x3.fill", "The grid is your mix board",
+         "Columns are your SOUNDS (piano, pad, lead\u2026). Rows are your SECTIONS (verse, "
+         "chorus\u2026). The dots are on/off. A glowing dot means that sound plays in that "
+         "section; a dim dot means it's muted. Click a dot to flip it. That's the whole core."},
+        {"arrow.left.arrow.right", "Move through the song",
+         "Use PREV / NEXT (or \u2190 \u2192), or learn a footswitch/key as your trigger to advance "
+         "hands-free. Each section's per-section pedal chip lets you jump straight to it."},
+        {"list.number", "Steps = the section's script",
+         "A section can hold several STEPS you walk through in order (bars 1\u20134 = pad, "
+         "5\u20138 = pad+strings). They're the backbone \u2014 advance them by footswitch, "
+         "arrows, or auto-after-N-bars. (Pro mode.)"},
+        {"sparkles", "Moments = your moves on top",
+         "A MOMENT is a one-off you layer ON TOP \u2014 swell a pad, drop the lead, change a "
+         "patch \u2014 that fires at a position (\"last 2 bars\") or by hand, then reverts. It "
+         "never changes your steps. Per-layer RULES repeat a Moment across chosen sections "
+         "automatically."},
+        {"dot.radiowaves.left.and.right", "Cadenzo drives it live",
+         "When Cadenzo is on the network and playing, Strata follows it automatically and your "
+         "bar-timed Steps + Moments fire in time. No Cadenzo? Everything still works \u2014 you "
+         "just drive it by hand. The toolbar lights show CUE, MIDI activity, and DAW "
+         "connection."},
+    };
+    return cards;
+}
+
+} // namespace strata

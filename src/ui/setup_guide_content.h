@@ -1,0 +1,60 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace strata {
+
+// The texts of the MIDI setup guide and the quick start, in one place: the sheets show them and the
+// tests read them from here.
+
+// The host whose menus the guide walks through; the raw value is the picker's label.
+enum class HostChoice { logic, mainStage };
+// The control mode the guide explains; the raw value is the picker's label.
+enum class ModeChoice { ccMute, mackie };
+
+inline constexpr std::array<HostChoice, 2> allHostChoices{HostChoice::logic, HostChoice::mainStage};
+inline constexpr std::array<ModeChoice, 2> allModeChoices{ModeChoice::ccMute, ModeChoice::mackie};
+
+std::string_view rawValue(HostChoice host); // "Logic Pro", "MainStage"
+std::string_view rawValue(ModeChoice mode); // "CC Mute", "Mackie"
+
+struct GuideStep {
+    std::string title;
+    std::string detail;
+    friend bool operator==(const GuideStep&, const GuideStep&) = default;
+};
+
+// One surface's ports as the DAW lists them: the one it reads from, the one it sends feedback to.
+struct SurfacePortNames {
+    std::string dawInput;
+    std::string dawOutput;
+};
+
+// The ports the DAW must be pointed at, as the running MIDI system lists them.
+struct GuidePorts {
+    SurfacePortNames main{"Strata", "Strata"};
+    SurfacePortNames extender{"Strata XT", "Strata XT"};
+};
+
+// The heading's description of a mode.
+std::string_view modeDescription(ModeChoice mode);
+
+std::vector<GuideStep> ccMuteSteps(HostChoice host);
+std::vector<GuideStep> mackieSteps(HostChoice host, const GuidePorts& ports);
+// The steps shown for a host and mode.
+std::vector<GuideStep> guideSteps(HostChoice host, ModeChoice mode, const GuidePorts& ports);
+// "You're ready. Toggle a layer in the section grid — <host> should mute or unmute …"
+std::string closingLine(HostChoice host);
+
+// One card of the quick start. `icon` names the symbol the sheet draws.
+struct QuickStartCard {
+    std::string icon;
+    std::string title;
+    std::string body;
+};
+const std::vector<QuickStartCard>& quickStartCards();
+
+} // namespace strata

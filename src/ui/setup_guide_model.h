@@ -1,0 +1,75 @@
+#pragma once
+
+#include "setup_guide_content.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QVariantList>
+#include <QtQml/qqmlregistration.h>
+
+namespace strata {
+
+class MIDIService;
+
+// The MIDI setup guide's view state: which host and mode the instructions are for. The steps are
+// built anew on every change, with the port names the running MIDI system shows the DAW. Choosing
+// changes no setting. Main thread only.
+class SetupGuideModel : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("Created by the application")
+
+    Q_PROPERTY(QStringList hostLabels READ hostLabels CONSTANT)
+    Q_PROPERTY(QStringList modeLabels READ modeLabels CONSTANT)
+    // Index into hostLabels / modeLabels.
+    Q_PROPERTY(int host READ host WRITE setHost NOTIFY choiceChanged)
+    Q_PROPERTY(int mode READ mode WRITE setMode NOTIFY choiceChanged)
+    Q_PROPERTY(QString hostLabel READ hostLabel NOTIFY choiceChanged)
+    Q_PROPERTY(QString modeLabel READ modeLabel NOTIFY choiceChanged)
+    Q_PROPERTY(QString modeDescription READ modeDescription NOTIFY choiceChanged)
+    // {number, title, detail} per step, numbered from 1.
+    Q_PROPERTY(QVariantList steps READ steps NOTIFY choiceChanged)
+    Q_PROPERTY(QString closingLine READ closingLine NOTIFY choiceChanged)
+
+public:
+    explicit SetupGuideModel(MIDIService& midi, QObject* parent = nullptr);
+
+    QStringList hostLabels() const;
+    QStringList modeLabels() const;
+    int host() const { return static_cast<int>(host_); }
+    int mode() const { return static_cast<int>(mode_); }
+    void setHost(int index);
+    void setMode(int index);
+    QString hostLabel() const;
+    QString modeLabel() const;
+    QString modeDescription() const;
+    QVariantList steps() const;
+    QString closingLine() const;
+
+    // Back to Logic Pro / CC Mute, as every opening starts.
+    Q_INVOKABLE void reset();
+
+Q_SIGNALS:
+    void choiceChanged();
+
+private:
+    MIDIService& midi_;
+    HostChoice host_ = HostChoice::logic;
+    ModeChoice mode_ = ModeChoice::ccMute;
+};
+
+// The quick start's cards, for the sheet. The page being shown is the sheet's own state.
+class QuickStartModel : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("Created by the application")
+
+    // {icon, title, body} per card.
+    Q_PROPERTY(QVariantList cards READ cards CONSTANT)
+
+public:
+    explicit QuickStartModel(QObject* parent = nullptr) : QObject(parent) {}
+    QVariantList cards() const;
+};
+
+} // namespace strata

@@ -1,0 +1,38 @@
+#include "ui_models.h"
+
+#include "cuelink/cadenzo_link.h"
+
+#include <QFont>
+#include <QFontDatabase>
+#include <QGuiApplication>
+
+namespace strata {
+
+UiModels::UiModels(AppState& state, MIDIService& midiService, CadenzoLink& link,
+                   LiveCoordinator& coordinator, MainLoop& loop)
+    : appState(state), midi(midiService, coordinator, loop), cue(link), live(state, coordinator),
+      shell(coordinator), guide(midiService) {}
+
+QVariantMap UiModels::properties() {
+    return {
+        {"appState", QVariant::fromValue(&appState)},
+        {"midi", QVariant::fromValue(&midi)},
+        {"cue", QVariant::fromValue(&cue)},
+        {"live", QVariant::fromValue(&live)},
+        {"shell", QVariant::fromValue(&shell)},
+        {"guide", QVariant::fromValue(&guide)},
+        {"quickStart", QVariant::fromValue(&quickStart)},
+    };
+}
+
+void installAppearance() {
+    const QString family = QStringLiteral("League Spartan");
+    if (!QFontDatabase::families().contains(family))
+        return;
+    QFont font(family);
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(14);
+    QGuiApplication::setFont(font);
+}
+
+} // namespace strata

@@ -1,0 +1,69 @@
+import QtQuick
+import QtTest
+import Strata.Ui
+
+// A TestCase that builds a fresh launch (new core objects, new view) for every test function. The
+// root item of the test file must be visible and hold this case, or mouse events go nowhere.
+TestCase {
+    id: testCase
+
+    // The ContentView of the running test.
+    property Item view
+    // Preferences to start each test with, by key (fresh preferences otherwise).
+    property var startSettings: ({
+        "showModeChooserAtStartup": false,
+        "hasSeenQuickStart": true
+    })
+
+    when: windowShown
+
+    Component {
+        id: viewComponent
+        ContentView {}
+    }
+
+
+    function launch(settings) {
+        // The views over the old objects must be gone before those objects are.
+        if (view) {
+            view.destroy()
+            view = null
+        }
+        wait(0)
+        rig.restart(true)
+        for (const key in settings)
+            rig.setSetting(key, settings[key])
+        rig.loadDemoSet()
+        rig.advance(5000) // whatever the start lit has gone dark
+        const props = rig.models()
+        props.width = parent.width
+        props.height = parent.height
+        view = createTemporaryObject(viewComponent, parent, props)
+        verify(view, "the main view loads")
+        waitForRendering(view)
+    }
+
+    function init() {
+        launch(startSettings)
+    }
+
+    // An item of the view by name, also inside the sheets: their content lives in the window's
+    // overlay, where items made by a Repeater are reachable only from the sheet's content item.
+    function find(name) {
+        let item = findChild(view, name)
+        for (const sheet of ["modeChooser", "setupGuide", "quickStartSheet"]) {
+            if (item)
+                break
+            item = findChild(findChild(view, sheet).contentItem, name)
+        }
+        verify(item, "found " + name)
+        return item
+    }
+
+    function click(name) {
+        const item = find(name)
+        verify(item.visible, name + " is visible")
+        mouseClick(item)
+        return item
+    }
+}

@@ -1,0 +1,140 @@
+import QtQuick
+import QtTest
+import Strata.Ui
+
+Item {
+    width: 1280
+    height: 800
+    visible: true
+
+    ViewTestCase {
+        name: "Sheets"
+
+        function sheetOpen(name) {
+            return find(name).opened
+        }
+
+        function test_firstLaunchShowsTheChooserAndContinueLeadsIntoTheGuide() {
+            launch({})
+            view.shell.mainViewAppeared()
+            tryVerify(() => sheetOpen("modeChooser"))
+            compare(find("selectedText").text, "Selected: Essentials")
+
+            rig.clearHeard()
+            view.live.setControlMode("mackieControl")
+            click("proCard")
+            verify(view.appState.isPro)
+            compare(find("selectedText").text, "Selected: Pro")
+            rig.advance(1000)
+            verify(!view.shell.showQuickStart, "no quick start on a launch with the chooser")
+            compare(rig.boolSetting("hasSeenQuickStart"), undefined)
+
+            click("continueButton")
+            tryVerify(() => !sheetOpen("modeChooser"))
+            rig.settle()
+            tryVerify(() => sheetOpen("setupGuide"))
+        }
+
+        function test_escapeClosesTheChooserWithoutTheGuide() {
+            launch({})
+            view.shell.mainViewAppeared()
+            tryVerify(() => sheetOpen("modeChooser"))
+            keyClick(Qt.Key_Escape)
+            tryVerify(() => !sheetOpen("modeChooser"))
+            rig.settle()
+            verify(!view.shell.showSetup)
+            verify(!sheetOpen("setupGuide"))
+        }
+
+        function test_checkboxStoresDontShowAtStartup() {
+            view.shell.showModeChooser = true
+            tryVerify(() => sheetOpen("modeChooser"))
+            const box = find("dontShowCheckBox")
+            verify(box.checked, "this launch had the chooser turned off")
+            mouseClick(box)
+            compare(rig.boolSetting("showModeChooserAtStartup"), true)
+            mouseClick(box)
+            compare(rig.boolSetting("showModeChooserAtStartup"), false)
+        }
+
+        function test_quickStartComesOnce400msAfterTheWindowAppears() {
+            launch({ "showModeChooserAtStartup": false })
+            view.shell.mainViewAppeared()
+            rig.advance(399)
+            verify(!sheetOpen("quickStartSheet"))
+            rig.advance(1)
+            tryVerify(() => sheetOpen("quickStartSheet"))
+            verify(!sheetOpen("modeChooser"))
+        }
+
+        function test_quickStartButtonsPerPage() {
+            view.shell.showQuickStart = true
+            tryVerify(() => sheetOpen("quickStartSheet"))
+            const back = find("backButton"), skip = find("skipButton"), forward = find("forwardButton")
+            const titles = []
+            for (let page = 0; page < 5; ++page) {
+                titles.push(find("cardTitle").text)
+                verify(skip.visible)
+                compare(back.visible, page > 0, "Back on page " + page)
+                compare(forward.text, page === 4 ? "Start playing" : "Next")
+                if (page < 4)
+                    mouseClick(forward)
+            }
+            compare(titles, ["The grid is your mix board", "Move through the song",
+                             "Steps = the section's script", "Moments = your moves on top",
+                             "Cadenzo drives it live"])
+            mouseClick(back)
+            compare(find("cardTitle").text, "Moments = your moves on top")
+            mouseClick(forward)
+            mouseClick(forward)
+            tryVerify(() => !sheetOpen("quickStartSheet"))
+            verify(!view.shell.showQuickStart)
+
+            // Every opening starts at the first card; Skip closes at once.
+            view.shell.showQuickStart = true
+            tryVerify(() => sheetOpen("quickStartSheet"))
+            compare(find("cardTitle").text, "The grid is your mix board")
+            mouseClick(skip)
+            tryVerify(() => !sheetOpen("quickStartSheet"))
+        }
+
+        function stepTitles() {
+            return view.guide.steps.map(step => step.title)
+        }
+
+        function test_setupGuidePickersChooseTheSteps() {
+            view.shell.showSetup = true
+            tryVerify(() => sheetOpen("setupGuide"))
+            compare(find("guideHeading").text, "CC Mute")
+            compare(stepTitles().length, 5)
+
+            click("segment_MainStage")
+            click("segment_Mackie")
+            compare(find("guideHeading").text, "Mackie")
+            compare(stepTitles().length, 6)
+            compare(stepTitles()[0], "Open MainStage")
+            compare(findChild(find("stepRow_1"), "stepTitle").text, "Open MainStage")
+            compare(findChild(find("stepRow_3"), "stepDetail").text,
+                    "Set both Input Port and Output Port to \"Strata\".")
+
+            click("segment_Logic Pro")
+            compare(stepTitles()[0], "Open Logic Pro")
+            compare(findChild(find("stepRow_1"), "stepTitle").text, "Open Logic Pro")
+            compare(view.appState.isPro, false, "the guide changes no setting")
+            compare(rig.storedControlMode(), "")
+
+            // The sheet is modal: the keys of the "Section" menu wait until it is closed.
+            keyClick(Qt.Key_Right)
+            compare(rig.storedSectionIndex(), 0)
+
+            click("doneButton")
+            tryVerify(() => !sheetOpen("setupGuide"))
+            verify(!view.shell.showSetup)
+
+            view.shell.showSetup = true
+            tryVerify(() => sheetOpen("setupGuide"))
+            compare(find("guideHeading").text, "CC Mute", "each opening starts at Logic Pro / CC Mute")
+            compare(view.guide.hostLabel, "Logic Pro")
+        }
+    }
+}

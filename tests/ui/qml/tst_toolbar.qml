@@ -1,0 +1,166 @@
+import QtQuick
+import QtTest
+import Strata.Ui
+
+Item {
+    width: 1280
+    height: 800
+    visible: true
+
+    ViewTestCase {
+        name: "Toolbar"
+
+        function label(name) {
+            return findChild(find(name), "label").text
+        }
+
+        function openMenu(buttonName, itemName) {
+            click(buttonName)
+            const item = find(itemName)
+            tryVerify(() => item.visible)
+            return item
+        }
+
+        function test_modeSwitchResendsTheMuteStateAtOnce() {
+            view.live.setControlMode("mackieControl")
+            rig.settle()
+            rig.clearHeard()
+            click("segment_PRO")
+            rig.settle()
+            verify(view.appState.isPro)
+            verify(rig.heard().length > 0, "the switch itself sends, before any key watcher")
+            click("segment_ESSENTIALS")
+            verify(!view.appState.isPro)
+        }
+
+        function test_allOnClearsTheMomentBadge() {
+            view.appState.setStageMode(true)
+            rig.fireMoment()
+            const badge = find("momentBadge")
+            verify(badge.visible)
+            rig.clearHeard()
+            click("allOnButton")
+            rig.settle()
+            verify(!badge.visible)
+            verify(!view.appState.momentActive)
+        }
+
+        function test_triggerLabelInItsThreeStates() {
+            compare(label("triggerControl"), "SET TRIGGER")
+            verify(!find("clearItem").enabled)
+
+            mouseClick(openMenu("triggerControl", "learnItem"))
+            compare(label("triggerControl"), "LISTENING\u2026")
+
+            click("triggerControl")
+            tryVerify(() => find("listeningItem").visible)
+            compare(find("listeningItem").text, "Listening\u2026 press your pedal/key")
+            verify(!find("learnItem").visible)
+            keyClick(Qt.Key_Escape)
+
+            rig.pressNote("FCB1010", 64)
+            compare(label("triggerControl"), "NOTE 64 \u00B7 FCB1010")
+
+            mouseClick(openMenu("triggerControl", "clearItem"))
+            compare(label("triggerControl"), "SET TRIGGER")
+        }
+
+        function test_bankStepperBoundsAndLabel() {
+            verify(!find("bankStepper").visible, "no bank in CC Mute mode")
+            view.live.setControlMode("mackieControl")
+            verify(find("bankStepper").visible)
+            compare(find("bankLabel").text, "TRK 1\u20138")
+            verify(!find("bankDown").enabled)
+
+            for (let i = 0; i < 31; ++i)
+                click("bankUp")
+            compare(find("bankLabel").text, "TRK 249\u2013256")
+            verify(!find("bankUp").enabled)
+            mouseClick(find("bankUp"))
+            compare(rig.storedTrackOffset(), 248)
+
+            click("bankDown")
+            compare(find("bankLabel").text, "TRK 241\u2013248")
+        }
+
+        function test_cueIndicatorStates() {
+            compare(find("cueCaption").text, "CUE \u00B7 OFFLINE")
+            verify(Qt.colorEqual(find("cueDot").color, "#222228"))
+            rig.cueHello("FOH-Mac")
+            compare(find("cueCaption").text, "CUE \u00B7 FOH-Mac")
+            verify(Qt.colorEqual(find("cueDot").color, "#00C9A7"))
+            verify(Qt.colorEqual(find("cueCaption").color, "#00C9A7"))
+            rig.cueGoodbye()
+            compare(find("cueCaption").text, "CUE \u00B7 OFFLINE")
+        }
+
+        function test_activityLights() {
+            verify(!find("dawLight").visible, "no DAW light in CC Mute mode")
+            verify(!find("midiLight").lit)
+            rig.stampTransmit()
+            verify(find("midiLight").lit)
+            rig.advance(400)
+            verify(!find("midiLight").lit)
+
+            view.live.setControlMode("mackieControl")
+            verify(find("dawLight").visible)
+            compare(find("dawLight").text, "DAW ?")
+
+            rig.setMidiAvailable(false)
+            verify(find("midiUnavailable").visible)
+            verify(!find("midiLight").visible)
+        }
+
+        function test_hoverHelpTexts() {
+            const data = [
+                ["modeSwitch", "Essentials: 8 layers, one Mackie surface, no steps. Pro: 16 layers + extender + steps. Switching keeps all your data."],
+                ["allOnButton", "Panic \u2014 un-mute every layer immediately in the DAW."],
+                ["triggerControl", "Set a hands-free NEXT trigger \u2014 a USB footswitch or a key on your keyboard. For direct jumps, learn a trigger per section. Mouse and \u2190/\u2192 keys always work too."],
+                ["helpButton", "Quick Start + MIDI setup guide"],
+            ]
+            for (const [name, text] of data)
+                compare(find(name).help, text, name)
+            compare(find("lightsHelp").text, "Lights when Strata sends MIDI.")
+            view.live.setControlMode("mackieControl")
+            compare(find("lightsHelp").text, "MIDI lights when Strata sends. DAW \u2713 means your Mackie control surface is responding (connected).")
+            compare(findChild(find("bankStepper"), "bankHelp").text, "Move the surface's bank so Strata controls tracks at this offset")
+
+            mouseMove(find("allOnButton"))
+            tryVerify(() => findChild(find("allOnButton"), "help").visible, 2000)
+        }
+
+        function test_controlModeMenuAndPortChoice() {
+            compare(label("controlModeMenu"), "CC Mute (MIDI Learn)")
+            mouseClick(openMenu("controlModeMenu", "mackieItem"))
+            compare(rig.storedControlMode(), "mackieControl")
+            compare(label("controlModeMenu"), "Mackie Control")
+
+            mouseClick(openMenu("controlModeMenu", "portItem_Strata XT"))
+            compare(rig.storedMackiePort(), "Strata XT")
+            mouseClick(openMenu("controlModeMenu", "defaultPortItem"))
+            compare(rig.storedMackiePort(), undefined)
+
+            mouseClick(openMenu("controlModeMenu", "ccMuteItem"))
+            compare(rig.storedControlMode(), "ccMute")
+        }
+
+        function test_helpMenuOpensTheSheets() {
+            mouseClick(openMenu("helpButton", "quickStartItem"))
+            verify(view.shell.showQuickStart)
+            tryVerify(() => find("quickStartSheet").opened)
+            click("skipButton")
+            tryVerify(() => !view.shell.showQuickStart)
+
+            mouseClick(openMenu("helpButton", "setupGuideItem"))
+            verify(view.shell.showSetup)
+            tryVerify(() => find("setupGuide").opened)
+        }
+
+        function test_stageButtonOnlyEntersStageMode() {
+            click("stageButton")
+            verify(view.appState.stageMode)
+            click("stageButton")
+            verify(view.appState.stageMode)
+        }
+    }
+}

@@ -1,0 +1,124 @@
+#include "rig_controller.h"
+
+#include "ui_rig.h"
+
+namespace strata::testing {
+
+RigController::RigController(QObject* parent) : QObject(parent), rig_(std::make_unique<UiRig>()) {}
+
+RigController::~RigController() = default;
+
+void RigController::restart(bool clearSettings) {
+    rig_->start(clearSettings);
+}
+
+QVariantMap RigController::models() const {
+    return rig_->models->properties();
+}
+
+void RigController::settle() {
+    rig_->settle();
+}
+
+void RigController::advance(int milliseconds) {
+    rig_->advance(std::chrono::milliseconds(milliseconds));
+}
+
+QVariantList RigController::heard() const {
+    QVariantList packets;
+    for (const auto& packet : rig_->heard()) {
+        QVariantList bytes;
+        for (std::uint8_t b : packet)
+            bytes << int(b);
+        packets << QVariant(bytes);
+    }
+    return packets;
+}
+
+void RigController::clearHeard() {
+    rig_->clearHeard();
+}
+
+void RigController::cueHello(const QString& host) {
+    rig_->cueHello(host.toStdString());
+}
+
+void RigController::cueGoodbye() {
+    rig_->cueGoodbye();
+}
+
+void RigController::pressNote(const QString& device, int note) {
+    rig_->pressNote(device.toStdString(), note);
+}
+
+void RigController::stampTransmit() {
+    rig_->service->noteTx();
+    rig_->settle();
+}
+
+void RigController::setMidiAvailable(bool available) {
+    rig_->models->midi.setAvailable(available);
+}
+
+void RigController::loadDemoSet() {
+    rig_->state->setSetlist(UiRig::demoSet());
+    rig_->settle();
+}
+
+void RigController::addStepToCurrentSection() {
+    if (const Section* section = rig_->state->currentSection())
+        rig_->state->addStep(Section(*section));
+    rig_->settle();
+}
+
+void RigController::fireMoment() {
+    rig_->fireMoment();
+}
+
+void RigController::setSetting(const QString& key, const QVariant& value) {
+    if (value.typeId() == QMetaType::Bool)
+        rig_->settings.setBool(key.toStdString(), value.toBool());
+    else
+        rig_->settings.setString(key.toStdString(), value.toString().toStdString());
+}
+
+void RigController::removeSetting(const QString& key) {
+    rig_->settings.remove(key.toStdString());
+}
+
+QVariant RigController::boolSetting(const QString& key) const {
+    const auto value = rig_->settings.boolValue(key.toStdString());
+    return value ? QVariant(*value) : QVariant();
+}
+
+QString RigController::storedControlMode() const {
+    const auto& mode = rig_->state->setlist().controlMode;
+    return mode ? QString::fromUtf8(rawValue(*mode).data()) : QString();
+}
+
+QVariant RigController::storedMackiePort() const {
+    const auto& port = rig_->state->setlist().mackiePort;
+    return port ? QVariant(QString::fromStdString(*port)) : QVariant();
+}
+
+QVariant RigController::storedTrackOffset() const {
+    const auto& offset = rig_->state->setlist().mackieTrackOffset;
+    return offset ? QVariant(static_cast<int>(*offset)) : QVariant();
+}
+
+void RigController::setStoredTrackOffset(int offset) {
+    rig_->state->updateSetlist([offset](Setlist& set) {
+        set.mackieTrackOffset = offset;
+        return true;
+    });
+}
+
+int RigController::storedSectionIndex() const {
+    return static_cast<int>(rig_->state->currentSectionIndex());
+}
+
+int RigController::storedStepIndex() const {
+    return static_cast<int>(rig_->state->currentStepIndex());
+}
+
+} // namespace strata::testing

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+#include <QVariantMap>
+#include <memory>
+
+namespace strata::testing {
+
+class UiRig;
+
+// A UiRig for QML tests: the view models to hand to the views, and the outside world (time, the
+// DAW, Cadenzo, a controller, the preferences) to play against them.
+class RigController : public QObject {
+    Q_OBJECT
+
+public:
+    explicit RigController(QObject* parent = nullptr);
+    ~RigController() override;
+
+    UiRig& rig() { return *rig_; }
+
+    // A new launch over the same preferences (or fresh ones). Views made over the old models must
+    // be gone by then.
+    Q_INVOKABLE void restart(bool clearSettings = false);
+    // The required properties of ContentView and Main.qml.
+    Q_INVOKABLE QVariantMap models() const;
+
+    Q_INVOKABLE void settle();
+    Q_INVOKABLE void advance(int milliseconds);
+
+    // What the DAW heard on the main surface, one array of bytes per packet.
+    Q_INVOKABLE QVariantList heard() const;
+    Q_INVOKABLE void clearHeard();
+
+    Q_INVOKABLE void cueHello(const QString& host);
+    Q_INVOKABLE void cueGoodbye();
+    Q_INVOKABLE void pressNote(const QString& device, int note);
+    Q_INVOKABLE void stampTransmit();
+    Q_INVOKABLE void setMidiAvailable(bool available);
+
+    Q_INVOKABLE void loadDemoSet();
+    Q_INVOKABLE void addStepToCurrentSection();
+    // Fires a Moment that mutes the first layer.
+    Q_INVOKABLE void fireMoment();
+
+    Q_INVOKABLE void setSetting(const QString& key, const QVariant& value);
+    Q_INVOKABLE void removeSetting(const QString& key);
+    // A stored Boolean, or undefined when absent or not a Boolean.
+    Q_INVOKABLE QVariant boolSetting(const QString& key) const;
+
+    // Stored document fields.
+    Q_INVOKABLE QString storedControlMode() const;
+    Q_INVOKABLE QVariant storedMackiePort() const;
+    Q_INVOKABLE QVariant storedTrackOffset() const;
+    Q_INVOKABLE void setStoredTrackOffset(int offset);
+    Q_INVOKABLE int storedSectionIndex() const;
+    Q_INVOKABLE int storedStepIndex() const;
+
+private:
+    std::unique_ptr<UiRig> rig_;
+};
+
+} // namespace strata::testing

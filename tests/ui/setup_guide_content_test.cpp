@@ -1,0 +1,126 @@
+// The setup guide's step lists for every host and mode, with the port names of the running MIDI
+// system put into the sentences that name them.
+
+#include "setup_guide_content.h"
+#include "ui_rig.h"
+
+#include <gtest/gtest.h>
+
+namespace strata::testing {
+namespace {
+
+bool startsWith(const std::string& s, std::string_view prefix) {
+    return s.compare(0, prefix.size(), prefix) == 0;
+}
+
+TEST(SetupGuide, StepListsForEachHostAndMode) {
+    struct Case {
+        HostChoice host;
+        ModeChoice mode;
+        std::size_t count;
+        const char* first;
+        const char* fourth;
+    };
+    const GuidePorts ports;
+    for (const Case& c : {
+             Case{HostChoice::logic, ModeChoice::ccMute, 5, "Switch Strata to CC Mute",
+                  "MIDI-Learn each layer's mute in Logic Pro"},
+             Case{HostChoice::mainStage, ModeChoice::ccMute, 5, "Switch Strata to CC Mute",
+                  "MIDI-Learn each layer's mute in MainStage"},
+             Case{HostChoice::logic, ModeChoice::mackie, 6, "Open Logic Pro",
+                  "Place your layer tracks at the matching position"},
+             Case{HostChoice::mainStage, ModeChoice::mackie, 6, "Open MainStage",
+                  "Order your channel strips to match"},
+         }) {
+        SCOPED_TRACE(std::string(rawValue(c.host)) + " / " + std::string(rawValue(c.mode)));
+        const auto steps = guideSteps(c.host, c.mode, ports);
+        ASSERT_EQ(steps.size(), c.count);
+        EXPECT_EQ(steps[0].title, c.first);
+        EXPECT_EQ(steps[3].title, c.fourth);
+        for (const auto& step : steps) {
+            EXPECT_FALSE(step.title.empty());
+            EXPECT_FALSE(step.detail.empty());
+        }
+    }
+}
+
+TEST(SetupGuide, CcMuteStepsNameTheHostAndStartTheLearnStepWithItsHint) {
+    const auto mainStage = ccMuteSteps(HostChoice::mainStage);
+    EXPECT_TRUE(startsWith(mainStage[3].detail,
+                           "In MainStage, select the channel strip's Mute button \u2192 click "
+                           "\"Learn\" in the inspector. With Learn active,"));
+    EXPECT_NE(mainStage[3].detail.find("\u2014 MainStage captures it."), std::string::npos);
+    EXPECT_NE(mainStage[4].detail.find("The matching MainStage channel strip"), std::string::npos);
+
+    const auto logic = ccMuteSteps(HostChoice::logic);
+    EXPECT_TRUE(startsWith(logic[3].detail, "In Logic, the track's mute button"));
+    EXPECT_EQ(closingLine(HostChoice::logic),
+              "You're ready. Toggle a layer in the section grid \u2014 Logic Pro should mute or "
+              "unmute the matching track in real time.");
+}
+
+TEST(SetupGuide, OnePortPerSurfaceReadsAsBothPortsToThatName) {
+    const GuidePorts duplex; // ALSA, the in-memory system
+    const auto logic = mackieSteps(HostChoice::logic, duplex);
+    EXPECT_EQ(logic[2].detail, "In the new control surface panel, set both Input Port and Output "
+                               "Port to \"Strata\". Close the Setup window.");
+    EXPECT_NE(logic[5].detail.find("Strata publishes a second port, \"Strata XT\", for layers"),
+              std::string::npos);
+    EXPECT_NE(logic[5].detail.find("and set both its ports to \"Strata XT\". Order it AFTER"),
+              std::string::npos);
+
+    const auto mainStage = mackieSteps(HostChoice::mainStage, duplex);
+    EXPECT_EQ(mainStage[2].detail, "Set both Input Port and Output Port to \"Strata\".");
+    EXPECT_NE(mainStage[5].detail.find("set both ports to \"Strata XT\", and place it after"),
+              std::string::npos);
+}
+
+TEST(SetupGuide, SeparateFeedbackPortsAreNamedForInputAndOutput) {
+    const GuidePorts jack{{"Strata", "Strata feedback"}, {"Strata XT", "Strata XT feedback"}};
+    const auto logic = mackieSteps(HostChoice::logic, jack);
+    EXPECT_EQ(logic[2].detail, "In the new control surface panel, set Input Port to \"Strata\" and "
+                               "Output Port to \"Strata feedback\". Close the Setup window.");
+    EXPECT_NE(logic[5].detail.find("set its input port to \"Strata XT\" and its output port to "
+                                   "\"Strata XT feedback\". Order it AFTER"),
+              std::string::npos);
+    const auto mainStage = mackieSteps(HostChoice::mainStage, jack);
+    EXPECT_EQ(mainStage[2].detail,
+              "Set Input Port to \"Strata\" and Output Port to \"Strata feedback\".");
+}
+
+TEST(SetupGuide, ModelStartsAtLogicAndCcMuteAndTakesThePortsFromTheMidiEngine) {
+    UiRig rig;
+    SetupGuideModel& guide = rig.models->guide;
+    EXPECT_EQ(guide.hostLabels(), (QStringList{"Logic Pro", "MainStage"}));
+    EXPECT_EQ(guide.modeLabels(), (QStringList{"CC Mute", "Mackie"}));
+    EXPECT_EQ(guide.hostLabel(), "Logic Pro");
+    EXPECT_EQ(guide.modeLabel(), "CC Mute");
+
+    guide.setMode(1);
+    guide.setHost(1);
+    guide.setHost(7); // out of range: ignored
+    const QVariantList steps = guide.steps();
+    ASSERT_EQ(steps.size(), 6);
+    EXPECT_EQ(steps[0].toMap()["number"].toInt(), 1);
+    EXPECT_EQ(steps[0].toMap()["title"].toString(), "Open MainStage");
+    EXPECT_EQ(steps[2].toMap()["detail"].toString(),
+              QStringLiteral("Set both Input Port and Output Port to \"Strata\"."));
+
+    guide.reset();
+    EXPECT_EQ(guide.host(), 0);
+    EXPECT_EQ(guide.mode(), 0);
+}
+
+TEST(QuickStart, FiveCardsInOrder) {
+    const auto& cards = quickStartCards();
+    ASSERT_EQ(cards.size(), 5u);
+    const char* icons[] = {"square.grid.3x3.fill", "arrow.left.arrow.right", "list.number",
+                           "sparkles", "dot.radiowaves.left.and.right"};
+    for (std::size_t i = 0; i < cards.size(); ++i)
+        EXPECT_EQ(cards[i].icon, icons[i]);
+    EXPECT_EQ(cards.front().title, "The grid is your mix board");
+    EXPECT_EQ(cards.back().title, "Cadenzo drives it live");
+}
+
+} // namespace
+} // namespace strata::testing

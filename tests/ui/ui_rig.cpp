@@ -1,0 +1,132 @@
+#include "ui_rig.h"
+
+#include "cuelink/cue_messages.h"
+
+#include <algorithm>
+
+namespace strata::testing {
+
+UiRig::UiRig() {
+    start(true);
+}
+
+UiRig::~UiRig() {
+    stop();
+}
+
+void UiRig::stop() {
+    models.reset();
+    live.reset();
+    link.reset();
+    if (service && daw != 0)
+        midi.stopListening(daw);
+    daw = 0;
+    service.reset();
+    state.reset();
+    dir.reset();
+}
+
+void UiRig::start(bool clearSettings) {
+    stop();
+    if (clearSettings)
+        settings = MemorySettings();
+    dir = std::make_unique<TempDir>();
+    state = std::make_unique<AppState>(StoreLocation::under(dir->path()), settings, loop);
+    service = std::make_unique<MIDIService>(midi, loop, settings);
+    daw = midi.listen(service->virtualSourceRef(false));
+    link = std::make_unique<CadenzoLink>(loop, CadenzoLink::Options{.openSocket = false});
+    live = std::make_unique<LiveCoordinator>(*state, *service, *link, loop, settings,
+                                             StoreLocation::under(dir->path()));
+    models = std::make_unique<UiModels>(*state, *service, *link, *live, loop);
+    settle();
+}
+
+void UiRig::settle() {
+    for (int i = 0; i < 4; ++i) {
+        service->drain();
+        if (loop.runPending() == 0)
+            break;
+    }
+}
+
+void UiRig::advance(Duration d) {
+    settle();
+    loop.advance(d);
+    settle();
+}
+
+std::vector<MemoryMidiSystem::Bytes> UiRig::heard() const {
+    return midi.heardPackets(daw);
+}
+
+void UiRig::clearHeard() {
+    midi.clearHeard();
+}
+
+void UiRig::cueHello(const std::string& host) {
+    const std::string datagram = R"({"type":"HELLO","host":")" + host + R"("})";
+    link->handleDatagram(cueBytes(datagram));
+}
+
+void UiRig::cueGoodbye() {
+    link->handleDatagram(cueBytes(R"({"type":"GOODBYE"})"));
+}
+
+void UiRig::pressNote(const std::string& device, int note) {
+    MidiRef source = midi.sourceNamed(device);
+    if (source == 0) {
+        source = midi.addSource(device);
+        midi.notifySetupChanged();
+        settle();
+    }
+    const auto n = static_cast<std::uint8_t>(std::clamp(note, 0, 127));
+    midi.sendFromSource(source, {{0x90, n, 100}});
+    midi.sendFromSource(source, {{0x80, n, 0}});
+    settle();
+}
+
+void UiRig::fireMoment() {
+    Moment moment;
+    moment.name = "Drop the piano";
+    if (!state->setlist().layers.empty())
+        moment.muteLayerIDs.insert(state->setlist().layers.front().id);
+    state->fireManually(moment);
+    settle();
+}
+
+Setlist UiRig::demoSet() {
+    Setlist set;
+    set.name = "Friday at The Crown";
+    set.layers = Layer::defaults();
+    for (const char* name : {"Strings", "Choir"}) {
+        Layer layer;
+        layer.name = name;
+        layer.channel = static_cast<std::int64_t>(set.layers.size()) + 1;
+        layer.muteCC = 20 + static_cast<std::int64_t>(set.layers.size());
+        set.layers.push_back(layer);
+    }
+    auto song = [](std::string name, std::vector<std::string> sections) {
+        Song s;
+        s.name = std::move(name);
+        for (auto& section : sections)
+            s.sections.push_back(Section::named(std::move(section)));
+        return s;
+    };
+    set.songs = {
+        song("Northern Lights",
+             {"Intro", "Verse 1", "Chorus", "Verse 2", "Chorus", "Bridge", "Outro"}),
+        song("Gold Rush", {"Intro", "Verse", "Pre-Chorus", "Chorus", "Tag"}),
+        song("Harbour Song", {"Verse", "Chorus", "Verse", "Chorus", "Coda"}),
+        song("Slow Burn", {"Intro", "Verse", "Chorus", "Solo", "Chorus"}),
+        song("Last Orders", {"Count-in", "Verse", "Chorus", "Breakdown", "Final Chorus"}),
+    };
+    // The intro is piano alone; the first verse rests the pad and the strings; the chorus is
+    // everything.
+    auto& first = set.songs[0].sections;
+    for (std::size_t i = 1; i < set.layers.size(); ++i)
+        first[0].steps[0].mutedLayerIDs.insert(set.layers[i].id);
+    first[1].steps[0].mutedLayerIDs = {set.layers[2].id, set.layers[4].id};
+    return set;
+}
+
+} // namespace strata::testing

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "backends/memory/memory_midi_system.h"
+#include "cuelink/cadenzo_link.h"
+#include "engine/app_state.h"
+#include "live/live_coordinator.h"
+#include "midi/midi_service.h"
+#include "platform/memory_settings.h"
+#include "platform/virtual_main_loop.h"
+#include "support/test_support.h"
+#include "ui_models.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace strata::testing {
+
+// The main window's objects as the application builds them (the three long-lived objects, the
+// live coordinator and the view models), on the in-memory MIDI system, virtual time, in-memory
+// preferences and a cue link without a socket, with a DAW listening to the main surface. Tests
+// (and the screenshot renderer) play the main thread.
+class UiRig {
+public:
+    UiRig();
+    ~UiRig();
+    UiRig(const UiRig&) = delete;
+    UiRig& operator=(const UiRig&) = delete;
+
+    // Builds the objects afresh; the preferences survive (a new launch), unless `clearSettings`.
+    void start(bool clearSettings = false);
+    void stop();
+
+    // Lets the MIDI queue finish, then runs what it handed to the main thread.
+    void settle();
+    // Moves virtual time on (the queue settled first and after).
+    void advance(Duration d);
+
+    // What the DAW heard from the main surface since the last clearHeard().
+    std::vector<MemoryMidiSystem::Bytes> heard() const;
+    void clearHeard();
+
+    // Cadenzo greets the group from `host`; says goodbye.
+    void cueHello(const std::string& host);
+    void cueGoodbye();
+
+    // An external controller plugged in, sending one note on (velocity 100) and its note off.
+    void pressNote(const std::string& device, int note);
+
+    // Fires a Moment by hand that mutes the first layer.
+    void fireMoment();
+
+    // A set to look at: named songs and sections and six layers.
+    static Setlist demoSet();
+
+    MemoryMidiSystem midi;
+    VirtualMainLoop loop;
+    MemorySettings settings;
+    std::unique_ptr<TempDir> dir;
+    std::unique_ptr<AppState> state;
+    std::unique_ptr<MIDIService> service;
+    std::unique_ptr<CadenzoLink> link;
+    std::unique_ptr<LiveCoordinator> live;
+    std::unique_ptr<UiModels> models;
+    MemoryMidiSystem::ListenerId daw = 0;
+};
+
+} // namespace strata::testing
