@@ -132,6 +132,20 @@ QString AppStateModel::controlModeTitle() const {
     return QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size()));
 }
 
+QString AppStateModel::dawHost() const {
+    const std::string_view raw = rawValue(state_.setlist().effectiveDawHost());
+    return QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size()));
+}
+
+QString AppStateModel::dawHostTitle() const {
+    const std::string_view title = label(state_.setlist().effectiveDawHost());
+    return QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size()));
+}
+
+bool AppStateModel::ardourHost() const {
+    return state_.setlist().effectiveDawHost() == DawHost::ardour;
+}
+
 QString AppStateModel::mackiePort() const {
     return text(state_.setlist().mackiePort.value_or(std::string()));
 }
