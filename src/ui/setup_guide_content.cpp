@@ -136,6 +136,15 @@ std::string_view modeDescription(ModeChoice mode) {
            "keyboards. Requires per-layer setup.";
 }
 
+std::string_view modeDescription(HostChoice host, ModeChoice mode) {
+    if (host == HostChoice::ardour && mode == ModeChoice::ccMute)
+        return "Each layer's mute is bound to its own MIDI CC. Strata writes the bindings as a "
+               "MIDI "
+               "map that Ardour loads once \u2014 no learning per layer. The map names tracks by "
+               "position from the BANK offset, and works across multiple keyboards.";
+    return modeDescription(mode);
+}
+
 std::vector<GuideStep> ccMuteSteps(HostChoice host, const GuidePorts& ports) {
     if (host == HostChoice::ardour)
         return ardourCcMuteSteps(ports);

@@ -42,6 +42,8 @@ struct GuidePorts {
 
 // The heading's description of a mode.
 std::string_view modeDescription(ModeChoice mode);
+// As the host does it: Ardour loads the CC bindings from a map instead of learning them.
+std::string_view modeDescription(HostChoice host, ModeChoice mode);
 
 // Ardour's CC steps name the port the layers send on and the one its feedback comes back on,
 // so they take the ports too; the other hosts' CC steps name none.

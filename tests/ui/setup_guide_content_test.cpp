@@ -134,6 +134,12 @@ TEST(SetupGuide, ArdourStepsNameItsSettingsAndTheRunningSystemsPorts) {
         EXPECT_NE(cc[3].detail.find("under \"MIDI Bindings\""), std::string::npos);
         EXPECT_NE(cc[4].detail.find("pick \"Resync CC mutes\""), std::string::npos);
     }
+    EXPECT_EQ(modeDescription(HostChoice::ardour, ModeChoice::mackie),
+              modeDescription(ModeChoice::mackie));
+    EXPECT_NE(modeDescription(HostChoice::ardour, ModeChoice::ccMute).find("MIDI map"),
+              std::string::npos);
+    EXPECT_EQ(modeDescription(HostChoice::logic, ModeChoice::ccMute),
+              modeDescription(ModeChoice::ccMute));
     EXPECT_EQ(closingLine(HostChoice::ardour),
               "You're ready. Toggle a layer in the section grid \u2014 Ardour should mute or "
               "unmute the matching track in real time.");
