@@ -132,16 +132,6 @@ QString AppStateModel::controlModeTitle() const {
     return QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size()));
 }
 
-QString AppStateModel::dawHost() const {
-    const std::string_view raw = rawValue(state_.setlist().effectiveDawHost());
-    return QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size()));
-}
-
-QString AppStateModel::dawHostTitle() const {
-    const std::string_view title = label(state_.setlist().effectiveDawHost());
-    return QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size()));
-}
-
 bool AppStateModel::ardourHost() const {
     return state_.setlist().effectiveDawHost() == DawHost::ardour;
 }

@@ -45,9 +45,7 @@ class AppStateModel : public QObject {
     Q_PROPERTY(bool mackieMode READ mackieMode NOTIFY stateChanged)
     // The mode menu's title: "Mackie Control" or "CC Mute (MIDI Learn)".
     Q_PROPERTY(QString controlModeTitle READ controlModeTitle NOTIFY stateChanged)
-    // The set's DAW host, "logic" or "ardour" (also when none is stored), and its label.
-    Q_PROPERTY(QString dawHost READ dawHost NOTIFY stateChanged)
-    Q_PROPERTY(QString dawHostTitle READ dawHostTitle NOTIFY stateChanged)
+    // Whether the set's DAW host is Ardour (Logic Pro / MainStage otherwise).
     Q_PROPERTY(bool ardourHost READ ardourHost NOTIFY stateChanged)
     // The stored Mackie output port; empty when none is chosen (the main surface is used).
     Q_PROPERTY(QString mackiePort READ mackiePort NOTIFY stateChanged)
@@ -85,8 +83,6 @@ public:
     bool momentActive() const;
     bool mackieMode() const;
     QString controlModeTitle() const;
-    QString dawHost() const;
-    QString dawHostTitle() const;
     bool ardourHost() const;
     QString mackiePort() const;
     int bankOffset() const;
