@@ -133,6 +133,10 @@ QString AppStateModel::controlModeTitle() const {
     return QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size()));
 }
 
+bool AppStateModel::ardourHost() const {
+    return state_.setlist().effectiveDawHost() == DawHost::ardour;
+}
+
 QString AppStateModel::mackiePort() const {
     return text(state_.setlist().mackiePort.value_or(std::string()));
 }

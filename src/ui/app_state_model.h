@@ -46,6 +46,8 @@ class AppStateModel : public QObject {
     Q_PROPERTY(bool mackieMode READ mackieMode NOTIFY stateChanged)
     // The mode menu's title: "Mackie Control" or "CC Mute (MIDI Learn)".
     Q_PROPERTY(QString controlModeTitle READ controlModeTitle NOTIFY stateChanged)
+    // Whether the set's DAW host is Ardour (Logic Pro / MainStage otherwise).
+    Q_PROPERTY(bool ardourHost READ ardourHost NOTIFY stateChanged)
     // The stored Mackie output port; empty when none is chosen (the main surface is used).
     Q_PROPERTY(QString mackiePort READ mackiePort NOTIFY stateChanged)
     Q_PROPERTY(int bankOffset READ bankOffset NOTIFY stateChanged)
@@ -85,6 +87,7 @@ public:
     bool momentActive() const;
     bool mackieMode() const;
     QString controlModeTitle() const;
+    bool ardourHost() const;
     QString mackiePort() const;
     int bankOffset() const;
     QString bankLabel() const;

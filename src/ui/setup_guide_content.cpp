@@ -31,10 +31,95 @@ std::string_view mainStageLearnHint() {
            "inspector.";
 }
 
+constexpr std::string_view kHostMenuStep =
+    "In Strata's toolbar, open the mode menu and pick \"Ardour\" under DAW HOST. The choice is "
+    "saved with the set.";
+
+// Ardour's control-surface table names a port for each direction: "Receives from" (what the
+// surface sends it) and "Sends to" (its feedback).
+std::string ardourSurfacePorts(const SurfacePortNames& ports) {
+    return pointPorts(ports, "both \"Receives from\" and \"Sends to\"", "\"Receives from\"",
+                      "\"Sends to\"");
+}
+
+std::vector<GuideStep> ardourCcMuteSteps(const GuidePorts& ports) {
+    return {
+        {"Switch Strata to CC Mute for Ardour",
+         "In Strata's toolbar, set the mode menu to \"CC Mute (MIDI Learn)\" and pick "
+         "\"Ardour\" under DAW HOST. Ardour takes a mute CC as a press of the mute button, so "
+         "Strata sends only the mutes that change."},
+        {"Send every layer to Strata's port",
+         "In the LAYERS pane, set each layer's Port to \"Strata\" and give each layer its own "
+         "channel + CC (Strata pre-fills CC 20, 21, 22\u2026). Ardour reads them all from that "
+         "one port."},
+        {"Enable Generic MIDI in Ardour",
+         "Ardour \u2192 Edit \u2192 Preferences \u2192 Control Surfaces. Tick \"Generic "
+         "MIDI\" and double-click it. Set \"Incoming MIDI on\" to " +
+             quoted(ports.main.dawInput) + " and \"Outgoing MIDI on\" to " +
+             quoted(ports.main.dawOutput) +
+             ", and tick \"Enable Feedback\": Ardour then reports every mute back, so Strata "
+             "notices when you mute a track by hand."},
+        {"Load Strata's MIDI map",
+         "In Strata's mode menu, click \"Save Ardour MIDI map\u2026\" and save the file into "
+         "Ardour's midi_maps folder (~/.config/ardour8/midi_maps on Linux; the number is your "
+         "Ardour version). Reopen the Generic MIDI settings and pick \"Strata: <your set>\" "
+         "under \"MIDI Bindings\". Layer 1 drives the track right after the BANK offset (track "
+         "1 at BANK 1), layer 2 the next, in Ardour's track order. After changing the bank or a "
+         "layer's channel or CC, save and load the map again."},
+        {"Test it",
+         "Toggle a layer's dot in a section. The matching Ardour track should mute/un-mute "
+         "instantly. If Ardour and Strata ever disagree (a session reloaded with tracks muted, "
+         "say), un-mute every track in Ardour, then pick \"Resync CC mutes\" in Strata's mode "
+         "menu."},
+    };
+}
+
+std::vector<GuideStep> ardourMackieSteps(const GuidePorts& ports) {
+    return {
+        {"Tell Strata it's Ardour",
+         std::string(kHostMenuStep) +
+             " Ardour banks its Mackie surfaces differently from Logic Pro, and Strata moves the "
+             "bank its way."},
+        {"Enable Mackie Control",
+         "Ardour \u2192 Edit \u2192 Preferences \u2192 Control Surfaces. Tick \"Mackie "
+         "Control\" and double-click it. As the device type, pick \"Mackie Control Universal "
+         "Pro\"."},
+        {"Point the surface at Strata",
+         "In the port table of that window, on the main surface's row (\"mackie control\"), set " +
+             ardourSurfacePorts(ports.main) + ". Close the window."},
+        {"Place your layer tracks at the matching position",
+         "Mackie controls tracks by position in Ardour's editor order. Strata's toolbar shows BANK "
+         "TRK N\u2013M \u2014 your layer tracks must sit at exactly those positions. If other "
+         "tracks come first, set the BANK stepper in Strata to the position where your layer "
+         "tracks begin; Strata moves the surface there itself."},
+        {"Test it",
+         "Click a section in Strata. The mute states of Ardour's tracks at the Bank position "
+         "should change instantly to match, and tracks outside the bank stay untouched."},
+        {"Want 16 layers? Add the Extender",
+         "Strata publishes a second port, " + quoted(ports.extender.dawInput) +
+             ", for layers 9\u201316. In the Mackie Control settings, pick the device type with "
+             "one extender and the master on the left; its second row, \"mackie control #2\", "
+             "is the extender: set " +
+             ardourSurfacePorts(ports.extender) +
+             " there. Ardour moves both surfaces together as one group of 16 tracks, so Strata "
+             "banks "
+             "them from the main surface. Layers 9\u201316 show a teal \"XT\" badge. (Mackie "
+             "tops out at 16 layers; for more, CC Mute has no limit.)"},
+    };
+}
+
 } // namespace
 
 std::string_view rawValue(HostChoice host) {
-    return host == HostChoice::mainStage ? "MainStage" : "Logic Pro";
+    switch (host) {
+    case HostChoice::mainStage:
+        return "MainStage";
+    case HostChoice::ardour:
+        return "Ardour";
+    case HostChoice::logic:
+        break;
+    }
+    return "Logic Pro";
 }
 
 std::string_view rawValue(ModeChoice mode) {
@@ -51,7 +136,18 @@ std::string_view modeDescription(ModeChoice mode) {
            "keyboards. Requires per-layer setup.";
 }
 
-std::vector<GuideStep> ccMuteSteps(HostChoice host) {
+std::string_view modeDescription(HostChoice host, ModeChoice mode) {
+    if (host == HostChoice::ardour && mode == ModeChoice::ccMute)
+        return "Each layer's mute is bound to its own MIDI CC. Strata writes the bindings as a "
+               "MIDI "
+               "map that Ardour loads once \u2014 no learning per layer. The map names tracks by "
+               "position from the BANK offset, and works across multiple keyboards.";
+    return modeDescription(mode);
+}
+
+std::vector<GuideStep> ccMuteSteps(HostChoice host, const GuidePorts& ports) {
+    if (host == HostChoice::ardour)
+        return ardourCcMuteSteps(ports);
     const std::string h(rawValue(host));
     const std::string_view hint =
         host == HostChoice::mainStage ? mainStageLearnHint() : logicLearnHint();
@@ -83,6 +179,8 @@ std::vector<GuideStep> ccMuteSteps(HostChoice host) {
 }
 
 std::vector<GuideStep> mackieSteps(HostChoice host, const GuidePorts& ports) {
+    if (host == HostChoice::ardour)
+        return ardourMackieSteps(ports);
     if (host == HostChoice::mainStage)
         return {
             {"Open MainStage", "Launch the app. Open any concert, or start a new one."},
@@ -142,7 +240,7 @@ std::vector<GuideStep> mackieSteps(HostChoice host, const GuidePorts& ports) {
 }
 
 std::vector<GuideStep> guideSteps(HostChoice host, ModeChoice mode, const GuidePorts& ports) {
-    return mode == ModeChoice::mackie ? mackieSteps(host, ports) : ccMuteSteps(host);
+    return mode == ModeChoice::mackie ? mackieSteps(host, ports) : ccMuteSteps(host, ports);
 }
 
 std::string closingLine(HostChoice host) {

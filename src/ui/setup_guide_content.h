@@ -11,14 +11,15 @@ namespace strata {
 // tests read them from here.
 
 // The host whose menus the guide walks through; the raw value is the picker's label.
-enum class HostChoice { logic, mainStage };
+enum class HostChoice { logic, mainStage, ardour };
 // The control mode the guide explains; the raw value is the picker's label.
 enum class ModeChoice { ccMute, mackie };
 
-inline constexpr std::array<HostChoice, 2> allHostChoices{HostChoice::logic, HostChoice::mainStage};
+inline constexpr std::array<HostChoice, 3> allHostChoices{HostChoice::logic, HostChoice::mainStage,
+                                                          HostChoice::ardour};
 inline constexpr std::array<ModeChoice, 2> allModeChoices{ModeChoice::ccMute, ModeChoice::mackie};
 
-std::string_view rawValue(HostChoice host); // "Logic Pro", "MainStage"
+std::string_view rawValue(HostChoice host); // "Logic Pro", "MainStage", "Ardour"
 std::string_view rawValue(ModeChoice mode); // "CC Mute", "Mackie"
 
 struct GuideStep {
@@ -41,8 +42,12 @@ struct GuidePorts {
 
 // The heading's description of a mode.
 std::string_view modeDescription(ModeChoice mode);
+// As the host does it: Ardour loads the CC bindings from a map instead of learning them.
+std::string_view modeDescription(HostChoice host, ModeChoice mode);
 
-std::vector<GuideStep> ccMuteSteps(HostChoice host);
+// Ardour's CC steps name the port the layers send on and the one its feedback comes back on,
+// so they take the ports too; the other hosts' CC steps name none.
+std::vector<GuideStep> ccMuteSteps(HostChoice host, const GuidePorts& ports = {});
 std::vector<GuideStep> mackieSteps(HostChoice host, const GuidePorts& ports);
 // The steps shown for a host and mode.
 std::vector<GuideStep> guideSteps(HostChoice host, ModeChoice mode, const GuidePorts& ports);

@@ -54,7 +54,7 @@ QString SetupGuideModel::modeLabel() const {
 }
 
 QString SetupGuideModel::modeDescription() const {
-    return text(strata::modeDescription(mode_));
+    return text(strata::modeDescription(host_, mode_));
 }
 
 QVariantList SetupGuideModel::steps() const {

@@ -88,6 +88,31 @@ inline void press(Packets& out, std::uint8_t note, int times = 1) {
     }
 }
 
+// Where the cycle breaks fall: one string per delivery, "L"/"R" for a bank press, "C" for a
+// channel-right press, "M<n>" for a mute press of strip n, each press with its release; "|" for
+// a break.
+inline std::string cycles(const std::vector<MemoryMidiSystem::Heard>& heard) {
+    std::string out;
+    for (const auto& h : heard) {
+        if (h.barrier) {
+            out += '|';
+        } else if (h.bytes.size() == 3 && h.bytes[2] == 0x7F) {
+            out += h.bytes[1] == 0x2E   ? std::string("L")
+                   : h.bytes[1] == 0x2F ? std::string("R")
+                   : h.bytes[1] == 0x31 ? std::string("C")
+                                        : "M" + std::to_string(h.bytes[1] - 0x10);
+        }
+    }
+    return out;
+}
+
+inline std::string repeat(const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i)
+        out += s;
+    return out;
+}
+
 // Mute LED reports of the DAW for one unit's strips: lit for the given strips, dark otherwise.
 inline Bytes ledReport(std::initializer_list<int> lit) {
     Bytes out;

@@ -13,29 +13,6 @@ void sendMackie(MidiRig& rig, const std::vector<Layer>& layers, const UuidSet& m
     rig.sendMackie(layers, muted, offset, std::move(port));
 }
 
-// Where the cycle breaks fall: one string per delivery, "L"/"R" for a bank press, "M<n>" for a
-// mute press of strip n, each press with its release; "|" for a break.
-std::string cycles(const std::vector<MemoryMidiSystem::Heard>& heard) {
-    std::string out;
-    for (const auto& h : heard) {
-        if (h.barrier) {
-            out += '|';
-        } else if (h.bytes.size() == 3 && h.bytes[2] == 0x7F) {
-            out += h.bytes[1] == 0x2E   ? std::string("L")
-                   : h.bytes[1] == 0x2F ? std::string("R")
-                                        : "M" + std::to_string(h.bytes[1] - 0x10);
-        }
-    }
-    return out;
-}
-
-std::string repeat(const std::string& s, int n) {
-    std::string out;
-    for (int i = 0; i < n; ++i)
-        out += s;
-    return out;
-}
-
 } // namespace
 
 TEST(MackieOutput, FirstSendMovesTheBankThenPressesOnlyTheMutedLayers) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <jack/jack.h>
 #include <jack/midiport.h>
+#include <regex>
 #include <thread>
 #include <utility>
 
@@ -16,7 +17,10 @@ namespace {
 constexpr std::uint8_t kMuteFirst = 0x10;
 constexpr std::uint8_t kBankLeft = 0x2E;
 constexpr std::uint8_t kBankRight = 0x2F;
-constexpr const char* kPortNames[2][2] = {{"mackie in", "mackie out"}, {"xt in", "xt out"}};
+constexpr std::uint8_t kChannelLeft = 0x30;
+constexpr std::uint8_t kChannelRight = 0x31;
+constexpr const char* kPortNames[3][2] = {
+    {"mackie in", "mackie out"}, {"xt in", "xt out"}, {"generic in", "generic out"}};
 
 struct ReceivedRecord {
     std::uint32_t unit;
@@ -24,7 +28,20 @@ struct ReceivedRecord {
     std::uint64_t cycle;
 };
 
+int unitIndex(int unit) {
+    return unit >= 0 && unit < 3 ? unit : 0;
+}
+
 } // namespace
+
+std::vector<DawSimulator::CCBinding> DawSimulator::bindingsFromMap(const std::string& xml) {
+    static const std::regex binding(
+        R"re(<Binding channel="(\d+)" ctl="(\d+)" uri="/route/mute (\d+)"/>)re");
+    std::vector<CCBinding> out;
+    for (std::sregex_iterator it(xml.begin(), xml.end(), binding), end; it != end; ++it)
+        out.push_back({std::stoi((*it)[1]), std::stoi((*it)[2]), std::stoi((*it)[3]) - 1});
+    return out;
+}
 
 DawSimulator::DawSimulator(const std::string& serverName, const std::string& clientName,
                            Options options)
@@ -36,7 +53,12 @@ DawSimulator::DawSimulator(const std::string& serverName, const std::string& cli
         if (t >= 0 && t < options_.tracks)
             muted_[t].store(true);
     units_[0].bank.store(std::clamp(options_.mainBank / 8 * 8, 0, maxBank()));
-    units_[1].bank.store(std::clamp(options_.extenderBank / 8 * 8, 0, maxBank()));
+    units_[1].bank.store(grouped() ? units_[0].bank.load() + 8
+                                   : std::clamp(options_.extenderBank / 8 * 8, 0, maxBank()));
+    for (const CCBinding& b : options_.ccBindings)
+        if (bindingCount_ < kMaxBindings && b.channel >= 1 && b.channel <= 16 && b.cc >= 0 &&
+            b.cc < 128 && b.track >= 0 && b.track < options_.tracks)
+            bindings_[static_cast<std::size_t>(bindingCount_++)] = b;
 
     // A busy server can let a first attempt time out.
     for (int attempt = 0; attempt < 5 && !client_; ++attempt) {
@@ -50,7 +72,7 @@ DawSimulator::DawSimulator(const std::string& serverName, const std::string& cli
     }
     if (!client_)
         return;
-    for (int u = 0; u < 2; ++u) {
+    for (int u = 0; u < kUnits; ++u) {
         units_[u].in.store(jack_port_register(client_, kPortNames[u][0], JACK_DEFAULT_MIDI_TYPE,
                                               JackPortIsInput, 0));
         units_[u].out.store(jack_port_register(client_, kPortNames[u][1], JACK_DEFAULT_MIDI_TYPE,
@@ -70,12 +92,12 @@ DawSimulator::~DawSimulator() {
 }
 
 std::string DawSimulator::inputName(int unit) const {
-    jack_port_t* port = units_[unit & 1].in.load();
+    jack_port_t* port = units_[unitIndex(unit)].in.load();
     return port ? jack_port_name(port) : "";
 }
 
 std::string DawSimulator::outputName(int unit) const {
-    jack_port_t* port = units_[unit & 1].out.load();
+    jack_port_t* port = units_[unitIndex(unit)].out.load();
     return port ? jack_port_name(port) : "";
 }
 
@@ -101,7 +123,7 @@ std::vector<bool> DawSimulator::mutes() const {
 }
 
 int DawSimulator::bank(int unit) const {
-    return units_[unit & 1].bank.load();
+    return units_[unitIndex(unit)].bank.load();
 }
 
 std::string DawSimulator::trackName(int track) const {
@@ -134,12 +156,34 @@ bool DawSimulator::toggle(int track) {
     if (track < 0 || track >= options_.tracks)
         return false;
     muted_[track].store(!muted_[track].load());
-    // Every unit that shows the track lights or darkens its LED a cycle later.
-    for (Unit& unit : units_) {
-        const int strip = track - unit.bank.load();
+    // Every unit that shows the track lights or darkens its LED a cycle later, and a CC bound to
+    // it reports the new state.
+    for (int u = 0; u < 2; ++u) {
+        const int strip = track - units_[u].bank.load();
         if (strip >= 0 && strip < 8)
-            unit.ledsDue |= 1u << strip;
+            units_[u].ledsDue |= 1u << strip;
     }
+    feedbackDue_[static_cast<std::size_t>(track)] = true;
+    return true;
+}
+
+bool DawSimulator::moveBank(int u, int by) {
+    Unit& unit = units_[u];
+    const int from = unit.bank.load();
+    int to = 0;
+    if (options_.host == Host::ardour) {
+        // Strip 1 may show any track, but not beyond the last one.
+        to = std::max(0, from + by);
+        if (to >= options_.tracks)
+            to = from;
+    } else {
+        to = std::clamp(from + by, 0, maxBank());
+    }
+    if (to == from)
+        return false;
+    unit.bank.store(to);
+    if (grouped())
+        units_[1].bank.store(to + 8);
     return true;
 }
 
@@ -160,9 +204,16 @@ int DawSimulator::processCallback(jack_nframes_t frames, void* self) {
     return static_cast<DawSimulator*>(self)->process(frames);
 }
 
-void DawSimulator::readUnit(int u, void* buffer, std::uint64_t cycle) {
+void DawSimulator::record(int unit, const std::uint8_t* bytes, std::size_t size,
+                          std::uint64_t cycle) {
+    const ReceivedRecord record{static_cast<std::uint32_t>(unit), static_cast<std::uint32_t>(size),
+                                cycle};
+    received_.write(&record, sizeof record, bytes, size);
+}
+
+void DawSimulator::readUnit(int u, void* buffer, std::uint64_t cycle, int bankAtStart) {
     Unit& unit = units_[u];
-    const int bankAtStart = unit.bank.load();
+    const bool ardour = options_.host == Host::ardour;
     // The surface is read once per cycle: each button counts once, in the order first seen.
     std::array<bool, 128> seen{};
     std::array<std::uint8_t, 128> order{};
@@ -174,9 +225,7 @@ void DawSimulator::readUnit(int u, void* buffer, std::uint64_t cycle) {
         jack_midi_event_t event;
         if (jack_midi_event_get(&event, buffer, e) != 0 || event.size == 0)
             continue;
-        const ReceivedRecord record{static_cast<std::uint32_t>(u),
-                                    static_cast<std::uint32_t>(event.size), cycle};
-        received_.write(&record, sizeof record, event.buffer, event.size);
+        record(u, event.buffer, event.size, cycle);
         if (event.size != 3 || (event.buffer[0] & 0xF0) != 0x90 || event.buffer[2] == 0)
             continue;
         const std::uint8_t note = event.buffer[1] & 0x7F;
@@ -186,27 +235,80 @@ void DawSimulator::readUnit(int u, void* buffer, std::uint64_t cycle) {
         }
         seen[note] = true;
         order[count++] = note;
-        bankPress = bankPress || note == kBankLeft || note == kBankRight;
+        const bool move = note == kBankLeft || note == kBankRight ||
+                          (ardour && (note == kChannelLeft || note == kChannelRight));
+        bankPress = bankPress || move;
         mutePress = mutePress || (note >= kMuteFirst && note < kMuteFirst + 8);
     }
-    if (bankPress && mutePress)
+    // In a group, a move of the main unit comes too late for the extender's presses as well.
+    const bool groupMove = grouped() && u == 1 && units_[0].bankReportAt == cycle + 1;
+    if ((bankPress && mutePress) || (groupMove && mutePress))
         mutesBesideBankMoves_.fetch_add(1);
     bool moved = false;
     for (int i = 0; i < count; ++i) {
         const std::uint8_t note = order[i];
         if (note >= kMuteFirst && note < kMuteFirst + 8) {
             toggle(bankAtStart + note - kMuteFirst);
-        } else if (note == kBankLeft || note == kBankRight) {
-            const int from = unit.bank.load();
-            const int to = std::clamp(from + (note == kBankLeft ? -8 : 8), 0, maxBank());
-            if (to != from) {
-                unit.bank.store(to);
-                moved = true;
-            }
+            continue;
         }
+        const bool bank = note == kBankLeft || note == kBankRight;
+        const bool channel = ardour && (note == kChannelLeft || note == kChannelRight);
+        if (!bank && !channel)
+            continue;
+        if (ardour && u == 1) {
+            extenderMoves_.fetch_add(1); // Ardour ignores them
+            continue;
+        }
+        const int strips = grouped() ? 16 : 8;
+        const int by = note == kBankLeft      ? -strips
+                       : note == kBankRight   ? strips
+                       : note == kChannelLeft ? -1
+                                              : 1;
+        moved = moveBank(u, by) || moved;
     }
-    if (moved)
+    if (moved) {
         unit.bankReportAt = cycle + 1;
+        if (grouped())
+            units_[1].bankReportAt = cycle + 1;
+    }
+}
+
+void DawSimulator::readGeneric(void* buffer, std::uint64_t cycle) {
+    // Every event on its own: a bound CC of 64 or more toggles its track, lower values do
+    // nothing.
+    const std::uint32_t events = jack_midi_get_event_count(buffer);
+    for (std::uint32_t e = 0; e < events; ++e) {
+        jack_midi_event_t event;
+        if (jack_midi_event_get(&event, buffer, e) != 0 || event.size == 0)
+            continue;
+        record(kGeneric, event.buffer, event.size, cycle);
+        if (event.size != 3 || (event.buffer[0] & 0xF0) != 0xB0 || event.buffer[2] < 64)
+            continue;
+        const int channel = (event.buffer[0] & 0x0F) + 1;
+        for (int b = 0; b < bindingCount_; ++b)
+            if (bindings_[b].channel == channel && bindings_[b].cc == event.buffer[1])
+                toggle(bindings_[b].track);
+    }
+}
+
+void DawSimulator::writeGeneric(void* buffer, std::uint64_t cycle) {
+    Unit& unit = units_[kGeneric];
+    bool all = false;
+    if (unit.fullStateAt != 0 && cycle >= unit.fullStateAt) {
+        unit.fullStateAt = 0;
+        all = true;
+    }
+    if (!options_.ccFeedback)
+        return;
+    for (int b = 0; b < bindingCount_; ++b) {
+        const CCBinding& binding = bindings_[b];
+        if (!all && !feedbackNow_[static_cast<std::size_t>(binding.track)])
+            continue;
+        const std::uint8_t msg[3] = {static_cast<std::uint8_t>(0xB0 | (binding.channel - 1)),
+                                     static_cast<std::uint8_t>(binding.cc),
+                                     static_cast<std::uint8_t>(muted_[binding.track] ? 127 : 0)};
+        jack_midi_event_write(buffer, 0, msg, sizeof msg);
+    }
 }
 
 void DawSimulator::writeUnit(int u, void* buffer, std::uint64_t cycle) {
@@ -258,19 +360,28 @@ int DawSimulator::process(jack_nframes_t frames) {
         if (unit.connected.exchange(false))
             unit.fullStateAt = cycle + static_cast<std::uint64_t>(options_.fullStateCycles);
     }
+    feedbackNow_ = feedbackDue_;
+    feedbackDue_.fill(false);
     int track = 0;
     while (clicks_.read(&track, sizeof track))
         toggle(track);
+    // Mute presses act on the bank each unit showed when the cycle began.
+    const int banks[2] = {units_[0].bank.load(), units_[1].bank.load()};
     for (int u = 0; u < 2; ++u)
         if (jack_port_t* in = units_[u].in.load())
-            readUnit(u, jack_port_get_buffer(in, frames), cycle);
-    for (int u = 0; u < 2; ++u) {
+            readUnit(u, jack_port_get_buffer(in, frames), cycle, banks[u]);
+    if (jack_port_t* in = units_[kGeneric].in.load())
+        readGeneric(jack_port_get_buffer(in, frames), cycle);
+    for (int u = 0; u < kUnits; ++u) {
         jack_port_t* out = units_[u].out.load();
         if (!out)
             continue;
         void* buffer = jack_port_get_buffer(out, frames);
         jack_midi_clear_buffer(buffer);
-        writeUnit(u, buffer, cycle);
+        if (u == kGeneric)
+            writeGeneric(buffer, cycle);
+        else
+            writeUnit(u, buffer, cycle);
     }
     return 0;
 }

@@ -26,9 +26,32 @@ namespace strata::testing {
 //   bank's track names) are sent; one cycle after a mute toggle, that strip's LED;
 // - a while after something connects to a unit's input (about 100 ms), the unit's whole state.
 // Feedback goes out of each unit's output port; a test wires these to Strata's feedback inputs.
+//
+// As Ardour (measured on Ardour 7 over JACK):
+// - with the extender set up, both units form one group of 16 strips, banked from the main
+//   unit: bank left/right move the group by 16, channel left/right (0x30/0x31) by one track; the
+//   extender's bank and channel buttons are ignored, and both units report their strips after
+//   every move of the group. Without the extender, the main unit banks by 8 as above;
+// - Generic MIDI: a third port pair takes CCs bound to track mutes (from a binding map); a bound
+//   CC toggles the track's mute on every value of 64 or more and is ignored below; with feedback
+//   on, a bound track's mute state goes out on its CC (127 muted, 0 sounding) a cycle after it
+//   changes, whatever changed it, and for every binding a while after something connects.
 class DawSimulator {
 public:
     static constexpr int kMaxTracks = 256;
+    static constexpr int kMaxBindings = 64;
+
+    enum class Host { logic, ardour };
+
+    // A Generic MIDI binding: CC `cc` on channel `channel` (1-16) toggles the mute of `track`
+    // (from 0).
+    struct CCBinding {
+        int channel = 1;
+        int cc = 0;
+        int track = 0;
+    };
+    // The "/route/mute N" bindings of an Ardour binding map (N counted from 1).
+    static std::vector<CCBinding> bindingsFromMap(const std::string& xml);
 
     struct Options {
         int tracks = 24;
@@ -38,11 +61,17 @@ public:
         // Cycles from a connection to the full-state report (19 cycles of 256 frames at
         // 48 kHz: about 100 ms).
         int fullStateCycles = 19;
+        Host host = Host::logic;
+        // Ardour: the extender is set up (the units bank as one group of 16 strips).
+        bool groupedExtender = false;
+        // Ardour's Generic MIDI.
+        std::vector<CCBinding> ccBindings{};
+        bool ccFeedback = true;
     };
 
     // One event the DAW received from Strata.
     struct Received {
-        int unit = 0; // 0 main surface, 1 extender
+        int unit = 0; // 0 main surface, 1 extender, 2 Generic MIDI
         std::vector<std::uint8_t> bytes;
         std::uint64_t cycle = 0; // the DAW's cycle number
     };
@@ -53,7 +82,8 @@ public:
     DawSimulator& operator=(const DawSimulator&) = delete;
 
     bool ok() const { return client_ != nullptr; }
-    // Full JACK names of a unit's input (what Strata's surface port feeds) and output (feedback).
+    // Full JACK names of a unit's input (what Strata's surface port feeds) and output (feedback);
+    // unit 2 is Generic MIDI.
     std::string inputName(int unit) const;
     std::string outputName(int unit) const;
     // Wires one unit both ways: `strataSource` -> its input, its output -> `strataFeedback`.
@@ -75,9 +105,14 @@ public:
     // Presses the DAW took as one because they shared a cycle with a press of the same button,
     // and mute presses that shared a cycle with a bank move of the same unit.
     int mergedPresses() const { return merged_.load(); }
+    // Bank or channel buttons pressed on the extender (Ardour ignores them).
+    int extenderMoves() const { return extenderMoves_.load(); }
     int mutesBesideBankMoves() const { return mutesBesideBankMoves_.load(); }
 
 private:
+    static constexpr int kUnits = 3; // main surface, extender, Generic MIDI
+    static constexpr int kGeneric = 2;
+
     struct Unit {
         std::atomic<jack_port_t*> in{nullptr};
         std::atomic<jack_port_t*> out{nullptr};
@@ -93,19 +128,31 @@ private:
     static int processCallback(std::uint32_t frames, void* self);
     int process(std::uint32_t frames);
     static void onConnect(std::uint32_t a, std::uint32_t b, int connected, void* self);
-    void readUnit(int u, void* buffer, std::uint64_t cycle);
+    void readUnit(int u, void* buffer, std::uint64_t cycle, int bankAtStart);
+    void readGeneric(void* buffer, std::uint64_t cycle);
     void writeUnit(int u, void* buffer, std::uint64_t cycle);
+    void writeGeneric(void* buffer, std::uint64_t cycle);
+    void record(int unit, const std::uint8_t* bytes, std::size_t size, std::uint64_t cycle);
     bool toggle(int track);
     int maxBank() const;
+    bool grouped() const { return options_.host == Host::ardour && options_.groupedExtender; }
+    // Moves a unit's bank (the group's, when grouped) by `by` tracks; true when it moved.
+    bool moveBank(int u, int by);
 
     Options options_;
     jack_client_t* client_ = nullptr;
-    std::array<Unit, 2> units_;
+    std::array<Unit, kUnits> units_;
+    std::array<CCBinding, kMaxBindings> bindings_{};
+    int bindingCount_ = 0;
+    // Tracks whose mute changed, for Generic MIDI feedback (process thread only).
+    std::array<bool, kMaxTracks> feedbackDue_{};
+    std::array<bool, kMaxTracks> feedbackNow_{};
     std::array<std::atomic<bool>, kMaxTracks> muted_{};
     std::array<char[8], kMaxTracks> names_{};
     std::atomic<std::uint64_t> cycle_{0};
     std::atomic<int> merged_{0};
     std::atomic<int> mutesBesideBankMoves_{0};
+    std::atomic<int> extenderMoves_{0};
     // User clicks, handed to the process thread.
     SpscByteRing clicks_{4096};
     SpscByteRing received_{1 << 20};

@@ -341,3 +341,43 @@ TEST(SetlistCodec, DeepNestingIsRejectedWithoutExhaustingTheStack) {
         nested = json::array({nested});
     EXPECT_TRUE(decodeSetlist(edited(kSample, "/x", nested)));
 }
+
+TEST(SetlistCodec, DawHostIsOptionalAndAnUnknownValueReadsAsAbsent) {
+    // Without the key: it stays out of the file, and the set drives Logic Pro / MainStage.
+    const auto plain = decodeSetlist(kSample);
+    ASSERT_TRUE(plain);
+    EXPECT_FALSE(plain->dawHost);
+    EXPECT_EQ(plain->effectiveDawHost(), DawHost::logic);
+    EXPECT_EQ(encodeSetlist(*plain), std::string(kSample));
+    EXPECT_EQ(std::string(kSample).find("dawHost"), std::string::npos);
+
+    // With it: written between "controlMode" and "layers", and read back as it was.
+    for (const DawHost host : allDawHosts) {
+        Setlist set = *plain;
+        set.dawHost = host;
+        const auto bytes = encodeSetlist(set);
+        ASSERT_TRUE(bytes);
+        const auto control = bytes->find("\"controlMode\"");
+        const auto key = bytes->find("\"dawHost\" : \"" + std::string(rawValue(host)) + "\"");
+        const auto layers = bytes->find("\"layers\"");
+        ASSERT_NE(key, std::string::npos) << *bytes;
+        EXPECT_LT(control, key);
+        EXPECT_LT(key, layers);
+        const auto back = decodeSetlist(*bytes);
+        ASSERT_TRUE(back);
+        EXPECT_EQ(*back, set);
+        EXPECT_EQ(back->effectiveDawHost(), host);
+        EXPECT_EQ(encodeSetlist(*back), bytes);
+    }
+
+    // Null, a host this version does not know, or a value of the wrong type: the file still
+    // loads, as if the key were absent.
+    for (const json& value :
+         {json(nullptr), json("cubase"), json("Ardour"), json(1), json::array()}) {
+        const auto s = decodeSetlist(edited(kSample, "/dawHost", value));
+        ASSERT_TRUE(s) << value;
+        EXPECT_EQ(*s, *plain) << value;
+    }
+    EXPECT_EQ(label(DawHost::logic), "Logic Pro / MainStage");
+    EXPECT_EQ(label(DawHost::ardour), "Ardour");
+}

@@ -3,6 +3,7 @@
 
 #include <QQmlContext>
 #include <QQmlEngine>
+#include <QStandardPaths>
 #include <QtQml/qqmlextensionplugin.h>
 #include <QtQuickTest/quicktest.h>
 
@@ -15,7 +16,11 @@ class Setup : public QObject {
     Q_OBJECT
 
 public Q_SLOTS:
-    void applicationAvailable() { strata::installAppearance(); }
+    void applicationAvailable() {
+        // Folders the views look up (the save dialog's starting folder) stay out of the user's.
+        QStandardPaths::setTestModeEnabled(true);
+        strata::installAppearance();
+    }
 
     void qmlEngineAvailable(QQmlEngine* engine) {
         engine->addImportPath(QStringLiteral("qrc:/qt/qml"));

@@ -2,6 +2,8 @@
 
 #include "ui_rig.h"
 
+#include <QFile>
+
 namespace strata::testing {
 
 RigController::RigController(QObject* parent) : QObject(parent), rig_(std::make_unique<UiRig>()) {}
@@ -101,6 +103,32 @@ QString RigController::storedControlMode() const {
 QVariant RigController::storedMackiePort() const {
     const auto& port = rig_->state->setlist().mackiePort;
     return port ? QVariant(QString::fromStdString(*port)) : QVariant();
+}
+
+QVariant RigController::storedDawHost() const {
+    const auto& host = rig_->state->setlist().dawHost;
+    return host ? QVariant(QString::fromUtf8(rawValue(*host).data())) : QVariant();
+}
+
+void RigController::routeLayersTo(const QString& port) {
+    rig_->state->updateSetlist([&](Setlist& set) {
+        for (Layer& layer : set.layers)
+            layer.portName = port.toStdString();
+        return true;
+    });
+    rig_->settle();
+}
+
+QUrl RigController::tempFileUrl(const QString& name) const {
+    return QUrl::fromLocalFile(
+        QString::fromStdString((rig_->dir->path() / name.toStdString()).string()));
+}
+
+QString RigController::fileText(const QUrl& file) const {
+    QFile f(file.toLocalFile());
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll());
 }
 
 QVariant RigController::storedTrackOffset() const {

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QUrl>
 #include <QVariant>
 #include <QVariantList>
 #include <QVariantMap>
@@ -55,6 +56,13 @@ public:
     // Stored document fields.
     Q_INVOKABLE QString storedControlMode() const;
     Q_INVOKABLE QVariant storedMackiePort() const;
+    // The stored "dawHost", or undefined when the set has none.
+    Q_INVOKABLE QVariant storedDawHost() const;
+    // Routes every layer's CC mute to `port` (the DAW listens on "Strata").
+    Q_INVOKABLE void routeLayersTo(const QString& port);
+    // A file in the rig's temporary folder, as a local file URL, and a file's text ("" if none).
+    Q_INVOKABLE QUrl tempFileUrl(const QString& name) const;
+    Q_INVOKABLE QString fileText(const QUrl& file) const;
     Q_INVOKABLE QVariant storedTrackOffset() const;
     Q_INVOKABLE void setStoredTrackOffset(int offset);
     Q_INVOKABLE int storedSectionIndex() const;

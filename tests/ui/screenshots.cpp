@@ -204,6 +204,11 @@ int main(int argc, char** argv) {
     r.click("controlModeMenu");
     r.shot("menu-control-mode");
     r.closePopups();
+    models.live.setDawHost("ardour");
+    r.click("controlModeMenu");
+    r.shot("menu-control-mode-ardour");
+    r.closePopups();
+    models.live.setDawHost("logic");
     r.click("helpButton");
     r.shot("menu-help");
     r.closePopups();
@@ -295,6 +300,10 @@ int main(int argc, char** argv) {
     models.guide.setHost(1);
     models.guide.setMode(1);
     r.shot("sheet-setup-guide-mainstage-mackie");
+    models.guide.setHost(2);
+    r.shot("sheet-setup-guide-ardour-mackie");
+    models.guide.setMode(0);
+    r.shot("sheet-setup-guide-ardour-cc-mute");
     models.shell.setShowSetup(false);
 
     models.shell.setShowQuickStart(true);

@@ -31,6 +31,10 @@ TEST(SetupGuide, StepListsForEachHostAndMode) {
                   "Place your layer tracks at the matching position"},
              Case{HostChoice::mainStage, ModeChoice::mackie, 6, "Open MainStage",
                   "Order your channel strips to match"},
+             Case{HostChoice::ardour, ModeChoice::ccMute, 5, "Switch Strata to CC Mute for Ardour",
+                  "Load Strata's MIDI map"},
+             Case{HostChoice::ardour, ModeChoice::mackie, 6, "Tell Strata it's Ardour",
+                  "Place your layer tracks at the matching position"},
          }) {
         SCOPED_TRACE(std::string(rawValue(c.host)) + " / " + std::string(rawValue(c.mode)));
         const auto steps = guideSteps(c.host, c.mode, ports);
@@ -88,10 +92,63 @@ TEST(SetupGuide, SeparateFeedbackPortsAreNamedForInputAndOutput) {
               "Set Input Port to \"Strata\" and Output Port to \"Strata feedback\".");
 }
 
+TEST(SetupGuide, ArdourStepsNameItsSettingsAndTheRunningSystemsPorts) {
+    struct Case {
+        const char* system;
+        GuidePorts ports;
+        const char* mainPorts;     // the Mackie main surface's row
+        const char* extenderPorts; // the extender's row
+        const char* generic;       // Generic MIDI's two ports
+    };
+    for (const Case& c : {
+             Case{"one port per surface",
+                  {},
+                  "set both \"Receives from\" and \"Sends to\" to \"Strata\". Close",
+                  "set both \"Receives from\" and \"Sends to\" to \"Strata XT\" there.",
+                  "Set \"Incoming MIDI on\" to \"Strata\" and \"Outgoing MIDI on\" to "
+                  "\"Strata\", and tick \"Enable Feedback\""},
+             Case{"separate feedback ports",
+                  {{"Strata", "Strata feedback"}, {"Strata XT", "Strata XT feedback"}},
+                  "set \"Receives from\" to \"Strata\" and \"Sends to\" to \"Strata "
+                  "feedback\". Close",
+                  "set \"Receives from\" to \"Strata XT\" and \"Sends to\" to \"Strata XT "
+                  "feedback\" there.",
+                  "Set \"Incoming MIDI on\" to \"Strata\" and \"Outgoing MIDI on\" to \"Strata "
+                  "feedback\", and tick \"Enable Feedback\""},
+         }) {
+        SCOPED_TRACE(c.system);
+        const auto mackie = guideSteps(HostChoice::ardour, ModeChoice::mackie, c.ports);
+        EXPECT_NE(mackie[0].detail.find("pick \"Ardour\" under DAW HOST"), std::string::npos);
+        EXPECT_TRUE(startsWith(mackie[1].detail, "Ardour \u2192 Edit \u2192 Preferences "
+                                                 "\u2192 Control Surfaces. Tick \"Mackie "
+                                                 "Control\""));
+        EXPECT_NE(mackie[2].detail.find(c.mainPorts), std::string::npos) << mackie[2].detail;
+        EXPECT_NE(mackie[5].detail.find(c.extenderPorts), std::string::npos) << mackie[5].detail;
+        EXPECT_NE(mackie[5].detail.find("\"mackie control #2\""), std::string::npos);
+
+        const auto cc = guideSteps(HostChoice::ardour, ModeChoice::ccMute, c.ports);
+        EXPECT_NE(cc[0].detail.find("pick \"Ardour\" under DAW HOST"), std::string::npos);
+        EXPECT_NE(cc[1].detail.find("set each layer's Port to \"Strata\""), std::string::npos);
+        EXPECT_NE(cc[2].detail.find(c.generic), std::string::npos) << cc[2].detail;
+        EXPECT_NE(cc[3].detail.find("click \"Save Ardour MIDI map\u2026\""), std::string::npos);
+        EXPECT_NE(cc[3].detail.find("under \"MIDI Bindings\""), std::string::npos);
+        EXPECT_NE(cc[4].detail.find("pick \"Resync CC mutes\""), std::string::npos);
+    }
+    EXPECT_EQ(modeDescription(HostChoice::ardour, ModeChoice::mackie),
+              modeDescription(ModeChoice::mackie));
+    EXPECT_NE(modeDescription(HostChoice::ardour, ModeChoice::ccMute).find("MIDI map"),
+              std::string::npos);
+    EXPECT_EQ(modeDescription(HostChoice::logic, ModeChoice::ccMute),
+              modeDescription(ModeChoice::ccMute));
+    EXPECT_EQ(closingLine(HostChoice::ardour),
+              "You're ready. Toggle a layer in the section grid \u2014 Ardour should mute or "
+              "unmute the matching track in real time.");
+}
+
 TEST(SetupGuide, ModelStartsAtLogicAndCcMuteAndTakesThePortsFromTheMidiEngine) {
     UiRig rig;
     SetupGuideModel& guide = rig.models->guide;
-    EXPECT_EQ(guide.hostLabels(), (QStringList{"Logic Pro", "MainStage"}));
+    EXPECT_EQ(guide.hostLabels(), (QStringList{"Logic Pro", "MainStage", "Ardour"}));
     EXPECT_EQ(guide.modeLabels(), (QStringList{"CC Mute", "Mackie"}));
     EXPECT_EQ(guide.hostLabel(), "Logic Pro");
     EXPECT_EQ(guide.modeLabel(), "CC Mute");

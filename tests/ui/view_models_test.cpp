@@ -3,7 +3,10 @@
 
 #include "ui_rig.h"
 
+#include <QDir>
 #include <QSignalSpy>
+#include <QStandardPaths>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 namespace strata::testing {
@@ -32,6 +35,24 @@ protected:
     UiModels& ui() { return *rig.models; }
     UiRig rig;
 };
+
+TEST_F(ViewModels, MapFolderIsTheNewestArdoursMidiMapsOrTheConfigurationFolder) {
+    QStandardPaths::setTestModeEnabled(true);
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    QDir(config + "/ardour7").removeRecursively();
+    QDir(config + "/ardour10").removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(config));
+    EXPECT_EQ(ui().live.ardourMapFolder(), QUrl::fromLocalFile(config));
+
+    ASSERT_TRUE(QDir().mkpath(config + "/ardour7"));
+    ASSERT_TRUE(QDir().mkpath(config + "/ardour10"));
+    // By version number, not by name; the folder is made when Ardour has not made it yet.
+    EXPECT_EQ(ui().live.ardourMapFolder(), QUrl::fromLocalFile(config + "/ardour10/midi_maps"));
+    EXPECT_TRUE(QDir(config + "/ardour10/midi_maps").exists());
+    QDir(config + "/ardour7").removeRecursively();
+    QDir(config + "/ardour10").removeRecursively();
+    QStandardPaths::setTestModeEnabled(false);
+}
 
 TEST_F(ViewModels, TriggerLabelFollowsLearningThenTheLearnedTriggerThenClearing) {
     EXPECT_EQ(ui().midi.triggerLabel(), "SET TRIGGER");

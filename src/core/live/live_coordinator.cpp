@@ -1,5 +1,6 @@
 #include "live/live_coordinator.h"
 
+#include "midi/ardour_midi_map.h"
 #include "platform/log.h"
 
 #include <algorithm>
@@ -79,7 +80,7 @@ std::string LiveCoordinator::sectionStateKey(const AppState& app) {
                          std::to_string(layer.channel) + "#" +
                          std::to_string(layer.muteCC.value_or(-1)));
 
-    const std::vector<std::string> fields{
+    std::vector<std::string> fields{
         std::to_string(app.currentSongIndex()),
         std::to_string(app.currentSectionIndex()),
         std::to_string(app.currentStepIndex()),
@@ -89,6 +90,9 @@ std::string LiveCoordinator::sectionStateKey(const AppState& app) {
         joined(muted, ","),
         joined(layers, "|"),
     };
+    // Another host drives the same state differently; the default leaves the key as it was.
+    if (const DawHost host = set.effectiveDawHost(); host != DawHost::logic)
+        fields.emplace_back(rawValue(host));
     return joined(fields, "|");
 }
 
@@ -204,14 +208,14 @@ void LiveCoordinator::pushSectionState() {
         return;
     const Setlist& set = app_.setlist();
     midi_.sendSectionState(activeLayers(), app_.activeMutedIDs(), set.effectiveControlMode(),
-                           set.mackiePort, set.effectiveTrackOffset());
+                           set.mackiePort, set.effectiveTrackOffset(), set.effectiveDawHost());
     pushedKey_ = sectionStateKey(app_);
 }
 
 void LiveCoordinator::panic() {
     const Setlist& set = app_.setlist();
     midi_.panicAllOn(activeLayers(), set.effectiveControlMode(), set.mackiePort,
-                     set.effectiveTrackOffset());
+                     set.effectiveTrackOffset(), set.effectiveDawHost());
     // The DAW no longer holds what was pushed last.
     pushedKey_.reset();
     // Only the override goes; what fired stays fired. When the override differed from the step,
@@ -452,6 +456,34 @@ void LiveCoordinator::setMackieTrackOffset(std::int64_t offset) {
         return;
     midi_.resetMackieShadow();
     pushSectionState();
+}
+
+void LiveCoordinator::setDawHost(DawHost host) {
+    const bool changed = app_.updateSetlist([host](Setlist& set) {
+        if (set.effectiveDawHost() == host)
+            return false;
+        set.dawHost = host == DawHost::logic ? std::nullopt : std::optional<DawHost>(host);
+        return true;
+    });
+    if (!changed)
+        return;
+    midi_.resetMackieShadow();
+    pushSectionState();
+}
+
+void LiveCoordinator::resyncCCMutes() {
+    midi_.resyncCCMutes();
+    pushSectionState();
+}
+
+bool LiveCoordinator::saveArdourMidiMap(const std::filesystem::path& path, std::string* error) {
+    std::string reason;
+    if (ArdourMidiMap::save(app_.setlist(), path, &reason))
+        return true;
+    logLine("[MIDI] could not save the Ardour MIDI map to " + path.string() + ": " + reason);
+    if (error)
+        *error = std::move(reason);
+    return false;
 }
 
 void LiveCoordinator::learnNextTrigger() {

@@ -10,6 +10,7 @@
 #include "platform/signal.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -63,7 +64,8 @@ public:
     // ---- The two watched keys ----------------------------------------------------------------
 
     // Changes exactly when the mute output may need resending: song, section and step indices,
-    // control mode, Mackie port, bank, the active muted set (sorted) and every layer's routing.
+    // control mode, Mackie port, bank, the active muted set (sorted) and every layer's routing;
+    // with a DAW host other than the default, also the host.
     static std::string sectionStateKey(const AppState& app);
     // Changes when the current song's jump triggers may have changed; "none" without a song.
     static std::string jumpTriggerKey(const AppState& app);
@@ -112,6 +114,14 @@ public:
     void setMackieTrackOffset(std::int64_t offset);
     void stepBank(int banks) { setMackieTrackOffset(currentBankOffset() + 8 * banks); }
     std::int64_t currentBankOffset() const;
+    // The DAW host; Logic Pro / MainStage, the default, is stored as no host at all. Nothing
+    // happens when it stays the same.
+    void setDawHost(DawHost host);
+    // "Resync CC mutes" (Ardour): every track is taken to sound, then the current state is sent.
+    void resyncCCMutes();
+    // "Save Ardour MIDI map…": the binding map for the set's layers (see ArdourMidiMap). On
+    // failure `error` (when given) receives the reason and one "[MIDI] ..." line is printed.
+    bool saveArdourMidiMap(const std::filesystem::path& path, std::string* error = nullptr);
 
     // The trigger menu and the grid's jump-trigger chips.
     void learnNextTrigger();

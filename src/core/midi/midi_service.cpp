@@ -62,6 +62,8 @@ constexpr std::uint8_t kNoteOn = 0x90;
 constexpr std::uint8_t kMuteNote = 0x10;
 constexpr std::uint8_t kBankLeft = 0x2E;
 constexpr std::uint8_t kBankRight = 0x2F;
+constexpr std::uint8_t kChannelRight = 0x31;
+constexpr std::uint8_t kControlChange = 0xB0;
 // 32 bank-left presses bring any bank of up to 256 tracks back to the first track.
 constexpr int kBankLeftPresses = 32;
 
@@ -109,6 +111,15 @@ bool copyChunks(const MidiPacketList& packets, std::vector<std::uint8_t>& bytes,
         ends.push_back(bytes.size());
     }
     return !ends.empty();
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               const auto lower = [](char c) {
+                   return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+               };
+               return lower(x) == lower(y);
+           });
 }
 
 std::string_view trimBlanks(std::string_view s) {
@@ -315,10 +326,10 @@ void MIDIService::deliver(const std::uint8_t* bytes, std::size_t length,
 
 void MIDIService::sendSectionState(std::vector<Layer> allLayers, UuidSet mutedIDs, ControlMode mode,
                                    std::optional<std::string> mackiePort,
-                                   std::int64_t mackieTrackOffset) {
-    onQueue([this,
-             request = SectionRequest{std::move(allLayers), std::move(mutedIDs), mode,
-                                      std::move(mackiePort), mackieTrackOffset, false}]() mutable {
+                                   std::int64_t mackieTrackOffset, DawHost host) {
+    onQueue([this, request = SectionRequest{std::move(allLayers), std::move(mutedIDs), mode,
+                                            std::move(mackiePort), mackieTrackOffset, false,
+                                            host}]() mutable {
         sendSectionStateImpl(std::move(request));
     });
 }
@@ -333,16 +344,20 @@ void MIDIService::resetMackieShadow() {
 }
 
 void MIDIService::panicAllOn(std::vector<Layer> allLayers, ControlMode mode,
-                             std::optional<std::string> mackiePort,
-                             std::int64_t mackieTrackOffset) {
+                             std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset,
+                             DawHost host) {
     auto work = [&] {
         if (life_->alive.load())
-            panicImpl(std::move(allLayers), mode, std::move(mackiePort), mackieTrackOffset);
+            panicImpl(std::move(allLayers), mode, std::move(mackiePort), mackieTrackOffset, host);
     };
     if (midiQueue_->isCurrent())
         work();
     else
         midiQueue_->submitAndWait(work);
+}
+
+void MIDIService::resyncCCMutes() {
+    onQueue([this] { q_.ccMutes.clear(); });
 }
 
 void MIDIService::sendProgramChange(std::int64_t program, std::int64_t channel,
@@ -376,6 +391,7 @@ void MIDIService::cycleBreak(std::string_view portName) {
         return;
     backend_.barrier(source);
     q_.pressedSinceBreak[source == virtualSrc_ ? 0 : 1].reset();
+    q_.toggledSinceBreak[source == virtualSrc_ ? 0 : 1].reset();
 }
 
 void MIDIService::pressButton(std::uint8_t noteNumber, std::string_view portName) {
@@ -436,8 +452,58 @@ bool MIDIService::positionBank(std::string_view port, std::int64_t desiredOffset
     position = target;
     u.lastKnownPosition = target;
     u.lastKnownPort = std::string(port);
+    u.pendingChannelRights = 0;
     startSettle(unit, port, kBankLeftPresses + (desiredOffset >= 8 ? target / 8 : 0));
     return true;
+}
+
+bool MIDIService::positionGroup(std::string_view port, std::int64_t desiredOffset) {
+    const std::int64_t target = bankBase(desiredOffset);
+    auto& position = q_.mackieBankPositionedAt;
+    if (position && *position == target)
+        return false;
+    // From the main unit alone: the host moves the whole group of 16 strips by 16 per bank press
+    // and ignores the extender's bank buttons.
+    for (int i = 0; i < kBankLeftPresses; ++i) {
+        pressButton(kBankLeft, port);
+        cycleBreak(port);
+    }
+    for (std::int64_t i = 0; i < target / 16; ++i) {
+        pressButton(kBankRight, port);
+        cycleBreak(port);
+    }
+    // Both units' strips follow the group; what is known of them stays only where the group
+    // returns to where it was (as for a single unit, see positionBank).
+    UnitState& u = q_.units[kMainUnit];
+    if (u.lastKnownPosition && (*u.lastKnownPosition != target || u.lastKnownPort != port))
+        for (auto& slot : q_.mackieMuteState)
+            slot.reset();
+    position = target;
+    u.lastKnownPosition = target;
+    u.lastKnownPort = std::string(port);
+    // The remaining half of a group goes by channel, after the bank has settled.
+    u.pendingChannelRights = target % 16;
+    startSettle(kMainUnit, port, kBankLeftPresses + target / 16);
+    return true;
+}
+
+void MIDIService::nudgeGroup(std::string_view port) {
+    UnitState& u = q_.units[kMainUnit];
+    if (u.settling || u.pendingChannelRights == 0)
+        return;
+    const std::int64_t presses = std::exchange(u.pendingChannelRights, 0);
+    // The strips move on from where the bank moves left them; what the host reported after
+    // those is about tracks the strips no longer show.
+    for (std::size_t slot = 0; slot < q_.mackieMuteState.size(); ++slot) {
+        q_.mackieMuteState[slot].reset();
+        q_.holds[slot] = SlotHold{};
+    }
+    // One press per cycle: the host takes several channel moves in one cycle as fewer.
+    for (std::int64_t i = 0; i < presses; ++i) {
+        pressButton(kChannelRight, port);
+        cycleBreak(port);
+    }
+    startSettle(kMainUnit, port, presses);
 }
 
 void MIDIService::sendCCMutes(const std::vector<Layer>& allLayers, const UuidSet* mutedIDs,
@@ -461,11 +527,27 @@ void MIDIService::sendCCMutes(const std::vector<Layer>& allLayers, const UuidSet
 void MIDIService::sendSectionStateImpl(SectionRequest request) {
     q_.lastRequest = std::move(request);
     const SectionRequest& r = *q_.lastRequest;
+    const bool ardourCC = r.mode == ControlMode::ccMute && r.host == DawHost::ardour;
+    sourceEchoes_.store(ardourCC, std::memory_order_relaxed);
+    if (ardourCC) {
+        sendCCToggles(r.allLayers, r.mutedIDs);
+        return;
+    }
     if (r.mode == ControlMode::ccMute) {
         sendCCMutes(r.allLayers, &r.mutedIDs);
         return;
     }
     pumpMackie();
+}
+
+void MIDIService::pump() {
+    if (!q_.lastRequest)
+        return;
+    const SectionRequest& r = *q_.lastRequest;
+    if (r.mode == ControlMode::mackieControl)
+        pumpMackie();
+    else if (r.host == DawHost::ardour)
+        sendCCToggles(r.allLayers, r.mutedIDs);
 }
 
 void MIDIService::pumpMackie() {
@@ -475,11 +557,24 @@ void MIDIService::pumpMackie() {
     const SectionRequest& r = *q_.lastRequest;
     const std::string_view mainPort = mainSurfacePort(r.mackiePort);
     const std::int64_t base = bankBase(r.mackieTrackOffset);
-    // The panic positions the extender however many layers there are.
-    const bool extender = r.allOn || r.allLayers.size() >= 9;
+    const bool ardour = r.host == DawHost::ardour;
+    // Ardour banks the main unit and the extender in use as one group (see the class comment).
+    const bool grouped = ardour && r.allLayers.size() >= 9;
+    // The panic positions the extender however many layers there are; Ardour ignores the
+    // extender's bank buttons, so it never gets any.
+    const bool extender = !ardour && (r.allOn || r.allLayers.size() >= 9);
 
     // Banks first; a unit whose bank moves holds its presses until it has settled.
-    positionBank(mainPort, base, false);
+    if (grouped) {
+        positionGroup(mainPort, base);
+        nudgeGroup(mainPort);
+        // A DAW that has just connected to the extender reports its strips shortly.
+        UnitState& x = q_.units[kExtenderUnit];
+        if (x.connectedAt && !x.settling && !hasPassed(*x.connectedAt, kConnectionSettle))
+            startSettle(kExtenderUnit, kExtenderPort, 0);
+    } else {
+        positionBank(mainPort, base, false);
+    }
     if (extender)
         positionBank(kExtenderPort, base + 8, true);
 
@@ -487,9 +582,10 @@ void MIDIService::pumpMackie() {
     // believed muted; a section presses each visible layer's slot whose state differs.
     const std::size_t slots =
         r.allOn ? static_cast<std::size_t>(kMackieSlots)
-                : std::min<std::size_t>(extender ? kMackieSlots : 8, r.allLayers.size());
+                : std::min<std::size_t>(extender || grouped ? kMackieSlots : 8, r.allLayers.size());
     for (std::size_t i = 0; i < slots; ++i) {
-        if (q_.units[i < 8 ? kMainUnit : kExtenderUnit].settling)
+        if (q_.units[i < 8 ? kMainUnit : kExtenderUnit].settling ||
+            (grouped && q_.units[kMainUnit].settling))
             continue;
         const bool wanted = !r.allOn && r.mutedIDs.count(r.allLayers[i].id) != 0;
         auto& believed = q_.mackieMuteState[i];
@@ -515,14 +611,150 @@ void MIDIService::releaseHolds() {
 }
 
 void MIDIService::panicImpl(std::vector<Layer> allLayers, ControlMode mode,
-                            std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset) {
+                            std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset,
+                            DawHost host) {
     // Everything sounding is now the state a DAW that connects later is brought to.
     sendSectionStateImpl(SectionRequest{std::move(allLayers),
                                         {},
                                         mode,
                                         std::move(mackiePort),
                                         mackieTrackOffset,
-                                        mode == ControlMode::mackieControl});
+                                        mode == ControlMode::mackieControl,
+                                        host});
+}
+
+// ---- Ardour's CC mutes -------------------------------------------------------------------------
+
+std::string MIDIService::echoDevice(std::string_view name) {
+    std::string_view stem = trimBlanks(name);
+    if (stem.size() >= 2 && stem.front() != '(' && stem.back() == ')') {
+        // "... (capture)" / "... (playback)"
+        const auto open = stem.rfind('(');
+        if (open != std::string_view::npos) {
+            const std::string_view word = stem.substr(open + 1, stem.size() - open - 2);
+            if (equalsIgnoringCase(word, "capture") || equalsIgnoringCase(word, "playback"))
+                return std::string(trimBlanks(stem.substr(0, open)));
+        }
+    }
+    for (std::string_view word : {"input", "output", "in", "out"}) {
+        if (stem.size() <= word.size() + 1)
+            continue;
+        const std::string_view tail = stem.substr(stem.size() - word.size());
+        const char before = stem[stem.size() - word.size() - 1];
+        if (equalsIgnoringCase(tail, word) &&
+            (before == ' ' || before == '_' || before == '-' || before == ':'))
+            return std::string(trimBlanks(stem.substr(0, stem.size() - word.size() - 1)));
+    }
+    return std::string(stem);
+}
+
+MIDIService::CCTarget MIDIService::ccTarget(std::string_view portName, std::int64_t channel,
+                                            std::int64_t cc) const {
+    CCTarget t;
+    if (portName == kMainSurfacePort)
+        t.surface = 1;
+    else if (portName == kExtenderPort)
+        t.surface = 2;
+    else
+        t.device = echoDevice(portName);
+    t.channel = channelNibble(channel);
+    t.cc = static_cast<std::uint8_t>(cc & 0x7F);
+    return t;
+}
+
+bool MIDIService::ccPortReady(std::string_view portName) {
+    const MidiRef source = surfaceSource(portName);
+    if (source == 0)
+        return true;
+    const Unit unit = source == virtualSrc_ ? kMainUnit : kExtenderUnit;
+    UnitState& u = q_.units[unit];
+    if (u.settling)
+        return false;
+    if (u.connectedAt && !hasPassed(*u.connectedAt, kConnectionSettle)) {
+        // Its echoes of the state it has now are due; toggles wait for them.
+        startSettle(unit, portName, 0);
+        return false;
+    }
+    return true;
+}
+
+void MIDIService::toggleCC(std::uint8_t channel, std::uint8_t cc, std::string_view portName) {
+    // As with button presses: two toggles of one CC are never left to one cycle of the host.
+    if (const MidiRef source = surfaceSource(portName); source != 0) {
+        auto& toggled = q_.toggledSinceBreak[source == virtualSrc_ ? 0 : 1];
+        const std::size_t bit = std::size_t{channel} * 128 + cc;
+        if (toggled.test(bit))
+            cycleBreak(portName);
+        toggled.set(bit);
+    }
+    const std::uint8_t msg[3] = {static_cast<std::uint8_t>(kControlChange | channel), cc, 0x7F};
+    deliver(msg, sizeof msg, portName);
+}
+
+void MIDIService::sendCCToggles(const std::vector<Layer>& allLayers, const UuidSet& mutedIDs) {
+    releaseCCHolds();
+    // Two layers bound to one CC would toggle one track twice: the first of them drives it.
+    std::vector<CCTarget> seen;
+    seen.reserve(allLayers.size());
+    for (std::size_t i = 0; i < allLayers.size(); ++i) {
+        const Layer& layer = allLayers[i];
+        const std::int64_t number = layer.muteCC.value_or(20 + static_cast<std::int64_t>(i));
+        if (number < 0 || number > 255)
+            continue;
+        CCTarget target = ccTarget(layer.portName, layer.channel, number);
+        if (std::find(seen.begin(), seen.end(), target) != seen.end())
+            continue;
+        seen.push_back(target);
+        if (!ccPortReady(layer.portName))
+            continue;
+        const bool wanted = mutedIDs.count(layer.id) != 0;
+        CCState& state = q_.ccMutes[std::move(target)];
+        if (state.muted == wanted)
+            continue;
+        toggleCC(channelNibble(layer.channel), static_cast<std::uint8_t>(number & 0x7F),
+                 layer.portName);
+        state.muted = wanted;
+        state.toggledAt = stampNow();
+        state.reported.reset();
+    }
+}
+
+void MIDIService::applyCCEcho(const CCTarget& target, bool muted) {
+    CCState& state = q_.ccMutes[target];
+    if (state.toggledAt)
+        state.reported = muted;
+    else
+        state.muted = muted;
+}
+
+void MIDIService::feedCCEchoes(const std::uint8_t* bytes, std::size_t length, int surface,
+                               const std::string& device) {
+    releaseCCHolds();
+    std::size_t i = 0;
+    while (i + 2 < length) {
+        if ((bytes[i] & 0xF0) != kControlChange || statusByteAfter(bytes + i, 3) != 0) {
+            ++i;
+            continue;
+        }
+        CCTarget target;
+        target.surface = surface;
+        target.device = device;
+        target.channel = bytes[i] & 0x0F;
+        target.cc = bytes[i + 1];
+        applyCCEcho(target, bytes[i + 2] >= 0x40);
+        i += 3;
+    }
+}
+
+void MIDIService::releaseCCHolds() {
+    for (auto& [target, state] : q_.ccMutes) {
+        if (!state.toggledAt || !hasPassed(*state.toggledAt, kEchoHold))
+            continue;
+        if (state.reported)
+            state.muted = *state.reported;
+        state.toggledAt.reset();
+        state.reported.reset();
+    }
 }
 
 void MIDIService::surfaceConnected(MidiRef virtualSource, Stamp at) {
@@ -554,12 +786,13 @@ void MIDIService::surfaceConnected(MidiRef virtualSource, Stamp at) {
     // it, once.
     if (!r)
         return;
-    if (r->mode == ControlMode::ccMute) {
+    if (r->mode == ControlMode::ccMute && r->host == DawHost::logic) {
         sendCCMutes(r->allLayers, &r->mutedIDs,
                     unit == kExtenderUnit ? kExtenderPort : kMainSurfacePort);
         return;
     }
-    pumpMackie();
+    // Ardour's CC toggles on that port wait for the DAW's echoes of its state.
+    pump();
 }
 
 void MIDIService::startSettle(Unit unit, std::string_view port, std::int64_t presses) {
@@ -578,7 +811,7 @@ void MIDIService::finishSettle(Unit unit, std::uint64_t token) {
         return; // superseded by a later bank move or a new connection
     u.settling = false;
     u.connectedAt.reset();
-    pumpMackie();
+    pump();
 }
 
 // ---- Settling (main thread) --------------------------------------------------------------------
@@ -643,6 +876,7 @@ void MIDIService::handleMackieFeedback(const MidiPacketList& packets) {
         for (std::size_t end : ends) {
             feedSysexBytes(bytes.data() + begin, end - begin);
             feedMuteLEDs(bytes.data() + begin, end - begin);
+            feedCCEchoes(bytes.data() + begin, end - begin, 1);
             begin = end;
         }
     });
@@ -659,6 +893,7 @@ void MIDIService::handleExtenderFeedback(const MidiPacketList& packets) {
         std::size_t begin = 0;
         for (std::size_t end : ends) {
             feedMuteLEDs(bytes.data() + begin, end - begin, 8);
+            feedCCEchoes(bytes.data() + begin, end - begin, 2);
             begin = end;
         }
     });
@@ -778,12 +1013,27 @@ void MIDIService::handleIncoming(const MidiPacketList& packets, std::uint64_t sr
         srcName = endpointName(src);
         isTriggerDevice = src == footswitch;
     }
+    std::vector<std::uint8_t> echoes; // the CC messages, when they may be echoes
+    const bool collectEchoes = src != 0 && sourceEchoes_.load(std::memory_order_relaxed);
     for (std::size_t p = 0; p < packets.count; ++p) {
         const MidiPacket& packet = packets.packets[p];
         const std::size_t n = std::min(packet.length, kMaxPacketBytes);
-        if (n > 0 && packet.data != nullptr)
-            parsePacketBytes(packet.data, n, isTriggerDevice, learning, srcName, srcName);
+        if (n == 0 || packet.data == nullptr)
+            continue;
+        parsePacketBytes(packet.data, n, isTriggerDevice, learning, srcName, srcName);
+        if (!collectEchoes)
+            continue;
+        for (std::size_t i = 0; i + 2 < n; ++i)
+            if ((packet.data[i] & 0xF0) == kControlChange &&
+                statusByteAfter(packet.data + i, 3) == 0) {
+                echoes.insert(echoes.end(), packet.data + i, packet.data + i + 3);
+                i += 2;
+            }
     }
+    if (!echoes.empty())
+        onQueue([this, echoes = std::move(echoes), device = echoDevice(srcName)] {
+            feedCCEchoes(echoes.data(), echoes.size(), 0, device);
+        });
 }
 
 void MIDIService::parsePacketBytes(const std::uint8_t* bytes, std::size_t length,

@@ -57,6 +57,29 @@ using SlotNames = std::map<int, std::string>;
 // ago is held back until that press can have been answered (it may answer an earlier one).
 // A DAW reads the surface once per cycle and takes repeated presses of one button within a cycle
 // for one, so a button is never pressed twice between two cycle breaks (MidiBackend::barrier).
+//
+// DAW hosts. Mute output follows the host the set names (DawHost):
+// - Logic Pro / MainStage: each unit banks on its own, 8 tracks per bank-right press; a CC mute
+//   carries the state (127 sounding, 0 muted), so every send repeats every layer's CC.
+// - Ardour: with the extender in use, the host banks both units as one group of 16 strips from
+//   the main unit and ignores the extender's bank buttons. The group is positioned from the main
+//   unit alone: back to the first track, then one bank-right press per 16 tracks, and where 8
+//   tracks remain, 8 channel-right presses, one per cycle, once the bank moves have settled (the
+//   host takes channel moves sent alongside bank moves wrongly); the presses that depend on it
+//   wait for a second settle. Without the extender, banking is as for Logic. A CC bound to a
+//   track's mute toggles it on every value of 64 or more and ignores lower values, so CC mutes
+//   are toggles with a shadow of their own (what each bound track is believed to be: sounding
+//   until known otherwise): a send presses, with 127, only the CCs whose state changes. The host
+//   echoes mute state on the same CC (127 muted, 0 sounding); echoes correct the shadow, held
+//   back like LED reports while one of our own toggles of that CC may still be unanswered.
+//   Nothing resets the CC shadow but resyncCCMutes(): a host keeps its mutes when the Mackie
+//   shadow is reset.
+// Where an echo comes from: a layer's port is a destination. For "Strata" and "Strata XT" the
+// host's answer arrives on our own destinations of those names (the DAW's output wired to them,
+// as its surface feedback is); for a system destination it arrives from a source of the same
+// device, that is of the same name once a trailing direction word is dropped ("ardour:MIDI
+// Control In" is answered from "ardour:MIDI Control Out"; a device that lists one name for both
+// directions answers under that name).
 class MIDIService {
 public:
     static constexpr std::string_view kClientName = "Strata";
@@ -85,6 +108,9 @@ public:
     static constexpr Duration kSettleLimit = std::chrono::seconds(3);
     // How often the main loop looks at a settle in progress.
     static constexpr Duration kSettlePoll = std::chrono::milliseconds(2);
+    // How long after one of our CC toggles an echo of that CC may still be about an earlier
+    // state: the host answers a cycle or a few later, or at its next feedback round.
+    static constexpr Duration kEchoHold = std::chrono::milliseconds(150);
 
     MIDIService(MidiBackend& backend, MainLoop& loop, Settings& settings);
     ~MIDIService();
@@ -136,7 +162,8 @@ public:
     // keeps them as the state to bring a newly connected DAW to. In Mackie mode, presses that
     // depend on a bank move follow once the bank has settled (see the class comment).
     void sendSectionState(std::vector<Layer> allLayers, UuidSet mutedIDs, ControlMode mode,
-                          std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset);
+                          std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset,
+                          DawHost host = DawHost::logic);
     // Forgets both bank positions (on midiQueue), so the next send positions the banks again and
     // lets them settle before it presses anything. The mute shadow is kept for strips that will
     // show the same tracks again, and dropped for a unit whose bank goes elsewhere: the DAW
@@ -146,8 +173,14 @@ public:
     // The performer's panic: everything sounds. Runs as a midiQueue job and returns when it has
     // run, so it never overlaps other output or feedback; releases that depend on a bank move
     // follow once the bank has settled. Main thread.
+    // With Ardour's CC mutes, the panic toggles each layer believed muted.
     void panicAllOn(std::vector<Layer> allLayers, ControlMode mode,
-                    std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset);
+                    std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset,
+                    DawHost host = DawHost::logic);
+    // Ardour's CC mutes: forget what is believed of every bound track and take them all to be
+    // sounding (the user has unmuted everything in the DAW, or reloaded its session). Sends
+    // nothing itself; the next send brings the DAW to the wanted state. Any thread.
+    void resyncCCMutes();
     // Any thread; one midiQueue job each. Values are clamped to their MIDI ranges.
     void sendProgramChange(std::int64_t program, std::int64_t channel, std::string portName);
     void sendControlChange(std::int64_t cc, std::int64_t value, std::int64_t channel,
@@ -181,6 +214,7 @@ public:
     void setJumpTriggers(JumpTriggerTable triggers);
 
     // ---- Inspection (tests, views) --------------------------------------------------------------
+
     struct MackieShadow {
         // Slot 0-7: main surface strips, 8-15: extender strips; none when unknown.
         std::array<std::optional<bool>, kMackieSlots> muted{};
@@ -237,6 +271,7 @@ private:
         std::optional<std::string> mackiePort;
         std::int64_t mackieTrackOffset = 0;
         bool allOn = false; // the panic: everything sounds, both units positioned
+        DawHost host = DawHost::logic;
     };
 
     // A point in time together with the MIDI system's cycle count then.
@@ -255,6 +290,9 @@ private:
         std::uint64_t settleToken = 0;
         // When a DAW last connected to the unit's port and its full-state report is awaited.
         std::optional<Stamp> connectedAt;
+        // Ardour's group of 16 strips: channel-right presses still to send once the bank moves
+        // have settled (main unit only).
+        std::int64_t pendingChannelRights = 0;
     };
 
     // A strip we pressed: the DAW's LED reports for it that arrive before the press can have
@@ -262,6 +300,23 @@ private:
     // way), so the latest of them is held back until then.
     struct SlotHold {
         std::optional<Stamp> pressedAt;
+        std::optional<bool> reported;
+    };
+
+    // One track bound to a CC, as Ardour's CC mutes see it: the way its echoes come back (a
+    // device's name, or one of our own surface ports) and the channel and controller.
+    struct CCTarget {
+        int surface = 0;          // 0: a device named `device`; 1: "Strata"; 2: "Strata XT"
+        std::string device;       // see echoDevice()
+        std::uint8_t channel = 0; // 0-15
+        std::uint8_t cc = 0;
+        friend auto operator<=>(const CCTarget&, const CCTarget&) = default;
+    };
+    struct CCState {
+        bool muted = false;
+        // Our latest toggle, while its echo may still be on the way, and the latest echo
+        // held back meanwhile.
+        std::optional<Stamp> toggledAt;
         std::optional<bool> reported;
     };
 
@@ -273,8 +328,11 @@ private:
         std::optional<std::int64_t> mackieBankPositionedAtXT;
         std::array<UnitState, 2> units{};
         std::optional<SectionRequest> lastRequest;
-        // Per virtual source ("Strata", "Strata XT"): buttons pressed since the last cycle break.
+        // Per virtual source ("Strata", "Strata XT"): buttons pressed since the last cycle break,
+        // and CCs toggled (channel * 128 + controller).
         std::array<std::bitset<128>, 2> pressedSinceBreak{};
+        std::array<std::bitset<16 * 128>, 2> toggledSinceBreak{};
+        std::map<CCTarget, CCState> ccMutes;
         std::uint64_t nextSettleToken = 0;
         std::array<std::uint8_t, kMaxSysexBytes + 1> sysexAccumulator{};
         std::size_t sysexLength = 0;
@@ -308,7 +366,28 @@ private:
     // midiQueue only. Mackie output: move the banks where needed (each move starts that unit's
     // settle), then press what differs on every unit that is not settling.
     void sendSectionStateImpl(SectionRequest request);
+    // Sends what the last request still needs (after a settle, say).
+    void pump();
     void pumpMackie();
+    // Ardour's CC mutes: toggles the CCs of the layers whose believed state differs.
+    void sendCCToggles(const std::vector<Layer>& allLayers, const UuidSet& mutedIDs);
+    void toggleCC(std::uint8_t channel, std::uint8_t cc, std::string_view portName);
+    CCTarget ccTarget(std::string_view portName, std::int64_t channel, std::int64_t cc) const;
+    // Whether CC toggles may go out on `portName` now: not while a DAW that has just connected
+    // to one of our surface ports may still be reporting its state (that starts its settle).
+    bool ccPortReady(std::string_view portName);
+    // An echo of a CC mute: value 64 and above is muted.
+    void applyCCEcho(const CCTarget& target, bool muted);
+    void feedCCEchoes(const std::uint8_t* bytes, std::size_t length, int surface,
+                      const std::string& device = {});
+    void releaseCCHolds();
+    // The device part of a port name for matching echoes: the name without a trailing
+    // direction word ("in", "out", "input", "output", "capture", "playback").
+    static std::string echoDevice(std::string_view name);
+    // Ardour: positions the group of 16 strips from the main unit. Returns whether it moved.
+    bool positionGroup(std::string_view port, std::int64_t desiredOffset);
+    // Ardour: the channel-right presses of a group position, once its bank moves have settled.
+    void nudgeGroup(std::string_view port);
     // CC mutes of every layer (or only of those routed to `onlyPort`); none muted when
     // `mutedIDs` is null.
     void sendCCMutes(const std::vector<Layer>& allLayers, const UuidSet* mutedIDs,
@@ -321,7 +400,8 @@ private:
     // Everything emitted on `portName` after this goes out in a later cycle.
     void cycleBreak(std::string_view portName);
     void panicImpl(std::vector<Layer> allLayers, ControlMode mode,
-                   std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset);
+                   std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset,
+                   DawHost host);
     // `presses`: the bank presses just sent, one cycle each.
     void startSettle(Unit unit, std::string_view port, std::int64_t presses);
     void finishSettle(Unit unit, std::uint64_t token);
@@ -360,6 +440,9 @@ private:
     Settings& settings_;
     std::shared_ptr<Life> life_;
 
+    // Whether CCs from system sources may be echoes of Ardour's CC mutes (read by the input
+    // thread, so that other input costs nothing extra).
+    std::atomic<bool> sourceEchoes_{false};
     std::atomic<Duration::rep> lastTxPublish_;
     std::atomic<Duration::rep> lastRxPublish_;
 

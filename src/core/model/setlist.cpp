@@ -18,6 +18,22 @@ std::optional<ControlMode> controlModeFromRaw(std::string_view raw) {
     return std::nullopt;
 }
 
+std::string_view rawValue(DawHost host) {
+    return host == DawHost::ardour ? "ardour" : "logic";
+}
+
+std::string_view label(DawHost host) {
+    return host == DawHost::ardour ? "Ardour" : "Logic Pro / MainStage";
+}
+
+std::optional<DawHost> dawHostFromRaw(std::string_view raw) {
+    if (raw == "logic")
+        return DawHost::logic;
+    if (raw == "ardour")
+        return DawHost::ardour;
+    return std::nullopt;
+}
+
 std::string_view rawValue(StrataMode mode) {
     return mode == StrataMode::pro ? "pro" : "essentials";
 }

@@ -24,6 +24,14 @@ std::string_view rawValue(ControlMode mode);
 std::string_view label(ControlMode mode); // as the mode menu shows it
 std::optional<ControlMode> controlModeFromRaw(std::string_view raw);
 
+// The DAW host a set drives: how its Mackie Control banking and CC mutes behave. Absent from a
+// document means `logic`, the hosts the setup guide has always covered.
+enum class DawHost { logic, ardour };
+inline constexpr std::array<DawHost, 2> allDawHosts{DawHost::logic, DawHost::ardour};
+std::string_view rawValue(DawHost host); // "logic" / "ardour"
+std::string_view label(DawHost host);    // "Logic Pro / MainStage" / "Ardour"
+std::optional<DawHost> dawHostFromRaw(std::string_view raw);
+
 // The feature level; not part of the document.
 enum class StrataMode { essentials, pro };
 std::string_view rawValue(StrataMode mode);
@@ -169,6 +177,8 @@ struct Setlist {
     std::optional<ControlMode> controlMode;
     std::optional<std::string> mackiePort;
     std::optional<std::int64_t> mackieTrackOffset;
+    // Which host the set drives; absent means Logic Pro / MainStage.
+    std::optional<DawHost> dawHost;
 
     // The default set, used when no stored set can be read. Fresh song/section/step ids each call.
     static Setlist empty();
@@ -179,6 +189,7 @@ struct Setlist {
     std::int64_t effectiveTrackOffset() const;
     // The main surface's port: "Strata" when absent or empty.
     std::string effectiveMackiePort() const;
+    DawHost effectiveDawHost() const { return dawHost.value_or(DawHost::logic); }
 
     friend bool operator==(const Setlist&, const Setlist&) = default;
 };

@@ -390,6 +390,10 @@ void writeSetlist(PrettyWriter& w, const Setlist& setlist) {
         w.key("controlMode");
         w.string(rawValue(*setlist.controlMode));
     }
+    if (setlist.dawHost) {
+        w.key("dawHost");
+        w.string(rawValue(*setlist.dawHost));
+    }
     w.key("layers");
     w.beginArray();
     for (const auto& layer : setlist.layers)
@@ -746,6 +750,13 @@ Setlist readSetlist(const json& value) {
     });
     setlist.mackiePort = strictOptional(value, "mackiePort", readString);
     setlist.mackieTrackOffset = strictOptional(value, "mackieTrackOffset", readInteger);
+    // Read tolerantly, unlike the control mode: a host this version does not know (written by a
+    // later one) or a damaged value means the default host, not a rejected file.
+    setlist.dawHost = tolerant(value, "dawHost", [](const json& v) {
+        if (auto host = dawHostFromRaw(readString(v)))
+            return *host;
+        fail("unknown DAW host");
+    });
     return setlist;
 }
 

@@ -87,7 +87,6 @@ public:
     // Display name and name of an object; none when the property is missing.
     virtual std::optional<std::string> displayName(MidiRef object) = 0;
     virtual std::optional<std::string> name(MidiRef object) = 0;
-
     // The name under which other applications (the DAW) list one of our own virtual sources or
     // destinations, for texts that tell the user which port to pick. Where a system can give an
     // input and an output the same name this is the endpoint's name; empty when it has none.

@@ -1,9 +1,11 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import QtQuick.Dialogs
 import Strata.Ui
 import Strata.Ui as Strata
 
-// How Strata drives the DAW: Mackie Control or CC mutes, and where the Mackie surface talks.
+// How Strata drives the DAW: Mackie Control or CC mutes, which DAW it is (Ardour banks and takes
+// CC mutes differently), and where the Mackie surface talks.
 ToolbarButton {
     id: control
 
@@ -15,6 +17,24 @@ ToolbarButton {
     accent: Strata.Palette.text
     showChevron: true
     onClicked: menu.popup(control, control.width - menu.width, control.height + 6)
+
+    // Why the last "Save Ardour MIDI map…" failed; empty after a success.
+    property string mapError
+
+    function saveMap(file) {
+        mapError = live.saveArdourMidiMap(file)
+        return mapError.length === 0
+    }
+
+    FileDialog {
+        id: mapDialog
+        objectName: "mapDialog"
+        title: "Save Ardour MIDI map"
+        fileMode: FileDialog.SaveFile
+        defaultSuffix: "map"
+        nameFilters: ["Ardour MIDI maps (*.map)"]
+        onAccepted: control.saveMap(selectedFile)
+    }
 
     DarkMenu {
         id: menu
@@ -36,6 +56,62 @@ ToolbarButton {
             text: "CC Mute (MIDI Learn)"
             checked: !control.appState.mackieMode
             onTriggered: control.live.setControlMode("ccMute")
+        }
+        MenuDivider {}
+        MenuHeading {
+            text: "DAW HOST"
+        }
+        DarkMenuItem {
+            objectName: "logicHostItem"
+            text: "Logic Pro / MainStage"
+            checked: !control.appState.ardourHost
+            onTriggered: control.live.setDawHost("logic")
+        }
+        DarkMenuItem {
+            objectName: "ardourHostItem"
+            text: "Ardour"
+            checked: control.appState.ardourHost
+            onTriggered: control.live.setDawHost("ardour")
+        }
+        // The Ardour entries stay in place and are greyed out for other hosts: a menu's list does
+        // not always lay its entries out again when one of them appears while it is closed.
+        DarkMenuItem {
+            // Ardour's CC mutes are toggles: when it and Strata disagree, the user un-mutes every
+            // track there and Strata starts again from "all sounding".
+            objectName: "resyncItem"
+            text: "Resync CC mutes"
+            enabled: control.appState.ardourHost && !control.appState.mackieMode
+            onTriggered: control.live.resyncCCMutes()
+        }
+        DarkMenuItem {
+            id: saveMapItem
+            objectName: "saveMapItem"
+            text: "Save Ardour MIDI map\u2026"
+            enabled: control.appState.ardourHost
+            onTriggered: {
+                mapDialog.currentFolder = control.live.ardourMapFolder()
+                mapDialog.currentFile = mapDialog.currentFolder + "/Strata.map"
+                mapDialog.open()
+            }
+        }
+        Instantiator {
+            // Why the last save failed, right below the entry, until a save succeeds.
+            model: control.mapError.length > 0 ? [control.mapError] : []
+            delegate: DarkMenuItem {
+                required property string modelData
+                objectName: "mapErrorItem"
+                text: "Could not save the map: " + modelData
+                enabled: false
+            }
+            onObjectAdded: (index, object) => {
+                for (let i = 0; i < menu.count; ++i) {
+                    if (menu.itemAt(i) === saveMapItem) {
+                        menu.insertItem(i + 1, object)
+                        return
+                    }
+                }
+            }
+            onObjectRemoved: (index, object) => menu.removeItem(object)
         }
         MenuDivider {}
         MenuHeading {

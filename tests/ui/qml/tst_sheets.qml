@@ -117,6 +117,15 @@ Item {
             compare(findChild(find("stepRow_3"), "stepDetail").text,
                     "Set both Input Port and Output Port to \"Strata\".")
 
+            click("segment_Ardour")
+            compare(stepTitles()[0], "Tell Strata it's Ardour")
+            compare(findChild(find("stepRow_3"), "stepDetail").text,
+                    "In the port table of that window, on the main surface's row (\"mackie control\"), set both \"Receives from\" and \"Sends to\" to \"Strata\". Close the window.")
+            click("segment_CC Mute")
+            compare(stepTitles()[3], "Load Strata's MIDI map")
+            compare(view.guide.closingLine, "You're ready. Toggle a layer in the section grid \u2014 Ardour should mute or unmute the matching track in real time.")
+            click("segment_Mackie")
+
             click("segment_Logic Pro")
             compare(stepTitles()[0], "Open Logic Pro")
             compare(findChild(find("stepRow_1"), "stepTitle").text, "Open Logic Pro")

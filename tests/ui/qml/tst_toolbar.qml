@@ -144,6 +144,77 @@ Item {
             compare(rig.storedControlMode(), "ccMute")
         }
 
+        // The CC messages the DAW heard, as "channel/cc/value" (channel from 1).
+        function heardCCs() {
+            return rig.heard().filter(p => (p[0] & 0xF0) === 0xB0)
+                              .map(p => ((p[0] & 0x0F) + 1) + "/" + p[1] + "/" + p[2])
+        }
+
+        function test_dawHostChoiceResyncAndMidiMap() {
+            compare(rig.storedDawHost(), undefined)
+            click("controlModeMenu")
+            tryVerify(() => find("logicHostItem").visible)
+            verify(find("logicHostItem").checked)
+            verify(!find("resyncItem").enabled)
+            verify(!find("saveMapItem").enabled)
+            keyClick(Qt.Key_Escape)
+
+            // The first section mutes every layer but the piano; the layers talk to the DAW.
+            rig.routeLayersTo("Strata")
+            rig.clearHeard()
+            mouseClick(openMenu("controlModeMenu", "ardourHostItem"))
+            rig.settle()
+            compare(rig.storedDawHost(), "ardour")
+            const muted = ["2/21/127", "3/22/127", "4/23/127", "5/24/127", "6/25/127"]
+            compare(heardCCs(), muted, "Ardour's toggles: one press per muted layer, none else")
+
+            // Believed in step: nothing to send again, until the user resyncs.
+            rig.clearHeard()
+            view.live.setControlMode("ccMute")
+            rig.settle()
+            compare(heardCCs(), [])
+            mouseClick(openMenu("controlModeMenu", "resyncItem"))
+            rig.settle()
+            compare(heardCCs(), muted, "after a resync every track is taken to sound")
+
+            verify(find("saveMapItem").enabled)
+            verify(!findChild(view, "mapErrorItem"))
+            keyClick(Qt.Key_Escape)
+            const menu = find("controlModeMenu")
+            const file = rig.tempFileUrl("crown.map")
+            verify(menu.saveMap(file))
+            const map = rig.fileText(file)
+            verify(map.indexOf("name=\"Strata: Friday at The Crown\"") > 0, map)
+            verify(map.indexOf("<Binding channel=\"6\" ctl=\"25\" uri=\"/route/mute 6\"/>") > 0, map)
+
+            verify(!menu.saveMap(rig.tempFileUrl("no such folder/crown.map")))
+            click("controlModeMenu")
+            tryVerify(() => find("mapErrorItem").visible)
+            verify(find("mapErrorItem").text.startsWith("Could not save the map: "))
+            tryVerify(() => find("mapErrorItem").y === find("saveMapItem").y + find("saveMapItem").height,
+                      1000, "right below the save entry")
+            tryVerify(() => find("defaultPortItem").y > find("mapErrorItem").y + find("mapErrorItem").height,
+                      1000, "the entries below make room")
+
+            // The menu entry opens the save dialog (its answer goes through saveMap).
+            mouseClick(find("saveMapItem"))
+            const dialog = find("mapDialog")
+            tryVerify(() => dialog.visible)
+            compare(dialog.fileMode, 2 /* FileDialog.SaveFile */)
+            dialog.reject()
+            tryVerify(() => !dialog.visible)
+            verify(menu.saveMap(file))
+            tryVerify(() => !findChild(view, "mapErrorItem"), 1000, "a success clears the error")
+
+            mouseClick(openMenu("controlModeMenu", "logicHostItem"))
+            compare(rig.storedDawHost(), undefined, "the default is stored as no host")
+            click("controlModeMenu")
+            tryVerify(() => find("logicHostItem").visible)
+            verify(!find("saveMapItem").enabled)
+            verify(!find("resyncItem").enabled)
+            keyClick(Qt.Key_Escape)
+        }
+
         function test_helpMenuOpensTheSheets() {
             mouseClick(openMenu("helpButton", "quickStartItem"))
             verify(view.shell.showQuickStart)

@@ -1,0 +1,112 @@
+// The DAW host chosen for a set: what the coordinator sends on Ardour, and the toolbar's host
+// controls.
+#include "live_rig.h"
+#include "midi/ardour_midi_map.h"
+
+#include <fstream>
+#include <sstream>
+
+using namespace strata;
+using namespace strata::testing;
+
+namespace {
+
+// Ardour toggles: 127 on the CC of each layer (A-D: channel i+1, CC 20+i) whose state changes.
+Packets toggles(std::initializer_list<int> layers) {
+    Packets out;
+    for (int i : layers)
+        out.push_back(
+            {static_cast<std::uint8_t>(0xB0 | i), static_cast<std::uint8_t>(20 + i), 0x7F});
+    return out;
+}
+
+} // namespace
+
+TEST_F(LiveTest, ArdourCCMutesToggleOnlyWhatChangesThroughAWalk) {
+    Setlist set = makeSet({{"One", "Intro", "Verse", "Chorus", "Outro"}}, ControlMode::ccMute);
+    muteAt(set, 0, 1, 0, {1});
+    muteAt(set, 0, 2, 0, {0, 2});
+    set.dawHost = DawHost::ardour;
+    start(std::move(set));
+    live->appear();
+    settle();
+    EXPECT_EQ(synthHeard(), Packets{}); // every track is taken to sound at first
+
+    live->nextSection();
+    settle();
+    EXPECT_EQ(synthHeard(), toggles({1}));
+    live->nextSection();
+    settle();
+    EXPECT_EQ(synthHeard(), toggles({0, 1, 2}));
+
+    // ALL ON toggles what is muted; a toolbar change (which resets the Mackie shadow) brings the
+    // section's mix back without forgetting the CC state.
+    live->panic();
+    settle();
+    EXPECT_EQ(synthHeard(), toggles({0, 2}));
+    live->setControlMode(ControlMode::ccMute);
+    settle();
+    EXPECT_EQ(synthHeard(), toggles({0, 2}));
+
+    // "Resync CC mutes": every track is taken to sound, so the muted layers are toggled again.
+    live->resyncCCMutes();
+    settle();
+    EXPECT_EQ(synthHeard(), toggles({0, 2}));
+
+    // The user unmutes layer C in the DAW, which echoes it; the next section leaves C alone.
+    loop.advance(MIDIService::kEchoHold);
+    const MidiRef synthOut = midi.addSource("Synth");
+    midi.notifySetupChanged();
+    settle();
+    midi.sendFromSource(synthOut, {{0xB2, 22, 0}});
+    settle();
+    live->nextSection();
+    settle();
+    EXPECT_EQ(synthHeard(), toggles({0}));
+
+    // Back on Logic Pro / MainStage: every layer's state, at once and once.
+    live->setDawHost(DawHost::logic);
+    EXPECT_FALSE(app->setlist().dawHost);
+    service->drain();
+    EXPECT_EQ(synthHeard(), ccRound({}));
+    settle();
+    EXPECT_EQ(synthHeard(), Packets{});
+    live->setDawHost(DawHost::logic); // no change: nothing
+    settle();
+    EXPECT_EQ(synthHeard(), Packets{});
+}
+
+TEST_F(LiveTest, TheHostIsPartOfTheSectionStateKeyOnlyWhenItIsNotTheDefault) {
+    Setlist set = makeSet({{"One", "a"}}, ControlMode::mackieControl);
+    set.layers.resize(1);
+    start(std::move(set));
+    const std::string plain = LiveCoordinator::sectionStateKey(*app);
+    EXPECT_EQ(plain, "0|0|0|mackieControl||0||" + layer(0).id.string() + "#Synth#1#-1");
+    live->setDawHost(DawHost::ardour);
+    EXPECT_EQ(app->setlist().dawHost, DawHost::ardour);
+    EXPECT_EQ(LiveCoordinator::sectionStateKey(*app), plain + "|ardour");
+    app->updateSetlist([](Setlist& s) {
+        s.dawHost = DawHost::logic;
+        return true;
+    });
+    EXPECT_EQ(LiveCoordinator::sectionStateKey(*app), plain);
+}
+
+TEST_F(LiveTest, SavingTheArdourMapWritesTheSetsBindingsOrSaysWhyNot) {
+    Setlist set = makeSet({{"One", "a"}}, ControlMode::ccMute);
+    set.mackieTrackOffset = 8;
+    start(std::move(set));
+    std::string error;
+    const auto path = dir.path() / "strata.map";
+    ASSERT_TRUE(live->saveArdourMidiMap(path, &error)) << error;
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), ArdourMidiMap::generate(app->setlist()));
+    EXPECT_NE(text.str().find("<Binding channel=\"4\" ctl=\"23\" uri=\"/route/mute 12\"/>"),
+              std::string::npos);
+
+    EXPECT_FALSE(live->saveArdourMidiMap(dir.path() / "no" / "such" / "strata.map", &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(log.linesStartingWith("[MIDI] could not save the Ardour MIDI map").size(), 1u);
+}

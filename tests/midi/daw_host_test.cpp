@@ -1,0 +1,272 @@
+// Mute output per DAW host: Logic Pro / MainStage (each unit banks on its own, CC mutes carry the
+// state) and Ardour (main unit and extender bank as one group of 16 strips, CC mutes toggle).
+#include "midi_rig.h"
+
+#include <gtest/gtest.h>
+
+using namespace strata;
+using namespace strata::testing;
+
+namespace {
+
+void push(MidiRig& rig, const std::vector<Layer>& layers, const UuidSet& muted, ControlMode mode,
+          DawHost host, std::int64_t offset = 0) {
+    rig.service->sendSectionState(layers, muted, mode, std::nullopt, offset, host);
+    rig.settleBanks();
+}
+
+bool heardChannelRight(MidiRig& rig) {
+    for (const auto& p : rig.heard())
+        if (p == Bytes{0x90, 0x31, 0x7F})
+            return true;
+    return false;
+}
+
+// Runs the main loop a millisecond at a time until `done` holds (at most five seconds).
+template <typename Done>
+bool runUntil(MidiRig& rig, Done done) {
+    for (int i = 0; i < 5000; ++i) {
+        rig.settle();
+        if (done())
+            return true;
+        rig.loop.advance(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(DawHostMackie, BankingSequencesPerHostOffsetAndExtender) {
+    for (const DawHost host : allDawHosts) {
+        for (const bool extender : {false, true}) {
+            for (const std::int64_t offset : {0, 8, 16, 24}) {
+                SCOPED_TRACE(std::string(rawValue(host)) + (extender ? " with" : " without") +
+                             " extender, offset " + std::to_string(offset));
+                MidiRig rig;
+                const auto layers = makeLayers(extender ? 12 : 4);
+                const auto muted = extender ? idsAt(layers, {1, 9}) : idsAt(layers, {1});
+                push(rig, layers, muted, ControlMode::mackieControl, host, offset);
+
+                const bool grouped = host == DawHost::ardour && extender;
+                const int right = static_cast<int>(grouped ? offset / 16 : offset / 8);
+                const int channelRight = grouped && offset % 16 == 8 ? 8 : 0;
+                Packets main = bankMove(right);
+                press(main, 0x31, channelRight);
+                press(main, 0x11);
+                Packets xt;
+                if (extender && !grouped)
+                    xt = bankMove(static_cast<int>((offset + 8) / 8));
+                if (extender)
+                    press(xt, 0x11); // layer 10: the extender's second strip
+                EXPECT_EQ(rig.heard(), main);
+                EXPECT_EQ(rig.heardXT(), xt);
+
+                // Every bank and channel press in a cycle of its own; the mutes after them.
+                EXPECT_EQ(cycles(rig.midi.heard(rig.daw)), repeat("L|", 32) + repeat("R|", right) +
+                                                               repeat("C|", channelRight) + "M1");
+                if (extender) {
+                    EXPECT_EQ(cycles(rig.midi.heard(rig.dawXT)),
+                              grouped
+                                  ? "M1"
+                                  : repeat("L|", 32) +
+                                        repeat("R|", static_cast<int>((offset + 8) / 8)) + "M1");
+                }
+                EXPECT_EQ(rig.service->mackieShadow().bankPositionedAt, offset);
+            }
+        }
+    }
+}
+
+TEST(DawHostMackie, ArdourChannelMovesFollowTheSettledBankAndTheLedsAfterThemCount) {
+    MidiRig rig;
+    const auto layers = makeLayers(12);
+    // Wanted at offset 24: layers 1 and 10 muted.
+    rig.service->sendSectionState(layers, idsAt(layers, {0, 9}), ControlMode::mackieControl,
+                                  std::nullopt, 24, DawHost::ardour);
+    rig.settle();
+    EXPECT_EQ(rig.heard(), bankMove(1));
+    EXPECT_TRUE(rig.heardXT().empty());
+    EXPECT_TRUE(rig.service->mackieShadow().settling[0]);
+
+    // The group now shows tracks 17-32; the host says track 17 and track 26 are muted. That is
+    // about tracks the strips will not show once the channel moves are done.
+    const MidiRef feedback = rig.service->virtualDestinationRef(false);
+    const MidiRef feedbackXT = rig.service->virtualDestinationRef(true);
+    rig.midi.sendToDestination(feedback, {ledReport({0})});
+    rig.midi.sendToDestination(feedbackXT, {ledReport({1})});
+
+    // The channel moves go out once the bank has settled, and start a settle of their own.
+    ASSERT_TRUE(runUntil(rig, [&] { return heardChannelRight(rig); }));
+    Packets expected = bankMove(1);
+    press(expected, 0x31, 8);
+    EXPECT_EQ(rig.heard(), expected);
+    EXPECT_TRUE(rig.settling());
+
+    // Tracks 25-40 now: 28 and 34 are muted.
+    rig.midi.sendToDestination(feedback, {ledReport({3})});
+    rig.midi.sendToDestination(feedbackXT, {ledReport({1})});
+    rig.settleBanks();
+    press(expected, 0x10); // mute track 25
+    press(expected, 0x13); // unmute track 28
+    EXPECT_EQ(rig.heard(), expected);
+    EXPECT_TRUE(rig.heardXT().empty()) << "track 34 is muted already";
+
+    // A reset back to the same place moves the group again, the extender never; the host's
+    // reports after the channel moves say the tracks are as wanted.
+    rig.midi.clearHeard();
+    rig.service->resetMackieShadow();
+    rig.service->sendSectionState(layers, idsAt(layers, {0, 9}), ControlMode::mackieControl,
+                                  std::nullopt, 24, DawHost::ardour);
+    ASSERT_TRUE(runUntil(rig, [&] { return heardChannelRight(rig); }));
+    rig.midi.sendToDestination(feedback, {ledReport({0})});
+    rig.midi.sendToDestination(feedbackXT, {ledReport({1})});
+    rig.settleBanks();
+    expected = bankMove(1);
+    press(expected, 0x31, 8);
+    EXPECT_EQ(rig.heard(), expected);
+    EXPECT_TRUE(rig.heardXT().empty());
+}
+
+TEST(DawHostMackie, ArdourPanicNeverPressesTheExtendersBankButtons) {
+    for (const std::size_t count : {4u, 12u}) {
+        SCOPED_TRACE(count);
+        MidiRig rig;
+        const auto layers = makeLayers(count);
+        const auto muted = count > 8 ? idsAt(layers, {0, 9}) : idsAt(layers, {0});
+        push(rig, layers, muted, ControlMode::mackieControl, DawHost::ardour, 8);
+        rig.midi.clearHeard();
+        rig.service->panicAllOn(layers, ControlMode::mackieControl, std::nullopt, 8,
+                                DawHost::ardour);
+        rig.settleBanks();
+        Packets main, xt;
+        press(main, 0x10);
+        if (count > 8)
+            press(xt, 0x11);
+        EXPECT_EQ(rig.heard(), main);
+        EXPECT_EQ(rig.heardXT(), xt);
+    }
+}
+
+// CC mutes on Ardour toggle: a send presses 127 only for the layers whose state changes.
+TEST(DawHostCC, ArdourTogglesOnlyWhatChangesThroughAWalkWithPanicResyncAndEchoes) {
+    MidiRig rig;
+    const MidiRef synth = rig.midi.addDestination("Synth");
+    auto layers = makeLayers(4);
+    for (std::size_t i = 0; i < layers.size(); ++i) {
+        layers[i].portName = "Synth";
+        layers[i].channel = static_cast<std::int64_t>(i) + 1; // CC 20+i on channel i+1
+    }
+    const auto toggles = [&](std::initializer_list<int> at) {
+        Packets out;
+        for (int i : at)
+            out.push_back(
+                {static_cast<std::uint8_t>(0xB0 + i), static_cast<std::uint8_t>(20 + i), 0x7F});
+        return out;
+    };
+    const auto step = [&](std::initializer_list<std::size_t> muted) {
+        rig.midi.clearHeard();
+        push(rig, layers, idsAt(layers, muted), ControlMode::ccMute, DawHost::ardour);
+        return rig.midi.receivedBy(synth);
+    };
+
+    EXPECT_EQ(step({1, 3}), toggles({1, 3}));
+    EXPECT_EQ(step({1, 3}), Packets{});
+    EXPECT_EQ(step({3, 0}), toggles({0, 1}));
+
+    // The panic toggles what is believed muted, and nothing else.
+    rig.midi.clearHeard();
+    rig.service->panicAllOn(layers, ControlMode::ccMute, std::nullopt, 0, DawHost::ardour);
+    EXPECT_EQ(rig.midi.receivedBy(synth), toggles({0, 3}));
+    EXPECT_EQ(step({0}), toggles({0}));
+
+    // Resetting the Mackie shadow (mode, port, bank, feature level) keeps the CC state.
+    rig.service->resetMackieShadow();
+    EXPECT_EQ(step({0}), Packets{});
+    // "Resync CC mutes": every track is taken to sound again.
+    rig.service->resyncCCMutes();
+    EXPECT_EQ(step({0}), toggles({0}));
+
+    // The user mutes track 3 in the DAW: it echoes 127 on its CC from a source of the same
+    // name.
+    const MidiRef synthOut = rig.plugSource("Synth");
+    rig.midi.sendFromSource(synthOut, {{0xB2, 22, 127}});
+    rig.settle();
+    EXPECT_EQ(step({0}), toggles({2}));
+
+    // An echo that may predate our own toggle of that CC is held back until the toggle can have
+    // been answered; the latest echo by then counts.
+    EXPECT_EQ(step({0, 1}), toggles({1}));
+    rig.midi.sendFromSource(synthOut, {{0xB1, 21, 0}}); // about the state before our toggle
+    rig.settle();
+    rig.midi.sendFromSource(synthOut, {{0xB1, 21, 127}}); // the answer to it
+    rig.loop.advance(MIDIService::kEchoHold);
+    EXPECT_EQ(step({0, 1}), Packets{});
+    // An echo of "sounding" for a track believed muted, later on, counts at once.
+    rig.midi.sendFromSource(synthOut, {{0xB1, 21, 0}});
+    rig.settle();
+    EXPECT_EQ(step({0, 1}), toggles({1}));
+}
+
+TEST(DawHostCC, EchoesComeFromOurOwnDestinationsOrFromTheSameDevice) {
+    MidiRig rig;
+    const MidiRef ardourIn = rig.midi.addDestination("ardour:MIDI Control In");
+    auto layers = makeLayers(3);
+    layers[0].portName = "Strata";
+    layers[1].portName = "ardour:MIDI Control In";
+    layers[2].portName = "ardour:MIDI Control In";
+    layers[2].muteCC = 21; // the same CC as layer 2 on the same channel: layer 2 drives it
+    rig.loop.advance(MIDIService::kConnectionSettle);
+    push(rig, layers, idsAt(layers, {0, 1, 2}), ControlMode::ccMute, DawHost::ardour);
+    EXPECT_EQ(rig.heard(), (Packets{{0xB0, 20, 0x7F}}));
+    EXPECT_EQ(rig.midi.receivedBy(ardourIn), (Packets{{0xB0, 21, 0x7F}}));
+    rig.loop.advance(MIDIService::kEchoHold);
+
+    // The host unmutes both tracks by itself. Its echo for a layer on "Strata" arrives on our
+    // destination of that name; for its own input port, from its output port.
+    const MidiRef ardourOut = rig.plugSource("ardour:MIDI Control Out");
+    const MidiRef other = rig.plugSource("Other Device");
+    rig.midi.sendToDestination(rig.service->virtualDestinationRef(false), {{0xB0, 20, 0}});
+    rig.midi.sendFromSource(other, {{0xB0, 21, 0}}); // another device: not an echo
+    rig.settle();
+    rig.midi.clearHeard();
+    push(rig, layers, idsAt(layers, {0, 1, 2}), ControlMode::ccMute, DawHost::ardour);
+    EXPECT_EQ(rig.heard(), (Packets{{0xB0, 20, 0x7F}}));
+    EXPECT_TRUE(rig.midi.receivedBy(ardourIn).empty());
+
+    rig.midi.sendFromSource(ardourOut, {{0xB0, 21, 0}});
+    rig.settle();
+    push(rig, layers, idsAt(layers, {0, 1, 2}), ControlMode::ccMute, DawHost::ardour);
+    EXPECT_EQ(rig.midi.receivedBy(ardourIn), (Packets{{0xB0, 21, 0x7F}}));
+}
+
+TEST(DawHostCC, ADawThatHasJustConnectedIsToggledOnlyAfterItsEchoes) {
+    MidiRig rig; // the DAW connects to "Strata" as the rig starts
+    auto layers = makeLayers(2);
+    for (auto& l : layers)
+        l.portName = "Strata";
+    rig.service->sendSectionState(layers, idsAt(layers, {1}), ControlMode::ccMute, std::nullopt, 0,
+                                  DawHost::ardour);
+    rig.settle();
+    EXPECT_TRUE(rig.heard().empty());
+    EXPECT_TRUE(rig.settling());
+    // Its session has track 1 muted, and it says so.
+    rig.midi.sendToDestination(rig.service->virtualDestinationRef(false), {{0xB0, 20, 127}});
+    const Duration waited = rig.settleBanks();
+    EXPECT_GE(waited, MIDIService::kConnectionSettle);
+    EXPECT_EQ(rig.heard(), (Packets{{0xB0, 20, 0x7F}, {0xB0, 21, 0x7F}}));
+}
+
+TEST(DawHostCC, BackOnLogicEverySendCarriesEveryLayersState) {
+    MidiRig rig;
+    const MidiRef synth = rig.midi.addDestination("Synth");
+    auto layers = makeLayers(2);
+    for (auto& l : layers)
+        l.portName = "Synth";
+    push(rig, layers, idsAt(layers, {1}), ControlMode::ccMute, DawHost::ardour);
+    EXPECT_EQ(rig.midi.receivedBy(synth), (Packets{{0xB0, 21, 127}}));
+    rig.midi.clearHeard();
+    for (int round = 0; round < 2; ++round)
+        push(rig, layers, idsAt(layers, {1}), ControlMode::ccMute, DawHost::logic);
+    EXPECT_EQ(rig.midi.receivedBy(synth),
+              (Packets{{0xB0, 20, 127}, {0xB0, 21, 0}, {0xB0, 20, 127}, {0xB0, 21, 0}}));
+}
