@@ -57,6 +57,8 @@ public:
     // by itself in time (it is then killed) or was killed by a signal.
     std::optional<int> stop(int signal, std::chrono::milliseconds timeout);
     bool running() const { return pid_ > 0; }
+    // The running program's process id (for /proc figures), or -1.
+    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;
