@@ -102,7 +102,7 @@ private:
 TEST(StrataAppCrash, SigkillWhileAutosavingLeavesAWholeDocumentThatLoads) {
     const auto started = std::chrono::steady_clock::now();
     const long maxRounds = environmentNumber("STRATA_KILL_ROUNDS", 40);
-    const auto budget = std::chrono::seconds(environmentNumber("STRATA_KILL_SECONDS", 70));
+    const auto budget = std::chrono::seconds(environmentNumber("STRATA_KILL_SECONDS", 30));
     const auto seed = static_cast<unsigned>(
         environmentNumber("STRATA_KILL_SEED", static_cast<long>(std::random_device{}() >> 1)));
     std::cout << "seed " << seed << " (STRATA_KILL_SEED repeats this run)\n";
