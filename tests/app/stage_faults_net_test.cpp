@@ -23,7 +23,6 @@
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <memory>
-#include <random>
 #include <sstream>
 #include <thread>
 
