@@ -418,7 +418,7 @@ int main(int argc, char** argv) {
                 "cycle; a datagram becomes one event)\n");
     printLatency("NEXT press -> first mute byte", nextProgram, nextFloor, rounds);
     printLatency("FIRE datagram -> first mute byte", fireProgram, fireFloor, rounds);
-    std::printf("%-34s %.1f ms\n", "start-up -> first mute push", startupMs);
+    std::printf("%-34s %.1f ms\n", "start-up -> first mute press", startupMs);
     std::printf("%-34s %.1f ms (large set: 200 songs x 12 sections x 4 steps)\n",
                 "start-up -> \"Ready\" line, large set", readyWithLargeMs);
     std::printf("%-34s %5.2f %% of one core          floor: %5.2f %%   (%d s)\n",
