@@ -98,10 +98,12 @@ std::string AppProcess::output() const {
     return text.str();
 }
 
-bool AppProcess::waitForLine(const std::string& text, std::chrono::milliseconds timeout) {
+bool AppProcess::waitForLine(const std::string& text, std::chrono::milliseconds timeout,
+                             std::size_t from) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        if (output().find(text) != std::string::npos)
+        const std::string out = output();
+        if (from < out.size() && out.find(text, from) != std::string::npos)
             return true;
         if (std::chrono::steady_clock::now() >= deadline)
             return false;

@@ -47,14 +47,18 @@ public:
     // When start() spawned the program (steady clock).
     std::chrono::steady_clock::time_point startedAt() const { return startedAt_; }
 
-    // Waits until the program's output holds a line containing `text`.
-    bool waitForLine(const std::string& text, std::chrono::milliseconds timeout);
+    // Waits until the program's output, from character `from` on, holds a line containing `text`
+    // (a `from` of output().size() taken earlier waits for a new such line).
+    bool waitForLine(const std::string& text, std::chrono::milliseconds timeout,
+                     std::size_t from = 0);
     std::string output() const;
 
     // Sends `signal` and waits for the program to end; its exit code, or none when it did not end
     // by itself in time (it is then killed) or was killed by a signal.
     std::optional<int> stop(int signal, std::chrono::milliseconds timeout);
     bool running() const { return pid_ > 0; }
+    // The running program's process id (for /proc figures), or -1.
+    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace strata;
 using strata::testing::LogCapture;
@@ -159,4 +161,45 @@ TEST(Store, FailedWriteSaysWhyLeavesTheOldFileAndTheNextSaveTriesAgain) {
     fs::remove_all(file);
     EXPECT_TRUE(Store::save(location, Setlist::empty()));
     EXPECT_TRUE(Store::load(location));
+}
+
+TEST(Store, LoadRemovesUnfinishedSavesOfProcessesThatAreGoneAndNothingElse) {
+    TempDir tmp;
+    const auto location = StoreLocation::under(tmp.path());
+    const Setlist set = Setlist::empty();
+    ASSERT_TRUE(Store::save(location, set));
+    const auto file = Store::fileURL(location);
+    const fs::path folder = file.parent_path();
+
+    // A process id that is certainly free now: a child that has ended and been reaped.
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ASSERT_GT(gone, 0);
+    ::waitpid(gone, nullptr, 0);
+    const std::string dead = std::to_string(gone);
+    const std::string alive = std::to_string(::getppid());
+    const std::vector<std::string> kept = {
+        ".setlist.json." + alive + ".0.tmp",                      // its writer still runs
+        ".setlist.json." + std::to_string(::getpid()) + ".7.tmp", // our own
+        ".other.json." + dead + ".0.tmp",                         // another file's
+        ".setlist.json." + dead + ".x.tmp",                       // not a name the writer makes
+        "setlist.json." + dead + ".0.tmp",                        // no leading dot
+    };
+    const std::vector<std::string> removed = {".setlist.json." + dead + ".0.tmp",
+                                              ".setlist.json." + dead + ".12.tmp"};
+    for (const auto& name : kept)
+        writeFile(folder / name, "{\"half");
+    for (const auto& name : removed)
+        writeFile(folder / name, "{\"half");
+
+    LogCapture log;
+    EXPECT_EQ(Store::load(location), set);
+    for (const auto& name : kept)
+        EXPECT_TRUE(fs::exists(folder / name)) << name;
+    for (const auto& name : removed)
+        EXPECT_FALSE(fs::exists(folder / name)) << name;
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find("[Store] removed 2 unfinished save(s)"), std::string::npos)
+        << log.lines()[0];
 }

@@ -664,6 +664,8 @@ void JackMidiBackend::drainOutput(OutputChannel& channel, void* buffer, std::uin
 }
 
 int JackMidiBackend::process(jack_nframes_t frames) {
+    // JACK's clock is a vDSO read, no system call.
+    const std::uint64_t startedMicros = jack_get_time();
     const std::uint64_t cycle = cycle_.load(std::memory_order_relaxed) + 1;
     cycle_.store(cycle, std::memory_order_release);
 
@@ -692,6 +694,7 @@ int JackMidiBackend::process(jack_nframes_t frames) {
                 droppedIncoming_.fetch_add(1, std::memory_order_relaxed);
         }
     }
+    lastProcessMicros_.store(startedMicros, std::memory_order_release);
     return 0;
 }
 
@@ -935,11 +938,40 @@ void JackMidiBackend::logDropsIfAny(std::chrono::steady_clock::time_point now) {
     lastDropLog_ = now;
 }
 
+std::chrono::microseconds JackMidiBackend::workerWait(std::uint64_t lastProcessMicros) const {
+    using std::chrono::microseconds;
+    // Setup notifications are looked at on every pass; they need no more than this.
+    constexpr microseconds longest{20000};
+    const microseconds closely = std::max(microseconds{50}, options_.pollInterval / 4);
+    if (!available()) {
+        // No cycles and no notifications without a server: only the next retry matters (the
+        // destructor wakes the worker to stop).
+        if (!options_.waitForServer)
+            return longest;
+        const auto untilRetry =
+            std::chrono::duration_cast<microseconds>(nextRetry_ - std::chrono::steady_clock::now());
+        return std::clamp(untilRetry, closely, longest);
+    }
+    const auto period = std::chrono::duration_cast<microseconds>(cyclePeriod());
+    if (lastProcessMicros == 0 || period.count() <= 0)
+        return options_.pollInterval;
+    // Our next process callback is due one period after the latest began.
+    const auto due = static_cast<std::int64_t>(lastProcessMicros + period.count());
+    const auto now = static_cast<std::int64_t>(jack_get_time());
+    if (due > now)
+        return std::clamp(microseconds{due - now} + closely / 4, closely, longest);
+    if (now - due < options_.pollInterval.count() + period.count())
+        return closely;           // due: look closely until it has run
+    return options_.pollInterval; // a late or stalled graph (an xrun): the steady poll
+}
+
 void JackMidiBackend::workerLoop() {
     std::unique_lock lock(workerMutex_);
     while (!stopping_) {
         lock.unlock();
         const auto now = std::chrono::steady_clock::now();
+        // Read before the ring: everything the callback that finished then wrote is read below.
+        const std::uint64_t lastProcess = lastProcessMicros_.load(std::memory_order_acquire);
         dispatchIncoming();
 
         if (shutdownSignalled_.exchange(false, std::memory_order_acq_rel)) {
@@ -976,7 +1008,7 @@ void JackMidiBackend::workerLoop() {
         logDropsIfAny(now);
 
         lock.lock();
-        workerWake_.wait_for(lock, options_.pollInterval, [this] { return stopping_; });
+        workerWake_.wait_for(lock, workerWait(lastProcess), [this] { return stopping_; });
     }
 }
 

@@ -85,6 +85,11 @@ fs::path fileURL(const StoreLocation& location) {
 
 std::optional<Setlist> load(const StoreLocation& location) {
     const fs::path file = fileURL(location);
+    // A program killed in the middle of a save leaves its unfinished temporary file behind; the
+    // document itself is whole (the rename never happened), so the leftover is only clutter.
+    if (const std::size_t stale = removeStaleTemporaries(file); stale > 0)
+        logLine("[Store] removed " + std::to_string(stale) +
+                " unfinished save(s) left behind by an earlier run");
     FileReadResult read = readWholeFile(file, kMaxFileBytes);
     switch (read.status) {
     case FileReadResult::Status::missing:

@@ -33,10 +33,11 @@ inline constexpr std::size_t kMaxFileBytes = 64u << 20;
 // call.
 std::filesystem::path fileURL(const StoreLocation& location);
 
-// Reads and decodes the file once. None when there is no file or it cannot be read or decoded.
-// A file that exists but cannot be read or decoded is first renamed to
-// "setlist.unreadable-<local time>.json" beside it, with one "[Store] ..." line, so that the next
-// save cannot destroy it.
+// Reads and decodes the file once, after removing the unfinished temporary files of saves that
+// were cut short by the end of their process (one "[Store] ..." line when there were any). None
+// when there is no file or it cannot be read or decoded. A file that exists but cannot be read or
+// decoded is first renamed to "setlist.unreadable-<local time>.json" beside it, with one "[Store]
+// ..." line, so that the next save cannot destroy it.
 std::optional<Setlist> load(const StoreLocation& location);
 
 // Encodes and writes the whole file atomically (temporary file in the same folder, flushed, then

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,6 +58,47 @@ bool writeAll(int fd, std::string_view bytes) {
         left -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// The temporary writeFileAtomically uses for `file`: ".<name>.<pid>.<n>.tmp".
+std::string temporaryName(const std::filesystem::path& file, unsigned number) {
+    // Built piecewise: GCC 12 at -O3 reports a false overlap (-Wrestrict) for "." + string.
+    std::string name = ".";
+    name += file.filename().string();
+    name += '.';
+    name += std::to_string(::getpid());
+    name += '.';
+    name += std::to_string(number);
+    name += ".tmp";
+    return name;
+}
+
+// The writer's process id when `name` is one of writeFileAtomically's temporaries for a file
+// named `target`, else none.
+std::optional<pid_t> temporaryWriter(std::string_view name, std::string_view target) {
+    const std::string_view suffix = ".tmp";
+    if (name.size() < target.size() + 2 + suffix.size() || name.front() != '.' ||
+        name.substr(1, target.size()) != target || name[target.size() + 1] != '.' ||
+        name.substr(name.size() - suffix.size()) != suffix)
+        return std::nullopt;
+    // What is left is "<pid>.<n>", both decimal.
+    const std::string_view middle =
+        name.substr(target.size() + 2, name.size() - target.size() - 2 - suffix.size());
+    const std::size_t dot = middle.find('.');
+    if (dot == 0 || dot == std::string_view::npos || dot + 1 == middle.size() || dot > 9)
+        return std::nullopt;
+    pid_t pid = 0;
+    for (std::size_t i = 0; i < middle.size(); ++i) {
+        if (i == dot)
+            continue;
+        if (middle[i] < '0' || middle[i] > '9')
+            return std::nullopt;
+        if (i < dot)
+            pid = pid * 10 + (middle[i] - '0');
+    }
+    if (pid <= 0)
+        return std::nullopt;
+    return pid;
 }
 
 } // namespace
@@ -128,15 +170,7 @@ bool writeFileAtomically(const std::filesystem::path& path, std::string_view byt
     std::filesystem::path temporary;
     int raw = -1;
     for (int attempt = 0; attempt < 100 && raw < 0; ++attempt) {
-        // Built piecewise: GCC 12 at -O3 reports a false overlap (-Wrestrict) for "." + string.
-        std::string name = ".";
-        name += path.filename().string();
-        name += '.';
-        name += std::to_string(::getpid());
-        name += '.';
-        name += std::to_string(counter.fetch_add(1));
-        name += ".tmp";
-        temporary = folder / name;
+        temporary = folder / temporaryName(path, counter.fetch_add(1));
         raw = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (raw < 0 && errno != EEXIST)
             break;
@@ -167,6 +201,30 @@ bool writeFileAtomically(const std::filesystem::path& path, std::string_view byt
     if (dir.get() >= 0)
         ::fsync(dir.get());
     return true;
+}
+
+std::size_t removeStaleTemporaries(const std::filesystem::path& path) {
+    const std::filesystem::path folder =
+        path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    const std::string target = path.filename().string();
+    std::size_t removed = 0;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(folder, ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        const auto writer = temporaryWriter(name, target);
+        if (!writer || *writer == ::getpid())
+            continue;
+        // ESRCH: no such process. EPERM means it runs under another user: keep its file.
+        if (::kill(*writer, 0) == 0 || errno != ESRCH)
+            continue;
+        struct stat info {};
+        if (::lstat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+            continue;
+        if (::unlink(it->path().c_str()) == 0)
+            ++removed;
+    }
+    return removed;
 }
 
 bool renameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to,

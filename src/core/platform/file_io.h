@@ -33,6 +33,11 @@ FileReadResult readWholeFile(const std::filesystem::path& path, std::size_t maxB
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                          std::string* error = nullptr);
 
+// Removes the temporary files that writeFileAtomically(`path`) left behind in processes that no
+// longer run (a program killed in the middle of a save). A temporary of a process that still runs
+// is never touched, whoever owns it. Returns how many were removed.
+std::size_t removeStaleTemporaries(const std::filesystem::path& path);
+
 // Renames `from` to `to` unless `to` already exists. On failure `error` receives the reason.
 bool renameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
                             std::string* error = nullptr);

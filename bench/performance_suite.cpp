@@ -1,0 +1,437 @@
+// The real program's figures on stage, each next to its floor, in one run: a private JACK server
+// (dummy driver, asynchronous like a real one), a test client playing the DAW on "Strata", a
+// footswitch client, Cadenzo played on the multicast group, and a floor process: a minimal JACK
+// client (a separate process, like the program) that copies its input to its output in the same
+// cycle and turns every datagram it receives into one MIDI event.
+//
+//   - NEXT press -> first mute byte on "Strata", next to footswitch -> pass-through -> DAW;
+//   - FIRE datagram -> first mute byte, next to datagram -> floor process -> DAW;
+//   - start-up: process start to the first mute push on "Strata";
+//   - CPU with nothing happening, and with Cadenzo sending LIVE_STATE at 10 Hz, next to the
+//     floor process over the same spans;
+//   - resident memory after start, after start with the large set, next to the floor process.
+//
+// Latencies use JACK's clock: the cycle the press went out in (or the moment the datagram was
+// sent) to the cycle the DAW read the event in.
+//
+// Inside a private network namespace only (it joins the cue-link group):
+//   tools/netns build/debug/bench/strata_performance_suite <strata> [rounds] [idle seconds]
+// Defaults: 200 rounds of each latency, 30 s for each CPU span. tools/perf runs it with the
+// auto-advance timing harness.
+
+#include "app_process.h"
+#include "cue_sender.h"
+#include "cuelink/cadenzo_link.h"
+#include "jack_test_client.h"
+#include "jack_test_server.h"
+#include "support/large_set.h"
+#include "support/test_support.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <jack/jack.h>
+#include <netinet/in.h>
+#include <optional>
+#include <random>
+#include <spawn.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace strata;
+using namespace strata::testing;
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+
+namespace {
+
+// The floor process listens on the cue-link group at the next port, which the program ignores.
+constexpr std::uint16_t kFloorCuePort = cue_link::port + 1;
+constexpr std::uint8_t kNextNote = 36;
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty())
+        return NAN;
+    std::sort(values.begin(), values.end());
+    const std::size_t index =
+        std::min(values.size() - 1, static_cast<std::size_t>(p * (values.size() - 1) + 0.5));
+    return values[index];
+}
+
+int fail(const std::string& why, const AppProcess* app = nullptr) {
+    std::fprintf(stderr, "strata_performance_suite: %s\n", why.c_str());
+    if (app)
+        std::fprintf(stderr, "--- program output ---\n%s\n", app->output().c_str());
+    return 1;
+}
+
+int joinedSocket(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    ip_mreq membership{};
+    ::inet_pton(AF_INET, std::string(cue_link::groupAddress).c_str(), &membership.imr_multiaddr);
+    membership.imr_interface.s_addr = htonl(INADDR_ANY);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+        ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool sendToFloor(int fd, std::string_view datagram) {
+    sockaddr_in group{};
+    group.sin_family = AF_INET;
+    group.sin_port = htons(kFloorCuePort);
+    ::inet_pton(AF_INET, std::string(cue_link::groupAddress).c_str(), &group.sin_addr);
+    return ::sendto(fd, datagram.data(), datagram.size(), 0,
+                    reinterpret_cast<const sockaddr*>(&group),
+                    sizeof group) == static_cast<ssize_t>(datagram.size());
+}
+
+std::atomic<bool> floorStopping{false};
+extern "C" void onFloorTerm(int) {
+    floorStopping = true;
+}
+
+// The floor process: "floor:in" copied to "floor:out" in the same cycle; every datagram on the
+// floor port becomes one note on "floor:cue". Runs until SIGTERM.
+int runFloorProcess() {
+    struct sigaction action {};
+    action.sa_handler = onFloorTerm; // no SA_RESTART: the blocking recv below returns
+    ::sigaction(SIGTERM, &action, nullptr);
+    const char* server = std::getenv("JACK_DEFAULT_SERVER");
+    JackTestClient client(server ? server : "default", "floor");
+    if (!client.ok())
+        return 1;
+    const std::size_t in = client.addInput("in");
+    const std::size_t out = client.addOutput("out");
+    const std::size_t cue = client.addOutput("cue");
+    client.passThrough(in, out);
+    const int fd = joinedSocket(kFloorCuePort);
+    if (fd < 0)
+        return 1;
+    char buffer[2048];
+    while (!floorStopping) {
+        if (::recv(fd, buffer, sizeof buffer, 0) > 0)
+            client.send(cue, {0x90, 0x10, 0x7F});
+    }
+    ::close(fd);
+    return 0;
+}
+
+pid_t spawnSelf(const char* self, const char* mode) {
+    std::string path = self;
+    std::string arg = mode;
+    char* argv[] = {path.data(), arg.data(), nullptr};
+    pid_t pid = -1;
+    return posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ) == 0 ? pid : -1;
+}
+
+// CPU time (user + system, all threads) a process has used so far, in seconds.
+double cpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string all((std::istreambuf_iterator<char>(in)), {});
+    const auto close = all.rfind(')');
+    if (close == std::string::npos)
+        return NAN;
+    std::istringstream fields(all.substr(close + 2));
+    std::vector<std::string> f;
+    for (std::string field; fields >> field;)
+        f.push_back(field);
+    // After the command name: state is field 3, utime 14 and stime 15 of the whole line.
+    if (f.size() < 13)
+        return NAN;
+    return static_cast<double>(std::stoull(f[11]) + std::stoull(f[12])) /
+           static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// Resident memory of a process, in MiB.
+double residentMiB(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::atof(line.c_str() + 6) / 1024.0;
+    return NAN;
+}
+
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one;
+    in >> one;
+    return one.empty() ? std::string("unknown") : one;
+}
+
+bool isMutePress(const JackTestEvent& e) {
+    return e.bytes.size() == 3 && e.bytes[0] == 0x90 && e.bytes[1] >= 0x10 && e.bytes[1] <= 0x17 &&
+           e.bytes[2] == 0x7F;
+}
+
+// Waits for the first event on `daw` input `port` that `match` accepts; its cycle's JACK time.
+std::optional<std::uint64_t> arrival(JackTestClient& daw, std::size_t port,
+                                     bool (*match)(const JackTestEvent&),
+                                     std::chrono::milliseconds timeout = 2s) {
+    const auto deadline = SteadyClock::now() + timeout;
+    while (SteadyClock::now() < deadline) {
+        for (const auto& e : daw.takeReceived())
+            if (e.port == port && match(e))
+                return e.cycleMicros;
+        std::this_thread::sleep_for(100us);
+    }
+    return std::nullopt;
+}
+
+void printLatency(const char* what, const std::vector<double>& program,
+                  const std::vector<double>& floor, int rounds) {
+    std::printf("%-34s median %7.3f ms  p99 %7.3f ms   floor: median %7.3f ms  p99 %7.3f ms"
+                "   (%zu/%d and %zu/%d rounds)\n",
+                what, percentile(program, 0.5) / 1000.0, percentile(program, 0.99) / 1000.0,
+                percentile(floor, 0.5) / 1000.0, percentile(floor, 0.99) / 1000.0, program.size(),
+                rounds, floor.size(), rounds);
+}
+
+// A set whose sections alternate between layer 1 muted and nothing muted, so that every move to
+// a neighbouring section is exactly one mute press on "Strata".
+Setlist alternatingSet(int sections) {
+    Setlist set;
+    set.name = "Figures";
+    set.controlMode = ControlMode::mackieControl;
+    set.layers = {Layer{}, Layer{}};
+    Song song;
+    song.name = "Long song";
+    for (int k = 0; k < sections; ++k) {
+        song.sections.push_back(Section::named("Part " + std::to_string(k)));
+        if (k % 2 == 0)
+            song.sections.back().steps[0].mutedLayerIDs = {set.layers[0].id};
+    }
+    set.songs = {song};
+    return set;
+}
+
+void writePreferences(const AppFixtureFiles& files) {
+    files.writeSettings({{"showModeChooserAtStartup", false}, {"hasSeenQuickStart", true}},
+                        {{"strataMode", "essentials"}},
+                        AdvanceTrigger{"pedal:next", AdvanceTrigger::Kind::note, kNextNote});
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--floor-process") == 0)
+        return runFloorProcess();
+    if (argc < 2)
+        return fail("usage: strata_performance_suite <strata> [rounds] [idle seconds]");
+    const std::string program = argv[1];
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 200;
+    const int idleSeconds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 30;
+    const std::string loadBefore = loadAverage();
+
+    JackTestServer server(JackTestServer::Mode::asynchronous);
+    std::string error;
+    if (!server.start(&error))
+        return fail(error);
+    JackTestClient daw(server.name(), "daw");
+    JackTestClient pedal(server.name(), "pedal");
+    if (!daw.ok() || !pedal.ok())
+        return fail("the test clients could not open");
+    const std::size_t fromStrata = daw.addInput("strata");
+    const std::size_t fromFloor = daw.addInput("floor");
+    const std::size_t next = pedal.addOutput("next");
+    const std::size_t toFloor = pedal.addOutput("floor");
+
+    const pid_t floorPid = spawnSelf("/proc/self/exe", "--floor-process");
+    if (floorPid <= 0)
+        return fail("could not start the floor process");
+    struct FloorGuard {
+        pid_t pid;
+        ~FloorGuard() {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
+        }
+    } floorGuard{floorPid};
+    for (auto deadline = SteadyClock::now() + 10s;
+         !jack_port_by_name(daw.handle(), "floor:cue") && SteadyClock::now() < deadline;)
+        std::this_thread::sleep_for(1ms);
+    if (!pedal.connect(pedal.fullName(toFloor), "floor:in") ||
+        !pedal.connect("floor:out", daw.fullName(fromFloor)) ||
+        !pedal.connect("floor:cue", daw.fullName(fromFloor)))
+        return fail("the floor process's ports did not appear");
+
+    // The program, with a set long enough for every round to move to a neighbouring section.
+    TempDir dir;
+    const AppFixtureFiles files{dir.path()};
+    writePreferences(files);
+    files.writeSet(alternatingSet(2 * rounds + 4));
+    AppProcess app;
+    const std::uint64_t startedJack = jack_get_time();
+    if (!app.start(program, files, {"STRATA_MIDI=jack"}))
+        return fail("could not start " + program);
+    for (auto deadline = SteadyClock::now() + 30s;
+         !jack_port_by_name(daw.handle(), "Strata:Strata") && SteadyClock::now() < deadline;)
+        std::this_thread::sleep_for(200us);
+    if (!daw.connect("Strata:Strata", daw.fullName(fromStrata)))
+        return fail("\"Strata:Strata\" did not appear", &app);
+    const auto firstPush = arrival(daw, fromStrata, isMutePress, 30s);
+    if (!firstPush && !app.waitForLine("[Strata] Ready", 30s))
+        return fail("the program did not get ready", &app);
+    if (!firstPush)
+        return fail("the first mute push did not reach the DAW (connected too late?)", &app);
+    const double startupMs = static_cast<double>(*firstPush - startedJack) / 1000.0;
+    if (!app.waitForLine("[Strata] Ready", 30s))
+        return fail("the program did not get ready", &app);
+    std::this_thread::sleep_for(2s); // settle: the rest of the first push, the window's first frame
+    const double residentAtStart = residentMiB(app.pid());
+    const double floorResident = residentMiB(floorPid);
+
+    std::mt19937 random(42);
+    std::uniform_int_distribution<int> phase(0, 6);
+    int section = 0; // where the program stands once the FIREs are through
+
+    // NEXT presses, and the same press through the pass-through.
+    std::vector<double> nextProgram, nextFloor;
+    for (int i = 0; i < rounds; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(phase(random)));
+        daw.takeReceived();
+        pedal.takeSent();
+        pedal.send(next, {0x90, kNextNote, 100});
+        pedal.send(next, {0x80, kNextNote, 0});
+        const auto hit = arrival(daw, fromStrata, isMutePress);
+        const auto sent = pedal.takeSent();
+        if (hit && !sent.empty())
+            nextProgram.push_back(static_cast<double>(*hit) -
+                                  static_cast<double>(sent.front().cycleMicros));
+        std::this_thread::sleep_for(20ms); // the release and the rest of the push go by
+
+        std::this_thread::sleep_for(std::chrono::milliseconds(phase(random)));
+        daw.takeReceived();
+        pedal.takeSent();
+        pedal.send(toFloor, {0x90, kNextNote, 100});
+        const auto through = arrival(daw, fromFloor, [](const JackTestEvent& e) {
+            return e.bytes.size() == 3 && e.bytes[0] == 0x90;
+        });
+        const auto floorSent = pedal.takeSent();
+        if (through && !floorSent.empty())
+            nextFloor.push_back(static_cast<double>(*through) -
+                                static_cast<double>(floorSent.front().cycleMicros));
+    }
+
+    // Cadenzo's FIREs go back and forth between the last two sections (the first muted, the
+    // second not), so that each is one mute press whatever happened to the rounds before.
+    const int mutedTarget = 2 * rounds + 2;
+    CueSender cadenzo;
+    cadenzo.send(R"({"type":"FIRE","songIdx":0,"sectionIdx":)" + std::to_string(mutedTarget + 1) +
+                 "}");
+    std::this_thread::sleep_for(300ms);
+    const int floorSender = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    std::vector<double> fireProgram, fireFloor;
+    for (int i = 0; i < rounds; ++i) {
+        const int target = mutedTarget + i % 2;
+        std::this_thread::sleep_for(std::chrono::milliseconds(phase(random)));
+        daw.takeReceived();
+        const std::uint64_t sentAt = jack_get_time();
+        cadenzo.send(R"({"type":"FIRE","songIdx":0,"sectionIdx":)" + std::to_string(target) + "}");
+        if (const auto hit = arrival(daw, fromStrata, isMutePress))
+            fireProgram.push_back(static_cast<double>(*hit) - static_cast<double>(sentAt));
+        section = target;
+        std::this_thread::sleep_for(20ms);
+
+        std::this_thread::sleep_for(std::chrono::milliseconds(phase(random)));
+        daw.takeReceived();
+        const std::uint64_t floorSentAt = jack_get_time();
+        sendToFloor(floorSender, R"({"type":"FIRE","songIdx":0,"sectionIdx":1})");
+        if (const auto through = arrival(daw, fromFloor, [](const JackTestEvent& e) {
+                return e.bytes.size() == 3 && e.bytes[0] == 0x90;
+            }))
+            fireFloor.push_back(static_cast<double>(*through) - static_cast<double>(floorSentAt));
+    }
+
+    // CPU: nothing happening, then Cadenzo's live state at 10 Hz (to the floor process too).
+    const auto cpuOver = [&](bool liveState) {
+        const double appBefore = cpuSeconds(app.pid());
+        const double floorBefore = cpuSeconds(floorPid);
+        const auto begin = SteadyClock::now();
+        const std::string live = R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":)" +
+                                 std::to_string(section) +
+                                 R"(,"playing":false,"bpm":120,"positionBeats":0})";
+        for (auto due = begin; due < begin + std::chrono::seconds(idleSeconds); due += 100ms) {
+            std::this_thread::sleep_until(due);
+            if (liveState) {
+                cadenzo.send(live);
+                sendToFloor(floorSender, live);
+            }
+        }
+        std::this_thread::sleep_until(begin + std::chrono::seconds(idleSeconds));
+        const double wall = std::chrono::duration<double>(SteadyClock::now() - begin).count();
+        return std::pair{100.0 * (cpuSeconds(app.pid()) - appBefore) / wall,
+                         100.0 * (cpuSeconds(floorPid) - floorBefore) / wall};
+    };
+    daw.takeReceived();
+    const auto idleCpu = cpuOver(false);
+    const auto liveCpu = cpuOver(true);
+    ::close(floorSender);
+    daw.takeReceived();
+
+    const auto status = app.stop(SIGTERM, 20s);
+
+    // The large set: a second start with it as the stored set.
+    TempDir largeDir;
+    const AppFixtureFiles largeFiles{largeDir.path()};
+    writePreferences(largeFiles);
+    largeFiles.writeSet(largeSet());
+    AppProcess large;
+    if (!large.start(program, largeFiles, {"STRATA_MIDI=jack"}))
+        return fail("could not start " + program);
+    if (!large.waitForLine("[Strata] Ready", 60s))
+        return fail("the program did not get ready with the large set", &large);
+    const double readyWithLargeMs =
+        std::chrono::duration<double, std::milli>(SteadyClock::now() - large.startedAt()).count();
+    std::this_thread::sleep_for(2s);
+    const double residentWithLarge = residentMiB(large.pid());
+    const auto largeStatus = large.stop(SIGTERM, 30s);
+
+    const double periodMs = 1000.0 * JackTestServer::kPeriodFrames / JackTestServer::kSampleRate;
+    std::printf("strata performance suite: %s\n", program.c_str());
+    std::printf("JACK dummy driver, %d frames at %d Hz (period %.2f ms), asynchronous; latencies "
+                "are JACK times of the DAW's reading cycle, so each carries up to one period\n",
+                JackTestServer::kPeriodFrames, JackTestServer::kSampleRate, periodMs);
+    std::printf("floor: a minimal JACK client in a process of its own (pass-through in the same "
+                "cycle; a datagram becomes one event)\n");
+    printLatency("NEXT press -> first mute byte", nextProgram, nextFloor, rounds);
+    printLatency("FIRE datagram -> first mute byte", fireProgram, fireFloor, rounds);
+    std::printf("%-34s %.1f ms\n", "start-up -> first mute press", startupMs);
+    std::printf("%-34s %.1f ms (large set: 200 songs x 12 sections x 4 steps)\n",
+                "start-up -> \"Ready\" line, large set", readyWithLargeMs);
+    std::printf("%-34s %5.2f %% of one core          floor: %5.2f %%   (%d s)\n",
+                "CPU, nothing happening", idleCpu.first, idleCpu.second, idleSeconds);
+    std::printf("%-34s %5.2f %% of one core          floor: %5.2f %%   (%d s)\n",
+                "CPU, Cadenzo LIVE_STATE at 10 Hz", liveCpu.first, liveCpu.second, idleSeconds);
+    std::printf("%-34s %6.1f MiB                    floor: %6.1f MiB\n",
+                "resident memory after start", residentAtStart, floorResident);
+    std::printf("%-34s %6.1f MiB\n", "resident memory, large set", residentWithLarge);
+    std::printf("JACK xruns reported: %d; load average %s before, %s after (%u CPUs)\n",
+                server.xrunReports(), loadBefore.c_str(), loadAverage().c_str(),
+                std::thread::hardware_concurrency());
+    if (status != std::optional<int>(0) || largeStatus != std::optional<int>(0))
+        return fail("the program did not exit cleanly after SIGTERM", &app);
+    return nextProgram.empty() || fireProgram.empty() ? 1 : 0;
+}

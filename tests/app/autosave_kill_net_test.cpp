@@ -1,0 +1,217 @@
+// The real program killed with SIGKILL at random moments while Cadenzo's setlist keeps renaming
+// the sections of the current song, so that the autosave keeps writing: after every kill the file
+// must hold one whole document that the program had (the one on disk before, or a later one), and
+// the next start must load it. Half of the kills aim at a save in progress: they follow the
+// creation of the save's temporary file.
+//
+// Bounded for CI by a time budget; STRATA_KILL_ROUNDS and STRATA_KILL_SECONDS run it longer,
+// STRATA_KILL_SEED repeats a run.
+
+#include "app_process.h"
+#include "cue_sender.h"
+#include "model/setlist_codec.h"
+#include "model/store.h"
+#include "platform/file_io.h"
+#include "support/large_set.h"
+#include "support/test_support.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <poll.h>
+#include <random>
+#include <sys/inotify.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace strata;
+using namespace strata::testing;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+long environmentNumber(const char* name, long fallback) {
+    const char* text = std::getenv(name);
+    return text && *text ? std::strtol(text, nullptr, 10) : fallback;
+}
+
+// Section names of the document after edit `k` (-1: the set as written at the start).
+std::vector<std::string> editNames(int k, std::size_t count) {
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < count; ++i)
+        names.push_back("Edit " + std::to_string(k) + " part " + std::to_string(i));
+    return names;
+}
+
+std::vector<fs::path> temporariesIn(const fs::path& folder) {
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string().starts_with(".setlist.json."))
+            found.push_back(entry.path());
+    return found;
+}
+
+// Watches a folder for new files.
+class FolderWatch {
+public:
+    explicit FolderWatch(const fs::path& folder) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        if (fd_ >= 0)
+            ::inotify_add_watch(fd_, folder.c_str(), IN_CREATE);
+    }
+    ~FolderWatch() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+    // Forgets what happened so far.
+    void clear() {
+        alignas(inotify_event) char buffer[4096];
+        while (::read(fd_, buffer, sizeof buffer) > 0) {
+        }
+    }
+    // Waits for a file whose name starts with `prefix` to be created.
+    bool waitForCreated(const std::string& prefix, std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        alignas(inotify_event) char buffer[4096];
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left <= 0ms)
+                return false;
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+                continue;
+            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                if (event->len > 0 && std::string(event->name).starts_with(prefix))
+                    return true;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+    }
+
+private:
+    int fd_;
+};
+
+} // namespace
+
+TEST(StrataAppCrash, SigkillWhileAutosavingLeavesAWholeDocumentThatLoads) {
+    const auto started = std::chrono::steady_clock::now();
+    const long maxRounds = environmentNumber("STRATA_KILL_ROUNDS", 40);
+    const auto budget = std::chrono::seconds(environmentNumber("STRATA_KILL_SECONDS", 30));
+    const auto seed = static_cast<unsigned>(
+        environmentNumber("STRATA_KILL_SEED", static_cast<long>(std::random_device{}() >> 1)));
+    std::cout << "seed " << seed << " (STRATA_KILL_SEED repeats this run)\n";
+    std::mt19937 random(seed);
+    const auto uniform = [&](int lo, int hi) {
+        return std::uniform_int_distribution<int>(lo, hi)(random);
+    };
+
+    TempDir dir;
+    const AppFixtureFiles files{dir.path()};
+    files.writeSettings({{"showModeChooserAtStartup", false}, {"hasSeenQuickStart", true}},
+                        {{"strataMode", "pro"}}, std::nullopt);
+    // Big enough (about 1 MB) that a save takes a while, small enough for many rounds.
+    files.writeSet(largeSet(12));
+    const StoreLocation location{files.dataHome(), files.home()};
+    const fs::path file = Store::fileURL(location);
+    // Every document the program can have written: the set as it reads it, with the current
+    // song's sections renamed by edit k.
+    const auto first = Store::load(location);
+    ASSERT_TRUE(first);
+    const std::string songName = first->songs.at(0).name;
+    const std::size_t sectionCount = first->songs[0].sections.size();
+    const auto documentAfter = [&](int k) {
+        Setlist set = *first;
+        if (k >= 0)
+            for (std::size_t i = 0; i < sectionCount; ++i)
+                set.songs[0].sections[i].name = editNames(k, sectionCount)[i];
+        return set;
+    };
+    // Which edit a document on disk carries.
+    const auto editOf = [&](const Setlist& set) -> std::optional<int> {
+        if (set.songs.empty() || set.songs[0].sections.size() != sectionCount)
+            return std::nullopt;
+        const std::string& name = set.songs[0].sections[0].name;
+        if (name == first->songs[0].sections[0].name)
+            return -1;
+        if (!name.starts_with("Edit "))
+            return std::nullopt;
+        return std::atoi(name.c_str() + 5);
+    };
+
+    CueSender cadenzo;
+    ASSERT_TRUE(cadenzo.ok());
+    FolderWatch watch(file.parent_path());
+    ASSERT_TRUE(watch.ok());
+
+    int onDisk = -1; // the edit the file holds
+    int sent = -1;   // the last edit sent
+    int rounds = 0, aimed = 0, midSave = 0, savesSeen = 0;
+    while (rounds < maxRounds && std::chrono::steady_clock::now() - started < budget) {
+        ++rounds;
+        AppProcess app;
+        ASSERT_TRUE(app.start(STRATA_APP_PATH, files, {"STRATA_MIDI=none"}));
+        ASSERT_TRUE(app.waitForLine("[Strata] Ready", 60s)) << app.output();
+        // It loaded the file (a file it could not read would have been put aside, with a line).
+        ASSERT_EQ(app.output().find("could not be loaded"), std::string::npos) << app.output();
+        EXPECT_TRUE(temporariesIn(file.parent_path()).empty()) << "round " << rounds;
+
+        watch.clear();
+        const bool aim = uniform(0, 1) == 1;
+        const int edits = uniform(1, 5);
+        for (int e = 0; e < edits; ++e) {
+            ASSERT_TRUE(cadenzo.send(snapshotDatagram(songName, editNames(++sent, sectionCount))));
+            if (e + 1 < edits || !aim)
+                std::this_thread::sleep_for(std::chrono::milliseconds(uniform(20, 700)));
+        }
+        if (aim) {
+            // The save follows the last edit after the debounce; strike while it writes.
+            ++aimed;
+            watch.waitForCreated(".setlist.json.", 5s);
+            std::this_thread::sleep_for(std::chrono::microseconds(uniform(0, 4000)));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(uniform(0, 900)));
+        }
+        app.stop(SIGKILL, 10s);
+
+        // Killed between the temporary's creation and the rename: the unfinished save is there.
+        if (!temporariesIn(file.parent_path()).empty())
+            ++midSave;
+        const FileReadResult read = readWholeFile(file, Store::kMaxFileBytes);
+        ASSERT_EQ(read.status, FileReadResult::Status::ok) << "round " << rounds;
+        std::string error;
+        const auto onFile = decodeSetlist(read.bytes, &error);
+        ASSERT_TRUE(onFile) << "round " << rounds << ": " << error;
+        const auto edit = editOf(*onFile);
+        ASSERT_TRUE(edit) << "round " << rounds << ": a document the program never had";
+        // The one before or a later one the program had by then, whole and exactly.
+        ASSERT_GE(*edit, onDisk) << "round " << rounds;
+        ASSERT_LE(*edit, sent) << "round " << rounds;
+        ASSERT_EQ(*onFile, documentAfter(*edit)) << "round " << rounds << ", edit " << *edit;
+        savesSeen += *edit > onDisk;
+        onDisk = *edit;
+    }
+
+    // Once more: the last document loads, the leftovers go, and an orderly quit keeps it.
+    AppProcess app;
+    ASSERT_TRUE(app.start(STRATA_APP_PATH, files, {"STRATA_MIDI=none"}));
+    ASSERT_TRUE(app.waitForLine("[Strata] Ready", 60s)) << app.output();
+    EXPECT_EQ(app.stop(SIGTERM, 30s), std::optional<int>(0)) << app.output();
+    EXPECT_EQ(app.output().find("could not be loaded"), std::string::npos) << app.output();
+    EXPECT_TRUE(temporariesIn(file.parent_path()).empty());
+    EXPECT_EQ(Store::load(location), documentAfter(onDisk));
+
+    std::cout << rounds << " kills (" << aimed << " aimed at a save), " << midSave
+              << " in the middle of a save, " << savesSeen << " rounds with a newer document, "
+              << sent + 1 << " edits sent\n";
+    // The run proved something: saves happened between kills, and kills landed inside saves.
+    EXPECT_GT(savesSeen, 0);
+    if (aimed >= 4) {
+        EXPECT_GT(midSave, 0);
+    }
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "model/setlist.h"
+
+#include <string>
+
+namespace strata::testing {
+
+// The large set that storage, start-up and memory figures are taken with: `songs` songs (200 by
+// default) of 12 sections x 4 steps, 4 Moments per section, and 16 layers with 4 rules each.
+// Header-only, so that benchmarks built without the test helpers can use it too.
+inline Setlist largeSet(int songs = 200) {
+    Setlist set;
+    set.name = "Festival season, all songs";
+    set.controlMode = ControlMode::mackieControl;
+    set.mackiePort = "Strata";
+    set.mackieTrackOffset = 16;
+    for (int l = 0; l < 16; ++l) {
+        Layer layer;
+        layer.name = "Layer " + std::to_string(l + 1);
+        layer.portName = l % 2 ? "IAC Bus 1" : "";
+        layer.channel = l % 16 + 1;
+        layer.muteCC = 20 + l;
+        for (int r = 0; r < 4; ++r) {
+            LayerRule rule;
+            rule.effect = r % 2 ? LayerRule::Effect::muteOut : LayerRule::Effect::swellIn;
+            rule.anchor =
+                r % 2 ? FireAnchor::barsAfterStart(r) : FireAnchor::barsBeforeSectionEnd(2);
+            rule.allSections = r == 0;
+            rule.sectionNames = {"Chorus", "Bridge"};
+            layer.rules.push_back(rule);
+        }
+        set.layers.push_back(layer);
+    }
+    const char* names[] = {"Intro",  "Verse 1", "Pre",       "Chorus", "Verse 2", "Pre",
+                           "Chorus", "Bridge",  "Breakdown", "Chorus", "Tag",     "Outro"};
+    for (int s = 0; s < songs; ++s) {
+        Song song;
+        song.name = "Song number " + std::to_string(s + 1);
+        song.tempo = 72.0 + s % 80;
+        if (s % 3 == 0)
+            song.key = "F#m";
+        for (int c = 0; c < 12; ++c) {
+            Section section;
+            section.name = names[c];
+            if (c == 0)
+                section.jumpTrigger =
+                    AdvanceTrigger{"FCB1010", AdvanceTrigger::Kind::note, s % 128};
+            for (int t = 0; t < 4; ++t) {
+                SectionStep step;
+                for (int l = 0; l < 16; ++l)
+                    if ((l + t + c) % 3 == 0)
+                        step.mutedLayerIDs.insert(set.layers[l].id);
+                if (t == 3)
+                    step.advanceBars = 4;
+                step.returnToMain = t == 2;
+                section.steps.push_back(step);
+            }
+            for (int m = 0; m < 4; ++m) {
+                Moment moment;
+                moment.name = "Moment " + std::to_string(m + 1);
+                moment.anchor = FireAnchor::barsAfterStart(m * 2);
+                moment.unmuteLayerIDs = {set.layers[m].id, set.layers[m + 4].id};
+                moment.muteLayerIDs = {set.layers[m + 8].id};
+                moment.programChanges.push_back(PatchChange{Uuid::random(), "Strata XT", 2, m});
+                moment.ccSends.push_back(CCSend{Uuid::random(), "Strata", 1, 11, 100});
+                if (m == 0)
+                    moment.trigger = AdvanceTrigger{"Nano", AdvanceTrigger::Kind::cc, 64};
+                section.moments.push_back(moment);
+            }
+            song.sections.push_back(section);
+        }
+        set.songs.push_back(song);
+    }
+    return set;
+}
+
+} // namespace strata::testing
