@@ -1,5 +1,6 @@
 #include "midi/ardour_midi_map.h"
 
+#include "model/utf8.h"
 #include "platform/file_io.h"
 
 #include <algorithm>
@@ -34,23 +35,8 @@ void appendText(std::string& out, std::string_view text, bool attribute) {
             ++i;
             continue;
         }
-        std::size_t length = 0;
-        unsigned char low = 0x80, high = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            low = c == 0xE0 ? 0xA0 : 0x80;
-            high = c == 0xED ? 0x9F : 0xBF;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            low = c == 0xF0 ? 0x90 : 0x80;
-            high = c == 0xF4 ? 0x8F : 0xBF;
-        }
-        bool valid = length > 0 && i + length <= n;
-        for (std::size_t k = 1; valid && k < length; ++k)
-            valid = p[i + k] >= (k == 1 ? low : 0x80) && p[i + k] <= (k == 1 ? high : 0xBF);
-        if (valid) {
+        const std::size_t length = utf8SequenceLength(p, n, i);
+        if (length > 0) {
             out.append(text.data() + i, length);
             i += length;
         } else {

@@ -1,5 +1,7 @@
 #include "model/setlist_codec.h"
 
+#include "model/utf8.h"
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -66,33 +68,8 @@ void appendQuoted(std::string& out, std::string_view text) {
             ++i;
             continue;
         }
-        // A multi-byte sequence: the length from the lead byte, then the ranges that rule out
-        // overlong forms, surrogates and code points above U+10FFFF.
-        std::size_t length = 0;
-        unsigned char low = 0x80, high = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            if (c == 0xE0)
-                low = 0xA0;
-            if (c == 0xED)
-                high = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            if (c == 0xF0)
-                low = 0x90;
-            if (c == 0xF4)
-                high = 0x8F;
-        }
-        bool valid = length > 0 && i + length <= n;
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            const unsigned char t = p[i + k];
-            const unsigned char lo = k == 1 ? low : 0x80;
-            const unsigned char hi = k == 1 ? high : 0xBF;
-            valid = t >= lo && t <= hi;
-        }
-        if (valid) {
+        const std::size_t length = utf8SequenceLength(p, n, i);
+        if (length > 0) {
             out.append(text.data() + i, length);
             i += length;
         } else {

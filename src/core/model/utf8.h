@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+
+namespace strata {
+
+// Length of the well-formed UTF-8 sequence that starts at p[i] with a lead byte of 0x80 or above,
+// or 0 when it is not one: the ranges rule out overlong forms, surrogates, code points above
+// U+10FFFF and sequences cut by the end of the text.
+inline std::size_t utf8SequenceLength(const unsigned char* p, std::size_t n, std::size_t i) {
+    const unsigned char c = p[i];
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        low = c == 0xE0 ? 0xA0 : 0x80;
+        high = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        low = c == 0xF0 ? 0x90 : 0x80;
+        high = c == 0xF4 ? 0x8F : 0xBF;
+    }
+    if (length == 0 || i + length > n)
+        return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        const unsigned char t = p[i + k];
+        if (t < (k == 1 ? low : 0x80) || t > (k == 1 ? high : 0xBF))
+            return 0;
+    }
+    return length;
+}
+
+} // namespace strata
