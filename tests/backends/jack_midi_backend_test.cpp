@@ -1,6 +1,6 @@
 #include "jack/jack_midi_backend.h"
+#include "jack_server_suite.h"
 #include "jack_test_client.h"
-#include "jack_test_server.h"
 #include "support/test_support.h"
 
 #include <algorithm>
@@ -15,6 +15,7 @@ namespace {
 
 using testing::JackTestClient;
 using testing::JackTestEvent;
+using testing::JackServerSuite;
 using testing::JackTestServer;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -141,19 +142,8 @@ struct Endpoints {
     MidiRef src = 0, dst = 0, srcXT = 0, dstXT = 0;
 };
 
-class JackBackendTest : public ::testing::Test {
+class JackBackendTest : public JackServerSuite {
 protected:
-    static void SetUpTestSuite() {
-        server_ = new JackTestServer();
-        std::string error;
-        ASSERT_TRUE(server_->start(&error)) << error;
-    }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(server_ && server_->running()); }
-
     std::unique_ptr<JackMidiBackend> makeBackend() {
         JackMidiBackend::Options options;
         options.serverName = server_->name();
@@ -199,11 +189,8 @@ protected:
         return 0;
     }
 
-    static JackTestServer* server_;
     Recorder recorder_;
 };
-
-JackTestServer* JackBackendTest::server_ = nullptr;
 
 TEST_F(JackBackendTest, DawSeesTheFourSurfacePortsAndTheEnginePorts) {
     auto backend = makeBackend();

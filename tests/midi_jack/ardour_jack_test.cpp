@@ -2,6 +2,7 @@
 // a group of 16 strips banked from the main unit with channel moves, and Generic MIDI CCs that
 // toggle the tracks a binding map binds them to.
 #include "jack_rig.h"
+#include "jack_server_suite.h"
 #include "midi/ardour_midi_map.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@ namespace {
 
 using testing::DawSimulator;
 using testing::JackRig;
+using testing::JackServerSuite;
 using testing::JackTestServer;
 
 std::vector<Layer> makeLayers(std::size_t n) {
@@ -51,19 +53,8 @@ std::string describe(const std::vector<bool>& mutes) {
 // Section states to walk through, by layer position; positions beyond the layers are ignored.
 const std::vector<std::vector<int>> kWalk = {{0, 3}, {1, 9}, {}, {0, 1, 2, 10, 11}, {5, 9}, {}};
 
-class ArdourThroughJack : public ::testing::Test {
+class ArdourThroughJack : public JackServerSuite {
 protected:
-    static void SetUpTestSuite() {
-        server_ = new JackTestServer();
-        std::string error;
-        ASSERT_TRUE(server_->start(&error)) << error;
-    }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(server_ && server_->running()); }
-
     std::unique_ptr<DawSimulator> makeDaw(DawSimulator::Options options) {
         auto daw = std::make_unique<DawSimulator>(server_->name(),
                                                   "ardour" + std::to_string(dawCount_++), options);
@@ -71,11 +62,8 @@ protected:
         return daw;
     }
 
-    static JackTestServer* server_;
     int dawCount_ = 0;
 };
-
-JackTestServer* ArdourThroughJack::server_ = nullptr;
 
 TEST_F(ArdourThroughJack, MackieSectionChangesLeaveExactlyTheIntendedTracksMuted) {
     for (const bool extender : {false, true}) {

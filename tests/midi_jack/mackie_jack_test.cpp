@@ -1,5 +1,6 @@
 // Mackie Control output through a real JACK server, against a client that behaves like a DAW.
 #include "jack_rig.h"
+#include "jack_server_suite.h"
 
 #include <gtest/gtest.h>
 #include <random>
@@ -9,6 +10,7 @@ namespace {
 
 using testing::DawSimulator;
 using testing::JackRig;
+using testing::JackServerSuite;
 using testing::JackTestServer;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -72,19 +74,8 @@ void press(std::vector<Bytes>& out, std::uint8_t note, int times = 1) {
     }
 }
 
-class MackieThroughJack : public ::testing::Test {
+class MackieThroughJack : public JackServerSuite {
 protected:
-    static void SetUpTestSuite() {
-        server_ = new JackTestServer();
-        std::string error;
-        ASSERT_TRUE(server_->start(&error)) << error;
-    }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(server_ && server_->running()); }
-
     std::unique_ptr<DawSimulator> makeDaw(DawSimulator::Options options) {
         auto daw = std::make_unique<DawSimulator>(server_->name(),
                                                   "daw" + std::to_string(dawCount_++), options);
@@ -107,11 +98,8 @@ protected:
                                       std::nullopt, offset);
     }
 
-    static JackTestServer* server_;
     int dawCount_ = 0;
 };
-
-JackTestServer* MackieThroughJack::server_ = nullptr;
 
 TEST_F(MackieThroughJack, FirstPushLeavesExactlyTheIntendedTracksMutedWhateverTheSessionHad) {
     struct Case {

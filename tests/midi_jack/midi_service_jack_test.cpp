@@ -1,5 +1,6 @@
 // The MIDI engine's trigger input and routing through a real JACK server.
 #include "jack_rig.h"
+#include "jack_server_suite.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@ namespace {
 
 using testing::DawSimulator;
 using testing::JackRig;
+using testing::JackServerSuite;
 using testing::JackTestClient;
 using testing::JackTestEvent;
 using testing::JackTestServer;
@@ -20,23 +22,9 @@ std::vector<Bytes> bytesOf(const std::vector<JackTestEvent>& events) {
     return out;
 }
 
-class MidiServiceThroughJack : public ::testing::Test {
+class MidiServiceThroughJack : public JackServerSuite {
 protected:
-    static void SetUpTestSuite() {
-        server_ = new JackTestServer();
-        std::string error;
-        ASSERT_TRUE(server_->start(&error)) << error;
-    }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(server_ && server_->running()); }
-
-    static JackTestServer* server_;
 };
-
-JackTestServer* MidiServiceThroughJack::server_ = nullptr;
 
 TEST_F(MidiServiceThroughJack, AControllerPluggedInAfterStartFiresNextAndJumpsWithoutRestart) {
     JackRig rig(server_->name());
