@@ -165,6 +165,18 @@ TEST_F(Undo, KeepsOnlyTheNewestStepsUpToItsLimit) {
     EXPECT_FALSE(history->canRedo());
 }
 
+TEST_F(Undo, ARecordBudgetSmallerThanOneCopyStillKeepsTheNewestStep) {
+    history = std::make_unique<UndoHistory>(*app, 100, /*recordBudget=*/1);
+    for (int i = 1; i <= 5; ++i)
+        app->renameSet("v" + std::to_string(i));
+    EXPECT_EQ(history->undoCount(), 1u);
+    history->undo();
+    EXPECT_EQ(app->setlist().name, "v4");
+    history->redo();
+    EXPECT_EQ(app->setlist().name, "v5");
+    EXPECT_EQ(history->undoCount(), 1u);
+}
+
 TEST_F(Undo, AMomentPlayingOnTheCurrentSectionSurvivesAnUndoThatKeepsThatSection) {
     app->renameSection(1, "Solo");
     position(0, 1, 0);

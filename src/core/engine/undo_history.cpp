@@ -19,10 +19,23 @@ Setlist withConnection(Setlist content, const Setlist& live) {
     return content;
 }
 
+std::size_t recordCount(const Setlist& set) {
+    std::size_t records = 1 + set.layers.size();
+    for (const Layer& layer : set.layers)
+        records += layer.rules.size();
+    for (const Song& song : set.songs) {
+        records += 1 + song.sections.size();
+        for (const Section& section : song.sections)
+            records += section.steps.size() + section.moments.size();
+    }
+    return records;
+}
+
 } // namespace
 
-UndoHistory::UndoHistory(AppState& state, std::size_t limit)
-    : state_(state), limit_(limit > 0 ? limit : 1), seen_(state.setlist()) {
+UndoHistory::UndoHistory(AppState& state, std::size_t limit, std::size_t recordBudget)
+    : state_(state), limit_(limit > 0 ? limit : 1), recordBudget_(recordBudget),
+      seen_(state.setlist()) {
     subscription_ =
         state_.setlist.changed.connect([this](const Setlist& now) { onSetlistWritten(now); });
 }
@@ -49,12 +62,12 @@ void UndoHistory::onSetlistWritten(const Setlist& now) {
         // where the visit started, there is nothing left to undo in it.
         if (sameContent(undo_.back(), now)) {
             undo_.pop_back();
+            undoRecordTotal_ -= undoRecords_.back();
+            undoRecords_.pop_back();
             openSession_.reset();
         }
     } else {
-        undo_.push_back(std::move(seen_));
-        if (undo_.size() > limit_)
-            undo_.pop_front();
+        pushUndo(std::move(seen_));
         openSession_ = editing_;
     }
     seen_ = now;
@@ -75,6 +88,8 @@ void UndoHistory::undo() {
         return;
     Setlist earlier = std::move(undo_.back());
     undo_.pop_back();
+    undoRecordTotal_ -= undoRecords_.back();
+    undoRecords_.pop_back();
     redo_.push_back(state_.setlist());
     restore(std::move(earlier));
     changed.emit();
@@ -85,15 +100,27 @@ void UndoHistory::redo() {
         return;
     Setlist later = std::move(redo_.back());
     redo_.pop_back();
-    undo_.push_back(state_.setlist());
-    if (undo_.size() > limit_)
-        undo_.pop_front();
+    pushUndo(state_.setlist());
     restore(std::move(later));
     changed.emit();
 }
 
+void UndoHistory::pushUndo(Setlist before) {
+    const std::size_t records = recordCount(before);
+    undo_.push_back(std::move(before));
+    undoRecords_.push_back(records);
+    undoRecordTotal_ += records;
+    while (undo_.size() > limit_ || (undo_.size() > 1 && undoRecordTotal_ > recordBudget_)) {
+        undo_.pop_front();
+        undoRecordTotal_ -= undoRecords_.front();
+        undoRecords_.pop_front();
+    }
+}
+
 void UndoHistory::clear() {
     undo_.clear();
+    undoRecords_.clear();
+    undoRecordTotal_ = 0;
     redo_.clear();
     seen_ = state_.setlist();
     openSession_.reset();

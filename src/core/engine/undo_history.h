@@ -34,8 +34,14 @@ class UndoHistory {
 public:
     // Steps kept for undo; the oldest go first.
     static constexpr std::size_t kDefaultLimit = 100;
+    // Every step is a whole copy of the document, so a very large set would make a hundred steps
+    // cost gigabytes. The history also stops at this many records (songs, sections, steps,
+    // Moments, layers, rules) summed over its steps, always keeping the newest step: a set of a
+    // few dozen songs keeps all hundred, the largest sets keep a handful.
+    static constexpr std::size_t kDefaultRecordBudget = 200'000;
 
-    explicit UndoHistory(AppState& state, std::size_t limit = kDefaultLimit);
+    explicit UndoHistory(AppState& state, std::size_t limit = kDefaultLimit,
+                         std::size_t recordBudget = kDefaultRecordBudget);
     ~UndoHistory();
     UndoHistory(const UndoHistory&) = delete;
     UndoHistory& operator=(const UndoHistory&) = delete;
@@ -65,11 +71,16 @@ public:
 private:
     void onSetlistWritten(const Setlist& now);
     void restore(Setlist content);
+    // Adds the document before a step, dropping the oldest beyond the limit or the budget.
+    void pushUndo(Setlist before);
 
     AppState& state_;
     std::size_t limit_;
+    std::size_t recordBudget_;
     // The document before each step, oldest first; and after each undone step, newest last.
     std::deque<Setlist> undo_;
+    std::deque<std::size_t> undoRecords_; // records of each entry of undo_
+    std::size_t undoRecordTotal_ = 0;
     std::vector<Setlist> redo_;
     // The set as last seen, what the next step's "before" is.
     Setlist seen_;
