@@ -11,6 +11,8 @@ namespace strata {
 namespace {
 
 using testing::DawSimulator;
+using testing::idsAt;
+using testing::intended;
 using testing::JackRig;
 using testing::JackServerSuite;
 using testing::JackTestServer;
@@ -22,24 +24,6 @@ std::vector<Layer> makeLayers(std::size_t n) {
         layers[i].portName = "Strata";
     }
     return layers;
-}
-
-UuidSet idsAt(const std::vector<Layer>& layers, const std::vector<int>& at) {
-    UuidSet ids;
-    for (int i : at)
-        if (static_cast<std::size_t>(i) < layers.size())
-            ids.insert(layers[static_cast<std::size_t>(i)].id);
-    return ids;
-}
-
-// The session once layers [0, count) on tracks offset.. are as `want` says; other tracks keep
-// what they had.
-std::vector<bool> intended(std::vector<bool> session, int offset, int count,
-                           const std::vector<int>& want) {
-    for (int i = 0; i < count && offset + i < static_cast<int>(session.size()); ++i)
-        session[static_cast<std::size_t>(offset + i)] =
-            std::find(want.begin(), want.end(), i) != want.end();
-    return session;
 }
 
 std::string describe(const std::vector<bool>& mutes) {

@@ -8,6 +8,7 @@
 #include "platform/memory_settings.h"
 #include "platform/virtual_main_loop.h"
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -119,5 +120,24 @@ struct JackRig {
     std::unique_ptr<JackMidiBackend> backend;
     std::unique_ptr<MIDIService> service;
 };
+
+// The ids of the layers at the given positions; positions beyond the layers are ignored.
+inline UuidSet idsAt(const std::vector<Layer>& layers, const std::vector<int>& at) {
+    UuidSet ids;
+    for (int i : at)
+        if (i >= 0 && static_cast<std::size_t>(i) < layers.size())
+            ids.insert(layers[static_cast<std::size_t>(i)].id);
+    return ids;
+}
+
+// The session once layers [0, count) on tracks offset.. are as `want` says; other tracks keep
+// what they had.
+inline std::vector<bool> intended(std::vector<bool> session, int offset, int count,
+                                  const std::vector<int>& want) {
+    for (int i = 0; i < count && offset + i < static_cast<int>(session.size()); ++i)
+        session[static_cast<std::size_t>(offset + i)] =
+            std::find(want.begin(), want.end(), i) != want.end();
+    return session;
+}
 
 } // namespace strata::testing

@@ -9,6 +9,8 @@ namespace strata {
 namespace {
 
 using testing::DawSimulator;
+using testing::idsAt;
+using testing::intended;
 using testing::JackRig;
 using testing::JackServerSuite;
 using testing::JackTestServer;
@@ -19,23 +21,6 @@ std::vector<Layer> makeLayers(std::size_t n) {
     for (std::size_t i = 0; i < n; ++i)
         layers[i].name = "L" + std::to_string(i + 1);
     return layers;
-}
-
-UuidSet idsAt(const std::vector<Layer>& layers, const std::vector<int>& at) {
-    UuidSet ids;
-    for (int i : at)
-        ids.insert(layers[static_cast<std::size_t>(i)].id);
-    return ids;
-}
-
-// The session after Strata drove layers [0, layers) onto tracks offset.. with `want` muted; the
-// other tracks keep what they had.
-std::vector<bool> intended(std::vector<bool> session, int offset, int layers,
-                           const std::vector<int>& want) {
-    for (int i = 0; i < layers && offset + i < static_cast<int>(session.size()); ++i)
-        session[static_cast<std::size_t>(offset + i)] =
-            std::find(want.begin(), want.end(), i) != want.end();
-    return session;
 }
 
 std::vector<bool> sessionWith(int tracks, const std::vector<int>& muted) {
