@@ -11,8 +11,8 @@ namespace strata {
 UiModels::UiModels(AppState& state, MIDIService& midiService, CadenzoLink& link,
                    LiveCoordinator& coordinator, MainLoop& loop)
     : appState(state), midi(midiService, coordinator, loop), cue(link), live(state, coordinator),
-      shell(coordinator), guide(midiService), setlist(state),
-      grid(state, midiService, coordinator), layerEditor(state, midiService) {}
+      shell(coordinator), guide(midiService), setlist(state), grid(state, midiService, coordinator),
+      layerEditor(state, midiService) {}
 
 QVariantMap UiModels::properties() {
     return {

@@ -138,6 +138,20 @@ bool JackTestServer::startOnce(std::string* error) {
     return true;
 }
 
+void JackTestServer::freeze() {
+    if (pid_ <= 0)
+        return;
+    kill(pid_, SIGSTOP);
+    int status = 0;
+    while (waitpid(pid_, &status, WUNTRACED) < 0 && errno == EINTR) {
+    }
+}
+
+void JackTestServer::thaw() {
+    if (pid_ > 0)
+        kill(pid_, SIGCONT);
+}
+
 void JackTestServer::stop() {
     if (pid_ <= 0)
         return;

@@ -30,6 +30,10 @@ public:
     // Stops it (SIGTERM to its PID, SIGKILL if it does not go) and removes what it left behind.
     void stop();
     bool running() const { return pid_ > 0; }
+    // Stops the server process in its tracks (SIGSTOP) and returns once it is stopped: no cycle
+    // runs, so no client's process callback drains anything, until thaw() lets it go on.
+    void freeze();
+    void thaw();
     const std::string& name() const { return name_; }
     // Lines of the server's own output so far that report a missed cycle (an xrun).
     int xrunReports() const;
