@@ -95,7 +95,7 @@ void BM_NextPressToAdvancePressed(benchmark::State& state) {
     VirtualMainLoop loop;
     MemorySettings settings;
     const MidiRef pedal = midi.addSource("Pedal");
-    MIDIService service(midi, loop, settings);
+    MidiService service(midi, loop, settings);
     service.advanceTrigger.set(AdvanceTrigger{"Pedal", AdvanceTrigger::Kind::note, 60});
     service.resolveTriggerSource();
 
@@ -129,7 +129,7 @@ void BM_SendSectionStateToLastByte(benchmark::State& state) {
     VirtualMainLoop loop;
     MemorySettings settings;
     midi.addDestination("Synth");
-    MIDIService service(midi, loop, settings);
+    MidiService service(midi, loop, settings);
     [[maybe_unused]] const auto daw = midi.listen(service.virtualSourceRef(false));
 
     std::vector<Layer> layers(layerCount);

@@ -65,10 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MemorySettings settings;
     if (in.ConsumeBool()) {
         const auto stored = in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange(0, 96));
-        settings.setBytes(MIDIService::kAdvanceTriggerKey, stored);
+        settings.setBytes(MidiService::kAdvanceTriggerKey, stored);
     }
     const MidiRef sources[] = {midi.addSource("Pedal"), midi.addSource("Keys")};
-    MIDIService service(midi, loop, settings);
+    MidiService service(midi, loop, settings);
 
     if (in.ConsumeBool()) {
         service.advanceTrigger.set(trigger(in));

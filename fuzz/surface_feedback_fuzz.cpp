@@ -25,7 +25,7 @@ using namespace strata;
 namespace {
 
 using Bytes = MemoryMidiSystem::Bytes;
-using Lcd = std::array<std::uint8_t, MIDIService::kLcdCells>;
+using Lcd = std::array<std::uint8_t, MidiService::kLcdCells>;
 
 std::vector<Bytes> packets(FuzzedDataProvider& in) {
     std::vector<Bytes> out(in.ConsumeIntegralInRange<std::size_t>(0, 4));
@@ -97,7 +97,7 @@ SlotNames namesOn(const Lcd& lcd) {
 // What the LED messages of the chunks say about strips 0-7: complete 0x9n messages only, a status
 // byte where a data byte belongs cuts a message short and starts the next.
 void applyLeds(const Bytes& chunk, std::array<std::optional<bool>, 8>& muted) {
-    const std::size_t n = std::min(chunk.size(), MIDIService::kMaxPacketBytes);
+    const std::size_t n = std::min(chunk.size(), MidiService::kMaxPacketBytes);
     std::size_t i = 0;
     while (i + 2 < n) {
         if ((chunk[i] & 0xF0) != 0x90) {
@@ -126,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MemoryMidiSystem midi;
     VirtualMainLoop loop;
     MemorySettings settings;
-    MIDIService service(midi, loop, settings);
+    MidiService service(midi, loop, settings);
     const MidiRef surface = service.virtualDestinationRef(false);
     const MidiRef extender = service.virtualDestinationRef(true);
 
@@ -192,7 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     loop.runPending();
 
     const auto shadow = service.mackieShadow();
-    FUZZ_CHECK(shadow.sysexPending <= MIDIService::kMaxSysexBytes);
+    FUZZ_CHECK(shadow.sysexPending <= MidiService::kMaxSysexBytes);
     const SlotNames& names = service.mackieSlotNames.get();
     FUZZ_CHECK(names == namesOn(shadow.lcd));
     for (const auto& [strip, name] : names) {

@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     // Without a MIDI system the program still runs, on an in-memory one that reaches nobody.
     std::unique_ptr<MidiBackend> backend =
         midiAvailable ? std::move(choice.backend) : std::make_unique<MemoryMidiSystem>();
-    auto midi = std::make_unique<MIDIService>(*backend, loop, settings);
+    auto midi = std::make_unique<MidiService>(*backend, loop, settings);
     auto link = std::make_unique<CadenzoLink>(loop);
     auto live = std::make_unique<LiveCoordinator>(*state, *midi, *link, loop, settings, location);
 

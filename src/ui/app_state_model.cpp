@@ -144,7 +144,7 @@ QString AppStateModel::mackiePort() const {
 int AppStateModel::bankOffset() const {
     // What the MIDI engine positions the bank at.
     return static_cast<int>(std::clamp<std::int64_t>(state_.setlist().effectiveTrackOffset(), 0,
-                                                     MIDIService::kMaxBankOffset));
+                                                     MidiService::kMaxBankOffset));
 }
 
 QString AppStateModel::bankLabelFor(std::int64_t offset) {

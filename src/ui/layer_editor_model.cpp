@@ -30,7 +30,7 @@ constexpr std::size_t kMainSurfaceStrips = 8;
 
 } // namespace
 
-LayerEditorModel::LayerEditorModel(AppState& state, MIDIService& midi, QObject* parent)
+LayerEditorModel::LayerEditorModel(AppState& state, MidiService& midi, QObject* parent)
     : QObject(parent), state_(state), midi_(midi), rules_(state) {
     connections_ += state_.changed.connect([this] { Q_EMIT changed(); });
     connections_ += midi_.destinations.changed.connect(
@@ -82,7 +82,7 @@ QVariantList LayerEditorModel::layers() const {
     const std::size_t cap = visibleLayerCap(state_.mode());
     // The bank the MIDI engine positions the surfaces at.
     const std::int64_t offset =
-        std::clamp<std::int64_t>(set.effectiveTrackOffset(), 0, MIDIService::kMaxBankOffset);
+        std::clamp<std::int64_t>(set.effectiveTrackOffset(), 0, MidiService::kMaxBankOffset);
     const SlotNames& dawNames = midi_.mackieSlotNames();
     for (std::size_t i = 0; i < set.layers.size(); ++i) {
         const Layer& layer = set.layers[i];

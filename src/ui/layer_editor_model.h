@@ -12,7 +12,7 @@
 namespace strata {
 
 class AppState;
-class MIDIService;
+class MidiService;
 
 // The layer editor: every layer of the set with its MIDI binding, adding and deleting layers, the
 // DAW's track names, and the rules editor of one layer. Layers are addressed by id; edits are
@@ -38,7 +38,7 @@ class LayerEditorModel : public QObject {
     Q_PROPERTY(LayerRulesEditorModel* rulesEditor READ rulesEditor CONSTANT)
 
 public:
-    LayerEditorModel(AppState& state, MIDIService& midi, QObject* parent = nullptr);
+    LayerEditorModel(AppState& state, MidiService& midi, QObject* parent = nullptr);
 
     bool mackieMode() const;
     bool canAddLayer() const;
@@ -69,7 +69,7 @@ Q_SIGNALS:
 
 private:
     AppState& state_;
-    MIDIService& midi_;
+    MidiService& midi_;
     LayerRulesEditorModel rules_;
     ConnectionBag connections_;
 };

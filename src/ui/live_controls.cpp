@@ -79,7 +79,7 @@ void LiveControls::stepBank(int direction) {
     // From the bank the surface is at now (an offset stored beyond the stepper's range included):
     // a step right never lowers it, the first step left brings it back into range.
     const std::int64_t current = std::clamp<std::int64_t>(state_.setlist().effectiveTrackOffset(),
-                                                          0, MIDIService::kMaxBankOffset);
+                                                          0, MidiService::kMaxBankOffset);
     const std::int64_t next = std::clamp<std::int64_t>(current + (direction > 0 ? 8 : -8), 0,
                                                        AppStateModel::kMaxStepperOffset);
     if (next == current || (direction > 0 && next < current))

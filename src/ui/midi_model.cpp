@@ -7,7 +7,7 @@
 
 namespace strata {
 
-MidiModel::MidiModel(MIDIService& midi, LiveCoordinator& live, MainLoop& loop, QObject* parent)
+MidiModel::MidiModel(MidiService& midi, LiveCoordinator& live, MainLoop& loop, QObject* parent)
     : QObject(parent), midi_(midi), live_(live), loop_(loop) {
     connections_ +=
         midi_.isLearningTrigger.changed.connect([this](const bool&) { Q_EMIT triggerChanged(); });

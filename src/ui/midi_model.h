@@ -10,7 +10,7 @@
 namespace strata {
 
 class LiveCoordinator;
-class MIDIService;
+class MidiService;
 
 // What the toolbar shows of the MIDI engine: the trigger control, the activity lights, the port
 // list and whether there is a MIDI system at all. Main thread only.
@@ -36,7 +36,7 @@ public:
     static constexpr Duration kMidiLitFor = std::chrono::milliseconds(400);
     static constexpr Duration kDawLitFor = std::chrono::milliseconds(3000);
 
-    MidiModel(MIDIService& midi, LiveCoordinator& live, MainLoop& loop, QObject* parent = nullptr);
+    MidiModel(MidiService& midi, LiveCoordinator& live, MainLoop& loop, QObject* parent = nullptr);
 
     QString triggerLabel() const;
     bool learning() const;
@@ -65,7 +65,7 @@ Q_SIGNALS:
 private:
     void evaluateLights();
 
-    MIDIService& midi_;
+    MidiService& midi_;
     LiveCoordinator& live_;
     MainLoop& loop_;
     bool midiLit_ = false;

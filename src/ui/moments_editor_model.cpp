@@ -35,7 +35,7 @@ T* byID(std::vector<T>& list, const QString& id) {
 
 } // namespace
 
-MomentsEditorModel::MomentsEditorModel(AppState& state, MIDIService& midi, LiveCoordinator& live,
+MomentsEditorModel::MomentsEditorModel(AppState& state, MidiService& midi, LiveCoordinator& live,
                                        QObject* parent)
     : QObject(parent), state_(state), midi_(midi), live_(live) {
     connections_ += state_.changed.connect([this] { Q_EMIT changed(); });

@@ -14,7 +14,7 @@ namespace strata {
 
 class AppState;
 class LiveCoordinator;
-class MIDIService;
+class MidiService;
 class MomentsBinding;
 
 // The Moments editor of one section of the current song. Every edit goes through the section's
@@ -38,7 +38,7 @@ class MomentsEditorModel : public QObject {
     Q_PROPERTY(QVariantList moments READ moments NOTIFY changed)
 
 public:
-    MomentsEditorModel(AppState& state, MIDIService& midi, LiveCoordinator& live,
+    MomentsEditorModel(AppState& state, MidiService& midi, LiveCoordinator& live,
                        QObject* parent = nullptr);
     ~MomentsEditorModel() override;
 
@@ -80,7 +80,7 @@ Q_SIGNALS:
 
 private:
     AppState& state_;
-    MIDIService& midi_;
+    MidiService& midi_;
     LiveCoordinator& live_;
     // The binding to the open section's Moments; none while closed.
     std::unique_ptr<MomentsBinding> binding_;

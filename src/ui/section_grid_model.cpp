@@ -22,7 +22,7 @@ const Section* sectionAt(const AppState& state, int index) {
 
 } // namespace
 
-SectionGridModel::SectionGridModel(AppState& state, MIDIService& midi, LiveCoordinator& live,
+SectionGridModel::SectionGridModel(AppState& state, MidiService& midi, LiveCoordinator& live,
                                    QObject* parent)
     : QObject(parent), state_(state), midi_(midi), live_(live), moments_(state, midi, live) {
     connections_ += state_.changed.connect([this] { refresh(); });

@@ -13,7 +13,7 @@ namespace strata {
 
 class AppState;
 class LiveCoordinator;
-class MIDIService;
+class MidiService;
 
 // What the section grid shows of the current song, and the edits it makes. Sections and steps
 // are addressed by their index in the current song, as shown; every property changes with
@@ -41,7 +41,7 @@ class SectionGridModel : public QObject {
     Q_PROPERTY(MomentsEditorModel* momentsEditor READ momentsEditor CONSTANT)
 
 public:
-    SectionGridModel(AppState& state, MIDIService& midi, LiveCoordinator& live,
+    SectionGridModel(AppState& state, MidiService& midi, LiveCoordinator& live,
                      QObject* parent = nullptr);
 
     bool hasSong() const;
@@ -91,7 +91,7 @@ private:
     void refresh();
 
     AppState& state_;
-    MIDIService& midi_;
+    MidiService& midi_;
     LiveCoordinator& live_;
     MomentsEditorModel moments_;
     // Every row's delegate reads `sections`; it is built once per change.

@@ -14,7 +14,7 @@ QString text(std::string_view s) {
 
 } // namespace
 
-SetupGuideModel::SetupGuideModel(MIDIService& midi, QObject* parent)
+SetupGuideModel::SetupGuideModel(MidiService& midi, QObject* parent)
     : QObject(parent), midi_(midi) {}
 
 QStringList SetupGuideModel::hostLabels() const {

@@ -9,7 +9,7 @@
 
 namespace strata {
 
-class MIDIService;
+class MidiService;
 
 // The MIDI setup guide's view state: which host and mode the instructions are for. The steps are
 // built anew on every change, with the port names the running MIDI system shows the DAW. Choosing
@@ -32,7 +32,7 @@ class SetupGuideModel : public QObject {
     Q_PROPERTY(QString closingLine READ closingLine NOTIFY choiceChanged)
 
 public:
-    explicit SetupGuideModel(MIDIService& midi, QObject* parent = nullptr);
+    explicit SetupGuideModel(MidiService& midi, QObject* parent = nullptr);
 
     QStringList hostLabels() const;
     QStringList modeLabels() const;
@@ -53,7 +53,7 @@ Q_SIGNALS:
     void choiceChanged();
 
 private:
-    MIDIService& midi_;
+    MidiService& midi_;
     HostChoice host_ = HostChoice::logic;
     ModeChoice mode_ = ModeChoice::ccMute;
 };

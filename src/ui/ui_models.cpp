@@ -8,7 +8,7 @@
 
 namespace strata {
 
-UiModels::UiModels(AppState& state, MIDIService& midiService, CadenzoLink& link,
+UiModels::UiModels(AppState& state, MidiService& midiService, CadenzoLink& link,
                    LiveCoordinator& coordinator, MainLoop& loop)
     : appState(state), midi(midiService, coordinator, loop), cue(link), live(state, coordinator),
       shell(coordinator), guide(midiService), setlist(state), grid(state, midiService, coordinator),

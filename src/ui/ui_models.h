@@ -26,7 +26,7 @@ inline constexpr const char* kMainWindowUrl = "qrc:/qt/qml/Strata/Ui/Main.qml";
 // that joins them. Main thread only; the models must go before the objects they show.
 class UiModels {
 public:
-    UiModels(AppState& state, MIDIService& midi, CadenzoLink& link, LiveCoordinator& live,
+    UiModels(AppState& state, MidiService& midi, CadenzoLink& link, LiveCoordinator& live,
              MainLoop& loop);
     UiModels(const UiModels&) = delete;
     UiModels& operator=(const UiModels&) = delete;

@@ -51,7 +51,7 @@ struct WindowRig {
     MemorySettings settings;
     MemoryMidiSystem midi;
     std::unique_ptr<AppState> app;
-    std::unique_ptr<MIDIService> service;
+    std::unique_ptr<MidiService> service;
     std::unique_ptr<CadenzoLink> link;
     std::unique_ptr<LiveCoordinator> live;
     std::unique_ptr<UiModels> models;
@@ -70,7 +70,7 @@ struct WindowRig {
         set.songs[0].sections[0].steps.push_back(SectionStep{});
         app->setSetlist(set);
         app->setMode(StrataMode::pro);
-        service = std::make_unique<MIDIService>(midi, loop, settings);
+        service = std::make_unique<MidiService>(midi, loop, settings);
         link = std::make_unique<CadenzoLink>(loop, CadenzoLink::Options{.openSocket = false});
         live = std::make_unique<LiveCoordinator>(*app, *service, *link, loop, settings,
                                                  StoreLocation::under(dir.path()));

@@ -54,7 +54,7 @@ TEST_F(LiveTest, ArdourCCMutesToggleOnlyWhatChangesThroughAWalk) {
     EXPECT_EQ(synthHeard(), toggles({0, 2}));
 
     // The user unmutes layer C in the DAW, which echoes it; the next section leaves C alone.
-    loop.advance(MIDIService::kEchoHold);
+    loop.advance(MidiService::kEchoHold);
     const MidiRef synthOut = midi.addSource("Synth");
     midi.notifySetupChanged();
     settle();

@@ -11,7 +11,7 @@ namespace {
 
 void storeNextTrigger(MemorySettings& settings, const AdvanceTrigger& trigger) {
     const auto json = encodeAdvanceTrigger(trigger);
-    settings.setBytes(MIDIService::kAdvanceTriggerKey, Bytes(json->begin(), json->end()));
+    settings.setBytes(MidiService::kAdvanceTriggerKey, Bytes(json->begin(), json->end()));
 }
 
 } // namespace
@@ -253,8 +253,8 @@ TEST_F(LiveTest, LearningANextTriggerAndASectionTrigger) {
     EXPECT_EQ(app->learnTarget(), std::nullopt);
     EXPECT_EQ(decodeAdvanceTrigger(
                   std::string(reinterpret_cast<const char*>(
-                                  settings.bytesValue(MIDIService::kAdvanceTriggerKey)->data()),
-                              settings.bytesValue(MIDIService::kAdvanceTriggerKey)->size())),
+                                  settings.bytesValue(MidiService::kAdvanceTriggerKey)->data()),
+                              settings.bytesValue(MidiService::kAdvanceTriggerKey)->size())),
               learned);
     midi.sendFromSource(keys, {{0x90, 60, 90}});
     settle();

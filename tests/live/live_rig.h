@@ -55,7 +55,7 @@ struct Position {
     }
 };
 
-// The whole live setup on virtual time: AppState, MIDIService on the in-memory MIDI system,
+// The whole live setup on virtual time: AppState, MidiService on the in-memory MIDI system,
 // CadenzoLink without a socket (datagrams handed in), and the coordinator. The DAW listens to
 // "Strata"; a CC synth "Synth" and a footswitch "Pedal" are plugged in. Layers A-D send their CC
 // mutes to "Synth" on channels 1-4. The tests play the main thread.
@@ -113,7 +113,7 @@ protected:
     void start(Setlist set) {
         app->setSetlist(std::move(set));
         loop.runPending();
-        service = std::make_unique<MIDIService>(midi, loop, settings);
+        service = std::make_unique<MidiService>(midi, loop, settings);
         link = std::make_unique<CadenzoLink>(loop, CadenzoLink::Options{.openSocket = false});
         live = std::make_unique<LiveCoordinator>(*app, *service, *link, loop, settings,
                                                  StoreLocation::under(dir.path()));
@@ -179,7 +179,7 @@ protected:
     std::size_t synthSeen = 0;
     std::size_t dawSeen = 0;
     std::unique_ptr<AppState> app;
-    std::unique_ptr<MIDIService> service;
+    std::unique_ptr<MidiService> service;
     std::unique_ptr<CadenzoLink> link;
     std::unique_ptr<LiveCoordinator> live;
     MemoryMidiSystem::ListenerId daw = 0;

@@ -199,7 +199,7 @@ TEST(DawHostCC, ArdourTogglesOnlyWhatChangesThroughAWalkWithPanicResyncAndEchoes
     rig.midi.sendFromSource(synthOut, {{0xB1, 21, 0}}); // about the state before our toggle
     rig.settle();
     rig.midi.sendFromSource(synthOut, {{0xB1, 21, 127}}); // the answer to it
-    rig.loop.advance(MIDIService::kEchoHold);
+    rig.loop.advance(MidiService::kEchoHold);
     EXPECT_EQ(step({0, 1}), Packets{});
     // An echo of "sounding" for a track believed muted, later on, counts at once.
     rig.midi.sendFromSource(synthOut, {{0xB1, 21, 0}});
@@ -215,11 +215,11 @@ TEST(DawHostCC, EchoesComeFromOurOwnDestinationsOrFromTheSameDevice) {
     layers[1].portName = "ardour:MIDI Control In";
     layers[2].portName = "ardour:MIDI Control In";
     layers[2].muteCC = 21; // the same CC as layer 2 on the same channel: layer 2 drives it
-    rig.loop.advance(MIDIService::kConnectionSettle);
+    rig.loop.advance(MidiService::kConnectionSettle);
     push(rig, layers, idsAt(layers, {0, 1, 2}), ControlMode::ccMute, DawHost::ardour);
     EXPECT_EQ(rig.heard(), (Packets{{0xB0, 20, 0x7F}}));
     EXPECT_EQ(rig.midi.receivedBy(ardourIn), (Packets{{0xB0, 21, 0x7F}}));
-    rig.loop.advance(MIDIService::kEchoHold);
+    rig.loop.advance(MidiService::kEchoHold);
 
     // The host unmutes both tracks by itself. Its echo for a layer on "Strata" arrives on our
     // destination of that name; for its own input port, from its output port.
@@ -252,7 +252,7 @@ TEST(DawHostCC, ADawThatHasJustConnectedIsToggledOnlyAfterItsEchoes) {
     // Its session has track 1 muted, and it says so.
     rig.midi.sendToDestination(rig.service->virtualDestinationRef(false), {{0xB0, 20, 127}});
     const Duration waited = rig.settleBanks();
-    EXPECT_GE(waited, MIDIService::kConnectionSettle);
+    EXPECT_GE(waited, MidiService::kConnectionSettle);
     EXPECT_EQ(rig.heard(), (Packets{{0xB0, 20, 0x7F}, {0xB0, 21, 0x7F}}));
 }
 

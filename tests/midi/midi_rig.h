@@ -16,13 +16,13 @@ namespace strata::testing {
 using Bytes = std::vector<std::uint8_t>;
 using Packets = std::vector<Bytes>;
 
-// A MIDIService on the in-memory MIDI system, on virtual time, with a DAW listening to both
+// A MidiService on the in-memory MIDI system, on virtual time, with a DAW listening to both
 // surfaces. Tests play the main thread.
 struct MidiRig {
     MemoryMidiSystem midi;
     VirtualMainLoop loop;
     MemorySettings settings;
-    std::unique_ptr<MIDIService> service;
+    std::unique_ptr<MidiService> service;
     MemoryMidiSystem::ListenerId daw = 0;
     MemoryMidiSystem::ListenerId dawXT = 0;
 
@@ -32,7 +32,7 @@ struct MidiRig {
     }
 
     void start() {
-        service = std::make_unique<MIDIService>(midi, loop, settings);
+        service = std::make_unique<MidiService>(midi, loop, settings);
         daw = midi.listen(service->virtualSourceRef(false));
         dawXT = midi.listen(service->virtualSourceRef(true));
     }

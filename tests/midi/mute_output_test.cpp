@@ -26,8 +26,8 @@ TEST(MackieOutput, FirstSendMovesTheBankThenPressesOnlyTheMutedLayers) {
     EXPECT_TRUE(rig.service->mackieShadow().settling[0]);
     const Duration waited = rig.settleBanks();
     // The DAW connected just before: its full-state report is awaited too.
-    EXPECT_GE(waited, MIDIService::kConnectionSettle);
-    EXPECT_LE(waited, MIDIService::kConnectionSettle + std::chrono::milliseconds(10));
+    EXPECT_GE(waited, MidiService::kConnectionSettle);
+    EXPECT_LE(waited, MidiService::kConnectionSettle + std::chrono::milliseconds(10));
 
     Packets expected = bankMove(0);
     press(expected, 0x11);
@@ -158,7 +158,7 @@ TEST(MackieOutput, OffsetsRoundTowardZeroToABankAndNeverBelowTheFirst) {
     for (const Case c :
          {Case{-5, 0, 0}, Case{3, 0, 0}, Case{15, 1, 8}, Case{-9, 0, 0}, Case{64, 8, 64},
           // A corrupt offset is held to the last bank a session can have.
-          Case{std::numeric_limits<std::int64_t>::max(), 256, MIDIService::kMaxBankOffset}}) {
+          Case{std::numeric_limits<std::int64_t>::max(), 256, MidiService::kMaxBankOffset}}) {
         MidiRig rig;
         sendMackie(rig, makeLayers(2), {}, c.offset);
         EXPECT_EQ(rig.heard(), bankMove(c.rightPresses)) << c.offset;

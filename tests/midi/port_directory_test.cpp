@@ -20,9 +20,9 @@ TEST(PortDirectory, StartsWithItsOwnEndpointsUnderTheirNames) {
     EXPECT_EQ(rig.service->destinations.get(), (Names{"Strata", "Strata XT"}));
     EXPECT_EQ(rig.service->sources.get(), (Names{"Strata", "Strata XT"}));
     // A system that gives an input and an output one name shows the DAW one port per surface.
-    EXPECT_EQ(rig.service->surfacePorts(false), (MIDIService::SurfacePorts{"Strata", "Strata"}));
+    EXPECT_EQ(rig.service->surfacePorts(false), (MidiService::SurfacePorts{"Strata", "Strata"}));
     EXPECT_EQ(rig.service->surfacePorts(true),
-              (MIDIService::SurfacePorts{"Strata XT", "Strata XT"}));
+              (MidiService::SurfacePorts{"Strata XT", "Strata XT"}));
 }
 
 TEST(PortDirectory, AHardwareStrataIsNeitherListedNorReachedAndDuplicatesStay) {

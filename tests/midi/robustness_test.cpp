@@ -39,7 +39,7 @@ TEST(Robustness, RandomFeedbackNeverGrowsOrSticksTheParser) {
             p = randomPacket(rng);
         rig.midi.sendToDestination(feedback, list);
         if (round % 20 == 0) {
-            ASSERT_LE(rig.service->mackieShadow().sysexPending, MIDIService::kMaxSysexBytes);
+            ASSERT_LE(rig.service->mackieShadow().sysexPending, MidiService::kMaxSysexBytes);
         }
     }
     // Whatever came before, a complete message is understood.

@@ -56,7 +56,7 @@ TEST(SurfaceConnection, ADawConnectingLaterIsBroughtToTheCurrentStateFromWhatItR
         if (!c.report.empty())
             rig.midi.sendToDestination(rig.service->virtualDestinationRef(false), {c.report});
         const Duration waited = rig.settleBanks();
-        EXPECT_GE(waited, MIDIService::kConnectionSettle) << c.what;
+        EXPECT_GE(waited, MidiService::kConnectionSettle) << c.what;
         Packets expected = bankMove(0);
         expected.insert(expected.end(), c.presses.begin(), c.presses.end());
         EXPECT_EQ(rig.midi.heardPackets(newcomer), expected) << c.what;
@@ -117,6 +117,6 @@ TEST(SurfaceConnection, PublishesWhetherMidiIsAvailable) {
     gone.setAvailable(false);
     VirtualMainLoop loop;
     MemorySettings settings;
-    MIDIService service(gone, loop, settings);
+    MidiService service(gone, loop, settings);
     EXPECT_FALSE(service.midiAvailable.get());
 }

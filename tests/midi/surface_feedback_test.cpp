@@ -59,7 +59,7 @@ TEST(SurfaceFeedback, TheRowWithMoreLettersNamesTheStrip) {
         EXPECT_EQ(it == rig.names().end() ? std::nullopt : std::optional(it->second), c.name)
             << c.top << "|" << c.bottom;
     }
-    EXPECT_EQ(MIDIService::letterCount("a1-B c\xC3\xA9"), 3u);
+    EXPECT_EQ(MidiService::letterCount("a1-B c\xC3\xA9"), 3u);
 }
 
 TEST(SurfaceFeedback, SysexIsAssembledAcrossPacketsAndLists) {
@@ -154,7 +154,7 @@ TEST(SurfaceFeedback, ReportsOverlappingOurOwnPressesDoNotMisleadTheShadow) {
     rig.feedback({{0x90, 0x10, 0x00, 0x90, 0x11, 0x7F}});
     rig.feedback({{0x90, 0x10, 0x7F}});
     EXPECT_EQ(rig.service->mackieShadow().muted[1], true) << "no press of ours on strip 2";
-    rig.loop.advance(MIDIService::kSettleTime);
+    rig.loop.advance(MidiService::kSettleTime);
     const auto shadow = rig.service->mackieShadow();
     EXPECT_EQ(shadow.muted[0], true);
     // A report arriving after that is taken at once.

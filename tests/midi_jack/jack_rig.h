@@ -60,7 +60,7 @@ struct JackRig {
         options.serverName = serverName;
         options.retryInterval = std::chrono::milliseconds(100);
         backend = std::make_unique<JackMidiBackend>(options);
-        service = std::make_unique<MIDIService>(*backend, loop, settings);
+        service = std::make_unique<MidiService>(*backend, loop, settings);
         // On a busy machine the first attempt to reach the server can time out; the backend
         // tries again by itself.
         driver.runUntil([&] { return service->midiAvailable.get(); });
@@ -118,7 +118,7 @@ struct JackRig {
     MemorySettings settings;
     RealTimeDriver driver{loop};
     std::unique_ptr<JackMidiBackend> backend;
-    std::unique_ptr<MIDIService> service;
+    std::unique_ptr<MidiService> service;
 };
 
 // The ids of the layers at the given positions; positions beyond the layers are ignored.

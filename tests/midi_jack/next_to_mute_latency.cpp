@@ -1,6 +1,6 @@
 // Latency on a private JACK server (dummy driver, asynchronous mode, as on stage): a NEXT press
 // written by a controller client, until the first mute byte arrives at a DAW client reading
-// "Strata". The press goes through the JACK backend, MIDIService's trigger parsing, the main loop
+// "Strata". The press goes through the JACK backend, MidiService's trigger parsing, the main loop
 // (a stand-in for the coordinator answers advancePressed with the next section's
 // sendSectionState) and the MIDI queue. Next to it, in the same run on the same server, the
 // floor: a minimal client that copies its input to its output in the same cycle, between the

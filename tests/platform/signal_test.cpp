@@ -11,9 +11,9 @@ TEST(Signal, CallsSlotsInConnectionOrderUntilDisconnected) {
     std::vector<std::string> log;
     auto a = s.connect([&](int v) { log.push_back("a" + std::to_string(v)); });
     std::optional<Connection> b = s.connect([&](int v) { log.push_back("b" + std::to_string(v)); });
-    s.emit(1);
+    s.notify(1);
     b.reset();
-    s.emit(2);
+    s.notify(2);
     EXPECT_EQ(log, (std::vector<std::string>{"a1", "b1", "a2"}));
 }
 
@@ -23,7 +23,7 @@ TEST(Signal, SlotMayDisconnectAnotherDuringEmission) {
     Connection second;
     auto first = s.connect([&] { second.disconnect(); });
     second = s.connect([&] { ++secondCalls; });
-    s.emit();
+    s.notify();
     EXPECT_EQ(secondCalls, 0);
     EXPECT_EQ(s.slotCount(), 1u);
 }
@@ -43,7 +43,7 @@ TEST(Signal, SlotMayDestroyTheSignalDuringEmission) {
     int laterCalls = 0;
     auto first = s->connect([&](int) { s.reset(); });
     auto later = s->connect([&](int) { ++laterCalls; });
-    s->emit(1); // the pass ends with the signal; AddressSanitizer builds check the rest
+    s->notify(1); // the pass ends with the signal; AddressSanitizer builds check the rest
     EXPECT_FALSE(s);
     EXPECT_EQ(laterCalls, 0);
 }

@@ -32,7 +32,7 @@ void UiRig::start(bool clearSettings) {
         settings = MemorySettings();
     dir = std::make_unique<TempDir>();
     state = std::make_unique<AppState>(StoreLocation::under(dir->path()), settings, loop);
-    service = std::make_unique<MIDIService>(midi, loop, settings);
+    service = std::make_unique<MidiService>(midi, loop, settings);
     daw = midi.listen(service->virtualSourceRef(false));
     link = std::make_unique<CadenzoLink>(loop, CadenzoLink::Options{.openSocket = false});
     live = std::make_unique<LiveCoordinator>(*state, *service, *link, loop, settings,

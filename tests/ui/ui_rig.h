@@ -58,7 +58,7 @@ public:
     MemorySettings settings;
     std::unique_ptr<TempDir> dir;
     std::unique_ptr<AppState> state;
-    std::unique_ptr<MIDIService> service;
+    std::unique_ptr<MidiService> service;
     std::unique_ptr<CadenzoLink> link;
     std::unique_ptr<LiveCoordinator> live;
     std::unique_ptr<UiModels> models;

@@ -65,11 +65,11 @@ TEST_F(ViewModels, TriggerLabelFollowsLearningThenTheLearnedTriggerThenClearing)
     rig.pressNote("fcb1010 Pedal", 64);
     EXPECT_FALSE(ui().midi.learning());
     EXPECT_EQ(ui().midi.triggerLabel(), QStringLiteral("NOTE 64 \u00B7 FCB1010 PEDAL"));
-    EXPECT_TRUE(rig.settings.contains(MIDIService::kAdvanceTriggerKey));
+    EXPECT_TRUE(rig.settings.contains(MidiService::kAdvanceTriggerKey));
 
     ui().midi.clearNextTrigger();
     EXPECT_EQ(ui().midi.triggerLabel(), "SET TRIGGER");
-    EXPECT_FALSE(rig.settings.contains(MIDIService::kAdvanceTriggerKey));
+    EXPECT_FALSE(rig.settings.contains(MidiService::kAdvanceTriggerKey));
     EXPECT_EQ(rig.service->footswitchSource(), 0u);
 }
 

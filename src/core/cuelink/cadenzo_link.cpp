@@ -119,7 +119,7 @@ void CadenzoLink::handleDatagram(CueBytes bytes) {
                            disconnect();
                    },
                    [&](const Hello& m) { connection.set(ConnectionState::connected(m.host)); },
-                   [&](const SetlistSnapshot& m) { snapshot.emit(m); },
+                   [&](const SetlistSnapshot& m) { snapshot.notify(m); },
                    [&](const LiveState& m) {
                        if (!connection.get().isConnected()) {
                            connection.set(
@@ -128,10 +128,10 @@ void CadenzoLink::handleDatagram(CueBytes bytes) {
                                return;
                        }
                        liveState_ = m;
-                       liveTick.emit(m);
+                       liveTick.notify(m);
                    },
-                   [&](const Fire& m) { fire.emit(m); },
-                   [&](const MarkerHit& m) { markerHit.emit(m); },
+                   [&](const Fire& m) { fire.notify(m); },
+                   [&](const MarkerHit& m) { markerHit.notify(m); },
                },
                decoded->message);
 }

@@ -75,7 +75,7 @@ AppState::Batch::Batch(AppState& state) : state_(state) {
 AppState::Batch::~Batch() {
     if (--state_.batchDepth_ == 0 && state_.batchChanged_) {
         state_.batchChanged_ = false;
-        state_.changed.emit();
+        state_.changed.notify();
     }
 }
 

@@ -71,7 +71,7 @@ void UndoHistory::onSetlistWritten(const Setlist& now) {
         openSession_ = editing_;
     }
     seen_ = now;
-    changed.emit();
+    changed.notify();
 }
 
 void UndoHistory::restore(Setlist content) {
@@ -92,7 +92,7 @@ void UndoHistory::undo() {
     undoRecords_.pop_back();
     redo_.push_back(state_.setlist());
     restore(std::move(earlier));
-    changed.emit();
+    changed.notify();
 }
 
 void UndoHistory::redo() {
@@ -102,7 +102,7 @@ void UndoHistory::redo() {
     redo_.pop_back();
     pushUndo(state_.setlist());
     restore(std::move(later));
-    changed.emit();
+    changed.notify();
 }
 
 void UndoHistory::pushUndo(Setlist before) {
@@ -124,7 +124,7 @@ void UndoHistory::clear() {
     redo_.clear();
     seen_ = state_.setlist();
     openSession_.reset();
-    changed.emit();
+    changed.notify();
 }
 
 } // namespace strata

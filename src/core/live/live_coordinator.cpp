@@ -31,7 +31,7 @@ std::string quotedNames(const std::vector<Section>& sections, std::size_t from) 
 
 } // namespace
 
-LiveCoordinator::LiveCoordinator(AppState& app, MIDIService& midi, CadenzoLink& link,
+LiveCoordinator::LiveCoordinator(AppState& app, MidiService& midi, CadenzoLink& link,
                                  MainLoop& loop, Settings& settings, StoreLocation backupLocation)
     : app_(app), midi_(midi), link_(link), loop_(loop), settings_(settings), clock_(loop),
       backups_(std::move(backupLocation)), self_(std::make_shared<LiveCoordinator*>(this)) {

@@ -20,7 +20,7 @@
 namespace strata {
 
 // The hub between the performance state, the MIDI engine and the cue link. It turns every event
-// of MIDIService and CadenzoLink into a call on AppState, decides when the DAW's mute state is
+// of MidiService and CadenzoLink into a call on AppState, decides when the DAW's mute state is
 // sent (by watching sectionStateKey), keeps the MIDI engine's jump-trigger table in step with the
 // current song (by watching jumpTriggerKey), fires bar-anchored Moments from Cadenzo's live state,
 // follows Cadenzo's jumps and setlist snapshots, and runs the auto-advance clock.
@@ -55,7 +55,7 @@ public:
 
     // Subscribes to the event streams at once. `backupLocation` is where the setlist file lives;
     // copies of the set are kept beside it before Cadenzo's setlist drops sections.
-    LiveCoordinator(AppState& app, MIDIService& midi, CadenzoLink& link, MainLoop& loop,
+    LiveCoordinator(AppState& app, MidiService& midi, CadenzoLink& link, MainLoop& loop,
                     Settings& settings, StoreLocation backupLocation);
     ~LiveCoordinator();
     LiveCoordinator(const LiveCoordinator&) = delete;
@@ -161,7 +161,7 @@ private:
     void sendMomentMessages(const Moment& moment);
 
     AppState& app_;
-    MIDIService& midi_;
+    MidiService& midi_;
     CadenzoLink& link_;
     MainLoop& loop_;
     Settings& settings_;

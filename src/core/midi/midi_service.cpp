@@ -14,7 +14,7 @@ namespace strata {
 // service (and a busy input thread cannot hold it off). Queue jobs only check `alive`: the
 // destructor stops the queue before any member goes. Main-thread tasks check `alive` too; they
 // cannot overlap the destructor, which runs on the same thread.
-struct MIDIService::Life {
+struct MidiService::Life {
     std::atomic<bool> alive{true};
     std::mutex mutex;
     std::condition_variable left;
@@ -79,7 +79,7 @@ std::uint8_t channelNibble(std::int64_t channel) {
 // turning into billions of bank presses that would hold up all output (and the panic, which
 // waits for the queue); it lies far beyond any session a 32-press return to the start covers.
 std::int64_t bankBase(std::int64_t offset) {
-    return std::clamp<std::int64_t>(trunc8(offset), 0, MIDIService::kMaxBankOffset);
+    return std::clamp<std::int64_t>(trunc8(offset), 0, MidiService::kMaxBankOffset);
 }
 
 // Stamps `last` with `now` when more than `threshold` has passed; true when this caller won.
@@ -104,7 +104,7 @@ bool copyChunks(const MidiPacketList& packets, std::vector<std::uint8_t>& bytes,
                 std::vector<std::size_t>& ends) {
     for (std::size_t p = 0; p < packets.count; ++p) {
         const MidiPacket& packet = packets.packets[p];
-        const std::size_t n = std::min(packet.length, MIDIService::kMaxPacketBytes);
+        const std::size_t n = std::min(packet.length, MidiService::kMaxPacketBytes);
         if (n == 0 || packet.data == nullptr)
             continue;
         bytes.insert(bytes.end(), packet.data, packet.data + n);
@@ -143,7 +143,7 @@ std::size_t statusByteAfter(const std::uint8_t* message, std::size_t size) {
 } // namespace
 
 template <typename F>
-void MIDIService::onMain(F&& task) {
+void MidiService::onMain(F&& task) {
     loop_.post([life = life_, task = std::forward<F>(task)]() mutable {
         if (life->alive.load())
             task();
@@ -151,7 +151,7 @@ void MIDIService::onMain(F&& task) {
 }
 
 template <typename F>
-void MIDIService::onQueue(F&& job) {
+void MidiService::onQueue(F&& job) {
     midiQueue_->submit([life = life_, job = std::forward<F>(job)]() mutable {
         if (life->alive.load())
             job();
@@ -160,7 +160,7 @@ void MIDIService::onQueue(F&& job) {
 
 // ---- Start-up and shutdown ---------------------------------------------------------------------
 
-MIDIService::MIDIService(MidiBackend& backend, MainLoop& loop, Settings& settings)
+MidiService::MidiService(MidiBackend& backend, MainLoop& loop, Settings& settings)
     : backend_(backend), loop_(loop), settings_(settings), life_(std::make_shared<Life>()),
       lastTxPublish_(kNever), lastRxPublish_(kNever),
       midiQueue_(std::make_unique<SerialQueue>(std::string(kQueueLabel))) {
@@ -231,7 +231,7 @@ MIDIService::MIDIService(MidiBackend& backend, MainLoop& loop, Settings& setting
     loadAdvanceTrigger();
 }
 
-MIDIService::~MIDIService() {
+MidiService::~MidiService() {
     life_->close();
     backend_.disposeClient(client_);
     // Jobs still queued see the token cleared and do nothing; the worker stops before any member
@@ -241,7 +241,7 @@ MIDIService::~MIDIService() {
 
 // ---- Port directory ----------------------------------------------------------------------------
 
-std::string MIDIService::endpointName(MidiRef ref) const {
+std::string MidiService::endpointName(MidiRef ref) const {
     if (auto name = backend_.displayName(ref))
         return *name;
     if (auto name = backend_.name(ref))
@@ -249,7 +249,7 @@ std::string MIDIService::endpointName(MidiRef ref) const {
     return "Unknown";
 }
 
-std::optional<MidiRef> MIDIService::systemDestinationRef(std::string_view name) const {
+std::optional<MidiRef> MidiService::systemDestinationRef(std::string_view name) const {
     const std::size_t count = backend_.destinationCount();
     for (std::size_t i = 0; i < count; ++i) {
         const MidiRef ref = backend_.destination(i);
@@ -259,7 +259,7 @@ std::optional<MidiRef> MIDIService::systemDestinationRef(std::string_view name) 
     return std::nullopt;
 }
 
-void MIDIService::refreshPorts() {
+void MidiService::refreshPorts() {
     std::vector<std::string> dests{std::string(kMainSurfacePort)};
     const std::size_t destCount = backend_.destinationCount();
     for (std::size_t i = 0; i < destCount; ++i) {
@@ -280,7 +280,7 @@ void MIDIService::refreshPorts() {
     sources.set(std::move(srcs));
 }
 
-void MIDIService::connectSources() {
+void MidiService::connectSources() {
     if (inPort_ == 0)
         return;
     const std::size_t count = backend_.sourceCount();
@@ -294,19 +294,19 @@ void MIDIService::connectSources() {
     }
 }
 
-void MIDIService::noteTx() {
+void MidiService::noteTx() {
     const TimePoint now = loop_.now();
     if (throttle(lastTxPublish_, now, kTxThrottle))
         onMain([this, now] { lastTxAt.set(now); });
 }
 
-void MIDIService::noteMackieRx() {
+void MidiService::noteMackieRx() {
     const TimePoint now = loop_.now();
     if (throttle(lastRxPublish_, now, kRxThrottle))
         onMain([this, now] { lastMackieRxAt.set(now); });
 }
 
-void MIDIService::deliver(const std::uint8_t* bytes, std::size_t length,
+void MidiService::deliver(const std::uint8_t* bytes, std::size_t length,
                           std::string_view portName) {
     if (portName == kMainSurfacePort) {
         // Our own surface names never fall through to a system destination: a device that happens
@@ -324,7 +324,7 @@ void MIDIService::deliver(const std::uint8_t* bytes, std::size_t length,
 
 // ---- Mute output -------------------------------------------------------------------------------
 
-void MIDIService::sendSectionState(std::vector<Layer> allLayers, UuidSet mutedIDs, ControlMode mode,
+void MidiService::sendSectionState(std::vector<Layer> allLayers, UuidSet mutedIDs, ControlMode mode,
                                    std::optional<std::string> mackiePort,
                                    std::int64_t mackieTrackOffset, DawHost host) {
     onQueue([this, request = SectionRequest{std::move(allLayers), std::move(mutedIDs), mode,
@@ -334,7 +334,7 @@ void MIDIService::sendSectionState(std::vector<Layer> allLayers, UuidSet mutedID
     });
 }
 
-void MIDIService::resetMackieShadow() {
+void MidiService::resetMackieShadow() {
     // Only the positions: positionBank drops the slots of a unit whose bank goes elsewhere, and
     // keeps them where the strips will show the same tracks again (see the header).
     onQueue([this] {
@@ -343,7 +343,7 @@ void MIDIService::resetMackieShadow() {
     });
 }
 
-void MIDIService::panicAllOn(std::vector<Layer> allLayers, ControlMode mode,
+void MidiService::panicAllOn(std::vector<Layer> allLayers, ControlMode mode,
                              std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset,
                              DawHost host) {
     auto work = [&] {
@@ -356,11 +356,11 @@ void MIDIService::panicAllOn(std::vector<Layer> allLayers, ControlMode mode,
         midiQueue_->submitAndWait(work);
 }
 
-void MIDIService::resyncCCMutes() {
+void MidiService::resyncCCMutes() {
     onQueue([this] { q_.ccMutes.clear(); });
 }
 
-void MIDIService::sendProgramChange(std::int64_t program, std::int64_t channel,
+void MidiService::sendProgramChange(std::int64_t program, std::int64_t channel,
                                     std::string portName) {
     onQueue([this, program, channel, portName = std::move(portName)] {
         const std::uint8_t msg[2] = {static_cast<std::uint8_t>(0xC0 | channelNibble(channel)),
@@ -369,7 +369,7 @@ void MIDIService::sendProgramChange(std::int64_t program, std::int64_t channel,
     });
 }
 
-void MIDIService::sendControlChange(std::int64_t cc, std::int64_t value, std::int64_t channel,
+void MidiService::sendControlChange(std::int64_t cc, std::int64_t value, std::int64_t channel,
                                     std::string portName) {
     onQueue([this, cc, value, channel, portName = std::move(portName)] {
         const std::uint8_t msg[3] = {static_cast<std::uint8_t>(0xB0 | channelNibble(channel)),
@@ -378,14 +378,14 @@ void MIDIService::sendControlChange(std::int64_t cc, std::int64_t value, std::in
     });
 }
 
-void MIDIService::sendMackieButton(std::uint8_t noteNumber, std::string_view portName) {
+void MidiService::sendMackieButton(std::uint8_t noteNumber, std::string_view portName) {
     const std::uint8_t press[3] = {kNoteOn, noteNumber, 0x7F};
     deliver(press, sizeof press, portName);
     const std::uint8_t release[3] = {kNoteOn, noteNumber, 0x00};
     deliver(release, sizeof release, portName);
 }
 
-void MIDIService::cycleBreak(std::string_view portName) {
+void MidiService::cycleBreak(std::string_view portName) {
     const MidiRef source = surfaceSource(portName);
     if (source == 0)
         return;
@@ -394,7 +394,7 @@ void MIDIService::cycleBreak(std::string_view portName) {
     q_.toggledSinceBreak[source == virtualSrc_ ? 0 : 1].reset();
 }
 
-void MIDIService::pressButton(std::uint8_t noteNumber, std::string_view portName) {
+void MidiService::pressButton(std::uint8_t noteNumber, std::string_view portName) {
     // A DAW that reads the surface once per cycle takes two presses of one button in one cycle
     // for one, and a toggle pressed twice would be left as pressed once.
     if (const MidiRef source = surfaceSource(portName); source != 0) {
@@ -406,11 +406,11 @@ void MIDIService::pressButton(std::uint8_t noteNumber, std::string_view portName
     sendMackieButton(noteNumber, portName);
 }
 
-std::optional<std::int64_t>& MIDIService::bankPosition(Unit unit) {
+std::optional<std::int64_t>& MidiService::bankPosition(Unit unit) {
     return unit == kExtenderUnit ? q_.mackieBankPositionedAtXT : q_.mackieBankPositionedAt;
 }
 
-MidiRef MIDIService::surfaceSource(std::string_view portName) const {
+MidiRef MidiService::surfaceSource(std::string_view portName) const {
     if (portName == kMainSurfacePort)
         return virtualSrc_;
     if (portName == kExtenderPort)
@@ -418,11 +418,11 @@ MidiRef MIDIService::surfaceSource(std::string_view portName) const {
     return 0;
 }
 
-MIDIService::Stamp MIDIService::stampNow() const {
+MidiService::Stamp MidiService::stampNow() const {
     return Stamp{loop_.now(), backend_.cycleCount()};
 }
 
-bool MIDIService::positionBank(std::string_view port, std::int64_t desiredOffset, bool isExtender) {
+bool MidiService::positionBank(std::string_view port, std::int64_t desiredOffset, bool isExtender) {
     const std::int64_t target = bankBase(desiredOffset);
     const Unit unit = isExtender ? kExtenderUnit : kMainUnit;
     auto& position = bankPosition(unit);
@@ -457,7 +457,7 @@ bool MIDIService::positionBank(std::string_view port, std::int64_t desiredOffset
     return true;
 }
 
-bool MIDIService::positionGroup(std::string_view port, std::int64_t desiredOffset) {
+bool MidiService::positionGroup(std::string_view port, std::int64_t desiredOffset) {
     const std::int64_t target = bankBase(desiredOffset);
     auto& position = q_.mackieBankPositionedAt;
     if (position && *position == target)
@@ -487,7 +487,7 @@ bool MIDIService::positionGroup(std::string_view port, std::int64_t desiredOffse
     return true;
 }
 
-void MIDIService::nudgeGroup(std::string_view port) {
+void MidiService::nudgeGroup(std::string_view port) {
     UnitState& u = q_.units[kMainUnit];
     if (u.settling || u.pendingChannelRights == 0)
         return;
@@ -506,7 +506,7 @@ void MIDIService::nudgeGroup(std::string_view port) {
     startSettle(kMainUnit, port, presses);
 }
 
-void MIDIService::sendCCMutes(const std::vector<Layer>& allLayers, const UuidSet* mutedIDs,
+void MidiService::sendCCMutes(const std::vector<Layer>& allLayers, const UuidSet* mutedIDs,
                               std::optional<std::string_view> onlyPort) {
     for (std::size_t i = 0; i < allLayers.size(); ++i) {
         const Layer& layer = allLayers[i];
@@ -524,7 +524,7 @@ void MIDIService::sendCCMutes(const std::vector<Layer>& allLayers, const UuidSet
     }
 }
 
-void MIDIService::sendSectionStateImpl(SectionRequest request) {
+void MidiService::sendSectionStateImpl(SectionRequest request) {
     q_.lastRequest = std::move(request);
     const SectionRequest& r = *q_.lastRequest;
     const bool ardourCC = r.mode == ControlMode::ccMute && r.host == DawHost::ardour;
@@ -540,7 +540,7 @@ void MIDIService::sendSectionStateImpl(SectionRequest request) {
     pumpMackie();
 }
 
-void MIDIService::pump() {
+void MidiService::pump() {
     if (!q_.lastRequest)
         return;
     const SectionRequest& r = *q_.lastRequest;
@@ -550,7 +550,7 @@ void MIDIService::pump() {
         sendCCToggles(r.allLayers, r.mutedIDs);
 }
 
-void MIDIService::pumpMackie() {
+void MidiService::pumpMackie() {
     if (!q_.lastRequest || q_.lastRequest->mode != ControlMode::mackieControl)
         return;
     releaseHolds();
@@ -598,7 +598,7 @@ void MIDIService::pumpMackie() {
     }
 }
 
-void MIDIService::releaseHolds() {
+void MidiService::releaseHolds() {
     const Duration span = answerTime();
     for (std::size_t slot = 0; slot < q_.holds.size(); ++slot) {
         SlotHold& hold = q_.holds[slot];
@@ -610,7 +610,7 @@ void MIDIService::releaseHolds() {
     }
 }
 
-void MIDIService::panicImpl(std::vector<Layer> allLayers, ControlMode mode,
+void MidiService::panicImpl(std::vector<Layer> allLayers, ControlMode mode,
                             std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset,
                             DawHost host) {
     // Everything sounding is now the state a DAW that connects later is brought to.
@@ -625,7 +625,7 @@ void MIDIService::panicImpl(std::vector<Layer> allLayers, ControlMode mode,
 
 // ---- Ardour's CC mutes -------------------------------------------------------------------------
 
-std::string MIDIService::echoDevice(std::string_view name) {
+std::string MidiService::echoDevice(std::string_view name) {
     std::string_view stem = trimBlanks(name);
     if (stem.size() >= 2 && stem.front() != '(' && stem.back() == ')') {
         // "... (capture)" / "... (playback)"
@@ -648,7 +648,7 @@ std::string MIDIService::echoDevice(std::string_view name) {
     return std::string(stem);
 }
 
-MIDIService::CCTarget MIDIService::ccTarget(std::string_view portName, std::int64_t channel,
+MidiService::CCTarget MidiService::ccTarget(std::string_view portName, std::int64_t channel,
                                             std::int64_t cc) const {
     CCTarget t;
     if (portName == kMainSurfacePort)
@@ -662,7 +662,7 @@ MIDIService::CCTarget MIDIService::ccTarget(std::string_view portName, std::int6
     return t;
 }
 
-bool MIDIService::ccPortReady(std::string_view portName) {
+bool MidiService::ccPortReady(std::string_view portName) {
     const MidiRef source = surfaceSource(portName);
     if (source == 0)
         return true;
@@ -678,7 +678,7 @@ bool MIDIService::ccPortReady(std::string_view portName) {
     return true;
 }
 
-void MIDIService::toggleCC(std::uint8_t channel, std::uint8_t cc, std::string_view portName) {
+void MidiService::toggleCC(std::uint8_t channel, std::uint8_t cc, std::string_view portName) {
     // As with button presses: two toggles of one CC are never left to one cycle of the host.
     if (const MidiRef source = surfaceSource(portName); source != 0) {
         auto& toggled = q_.toggledSinceBreak[source == virtualSrc_ ? 0 : 1];
@@ -691,7 +691,7 @@ void MIDIService::toggleCC(std::uint8_t channel, std::uint8_t cc, std::string_vi
     deliver(msg, sizeof msg, portName);
 }
 
-void MIDIService::sendCCToggles(const std::vector<Layer>& allLayers, const UuidSet& mutedIDs) {
+void MidiService::sendCCToggles(const std::vector<Layer>& allLayers, const UuidSet& mutedIDs) {
     releaseCCHolds();
     // Two layers bound to one CC would toggle one track twice: the first of them drives it.
     std::vector<CCTarget> seen;
@@ -719,7 +719,7 @@ void MIDIService::sendCCToggles(const std::vector<Layer>& allLayers, const UuidS
     }
 }
 
-void MIDIService::applyCCEcho(const CCTarget& target, bool muted) {
+void MidiService::applyCCEcho(const CCTarget& target, bool muted) {
     CCState& state = q_.ccMutes[target];
     if (state.toggledAt)
         state.reported = muted;
@@ -727,7 +727,7 @@ void MIDIService::applyCCEcho(const CCTarget& target, bool muted) {
         state.muted = muted;
 }
 
-void MIDIService::feedCCEchoes(const std::uint8_t* bytes, std::size_t length, int surface,
+void MidiService::feedCCEchoes(const std::uint8_t* bytes, std::size_t length, int surface,
                                const std::string& device) {
     releaseCCHolds();
     std::size_t i = 0;
@@ -746,7 +746,7 @@ void MIDIService::feedCCEchoes(const std::uint8_t* bytes, std::size_t length, in
     }
 }
 
-void MIDIService::releaseCCHolds() {
+void MidiService::releaseCCHolds() {
     for (auto& [target, state] : q_.ccMutes) {
         if (!state.toggledAt || !hasPassed(*state.toggledAt, kEchoHold))
             continue;
@@ -757,7 +757,7 @@ void MIDIService::releaseCCHolds() {
     }
 }
 
-void MIDIService::surfaceConnected(MidiRef virtualSource, Stamp at) {
+void MidiService::surfaceConnected(MidiRef virtualSource, Stamp at) {
     if (virtualSource == 0 || (virtualSource != virtualSrc_ && virtualSource != virtualSrcXT_))
         return;
     const Unit unit = virtualSource == virtualSrc_ ? kMainUnit : kExtenderUnit;
@@ -795,7 +795,7 @@ void MIDIService::surfaceConnected(MidiRef virtualSource, Stamp at) {
     pump();
 }
 
-void MIDIService::startSettle(Unit unit, std::string_view port, std::int64_t presses) {
+void MidiService::startSettle(Unit unit, std::string_view port, std::int64_t presses) {
     auto& u = q_.units[unit];
     u.settling = true;
     u.settleToken = ++q_.nextSettleToken;
@@ -805,7 +805,7 @@ void MIDIService::startSettle(Unit unit, std::string_view port, std::int64_t pre
             connected = u.connectedAt] { watchSettle(unit, token, source, giveUpAt, connected); });
 }
 
-void MIDIService::finishSettle(Unit unit, std::uint64_t token) {
+void MidiService::finishSettle(Unit unit, std::uint64_t token) {
     auto& u = q_.units[unit];
     if (!u.settling || u.settleToken != token)
         return; // superseded by a later bank move or a new connection
@@ -816,7 +816,7 @@ void MIDIService::finishSettle(Unit unit, std::uint64_t token) {
 
 // ---- Settling (main thread) --------------------------------------------------------------------
 
-void MIDIService::watchSettle(Unit unit, std::uint64_t token, MidiRef source, TimePoint giveUpAt,
+void MidiService::watchSettle(Unit unit, std::uint64_t token, MidiRef source, TimePoint giveUpAt,
                               std::optional<Stamp> connectedAt) {
     SettleWatch& w = settleWatch_[unit];
     w.token = token;
@@ -827,12 +827,12 @@ void MIDIService::watchSettle(Unit unit, std::uint64_t token, MidiRef source, Ti
     w.timer = loop_.every(kSettlePoll, [this, unit] { pollSettle(unit); });
 }
 
-Duration MIDIService::answerTime() const {
+Duration MidiService::answerTime() const {
     const Duration period = std::chrono::duration_cast<Duration>(backend_.cyclePeriod());
     return std::max<Duration>(kSettleTime, kSettleCycles * period);
 }
 
-bool MIDIService::hasPassed(const Stamp& since, Duration span) const {
+bool MidiService::hasPassed(const Stamp& since, Duration span) const {
     if (loop_.now() - since.time < span)
         return false;
     const Duration period = std::chrono::duration_cast<Duration>(backend_.cyclePeriod());
@@ -842,7 +842,7 @@ bool MIDIService::hasPassed(const Stamp& since, Duration span) const {
     return backend_.cycleCount() >= since.cycle + cycles;
 }
 
-void MIDIService::pollSettle(Unit unit) {
+void MidiService::pollSettle(Unit unit) {
     SettleWatch& w = settleWatch_[unit];
     bool done = loop_.now() >= w.giveUpAt;
     if (!done) {
@@ -865,7 +865,7 @@ void MIDIService::pollSettle(Unit unit) {
 
 // ---- Surface feedback --------------------------------------------------------------------------
 
-void MIDIService::handleMackieFeedback(const MidiPacketList& packets) {
+void MidiService::handleMackieFeedback(const MidiPacketList& packets) {
     std::vector<std::uint8_t> bytes;
     std::vector<std::size_t> ends;
     if (!copyChunks(packets, bytes, ends))
@@ -882,7 +882,7 @@ void MIDIService::handleMackieFeedback(const MidiPacketList& packets) {
     });
 }
 
-void MIDIService::handleExtenderFeedback(const MidiPacketList& packets) {
+void MidiService::handleExtenderFeedback(const MidiPacketList& packets) {
     // The extender's own strips report their mute LEDs here; without them, tracks on the
     // extender that the DAW already has muted would be toggled off by the first push.
     std::vector<std::uint8_t> bytes;
@@ -899,7 +899,7 @@ void MIDIService::handleExtenderFeedback(const MidiPacketList& packets) {
     });
 }
 
-void MIDIService::feedSysexBytes(const std::uint8_t* bytes, std::size_t length) {
+void MidiService::feedSysexBytes(const std::uint8_t* bytes, std::size_t length) {
     auto& acc = q_.sysexAccumulator;
     auto& n = q_.sysexLength;
     for (std::size_t i = 0; i < length; ++i) {
@@ -921,7 +921,7 @@ void MIDIService::feedSysexBytes(const std::uint8_t* bytes, std::size_t length) 
     }
 }
 
-void MIDIService::processSysex(const std::uint8_t* message, std::size_t length) {
+void MidiService::processSysex(const std::uint8_t* message, std::size_t length) {
     if (length < 8 || message[0] != 0xF0 || message[1] != 0x00 || message[2] != 0x00 ||
         message[3] != 0x66 || message[5] != 0x12)
         return;
@@ -934,13 +934,13 @@ void MIDIService::processSysex(const std::uint8_t* message, std::size_t length) 
     publishSlotNames();
 }
 
-std::size_t MIDIService::letterCount(std::string_view text) {
+std::size_t MidiService::letterCount(std::string_view text) {
     return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
         return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
     }));
 }
 
-void MIDIService::publishSlotNames() {
+void MidiService::publishSlotNames() {
     const auto cell = [this](std::size_t start) -> std::string_view {
         const auto* p = q_.lcdBuffer.data() + start;
         for (std::size_t i = 0; i < 7; ++i)
@@ -963,7 +963,7 @@ void MIDIService::publishSlotNames() {
     onMain([this, names = std::move(names)]() mutable { mackieSlotNames.set(std::move(names)); });
 }
 
-void MIDIService::feedMuteLEDs(const std::uint8_t* bytes, std::size_t length, int firstSlot) {
+void MidiService::feedMuteLEDs(const std::uint8_t* bytes, std::size_t length, int firstSlot) {
     releaseHolds();
     std::size_t i = 0;
     while (i + 2 < length) {
@@ -991,12 +991,12 @@ void MIDIService::feedMuteLEDs(const std::uint8_t* bytes, std::size_t length, in
 
 // ---- Trigger input and learning ----------------------------------------------------------------
 
-MIDIService::InputView MIDIService::inputView() const {
+MidiService::InputView MidiService::inputView() const {
     std::lock_guard lock(jumpLock_);
     return input_;
 }
 
-void MIDIService::handleIncoming(const MidiPacketList& packets, std::uint64_t srcRefCon) {
+void MidiService::handleIncoming(const MidiPacketList& packets, std::uint64_t srcRefCon) {
     // The connection value is the source's own reference; anything else is input without one.
     const MidiRef src =
         srcRefCon <= std::numeric_limits<MidiRef>::max() ? static_cast<MidiRef>(srcRefCon) : 0;
@@ -1036,7 +1036,7 @@ void MIDIService::handleIncoming(const MidiPacketList& packets, std::uint64_t sr
         });
 }
 
-void MIDIService::parsePacketBytes(const std::uint8_t* bytes, std::size_t length,
+void MidiService::parsePacketBytes(const std::uint8_t* bytes, std::size_t length,
                                    bool isTriggerDevice, bool learning,
                                    std::string_view learnSource, std::string_view srcName) {
     length = std::min(length, kMaxPacketBytes);
@@ -1075,7 +1075,7 @@ void MIDIService::parsePacketBytes(const std::uint8_t* bytes, std::size_t length
         if (size == 2) {
             if (high == 0xC0)
                 onMain([this, program = static_cast<int>(data1)] {
-                    sectionAdvanceRequest.emit(program);
+                    sectionAdvanceRequest.notify(program);
                 });
             i += 2;
             continue;
@@ -1088,7 +1088,7 @@ void MIDIService::parsePacketBytes(const std::uint8_t* bytes, std::size_t length
                 // A sustain pedal cannot become a trigger.
                 onMain([this] {
                     isLearningTrigger.set(false);
-                    triggerLearned.emit(std::nullopt);
+                    triggerLearned.notify(std::nullopt);
                 });
                 return;
             }
@@ -1111,30 +1111,30 @@ void MIDIService::parsePacketBytes(const std::uint8_t* bytes, std::size_t length
         bool jumped = false;
         for (const auto& [key, trigger] : *view->jumpTriggers) {
             if (trigger.deviceName == srcName && trigger.kind == kind && trigger.data1 == data1) {
-                onMain([this, key = key] { jumpRequested.emit(key); });
+                onMain([this, key = key] { jumpRequested.notify(key); });
                 jumped = true;
                 break;
             }
         }
         if (!jumped && isTriggerDevice && view->advanceTrigger &&
             view->advanceTrigger->kind == kind && view->advanceTrigger->data1 == data1)
-            onMain([this] { advancePressed.emit(); });
+            onMain([this] { advancePressed.notify(); });
         i += 3;
     }
 }
 
-void MIDIService::finishLearn(AdvanceTrigger trigger) {
+void MidiService::finishLearn(AdvanceTrigger trigger) {
     onMain([this, trigger = std::move(trigger)] {
         isLearningTrigger.set(false);
-        triggerLearned.emit(trigger);
+        triggerLearned.notify(trigger);
     });
 }
 
-MidiRef MIDIService::footswitchSource() const {
+MidiRef MidiService::footswitchSource() const {
     return footswitchSrc_;
 }
 
-void MIDIService::resolveTriggerSource() {
+void MidiService::resolveTriggerSource() {
     MidiRef found = 0;
     const auto& trigger = advanceTrigger.get();
     if (trigger && !trigger->deviceName.empty()) {
@@ -1152,7 +1152,7 @@ void MIDIService::resolveTriggerSource() {
     input_.footswitchSrc = found;
 }
 
-void MIDIService::loadAdvanceTrigger() {
+void MidiService::loadAdvanceTrigger() {
     const auto stored = settings_.bytesValue(kAdvanceTriggerKey);
     if (!stored)
         return;
@@ -1163,7 +1163,7 @@ void MIDIService::loadAdvanceTrigger() {
     }
 }
 
-void MIDIService::persistAdvanceTrigger() {
+void MidiService::persistAdvanceTrigger() {
     std::optional<std::string> encoded;
     if (const auto& trigger = advanceTrigger.get())
         encoded = encodeAdvanceTrigger(*trigger);
@@ -1173,7 +1173,7 @@ void MIDIService::persistAdvanceTrigger() {
         settings_.remove(kAdvanceTriggerKey);
 }
 
-void MIDIService::setJumpTriggers(JumpTriggerTable triggers) {
+void MidiService::setJumpTriggers(JumpTriggerTable triggers) {
     auto table = std::make_shared<const JumpTriggerTable>(std::move(triggers));
     std::lock_guard lock(jumpLock_);
     input_.jumpTriggers = std::move(table);
@@ -1181,7 +1181,7 @@ void MIDIService::setJumpTriggers(JumpTriggerTable triggers) {
 
 // ---- Inspection --------------------------------------------------------------------------------
 
-MIDIService::MackieShadow MIDIService::mackieShadow() {
+MidiService::MackieShadow MidiService::mackieShadow() {
     MackieShadow shadow;
     midiQueue_->submitAndWait([&] {
         releaseHolds();
@@ -1195,7 +1195,7 @@ MIDIService::MackieShadow MIDIService::mackieShadow() {
     return shadow;
 }
 
-void MIDIService::drain() {
+void MidiService::drain() {
     midiQueue_->drain();
 }
 

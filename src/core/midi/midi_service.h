@@ -80,7 +80,7 @@ using SlotNames = std::map<int, std::string>;
 // device, that is of the same name once a trailing direction word is dropped ("ardour:MIDI
 // Control In" is answered from "ardour:MIDI Control Out"; a device that lists one name for both
 // directions answers under that name).
-class MIDIService {
+class MidiService {
 public:
     static constexpr std::string_view kClientName = "Strata";
     static constexpr std::string_view kOutputPortName = "Strata Out";
@@ -112,10 +112,10 @@ public:
     // state: the host answers a cycle or a few later, or at its next feedback round.
     static constexpr Duration kEchoHold = std::chrono::milliseconds(150);
 
-    MIDIService(MidiBackend& backend, MainLoop& loop, Settings& settings);
-    ~MIDIService();
-    MIDIService(const MIDIService&) = delete;
-    MIDIService& operator=(const MIDIService&) = delete;
+    MidiService(MidiBackend& backend, MainLoop& loop, Settings& settings);
+    ~MidiService();
+    MidiService(const MidiService&) = delete;
+    MidiService& operator=(const MidiService&) = delete;
 
     // ---- Published fields (main thread) ---------------------------------------------------------
     // Names for the destination picker: "Strata" first and once, then the system's destinations.

@@ -4,15 +4,6 @@
 
 #include <utility>
 
-// Qt defines `emit`, `slots` and `signals` as macros; they must not rewrite the names here when
-// a Qt header comes first.
-#pragma push_macro("emit")
-#pragma push_macro("slots")
-#pragma push_macro("signals")
-#undef emit
-#undef slots
-#undef signals
-
 namespace strata {
 
 // A published field that everybody can read and observe but only its owner can write, so that the
@@ -34,7 +25,7 @@ private:
     explicit OwnedPublished(T initial) : value_(std::move(initial)) {}
 
     void assign(T value) { value_ = std::move(value); }
-    void notify() const { changed.emit(value_); }
+    void notify() const { changed.notify(value_); }
     void set(T value) {
         assign(std::move(value));
         notify();
@@ -44,7 +35,3 @@ private:
 };
 
 } // namespace strata
-
-#pragma pop_macro("signals")
-#pragma pop_macro("slots")
-#pragma pop_macro("emit")

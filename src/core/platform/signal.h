@@ -6,15 +6,6 @@
 #include <utility>
 #include <vector>
 
-// Qt defines `emit`, `slots` and `signals` as macros; they must not rewrite the names here when
-// a Qt header comes first.
-#pragma push_macro("emit")
-#pragma push_macro("slots")
-#pragma push_macro("signals")
-#undef emit
-#undef slots
-#undef signals
-
 namespace strata {
 
 // Keeps one slot connected for as long as it lives; destroying or resetting it disconnects.
@@ -70,13 +61,13 @@ public:
 
     Signal() : state_(std::make_shared<State>()) {}
     // A pass that is still running (a slot destroyed the signal's owner) calls no further slot.
-    ~Signal() { state_->slots.clear(); }
+    ~Signal() { state_->handlers.clear(); }
     Signal(const Signal&) = delete;
     Signal& operator=(const Signal&) = delete;
 
     [[nodiscard]] Connection connect(Slot slot) {
         const std::uint64_t id = ++state_->nextId;
-        state_->slots.push_back(Entry{id, std::make_shared<Slot>(std::move(slot))});
+        state_->handlers.push_back(Entry{id, std::make_shared<Slot>(std::move(slot))});
         std::weak_ptr<State> weak = state_;
         return Connection([weak, id] {
             if (auto state = weak.lock())
@@ -84,11 +75,11 @@ public:
         });
     }
 
-    void emit(Args... args) const {
+    void notify(Args... args) const {
         // Hold the state, so that a slot may even destroy the signal's owner during the pass.
         const auto state = state_;
-        // Snapshot the ids so that changes made by slots do not disturb this pass.
-        const auto snapshot = state->slots;
+        // Snapshot the ids so that changes made by handlers do not disturb this pass.
+        const auto snapshot = state->handlers;
         for (const auto& entry : snapshot) {
             if (!state->contains(entry.id))
                 continue;
@@ -96,9 +87,9 @@ public:
         }
     }
 
-    void operator()(Args... args) const { emit(std::forward<Args>(args)...); }
+    void operator()(Args... args) const { notify(std::forward<Args>(args)...); }
 
-    std::size_t slotCount() const { return state_->slots.size(); }
+    std::size_t slotCount() const { return state_->handlers.size(); }
 
 private:
     struct Entry {
@@ -107,12 +98,12 @@ private:
     };
     struct State {
         std::uint64_t nextId = 0;
-        std::vector<Entry> slots;
+        std::vector<Entry> handlers;
         void remove(std::uint64_t id) {
-            std::erase_if(slots, [id](const Entry& e) { return e.id == id; });
+            std::erase_if(handlers, [id](const Entry& e) { return e.id == id; });
         }
         bool contains(std::uint64_t id) const {
-            for (const auto& e : slots)
+            for (const auto& e : handlers)
                 if (e.id == id)
                     return true;
             return false;
@@ -133,7 +124,7 @@ public:
     const T& operator()() const { return value_; }
     void set(T value) {
         value_ = std::move(value);
-        changed.emit(value_);
+        changed.notify(value_);
     }
 
     Signal<const T&> changed;
@@ -143,7 +134,3 @@ private:
 };
 
 } // namespace strata
-
-#pragma pop_macro("signals")
-#pragma pop_macro("slots")
-#pragma pop_macro("emit")
