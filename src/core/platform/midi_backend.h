@@ -98,6 +98,9 @@ public:
     // this returns (one already running may still finish). The engine calls it when it shuts down.
     virtual void disposeClient(MidiRef client) { (void)client; }
 
+    // One handler each, and the MIDI engine (MidiService) sets both: whoever else wants to know
+    // whether MIDI is available reads MidiService::midiAvailable, since setting the handler again
+    // would take it away from the engine.
     virtual void setSubscriberHandler(SubscriberHandler handler) { (void)handler; }
     virtual void setAvailabilityHandler(AvailabilityHandler handler) { (void)handler; }
 };
