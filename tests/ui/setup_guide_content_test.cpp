@@ -134,16 +134,9 @@ TEST(SetupGuide, ArdourStepsNameItsSettingsAndTheRunningSystemsPorts) {
         EXPECT_NE(cc[3].detail.find("under \"MIDI Bindings\""), std::string::npos);
         EXPECT_NE(cc[4].detail.find("pick \"Resync CC mutes\""), std::string::npos);
         // What Strata can and cannot know of Ardour's mutes, and which layer a shared CC drives.
-        EXPECT_NE(cc[4].detail.find("Ardour reports a mute only when it changes, never the mutes "
-                                    "it already has"),
+        EXPECT_NE(cc[4].detail.find("Ardour reports a mute only when it changes"),
                   std::string::npos);
-        EXPECT_NE(cc[4].detail.find("A track muted in Ardour beforehand stays muted until a "
-                                    "section mutes it"),
-                  std::string::npos);
-        EXPECT_NE(cc[2].detail.find("found a track muted already (it presses once more)"),
-                  std::string::npos);
-        EXPECT_NE(cc[1].detail.find("only the first drives its track, as in the MIDI map"),
-                  std::string::npos);
+        EXPECT_NE(cc[1].detail.find("only the first drives its track"), std::string::npos);
     }
     EXPECT_EQ(modeDescription(HostChoice::ardour, ModeChoice::mackie),
               modeDescription(ModeChoice::mackie));
