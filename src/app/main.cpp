@@ -14,7 +14,6 @@
 #include "ui_models.h"
 
 #include <QGuiApplication>
-#include <QPointer>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <csignal>
@@ -55,27 +54,23 @@ int main(int argc, char** argv) {
     // exist, then the cue link listens.
     auto state = std::make_unique<AppState>(location, settings, loop);
     MidiBackendChoice choice = chooseMidiBackend();
-    const bool midiAvailable = choice.backend != nullptr;
-    // Without a MIDI system the program still runs, on an in-memory one that reaches nobody.
-    std::unique_ptr<MidiBackend> backend =
-        midiAvailable ? std::move(choice.backend) : std::make_unique<MemoryMidiSystem>();
+    std::unique_ptr<MidiBackend> backend = std::move(choice.backend);
+    if (!backend) {
+        // Without a MIDI system the program still runs, on an in-memory one that reaches nobody
+        // and says so: the MIDI engine publishes it as unavailable.
+        auto none = std::make_unique<MemoryMidiSystem>();
+        none->setAvailable(false);
+        backend = std::move(none);
+    }
     auto midi = std::make_unique<MidiService>(*backend, loop, settings);
     auto link = std::make_unique<CadenzoLink>(loop);
     auto live = std::make_unique<LiveCoordinator>(*state, *midi, *link, loop, settings, location);
 
     int status = 0;
     {
+        // The toolbar follows MidiService::midiAvailable, which follows the backend (a JACK
+        // server can go away and come back while the program runs).
         UiModels models(*state, *midi, *link, *live, loop);
-        models.midi.setAvailable(midiAvailable && backend->available());
-        // A JACK server can go away and come back while the program runs; the toolbar says so.
-        // The handler is called on the backend's own thread.
-        QPointer<MidiModel> midiModel(&models.midi);
-        backend->setAvailabilityHandler([&loop, midiModel, midiAvailable](bool up) {
-            loop.post([midiModel, midiAvailable, up] {
-                if (midiModel)
-                    midiModel->setAvailable(midiAvailable && up);
-            });
-        });
         QQmlApplicationEngine engine;
         const std::string midiKind = choice.kind;
         QQuickWindow* window = openMainWindow(engine, models, [&models, midiKind] {
@@ -96,7 +91,6 @@ int main(int argc, char** argv) {
             });
             status = QGuiApplication::exec();
         }
-        backend->setAvailabilityHandler({});
     }
 
     // Orderly shutdown: nothing drives the state any more, the last change reaches the file, the

@@ -19,6 +19,13 @@ MidiModel::MidiModel(MidiService& midi, LiveCoordinator& live, MainLoop& loop, Q
         [this](const std::optional<TimePoint>&) { evaluateLights(); });
     connections_ += midi_.lastMackieRxAt.changed.connect(
         [this](const std::optional<TimePoint>&) { evaluateLights(); });
+    available_ = midi_.midiAvailable();
+    connections_ += midi_.midiAvailable.changed.connect([this](const bool& available) {
+        if (available_ == available)
+            return;
+        available_ = available;
+        Q_EMIT availableChanged();
+    });
     evaluateLights();
 }
 
@@ -45,11 +52,8 @@ QStringList MidiModel::destinations() const {
     return names;
 }
 
-void MidiModel::setAvailable(bool available) {
-    if (available_ == available)
-        return;
-    available_ = available;
-    Q_EMIT availableChanged();
+bool MidiModel::available() const {
+    return midi_.midiAvailable();
 }
 
 void MidiModel::learnNextTrigger() {

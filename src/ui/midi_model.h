@@ -44,12 +44,10 @@ public:
     bool midiLit() const { return midiLit_; }
     bool dawLit() const { return dawLit_; }
     QStringList destinations() const;
-    bool available() const { return available_; }
+    // MidiService::midiAvailable.
+    bool available() const;
     // Whether a light timer is armed (tests: an idle window runs none).
     bool lightTimerArmed() const { return static_cast<bool>(lightTimer_); }
-
-    // The application says whether the MIDI system can be reached (there may be none at all).
-    void setAvailable(bool available);
 
     // "Learn NEXT Trigger…": the next learned trigger becomes the NEXT trigger.
     Q_INVOKABLE void learnNextTrigger();
@@ -70,7 +68,7 @@ private:
     MainLoop& loop_;
     bool midiLit_ = false;
     bool dawLit_ = false;
-    bool available_ = true;
+    bool available_ = false; // the value last announced
     TimerHandle lightTimer_;
     ConnectionBag connections_;
 };

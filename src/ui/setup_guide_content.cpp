@@ -51,14 +51,16 @@ std::vector<GuideStep> ardourCcMuteSteps(const GuidePorts& ports) {
         {"Send every layer to Strata's port",
          "In the LAYERS pane, set each layer's Port to \"Strata\" and give each layer its own "
          "channel + CC (Strata pre-fills CC 20, 21, 22\u2026). Ardour reads them all from that "
-         "one port."},
+         "one port. Where two layers share a channel + CC, only the first drives its track, as "
+         "in the MIDI map; the other sends nothing."},
         {"Enable Generic MIDI in Ardour",
          "Ardour \u2192 Edit \u2192 Preferences \u2192 Control Surfaces. Tick \"Generic "
          "MIDI\" and double-click it. Set \"Incoming MIDI on\" to " +
              quoted(ports.main.dawInput) + " and \"Outgoing MIDI on\" to " +
              quoted(ports.main.dawOutput) +
-             ", and tick \"Enable Feedback\": Ardour then reports every mute back, so Strata "
-             "notices when you mute a track by hand."},
+             ", and tick \"Enable Feedback\": Ardour then reports every change of a mute, so "
+             "Strata notices when you mute a track by hand, and when one of its presses found a "
+             "track muted already (it presses once more)."},
         {"Load Strata's MIDI map",
          "In Strata's mode menu, click \"Save Ardour MIDI map\u2026\" and save the file into "
          "Ardour's midi_maps folder (~/.config/ardour8/midi_maps on Linux; the number is your "
@@ -68,9 +70,12 @@ std::vector<GuideStep> ardourCcMuteSteps(const GuidePorts& ports) {
          "layer's channel or CC, save and load the map again."},
         {"Test it",
          "Toggle a layer's dot in a section. The matching Ardour track should mute/un-mute "
-         "instantly. If Ardour and Strata ever disagree (a session reloaded with tracks muted, "
-         "say), un-mute every track in Ardour, then pick \"Resync CC mutes\" in Strata's mode "
-         "menu."},
+         "instantly. Ardour reports a mute only when it changes, never the mutes it already "
+         "has: when Strata starts, or Ardour is wired up, Strata takes every track to be "
+         "sounding. A track muted in Ardour beforehand stays muted until a section mutes it "
+         "(Strata then sets it right) or you un-mute it. So before the show, and whenever the "
+         "two disagree, un-mute every track in Ardour, then pick \"Resync CC mutes\" in "
+         "Strata's mode menu."},
     };
 }
 

@@ -70,12 +70,13 @@ struct WindowRig {
         set.songs[0].sections[0].steps.push_back(SectionStep{});
         app->setSetlist(set);
         app->setMode(StrataMode::pro);
+        // As the program runs without a MIDI system: an in-memory one that says it is not there.
+        midi.setAvailable(midiAvailable);
         service = std::make_unique<MidiService>(midi, loop, settings);
         link = std::make_unique<CadenzoLink>(loop, CadenzoLink::Options{.openSocket = false});
         live = std::make_unique<LiveCoordinator>(*app, *service, *link, loop, settings,
                                                  StoreLocation::under(dir.path()));
         models = std::make_unique<UiModels>(*app, *service, *link, *live, loop);
-        models->midi.setAvailable(midiAvailable);
         engine = std::make_unique<QQmlApplicationEngine>();
         window = openMainWindow(*engine, *models, [this] { models->shell.mainViewAppeared(); });
     }

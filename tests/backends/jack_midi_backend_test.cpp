@@ -292,7 +292,7 @@ TEST_F(JackBackendTest, SystemExclusiveOfAnyLengthUpToTheRingPassesWhole) {
     EXPECT_EQ(backend->counters().droppedOutgoing, 0u);
 }
 
-TEST_F(JackBackendTest, BarrierPutsLaterEventsIntoALaterCycle) {
+TEST_F(JackBackendTest, BarrierPutsLaterEventsTwoCyclesLater) {
     auto backend = makeBackend();
     Endpoints e = start(*backend);
     auto daw = makeClient("daw");
@@ -301,7 +301,8 @@ TEST_F(JackBackendTest, BarrierPutsLaterEventsIntoALaterCycle) {
     ASSERT_TRUE(daw->waitCycles(3));
 
     // The same mute button pressed repeatedly: each press and release pair must land in a cycle
-    // of its own, or a host reading the surface once a cycle merges them.
+    // of its own with a cycle between, or a host reading the surface once a cycle merges them
+    // (within a cycle always, in adjacent cycles at times).
     const int presses = 12;
     for (int i = 0; i < presses; ++i) {
         const Bytes press = {0x90, 0x10, 0x7F}, release = {0x90, 0x10, 0x00};
@@ -316,7 +317,9 @@ TEST_F(JackBackendTest, BarrierPutsLaterEventsIntoALaterCycle) {
         EXPECT_EQ(events[2 * i].bytes, (Bytes{0x90, 0x10, 0x7F}));
         EXPECT_EQ(events[2 * i + 1].bytes, (Bytes{0x90, 0x10, 0x00}));
         if (i > 0) {
-            EXPECT_GT(events[2 * i].cycleFrame, events[2 * i - 1].cycleFrame) << "press " << i;
+            EXPECT_GE(events[2 * i].cycleFrame - events[2 * i - 1].cycleFrame,
+                      2u * static_cast<std::uint32_t>(server_->periodFrames()))
+                << "press " << i;
         }
     }
 }

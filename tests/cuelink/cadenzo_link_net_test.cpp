@@ -3,7 +3,12 @@
 // run where any interface other than loopback is up. Virtual time drives the timers; waiting for
 // a datagram polls real descriptors for a bounded real time, and nothing asserts on wall time.
 
+#include "backends/memory/memory_midi_system.h"
 #include "cuelink/cadenzo_link.h"
+#include "engine/app_state.h"
+#include "live/live_coordinator.h"
+#include "midi/midi_service.h"
+#include "platform/memory_settings.h"
 #include "platform/virtual_main_loop.h"
 #include "support/test_support.h"
 
@@ -163,35 +168,81 @@ TEST_F(CadenzoLinkNet, TwoLinksOnOneMachineBothReceiveEveryDatagram) {
     EXPECT_TRUE(log.lines().empty());
 }
 
-TEST_F(CadenzoLinkNet, ReceivesItsOwnDiscoveryWhichKeepsTheWatchdogQuiet) {
+// Cadenzo greets and plays, then dies without a goodbye. The link's own discovery datagrams keep
+// going out and coming back over loopback, as they do on stage; they are no sign of Cadenzo. The
+// link goes offline within the watchdog's time, its live state goes with it, and nothing is timed
+// from a Cadenzo that is gone: the next section arms no auto-advance.
+TEST_F(CadenzoLinkNet, ADeadCadenzoLooksDeadWhileOurOwnDiscoveryKeepsComingBack) {
+    strata::testing::TempDir dir;
+    MemoryMidiSystem midi;
+    MemorySettings settings;
+    AppState app(StoreLocation::under(dir.path()), settings, loop);
+    app.setMode(StrataMode::pro);
+    Setlist set;
+    Song song;
+    song.name = "One";
+    for (const char* name : {"Verse", "Chorus"}) {
+        Section section = Section::named(name);
+        section.steps.front().advanceBars = 8;
+        song.sections.push_back(std::move(section));
+    }
+    set.songs.push_back(std::move(song));
+    app.setSetlist(std::move(set));
+    loop.runPending();
+    MidiService service(midi, loop, settings);
+    Listener group; // sees what reaches the group, ours and Cadenzo's
     const TimePoint start = loop.now();
     CadenzoLink link(loop);
     ASSERT_GE(link.fd(), 0);
-    std::vector<ConnectionState> changes;
-    auto c =
-        link.connection.changed.connect([&](const ConnectionState& s) { changes.push_back(s); });
-
-    // The first send is due at start: it comes back as traffic of a type that carries nothing.
-    loop.advance(Duration::zero());
-    ASSERT_TRUE(pumpUntil(loop, {link.fd()}, [&] { return link.lastHeartbeat().has_value(); }));
-    EXPECT_EQ(link.lastHeartbeat(), start);
-    EXPECT_TRUE(changes.empty());
+    LiveCoordinator live(app, service, link, loop, settings, StoreLocation::under(dir.path()));
+    live.appear();
+    std::optional<TimePoint> offlineAt;
+    auto c = link.connection.changed.connect([&](const ConnectionState& s) {
+        if (!s.isConnected())
+            offlineAt = loop.now();
+    });
 
     Sender cadenzo;
     cadenzo.send(R"({"type":"HELLO","host":"FOH"})");
-    ASSERT_TRUE(pumpUntil(loop, {link.fd()}, [&] { return !changes.empty(); }));
+    cadenzo.send(R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":0,"playing":true,"bpm":120})");
+    ASSERT_TRUE(pumpUntil(loop, {link.fd()}, [&] { return link.liveState().has_value(); }));
+    EXPECT_EQ(link.connection.get(), ConnectionState::connected("FOH"));
+    EXPECT_EQ(live.stepClock().dueAt(), start + 16s) << "timed while Cadenzo plays";
 
-    // Cadenzo falls silent; only the link's own discovery datagrams arrive from now on.
-    std::vector<double> sendTimes{0.5, 1.5, 3.0};
-    for (double t = 5.0; t <= 60.0; t += 5.0)
-        sendTimes.push_back(t);
-    for (const double t : sendTimes) {
+    // Silence from Cadenzo. Each discovery datagram is seen on the group and read by the link
+    // before the watchdog next looks.
+    const auto linkHasReadEverything = [&] {
+        pollfd p{link.fd(), POLLIN, 0};
+        return ::poll(&p, 1, 0) == 0;
+    };
+    int discoveries = 0;
+    for (double t = 0.0; t <= 14.0; t += 0.5) {
         SCOPED_TRACE(t);
         loop.advanceTo(start + seconds(t));
-        ASSERT_TRUE(pumpUntil(loop, {link.fd()},
-                              [&] { return link.lastHeartbeat() == start + seconds(t); }));
+        const bool discoveryDue =
+            t == 0.0 || t == 0.5 || t == 1.5 || t == 3.0 || t == 5.0 || t == 10.0;
+        if (discoveryDue) {
+            for (;;) {
+                const auto got = group.next(2000ms);
+                ASSERT_TRUE(got) << "our discovery datagram never reached the group";
+                if (got->first == discoveryDatagram)
+                    break;
+            }
+            ++discoveries;
+        }
+        ASSERT_TRUE(pumpUntil(loop, {link.fd()}, linkHasReadEverything));
     }
-    EXPECT_EQ(changes, (std::vector<ConnectionState>{ConnectionState::connected("FOH")}));
+    EXPECT_EQ(discoveries, 6);
+    ASSERT_TRUE(offlineAt) << "a dead Cadenzo still looks alive";
+    EXPECT_GT(*offlineAt - start, 10s);
+    EXPECT_LE(*offlineAt - start, 12s);
+    EXPECT_FALSE(link.liveState());
+    EXPECT_EQ(link.connection.get(), ConnectionState::disconnected());
+
+    app.setCurrentSectionIndex(1);
+    loop.runPending();
+    EXPECT_EQ(app.currentSectionIndex(), 1);
+    EXPECT_FALSE(live.stepClock().armed());
 }
 
 TEST_F(CadenzoLinkNet, DiscoveryGoesOutOnScheduleFromTheCueLinkPort) {

@@ -4,6 +4,7 @@
 #include "live_rig.h"
 
 #include <cmath>
+#include <functional>
 
 using namespace strata;
 using namespace strata::testing;
@@ -34,15 +35,29 @@ protected:
         live->appear();
         settle();
     }
-    // Cadenzo's state arrives, and keeps arriving twice a second as while it plays; the clock
-    // considers it at the next change of the section state.
-    void cadenzo(const std::string& extra) {
+    // Cadenzo's state arrives, and keeps arriving twice a second as while it plays.
+    void plays(const std::string& extra) {
         const std::string state = liveState(extra);
         cue(state);
         ticks = loop.every(500ms, [this, state] { cue(state); });
+        settle();
+    }
+    // The same, then the performer enters the step afresh.
+    void cadenzo(const std::string& extra) {
+        plays(extra);
         rearm();
     }
     void cadenzoGoesSilent() { ticks.reset(); }
+    // A fresh start for the next row of a table: new objects, the performer on the first step.
+    void restartWith(std::optional<std::int64_t> bars, std::optional<double> songTempo) {
+        ticks.reset();
+        live.reset();
+        link.reset();
+        service.reset();
+        app->setCurrentSectionIndex(0);
+        app->setCurrentStepIndex(0);
+        startWith(bars, songTempo);
+    }
     // Re-arms through a real key change: section 1 and back, in two turns.
     void rearm() {
         app->setCurrentSectionIndex(1);
@@ -121,32 +136,112 @@ TEST_F(AutoAdvanceTest, TimedStepsAdvanceOneAfterAnotherAtTheirTime) {
     EXPECT_FALSE(clock().armed()); // the last step has no bars
 }
 
-TEST_F(AutoAdvanceTest, EveryKeyChangeReArmsFromThatMoment) {
+// A 4-bar step at 120 BPM lasts 8 s. Half-way through, something happens; the step ends on its
+// bar unless the position or its timing changed.
+TEST_F(AutoAdvanceTest, HalfWayThroughAStepOnlyPositionTempoAndBarsChangeItsEnd) {
+    struct Row {
+        const char* what;
+        const char* state; // Cadenzo's live state from the start
+        std::function<void()> halfWay;
+        double endsAt; // seconds from the step's start
+    };
+    const auto editSet = [this](const std::function<void(Setlist&)>& edit) {
+        app->updateSetlist([&](Setlist& set) {
+            edit(set);
+            return true;
+        });
+        settle();
+    };
+    const auto firstStep = [](Setlist& set) -> SectionStep& {
+        return set.songs[0].sections[0].steps[0];
+    };
+    const std::vector<Row> rows{
+        {"a Moment fires at bar 2", R"(,"playing":true,"bpm":120)",
+         [&] {
+             cue(liveState(R"(,"playing":true,"bpm":120,"barsToNext":2)"));
+             settle();
+             ASSERT_TRUE(app->activeMutedIDs().count(layer(2).id)) << "the Moment fired";
+         },
+         8.0},
+        {"a layer's CC is edited", R"(,"playing":true,"bpm":120)",
+         [&] { editSet([](Setlist& set) { set.layers[0].muteCC = 70; }); }, 8.0},
+        {"Cadenzo stops", R"(,"playing":true,"bpm":120)",
+         [&] { plays(R"(,"playing":false,"bpm":120)"); }, 8.0},
+        {"Cadenzo's tempo halves", R"(,"playing":true,"bpm":120)",
+         [&] { plays(R"(,"playing":true,"bpm":60)"); }, 4.0 + 8.0},
+        {"the song's tempo halves", R"(,"playing":true)",
+         [&] { editSet([](Setlist& set) { set.songs[0].tempo = 60.0; }); }, 4.0 + 8.0},
+        {"the step's bars double", R"(,"playing":true,"bpm":120)",
+         [&] { editSet([&](Setlist& set) { firstStep(set).advanceBars = 8; }); }, 4.0 + 12.0},
+        {"the step's bars drop below what was played", R"(,"playing":true,"bpm":120)",
+         [&] { editSet([&](Setlist& set) { firstStep(set).advanceBars = 1; }); }, 4.0},
+        {"the performer leaves the step and comes back", R"(,"playing":true,"bpm":120)",
+         [&] { rearm(); }, 4.0 + 8.0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        restartWith(4, 120.0);
+        editSet([this](Setlist& set) {
+            Moment swell;
+            swell.anchor = FireAnchor::barsBeforeSectionEnd(2);
+            swell.muteLayerIDs = {set.layers[2].id};
+            set.songs[0].sections[0].moments = {swell};
+        });
+        cadenzo(row.state);
+        const auto start = loop.now();
+        ASSERT_EQ(clock().dueAt(), start + 8s);
+
+        loop.advance(4s);
+        row.halfWay();
+        const auto end = start + seconds(row.endsAt);
+        EXPECT_EQ(clock().dueAt(), end);
+        if (end > loop.now()) {
+            loop.advanceTo(end - 1ms);
+            EXPECT_EQ(app->currentStepIndex(), 0);
+        }
+        loop.advanceTo(end);
+        EXPECT_EQ(app->currentStepIndex(), 1);
+    }
+}
+
+TEST_F(AutoAdvanceTest, WhenCadenzoStartsPlayingTheCurrentStepIsTimedFromThen) {
+    struct Row {
+        const char* what;
+        std::vector<std::string> before; // live states while the step is entered and played
+    };
+    const std::vector<Row> rows{
+        {"no live state", {}},
+        {"stopped", {R"(,"playing":false,"bpm":120)"}},
+        {"playing not said", {R"(,"bpm":120)"}},
+        {"heard, then lost", {R"(,"playing":true,"bpm":120)", "goodbye"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        restartWith(8, std::nullopt);
+        for (const std::string& state : row.before)
+            cue(state == "goodbye" ? R"({"type":"GOODBYE"})" : liveState(state));
+        rearm(); // the step is entered
+        EXPECT_FALSE(clock().armed());
+        loop.advance(3s);
+        plays(R"(,"playing":true,"bpm":120)");
+        EXPECT_EQ(clock().dueAt(), loop.now() + 16s);
+        // Further ticks of a Cadenzo that keeps playing leave it be.
+        loop.advance(10s);
+        EXPECT_EQ(clock().dueAt(), loop.now() + 6s);
+    }
+}
+
+TEST_F(AutoAdvanceTest, AnExplicitReArmLeavesOnePendingItemTimedFromTheLastCall) {
     startWith(8, std::nullopt);
     cadenzo(R"(,"playing":true,"bpm":120)");
-    loop.advance(10s);
-    // A change of the mute set alone (a Moment firing) re-arms, from now.
-    Moment m;
-    m.muteLayerIDs = {layer(2).id};
-    live->testMoment(m);
-    settle();
-    const auto rearmed = loop.now();
-    EXPECT_EQ(clock().dueAt(), rearmed + 16s);
-    loop.advance(15s);
-    EXPECT_EQ(app->currentStepIndex(), 0);
-    loop.advance(1s);
-    EXPECT_EQ(app->currentStepIndex(), 1);
-
-    // Two calls before the delay: exactly one pending item, from the second.
-    settle();
     live->scheduleAutoAdvance();
     loop.advance(5s);
     live->scheduleAutoAdvance();
     EXPECT_EQ(clock().dueAt(), loop.now() + 16s);
     loop.advance(11s); // when the first call's item would have run
-    EXPECT_EQ(app->currentStepIndex(), 1);
+    EXPECT_EQ(app->currentStepIndex(), 0);
     loop.advance(5s);
-    EXPECT_EQ(app->currentStepIndex(), 2);
+    EXPECT_EQ(app->currentStepIndex(), 1);
 }
 
 TEST_F(AutoAdvanceTest, CadenzoStoppingOrGoingSilentLeavesAnArmedClockAlone) {
@@ -162,15 +257,6 @@ TEST_F(AutoAdvanceTest, CadenzoStoppingOrGoingSilentLeavesAnArmedClockAlone) {
     EXPECT_EQ(app->currentStepIndex(), 1);
     // Without a live state the new step is not armed.
     EXPECT_FALSE(clock().armed());
-}
-
-TEST_F(AutoAdvanceTest, CadenzoStartingMidStepDoesNotArmThatStep) {
-    startWith(8, std::nullopt);
-    cue(liveState(R"(,"playing":true,"bpm":120)"));
-    settle();
-    EXPECT_FALSE(clock().armed());
-    rearm(); // the next change of the section state does
-    EXPECT_TRUE(clock().armed());
 }
 
 // The virtual loop, except that every one-shot timer fires `lateness` after its time, as a busy

@@ -32,29 +32,36 @@ TEST_F(LiveTest, ArdourCCMutesToggleOnlyWhatChangesThroughAWalk) {
     settle();
     EXPECT_EQ(synthHeard(), Packets{}); // every track is taken to sound at first
 
+    // This host sends no echoes: a CC is toggled again once the answer to its last toggle could
+    // have come.
+    const auto afterAnswers = [this] { loop.advance(MidiService::kEchoHold); };
     live->nextSection();
     settle();
     EXPECT_EQ(synthHeard(), toggles({1}));
+    afterAnswers();
     live->nextSection();
     settle();
     EXPECT_EQ(synthHeard(), toggles({0, 1, 2}));
 
     // ALL ON toggles what is muted; a toolbar change (which resets the Mackie shadow) brings the
     // section's mix back without forgetting the CC state.
+    afterAnswers();
     live->panic();
     settle();
     EXPECT_EQ(synthHeard(), toggles({0, 2}));
+    afterAnswers();
     live->setControlMode(ControlMode::ccMute);
     settle();
     EXPECT_EQ(synthHeard(), toggles({0, 2}));
 
     // "Resync CC mutes": every track is taken to sound, so the muted layers are toggled again.
+    afterAnswers();
     live->resyncCCMutes();
     settle();
     EXPECT_EQ(synthHeard(), toggles({0, 2}));
 
     // The user unmutes layer C in the DAW, which echoes it; the next section leaves C alone.
-    loop.advance(MidiService::kEchoHold);
+    afterAnswers();
     const MidiRef synthOut = midi.addSource("Synth");
     midi.notifySetupChanged();
     settle();

@@ -1,5 +1,6 @@
 // Mute output per DAW host: Logic Pro / MainStage (each unit banks on its own, CC mutes carry the
 // state) and Ardour (main unit and extender bank as one group of 16 strips, CC mutes toggle).
+#include "midi/ardour_midi_map.h"
 #include "midi_rig.h"
 
 #include <gtest/gtest.h>
@@ -147,8 +148,9 @@ TEST(DawHostMackie, ArdourPanicNeverPressesTheExtendersBankButtons) {
     }
 }
 
-// CC mutes on Ardour toggle: a send presses 127 only for the layers whose state changes.
-TEST(DawHostCC, ArdourTogglesOnlyWhatChangesThroughAWalkWithPanicResyncAndEchoes) {
+// CC mutes on Ardour toggle: a send presses 127 only for the layers whose state changes. Here the
+// host gives no feedback: a toggle counts as done once its answer could have come.
+TEST(DawHostCC, ArdourTogglesOnlyWhatChangesThroughAWalkWithPanicAndResync) {
     MidiRig rig;
     const MidiRef synth = rig.midi.addDestination("Synth");
     auto layers = makeLayers(4);
@@ -164,6 +166,7 @@ TEST(DawHostCC, ArdourTogglesOnlyWhatChangesThroughAWalkWithPanicResyncAndEchoes
         return out;
     };
     const auto step = [&](std::initializer_list<std::size_t> muted) {
+        rig.loop.advance(MidiService::kEchoHold);
         rig.midi.clearHeard();
         push(rig, layers, idsAt(layers, muted), ControlMode::ccMute, DawHost::ardour);
         return rig.midi.receivedBy(synth);
@@ -174,6 +177,7 @@ TEST(DawHostCC, ArdourTogglesOnlyWhatChangesThroughAWalkWithPanicResyncAndEchoes
     EXPECT_EQ(step({3, 0}), toggles({0, 1}));
 
     // The panic toggles what is believed muted, and nothing else.
+    rig.loop.advance(MidiService::kEchoHold);
     rig.midi.clearHeard();
     rig.service->panicAllOn(layers, ControlMode::ccMute, std::nullopt, 0, DawHost::ardour);
     EXPECT_EQ(rig.midi.receivedBy(synth), toggles({0, 3}));
@@ -185,31 +189,93 @@ TEST(DawHostCC, ArdourTogglesOnlyWhatChangesThroughAWalkWithPanicResyncAndEchoes
     // "Resync CC mutes": every track is taken to sound again.
     rig.service->resyncCCMutes();
     EXPECT_EQ(step({0}), toggles({0}));
+}
 
-    // The user mutes track 3 in the DAW: it echoes 127 on its CC from a source of the same
-    // name.
+// The host's echoes: what answers our own toggle, and what does not.
+TEST(DawHostCC, ArdourEchoesAnswerOurTogglesOrAreChangesByHand) {
+    MidiRig rig;
+    const MidiRef synth = rig.midi.addDestination("Synth");
     const MidiRef synthOut = rig.plugSource("Synth");
-    rig.midi.sendFromSource(synthOut, {{0xB2, 22, 127}});
-    rig.settle();
-    EXPECT_EQ(step({0}), toggles({2}));
+    auto layers = makeLayers(2);
+    for (auto& l : layers)
+        l.portName = "Synth"; // CC 20 and 21 on channel 1
+    const Bytes toggle20{0xB0, 20, 0x7F}, toggle21{0xB0, 21, 0x7F};
+    const auto sent = [&] {
+        rig.settle();
+        auto out = rig.midi.receivedBy(synth);
+        rig.midi.clearHeard();
+        return out;
+    };
+    const auto push = [&](std::initializer_list<std::size_t> muted) {
+        rig.service->sendSectionState(layers, idsAt(layers, muted), ControlMode::ccMute,
+                                      std::nullopt, 0, DawHost::ardour);
+        return sent();
+    };
+    const auto echo = [&](std::uint8_t cc, bool muted) {
+        rig.midi.sendFromSource(synthOut, {{0xB0, cc, static_cast<std::uint8_t>(muted ? 127 : 0)}});
+        return sent();
+    };
 
-    // An echo that may predate our own toggle of that CC is held back until the toggle can have
-    // been answered; the latest echo by then counts.
-    EXPECT_EQ(step({0, 1}), toggles({1}));
-    rig.midi.sendFromSource(synthOut, {{0xB1, 21, 0}}); // about the state before our toggle
-    rig.settle();
-    rig.midi.sendFromSource(synthOut, {{0xB1, 21, 127}}); // the answer to it
-    rig.loop.advance(MidiService::kEchoHold);
-    EXPECT_EQ(step({0, 1}), Packets{});
-    // An echo of "sounding" for a track believed muted, later on, counts at once.
-    rig.midi.sendFromSource(synthOut, {{0xB1, 21, 0}});
-    rig.settle();
-    EXPECT_EQ(step({0, 1}), toggles({1}));
+    // The track was muted already: our toggle unmuted it, and its answer says so. One more press,
+    // and that press's answer is taken as it is, whatever it says: nothing can loop.
+    EXPECT_EQ(push({0}), Packets{toggle20});
+    EXPECT_EQ(echo(20, false), Packets{toggle20});
+    EXPECT_EQ(echo(20, false), Packets{});
+    EXPECT_EQ(echo(20, false), Packets{}) << "no toggle of ours is waiting: a change by hand";
+    // The next state presses again (once).
+    EXPECT_EQ(push({0}), Packets{toggle20});
+    EXPECT_EQ(echo(20, true), Packets{}) << "answered as asked";
+
+    // A change by hand stays until a section asks for something else.
+    EXPECT_EQ(echo(21, true), Packets{});
+    EXPECT_EQ(push({0, 1}), Packets{});
+    EXPECT_EQ(push({0}), Packets{toggle21});
+    EXPECT_EQ(echo(21, false), Packets{});
+
+    // While a toggle waits for its answer, the next toggle of that CC waits for it too...
+    EXPECT_EQ(push({}), Packets{toggle20});
+    EXPECT_EQ(push({0}), Packets{});
+    EXPECT_EQ(echo(20, false), Packets{toggle20}) << "answered: the state asked meanwhile goes";
+    EXPECT_EQ(echo(20, true), Packets{});
+    // ... or, when no answer comes, until the wait for it is over.
+    EXPECT_EQ(push({}), Packets{toggle20});
+    EXPECT_EQ(push({0}), Packets{});
+    rig.loop.advance(MidiService::kEchoHold - std::chrono::milliseconds(1));
+    EXPECT_EQ(sent(), Packets{});
+    rig.loop.advance(std::chrono::milliseconds(1));
+    EXPECT_EQ(sent(), Packets{toggle20});
+}
+
+// The generated binding map binds a channel + CC to the first layer that uses it, whatever its
+// port; the output drives that layer alone.
+TEST(DawHostCC, AChannelAndCCThatTwoLayersShareDrivesOnlyTheFirstAsTheMapBindsIt) {
+    MidiRig rig;
+    const MidiRef synth = rig.midi.addDestination("Synth");
+    auto layers = makeLayers(3);
+    layers[0].portName = "Strata"; // channel 1, CC 20
+    layers[1].portName = "Synth";
+    layers[1].muteCC = 20; // channel 1, CC 20 as well, on another port
+    layers[2].portName = "Synth";
+    layers[2].channel = 2;
+    layers[2].muteCC = 20; // channel 2: its own binding
+    Setlist set;
+    set.layers = layers;
+    const std::string map = ArdourMidiMap::generate(set);
+    EXPECT_NE(map.find("uses CC 20 on channel 1 like layer 1: not bound"), std::string::npos);
+    EXPECT_NE(map.find(R"(<Binding channel="2" ctl="20" uri="/route/mute 3"/>)"),
+              std::string::npos);
+
+    rig.loop.advance(MidiService::kConnectionSettle);
+    push(rig, layers, idsAt(layers, {0, 1, 2}), ControlMode::ccMute, DawHost::ardour);
+    EXPECT_EQ(rig.heard(), (Packets{{0xB0, 20, 0x7F}}));
+    EXPECT_EQ(rig.midi.receivedBy(synth), (Packets{{0xB1, 20, 0x7F}}));
 }
 
 TEST(DawHostCC, EchoesComeFromOurOwnDestinationsOrFromTheSameDevice) {
     MidiRig rig;
     const MidiRef ardourIn = rig.midi.addDestination("ardour:MIDI Control In");
+    rig.midi.notifySetupChanged();
+    rig.loop.runPending();
     auto layers = makeLayers(3);
     layers[0].portName = "Strata";
     layers[1].portName = "ardour:MIDI Control In";
@@ -237,6 +303,32 @@ TEST(DawHostCC, EchoesComeFromOurOwnDestinationsOrFromTheSameDevice) {
     rig.settle();
     push(rig, layers, idsAt(layers, {0, 1, 2}), ControlMode::ccMute, DawHost::ardour);
     EXPECT_EQ(rig.midi.receivedBy(ardourIn), (Packets{{0xB0, 21, 0x7F}}));
+}
+
+// Ardour quits and starts again: toggles meanwhile reached nobody, and what we believed of its
+// tracks is gone with it. Once it is back it is brought to the section.
+TEST(DawHostCC, ADestinationThatComesBackIsBroughtToTheSection) {
+    MidiRig rig;
+    const auto plugArdour = [&] {
+        const MidiRef ref = rig.midi.addDestination("ardour:MIDI Control In");
+        rig.midi.notifySetupChanged();
+        rig.settle();
+        return ref;
+    };
+    MidiRef ardourIn = plugArdour();
+    auto layers = makeLayers(2);
+    for (auto& l : layers)
+        l.portName = "ardour:MIDI Control In";
+    push(rig, layers, idsAt(layers, {0}), ControlMode::ccMute, DawHost::ardour);
+    EXPECT_EQ(rig.midi.receivedBy(ardourIn), (Packets{{0xB0, 20, 0x7F}}));
+    rig.loop.advance(MidiService::kEchoHold);
+
+    rig.midi.removeEndpoint(ardourIn);
+    rig.midi.notifySetupChanged();
+    rig.settle();
+    push(rig, layers, idsAt(layers, {0, 1}), ControlMode::ccMute, DawHost::ardour);
+    ardourIn = plugArdour();
+    EXPECT_EQ(rig.midi.receivedBy(ardourIn), (Packets{{0xB0, 20, 0x7F}, {0xB0, 21, 0x7F}}));
 }
 
 TEST(DawHostCC, ADawThatHasJustConnectedIsToggledOnlyAfterItsEchoes) {

@@ -229,10 +229,13 @@ void DawSimulator::readUnit(int u, void* buffer, std::uint64_t cycle, int bankAt
         if (event.size != 3 || (event.buffer[0] & 0xF0) != 0x90 || event.buffer[2] == 0)
             continue;
         const std::uint8_t note = event.buffer[1] & 0x7F;
-        if (seen[note]) {
+        const bool lastCycle =
+            ardour && unit.pressedAt[note] != 0 && unit.pressedAt[note] + 1 == cycle;
+        if (seen[note] || lastCycle) {
             merged_.fetch_add(1);
             continue;
         }
+        unit.pressedAt[note] = cycle;
         seen[note] = true;
         order[count++] = note;
         const bool move = note == kBankLeft || note == kBankRight ||
@@ -285,6 +288,13 @@ void DawSimulator::readGeneric(void* buffer, std::uint64_t cycle) {
         if (event.size != 3 || (event.buffer[0] & 0xF0) != 0xB0 || event.buffer[2] < 64)
             continue;
         const int channel = (event.buffer[0] & 0x0F) + 1;
+        std::uint64_t& toggled =
+            toggledAt_[static_cast<std::size_t>(channel - 1) * 128 + (event.buffer[1] & 0x7F)];
+        if (toggled != 0 && toggled + 1 >= cycle) {
+            mergedToggles_.fetch_add(1);
+            continue;
+        }
+        toggled = cycle;
         for (int b = 0; b < bindingCount_; ++b)
             if (bindings_[b].channel == channel && bindings_[b].cc == event.buffer[1])
                 toggle(bindings_[b].track);
@@ -296,7 +306,7 @@ void DawSimulator::writeGeneric(void* buffer, std::uint64_t cycle) {
     bool all = false;
     if (unit.fullStateAt != 0 && cycle >= unit.fullStateAt) {
         unit.fullStateAt = 0;
-        all = true;
+        all = options_.ccStateOnConnect;
     }
     if (!options_.ccFeedback)
         return;

@@ -21,7 +21,8 @@ namespace strata::testing {
 //   last bank; the extender follows its own bank;
 // - the surface is read once per cycle: presses of one button within a cycle count as one, and
 //   mute presses act on the bank the cycle began with (a bank move in the same cycle comes too
-//   late for them);
+//   late for them); as Ardour, a press of a button pressed in the cycle before counts as one
+//   with it as well (measured: now and then; here: always);
 // - one cycle after a bank move, the unit's mute LEDs (all 8, lit or dark) and its LCD (the
 //   bank's track names) are sent; one cycle after a mute toggle, that strip's LED;
 // - a while after something connects to a unit's input (about 100 ms), the unit's whole state.
@@ -33,9 +34,12 @@ namespace strata::testing {
 //   extender's bank and channel buttons are ignored, and both units report their strips after
 //   every move of the group. Without the extender, the main unit banks by 8 as above;
 // - Generic MIDI: a third port pair takes CCs bound to track mutes (from a binding map); a bound
-//   CC toggles the track's mute on every value of 64 or more and is ignored below; with feedback
-//   on, a bound track's mute state goes out on its CC (127 muted, 0 sounding) a cycle after it
-//   changes, whatever changed it, and for every binding a while after something connects.
+//   CC toggles the track's mute on every value of 64 or more and is ignored below, except that a
+//   toggle of a CC toggled in the same or the cycle before counts as one with it (measured on
+//   Ardour 7.3: 51 of 236 pairs one cycle apart; here: always); with feedback on, a bound
+//   track's mute state goes out on its CC (127 muted, 0 sounding) a cycle after it changes,
+//   whatever changed it, and only then (Ardour 7.3 reports no state when something connects;
+//   `ccStateOnConnect` plays a host that does).
 class DawSimulator {
 public:
     static constexpr int kMaxTracks = 256;
@@ -67,6 +71,7 @@ public:
         // Ardour's Generic MIDI.
         std::vector<CCBinding> ccBindings{};
         bool ccFeedback = true;
+        bool ccStateOnConnect = false;
     };
 
     // One event the DAW received from Strata.
@@ -102,9 +107,13 @@ public:
     std::vector<Received> takeReceived();
     // Cycles this client has been through.
     std::uint64_t cycles() const { return cycle_.load(std::memory_order_acquire); }
-    // Presses the DAW took as one because they shared a cycle with a press of the same button,
-    // and mute presses that shared a cycle with a bank move of the same unit.
+    // Presses the DAW took as one because they shared a cycle (as Ardour, or came a cycle
+    // after) a press of the same button, and mute presses that shared a cycle with a bank move of
+    // the same unit.
     int mergedPresses() const { return merged_.load(); }
+    // Generic MIDI toggles taken as one with a toggle of the same CC a cycle before or in the
+    // same cycle.
+    int mergedToggles() const { return mergedToggles_.load(); }
     // Bank or channel buttons pressed on the extender (Ardour ignores them).
     int extenderMoves() const { return extenderMoves_.load(); }
     int mutesBesideBankMoves() const { return mutesBesideBankMoves_.load(); }
@@ -123,6 +132,7 @@ private:
         std::uint64_t bankReportAt = 0; // 0: none due
         std::uint32_t ledsDue = 0;      // strips whose LED goes out next cycle
         std::uint32_t ledsNow = 0;
+        std::array<std::uint64_t, 128> pressedAt{}; // cycle each button was last pressed in
     };
 
     static int processCallback(std::uint32_t frames, void* self);
@@ -151,6 +161,8 @@ private:
     std::array<char[8], kMaxTracks> names_{};
     std::atomic<std::uint64_t> cycle_{0};
     std::atomic<int> merged_{0};
+    std::atomic<int> mergedToggles_{0};
+    std::array<std::uint64_t, 16 * 128> toggledAt_{}; // Generic MIDI: cycle of each CC's toggle
     std::atomic<int> mutesBesideBankMoves_{0};
     std::atomic<int> extenderMoves_{0};
     // User clicks, handed to the process thread.

@@ -59,7 +59,9 @@ void RigController::stampTransmit() {
 }
 
 void RigController::setMidiAvailable(bool available) {
-    rig_->models->midi.setAvailable(available);
+    // As a MIDI system that goes away or comes back: the engine publishes it, the toolbar follows.
+    rig_->midi.setAvailable(available);
+    rig_->settle();
 }
 
 void RigController::loadDemoSet() {

@@ -193,9 +193,11 @@ int main(int argc, char** argv) {
     rig.advance(seconds(3.5));
     r.shot("toolbar-lights-dark", r.toolbarRect());
 
-    models.midi.setAvailable(false);
+    rig.midi.setAvailable(false);
+    rig.settle();
     r.shot("toolbar-midi-unavailable", r.toolbarRect());
-    models.midi.setAvailable(true);
+    rig.midi.setAvailable(true);
+    rig.settle();
 
     // Menus and hover help.
     r.click("triggerControl");

@@ -133,6 +133,10 @@ TEST(SetupGuide, ArdourStepsNameItsSettingsAndTheRunningSystemsPorts) {
         EXPECT_NE(cc[3].detail.find("click \"Save Ardour MIDI map\u2026\""), std::string::npos);
         EXPECT_NE(cc[3].detail.find("under \"MIDI Bindings\""), std::string::npos);
         EXPECT_NE(cc[4].detail.find("pick \"Resync CC mutes\""), std::string::npos);
+        // What Strata can and cannot know of Ardour's mutes, and which layer a shared CC drives.
+        EXPECT_NE(cc[4].detail.find("Ardour reports a mute only when it changes"),
+                  std::string::npos);
+        EXPECT_NE(cc[1].detail.find("only the first drives its track"), std::string::npos);
     }
     EXPECT_EQ(modeDescription(HostChoice::ardour, ModeChoice::mackie),
               modeDescription(ModeChoice::mackie));

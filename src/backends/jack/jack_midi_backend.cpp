@@ -630,7 +630,10 @@ void JackMidiBackend::drainOutput(OutputChannel& channel, void* buffer, std::uin
     OutRecord record;
     while (channel.ring.peek(&record, sizeof record)) {
         if (record.kind == kOutBarrier) {
-            if (wroteThisCycle)
+            // What follows goes out with a cycle between it and what came before: a host may
+            // take presses of one button in adjacent cycles for one.
+            if (wroteThisCycle ||
+                (channel.lastWriteCycle != 0 && cycle < channel.lastWriteCycle + 2))
                 return;
             channel.ring.skip(sizeof record);
             continue;
@@ -656,6 +659,7 @@ void JackMidiBackend::drainOutput(OutputChannel& channel, void* buffer, std::uin
         channel.ring.peek(target, piece, sizeof record + channel.sentOfCurrent);
         channel.sentOfCurrent += piece;
         wroteThisCycle = true;
+        channel.lastWriteCycle = cycle;
         if (channel.sentOfCurrent == record.length) {
             channel.ring.skip(sizeof record + record.length);
             channel.sentOfCurrent = 0;

@@ -139,6 +139,7 @@ private:
         SpscByteRing ring;
         std::atomic<jack_port_t*> port{nullptr};
         std::size_t sentOfCurrent = 0; // process callback only: bytes of the head event already out
+        std::uint64_t lastWriteCycle = 0; // process callback only: the last cycle that wrote
     };
     // One incoming stream: a virtual destination or one input slot.
     struct InputChannel {

@@ -108,8 +108,13 @@ void CadenzoLink::handleDatagram(CueBytes bytes) {
     auto decoded = decodeDatagram(bytes);
     if (!decoded)
         return;
-    // Any well-formed envelope is traffic from Cadenzo, whatever its type and whether or not the
-    // typed message turns out valid.
+    // Discovery datagrams are what Strata sends, never Cadenzo: our own comes back over loopback
+    // every few seconds, and another Strata on the network sends its own. Neither says anything
+    // about Cadenzo, so neither may keep a link alive whose Cadenzo has gone. Every other
+    // well-formed envelope is traffic from Cadenzo, whatever its type and whether or not the typed
+    // message turns out valid.
+    if (decoded->envelope.type == cue_type::strataHello)
+        return;
     lastHeartbeat_ = loop_.now();
 
     const std::weak_ptr<const bool> alive = alive_;

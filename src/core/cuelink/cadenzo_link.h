@@ -72,7 +72,8 @@ public:
 
     // The socket, or -1 when there is none.
     int fd() const { return fd_; }
-    // When the last well-formed envelope arrived, if any did.
+    // When the last well-formed envelope from Cadenzo arrived, if any did (discovery datagrams,
+    // ours looped back or another Strata's, do not count).
     const std::optional<TimePoint>& lastHeartbeat() const { return lastHeartbeat_; }
 
 private:

@@ -120,7 +120,8 @@ std::optional<MarkerHit> decodeMarkerHit(CueBytes bytes);
 // One datagram as the link consumes it: the envelope, and the typed message its type selects,
 // both read from a single parse of the bytes. `message` is empty (monostate) when the type
 // carries nothing ("GOODBYE", "STRATA_HELLO", unknown types) or when the typed message is
-// invalid; the envelope alone still counts as traffic from Cadenzo.
+// invalid; the envelope alone still counts as traffic from Cadenzo, unless it is a discovery
+// datagram ("STRATA_HELLO", which only Strata sends).
 struct DecodedDatagram {
     using Message =
         std::variant<std::monostate, Hello, SetlistSnapshot, LiveState, Fire, MarkerHit>;

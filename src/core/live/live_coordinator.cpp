@@ -52,6 +52,13 @@ LiveCoordinator::LiveCoordinator(AppState& app, MidiService& midi, CadenzoLink& 
         link_.liveTick.connect([this](const LiveState& state) { handleLiveTick(state); });
     subscriptions_ += link_.snapshot.connect(
         [this](const SetlistSnapshot& snapshot) { applySnapshot(snapshot); });
+    // A Cadenzo that is gone plays no more: when it is heard again, its playing starts afresh.
+    subscriptions_ += link_.connection.changed.connect([this](const ConnectionState& state) {
+        if (!state.isConnected())
+            cadenzoPlaying_ = false;
+    });
+    const auto& live = link_.liveState();
+    cadenzoPlaying_ = live && live->playing.value_or(false);
 }
 
 LiveCoordinator::~LiveCoordinator() {
@@ -137,11 +144,12 @@ void LiveCoordinator::evaluateKeys() {
         lastSectionStateKey_ = std::move(key);
         if (!alreadySent)
             pushSectionState();
-        // Timed from the change itself, not from this later turn of the loop (which may come
-        // after the window has redrawn).
-        armAutoAdvance(changedAt);
     }
     pushedKey_.reset();
+    // A new position is timed from the change itself, not from this later turn of the loop
+    // (which may come after the window has redrawn). Moments, rules and layer edits change the
+    // key as well, but not the step's time.
+    followAutoAdvance(changedAt);
     if (std::string key = jumpTriggerKey(app_); key != lastJumpTriggerKey_) {
         lastJumpTriggerKey_ = std::move(key);
         replaceJumpTriggers();
@@ -236,33 +244,95 @@ void LiveCoordinator::scheduleAutoAdvance() {
     armAutoAdvance(loop_.now());
 }
 
+LiveCoordinator::StepTiming LiveCoordinator::timingNow(TimePoint from) const {
+    StepTiming t;
+    t.song = app_.currentSongIndex();
+    t.section = app_.currentSectionIndex();
+    t.step = app_.currentStepIndex();
+    if (const SectionStep* step = app_.currentStep()) {
+        t.stepID = step->id;
+        t.bars = step->advanceBars;
+    }
+    const auto& live = link_.liveState();
+    t.playing = live && live->playing.value_or(false);
+    // No fallback past a source that gave a tempo: Cadenzo's "bpm": 0 means no auto-advance.
+    t.tempo = kFallbackTempo;
+    if (live && live->bpm) {
+        t.tempo = *live->bpm;
+    } else if (const Song* song = app_.currentSong(); song && song->tempo) {
+        t.tempo = *song->tempo;
+    }
+    t.counting = t.playing && std::isfinite(t.tempo) && t.tempo > 0;
+    t.since = from;
+    return t;
+}
+
+namespace {
+
+// Seconds that `bars` last at `tempo`; none when that could never come due in a show.
+std::optional<double> barSeconds(double bars, double tempo) {
+    const double seconds = (60.0 / tempo) * (bars * LiveCoordinator::kBeatsPerBar);
+    if (!std::isfinite(seconds) || seconds > LiveCoordinator::kMaxAdvanceSeconds)
+        return std::nullopt;
+    return std::max(0.0, seconds);
+}
+
+} // namespace
+
 void LiveCoordinator::armAutoAdvance(TimePoint from) {
     clock_.cancel();
-    const auto& live = link_.liveState();
-    if (!live || !live->playing.value_or(false))
+    timing_ = timingNow(from);
+    StepTiming& t = *timing_;
+    if (!t.counting || !t.bars || *t.bars <= 0)
         return;
-    const SectionStep* step = app_.currentStep();
-    if (!step || !step->advanceBars || *step->advanceBars <= 0)
-        return;
-    // No fallback past a source that gave a tempo: Cadenzo's "bpm": 0 means no auto-advance.
-    double tempo = kFallbackTempo;
-    if (live->bpm) {
-        tempo = *live->bpm;
-    } else if (const Song* song = app_.currentSong(); song && song->tempo) {
-        tempo = *song->tempo;
-    }
-    if (!std::isfinite(tempo) || !(tempo > 0))
-        return;
-    const double seconds =
-        (60.0 / tempo) * (static_cast<double>(*step->advanceBars) * kBeatsPerBar);
-    if (!std::isfinite(seconds) || seconds > kMaxAdvanceSeconds)
+    const auto seconds = barSeconds(static_cast<double>(*t.bars), t.tempo);
+    if (!seconds)
         return;
     const TimePoint now = loop_.now();
-    TimePoint due = from + strata::seconds(seconds);
+    TimePoint due = from + strata::seconds(*seconds);
     // After a stall longer than the whole step, start afresh rather than rush through steps.
-    if (due <= now)
-        due = now + strata::seconds(seconds);
-    const double remaining = std::chrono::duration<double>(due - now).count();
+    if (due <= now) {
+        due = now + strata::seconds(*seconds);
+        t.since = now;
+    }
+    scheduleAdvance(due);
+}
+
+void LiveCoordinator::followAutoAdvance(TimePoint changedAt) {
+    const TimePoint now = loop_.now();
+    StepTiming next = timingNow(now);
+    if (!timing_ || timing_->song != next.song || timing_->section != next.section ||
+        timing_->step != next.step || timing_->stepID != next.stepID) {
+        armAutoAdvance(std::min(changedAt, now));
+        return;
+    }
+    StepTiming& t = *timing_;
+    if (t.counting == next.counting && t.bars == next.bars &&
+        (!t.counting || t.tempo == next.tempo)) {
+        t.playing = next.playing;
+        return; // nothing that times the step changed: the running timer stays as it is
+    }
+    // What has been played of the step so far stays played; the rest goes at the new tempo.
+    if (t.counting)
+        t.barsDone +=
+            std::chrono::duration<double>(now - t.since).count() * t.tempo / 60.0 / kBeatsPerBar;
+    next.barsDone = t.barsDone;
+    t = next;
+    // Cadenzo stopped: a clock armed while it played runs out as it was armed.
+    if (!t.playing)
+        return;
+    clock_.cancel();
+    if (!t.counting || !t.bars || *t.bars <= 0)
+        return;
+    const auto seconds =
+        barSeconds(std::max(0.0, static_cast<double>(*t.bars) - t.barsDone), t.tempo);
+    if (!seconds)
+        return;
+    scheduleAdvance(now + strata::seconds(*seconds));
+}
+
+void LiveCoordinator::scheduleAdvance(TimePoint due) {
+    const double remaining = std::chrono::duration<double>(due - loop_.now()).count();
     std::weak_ptr<LiveCoordinator*> weak = self_;
     clock_.schedule(std::max(0.0, remaining), [weak, due] {
         const auto self = weak.lock();
@@ -305,6 +375,16 @@ void LiveCoordinator::sendMomentMessages(const Moment& moment) {
 }
 
 void LiveCoordinator::handleLiveTick(const LiveState& state) {
+    // Playing starts (after a stop, or a Cadenzo first heard playing): the current step is timed
+    // from now. Otherwise a new tempo re-times the rest of the step.
+    const bool playing = state.playing.value_or(false);
+    const bool started = playing && !cadenzoPlaying_;
+    cadenzoPlaying_ = playing;
+    if (started)
+        armAutoAdvance(loop_.now());
+    else
+        followAutoAdvance(changedAt_.value_or(loop_.now()));
+
     const MomentFire fired = app_.dueMoments(state.barsToNext, state.playing.value_or(false));
     if (!fired.anyFired)
         return;

@@ -86,7 +86,9 @@ public:
     void panic();
     // Hands the current song's jump triggers to the MIDI engine.
     void replaceJumpTriggers();
-    // Re-arms (or only cancels) the auto-advance clock for the current step.
+    // Times the current step afresh from now: cancels the clock, and arms it when Cadenzo plays
+    // and the step has bars. Position changes and the start of Cadenzo's playing do this by
+    // themselves; anything else keeps the step's running time (see followAutoAdvance).
     void scheduleAutoAdvance();
 
     // Event handlers (also callable directly).
@@ -153,10 +155,33 @@ public:
     SetlistBackups& backups() { return backups_; }
 
 private:
+    // How the current step is being timed. Bars are counted while Cadenzo plays at a usable
+    // tempo; a change of tempo (or of the step's bars) re-times what is left of the step, so that
+    // the step still ends on its bar.
+    struct StepTiming {
+        // The position: song, section and step, and which step that is.
+        std::int64_t song = 0;
+        std::int64_t section = 0;
+        std::int64_t step = 0;
+        std::optional<Uuid> stepID;
+        std::optional<std::int64_t> bars; // the step's advanceBars
+        bool playing = false;             // Cadenzo reports that it plays
+        double tempo = 0;                 // beats per minute; usable only when finite and > 0
+        bool counting = false;            // playing at a usable tempo: bars go by
+        TimePoint since{};                // when counting at `tempo` began
+        double barsDone = 0;              // bars counted before `since`
+    };
+
     void onStateChanged();
     void evaluateKeys();
-    // scheduleAutoAdvance() with the delay counted from `from` (not later than now).
+    // The step's timing as of now, counted from `from`.
+    StepTiming timingNow(TimePoint from) const;
+    // Times the current step afresh, counted from `from` (not later than now).
     void armAutoAdvance(TimePoint from);
+    // After any change: a new position is timed afresh from `changedAt`; a new tempo or bar
+    // count re-times the rest of the step; anything else leaves the clock alone.
+    void followAutoAdvance(TimePoint changedAt);
+    void scheduleAdvance(TimePoint due);
     void runFirstRunSteps();
     void sendMomentMessages(const Moment& moment);
 
@@ -178,6 +203,9 @@ private:
     std::optional<TimePoint> changedAt_;
     // While the clock's own step change runs: the time it was due.
     std::optional<TimePoint> advancingAt_;
+    std::optional<StepTiming> timing_;
+    // Whether the last live state said that Cadenzo plays (false once the link is lost).
+    bool cadenzoPlaying_ = false;
     bool appeared_ = false;
 
     TimerHandle quickStartTimer_;

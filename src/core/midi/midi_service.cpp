@@ -270,6 +270,16 @@ void MidiService::refreshPorts() {
         if (name != kMainSurfacePort)
             dests.push_back(std::move(name));
     }
+    // A destination that is listed anew (a DAW started, or restarted, after us) missed what
+    // was toggled on it while it was gone.
+    std::vector<std::string> appeared;
+    for (std::size_t i = 1; i < dests.size(); ++i)
+        if (std::find(knownDestinations_.begin(), knownDestinations_.end(), dests[i]) ==
+            knownDestinations_.end())
+            appeared.push_back(dests[i]);
+    knownDestinations_.assign(dests.begin() + 1, dests.end());
+    if (!appeared.empty())
+        onQueue([this, appeared = std::move(appeared)] { destinationsAppeared(appeared); });
     destinations.set(std::move(dests));
 
     std::vector<std::string> srcs;
@@ -357,7 +367,10 @@ void MidiService::panicAllOn(std::vector<Layer> allLayers, ControlMode mode,
 }
 
 void MidiService::resyncCCMutes() {
-    onQueue([this] { q_.ccMutes.clear(); });
+    onQueue([this] {
+        q_.ccMutes.clear();
+        q_.ccDeferred.clear();
+    });
 }
 
 void MidiService::sendProgramChange(std::int64_t program, std::int64_t channel,
@@ -530,6 +543,9 @@ void MidiService::sendSectionStateImpl(SectionRequest request) {
     const bool ardourCC = r.mode == ControlMode::ccMute && r.host == DawHost::ardour;
     sourceEchoes_.store(ardourCC, std::memory_order_relaxed);
     if (ardourCC) {
+        // A new state may press again what a contrary host left alone for the last one.
+        for (auto& [target, state] : q_.ccMutes)
+            state.stuck = state.pressAgain = false;
         sendCCToggles(r.allLayers, r.mutedIDs);
         return;
     }
@@ -691,45 +707,101 @@ void MidiService::toggleCC(std::uint8_t channel, std::uint8_t cc, std::string_vi
     deliver(msg, sizeof msg, portName);
 }
 
-void MidiService::sendCCToggles(const std::vector<Layer>& allLayers, const UuidSet& mutedIDs) {
-    releaseCCHolds();
-    // Two layers bound to one CC would toggle one track twice: the first of them drives it.
-    std::vector<CCTarget> seen;
+void MidiService::sendCCToggles(const std::vector<Layer>& allLayers, const UuidSet& mutedIDs,
+                                const std::set<CCTarget>* only) {
+    const Stamp now = stampNow();
+    releaseCCHolds(now);
+    // One layer per channel + CC, whatever the port: a CC drives the one track the binding map
+    // binds it to, the first layer's. The others are left out, as the map leaves them out.
+    std::vector<std::pair<std::uint8_t, std::uint8_t>> seen;
     seen.reserve(allLayers.size());
+    bool deferred = false;
     for (std::size_t i = 0; i < allLayers.size(); ++i) {
         const Layer& layer = allLayers[i];
         const std::int64_t number = layer.muteCC.value_or(20 + static_cast<std::int64_t>(i));
         if (number < 0 || number > 255)
             continue;
-        CCTarget target = ccTarget(layer.portName, layer.channel, number);
-        if (std::find(seen.begin(), seen.end(), target) != seen.end())
+        const std::uint8_t channel = channelNibble(layer.channel);
+        const auto cc = static_cast<std::uint8_t>(number & 0x7F);
+        if (std::find(seen.begin(), seen.end(), std::pair{channel, cc}) != seen.end())
             continue;
-        seen.push_back(target);
+        seen.emplace_back(channel, cc);
+        CCTarget target = ccTarget(layer.portName, layer.channel, number);
+        if (only && only->count(target) == 0)
+            continue;
         if (!ccPortReady(layer.portName))
             continue;
-        const bool wanted = mutedIDs.count(layer.id) != 0;
-        CCState& state = q_.ccMutes[std::move(target)];
-        if (state.muted == wanted)
+        // A device that is not there hears nothing: nothing may be believed of it.
+        if (target.surface == 0 && !systemDestinationRef(layer.portName))
             continue;
-        toggleCC(channelNibble(layer.channel), static_cast<std::uint8_t>(number & 0x7F),
-                 layer.portName);
+        const bool wanted = mutedIDs.count(layer.id) != 0;
+        CCState& state = q_.ccMutes[target];
+        if (state.muted == wanted || state.stuck) {
+            state.pressAgain = false;
+            q_.ccDeferred.erase(target);
+            continue;
+        }
+        if (state.toggledAt) {
+            // Its answer comes first; then this is looked at again.
+            q_.ccDeferred.insert(std::move(target));
+            deferred = true;
+            continue;
+        }
+        q_.ccDeferred.erase(target);
+        toggleCC(channel, cc, layer.portName);
         state.muted = wanted;
-        state.toggledAt = stampNow();
-        state.reported.reset();
+        state.toggledAt = now;
+        state.repress = std::exchange(state.pressAgain, false);
+    }
+    if (deferred) {
+        // Should no answer come, the deferred toggles go once the wait for it is over.
+        onMain([this] {
+            ccRetry_ = loop_.after(kEchoHold, [this] {
+                onQueue([this] { pumpCCToggles(std::set<CCTarget>(q_.ccDeferred)); });
+            });
+        });
     }
 }
 
-void MidiService::applyCCEcho(const CCTarget& target, bool muted) {
+void MidiService::pumpCCToggles(const std::set<CCTarget>& only) {
+    const auto& r = q_.lastRequest;
+    if (only.empty() || !r || r->mode != ControlMode::ccMute || r->host != DawHost::ardour)
+        return;
+    sendCCToggles(r->allLayers, r->mutedIDs, &only);
+}
+
+bool MidiService::applyCCEcho(const CCTarget& target, bool muted, const Stamp& arrived) {
     CCState& state = q_.ccMutes[target];
-    if (state.toggledAt)
-        state.reported = muted;
-    else
+    if (state.toggledAt) {
+        // What reached us before our toggle could even go out is about the state before it;
+        // the answer to the toggle will tell.
+        const bool cycles = backend_.cyclePeriod() > std::chrono::nanoseconds::zero();
+        if (arrived.time < state.toggledAt->time ||
+            (cycles && arrived.cycle <= state.toggledAt->cycle))
+            return false;
+    } else {
+        // A change by hand in the DAW (or a state it reports by itself): it stands.
         state.muted = muted;
+        return false;
+    }
+    const bool asked = state.muted;
+    const bool wasRepress = std::exchange(state.repress, false);
+    state.toggledAt.reset();
+    state.muted = muted;
+    if (muted != asked) {
+        // The track was not what we believed before our toggle. Once more, but only once.
+        if (wasRepress)
+            state.stuck = true;
+        else
+            state.pressAgain = true;
+    }
+    return true;
 }
 
 void MidiService::feedCCEchoes(const std::uint8_t* bytes, std::size_t length, int surface,
-                               const std::string& device) {
-    releaseCCHolds();
+                               const std::string& device, const Stamp& arrived) {
+    releaseCCHolds(arrived);
+    std::set<CCTarget> answered;
     std::size_t i = 0;
     while (i + 2 < length) {
         if ((bytes[i] & 0xF0) != kControlChange || statusByteAfter(bytes + i, 3) != 0) {
@@ -741,20 +813,38 @@ void MidiService::feedCCEchoes(const std::uint8_t* bytes, std::size_t length, in
         target.device = device;
         target.channel = bytes[i] & 0x0F;
         target.cc = bytes[i + 1];
-        applyCCEcho(target, bytes[i + 2] >= 0x40);
+        if (applyCCEcho(target, bytes[i + 2] >= 0x40, arrived))
+            answered.insert(std::move(target));
         i += 3;
+    }
+    // An answered CC may go on: a re-press, or a state asked for while it waited.
+    answered.insert(q_.ccDeferred.begin(), q_.ccDeferred.end());
+    if (!answered.empty())
+        pumpCCToggles(answered);
+}
+
+void MidiService::releaseCCHolds(const Stamp& at) {
+    for (auto& [target, state] : q_.ccMutes) {
+        if (!state.toggledAt || !hasPassed(*state.toggledAt, kEchoHold, at))
+            continue;
+        state.toggledAt.reset();
+        state.repress = false;
     }
 }
 
-void MidiService::releaseCCHolds() {
-    for (auto& [target, state] : q_.ccMutes) {
-        if (!state.toggledAt || !hasPassed(*state.toggledAt, kEchoHold))
-            continue;
-        if (state.reported)
-            state.muted = *state.reported;
-        state.toggledAt.reset();
-        state.reported.reset();
+void MidiService::destinationsAppeared(const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        const std::string device = echoDevice(name);
+        const auto onDevice = [&](const CCTarget& t) {
+            return t.surface == 0 && t.device == device;
+        };
+        std::erase_if(q_.ccMutes, [&](const auto& entry) { return onDevice(entry.first); });
+        std::erase_if(q_.ccDeferred, onDevice);
     }
+    // Brought to the current state, as after a resync.
+    const auto& r = q_.lastRequest;
+    if (r && r->mode == ControlMode::ccMute && r->host == DawHost::ardour)
+        pump();
 }
 
 void MidiService::surfaceConnected(MidiRef virtualSource, Stamp at) {
@@ -781,6 +871,12 @@ void MidiService::surfaceConnected(MidiRef virtualSource, Stamp at) {
         q_.mackieMuteState[slot].reset();
         q_.holds[static_cast<std::size_t>(slot)] = SlotHold{};
     }
+    // Nor did it hear the CC toggles: it is taken to have every track sounding, as after a
+    // resync, until its echoes say otherwise.
+    const int surface = unit == kExtenderUnit ? 2 : 1;
+    std::erase_if(q_.ccMutes,
+                  [surface](const auto& entry) { return entry.first.surface == surface; });
+    std::erase_if(q_.ccDeferred, [surface](const CCTarget& t) { return t.surface == surface; });
 
     // Bring it to the current state. Before the first push there is none: the first push does
     // it, once.
@@ -800,7 +896,8 @@ void MidiService::startSettle(Unit unit, std::string_view port, std::int64_t pre
     u.settling = true;
     u.settleToken = ++q_.nextSettleToken;
     const Duration period = std::chrono::duration_cast<Duration>(backend_.cyclePeriod());
-    const TimePoint giveUpAt = loop_.now() + kSettleLimit + presses * period;
+    // The bank presses go out a cycle apart (see MidiBackend::barrier).
+    const TimePoint giveUpAt = loop_.now() + kSettleLimit + 2 * presses * period;
     onMain([this, unit, token = u.settleToken, source = surfaceSource(port), giveUpAt,
             connected = u.connectedAt] { watchSettle(unit, token, source, giveUpAt, connected); });
 }
@@ -833,13 +930,17 @@ Duration MidiService::answerTime() const {
 }
 
 bool MidiService::hasPassed(const Stamp& since, Duration span) const {
-    if (loop_.now() - since.time < span)
+    return hasPassed(since, span, stampNow());
+}
+
+bool MidiService::hasPassed(const Stamp& since, Duration span, const Stamp& at) const {
+    if (at.time - since.time < span)
         return false;
     const Duration period = std::chrono::duration_cast<Duration>(backend_.cyclePeriod());
     if (period <= Duration::zero())
         return true;
     const auto cycles = static_cast<std::uint64_t>((span + period - Duration(1)) / period);
-    return backend_.cycleCount() >= since.cycle + cycles;
+    return at.cycle >= since.cycle + cycles;
 }
 
 void MidiService::pollSettle(Unit unit) {
@@ -871,12 +972,12 @@ void MidiService::handleMackieFeedback(const MidiPacketList& packets) {
     if (!copyChunks(packets, bytes, ends))
         return;
     noteMackieRx();
-    onQueue([this, bytes = std::move(bytes), ends = std::move(ends)] {
+    onQueue([this, bytes = std::move(bytes), ends = std::move(ends), arrived = stampNow()] {
         std::size_t begin = 0;
         for (std::size_t end : ends) {
             feedSysexBytes(bytes.data() + begin, end - begin);
             feedMuteLEDs(bytes.data() + begin, end - begin);
-            feedCCEchoes(bytes.data() + begin, end - begin, 1);
+            feedCCEchoes(bytes.data() + begin, end - begin, 1, {}, arrived);
             begin = end;
         }
     });
@@ -889,11 +990,11 @@ void MidiService::handleExtenderFeedback(const MidiPacketList& packets) {
     std::vector<std::size_t> ends;
     if (!copyChunks(packets, bytes, ends))
         return;
-    onQueue([this, bytes = std::move(bytes), ends = std::move(ends)] {
+    onQueue([this, bytes = std::move(bytes), ends = std::move(ends), arrived = stampNow()] {
         std::size_t begin = 0;
         for (std::size_t end : ends) {
             feedMuteLEDs(bytes.data() + begin, end - begin, 8);
-            feedCCEchoes(bytes.data() + begin, end - begin, 2);
+            feedCCEchoes(bytes.data() + begin, end - begin, 2, {}, arrived);
             begin = end;
         }
     });
@@ -1031,9 +1132,10 @@ void MidiService::handleIncoming(const MidiPacketList& packets, std::uint64_t sr
             }
     }
     if (!echoes.empty())
-        onQueue([this, echoes = std::move(echoes), device = echoDevice(srcName)] {
-            feedCCEchoes(echoes.data(), echoes.size(), 0, device);
-        });
+        onQueue(
+            [this, echoes = std::move(echoes), device = echoDevice(srcName), arrived = stampNow()] {
+                feedCCEchoes(echoes.data(), echoes.size(), 0, device, arrived);
+            });
 }
 
 void MidiService::parsePacketBytes(const std::uint8_t* bytes, std::size_t length,

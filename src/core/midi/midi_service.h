@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,8 +56,9 @@ using SlotNames = std::map<int, std::string>;
 // shadow keeps what is known (the DAW resends nothing for bank presses that do not move the bank)
 // and the DAW's LED reports overwrite it, except that a report for a strip we pressed a moment
 // ago is held back until that press can have been answered (it may answer an earlier one).
-// A DAW reads the surface once per cycle and takes repeated presses of one button within a cycle
-// for one, so a button is never pressed twice between two cycle breaks (MidiBackend::barrier).
+// A DAW reads the surface once per cycle and takes repeated presses of one button within a cycle,
+// and at times in adjacent cycles, for one, so a button is never pressed twice between two cycle
+// breaks (MidiBackend::barrier), which leave a cycle between them.
 //
 // DAW hosts. Mute output follows the host the set names (DawHost):
 // - Logic Pro / MainStage: each unit banks on its own, 8 tracks per bank-right press; a CC mute
@@ -70,10 +72,17 @@ using SlotNames = std::map<int, std::string>;
 //   track's mute toggles it on every value of 64 or more and ignores lower values, so CC mutes
 //   are toggles with a shadow of their own (what each bound track is believed to be: sounding
 //   until known otherwise): a send presses, with 127, only the CCs whose state changes. The host
-//   echoes mute state on the same CC (127 muted, 0 sounding); echoes correct the shadow, held
-//   back like LED reports while one of our own toggles of that CC may still be unanswered.
-//   Nothing resets the CC shadow but resyncCCMutes(): a host keeps its mutes when the Mackie
-//   shadow is reset.
+//   echoes a track's mute state on its CC (127 muted, 0 sounding), but only when it changes:
+//   a track muted before we were heard cannot be seen until it changes. So one toggle of a CC at
+//   a time: the next waits for the echo that answers it (or, with no echo, for kEchoHold), which
+//   keeps every echo's meaning plain and toggles of one CC cycles apart. An answer that shows
+//   the track ended opposite to what was asked means the shadow was wrong before the toggle: it
+//   is pressed once more, and the answer to that press is taken as it is (nothing can loop). An
+//   echo that answers no toggle of ours is a change by hand in the DAW and stays. The first
+//   layer with a channel + CC drives it (as in the generated binding map), whatever the port.
+//   The CC shadow of a port is forgotten when a DAW connects to it anew (one of our surface
+//   ports) or it appears again (a system destination), and the current state is sent as after
+//   resyncCCMutes(); a host keeps its mutes when only the Mackie shadow is reset.
 // Where an echo comes from: a layer's port is a destination. For "Strata" and "Strata XT" the
 // host's answer arrives on our own destinations of those names (the DAW's output wired to them,
 // as its surface feedback is); for a system destination it arrives from a source of the same
@@ -108,8 +117,8 @@ public:
     static constexpr Duration kSettleLimit = std::chrono::seconds(3);
     // How often the main loop looks at a settle in progress.
     static constexpr Duration kSettlePoll = std::chrono::milliseconds(2);
-    // How long after one of our CC toggles an echo of that CC may still be about an earlier
-    // state: the host answers a cycle or a few later, or at its next feedback round.
+    // How long the answer to one of our CC toggles is waited for (the host answers a cycle or a
+    // few later, or at its next feedback round); that CC is not toggled again meanwhile.
     static constexpr Duration kEchoHold = std::chrono::milliseconds(150);
 
     MidiService(MidiBackend& backend, MainLoop& loop, Settings& settings);
@@ -313,11 +322,15 @@ private:
         friend auto operator<=>(const CCTarget&, const CCTarget&) = default;
     };
     struct CCState {
-        bool muted = false;
-        // Our latest toggle, while its echo may still be on the way, and the latest echo
-        // held back meanwhile.
+        bool muted = false; // what the track is believed to be
+        // Our toggle whose answer is awaited, and whether that toggle was itself a re-press.
         std::optional<Stamp> toggledAt;
-        std::optional<bool> reported;
+        bool repress = false;
+        // The last answer showed the track opposite to what was asked: the next toggle is the
+        // one re-press. `stuck`: a re-press was answered the same way; leave the track alone
+        // until the next section state.
+        bool pressAgain = false;
+        bool stuck = false;
     };
 
     // What midiQueue owns. Only queue jobs touch it.
@@ -333,6 +346,8 @@ private:
         std::array<std::bitset<128>, 2> pressedSinceBreak{};
         std::array<std::bitset<16 * 128>, 2> toggledSinceBreak{};
         std::map<CCTarget, CCState> ccMutes;
+        // Toggles held back while an earlier toggle of the same CC awaits its answer.
+        std::set<CCTarget> ccDeferred;
         std::uint64_t nextSettleToken = 0;
         std::array<std::uint8_t, kMaxSysexBytes + 1> sysexAccumulator{};
         std::size_t sysexLength = 0;
@@ -369,18 +384,26 @@ private:
     // Sends what the last request still needs (after a settle, say).
     void pump();
     void pumpMackie();
-    // Ardour's CC mutes: toggles the CCs of the layers whose believed state differs.
-    void sendCCToggles(const std::vector<Layer>& allLayers, const UuidSet& mutedIDs);
+    // Ardour's CC mutes: toggles the CCs of the layers whose believed state differs (only those
+    // of `only`, when given).
+    void sendCCToggles(const std::vector<Layer>& allLayers, const UuidSet& mutedIDs,
+                       const std::set<CCTarget>* only = nullptr);
+    // sendCCToggles for the last request, for `only`.
+    void pumpCCToggles(const std::set<CCTarget>& only);
     void toggleCC(std::uint8_t channel, std::uint8_t cc, std::string_view portName);
     CCTarget ccTarget(std::string_view portName, std::int64_t channel, std::int64_t cc) const;
     // Whether CC toggles may go out on `portName` now: not while a DAW that has just connected
     // to one of our surface ports may still be reporting its state (that starts its settle).
     bool ccPortReady(std::string_view portName);
-    // An echo of a CC mute: value 64 and above is muted.
-    void applyCCEcho(const CCTarget& target, bool muted);
+    // An echo of a CC mute (value 64 and above is muted) that reached us at `arrived`. Returns
+    // whether it answered a toggle of ours.
+    bool applyCCEcho(const CCTarget& target, bool muted, const Stamp& arrived);
     void feedCCEchoes(const std::uint8_t* bytes, std::size_t length, int surface,
-                      const std::string& device = {});
-    void releaseCCHolds();
+                      const std::string& device, const Stamp& arrived);
+    // Toggles whose answer did not come in time are taken as done as asked.
+    void releaseCCHolds(const Stamp& at);
+    // A system destination appeared (again): what was believed of its tracks is forgotten.
+    void destinationsAppeared(const std::vector<std::string>& names);
     // The device part of a port name for matching echoes: the name without a trailing
     // direction word ("in", "out", "input", "output", "capture", "playback").
     static std::string echoDevice(std::string_view name);
@@ -416,9 +439,10 @@ private:
     void watchSettle(Unit unit, std::uint64_t token, MidiRef source, TimePoint giveUpAt,
                      std::optional<Stamp> connectedAt);
     void pollSettle(Unit unit);
-    // Whether `span` has passed since `since`, in time and, on a system with cycles, in cycles.
-    // Any thread.
+    // Whether `span` has passed since `since`, in time and, on a system with cycles, in cycles
+    // (until now, or until `at`). Any thread.
     bool hasPassed(const Stamp& since, Duration span) const;
+    bool hasPassed(const Stamp& since, Duration span, const Stamp& at) const;
     // How long the DAW may take to answer what has left the backend.
     Duration answerTime() const;
     // midiQueue only: applies the held-back LED reports of strips whose presses are answered.
@@ -460,6 +484,9 @@ private:
 
     QueueState q_;
     std::array<SettleWatch, 2> settleWatch_; // main thread
+    // Main thread: the destinations listed last, and the wake-up for deferred CC toggles.
+    std::vector<std::string> knownDestinations_;
+    TimerHandle ccRetry_;
     ConnectionBag mirrors_;
     std::unique_ptr<SerialQueue> midiQueue_;
 };

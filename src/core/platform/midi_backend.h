@@ -65,8 +65,9 @@ public:
     virtual void send(MidiRef outputPort, MidiRef destination, const std::uint8_t* data,
                       std::size_t length) = 0;
     // Everything emitted from `virtualSource` after this call reaches the listeners in a later
-    // delivery (a later process cycle) than everything emitted before it. DAWs that read a control
-    // surface once per cycle merge repeated presses of one button within a cycle.
+    // delivery than everything emitted before it, with one process cycle between the two. DAWs
+    // that read a control surface once per cycle merge repeated presses of one button within a
+    // cycle, and at times in adjacent cycles.
     virtual void barrier(MidiRef virtualSource) { (void)virtualSource; }
     // True while something emitted from `virtualSource` still waits for a coming cycle to go out.
     // Systems that hand everything over at once never have anything pending. Thread-safe.
@@ -98,6 +99,9 @@ public:
     // this returns (one already running may still finish). The engine calls it when it shuts down.
     virtual void disposeClient(MidiRef client) { (void)client; }
 
+    // One handler each, and the MIDI engine (MidiService) sets both: whoever else wants to know
+    // whether MIDI is available reads MidiService::midiAvailable, since setting the handler again
+    // would take it away from the engine.
     virtual void setSubscriberHandler(SubscriberHandler handler) { (void)handler; }
     virtual void setAvailabilityHandler(AvailabilityHandler handler) { (void)handler; }
 };

@@ -106,9 +106,13 @@ Item {
             verify(find("dawLight").visible)
             compare(find("dawLight").text, "DAW ?")
 
+            // The MIDI system goes away and comes back while the window is open.
             rig.setMidiAvailable(false)
             verify(find("midiUnavailable").visible)
             verify(!find("midiLight").visible)
+            rig.setMidiAvailable(true)
+            verify(!find("midiUnavailable").visible)
+            verify(find("midiLight").visible)
         }
 
         function test_hoverHelpTexts() {
