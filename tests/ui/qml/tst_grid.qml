@@ -238,6 +238,56 @@ Item {
             compare(presses, [0x10])
         }
 
+        // The CC messages the DAW heard, as "channel/cc/value" (channel from 1).
+        function heardCCs() {
+            return rig.heard().filter(p => (p[0] & 0xF0) === 0xB0)
+                              .map(p => ((p[0] & 0x0F) + 1) + "/" + p[1] + "/" + p[2])
+        }
+
+        function test_aNumberReachesTheDawOnlyWhenCommitted_data() {
+            return [
+                { tag: "Enter", keys: "64", finish: "enter", cc: 64 },
+                { tag: "keypad Enter", keys: "64", finish: "keypadEnter", cc: 64 },
+                { tag: "leaving the field", keys: "64", finish: "leave", cc: 64 },
+                { tag: "Escape puts the old one back", keys: "64", finish: "escape", cc: 20 },
+                { tag: "out of range", keys: "200", finish: "enter", cc: 20 },
+                { tag: "the same number", keys: "20", finish: "enter", cc: 20 },
+            ]
+        }
+        function test_aNumberReachesTheDawOnlyWhenCommitted(data) {
+            // The layers' CC mutes go to the DAW; the intro plays the piano (CC 20) alone.
+            rig.routeLayersTo("Strata")
+            rig.clearHeard()
+            const field = inside(inside("layerRow_0", "layerCC"), "numberInput")
+            mouseClick(field)
+            verify(field.activeFocus)
+            field.selectAll()
+            for (const key of data.keys) {
+                keyClick(key)
+                rig.settle()
+            }
+            compare(field.text, data.keys)
+            compare(heardCCs(), [], "nothing while typing")
+            compare(view.layerEditor.layers[0].muteCC, 20)
+
+            if (data.finish === "enter")
+                keyClick(Qt.Key_Return)
+            else if (data.finish === "keypadEnter")
+                keyClick(Qt.Key_Enter)
+            else if (data.finish === "escape")
+                keyClick(Qt.Key_Escape)
+            else
+                mouseClick(inside(inside("layerRow_0", "layerChannel"), "numberInput"))
+            rig.settle()
+            compare(view.layerEditor.layers[0].muteCC, data.cc)
+            compare(field.text, String(data.cc))
+            if (data.cc === 20)
+                compare(heardCCs(), [], "nothing changed, nothing sent")
+            else
+                compare(heardCCs(), ["1/64/127", "2/21/0", "3/22/0", "4/23/0", "5/24/0", "6/25/0"],
+                        "one round, with the new CC only")
+        }
+
         function test_enterInANameFieldGivesTheArrowKeysBack() {
             const field = find("songName")
             mouseClick(field)
