@@ -53,6 +53,19 @@ void RigController::pressNote(const QString& device, int note) {
     rig_->pressNote(device.toStdString(), note);
 }
 
+void RigController::plugDestination(const QString& name) {
+    rig_->midi.addDestination(name.toStdString());
+    rig_->midi.notifySetupChanged();
+    rig_->settle();
+}
+
+QString RigController::layerPort(int index) const {
+    const auto& layers = rig_->state->setlist().layers;
+    if (index < 0 || static_cast<std::size_t>(index) >= layers.size())
+        return QStringLiteral("(no layer)");
+    return QString::fromStdString(layers[static_cast<std::size_t>(index)].portName);
+}
+
 void RigController::stampTransmit() {
     rig_->service->noteTx();
     rig_->settle();

@@ -39,6 +39,10 @@ public:
     Q_INVOKABLE void cueHello(const QString& host);
     Q_INVOKABLE void cueGoodbye();
     Q_INVOKABLE void pressNote(const QString& device, int note);
+    // A MIDI device plugged in that takes input (a synth).
+    Q_INVOKABLE void plugDestination(const QString& name);
+    // The port a layer of the set sends its CC mute to, as stored.
+    Q_INVOKABLE QString layerPort(int index) const;
     Q_INVOKABLE void stampTransmit();
     Q_INVOKABLE void setMidiAvailable(bool available);
 

@@ -203,7 +203,7 @@ public:
     // ---- Layers (layer editor) -----------------------------------------------------------------
 
     // Appends "Layer n" while the level allows more visible layers; its CC port is `portName`
-    // (the first MIDI destination, or empty).
+    // (empty: none yet).
     void addLayer(std::string portName);
     // Removes the layer and its id from every step's mutes; Moments keep their references.
     void deleteLayer(const Uuid& layerID);
