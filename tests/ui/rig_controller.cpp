@@ -14,6 +14,11 @@ void RigController::restart(bool clearSettings) {
     rig_->start(clearSettings);
 }
 
+void RigController::restartWithStoredFile(const QString& text) {
+    const std::string bytes = text.toStdString();
+    rig_->start(true, &bytes);
+}
+
 QVariantMap RigController::models() const {
     return rig_->models->properties();
 }
@@ -90,6 +95,22 @@ void RigController::addStepToCurrentSection() {
 
 void RigController::fireMoment() {
     rig_->fireMoment();
+}
+
+void RigController::blockSaving(bool blocked) {
+    rig_->blockSaving(blocked);
+}
+
+void RigController::cueDatagram(const QString& json) {
+    rig_->cueDatagram(json.toStdString());
+}
+
+QStringList RigController::sectionNames() const {
+    QStringList names;
+    if (const Song* song = rig_->state->currentSong())
+        for (const Section& section : song->sections)
+            names << QString::fromStdString(section.name);
+    return names;
 }
 
 void RigController::setSetting(const QString& key, const QVariant& value) {

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <QVariant>
 #include <QVariantList>
@@ -26,6 +27,8 @@ public:
     // A new launch over the same preferences (or fresh ones). Views made over the old models must
     // be gone by then.
     Q_INVOKABLE void restart(bool clearSettings = false);
+    // A new launch (fresh preferences) whose setlist file holds `text`.
+    Q_INVOKABLE void restartWithStoredFile(const QString& text);
     // The required properties of ContentView and Main.qml.
     Q_INVOKABLE QVariantMap models() const;
 
@@ -51,6 +54,11 @@ public:
     Q_INVOKABLE void addStepToCurrentSection();
     // Fires a Moment that mutes the first layer.
     Q_INVOKABLE void fireMoment();
+    // Every save of the set fails until unblocked.
+    Q_INVOKABLE void blockSaving(bool blocked);
+    Q_INVOKABLE void cueDatagram(const QString& json);
+    // The current song's section names, as stored.
+    Q_INVOKABLE QStringList sectionNames() const;
 
     Q_INVOKABLE void setSetting(const QString& key, const QVariant& value);
     Q_INVOKABLE void removeSetting(const QString& key);
