@@ -2,6 +2,7 @@
 
 #include "engine/app_state.h"
 #include "midi/midi_service.h"
+#include "model/default_ports.h"
 #include "ui_text.h"
 
 #include <QVariantMap>
@@ -123,8 +124,7 @@ QVariantList LayerEditorModel::layers() const {
 }
 
 void LayerEditorModel::addLayer() {
-    const auto& ports = midi_.destinations();
-    state_.addLayer(ports.empty() ? std::string() : ports.front());
+    state_.addLayer(defaultLayerPort(state_.setlist()));
 }
 
 void LayerEditorModel::deleteLayer(const QString& layerID) {

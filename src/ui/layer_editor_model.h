@@ -50,7 +50,7 @@ public:
     QVariantList layers() const;
     LayerRulesEditorModel* rulesEditor() { return &rules_; }
 
-    // Appends "Layer n" on the first MIDI destination.
+    // Appends "Layer n" on the port the last layer with a port uses, else on none.
     Q_INVOKABLE void addLayer();
     // Also takes the layer out of every step; Moments keep their references.
     Q_INVOKABLE void deleteLayer(const QString& layerID);

@@ -4,6 +4,7 @@
 #include "engine/app_state.h"
 #include "live/live_coordinator.h"
 #include "midi/midi_service.h"
+#include "model/default_ports.h"
 #include "ui_text.h"
 
 #include <QVariantMap>
@@ -237,11 +238,9 @@ void MomentsEditorModel::solo(const QString& momentID, const QString& layerID) {
 }
 
 void MomentsEditorModel::addPatch(const QString& momentID) {
-    const auto& ports = midi_.destinations();
     editMoment(binding_.get(), momentID, [&](Moment& m) {
         PatchChange change;
-        if (!ports.empty())
-            change.portName = ports.front();
+        change.portName = defaultPatchPort(state_.setlist(), m);
         m.programChanges.push_back(std::move(change));
     });
 }
@@ -271,11 +270,9 @@ void MomentsEditorModel::setPatch(const QString& momentID, const QString& patchI
 }
 
 void MomentsEditorModel::addCC(const QString& momentID) {
-    const auto& ports = midi_.destinations();
     editMoment(binding_.get(), momentID, [&](Moment& m) {
         CCSend send;
-        if (!ports.empty())
-            send.portName = ports.front();
+        send.portName = defaultCCPort(state_.setlist(), m);
         m.ccSends.push_back(std::move(send));
     });
 }

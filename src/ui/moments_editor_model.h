@@ -64,6 +64,8 @@ public:
     Q_INVOKABLE void setLayerState(const QString& momentID, const QString& layerID, int state);
     Q_INVOKABLE void solo(const QString& momentID, const QString& layerID);
 
+    // A new row goes to the port the rows of its kind already use (see default_ports.h), else to
+    // none.
     Q_INVOKABLE void addPatch(const QString& momentID);
     Q_INVOKABLE void removePatch(const QString& momentID, const QString& patchID);
     // field: "port", "channel" or "program".

@@ -5,6 +5,7 @@
 #include "layer_editor_model.h"
 #include "live_controls.h"
 #include "midi_model.h"
+#include "notices_model.h"
 #include "section_grid_model.h"
 #include "setlist_model.h"
 #include "setup_guide_model.h"
@@ -44,6 +45,7 @@ public:
     SetlistModel setlist;
     SectionGridModel grid;
     LayerEditorModel layerEditor;
+    NoticesModel notices;
 };
 
 // The display face, before any QML is loaded: League Spartan for every text item (plain Text does

@@ -67,6 +67,10 @@ TEST_F(Autosave, AFailingDiskIsReportedOncePerEpisodeAndRetriedUntilItWorks) {
         std::ofstream(folder) << "a file where the folder belongs";
     };
     LogCapture log;
+    // What the window is told: the start of each episode and its end, nothing in between.
+    std::vector<std::optional<SaveFailure>> told;
+    const Connection watch =
+        app->saveFailure.changed.connect([&](const auto& failure) { told.push_back(failure); });
     for (int episode = 1; episode <= 2; ++episode) {
         block();
         app->renameSet("Edit " + std::to_string(episode));
@@ -79,6 +83,11 @@ TEST_F(Autosave, AFailingDiskIsReportedOncePerEpisodeAndRetriedUntilItWorks) {
         EXPECT_TRUE(app->isSaveFailing());
         EXPECT_TRUE(app->hasUnsavedChanges());
         EXPECT_EQ(app->setlist().name, "Kept " + std::to_string(episode));
+        ASSERT_EQ(told.size(), 2u * episode - 1);
+        ASSERT_TRUE(told.back().has_value());
+        EXPECT_TRUE(told.back()->code == std::errc::not_a_directory) << told.back()->detail;
+        EXPECT_NE(told.back()->detail.find(folder.string()), std::string::npos);
+        EXPECT_EQ(app->saveFailure(), told.back());
 
         // Writing works again: the next retry saves everything, without another edit.
         fs::remove(folder);
@@ -89,6 +98,8 @@ TEST_F(Autosave, AFailingDiskIsReportedOncePerEpisodeAndRetriedUntilItWorks) {
         EXPECT_NE(lines.back().find("works again"), std::string::npos) << lines.back();
         EXPECT_FALSE(app->isSaveFailing());
         EXPECT_FALSE(app->hasUnsavedChanges());
+        ASSERT_EQ(told.size(), 2u * episode);
+        EXPECT_EQ(told.back(), std::nullopt);
         // Retries end with the episode.
         fs::remove(file());
         loop.advance(1min);
@@ -100,11 +111,25 @@ TEST_F(Autosave, StartsFromTheStoredSetOrTheDefaultSet) {
     const Setlist set = makeSet({{"Stored", "A", "B"}});
     ASSERT_TRUE(Store::save(location(), set));
     MemorySettings other;
-    EXPECT_EQ(AppState(location(), other, loop).setlist(), set);
+    const AppState stored(location(), other, loop);
+    EXPECT_EQ(stored.setlist(), set);
+    EXPECT_EQ(stored.loadProblem(), std::nullopt);
 
     std::ofstream(file(), std::ios::trunc) << "{ not json";
     LogCapture log; // the store says that it kept the file aside
     const AppState fallback(location(), other, loop);
     EXPECT_EQ(fallback.setlist().name, "Untitled Set");
     EXPECT_EQ(fallback.setlist().songs.at(0).sections.size(), 8u);
+    // The window is told where the unreadable file went.
+    const auto& problem = fallback.loadProblem();
+    ASSERT_TRUE(problem.has_value());
+    ASSERT_TRUE(problem->keptAs.has_value());
+    EXPECT_EQ(problem->keptAs->parent_path(), file().parent_path());
+    EXPECT_TRUE(problem->keptAs->filename().string().starts_with("setlist.unreadable-"));
+    EXPECT_TRUE(fs::exists(*problem->keptAs));
+    EXPECT_FALSE(problem->reason.empty());
+
+    // No file at all is a first start, not a problem.
+    fs::remove(file());
+    EXPECT_EQ(AppState(location(), other, loop).loadProblem(), std::nullopt);
 }

@@ -4,6 +4,8 @@
 #include "live_rig.h"
 #include "model/setlist_codec.h"
 
+#include <functional>
+
 using namespace strata;
 using namespace strata::testing;
 
@@ -229,10 +231,49 @@ TEST_F(LiveTest, PanicUnmutesEverythingAndTheStepsOwnMixReturnsAfterAMoment) {
     live->panic();
     EXPECT_EQ(synthHeard(), ccRound({})); // done when panic() returns
     EXPECT_EQ(app->activeMomentMutedIDs(), std::nullopt);
+    EXPECT_TRUE(live->allOn());
     settle();
-    // Then the step's own mix, through the key watcher.
+    // Then the step's own mix, through the key watcher; ALL ON no longer holds.
     EXPECT_EQ(synthHeard(), ccRound({0}));
+    EXPECT_FALSE(live->allOn());
     EXPECT_TRUE(app->hasFired(m.id));
+}
+
+TEST_F(LiveTest, AllOnHoldsUntilTheSectionsMixIsSentAgain) {
+    Setlist set = makeSet({{"One", "Verse", "Chorus"}}, ControlMode::ccMute);
+    muteAt(set, 0, 0, 0, {0});
+    muteAt(set, 0, 1, 0, {1});
+    set.songs[0].sections[0].steps.push_back(SectionStep{});
+    start(std::move(set));
+    live->appear();
+    settle();
+    synthHeard();
+    EXPECT_FALSE(live->allOn());
+
+    struct Row {
+        const char* change;
+        std::function<void()> make;
+        bool putsTheMixBack;
+    };
+    const std::vector<Row> rows{
+        {"renaming the set", [&] { app->renameSet("Renamed"); }, false},
+        {"entering stage mode", [&] { app->setStageMode(true); }, false},
+        {"the next step", [&] { app->nextStep(); }, true},
+        {"the next section", [&] { app->advance(); }, true},
+        {"a mute edit", [&] { app->toggleLayer(layer(2), *app->currentSection(), 0); }, true},
+        {"the feature level", [&] { live->setMode(StrataMode::essentials); }, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.change);
+        live->panic();
+        settle();
+        EXPECT_TRUE(live->allOn());
+        EXPECT_EQ(synthHeard(), ccRound({}));
+        row.make();
+        settle();
+        EXPECT_EQ(live->allOn(), !row.putsTheMixBack);
+        EXPECT_EQ(synthHeard().empty(), !row.putsTheMixBack);
+    }
 }
 
 TEST_F(LiveTest, LearningANextTriggerAndASectionTrigger) {

@@ -152,6 +152,76 @@ TEST_F(LiveTest, DroppedSectionsStayRecoverableInACopyOfTheSetTakenBeforeTheChan
     EXPECT_EQ(saved->songs[0].sections.size(), 2u);
 }
 
+TEST_F(LiveTest, DroppedSectionsAreReportedAndCanBePutBackWhereTheyStood) {
+    Setlist set = makeSet({{"Song", "Intro", "Verse", "Bridge", "Outro"}}, ControlMode::ccMute);
+    Moment m;
+    m.name = "Lift";
+    set.songs[0].sections[2].moments = {m};
+    set.songs[0].sections[3].jumpTrigger = AdvanceTrigger{"Pedal", AdvanceTrigger::Kind::note, 9};
+    muteAt(set, 0, 2, 0, {1, 2});
+    start(std::move(set));
+    live->appear();
+    settle();
+    const Song before = *app->currentSong();
+
+    std::vector<DroppedSections> reported;
+    std::vector<std::size_t> sectionsWhenReported;
+    const Connection watch = live->sectionsDropped.connect([&](const DroppedSections& d) {
+        reported.push_back(d);
+        sectionsWhenReported.push_back(app->currentSong()->sections.size());
+    });
+    // Renaming, adding: nothing is lost, nothing is reported.
+    cue(snapshotOf(R"("Intro","Verse","Bridge","Outro","Tag")"));
+    cue(snapshotOf(R"("Intro","Verse","Bridge","End","Tag")"));
+    settle();
+    EXPECT_TRUE(reported.empty());
+    cue(snapshotOf(R"("Intro","Verse","Bridge","Outro")"));
+    settle();
+    ASSERT_EQ(reported.size(), 1u) << "dropping the added Tag is a drop too";
+    EXPECT_EQ(reported[0].sections.size(), 1u);
+    reported.clear();
+    sectionsWhenReported.clear();
+
+    cue(snapshotOf(R"("Intro","Verse")"));
+    settle();
+    ASSERT_EQ(reported.size(), 1u);
+    const DroppedSections dropped = reported[0];
+    EXPECT_EQ(sectionsWhenReported[0], 2u) << "reported once the change is made";
+    EXPECT_EQ(dropped.songID, before.id);
+    EXPECT_EQ(dropped.songName, "Song");
+    EXPECT_EQ(dropped.from, 2u);
+    EXPECT_EQ(dropped.sections,
+              (std::vector<Section>{before.sections[2], before.sections[3]})); // whole
+
+    // Meanwhile the performer adds a section and stands on it.
+    app->addSection();
+    app->setCurrentSectionIndex(2);
+    settle();
+    const Uuid added = section(2).id;
+
+    EXPECT_TRUE(live->restoreSections(dropped));
+    settle();
+    const Song& now = *app->currentSong();
+    ASSERT_EQ(now.sections.size(), 5u);
+    EXPECT_EQ(now.sections[2], before.sections[2]);
+    EXPECT_EQ(now.sections[3], before.sections[3]);
+    EXPECT_EQ(now.sections[4].id, added);
+    EXPECT_EQ(app->currentSectionIndex(), 4) << "the performer stays on their section";
+    // The trigger of the restored section is live again.
+    EXPECT_EQ(app->currentJumpTriggers().count(3), 1u);
+
+    EXPECT_FALSE(live->restoreSections(dropped)) << "nothing is missing any more";
+    EXPECT_EQ(app->currentSong()->sections.size(), 5u);
+
+    // Once the song is gone there is nowhere to put them.
+    cue(snapshotOf(R"("Intro")"));
+    settle();
+    ASSERT_EQ(reported.size(), 2u);
+    app->deleteSong(0);
+    settle();
+    EXPECT_FALSE(live->restoreSections(reported[1]));
+}
+
 TEST(SetlistBackups, KeepsOnlyTheNewestCopies) {
     LogCapture log;
     TempDir dir;

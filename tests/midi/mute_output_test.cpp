@@ -280,6 +280,48 @@ TEST(CCMuteOutput, EveryLayerEveryTimeWithClampedChannelsAndDefaultNumbers) {
               (Packets{{0xB0, 20, 127}, {0xBF, 21, 127}, {0xB0, 72, 127}, {0xB2, 7, 127}}));
 }
 
+// A row left on "No port" must not end up anywhere: not on the surface, not on a device that
+// happens to have no name, and the MIDI light must not claim that something went out.
+TEST(CCMuteOutput, ARowWithoutAPortSendsNothingAnywhere) {
+    struct Row {
+        DawHost host;
+        Packets synthHears; // the layer that has a port: muted, sounding, then the panic
+    };
+    const std::vector<Row> rows{
+        {DawHost::logic, {{0xB0, 21, 0}, {0xB0, 21, 127}, {0xB0, 21, 127}}},
+        // Toggles: one to mute, one to sound again; the panic finds it sounding already.
+        {DawHost::ardour, {{0xB0, 21, 127}, {0xB0, 21, 127}}},
+    };
+    for (const auto& [host, synthHears] : rows) {
+        SCOPED_TRACE(rawValue(host));
+        MidiRig rig;
+        const MidiRef nameless = rig.midi.addDestination("");
+        const MidiRef synth = rig.midi.addDestination("Synth");
+        rig.settle();
+        auto layers = makeLayers(2);
+        layers[1].portName = "Synth";
+        for (const UuidSet& muted : {idsAt(layers, {0, 1}), UuidSet{}}) {
+            rig.service->sendSectionState(layers, muted, ControlMode::ccMute, std::nullopt, 0,
+                                          host);
+            rig.settle();
+        }
+        rig.service->panicAllOn(layers, ControlMode::ccMute, std::nullopt, 0, host);
+        EXPECT_EQ(rig.midi.receivedBy(synth), synthHears);
+        EXPECT_TRUE(rig.midi.receivedBy(nameless).empty());
+        EXPECT_TRUE(rig.heard().empty());
+    }
+
+    MidiRig rig;
+    const MidiRef nameless = rig.midi.addDestination("");
+    rig.settle();
+    rig.service->sendProgramChange(5, 1, "");
+    rig.service->sendControlChange(7, 64, 1, "");
+    rig.settle();
+    EXPECT_TRUE(rig.midi.receivedBy(nameless).empty());
+    EXPECT_TRUE(rig.heard().empty());
+    EXPECT_EQ(rig.service->lastTxAt(), std::nullopt);
+}
+
 TEST(OneOffSends, ProgramAndControlChangesAreClamped) {
     MidiRig rig;
     const MidiRef synth = rig.midi.addDestination("Synth");

@@ -123,7 +123,8 @@ TEST(Store, UnreadableFileIsKeptAsideBeforeAnySaveCanReplaceIt) {
                                                       "\"controlMode\":\"telepathy\"}")}) {
         writeFile(file, damaged);
         LogCapture log;
-        EXPECT_FALSE(Store::load(location));
+        Store::LoadProblem problem;
+        EXPECT_FALSE(Store::load(location, &problem));
         const auto lines = log.linesStartingWith("[Store] ");
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(log.lines().size(), 1u);
@@ -138,6 +139,10 @@ TEST(Store, UnreadableFileIsKeptAsideBeforeAnySaveCanReplaceIt) {
         ASSERT_TRUE(aside);
         EXPECT_EQ(aside->extension(), ".json");
         EXPECT_NE(lines[0].find(aside->string()), std::string::npos) << lines[0];
+        // The caller learns the same, to tell the user.
+        EXPECT_EQ(problem.keptAs, file.parent_path() / *aside);
+        EXPECT_NE(lines[0].find(problem.reason), std::string::npos) << problem.reason;
+        EXPECT_TRUE(problem.keepError.empty());
     }
     // Both damaged files are still there (the second did not overwrite the first) next to the new
     // one.

@@ -14,6 +14,11 @@ void RigController::restart(bool clearSettings) {
     rig_->start(clearSettings);
 }
 
+void RigController::restartWithStoredFile(const QString& text) {
+    const std::string bytes = text.toStdString();
+    rig_->start(true, &bytes);
+}
+
 QVariantMap RigController::models() const {
     return rig_->models->properties();
 }
@@ -53,6 +58,19 @@ void RigController::pressNote(const QString& device, int note) {
     rig_->pressNote(device.toStdString(), note);
 }
 
+void RigController::plugDestination(const QString& name) {
+    rig_->midi.addDestination(name.toStdString());
+    rig_->midi.notifySetupChanged();
+    rig_->settle();
+}
+
+QString RigController::layerPort(int index) const {
+    const auto& layers = rig_->state->setlist().layers;
+    if (index < 0 || static_cast<std::size_t>(index) >= layers.size())
+        return QStringLiteral("(no layer)");
+    return QString::fromStdString(layers[static_cast<std::size_t>(index)].portName);
+}
+
 void RigController::stampTransmit() {
     rig_->service->noteTx();
     rig_->settle();
@@ -79,6 +97,22 @@ void RigController::addStepToCurrentSection() {
 
 void RigController::fireMoment() {
     rig_->fireMoment();
+}
+
+void RigController::blockSaving(bool blocked) {
+    rig_->blockSaving(blocked);
+}
+
+void RigController::cueDatagram(const QString& json) {
+    rig_->cueDatagram(json.toStdString());
+}
+
+QStringList RigController::sectionNames() const {
+    QStringList names;
+    if (const Song* song = rig_->state->currentSong())
+        for (const Section& section : song->sections)
+            names << QString::fromStdString(section.name);
+    return names;
 }
 
 void RigController::setSetting(const QString& key, const QVariant& value) {

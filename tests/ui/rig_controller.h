@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <QVariant>
 #include <QVariantList>
@@ -26,6 +27,8 @@ public:
     // A new launch over the same preferences (or fresh ones). Views made over the old models must
     // be gone by then.
     Q_INVOKABLE void restart(bool clearSettings = false);
+    // A new launch (fresh preferences) whose setlist file holds `text`.
+    Q_INVOKABLE void restartWithStoredFile(const QString& text);
     // The required properties of ContentView and Main.qml.
     Q_INVOKABLE QVariantMap models() const;
 
@@ -39,6 +42,10 @@ public:
     Q_INVOKABLE void cueHello(const QString& host);
     Q_INVOKABLE void cueGoodbye();
     Q_INVOKABLE void pressNote(const QString& device, int note);
+    // A MIDI device plugged in that takes input (a synth).
+    Q_INVOKABLE void plugDestination(const QString& name);
+    // The port a layer of the set sends its CC mute to, as stored.
+    Q_INVOKABLE QString layerPort(int index) const;
     Q_INVOKABLE void stampTransmit();
     Q_INVOKABLE void setMidiAvailable(bool available);
 
@@ -47,6 +54,11 @@ public:
     Q_INVOKABLE void addStepToCurrentSection();
     // Fires a Moment that mutes the first layer.
     Q_INVOKABLE void fireMoment();
+    // Every save of the set fails until unblocked.
+    Q_INVOKABLE void blockSaving(bool blocked);
+    Q_INVOKABLE void cueDatagram(const QString& json);
+    // The current song's section names, as stored.
+    Q_INVOKABLE QStringList sectionNames() const;
 
     Q_INVOKABLE void setSetting(const QString& key, const QVariant& value);
     Q_INVOKABLE void removeSetting(const QString& key);

@@ -144,6 +144,9 @@ int main(int argc, char** argv) {
     QDir().mkpath(outDir);
 
     UiRig rig;
+    // The stored file is damaged: the window opens with the notice that says where it was kept.
+    const std::string damaged = "{ \"name\": \"half a fi";
+    rig.start(true, &damaged);
     // A returning user: no chooser, quick start seen; the sheets are opened one by one below.
     rig.settings.setBool(LiveCoordinator::kShowModeChooserKey, false);
     rig.settings.setBool(LiveCoordinator::kHasSeenQuickStartKey, true);
@@ -170,6 +173,53 @@ int main(int argc, char** argv) {
     // The window is on screen: the coordinator sends the first mute state; its light goes dark.
     models.shell.mainViewAppeared();
     rig.advance(seconds(5));
+
+    // Notices under the toolbar: each alone, then all three at once.
+    const auto noticesArea = [&] {
+        QRect area = r.toolbarRect().united(r.itemRect("noticeBar"));
+        area.setHeight(area.height() + 120); // and the top of what they push down
+        return area;
+    };
+    const auto dismissAll = [&] {
+        for (const QVariant& notice : models.notices.notices())
+            models.notices.dismiss(notice.toMap()["id"].toInt());
+        rig.settle();
+    };
+    r.shot("notice-kept-aside", noticesArea());
+    dismissAll();
+    rig.blockSaving(true);
+    state.renameSet("Friday at The Crown (late)");
+    rig.advance(AppState::kSaveDebounce);
+    r.shot("notice-save-failing", noticesArea());
+    r.hover("noticeText");
+    r.shot("help-notice-detail");
+    r.unhover();
+    dismissAll();
+    const auto snapshot = [&](const char* sections) {
+        rig.cueDatagram(
+            std::string(R"({"type":"SETLIST_SNAPSHOT","songs":[{"name":"N","sections":[)") +
+            sections + "]}]}");
+    };
+    snapshot(R"("Intro","Verse 1","Chorus","Verse 2")");
+    r.shot("notice-sections-dropped", noticesArea());
+    rig.blockSaving(false);
+    rig.advance(AppState::kSaveRetry); // saving works again: that notice clears itself
+    rig.blockSaving(true);
+    state.renameSet("Friday at The Crown");
+    rig.advance(AppState::kSaveDebounce);
+    r.shot("notices-stacked", noticesArea());
+    state.setStageMode(true);
+    r.shot("stage-save-failing");
+    r.hover("saveFailingMark");
+    r.shot("help-stage-save-failing");
+    r.unhover();
+    state.setStageMode(false);
+    rig.blockSaving(false);
+    rig.advance(AppState::kSaveRetry);
+    for (const QVariant& notice : models.notices.notices())
+        models.notices.undo(notice.toMap()["id"].toInt());
+    rig.settle();
+    r.wait();
 
     // Editing layout and toolbar states.
     r.shot("main-editing");
@@ -239,9 +289,14 @@ int main(int argc, char** argv) {
             set.songs[0].sections[0].steps[0].mutedLayerIDs.insert(layer.id);
         return true;
     });
+    rig.settle();
     r.shot("stage-silent");
+    models.live.allOn();
+    rig.settle();
+    r.shot("stage-all-on");
     window->resize(1080, 640);
     state.setCurrentSectionIndex(2);
+    rig.settle(); // the section's own mix goes out: ALL ON no longer holds
     r.shot("stage-compact");
     window->resize(1280, 800);
     state.setStageMode(false);
@@ -321,6 +376,7 @@ int main(int argc, char** argv) {
         models.live.stepBank(-1);
     models.live.setControlMode("ccMute");
     models.live.setPro(false);
+    state.selectSong(0);
     state.setCurrentSectionIndex(0);
     state.updateSetlist([](Setlist& set) {
         auto& sections = set.songs[0].sections;
@@ -352,6 +408,26 @@ int main(int argc, char** argv) {
     });
     rig.settle();
     r.shot("grid-essentials");
+    // A layer's port menu: "No port" first, then what is plugged in.
+    rig.midi.addDestination("Keys");
+    rig.midi.notifySetupChanged();
+    rig.settle();
+    if (QObject* picker = r.find("layerPort")) {
+        QMetaObject::invokeMethod(picker, "clicked");
+        r.shot("menu-layer-port");
+        // Delegates of the layer list are no QObject children of the window: asked of the picker.
+        if (QObject* menu = picker->findChild<QObject*>(QStringLiteral("portMenu")))
+            QMetaObject::invokeMethod(menu, "close");
+    }
+    models.live.allOn();
+    rig.settle();
+    r.shot("grid-all-on");
+    r.hover("allOnTag");
+    r.shot("help-grid-all-on");
+    r.unhover();
+    state.setCurrentSectionIndex(1);
+    state.setCurrentSectionIndex(0);
+    rig.settle();
 
     models.live.setPro(true);
     {

@@ -3,6 +3,8 @@
 #include "cuelink/cue_messages.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 namespace strata::testing {
 
@@ -26,11 +28,14 @@ void UiRig::stop() {
     dir.reset();
 }
 
-void UiRig::start(bool clearSettings) {
+void UiRig::start(bool clearSettings, const std::string* storedFile) {
     stop();
     if (clearSettings)
         settings = MemorySettings();
     dir = std::make_unique<TempDir>();
+    if (storedFile)
+        std::ofstream(Store::fileURL(StoreLocation::under(dir->path())), std::ios::binary)
+            << *storedFile;
     state = std::make_unique<AppState>(StoreLocation::under(dir->path()), settings, loop);
     service = std::make_unique<MidiService>(midi, loop, settings);
     daw = midi.listen(service->virtualSourceRef(false));
@@ -91,6 +96,22 @@ void UiRig::fireMoment() {
     if (!state->setlist().layers.empty())
         moment.muteLayerIDs.insert(state->setlist().layers.front().id);
     state->fireManually(moment);
+    settle();
+}
+
+void UiRig::blockSaving(bool blocked) {
+    const auto folder = Store::fileURL(StoreLocation::under(dir->path())).parent_path();
+    std::error_code ec;
+    if (blocked) {
+        std::filesystem::remove_all(folder, ec);
+        std::ofstream(folder) << "a file where the folder belongs";
+    } else {
+        std::filesystem::remove(folder, ec);
+    }
+}
+
+void UiRig::cueDatagram(const std::string& json) {
+    link->handleDatagram(cueBytes(json));
     settle();
 }
 

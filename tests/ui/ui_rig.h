@@ -28,7 +28,8 @@ public:
     UiRig& operator=(const UiRig&) = delete;
 
     // Builds the objects afresh; the preferences survive (a new launch), unless `clearSettings`.
-    void start(bool clearSettings = false);
+    // With `storedFile`, the setlist file holds those bytes when the set is loaded.
+    void start(bool clearSettings = false, const std::string* storedFile = nullptr);
     void stop();
 
     // Lets the MIDI queue finish, then runs what it handed to the main thread.
@@ -49,6 +50,11 @@ public:
 
     // Fires a Moment by hand that mutes the first layer.
     void fireMoment();
+
+    // Every write of the set fails (a file stands where its folder belongs), or works again.
+    void blockSaving(bool blocked);
+    // A datagram from Cadenzo.
+    void cueDatagram(const std::string& json);
 
     // A set to look at: named songs and sections and six layers.
     static Setlist demoSet();

@@ -83,11 +83,16 @@ AppState::AppState(StoreLocation location, Settings& settings, MainLoop& loop)
     : currentSongIndex(0), currentSectionIndex(0), currentStepIndex(0), stageMode(false),
       mode(strataModeFromStored(settings.stringValue(kModeKey))), location_(std::move(location)),
       settings_(settings), loop_(loop), self_(std::make_shared<AppState*>(this)) {
-    // An unreadable or undecodable file gives the default set; nothing is shown.
-    if (auto loaded = Store::load(location_))
+    // An unreadable or undecodable file gives the default set; what became of the file is kept
+    // for the window to say.
+    Store::LoadProblem problem;
+    if (auto loaded = Store::load(location_, &problem)) {
         setlist.assign(std::move(*loaded));
-    else
+    } else {
         setlist.assign(Setlist::empty());
+        if (!problem.reason.empty())
+            loadProblem_ = std::move(problem);
+    }
     // The set as loaded is written once after the first debounce interval, like any change.
     scheduleSave();
 }
@@ -844,17 +849,24 @@ void AppState::scheduleSave() {
 
 bool AppState::saveNow() {
     std::string error;
-    if (Store::write(location_, setlist(), &error)) {
+    std::error_code code;
+    if (Store::write(location_, setlist(), &error, &code)) {
         dirty_ = false;
-        if (failedSaves_ > 0)
+        if (failedSaves_ > 0) {
             logLine("[Store] saving works again: the setlist is saved with every change (after " +
                     std::to_string(failedSaves_) + " failed attempts)");
-        failedSaves_ = 0;
+            failedSaves_ = 0;
+            saveFailure.set(std::nullopt);
+        }
         return true;
     }
-    if (failedSaves_++ == 0)
+    // The episode is announced once, with the reason of its first attempt (later attempts name
+    // other temporary files, and the window must not flicker every retry).
+    if (failedSaves_++ == 0) {
         logLine("[Store] could not save the setlist: " + error +
                 "; changes are kept in memory and saved as soon as writing works again");
+        saveFailure.set(SaveFailure{error, code});
+    }
     // Space may be freed or the folder made writable without any further edit.
     saveTimer_ = loop_.after(kSaveRetry, [this] {
         AppState* self = this; // resetting the handle destroys this closure

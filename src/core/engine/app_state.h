@@ -18,6 +18,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <unordered_set>
 #include <vector>
 
@@ -42,6 +43,15 @@ private:
 
     std::weak_ptr<AppState*> state_;
     Uuid sectionID_;
+};
+
+// Why writing the set failed: the store's text and the system's error number (none when the set
+// could not be encoded).
+struct SaveFailure {
+    std::string detail;
+    std::error_code code;
+
+    friend bool operator==(const SaveFailure&, const SaveFailure&) = default;
 };
 
 // The live performance state: the set being played and edited, the position in it, the feature
@@ -98,6 +108,11 @@ public:
     OwnedPublished<std::optional<UuidSet>, AppState> activeMomentMutedIDs;
     OwnedPublished<std::optional<LearnTarget>, AppState> learnTarget;
     OwnedPublished<StrataMode, AppState> mode;
+    // Why the set cannot be written while saves fail (a full disk, a read-only folder); none while
+    // they work. Written when an episode of failures starts, cleared by the write that works
+    // again. Changes from the save timer, outside any operation: observe it directly, `changed`
+    // does not cover it.
+    OwnedPublished<std::optional<SaveFailure>, AppState> saveFailure;
 
     // Emitted once at the end of every public operation that wrote a published field.
     Signal<> changed;
@@ -203,7 +218,7 @@ public:
     // ---- Layers (layer editor) -----------------------------------------------------------------
 
     // Appends "Layer n" while the level allows more visible layers; its CC port is `portName`
-    // (the first MIDI destination, or empty).
+    // (empty: none yet).
     void addLayer(std::string portName);
     // Removes the layer and its id from every step's mutes; Moments keep their references.
     void deleteLayer(const Uuid& layerID);
@@ -235,6 +250,9 @@ public:
     // episode: one "[Store] ..." line when writing starts failing, one when a write succeeds
     // again (and writes everything), nothing for the attempts in between.
     bool isSaveFailing() const { return failedSaves_ > 0; }
+    // What happened to a stored file that could not be loaded at start-up (the run then began
+    // with the default set); none when it loaded or there was none.
+    const std::optional<Store::LoadProblem>& loadProblem() const { return loadProblem_; }
 
 private:
     friend class MomentsBinding;
@@ -282,6 +300,7 @@ private:
     bool dirty_ = false;
     // Failed writes since the last successful one.
     std::int64_t failedSaves_ = 0;
+    std::optional<Store::LoadProblem> loadProblem_;
     TimerHandle saveTimer_;
 
     // Weak handles to this object (Moments bindings) see it vanish.

@@ -218,6 +218,8 @@ void LiveCoordinator::pushSectionState() {
     midi_.sendSectionState(activeLayers(), app_.activeMutedIDs(), set.effectiveControlMode(),
                            set.mackiePort, set.effectiveTrackOffset(), set.effectiveDawHost());
     pushedKey_ = sectionStateKey(app_);
+    if (allOn())
+        allOn.set(false);
 }
 
 void LiveCoordinator::panic() {
@@ -226,6 +228,7 @@ void LiveCoordinator::panic() {
                      set.effectiveTrackOffset(), set.effectiveDawHost());
     // The DAW no longer holds what was pushed last.
     pushedKey_.reset();
+    allOn.set(true);
     // Only the override goes; what fired stays fired. When the override differed from the step,
     // the key watcher sends the step's own mix again.
     app_.setActiveMomentMutedIDs(std::nullopt);
@@ -414,10 +417,17 @@ void LiveCoordinator::applySnapshot(const SetlistSnapshot& snapshot) {
     if (cue.tempo && *cue.tempo > 0)
         song.tempo = cue.tempo;
 
+    std::optional<DroppedSections> dropped;
     if (!cue.sections.empty()) {
         // Cadenzo's structure wins, but sections it drops keep their steps, Moments and triggers
-        // in a copy of the whole set taken before the change.
+        // in a copy of the whole set taken before the change, and the window offers them back.
         if (song.sections.size() > cue.sections.size()) {
+            dropped = DroppedSections{
+                song.id,
+                song.name,
+                cue.sections.size(),
+                {song.sections.begin() + static_cast<std::ptrdiff_t>(cue.sections.size()),
+                 song.sections.end()}};
             Setlist before = set;
             backups_.keep(std::move(before),
                           "Cadenzo's setlist removed " +
@@ -448,6 +458,29 @@ void LiveCoordinator::applySnapshot(const SetlistSnapshot& snapshot) {
     });
     if (app_.currentSectionIndex() >= count)
         app_.setCurrentSectionIndex(count > 0 ? count - 1 : 0);
+    if (dropped)
+        sectionsDropped.notify(*dropped);
+}
+
+bool LiveCoordinator::restoreSections(const DroppedSections& dropped) {
+    Setlist next = app_.setlist();
+    const auto song = std::find_if(next.songs.begin(), next.songs.end(),
+                                   [&](const Song& s) { return s.id == dropped.songID; });
+    if (song == next.songs.end())
+        return false;
+    std::vector<Section> missing;
+    for (const Section& section : dropped.sections)
+        if (std::none_of(song->sections.begin(), song->sections.end(),
+                         [&](const Section& s) { return s.id == section.id; }))
+            missing.push_back(section);
+    if (missing.empty())
+        return false;
+    const std::size_t at = std::min(dropped.from, song->sections.size());
+    song->sections.insert(song->sections.begin() + static_cast<std::ptrdiff_t>(at), missing.begin(),
+                          missing.end());
+    // As an undo does: the performer stays on their song and section, found by id.
+    app_.restoreSetlist(std::move(next));
+    return true;
 }
 
 void LiveCoordinator::handleLearned(const std::optional<AdvanceTrigger>& trigger) {

@@ -19,6 +19,16 @@
 
 namespace strata {
 
+// Sections that Cadenzo's setlist took out of a local song: the song's last ones, kept whole (ids,
+// steps, Moments, triggers) so that they can be put back.
+struct DroppedSections {
+    Uuid songID;
+    std::string songName;
+    // The index the first of them had in the song.
+    std::size_t from = 0;
+    std::vector<Section> sections;
+};
+
 // The hub between the performance state, the MIDI engine and the cue link. It turns every event
 // of MidiService and CadenzoLink into a call on AppState, decides when the DAW's mute state is
 // sent (by watching sectionStateKey), keeps the MIDI engine's jump-trigger table in step with the
@@ -133,6 +143,18 @@ public:
     // The Moment editor's TEST: fires the Moment by hand, sends its program and control changes,
     // then the mute state.
     void testMoment(const Moment& moment);
+
+    // ---- What the window shows about the live state --------------------------------------------
+
+    // True from ALL ON until the next send of the section's own mix (a change of position, an
+    // edit, a control of the toolbar): every driven layer sounds in the DAW meanwhile.
+    Published<bool> allOn{false};
+    // A Cadenzo snapshot removed sections of the current song; emitted after the change.
+    Signal<const DroppedSections&> sectionsDropped;
+    // Puts dropped sections back into their song where they stood (those of them the song does
+    // not hold again already), the performer staying on the section they are on. Returns whether
+    // anything was put back; nothing happens once the song is gone.
+    bool restoreSections(const DroppedSections& dropped);
 
     // ---- View flags of the first-run flow (the sheets bind to them) ----------------------------
 

@@ -318,6 +318,9 @@ void MidiService::noteMackieRx() {
 
 void MidiService::deliver(const std::uint8_t* bytes, std::size_t length,
                           std::string_view portName) {
+    // A row without a port ("No port") sends nothing, anywhere.
+    if (portName.empty())
+        return;
     if (portName == kMainSurfacePort) {
         // Our own surface names never fall through to a system destination: a device that happens
         // to carry the name must not receive Mackie traffic meant for the DAW.
@@ -523,7 +526,7 @@ void MidiService::sendCCMutes(const std::vector<Layer>& allLayers, const UuidSet
                               std::optional<std::string_view> onlyPort) {
     for (std::size_t i = 0; i < allLayers.size(); ++i) {
         const Layer& layer = allLayers[i];
-        if (onlyPort && layer.portName != *onlyPort)
+        if (layer.portName.empty() || (onlyPort && layer.portName != *onlyPort))
             continue;
         const std::int64_t number = layer.muteCC.value_or(20 + static_cast<std::int64_t>(i));
         // A number that is no byte at all cannot be sent; the other layers still are.
@@ -719,7 +722,8 @@ void MidiService::sendCCToggles(const std::vector<Layer>& allLayers, const UuidS
     for (std::size_t i = 0; i < allLayers.size(); ++i) {
         const Layer& layer = allLayers[i];
         const std::int64_t number = layer.muteCC.value_or(20 + static_cast<std::int64_t>(i));
-        if (number < 0 || number > 255)
+        // Without a port nothing is toggled, so the shadow must not believe anything was.
+        if (layer.portName.empty() || number < 0 || number > 255)
             continue;
         const std::uint8_t channel = channelNibble(layer.channel);
         const auto cc = static_cast<std::uint8_t>(number & 0x7F);

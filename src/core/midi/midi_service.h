@@ -448,7 +448,7 @@ private:
     // midiQueue only: applies the held-back LED reports of strips whose presses are answered.
     void releaseHolds();
     // The routing rule: "Strata"/"Strata XT" go out of our virtual sources, any other name to the
-    // first system destination of that name.
+    // first system destination of that name, and no name (a row left on "No port") nowhere.
     void deliver(const std::uint8_t* bytes, std::size_t length, std::string_view portName);
 
     void feedSysexBytes(const std::uint8_t* bytes, std::size_t length);

@@ -50,13 +50,17 @@ fs::path asideName(const fs::path& file, int attempt) {
 }
 
 // Moves a file that could not be loaded out of the way of the next save, and says so once.
-void keepAside(const fs::path& file, const std::string& reason) {
+void keepAside(const fs::path& file, const std::string& reason, LoadProblem* problem) {
     std::string error;
+    if (problem)
+        *problem = LoadProblem{reason, std::nullopt, {}};
     for (int attempt = 1; attempt <= 100; ++attempt) {
         const fs::path aside = asideName(file, attempt);
         if (renameWithoutReplacing(file, aside, &error)) {
             logLine("[Store] " + file.string() + " could not be loaded (" + reason +
                     "); kept it as " + aside.string() + " and started with the default set");
+            if (problem)
+                problem->keptAs = aside;
             return;
         }
         std::error_code ec;
@@ -65,6 +69,8 @@ void keepAside(const fs::path& file, const std::string& reason) {
     }
     logLine("[Store] " + file.string() + " could not be loaded (" + reason +
             ") and could not be kept aside (" + error + "); started with the default set");
+    if (problem)
+        problem->keepError = error;
 }
 
 } // namespace
@@ -83,7 +89,7 @@ fs::path fileURL(const StoreLocation& location) {
     return folder / kFileName;
 }
 
-std::optional<Setlist> load(const StoreLocation& location) {
+std::optional<Setlist> load(const StoreLocation& location, LoadProblem* problem) {
     const fs::path file = fileURL(location);
     // A program killed in the middle of a save leaves its unfinished temporary file behind; the
     // document itself is whole (the rename never happened), so the leftover is only clutter.
@@ -96,7 +102,7 @@ std::optional<Setlist> load(const StoreLocation& location) {
         return std::nullopt; // first start: nothing to keep
     case FileReadResult::Status::failed:
     case FileReadResult::Status::tooLarge:
-        keepAside(file, read.error);
+        keepAside(file, read.error, problem);
         return std::nullopt;
     case FileReadResult::Status::ok:
         break;
@@ -104,7 +110,7 @@ std::optional<Setlist> load(const StoreLocation& location) {
     std::string error;
     auto setlist = decodeSetlist(read.bytes, &error);
     if (!setlist)
-        keepAside(file, "not a setlist document: " + error);
+        keepAside(file, "not a setlist document: " + error, problem);
     return setlist;
 }
 
@@ -116,14 +122,15 @@ bool save(const StoreLocation& location, const Setlist& setlist) {
     return false;
 }
 
-bool write(const StoreLocation& location, const Setlist& setlist, std::string* error) {
+bool write(const StoreLocation& location, const Setlist& setlist, std::string* error,
+           std::error_code* code) {
     const auto bytes = encodeSetlist(setlist);
     if (!bytes) {
         if (error)
             *error = "the setlist could not be encoded; the file is unchanged";
         return false;
     }
-    return writeFileAtomically(fileURL(location), *bytes, error);
+    return writeFileAtomically(fileURL(location), *bytes, error, code);
 }
 
 } // namespace Store

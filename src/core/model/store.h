@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <system_error>
 
 namespace strata {
 
@@ -25,6 +26,16 @@ struct StoreLocation {
 // Stateless file access for the setlist document. Main thread only.
 namespace Store {
 
+// Why a setlist file that exists was not loaded, and where it went.
+struct LoadProblem {
+    // What was wrong with it ("not a setlist document: ...", a read error).
+    std::string reason;
+    // Where the file was moved so that the next save cannot destroy it; none when it could not
+    // be moved (then `keepError` says why).
+    std::optional<std::filesystem::path> keptAs;
+    std::string keepError;
+};
+
 // Files larger than this are not read (a real set is a few megabytes at most); they are treated
 // like any other file that cannot be decoded.
 inline constexpr std::size_t kMaxFileBytes = 64u << 20;
@@ -37,17 +48,20 @@ std::filesystem::path fileURL(const StoreLocation& location);
 // were cut short by the end of their process (one "[Store] ..." line when there were any). None
 // when there is no file or it cannot be read or decoded. A file that exists but cannot be read or
 // decoded is first renamed to "setlist.unreadable-<local time>.json" beside it, with one "[Store]
-// ..." line, so that the next save cannot destroy it.
-std::optional<Setlist> load(const StoreLocation& location);
+// ..." line, so that the next save cannot destroy it; `problem` (when given) then receives what
+// happened, for the window to say.
+std::optional<Setlist> load(const StoreLocation& location, LoadProblem* problem = nullptr);
 
 // Encodes and writes the whole file atomically (temporary file in the same folder, flushed, then
 // renamed over the old one). Returns whether the file now holds the set; a failure prints one
 // "[Store] ..." line and leaves the old file as it was.
 bool save(const StoreLocation& location, const Setlist& setlist);
 
-// save() without the diagnostic line: on failure `error` (when given) receives the reason, and
+// save() without the diagnostic line: on failure `error` (when given) receives the reason and
+// `code` (when given) the system's error number (none when the set could not be encoded), and
 // reporting is the caller's (the autosave reports a failing disk once, not on every attempt).
-bool write(const StoreLocation& location, const Setlist& setlist, std::string* error = nullptr);
+bool write(const StoreLocation& location, const Setlist& setlist, std::string* error = nullptr,
+           std::error_code* code = nullptr);
 
 } // namespace Store
 

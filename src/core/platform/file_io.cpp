@@ -23,6 +23,11 @@ void setError(std::string* error, std::string text) {
         *error = std::move(text);
 }
 
+void setCode(std::error_code* code, int err) {
+    if (code)
+        *code = std::error_code(err, std::generic_category());
+}
+
 // Closes the descriptor on every path out of a function.
 class Descriptor {
 public:
@@ -159,7 +164,7 @@ FileReadResult readWholeFile(const std::filesystem::path& path, std::size_t maxB
 }
 
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                         std::string* error) {
+                         std::string* error, std::error_code* code) {
     static std::atomic<unsigned> counter{0};
     const std::filesystem::path folder =
         path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
@@ -176,24 +181,28 @@ bool writeFileAtomically(const std::filesystem::path& path, std::string_view byt
             break;
     }
     if (raw < 0) {
-        setError(error, describe("cannot create a temporary file in", folder, errno));
+        const int err = errno;
+        setError(error, describe("cannot create a temporary file in", folder, err));
+        setCode(code, err);
         return false;
     }
     Descriptor fd(raw);
-    auto abandon = [&](std::string reason) {
+    // `err` is the errno of the failed call, taken before the clean-up can change it.
+    auto abandon = [&](const char* what, const std::filesystem::path& subject, int err) {
         fd.reset();
         ::unlink(temporary.c_str());
-        setError(error, std::move(reason));
+        setError(error, describe(what, subject, err));
+        setCode(code, err);
         return false;
     };
     if (!writeAll(fd.get(), bytes))
-        return abandon(describe("cannot write", temporary, errno));
+        return abandon("cannot write", temporary, errno);
     if (::fsync(fd.get()) != 0)
-        return abandon(describe("cannot flush", temporary, errno));
+        return abandon("cannot flush", temporary, errno);
     if (fd.reset() != 0)
-        return abandon(describe("cannot close", temporary, errno));
+        return abandon("cannot close", temporary, errno);
     if (::rename(temporary.c_str(), path.c_str()) != 0)
-        return abandon(describe("cannot replace", path, errno));
+        return abandon("cannot replace", path, errno);
 
     // Make the rename itself durable. The new content is already in place, so a failure here is
     // no reason to report the save as failed.

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace strata {
 
@@ -28,10 +29,10 @@ FileReadResult readWholeFile(const std::filesystem::path& path, std::size_t maxB
 
 // Writes `bytes` into a new temporary file in the same folder, flushes it to the disk, renames it
 // over `path` and flushes the folder, so that `path` always holds either the old or the new
-// content. On failure the temporary file is removed, `path` is untouched, and `error` (when
-// given) receives the reason.
+// content. On failure the temporary file is removed, `path` is untouched, `error` (when given)
+// receives the reason and `code` (when given) the system's error number.
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                         std::string* error = nullptr);
+                         std::string* error = nullptr, std::error_code* code = nullptr);
 
 // Removes the temporary files that writeFileAtomically(`path`) left behind in processes that no
 // longer run (a program killed in the middle of a save). A temporary of a process that still runs

@@ -18,6 +18,7 @@ Item {
     required property SetlistModel setlist
     required property SectionGridModel grid
     required property LayerEditorModel layerEditor
+    required property NoticesModel notices
 
     // The "Section" menu's commands; the window's menu bar shows the same actions.
     readonly property list<Action> sectionActions: [
@@ -96,9 +97,18 @@ Item {
         shell: root.shell
     }
 
+    NoticeBar {
+        id: noticeBar
+        objectName: "noticeBar"
+        anchors.top: toolbar.bottom
+        anchors.left: parent.left
+        anchors.right: parent.right
+        notices: root.notices
+    }
+
     Item {
         id: body
-        anchors.top: toolbar.bottom
+        anchors.top: noticeBar.bottom
         anchors.left: parent.left
         anchors.right: parent.right
         anchors.bottom: parent.bottom
@@ -112,6 +122,7 @@ Item {
             setlist: root.setlist
             grid: root.grid
             layerEditor: root.layerEditor
+            allOn: root.notices.allOn
         }
 
         StageView {
@@ -120,6 +131,7 @@ Item {
             visible: root.appState.stageMode
             appState: root.appState
             midiAvailable: root.midi.available
+            notices: root.notices
         }
     }
 

@@ -12,6 +12,8 @@ Rectangle {
     required property SetlistModel setlist
     required property SectionGridModel grid
     required property LayerEditorModel layerEditor
+    // ALL ON holds the DAW: the grid shows that every layer sounds.
+    property bool allOn: false
 
     color: Strata.Palette.bg0
 
@@ -43,6 +45,7 @@ Rectangle {
                 objectName: "sectionGrid"
                 appState: layout.appState
                 gridModel: layout.grid
+                allOn: layout.allOn
                 Layout.fillWidth: true
                 Layout.fillHeight: true
             }

@@ -138,6 +138,17 @@ Canvas {
         case "check":
             polyline(ctx, [5, 12.5, 10, 17.5, 19, 6.5])
             break
+        case "warning":
+            polyline(ctx, [12, 3, 22, 20.5, 2, 20.5, 12, 3])
+            line(ctx, 12, 9.5, 12, 14)
+            ctx.beginPath()
+            ctx.arc(12, 17.3, 1.2, 0, 2 * Math.PI)
+            ctx.fill()
+            break
+        case "xmark":
+            line(ctx, 6, 6, 18, 18)
+            line(ctx, 18, 6, 6, 18)
+            break
         case "chevronUp":
             polyline(ctx, [6, 15, 12, 9, 18, 15])
             break

@@ -4,12 +4,16 @@ import Strata.Ui
 import Strata.Ui as Strata
 
 // One layer in one step: a large lit dot while the layer plays, a dark one while it is muted, so
-// that the pattern reads from across a stage. A click flips it.
+// that the pattern reads from across a stage. A click flips it. While ALL ON holds the DAW, a layer
+// the step mutes sounds anyway: its dot is lit in gold.
 AbstractButton {
     id: cell
 
     property bool isOn: false
     property bool isCurrent: false
+    property bool forcedOn: false
+    readonly property bool sounding: isOn || forcedOn
+    readonly property color lit: isOn ? Strata.Palette.teal : Strata.Palette.gold
     property string layerName
 
     implicitWidth: 48
@@ -25,10 +29,10 @@ AbstractButton {
             width: cell.isCurrent ? 24 : 22
             height: width
             radius: width / 2
-            color: cell.isOn ? Strata.Palette.teal : Strata.Palette.bg3
-            border.width: cell.hovered ? 2 : cell.isOn ? 0 : 1
+            color: cell.sounding ? cell.lit : Strata.Palette.bg3
+            border.width: cell.hovered ? 2 : cell.sounding ? 0 : 1
             border.color: cell.hovered ? Strata.Palette.text
-                        : cell.isOn ? Strata.Palette.teal : Qt.lighter(Strata.Palette.bg3, 1.5)
+                        : cell.sounding ? cell.lit : Qt.lighter(Strata.Palette.bg3, 1.5)
         }
         // A soft halo around a lit dot in the current row.
         Rectangle {
@@ -38,8 +42,8 @@ AbstractButton {
             radius: width / 2
             color: "transparent"
             border.width: 3
-            border.color: Strata.Palette.alpha(Strata.Palette.teal, 0.28)
-            visible: cell.isOn && cell.isCurrent
+            border.color: Strata.Palette.alpha(cell.lit, 0.28)
+            visible: cell.sounding && cell.isCurrent
         }
     }
     background: Item {}

@@ -16,6 +16,7 @@ ApplicationWindow {
     required property SetlistModel setlist
     required property SectionGridModel grid
     required property LayerEditorModel layerEditor
+    required property NoticesModel notices
 
     title: "Strata"
     width: 1280
@@ -80,5 +81,6 @@ ApplicationWindow {
         setlist: window.setlist
         grid: window.grid
         layerEditor: window.layerEditor
+        notices: window.notices
     }
 }

@@ -4,9 +4,11 @@ import QtQuick.Controls.Basic
 import Strata.Ui
 import Strata.Ui as Strata
 
-// A caption and a small number typed in place ("Ch 1", "CC 20"). A number within range is handed
-// on as it is typed; anything else goes back to the stored value when the editing ends. With
-// `optional`, an empty field means no number (-1).
+// A caption and a small number typed in place ("Ch 1", "CC 20"). What is typed is handed on only
+// when it is committed (Enter, or the field losing the keyboard), never keystroke by keystroke: a
+// CC on its way from 20 to 64 must not pass through 6 in the DAW. Escape puts the stored value
+// back. A number out of range, like any text that is no number, goes back to the stored value.
+// With `optional`, an empty field means no number (-1).
 RowLayout {
     id: root
 
@@ -44,20 +46,29 @@ RowLayout {
         validator: RegularExpressionValidator { regularExpression: /[0-9]{0,3}/ }
 
         function stored() { return root.optional && root.value < 0 ? "" : String(root.value) }
-        onTextEdited: {
-            if (text.length === 0) {
-                if (root.optional)
-                    root.edited(-1)
-                return
+        // Hands on what was typed when it differs from the stored value and is a valid choice,
+        // then shows what is stored (which the edit has changed, or not).
+        function commit() {
+            if (text !== stored()) {
+                if (text.length === 0) {
+                    if (root.optional)
+                        root.edited(-1)
+                } else {
+                    const n = parseInt(text, 10)
+                    if (n >= root.from && n <= root.to)
+                        root.edited(n)
+                }
             }
-            const n = parseInt(text, 10)
-            if (n >= root.from && n <= root.to)
-                root.edited(n)
+            text = stored()
         }
-        onActiveFocusChanged: if (!activeFocus) text = stored()
-        Keys.onReturnPressed: focus = false
-        Keys.onEnterPressed: focus = false
-        Keys.onEscapePressed: focus = false
+        function revert() {
+            text = stored()
+            focus = false
+        }
+        onActiveFocusChanged: if (!activeFocus) commit()
+        Keys.onReturnPressed: { commit(); focus = false }
+        Keys.onEnterPressed: { commit(); focus = false }
+        Keys.onEscapePressed: revert()
         Connections {
             target: root
             function onValueChanged() { if (!input.activeFocus) input.text = input.stored() }

@@ -5,7 +5,8 @@ import Strata.Ui as Strata
 
 // A MIDI destination by name: the current one, with a menu of the destinations there are now.
 // A stored name that is not connected at the moment stays shown (and chosen) until another is
-// picked.
+// picked. "No port" (an empty name) sends nothing; the menu offers it first, to take a row off
+// the air.
 ToolbarButton {
     id: picker
 
@@ -26,6 +27,13 @@ ToolbarButton {
         id: menu
         objectName: "portMenu"
 
+        DarkMenuItem {
+            objectName: "portItem_none"
+            text: "No port"
+            checked: picker.port.length === 0
+            onTriggered: picker.picked("")
+        }
+
         Instantiator {
             model: picker.ports.indexOf(picker.port) < 0 && picker.port.length > 0
                    ? [picker.port].concat(picker.ports) : picker.ports
@@ -36,7 +44,7 @@ ToolbarButton {
                 checked: modelData === picker.port
                 onTriggered: picker.picked(modelData)
             }
-            onObjectAdded: (index, object) => menu.insertItem(index, object)
+            onObjectAdded: (index, object) => menu.insertItem(index + 1, object)
             onObjectRemoved: (index, object) => menu.removeItem(object)
         }
     }

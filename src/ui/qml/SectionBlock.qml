@@ -13,6 +13,8 @@ Rectangle {
     // The section as the grid model shows it.
     property var section: ({})
     property bool isCurrent: false
+    // ALL ON holds the DAW (the current section only).
+    property bool allOn: false
     property int currentStep: -1
     property real cellWidth: 48
     property real gutterWidth: 130
@@ -93,6 +95,15 @@ Rectangle {
             Item {
                 Layout.fillWidth: true
             }
+            Chip {
+                objectName: "allOnTag"
+                visible: block.allOn
+                text: "ALL ON"
+                iconName: "speaker"
+                accent: Strata.Palette.gold
+                outlined: true
+                help: "ALL ON: every layer sounds in the DAW. The next change (a section, a step, an edit) puts this section's mix back."
+            }
             Caption {
                 Layout.rightMargin: 10
                 visible: block.isCurrent
@@ -114,6 +125,7 @@ Rectangle {
                 stepIndex: index
                 step: block.section.rows[index] !== undefined ? block.section.rows[index] : ({})
                 isCurrent: block.isCurrent && index === block.currentStep
+                allOn: block.allOn && isCurrent
                 showBadge: block.gridModel.isPro
                 cellWidth: block.cellWidth
                 gutterWidth: block.gutterWidth

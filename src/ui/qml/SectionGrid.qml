@@ -11,6 +11,8 @@ Rectangle {
 
     required property AppStateModel appState
     required property SectionGridModel gridModel
+    // ALL ON holds the DAW: the current step shows every layer sounding.
+    property bool allOn: false
 
     readonly property int sectionCount: gridModel.sections.length
     readonly property int columnCount: gridModel.columns.length
@@ -147,6 +149,7 @@ Rectangle {
                         sectionIndex: index
                         section: grid.gridModel.sections[index] !== undefined ? grid.gridModel.sections[index] : ({})
                         isCurrent: index === grid.gridModel.currentSection
+                        allOn: grid.allOn && isCurrent
                         currentStep: grid.gridModel.currentStep
                         cellWidth: grid.cellWidth
                         gutterWidth: grid.gutterWidth

@@ -11,6 +11,10 @@ Rectangle {
 
     required property AppStateModel appState
     required property bool midiAvailable
+    required property NoticesModel notices
+    // What sounds: every driven layer while ALL ON holds the DAW, else the section's mix.
+    readonly property var soundingLayers: notices.allOn ? appState.layers.map(l => l.name)
+                                                        : appState.playingLayers
     // Less room: the same information, smaller.
     property bool compact: height < 560
 
@@ -86,6 +90,26 @@ Rectangle {
                     text: "A Moment is overriding the live mix. Hit ALL ON or change section to clear it."
                 }
             }
+
+            Badge {
+                objectName: "allOnBadge"
+                visible: stage.notices.allOn
+                iconName: "speaker"
+                label: "ALL ON"
+                accent: Strata.Palette.gold
+                help: "ALL ON: every layer sounds in the DAW. The next change puts the section's mix back."
+            }
+
+            // Small, but not to be missed: the set is not reaching the disk.
+            Badge {
+                objectName: "saveFailingMark"
+                visible: stage.notices.saveFailing
+                iconName: "warning"
+                label: "NOT SAVED"
+                accent: Strata.Palette.red
+                filled: true
+                help: stage.notices.saveFailureText
+            }
         }
 
         Item {
@@ -156,10 +180,10 @@ Rectangle {
             objectName: "stagePills"
             Layout.fillWidth: true
             spacing: 12 * stage.k
-            visible: stage.appState.playingLayers.length > 0
+            visible: stage.soundingLayers.length > 0
 
             Repeater {
-                model: stage.appState.playingLayers
+                model: stage.soundingLayers
                 Rectangle {
                     required property string modelData
                     implicitWidth: pillText.implicitWidth + 40 * stage.k
@@ -181,7 +205,7 @@ Rectangle {
         }
         Text {
             objectName: "stageSilent"
-            visible: stage.appState.playingLayers.length === 0
+            visible: stage.soundingLayers.length === 0
             text: "SILENT"
             color: Strata.Palette.textDim
             font.pixelSize: 30 * stage.k
@@ -199,6 +223,50 @@ Rectangle {
             font.pixelSize: 16 * stage.k
             font.weight: Font.DemiBold
             font.letterSpacing: 1.5
+        }
+    }
+
+    // A rounded label beside the song line: a symbol, a word, help on hover.
+    component Badge: Rectangle {
+        id: badgeItem
+        property string iconName
+        property string label
+        property color accent
+        property bool filled: false
+        property string help
+        implicitWidth: badgeContent.implicitWidth + 28 * stage.k
+        implicitHeight: 40 * stage.k
+        radius: height / 2
+        color: filled ? accent : Strata.Palette.alpha(accent, 0.16)
+        border.color: accent
+        border.width: 2
+        Row {
+            id: badgeContent
+            anchors.centerIn: parent
+            spacing: 8
+            Icon {
+                name: badgeItem.iconName
+                color: badgeItem.filled ? Strata.Palette.bg0 : badgeItem.accent
+                width: 18 * stage.k
+                height: width
+                anchors.verticalCenter: parent.verticalCenter
+            }
+            Text {
+                text: badgeItem.label
+                color: badgeItem.filled ? Strata.Palette.bg0 : badgeItem.accent
+                font.pixelSize: 17 * stage.k
+                font.weight: Font.Bold
+                font.letterSpacing: 3 * stage.k
+                anchors.verticalCenter: parent.verticalCenter
+            }
+        }
+        HoverHandler {
+            id: badgeItemHover
+        }
+        HoverHelp {
+            objectName: "badgeHelp"
+            shown: badgeItemHover.hovered
+            text: badgeItem.help
         }
     }
 

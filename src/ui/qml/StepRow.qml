@@ -14,6 +14,8 @@ Rectangle {
     // The step as the grid model shows it.
     property var step: ({})
     property bool isCurrent: false
+    // ALL ON holds the DAW: every layer of this row sounds, whatever the step says.
+    property bool allOn: false
     property bool showBadge: true
     property real cellWidth: 48
     property real gutterWidth: 130
@@ -89,6 +91,7 @@ Rectangle {
                 height: row.height
                 isOn: row.step.cells[index] === true
                 isCurrent: row.isCurrent
+                forcedOn: row.allOn
                 onClicked: row.gridModel.toggleCell(row.sectionIndex, row.stepIndex, index)
             }
         }

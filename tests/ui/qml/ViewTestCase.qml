@@ -23,14 +23,18 @@ TestCase {
     }
 
 
-    function launch(settings) {
+    // With `storedFile`, the setlist file holds that text at the launch.
+    function launch(settings, storedFile) {
         // The views over the old objects must be gone before those objects are.
         if (view) {
             view.destroy()
             view = null
         }
         wait(0)
-        rig.restart(true)
+        if (storedFile === undefined)
+            rig.restart(true)
+        else
+            rig.restartWithStoredFile(storedFile)
         for (const key in settings)
             rig.setSetting(key, settings[key])
         rig.loadDemoSet()

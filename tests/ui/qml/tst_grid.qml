@@ -238,6 +238,114 @@ Item {
             compare(presses, [0x10])
         }
 
+        // The CC messages the DAW heard, as "channel/cc/value" (channel from 1).
+        function heardCCs() {
+            return rig.heard().filter(p => (p[0] & 0xF0) === 0xB0)
+                              .map(p => ((p[0] & 0x0F) + 1) + "/" + p[1] + "/" + p[2])
+        }
+
+        function test_aNumberReachesTheDawOnlyWhenCommitted_data() {
+            return [
+                { tag: "Enter", keys: "64", finish: "enter", cc: 64 },
+                { tag: "keypad Enter", keys: "64", finish: "keypadEnter", cc: 64 },
+                { tag: "leaving the field", keys: "64", finish: "leave", cc: 64 },
+                { tag: "Escape puts the old one back", keys: "64", finish: "escape", cc: 20 },
+                { tag: "out of range", keys: "200", finish: "enter", cc: 20 },
+                { tag: "the same number", keys: "20", finish: "enter", cc: 20 },
+            ]
+        }
+        function test_aNumberReachesTheDawOnlyWhenCommitted(data) {
+            // The layers' CC mutes go to the DAW; the intro plays the piano (CC 20) alone.
+            rig.routeLayersTo("Strata")
+            rig.clearHeard()
+            const field = inside(inside("layerRow_0", "layerCC"), "numberInput")
+            mouseClick(field)
+            verify(field.activeFocus)
+            field.selectAll()
+            for (const key of data.keys) {
+                keyClick(key)
+                rig.settle()
+            }
+            compare(field.text, data.keys)
+            compare(heardCCs(), [], "nothing while typing")
+            compare(view.layerEditor.layers[0].muteCC, 20)
+
+            if (data.finish === "enter")
+                keyClick(Qt.Key_Return)
+            else if (data.finish === "keypadEnter")
+                keyClick(Qt.Key_Enter)
+            else if (data.finish === "escape")
+                keyClick(Qt.Key_Escape)
+            else
+                mouseClick(inside(inside("layerRow_0", "layerChannel"), "numberInput"))
+            rig.settle()
+            compare(view.layerEditor.layers[0].muteCC, data.cc)
+            compare(field.text, String(data.cc))
+            if (data.cc === 20)
+                compare(heardCCs(), [], "nothing changed, nothing sent")
+            else
+                compare(heardCCs(), ["1/64/127", "2/21/0", "3/22/0", "4/23/0", "5/24/0", "6/25/0"],
+                        "one round, with the new CC only")
+        }
+
+        // New rows go where the set already sends that kind of row, else nowhere ("No port"),
+        // and a row with no port sends nothing, not even to the surface.
+        function test_newRowsFollowTheirSiblingsElseNoPort() {
+            rig.plugDestination("Synth")
+            const add = find("addLayerButton")
+            const cards = find("layerCards")
+            mouseClick(add)
+            compare(rig.layerPort(6), "", "the demo's layers have no port")
+            cards.positionViewAtEnd()
+            waitForRendering(view)
+            const port = inside("layerRow_6", "layerPort")
+            compare(port.text, "No port")
+            mouseClick(port)
+            const portMenu = inside(port, "portMenu")
+            tryVerify(() => portMenu.opened)
+            waitForRendering(view)
+            verify(inside(portMenu, "portItem_none").checked)
+            mouseClick(inside(portMenu, "portItem_Synth"))
+            compare(rig.layerPort(6), "Synth")
+            mouseClick(add)
+            compare(rig.layerPort(7), "Synth")
+            cards.positionViewAtEnd()
+            waitForRendering(view)
+            compare(inside("layerRow_7", "layerPort").text, "Synth")
+
+            view.live.setControlMode("mackieControl") // the DAW hears the surface "Strata"
+            mouseClick(inside("section_0", "momentsChip"))
+            tryVerify(() => findChild(view, "momentsEditor").opened)
+            click("addFirstMomentButton")
+            laidOut()
+            const card = find("momentCard_0")
+            mouseClick(inside(card, "advancedToggle"))
+            mouseClick(inside(card, "addPatchButton"))
+            mouseClick(inside(card, "addCCButton"))
+            laidOut()
+            const patchPort = inside(inside(card, "patchRow_0"), "patchPort")
+            compare(patchPort.text, "No port")
+            compare(inside(inside(card, "ccRow_0"), "ccPort").text, "No port")
+            rig.advance(3000) // the switch to Mackie has sent the mute state, at its pace
+            rig.clearHeard()
+            mouseClick(inside(card, "testButton"))
+            rig.advance(200)
+            compare(rig.heard().filter(p => (p[0] & 0xF0) === 0xC0 || (p[0] & 0xF0) === 0xB0), [],
+                    "no program or control change reaches the surface")
+
+            mouseClick(patchPort)
+            const patchMenu = inside(patchPort, "portMenu")
+            tryVerify(() => patchMenu.opened)
+            waitForRendering(view)
+            mouseClick(inside(patchMenu, "portItem_Synth"))
+            mouseClick(inside(card, "addPatchButton"))
+            mouseClick(inside(card, "addCCButton"))
+            laidOut()
+            const moment = view.grid.momentsEditor.moments[0]
+            compare(moment.patches.map(p => p.port), ["Synth", "Synth"])
+            compare(moment.ccs.map(c => c.port), ["", ""], "each kind of row follows its own")
+        }
+
         function test_enterInANameFieldGivesTheArrowKeysBack() {
             const field = find("songName")
             mouseClick(field)
