@@ -30,7 +30,10 @@ TEST(ArdourMidiMap, OneBindingPerLayerToTheTrackAtItsPositionFromTheBankOffset) 
         layer("Lead", 0, 20),                   // channel 1, CC 20 again: Piano has it
         layer("Bass", 3, 300),                  // no CC that can be sent
         layer("Str\x01ings \xC3", 2, 200),      // CC 72 (7 bits), as it is sent
+        layer("Organ", 5, 30),                  // no port: sends nothing, so not bound
+        layer("Keys", 5, 30),                   // takes CC 30 on channel 5 itself
     };
+    set.layers[5].portName.clear();
     EXPECT_EQ(ArdourMidiMap::generate(set),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
               "<ArdourMIDIBindings version=\"1.0.0\" name=\"Strata: Sunday &lt;Set&gt; &amp; "
@@ -46,6 +49,9 @@ TEST(ArdourMidiMap, OneBindingPerLayerToTheTrackAtItsPositionFromTheBankOffset) 
               "  <!-- Layer 4 \"Bass\" has no CC that can be sent: not bound. -->\n"
               "  <!-- Layer 5 \"Str ings \xEF\xBF\xBD\" -->\n"
               "  <Binding channel=\"2\" ctl=\"72\" uri=\"/route/mute 21\"/>\n"
+              "  <!-- Layer 6 \"Organ\" has no port: not bound. -->\n"
+              "  <!-- Layer 7 \"Keys\" -->\n"
+              "  <Binding channel=\"5\" ctl=\"30\" uri=\"/route/mute 23\"/>\n"
               "</ArdourMIDIBindings>\n");
 
     // Without an offset the first layer drives the first track; a set without layers gives a

@@ -77,6 +77,11 @@ std::string ArdourMidiMap::generate(const Setlist& set) {
         const Layer& layer = set.layers[i];
         const std::string what =
             "Layer " + std::to_string(i + 1) + " \"" + commentText(layer.name) + "\"";
+        // A layer without a port sends nothing, so it takes no binding away from another.
+        if (layer.portName.empty()) {
+            out += "  <!-- " + what + " has no port: not bound. -->\n";
+            continue;
+        }
         const std::int64_t number = layer.muteCC.value_or(20 + static_cast<std::int64_t>(i));
         if (number < 0 || number > 255) {
             out += "  <!-- " + what + " has no CC that can be sent: not bound. -->\n";
