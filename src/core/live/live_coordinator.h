@@ -52,6 +52,9 @@ public:
     static constexpr double kMaxAdvanceSeconds = 1.0e8;
     // Bank stepper limits of the toolbar.
     static constexpr std::int64_t kMaxBankOffset = 248;
+    // A learn that hears nothing usable ends by itself after this long, and every trigger works
+    // again (learning swallows every press meanwhile).
+    static constexpr Duration kLearnTimeout = std::chrono::seconds(30);
 
     // Subscribes to the event streams at once. `backupLocation` is where the setlist file lives;
     // copies of the set are kept beside it before Cadenzo's setlist drops sections.
@@ -69,6 +72,9 @@ public:
     static std::string sectionStateKey(const AppState& app);
     // Changes when the current song's jump triggers may have changed; "none" without a song.
     static std::string jumpTriggerKey(const AppState& app);
+    // Changes when the triggers of the current section's hand-fired Moments may have changed;
+    // "none" without a section.
+    static std::string momentTriggerKey(const AppState& app);
 
     // ---- Appearance ----------------------------------------------------------------------------
 
@@ -86,6 +92,8 @@ public:
     void panic();
     // Hands the current song's jump triggers to the MIDI engine.
     void replaceJumpTriggers();
+    // Hands the current section's Moment triggers to the MIDI engine.
+    void replaceMomentTriggers();
     // Re-arms (or only cancels) the auto-advance clock for the current step.
     void scheduleAutoAdvance();
 
@@ -95,6 +103,9 @@ public:
     void handleLiveTick(const LiveState& state);
     void applySnapshot(const SetlistSnapshot& snapshot);
     void handleLearned(const std::optional<AdvanceTrigger>& trigger);
+    // A Moment's trigger was pressed: the Moment fires as by its TEST button, when it is still a
+    // hand-fired Moment of the current section.
+    void handleMomentTrigger(const Uuid& momentID);
 
     // ---- Commands of the "Section" menu and the toolbar ----------------------------------------
 
@@ -123,10 +134,15 @@ public:
     // failure `error` (when given) receives the reason and one "[MIDI] ..." line is printed.
     bool saveArdourMidiMap(const std::filesystem::path& path, std::string* error = nullptr);
 
-    // The trigger menu and the grid's jump-trigger chips.
+    // The trigger menu, the grid's jump-trigger chips and the Moment editor's trigger control.
+    // Starting a learn while another one runs replaces it.
     void learnNextTrigger();
     void clearNextTrigger();
     void learnJumpTrigger(const Uuid& sectionID);
+    void learnMomentTrigger(const Uuid& momentID);
+    // "Cancel Learning", Escape, a second click on a listening control, and the time-out: the
+    // learn ends without a result and every trigger stays as it was.
+    void cancelLearning();
 
     // The Moment editor's TEST: fires the Moment by hand, sends its program and control changes,
     // then the mute state.
@@ -159,6 +175,7 @@ private:
     void armAutoAdvance(TimePoint from);
     void runFirstRunSteps();
     void sendMomentMessages(const Moment& moment);
+    void beginLearning(AppState::LearnTarget target);
 
     AppState& app_;
     MidiService& midi_;
@@ -171,6 +188,7 @@ private:
 
     std::string lastSectionStateKey_;
     std::string lastJumpTriggerKey_;
+    std::string lastMomentTriggerKey_;
     // The section state sent by a push since the last re-evaluation, if any.
     std::optional<std::string> pushedKey_;
     bool evaluationPosted_ = false;
@@ -181,6 +199,8 @@ private:
     bool appeared_ = false;
 
     TimerHandle quickStartTimer_;
+    // Runs while a learn is in progress; its end cancels the learn.
+    TimerHandle learnTimer_;
     ConnectionBag subscriptions_;
     // Posted tasks hold this weakly, so none runs against a destroyed coordinator.
     std::shared_ptr<LiveCoordinator*> self_;
