@@ -12,7 +12,7 @@ UiModels::UiModels(AppState& state, MidiService& midiService, CadenzoLink& link,
                    LiveCoordinator& coordinator, MainLoop& loop)
     : appState(state), midi(midiService, coordinator, loop), cue(link), live(state, coordinator),
       shell(coordinator), guide(midiService), setlist(state), grid(state, midiService, coordinator),
-      layerEditor(state, midiService) {}
+      layerEditor(state, midiService), liveMoments(state, midiService, coordinator) {}
 
 QVariantMap UiModels::properties() {
     return {
@@ -26,6 +26,7 @@ QVariantMap UiModels::properties() {
         {"setlist", QVariant::fromValue(&setlist)},
         {"grid", QVariant::fromValue(&grid)},
         {"layerEditor", QVariant::fromValue(&layerEditor)},
+        {"liveMoments", QVariant::fromValue(&liveMoments)},
     };
 }
 

@@ -4,6 +4,7 @@
 #include "cue_model.h"
 #include "layer_editor_model.h"
 #include "live_controls.h"
+#include "live_moments_model.h"
 #include "midi_model.h"
 #include "section_grid_model.h"
 #include "setlist_model.h"
@@ -44,6 +45,7 @@ public:
     SetlistModel setlist;
     SectionGridModel grid;
     LayerEditorModel layerEditor;
+    LiveMomentsModel liveMoments;
 };
 
 // The display face, before any QML is loaded: League Spartan for every text item (plain Text does

@@ -53,6 +53,14 @@ void RigController::pressNote(const QString& device, int note) {
     rig_->pressNote(device.toStdString(), note);
 }
 
+void RigController::unplug(const QString& device) {
+    rig_->unplug(device.toStdString());
+}
+
+void RigController::addHandFiredMoment(const QString& name, const QString& device, int note) {
+    rig_->addHandFiredMoment(name.toStdString(), device.toStdString(), note);
+}
+
 void RigController::stampTransmit() {
     rig_->service->noteTx();
     rig_->settle();

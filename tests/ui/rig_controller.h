@@ -39,6 +39,10 @@ public:
     Q_INVOKABLE void cueHello(const QString& host);
     Q_INVOKABLE void cueGoodbye();
     Q_INVOKABLE void pressNote(const QString& device, int note);
+    Q_INVOKABLE void unplug(const QString& device);
+    // A hand-fired Moment in the current section (see UiRig); no trigger when `device` is empty.
+    Q_INVOKABLE void addHandFiredMoment(const QString& name, const QString& device = {},
+                                        int note = 0);
     Q_INVOKABLE void stampTransmit();
     Q_INVOKABLE void setMidiAvailable(bool available);
 

@@ -16,6 +16,7 @@ ApplicationWindow {
     required property SetlistModel setlist
     required property SectionGridModel grid
     required property LayerEditorModel layerEditor
+    required property LiveMomentsModel liveMoments
 
     title: "Strata"
     width: 1280
@@ -80,5 +81,6 @@ ApplicationWindow {
         setlist: window.setlist
         grid: window.grid
         layerEditor: window.layerEditor
+        liveMoments: window.liveMoments
     }
 }
