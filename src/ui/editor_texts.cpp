@@ -86,6 +86,26 @@ std::string jumpChipHelp(const AdvanceTrigger& trigger) {
     return help + ". Click to re-learn.";
 }
 
+std::string momentTriggerText(const AdvanceTrigger& trigger) {
+    std::string text = "Fires from ";
+    if (!trigger.deviceName.empty())
+        text += trigger.deviceName + " ";
+    return text + triggerControl(trigger);
+}
+
+std::string momentTriggerHelp(const AdvanceTrigger& trigger) {
+    std::string help = "Fires this Moment when " + triggerControl(trigger) + " arrives";
+    if (!trigger.deviceName.empty())
+        help += " from " + trigger.deviceName;
+    return help + " while its section plays. Click to re-learn.";
+}
+
+std::string notConnectedHelp(const AdvanceTrigger& trigger) {
+    const std::string device = trigger.deviceName.empty() ? "Its device" : trigger.deviceName;
+    return " Not connected: " + device +
+           " is not plugged in; the trigger works again as soon as it is back.";
+}
+
 FireAnchor anchorOfKind(FireAnchor::Kind kind, const FireAnchor& current) {
     const std::int64_t bars = current.hasBars() ? current.bars : 2;
     switch (kind) {

@@ -33,6 +33,20 @@ inline constexpr const char* kLearnJumpHelp =
     "Learn a MIDI control (e.g. an FCB1010 footswitch) to jump straight to this section. Sustain "
     "not allowed.";
 
+// A hand-fired Moment's trigger control: "Fires from FCB1010 CC 7", its help, and the help of the
+// control before anything is learned.
+std::string momentTriggerText(const AdvanceTrigger& trigger);
+std::string momentTriggerHelp(const AdvanceTrigger& trigger);
+inline constexpr const char* kLearnMomentHelp =
+    "Learn a MIDI key or footswitch that fires this Moment while its section plays. Sustain not "
+    "allowed.";
+// A learn control's help while it listens.
+inline constexpr const char* kListeningHelp =
+    "Listening: press the key or footswitch to learn. Click again or press Esc to stop; after 30 "
+    "seconds it stops by itself.";
+// Added to a trigger's help while its device is not plugged in.
+std::string notConnectedHelp(const AdvanceTrigger& trigger);
+
 // The anchor a picker chip sets: a bar-timed kind keeps the current bar count when the current
 // anchor has one, else starts at 2.
 FireAnchor anchorOfKind(FireAnchor::Kind kind, const FireAnchor& current);

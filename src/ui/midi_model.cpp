@@ -13,6 +13,8 @@ MidiModel::MidiModel(MidiService& midi, LiveCoordinator& live, MainLoop& loop, Q
         midi_.isLearningTrigger.changed.connect([this](const bool&) { Q_EMIT triggerChanged(); });
     connections_ += midi_.advanceTrigger.changed.connect(
         [this](const std::optional<AdvanceTrigger>&) { Q_EMIT triggerChanged(); });
+    connections_ += midi_.advanceTriggerConnected.changed.connect(
+        [this](const bool&) { Q_EMIT triggerChanged(); });
     connections_ += midi_.destinations.changed.connect(
         [this](const std::vector<std::string>&) { Q_EMIT destinationsChanged(); });
     connections_ += midi_.lastTxAt.changed.connect(
@@ -32,8 +34,11 @@ MidiModel::MidiModel(MidiService& midi, LiveCoordinator& live, MainLoop& loop, Q
 QString MidiModel::triggerLabel() const {
     if (midi_.isLearningTrigger())
         return QStringLiteral("LISTENING\u2026");
-    if (const auto& trigger = midi_.advanceTrigger())
-        return QString::fromStdString(trigger->label()).toUpper();
+    if (const auto& trigger = midi_.advanceTrigger()) {
+        const QString label = QString::fromStdString(trigger->label()).toUpper();
+        return midi_.advanceTriggerConnected() ? label
+                                               : QStringLiteral("NOT CONNECTED \u00B7 ") + label;
+    }
     return QStringLiteral("SET TRIGGER");
 }
 
@@ -43,6 +48,15 @@ bool MidiModel::learning() const {
 
 bool MidiModel::hasTrigger() const {
     return midi_.advanceTrigger().has_value();
+}
+
+bool MidiModel::triggerConnected() const {
+    return midi_.advanceTriggerConnected();
+}
+
+QString MidiModel::triggerDevice() const {
+    const auto& trigger = midi_.advanceTrigger();
+    return trigger ? QString::fromStdString(trigger->deviceName) : QString();
 }
 
 QStringList MidiModel::destinations() const {
@@ -62,6 +76,10 @@ void MidiModel::learnNextTrigger() {
 
 void MidiModel::clearNextTrigger() {
     live_.clearNextTrigger();
+}
+
+void MidiModel::cancelLearning() {
+    live_.cancelLearning();
 }
 
 void MidiModel::evaluateLights() {

@@ -22,10 +22,15 @@ class MidiModel : public QObject {
     QML_ELEMENT
     QML_UNCREATABLE("Created by the application")
 
-    // "LISTENING…", the learned NEXT trigger's label in upper case, or "SET TRIGGER".
+    // "LISTENING…", the learned NEXT trigger's label in upper case (after "NOT CONNECTED · " while
+    // its device is not plugged in: it cannot fire then), or "SET TRIGGER".
     Q_PROPERTY(QString triggerLabel READ triggerLabel NOTIFY triggerChanged)
     Q_PROPERTY(bool learning READ learning NOTIFY triggerChanged)
     Q_PROPERTY(bool hasTrigger READ hasTrigger NOTIFY triggerChanged)
+    // Whether the NEXT trigger's device is plugged in now (false without a trigger).
+    Q_PROPERTY(bool triggerConnected READ triggerConnected NOTIFY triggerChanged)
+    // The device the NEXT trigger is learned from, as stored; empty without a trigger.
+    Q_PROPERTY(QString triggerDevice READ triggerDevice NOTIFY triggerChanged)
     Q_PROPERTY(bool midiLit READ midiLit NOTIFY lightsChanged)
     Q_PROPERTY(bool dawLit READ dawLit NOTIFY lightsChanged)
     Q_PROPERTY(QStringList destinations READ destinations NOTIFY destinationsChanged)
@@ -41,6 +46,8 @@ public:
     QString triggerLabel() const;
     bool learning() const;
     bool hasTrigger() const;
+    bool triggerConnected() const;
+    QString triggerDevice() const;
     bool midiLit() const { return midiLit_; }
     bool dawLit() const { return dawLit_; }
     QStringList destinations() const;
@@ -53,6 +60,8 @@ public:
     Q_INVOKABLE void learnNextTrigger();
     // "Clear NEXT Trigger".
     Q_INVOKABLE void clearNextTrigger();
+    // "Cancel Learning" and Escape: ends whichever learn is running, keeping every trigger.
+    Q_INVOKABLE void cancelLearning();
 
 Q_SIGNALS:
     void triggerChanged();

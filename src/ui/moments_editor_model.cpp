@@ -42,6 +42,10 @@ MomentsEditorModel::MomentsEditorModel(AppState& state, MidiService& midi, LiveC
     connections_ += state_.changed.connect([this] { Q_EMIT changed(); });
     connections_ += midi_.destinations.changed.connect(
         [this](const std::vector<std::string>&) { Q_EMIT changed(); });
+    connections_ += midi_.sources.changed.connect(
+        [this](const std::vector<std::string>&) { Q_EMIT changed(); });
+    connections_ +=
+        midi_.isLearningTrigger.changed.connect([this](const bool&) { Q_EMIT changed(); });
 }
 
 MomentsEditorModel::~MomentsEditorModel() = default;
@@ -89,7 +93,18 @@ QVariantList MomentsEditorModel::moments() const {
     if (!open())
         return list;
     const auto layers = state_.visibleLayers();
+    const bool learning = midi_.isLearningTrigger();
     for (const Moment& moment : binding_->get()) {
+        const auto& trigger = moment.trigger;
+        const bool connected = trigger && midi_.deviceConnected(trigger->deviceName);
+        std::string triggerHelp =
+            trigger ? editor::momentTriggerHelp(*trigger) : std::string(editor::kLearnMomentHelp);
+        if (trigger && !connected)
+            triggerHelp += editor::notConnectedHelp(*trigger);
+        const bool listening =
+            learning && state_.learnTarget() == AppState::LearnTarget::moment(moment.id);
+        if (listening)
+            triggerHelp = editor::kListeningHelp;
         QVariantList states;
         int selected = 0;
         for (const Layer& layer : layers) {
@@ -123,9 +138,38 @@ QVariantList MomentsEditorModel::moments() const {
             {"states", states},
             {"patches", patches},
             {"ccs", ccs},
+            {"hasTrigger", trigger.has_value()},
+            {"triggerText", trigger ? qtext(editor::momentTriggerText(*trigger)) : QString()},
+            {"triggerHelp", qtext(triggerHelp)},
+            {"triggerConnected", connected},
+            {"listening", listening},
         };
     }
     return list;
+}
+
+bool MomentsEditorModel::learning() const {
+    return midi_.isLearningTrigger();
+}
+
+void MomentsEditorModel::triggerClicked(const QString& momentID) {
+    const auto id = parseUuid(momentID);
+    if (!id || !open())
+        return;
+    if (midi_.isLearningTrigger() && state_.learnTarget() == AppState::LearnTarget::moment(*id)) {
+        live_.cancelLearning();
+        return;
+    }
+    live_.learnMomentTrigger(*id);
+}
+
+void MomentsEditorModel::clearTrigger(const QString& momentID) {
+    if (const auto id = parseUuid(momentID))
+        state_.setMomentTrigger(std::nullopt, *id);
+}
+
+void MomentsEditorModel::cancelLearning() {
+    live_.cancelLearning();
 }
 
 void MomentsEditorModel::openFor(const QString& sectionID) {
@@ -139,6 +183,10 @@ void MomentsEditorModel::openFor(const QString& sectionID) {
 }
 
 void MomentsEditorModel::close() {
+    // A learn for one of its Moments does not outlive the editor.
+    const auto& target = state_.learnTarget();
+    if (midi_.isLearningTrigger() && target && target->kind == AppState::LearnTarget::Kind::moment)
+        live_.cancelLearning();
     binding_.reset();
     Q_EMIT changed();
 }

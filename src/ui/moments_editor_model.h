@@ -34,8 +34,10 @@ class MomentsEditorModel : public QObject {
     // {id, name, anchor ("manual", "onSectionEnter", "barsBeforeSectionEnd", "barsAfterStart"),
     // bars, summary, selected ("none selected" / "2 selected"), states: [0 unchanged, 1 IN,
     // 2 OUT] per layer, patches: [{id, port, channel, program}], ccs: [{id, port, channel, cc,
-    // value}]}.
+    // value}], hasTrigger, triggerText, triggerHelp, triggerConnected, listening}.
     Q_PROPERTY(QVariantList moments READ moments NOTIFY changed)
+    // Whether a trigger is being learned (for any control): Escape then ends the learn.
+    Q_PROPERTY(bool learning READ learning NOTIFY changed)
 
 public:
     MomentsEditorModel(AppState& state, MidiService& midi, LiveCoordinator& live,
@@ -47,6 +49,7 @@ public:
     QVariantList layers() const;
     QStringList ports() const;
     QVariantList moments() const;
+    bool learning() const;
 
     // Opens the editor for the section of the current song with that id.
     Q_INVOKABLE void openFor(const QString& sectionID);
@@ -56,6 +59,12 @@ public:
     Q_INVOKABLE void deleteMoment(const QString& momentID);
     // TEST: fires the Moment now and sends its patch and CC messages.
     Q_INVOKABLE void test(const QString& momentID);
+
+    // A hand-fired Moment's trigger control: a click learns the next MIDI press for the Moment
+    // (a click while it listens stops listening); the other entry forgets the trigger.
+    Q_INVOKABLE void triggerClicked(const QString& momentID);
+    Q_INVOKABLE void clearTrigger(const QString& momentID);
+    Q_INVOKABLE void cancelLearning();
 
     Q_INVOKABLE void setName(const QString& momentID, const QString& name);
     Q_INVOKABLE void setAnchor(const QString& momentID, const QString& kind);

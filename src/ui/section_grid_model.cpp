@@ -27,6 +27,9 @@ SectionGridModel::SectionGridModel(AppState& state, MidiService& midi, LiveCoord
     : QObject(parent), state_(state), midi_(midi), live_(live), moments_(state, midi, live) {
     connections_ += state_.changed.connect([this] { refresh(); });
     connections_ += midi_.isLearningTrigger.changed.connect([this](const bool&) { refresh(); });
+    // A jump trigger's device comes and goes.
+    connections_ +=
+        midi_.sources.changed.connect([this](const std::vector<std::string>&) { refresh(); });
 }
 
 void SectionGridModel::refresh() {
@@ -111,16 +114,23 @@ QVariantList SectionGridModel::buildSections() const {
         }
         const bool listening = learning && target == AppState::LearnTarget::section(section.id);
         const auto& trigger = section.jumpTrigger;
+        const bool connected = trigger && midi_.deviceConnected(trigger->deviceName);
+        std::string help =
+            trigger ? editor::jumpChipHelp(*trigger) : std::string(editor::kLearnJumpHelp);
+        if (trigger && !connected)
+            help += editor::notConnectedHelp(*trigger);
+        if (listening)
+            help = editor::kListeningHelp;
         list << QVariantMap{
             {"id", qtext(section.id)},
             {"name", qtext(section.name)},
             {"stepCount", static_cast<int>(stepCount)},
             {"momentCount", static_cast<int>(section.moments.size())},
             {"hasJumpTrigger", trigger.has_value()},
+            {"jumpConnected", connected},
             {"listening", listening},
             {"jumpText", trigger ? qtext(editor::jumpChipText(*trigger)) : QString()},
-            {"jumpHelp",
-             qtext(trigger ? editor::jumpChipHelp(*trigger) : std::string(editor::kLearnJumpHelp))},
+            {"jumpHelp", qtext(help)},
             {"rows", rows},
         };
     }
@@ -220,8 +230,7 @@ void SectionGridModel::jumpChipClicked(int section) {
     const auto target = AppState::LearnTarget::section(s->id);
     if (midi_.isLearningTrigger() && state_.learnTarget() == target) {
         // Listening for this section already: the click takes it back.
-        state_.setLearnTarget(std::nullopt);
-        midi_.isLearningTrigger.set(false);
+        live_.cancelLearning();
         return;
     }
     live_.learnJumpTrigger(s->id);

@@ -35,8 +35,9 @@ class SectionGridModel : public QObject {
     // The visible layers, one column each: {id, name, channel}.
     Q_PROPERTY(QVariantList columns READ columns NOTIFY changed)
     // The current song's sections: {id, name, momentCount, jumpText, jumpHelp, hasJumpTrigger,
-    // listening, rows: [{number, badge, badgeHelp, badgeClickable, momentary, canMomentary,
-    // cells: [bool]}]}. In Essentials a section shows its main step only.
+    // jumpConnected (its device is plugged in), listening, rows: [{number, badge, badgeHelp,
+    // badgeClickable, momentary, canMomentary, cells: [bool]}]}. In Essentials a section shows its
+    // main step only.
     Q_PROPERTY(QVariantList sections READ sections NOTIFY changed)
     Q_PROPERTY(MomentsEditorModel* momentsEditor READ momentsEditor CONSTANT)
 

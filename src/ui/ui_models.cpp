@@ -12,7 +12,8 @@ UiModels::UiModels(AppState& state, MidiService& midiService, CadenzoLink& link,
                    LiveCoordinator& coordinator, MainLoop& loop)
     : appState(state), midi(midiService, coordinator, loop), cue(link), live(state, coordinator),
       shell(coordinator), guide(midiService), setlist(state), grid(state, midiService, coordinator),
-      layerEditor(state, midiService), notices(state, coordinator) {}
+      layerEditor(state, midiService), notices(state, coordinator),
+      liveMoments(state, midiService, coordinator) {}
 
 QVariantMap UiModels::properties() {
     return {
@@ -27,6 +28,7 @@ QVariantMap UiModels::properties() {
         {"grid", QVariant::fromValue(&grid)},
         {"layerEditor", QVariant::fromValue(&layerEditor)},
         {"notices", QVariant::fromValue(&notices)},
+        {"liveMoments", QVariant::fromValue(&liveMoments)},
     };
 }
 

@@ -4,6 +4,7 @@
 #include "cue_model.h"
 #include "layer_editor_model.h"
 #include "live_controls.h"
+#include "live_moments_model.h"
 #include "midi_model.h"
 #include "notices_model.h"
 #include "section_grid_model.h"
@@ -46,6 +47,7 @@ public:
     SectionGridModel grid;
     LayerEditorModel layerEditor;
     NoticesModel notices;
+    LiveMomentsModel liveMoments;
 };
 
 // The display face, before any QML is loaded: League Spartan for every text item (plain Text does

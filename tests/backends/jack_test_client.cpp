@@ -73,6 +73,11 @@ std::string JackTestClient::fullName(std::size_t port) const {
     return p ? jack_port_name(p) : "";
 }
 
+bool JackTestClient::setAlias(std::size_t port, const std::string& alias) {
+    jack_port_t* p = port < kMaxPorts ? ports_[port].load() : nullptr;
+    return p && jack_port_set_alias(p, alias.c_str()) == 0;
+}
+
 bool JackTestClient::connect(const std::string& source, const std::string& destination) {
     const int rc = jack_connect(client_, source.c_str(), destination.c_str());
     return rc == 0 || rc == EEXIST;

@@ -47,6 +47,8 @@ public:
     // Copies every event arriving on input `from` to output `to` in the same cycle.
     void passThrough(std::size_t from, std::size_t to);
     std::string fullName(std::size_t port) const;
+    // Gives a port an alias, as JACK's ALSA drivers name the device behind a system port.
+    bool setAlias(std::size_t port, const std::string& alias);
 
     bool connect(const std::string& source, const std::string& destination);
     bool disconnect(const std::string& source, const std::string& destination);

@@ -38,9 +38,12 @@ struct MidiRig {
     }
 
     // Lets the MIDI queue finish, then runs what it handed to the main thread.
+    // Until nothing is left: a main-loop task may queue MIDI work (a port listing that finds a
+    // new destination), and a queue job may post back to the main loop.
     void settle() {
-        service->drain();
-        loop.runPending();
+        do
+            service->drain();
+        while (loop.runPending() > 0);
     }
 
     bool settling() {

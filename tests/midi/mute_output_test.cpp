@@ -304,6 +304,9 @@ TEST(CCMuteOutput, ARowWithoutAPortSendsNothingAnywhere) {
             rig.service->sendSectionState(layers, muted, ControlMode::ccMute, std::nullopt, 0,
                                           host);
             rig.settle();
+            // Ardour's next toggle of a CC waits for the answer to the last, or for this long.
+            rig.loop.advance(MidiService::kEchoHold);
+            rig.settle();
         }
         rig.service->panicAllOn(layers, ControlMode::ccMute, std::nullopt, 0, host);
         EXPECT_EQ(rig.midi.receivedBy(synth), synthHears);

@@ -28,6 +28,8 @@ struct TriggerRig : MidiRig {
             [this](int key) { events.push_back("jump " + std::to_string(key)); });
         subscriptions += service->sectionAdvanceRequest.connect(
             [this](int n) { events.push_back("program " + std::to_string(n)); });
+        subscriptions += service->momentRequested.connect(
+            [this](const Uuid& id) { events.push_back("moment " + id.string().substr(0, 4)); });
         subscriptions +=
             service->triggerLearned.connect([this](const std::optional<AdvanceTrigger>& t) {
                 events.push_back(t ? "learned " + t->label() : std::string("refused"));
@@ -187,4 +189,54 @@ TEST(TriggerLearning, OurOwnSurfaceOutputIsNeverReadAsInput) {
     ASSERT_FALSE(rig.heard().empty());
     EXPECT_EQ(rig.events, Events{});
     EXPECT_TRUE(rig.service->isLearningTrigger.get());
+}
+
+TEST(TriggerInput, TriggersFollowTheirDeviceToANewNumberAndNeverFireFromAnotherDevice) {
+    TriggerRig rig;
+    const std::string fcb24 = "a2j:FCB1010 [24] (capture): FCB1010 MIDI 1";
+    MidiRef fcb = rig.plugSource(fcb24);
+    const MidiRef keys = rig.plugSource("a2j:Keystation [25] (capture): Keystation MIDI 1");
+
+    // Learning stores the device without its number.
+    rig.service->isLearningTrigger.set(true);
+    EXPECT_EQ(rig.play(fcb, {{0x90, 60, 100}}),
+              Events{"learned Note 60 \u00B7 a2j:FCB1010 (capture): FCB1010 MIDI 1"});
+    rig.setNext(note("a2j:FCB1010 (capture): FCB1010 MIDI 1", 60));
+    EXPECT_TRUE(rig.service->advanceTriggerConnected.get());
+    // A jump trigger stored before, under the full name of that day, and a Moment's trigger.
+    const Uuid moment = Uuid::parse("C0FFEE00-0000-4000-8000-000000000000").value();
+    rig.service->setJumpTriggers({{1, cc(fcb24, 27)}});
+    rig.service->setMomentTriggers({{moment, note("a2j:FCB1010 (capture): FCB1010 MIDI 1", 40)}});
+
+    // Unplugged: NEXT is not connected. Back under another client number: everything fires.
+    rig.midi.removeEndpoint(fcb);
+    rig.midi.notifySetupChanged();
+    rig.loop.runPending();
+    EXPECT_FALSE(rig.service->advanceTriggerConnected.get());
+    fcb = rig.plugSource("a2j:FCB1010 [28] (capture): FCB1010 MIDI 1");
+    EXPECT_TRUE(rig.service->advanceTriggerConnected.get());
+    EXPECT_EQ(rig.service->footswitchSource(), fcb);
+    EXPECT_TRUE(rig.service->deviceConnected(fcb24));
+    EXPECT_EQ(rig.play(fcb, {{0x90, 60, 1}, {0xB0, 27, 127}, {0x90, 40, 1}}),
+              (Events{"next", "jump 1", "moment C0FF"}));
+    EXPECT_EQ(rig.play(keys, {{0x90, 60, 1}, {0xB0, 27, 127}, {0x90, 40, 1}}), Events{});
+    EXPECT_FALSE(rig.service->deviceConnected("a2j:FCB1010 (capture): FCB1010 MIDI 2"));
+}
+
+TEST(TriggerInput, APressFiresOneThingASectionJumpBeforeAMomentBeforeNext) {
+    TriggerRig rig;
+    const Uuid moment = Uuid::random();
+    rig.setNext(note("Pedal", 50));
+    rig.service->setMomentTriggers({{moment, note("Pedal", 50)}});
+    rig.service->setJumpTriggers({{3, note("Pedal", 50)}});
+    EXPECT_EQ(rig.play(rig.pedal, {{0x90, 50, 1}}), Events{"jump 3"});
+    rig.service->setJumpTriggers({});
+    EXPECT_EQ(rig.play(rig.pedal, {{0x90, 50, 1}}),
+              Events{"moment " + moment.string().substr(0, 4)});
+    rig.service->setMomentTriggers({});
+    EXPECT_EQ(rig.play(rig.pedal, {{0x90, 50, 1}}), Events{"next"});
+    // While learning, none of them fires.
+    rig.service->setMomentTriggers({{moment, note("Pedal", 51)}});
+    rig.service->isLearningTrigger.set(true);
+    EXPECT_EQ(rig.play(rig.pedal, {{0x90, 51, 1}}), Events{"learned Note 51 \u00B7 Pedal"});
 }

@@ -115,5 +115,90 @@ TEST_F(MidiServiceThroughJack, ProgramChangesCcSendsAndPatchChangesReachOnlyTheN
     EXPECT_TRUE(daw.takeReceived().empty());
 }
 
+TEST_F(MidiServiceThroughJack, ALearnedFootswitchSurvivesAReplugUnderANewNumber) {
+    struct Port {
+        std::string name;
+        std::string alias; // empty: none
+    };
+    struct Case {
+        const char* what;
+        const char* client;
+        Port fcb;      // where the footswitch is when it is learned
+        Port fcbAgain; // where it comes back
+        Port other;    // another device, listed first after the replug
+        const char* learned;
+    };
+    const std::vector<Case> cases{
+        {"a2j bridge (ALSA client numbers)",
+         "a2j",
+         {"FCB1010 [24] (capture): FCB1010 MIDI 1", ""},
+         {"FCB1010 [28] (capture): FCB1010 MIDI 1", ""},
+         {"Keystation [24] (capture): Keystation MIDI 1", ""},
+         "a2j:FCB1010 (capture): FCB1010 MIDI 1"},
+        {"numbered system ports with aliases",
+         "hw",
+         {"midi_capture_1", "alsa_pcm:FCB1010/midi_capture_1"},
+         {"midi_capture_2", "alsa_pcm:FCB1010/midi_capture_1"},
+         {"midi_capture_1", "alsa_pcm:Keystation/midi_capture_1"},
+         "alsa_pcm:FCB1010/midi_capture_1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        JackRig rig(server_->name());
+        std::optional<AdvanceTrigger> learned;
+        int nexts = 0;
+        int markers = 0;
+        Connection a = rig.service->triggerLearned.connect(
+            [&](const std::optional<AdvanceTrigger>& t) { learned = t; });
+        Connection b = rig.service->advancePressed.connect([&] { ++nexts; });
+        Connection d = rig.service->sectionAdvanceRequest.connect([&](int) { ++markers; });
+
+        // A device with its ports; JACK tells nobody when a port gets an alias, so a last port
+        // registered after the aliases makes Strata list the ports again (the ALSA drivers set
+        // the aliases as they register, long before anyone lists them).
+        const auto plug = [&](const std::vector<Port>& ports) {
+            auto device = std::make_unique<JackTestClient>(server_->name(), c.client);
+            EXPECT_TRUE(device->ok());
+            for (const Port& port : ports) {
+                const std::size_t index = device->addOutput(port.name);
+                if (!port.alias.empty()) {
+                    EXPECT_TRUE(device->setAlias(index, port.alias));
+                }
+            }
+            device->addOutput("listed");
+            return device;
+        };
+
+        auto device = plug({c.fcb});
+        ASSERT_TRUE(rig.driver.runUntil([&] { return rig.service->deviceConnected(c.learned); }));
+        ASSERT_TRUE(device->waitCycles(3)); // connected to Strata's input
+        rig.service->isLearningTrigger.set(true);
+        device->send(0, {0x90, 64, 100});
+        ASSERT_TRUE(rig.driver.runUntil([&] { return learned.has_value(); }));
+        EXPECT_EQ(learned->deviceName, c.learned);
+        rig.service->advanceTrigger.set(*learned);
+        rig.service->resolveTriggerSource();
+        rig.service->persistAdvanceTrigger();
+        EXPECT_TRUE(rig.service->advanceTriggerConnected.get());
+
+        device.reset(); // unplugged: shown as not connected
+        ASSERT_TRUE(rig.driver.runUntil([&] { return !rig.service->advanceTriggerConnected(); }));
+
+        device = plug({c.other, c.fcbAgain});
+        ASSERT_TRUE(rig.driver.runUntil([&] { return rig.service->advanceTriggerConnected(); }));
+        ASSERT_TRUE(device->waitCycles(3));
+        // Each press is followed by a program change, which every source passes on, in order:
+        // once it is in, the press before it has been looked at.
+        device->send(0, {0x90, 64, 100}); // the other device, maybe on the footswitch's old name
+        device->send(0, {0xC0, 0});
+        ASSERT_TRUE(rig.driver.runUntil([&] { return markers == 1; }));
+        EXPECT_EQ(nexts, 0);
+        device->send(1, {0x90, 64, 100});
+        device->send(1, {0xC0, 0});
+        ASSERT_TRUE(rig.driver.runUntil([&] { return markers == 2; }));
+        EXPECT_EQ(nexts, 1);
+    }
+}
+
 } // namespace
 } // namespace strata

@@ -71,6 +71,14 @@ QString RigController::layerPort(int index) const {
     return QString::fromStdString(layers[static_cast<std::size_t>(index)].portName);
 }
 
+void RigController::unplug(const QString& device) {
+    rig_->unplug(device.toStdString());
+}
+
+void RigController::addHandFiredMoment(const QString& name, const QString& device, int note) {
+    rig_->addHandFiredMoment(name.toStdString(), device.toStdString(), note);
+}
+
 void RigController::stampTransmit() {
     rig_->service->noteTx();
     rig_->settle();

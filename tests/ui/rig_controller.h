@@ -46,6 +46,10 @@ public:
     Q_INVOKABLE void plugDestination(const QString& name);
     // The port a layer of the set sends its CC mute to, as stored.
     Q_INVOKABLE QString layerPort(int index) const;
+    Q_INVOKABLE void unplug(const QString& device);
+    // A hand-fired Moment in the current section (see UiRig); no trigger when `device` is empty.
+    Q_INVOKABLE void addHandFiredMoment(const QString& name, const QString& device = {},
+                                        int note = 0);
     Q_INVOKABLE void stampTransmit();
     Q_INVOKABLE void setMidiAvailable(bool available);
 

@@ -227,6 +227,9 @@ int main(int argc, char** argv) {
 
     models.midi.learnNextTrigger();
     r.shot("toolbar-learning", r.toolbarRect());
+    r.click("triggerControl");
+    r.shot("menu-trigger-learning");
+    r.closePopups();
     rig.pressNote("FCB1010", 64);
     rig.cueHello("FOH-MacBook");
     models.live.setPro(true);
@@ -236,6 +239,17 @@ int main(int argc, char** argv) {
     rig.settle();
     r.shot("main-editing-pro-mackie");
     r.shot("toolbar-live", r.toolbarRect());
+
+    // The footswitch unplugged: the trigger says so until it is back.
+    rig.unplug("FCB1010");
+    r.shot("toolbar-trigger-not-connected", r.toolbarRect());
+    r.click("triggerControl");
+    r.shot("menu-trigger-not-connected");
+    r.closePopups();
+    window->resize(1080, 640);
+    r.shot("toolbar-trigger-not-connected-compact", r.toolbarRect());
+    window->resize(1280, 800);
+    rig.pressNote("FCB1010", 70);
 
     for (int i = 0; i < 31; ++i)
         models.live.stepBank(1);
@@ -275,9 +289,27 @@ int main(int argc, char** argv) {
     r.shot("help-mode-switch");
     r.unhover();
 
-    // Stage view.
+    // Stage view, with two hand-fired Moments in the section.
     state.setStageMode(true);
     r.shot("stage");
+    rig.addHandFiredMoment("Lead patch", "FCB1010", 40);
+    rig.addHandFiredMoment("Choir swell", "Nord Stage", 12);
+    rig.addHandFiredMoment("");
+    r.shot("stage-moment-buttons");
+    if (QObject* button = r.find("stageMoment_0"))
+        QMetaObject::invokeMethod(button, "clicked");
+    rig.settle();
+    r.shot("stage-moment-button-fired");
+    window->resize(1080, 640);
+    r.shot("stage-moment-buttons-compact");
+    window->resize(1280, 800);
+    models.live.allOn();
+    state.updateSetlist([&](Setlist& set) {
+        set.songs[static_cast<std::size_t>(state.currentSongIndex())]
+            .sections[static_cast<std::size_t>(state.currentSectionIndex())]
+            .moments.clear();
+        return true;
+    });
     state.setCurrentSectionIndex(6);
     rig.fireMoment();
     r.shot("stage-moment-last-section");
@@ -376,7 +408,7 @@ int main(int argc, char** argv) {
         models.live.stepBank(-1);
     models.live.setControlMode("ccMute");
     models.live.setPro(false);
-    state.selectSong(0);
+    state.selectSong(0); // the pane's shots above left another song current
     state.setCurrentSectionIndex(0);
     state.updateSetlist([](Setlist& set) {
         auto& sections = set.songs[0].sections;
@@ -464,6 +496,16 @@ int main(int argc, char** argv) {
 
     models.grid.editMoments(1);
     r.shot("sheet-moments");
+    // The hand-fired Moment's trigger control, listening and then learned.
+    for (const Moment& moment : state.currentSong()->sections[1].moments)
+        if (moment.anchor.kind == FireAnchor::Kind::manual) {
+            models.grid.momentsEditor()->triggerClicked(QString::fromStdString(moment.id.string()));
+            rig.settle();
+            r.shot("sheet-moments-trigger-learning");
+            rig.pressNote("FCB1010", 40);
+            r.shot("sheet-moments-trigger-learned");
+            break;
+        }
     models.grid.momentsEditor()->close();
     models.grid.editMoments(3);
     r.shot("sheet-moments-empty");

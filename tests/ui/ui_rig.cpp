@@ -90,6 +90,38 @@ void UiRig::pressNote(const std::string& device, int note) {
     settle();
 }
 
+void UiRig::unplug(const std::string& device) {
+    if (const MidiRef source = midi.sourceNamed(device)) {
+        midi.removeEndpoint(source);
+        midi.notifySetupChanged();
+    }
+    settle();
+}
+
+void UiRig::addHandFiredMoment(const std::string& name, const std::string& device, int note) {
+    const Section* section = state->currentSection();
+    if (!section)
+        return;
+    Moment moment;
+    moment.name = name;
+    moment.anchor = FireAnchor::manual();
+    if (!state->setlist().layers.empty())
+        moment.muteLayerIDs.insert(state->setlist().layers.front().id);
+    if (!device.empty())
+        moment.trigger = AdvanceTrigger{device, AdvanceTrigger::Kind::note, note};
+    const Uuid sectionID = section->id;
+    state->updateSetlist([&](Setlist& set) {
+        for (Song& song : set.songs)
+            for (Section& s : song.sections)
+                if (s.id == sectionID) {
+                    s.moments.push_back(moment);
+                    return true;
+                }
+        return false;
+    });
+    settle();
+}
+
 void UiRig::fireMoment() {
     Moment moment;
     moment.name = "Drop the piano";

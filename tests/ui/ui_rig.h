@@ -47,6 +47,12 @@ public:
 
     // An external controller plugged in, sending one note on (velocity 100) and its note off.
     void pressNote(const std::string& device, int note);
+    // The controller of that name taken out of the system.
+    void unplug(const std::string& device);
+
+    // Adds a hand-fired Moment that mutes the first layer to the current section, with a note
+    // trigger from `device` unless it is empty.
+    void addHandFiredMoment(const std::string& name, const std::string& device = {}, int note = 0);
 
     // Fires a Moment by hand that mutes the first layer.
     void fireMoment();

@@ -343,6 +343,28 @@ std::optional<std::string> JackMidiBackend::name(MidiRef ref) {
     return obj->name;
 }
 
+std::vector<std::string> JackMidiBackend::aliases(MidiRef ref) {
+    std::lock_guard lock(controlMutex_);
+    const Object* obj = object(ref);
+    if (!obj || !client_ ||
+        (obj->kind != ObjectKind::systemSource && obj->kind != ObjectKind::systemDestination))
+        return {};
+    jack_port_t* port = jack_port_by_name(client_, obj->name.c_str());
+    if (!port)
+        return {};
+    // A port has at most two aliases, each up to the size of a full port name.
+    const auto size = static_cast<std::size_t>(jack_port_name_size());
+    std::vector<char> first(size, '\0');
+    std::vector<char> second(size, '\0');
+    char* buffers[2] = {first.data(), second.data()};
+    const int count = jack_port_get_aliases(port, buffers);
+    std::vector<std::string> out;
+    for (int i = 0; i < count && i < 2; ++i)
+        if (buffers[i][0] != '\0')
+            out.emplace_back(buffers[i]);
+    return out;
+}
+
 std::string JackMidiBackend::externalName(MidiRef ref) {
     std::lock_guard lock(controlMutex_);
     const Object* obj = object(ref);

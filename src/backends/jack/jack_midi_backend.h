@@ -103,6 +103,9 @@ public:
     MidiRef destination(std::size_t index) override;
     std::optional<std::string> displayName(MidiRef object) override;
     std::optional<std::string> name(MidiRef object) override;
+    // A system port's JACK aliases (the names the ALSA drivers give the device behind
+    // "system:midi_capture_N", say).
+    std::vector<std::string> aliases(MidiRef object) override;
     // Our virtual destinations are the "… feedback" inputs.
     std::string externalName(MidiRef ownEndpoint) override;
 

@@ -10,6 +10,7 @@ struct MemoryMidiSystem::Object {
     MidiRef owner = 0; // the creating client; 0 for endpoints of other applications
     std::optional<std::string> name;
     std::optional<std::string> displayName;
+    std::vector<std::string> aliases;
     std::shared_ptr<SetupHandler> onSetup;
     std::shared_ptr<ReadHandler> onRead;
     std::shared_ptr<DestinationHandler> onDestination;
@@ -200,6 +201,18 @@ std::optional<std::string> MemoryMidiSystem::name(MidiRef object) {
     std::lock_guard lock(mutex_);
     auto it = objects_.find(object);
     return it == objects_.end() ? std::nullopt : it->second->name;
+}
+
+std::vector<std::string> MemoryMidiSystem::aliases(MidiRef object) {
+    std::lock_guard lock(mutex_);
+    auto it = objects_.find(object);
+    return it == objects_.end() ? std::vector<std::string>() : it->second->aliases;
+}
+
+void MemoryMidiSystem::setAliases(MidiRef object, std::vector<std::string> aliases) {
+    std::lock_guard lock(mutex_);
+    if (auto it = objects_.find(object); it != objects_.end())
+        it->second->aliases = std::move(aliases);
 }
 
 void MemoryMidiSystem::removeLocked(MidiRef ref) {

@@ -65,6 +65,7 @@ public:
     MidiRef destination(std::size_t index) override;
     std::optional<std::string> displayName(MidiRef object) override;
     std::optional<std::string> name(MidiRef object) override;
+    std::vector<std::string> aliases(MidiRef object) override;
     void disposeClient(MidiRef client) override;
     void setSubscriberHandler(SubscriberHandler handler) override;
     void setAvailabilityHandler(AvailabilityHandler handler) override;
@@ -80,6 +81,8 @@ public:
     // Changes both names of any object.
     void rename(MidiRef object, std::optional<std::string> name,
                 std::optional<std::string> displayName);
+    // Gives any object the aliases a JACK port may carry.
+    void setAliases(MidiRef object, std::vector<std::string> aliases);
     // Calls every client's setup handler on the calling thread.
     void notifySetupChanged();
     // Makes the system reachable or not, telling the availability handler.

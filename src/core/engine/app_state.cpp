@@ -595,6 +595,31 @@ std::map<std::int64_t, AdvanceTrigger> AppState::currentJumpTriggers() const {
     return triggers;
 }
 
+void AppState::setMomentTrigger(std::optional<AdvanceTrigger> trigger, const Uuid& momentID) {
+    Batch batch(*this);
+    updateSetlist([&](Setlist& set) {
+        for (Song& song : set.songs)
+            for (Section& section : song.sections)
+                for (Moment& moment : section.moments)
+                    if (moment.id == momentID) {
+                        if (moment.trigger == trigger)
+                            return false;
+                        moment.trigger = std::move(trigger);
+                        return true;
+                    }
+        return false;
+    });
+}
+
+std::vector<std::pair<Uuid, AdvanceTrigger>> AppState::currentMomentTriggers() const {
+    std::vector<std::pair<Uuid, AdvanceTrigger>> triggers;
+    if (const Section* section = currentSection())
+        for (const Moment& moment : section->moments)
+            if (moment.anchor.kind == FireAnchor::Kind::manual && moment.trigger)
+                triggers.emplace_back(moment.id, *moment.trigger);
+    return triggers;
+}
+
 void AppState::addSection() {
     Batch batch(*this);
     updateCurrentSong([](Song& song) {

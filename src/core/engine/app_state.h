@@ -20,6 +20,7 @@
 #include <string_view>
 #include <system_error>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace strata {
@@ -70,12 +71,14 @@ class AppState {
 public:
     // What the next learned MIDI trigger is for.
     struct LearnTarget {
-        enum class Kind { section, next };
+        enum class Kind { section, next, moment };
         Kind kind = Kind::next;
         Uuid sectionID; // for `section` only
+        Uuid momentID;  // for `moment` only
 
-        static LearnTarget section(Uuid id) { return {Kind::section, id}; }
-        static LearnTarget next() { return {Kind::next, Uuid()}; }
+        static LearnTarget section(Uuid id) { return {Kind::section, id, Uuid()}; }
+        static LearnTarget next() { return {Kind::next, Uuid(), Uuid()}; }
+        static LearnTarget moment(Uuid id) { return {Kind::moment, Uuid(), id}; }
 
         friend bool operator==(const LearnTarget&, const LearnTarget&) = default;
     };
@@ -201,6 +204,12 @@ public:
     void setJumpTrigger(std::optional<AdvanceTrigger> trigger, const Uuid& sectionID);
     // Section index in the current song → its jump trigger, for the sections that have one.
     std::map<std::int64_t, AdvanceTrigger> currentJumpTriggers() const;
+    // The trigger of the Moment with that id, wherever it is in the set (a learn may end after
+    // the performer has moved on).
+    void setMomentTrigger(std::optional<AdvanceTrigger> trigger, const Uuid& momentID);
+    // The hand-fired Moments of the current section that have a trigger, in section order: only
+    // these fire from MIDI.
+    std::vector<std::pair<Uuid, AdvanceTrigger>> currentMomentTriggers() const;
 
     // The grid's section operations, by index in the current song.
     void addSection();

@@ -37,6 +37,7 @@ LiveCoordinator::LiveCoordinator(AppState& app, MidiService& midi, CadenzoLink& 
       backups_(std::move(backupLocation)), self_(std::make_shared<LiveCoordinator*>(this)) {
     lastSectionStateKey_ = sectionStateKey(app_);
     lastJumpTriggerKey_ = jumpTriggerKey(app_);
+    lastMomentTriggerKey_ = momentTriggerKey(app_);
 
     subscriptions_ += app_.changed.connect([this] { onStateChanged(); });
 
@@ -46,6 +47,16 @@ LiveCoordinator::LiveCoordinator(AppState& app, MidiService& midi, CadenzoLink& 
     subscriptions_ += midi_.jumpRequested.connect([this](int index) { app_.jump(index); });
     subscriptions_ += midi_.triggerLearned.connect(
         [this](const std::optional<AdvanceTrigger>& trigger) { handleLearned(trigger); });
+    subscriptions_ +=
+        midi_.momentRequested.connect([this](const Uuid& id) { handleMomentTrigger(id); });
+    // Whoever starts a learn, it ends by itself if nothing usable arrives; a new start restarts
+    // the wait.
+    subscriptions_ += midi_.isLearningTrigger.changed.connect([this](const bool& learning) {
+        if (learning)
+            learnTimer_ = loop_.after(kLearnTimeout, [this] { cancelLearning(); });
+        else
+            learnTimer_.reset();
+    });
 
     subscriptions_ += link_.fire.connect([this](const Fire& fire) { handleFire(fire); });
     subscriptions_ +=
@@ -121,6 +132,17 @@ std::string LiveCoordinator::jumpTriggerKey(const AppState& app) {
     return std::to_string(app.currentSongIndex()) + "|" + joined(parts, ",");
 }
 
+std::string LiveCoordinator::momentTriggerKey(const AppState& app) {
+    if (!app.currentSection())
+        return "none";
+    std::vector<std::string> parts;
+    for (const auto& [id, t] : app.currentMomentTriggers())
+        parts.push_back(id.string() + "=" + std::string(rawValue(t.kind)) + " " +
+                        std::to_string(t.data1) + " \u00B7 " + t.deviceName);
+    return std::to_string(app.currentSongIndex()) + "|" +
+           std::to_string(app.currentSectionIndex()) + "|" + joined(parts, ",");
+}
+
 void LiveCoordinator::onStateChanged() {
     if (evaluationPosted_)
         return;
@@ -154,6 +176,10 @@ void LiveCoordinator::evaluateKeys() {
         lastJumpTriggerKey_ = std::move(key);
         replaceJumpTriggers();
     }
+    if (std::string key = momentTriggerKey(app_); key != lastMomentTriggerKey_) {
+        lastMomentTriggerKey_ = std::move(key);
+        replaceMomentTriggers();
+    }
 }
 
 // ---- Appearance --------------------------------------------------------------------------------
@@ -169,11 +195,13 @@ void LiveCoordinator::appear() {
     };
     pushSectionState();
     replaceJumpTriggers();
+    replaceMomentTriggers();
     scheduleAutoAdvance();
     // What was just sent is the state the watchers compare against from now on, so that a change
     // still waiting for its re-evaluation is not sent a second time.
     lastSectionStateKey_ = sectionStateKey(app_);
     lastJumpTriggerKey_ = jumpTriggerKey(app_);
+    lastMomentTriggerKey_ = momentTriggerKey(app_);
     runFirstRunSteps();
 }
 
@@ -241,6 +269,10 @@ void LiveCoordinator::replaceJumpTriggers() {
         if (index >= 0 && index <= std::numeric_limits<int>::max())
             table.emplace(static_cast<int>(index), trigger);
     midi_.setJumpTriggers(std::move(table));
+}
+
+void LiveCoordinator::replaceMomentTriggers() {
+    midi_.setMomentTriggers(app_.currentMomentTriggers());
 }
 
 void LiveCoordinator::scheduleAutoAdvance() {
@@ -498,7 +530,24 @@ void LiveCoordinator::handleLearned(const std::optional<AdvanceTrigger>& trigger
         midi_.resolveTriggerSource();
         midi_.persistAdvanceTrigger();
         break;
+    case AppState::LearnTarget::Kind::moment:
+        app_.setMomentTrigger(*trigger, target->momentID);
+        replaceMomentTriggers();
+        break;
     }
+}
+
+void LiveCoordinator::handleMomentTrigger(const Uuid& momentID) {
+    const Section* section = app_.currentSection();
+    if (!section)
+        return;
+    for (const Moment& moment : section->moments)
+        if (moment.id == momentID && moment.anchor.kind == FireAnchor::Kind::manual) {
+            // A copy: firing writes the state that `section` points into.
+            const Moment fired = moment;
+            testMoment(fired);
+            return;
+        }
 }
 
 // ---- Commands ----------------------------------------------------------------------------------
@@ -599,9 +648,20 @@ bool LiveCoordinator::saveArdourMidiMap(const std::filesystem::path& path, std::
     return false;
 }
 
-void LiveCoordinator::learnNextTrigger() {
-    app_.setLearnTarget(AppState::LearnTarget::next());
+void LiveCoordinator::beginLearning(AppState::LearnTarget target) {
+    app_.setLearnTarget(std::move(target));
     midi_.isLearningTrigger.set(true);
+}
+
+void LiveCoordinator::cancelLearning() {
+    // A press already on its way to the main thread finds no target and is dropped.
+    app_.setLearnTarget(std::nullopt);
+    if (midi_.isLearningTrigger())
+        midi_.isLearningTrigger.set(false);
+}
+
+void LiveCoordinator::learnNextTrigger() {
+    beginLearning(AppState::LearnTarget::next());
 }
 
 void LiveCoordinator::clearNextTrigger() {
@@ -611,8 +671,11 @@ void LiveCoordinator::clearNextTrigger() {
 }
 
 void LiveCoordinator::learnJumpTrigger(const Uuid& sectionID) {
-    app_.setLearnTarget(AppState::LearnTarget::section(sectionID));
-    midi_.isLearningTrigger.set(true);
+    beginLearning(AppState::LearnTarget::section(sectionID));
+}
+
+void LiveCoordinator::learnMomentTrigger(const Uuid& momentID) {
+    beginLearning(AppState::LearnTarget::moment(momentID));
 }
 
 void LiveCoordinator::testMoment(const Moment& moment) {

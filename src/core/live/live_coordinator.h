@@ -62,6 +62,9 @@ public:
     static constexpr double kMaxAdvanceSeconds = 1.0e8;
     // Bank stepper limits of the toolbar.
     static constexpr std::int64_t kMaxBankOffset = 248;
+    // A learn that hears nothing usable ends by itself after this long, and every trigger works
+    // again (learning swallows every press meanwhile).
+    static constexpr Duration kLearnTimeout = std::chrono::seconds(30);
 
     // Subscribes to the event streams at once. `backupLocation` is where the setlist file lives;
     // copies of the set are kept beside it before Cadenzo's setlist drops sections.
@@ -79,6 +82,9 @@ public:
     static std::string sectionStateKey(const AppState& app);
     // Changes when the current song's jump triggers may have changed; "none" without a song.
     static std::string jumpTriggerKey(const AppState& app);
+    // Changes when the triggers of the current section's hand-fired Moments may have changed;
+    // "none" without a section.
+    static std::string momentTriggerKey(const AppState& app);
 
     // ---- Appearance ----------------------------------------------------------------------------
 
@@ -96,6 +102,8 @@ public:
     void panic();
     // Hands the current song's jump triggers to the MIDI engine.
     void replaceJumpTriggers();
+    // Hands the current section's Moment triggers to the MIDI engine.
+    void replaceMomentTriggers();
     // Times the current step afresh from now: cancels the clock, and arms it when Cadenzo plays
     // and the step has bars. Position changes and the start of Cadenzo's playing do this by
     // themselves; anything else keeps the step's running time (see followAutoAdvance).
@@ -107,6 +115,9 @@ public:
     void handleLiveTick(const LiveState& state);
     void applySnapshot(const SetlistSnapshot& snapshot);
     void handleLearned(const std::optional<AdvanceTrigger>& trigger);
+    // A Moment's trigger was pressed: the Moment fires as by its TEST button, when it is still a
+    // hand-fired Moment of the current section.
+    void handleMomentTrigger(const Uuid& momentID);
 
     // ---- Commands of the "Section" menu and the toolbar ----------------------------------------
 
@@ -135,10 +146,15 @@ public:
     // failure `error` (when given) receives the reason and one "[MIDI] ..." line is printed.
     bool saveArdourMidiMap(const std::filesystem::path& path, std::string* error = nullptr);
 
-    // The trigger menu and the grid's jump-trigger chips.
+    // The trigger menu, the grid's jump-trigger chips and the Moment editor's trigger control.
+    // Starting a learn while another one runs replaces it.
     void learnNextTrigger();
     void clearNextTrigger();
     void learnJumpTrigger(const Uuid& sectionID);
+    void learnMomentTrigger(const Uuid& momentID);
+    // "Cancel Learning", Escape, a second click on a listening control, and the time-out: the
+    // learn ends without a result and every trigger stays as it was.
+    void cancelLearning();
 
     // The Moment editor's TEST: fires the Moment by hand, sends its program and control changes,
     // then the mute state.
@@ -206,6 +222,7 @@ private:
     void scheduleAdvance(TimePoint due);
     void runFirstRunSteps();
     void sendMomentMessages(const Moment& moment);
+    void beginLearning(AppState::LearnTarget target);
 
     AppState& app_;
     MidiService& midi_;
@@ -218,6 +235,7 @@ private:
 
     std::string lastSectionStateKey_;
     std::string lastJumpTriggerKey_;
+    std::string lastMomentTriggerKey_;
     // The section state sent by a push since the last re-evaluation, if any.
     std::optional<std::string> pushedKey_;
     bool evaluationPosted_ = false;
@@ -231,6 +249,8 @@ private:
     bool appeared_ = false;
 
     TimerHandle quickStartTimer_;
+    // Runs while a learn is in progress; its end cancels the learn.
+    TimerHandle learnTimer_;
     ConnectionBag subscriptions_;
     // Posted tasks hold this weakly, so none runs against a destroyed coordinator.
     std::shared_ptr<LiveCoordinator*> self_;

@@ -166,6 +166,9 @@ MidiService::MidiService(MidiBackend& backend, MainLoop& loop, Settings& setting
       midiQueue_(std::make_unique<SerialQueue>(std::string(kQueueLabel))) {
     q_.lcdBuffer.fill(0x20);
     input_.jumpTriggers = std::make_shared<const JumpTriggerTable>();
+    input_.momentTriggers = std::make_shared<const MomentTriggerTable>();
+    sourceIdentities_ = std::make_shared<const SourceIdentities>();
+    input_.sources = sourceIdentities_;
 
     // The input threads see the main thread's writes through copies under jumpLock_.
     mirrors_ += isLearningTrigger.changed.connect([this](const bool& learning) {
@@ -283,11 +286,35 @@ void MidiService::refreshPorts() {
     destinations.set(std::move(dests));
 
     std::vector<std::string> srcs;
+    auto identities = std::make_shared<SourceIdentities>();
     const std::size_t srcCount = backend_.sourceCount();
-    for (std::size_t i = 0; i < srcCount; ++i)
-        if (const MidiRef ref = backend_.source(i); ref != 0)
-            srcs.push_back(endpointName(ref));
+    for (std::size_t i = 0; i < srcCount; ++i) {
+        const MidiRef ref = backend_.source(i);
+        if (ref == 0)
+            continue;
+        std::string name = endpointName(ref);
+        identities->insert_or_assign(ref, deviceIdentity(name, backend_.aliases(ref)));
+        srcs.push_back(std::move(name));
+    }
+    // Before the list is published, so that its observers see the sources as they are now.
+    sourceIdentities_ = std::move(identities);
+    {
+        std::lock_guard lock(jumpLock_);
+        input_.sources = sourceIdentities_;
+    }
     sources.set(std::move(srcs));
+}
+
+bool MidiService::deviceConnected(std::string_view deviceName) const {
+    if (deviceName.empty())
+        return false;
+    const std::string stable = stableDeviceName(deviceName);
+    return std::any_of(sourceIdentities_->begin(), sourceIdentities_->end(),
+                       [&](const auto& entry) { return entry.second.answersTo(stable); });
+}
+
+DeviceIdentity MidiService::identityOf(MidiRef source) const {
+    return deviceIdentity(endpointName(source), backend_.aliases(source));
 }
 
 void MidiService::connectSources() {
@@ -1105,18 +1132,21 @@ void MidiService::handleIncoming(const MidiPacketList& packets, std::uint64_t sr
     // The connection value is the source's own reference; anything else is input without one.
     const MidiRef src =
         srcRefCon <= std::numeric_limits<MidiRef>::max() ? static_cast<MidiRef>(srcRefCon) : 0;
-    bool learning = false;
-    MidiRef footswitch = 0;
-    {
-        std::lock_guard lock(jumpLock_);
-        learning = input_.learning;
-        footswitch = input_.footswitchSrc;
-    }
-    std::string srcName;
+    const InputView view = inputView();
+    // Input without a source has the empty name; a source the last listing did not have yet is
+    // asked for its names now.
+    static const DeviceIdentity kNoSource{{}, {std::string()}};
+    const DeviceIdentity* identity = &kNoSource;
+    DeviceIdentity unlisted;
     bool isTriggerDevice = false;
     if (src != 0) {
-        srcName = endpointName(src);
-        isTriggerDevice = src == footswitch;
+        if (const auto it = view.sources->find(src); it != view.sources->end()) {
+            identity = &it->second;
+        } else {
+            unlisted = identityOf(src);
+            identity = &unlisted;
+        }
+        isTriggerDevice = src == view.footswitchSrc;
     }
     std::vector<std::uint8_t> echoes; // the CC messages, when they may be echoes
     const bool collectEchoes = src != 0 && sourceEchoes_.load(std::memory_order_relaxed);
@@ -1125,7 +1155,8 @@ void MidiService::handleIncoming(const MidiPacketList& packets, std::uint64_t sr
         const std::size_t n = std::min(packet.length, kMaxPacketBytes);
         if (n == 0 || packet.data == nullptr)
             continue;
-        parsePacketBytes(packet.data, n, isTriggerDevice, learning, srcName, srcName);
+        parseInput(packet.data, n, isTriggerDevice, view.learning, identity->learned, *identity,
+                   view);
         if (!collectEchoes)
             continue;
         for (std::size_t i = 0; i + 2 < n; ++i)
@@ -1136,17 +1167,23 @@ void MidiService::handleIncoming(const MidiPacketList& packets, std::uint64_t sr
             }
     }
     if (!echoes.empty())
-        onQueue(
-            [this, echoes = std::move(echoes), device = echoDevice(srcName), arrived = stampNow()] {
-                feedCCEchoes(echoes.data(), echoes.size(), 0, device, arrived);
-            });
+        onQueue([this, echoes = std::move(echoes), device = echoDevice(endpointName(src)),
+                  arrived = stampNow()] {
+            feedCCEchoes(echoes.data(), echoes.size(), 0, device, arrived);
+        });
 }
 
 void MidiService::parsePacketBytes(const std::uint8_t* bytes, std::size_t length,
                                    bool isTriggerDevice, bool learning,
                                    std::string_view learnSource, std::string_view srcName) {
+    const DeviceIdentity source{std::string(learnSource), {stableDeviceName(srcName)}};
+    parseInput(bytes, length, isTriggerDevice, learning, learnSource, source, inputView());
+}
+
+void MidiService::parseInput(const std::uint8_t* bytes, std::size_t length, bool isTriggerDevice,
+                             bool learning, std::string_view learnSource,
+                             const DeviceIdentity& source, const InputView& view) {
     length = std::min(length, kMaxPacketBytes);
-    std::optional<InputView> view; // taken at the first press of the packet
     std::size_t i = 0;
     while (i < length) {
         const std::uint8_t status = bytes[i];
@@ -1212,20 +1249,26 @@ void MidiService::parsePacketBytes(const std::uint8_t* bytes, std::size_t length
             continue;
         }
         const auto kind = ccPress ? AdvanceTrigger::Kind::cc : AdvanceTrigger::Kind::note;
-        if (!view)
-            view = inputView();
-        bool jumped = false;
-        for (const auto& [key, trigger] : *view->jumpTriggers) {
-            if (trigger.deviceName == srcName && trigger.kind == kind && trigger.data1 == data1) {
-                onMain([this, key = key] { jumpRequested.notify(key); });
-                jumped = true;
-                break;
-            }
-        }
-        if (!jumped && isTriggerDevice && view->advanceTrigger &&
-            view->advanceTrigger->kind == kind && view->advanceTrigger->data1 == data1)
-            onMain([this] { advancePressed.notify(); });
+        const auto pressed = [&](const AdvanceTrigger& trigger) {
+            return trigger.kind == kind && trigger.data1 == data1 &&
+                   source.answersTo(trigger.deviceName);
+        };
         i += 3;
+        const auto jump = std::find_if(view.jumpTriggers->begin(), view.jumpTriggers->end(),
+                                       [&](const auto& entry) { return pressed(entry.second); });
+        if (jump != view.jumpTriggers->end()) {
+            onMain([this, key = jump->first] { jumpRequested.notify(key); });
+            continue;
+        }
+        const auto moment = std::find_if(view.momentTriggers->begin(), view.momentTriggers->end(),
+                                         [&](const auto& entry) { return pressed(entry.second); });
+        if (moment != view.momentTriggers->end()) {
+            onMain([this, id = moment->first] { momentRequested.notify(id); });
+            continue;
+        }
+        if (isTriggerDevice && view.advanceTrigger && view.advanceTrigger->kind == kind &&
+            view.advanceTrigger->data1 == data1)
+            onMain([this] { advancePressed.notify(); });
     }
 }
 
@@ -1244,18 +1287,27 @@ void MidiService::resolveTriggerSource() {
     MidiRef found = 0;
     const auto& trigger = advanceTrigger.get();
     if (trigger && !trigger->deviceName.empty()) {
+        const std::string device = stableDeviceName(trigger->deviceName);
         const std::size_t count = backend_.sourceCount();
-        for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t i = 0; i < count && found == 0; ++i) {
             const MidiRef ref = backend_.source(i);
-            if (ref != 0 && endpointName(ref) == trigger->deviceName) {
+            if (ref == 0)
+                continue;
+            const auto listed = sourceIdentities_->find(ref);
+            const bool answers = listed != sourceIdentities_->end()
+                                     ? listed->second.answersTo(device)
+                                     : identityOf(ref).answersTo(device);
+            if (answers)
                 found = ref;
-                break;
-            }
         }
     }
     footswitchSrc_ = found;
-    std::lock_guard lock(jumpLock_);
-    input_.footswitchSrc = found;
+    {
+        std::lock_guard lock(jumpLock_);
+        input_.footswitchSrc = found;
+    }
+    if (advanceTriggerConnected.get() != (found != 0))
+        advanceTriggerConnected.set(found != 0);
 }
 
 void MidiService::loadAdvanceTrigger() {
@@ -1280,9 +1332,19 @@ void MidiService::persistAdvanceTrigger() {
 }
 
 void MidiService::setJumpTriggers(JumpTriggerTable triggers) {
+    for (auto& [key, trigger] : triggers)
+        trigger.deviceName = stableDeviceName(trigger.deviceName);
     auto table = std::make_shared<const JumpTriggerTable>(std::move(triggers));
     std::lock_guard lock(jumpLock_);
     input_.jumpTriggers = std::move(table);
+}
+
+void MidiService::setMomentTriggers(MomentTriggerTable triggers) {
+    for (auto& [id, trigger] : triggers)
+        trigger.deviceName = stableDeviceName(trigger.deviceName);
+    auto table = std::make_shared<const MomentTriggerTable>(std::move(triggers));
+    std::lock_guard lock(jumpLock_);
+    input_.momentTriggers = std::move(table);
 }
 
 // ---- Inspection --------------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "midi/device_identity.h"
 #include "model/setlist.h"
 #include "platform/main_loop.h"
 #include "platform/midi_backend.h"
@@ -18,12 +19,15 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace strata {
 
 // Section jump triggers of the current song, by section index.
 using JumpTriggerTable = std::map<int, AdvanceTrigger>;
+// Triggers of the hand-fired Moments of the current section, by Moment id.
+using MomentTriggerTable = std::vector<std::pair<Uuid, AdvanceTrigger>>;
 // DAW track names by channel strip 0-7; a strip without a name has no entry.
 using SlotNames = std::map<int, std::string>;
 
@@ -89,6 +93,11 @@ using SlotNames = std::map<int, std::string>;
 // device, that is of the same name once a trailing direction word is dropped ("ardour:MIDI
 // Control In" is answered from "ardour:MIDI Control Out"; a device that lists one name for both
 // directions answers under that name).
+//
+// Triggers name their device by its stable identity (device_identity.h): a trigger learned from a
+// source stores that source's identity, and fires from whichever source answers to it now, so a
+// footswitch keeps working when it comes back under another number. A press fires one thing: a
+// section jump before a Moment of the current section before NEXT.
 class MidiService {
 public:
     static constexpr std::string_view kClientName = "Strata";
@@ -134,6 +143,8 @@ public:
     // The learned NEXT trigger. Whoever writes it then calls resolveTriggerSource() and
     // persistAdvanceTrigger().
     Published<std::optional<AdvanceTrigger>> advanceTrigger;
+    // Whether a source that the NEXT trigger fires from is present now (false without a trigger).
+    Published<bool> advanceTriggerConnected{false};
     // Set to true by the learn controls; set back to false when a learn ends.
     Published<bool> isLearningTrigger{false};
     Published<SlotNames> mackieSlotNames;
@@ -152,6 +163,8 @@ public:
     Signal<> advancePressed;
     // A section jump trigger was pressed: its key in the jump-trigger table.
     Signal<int> jumpRequested;
+    // The trigger of a hand-fired Moment was pressed: the Moment's id.
+    Signal<const Uuid&> momentRequested;
 
     // ---- Port directory -------------------------------------------------------------------------
     // Rebuilds `destinations` and `sources`. Main thread.
@@ -162,6 +175,9 @@ public:
     std::string endpointName(MidiRef ref) const;
     // The first destination in system order whose endpointName is exactly `name`.
     std::optional<MidiRef> systemDestinationRef(std::string_view name) const;
+    // Whether a source that answers to a trigger's stored device is present now (as of the last
+    // refreshPorts). Main thread.
+    bool deviceConnected(std::string_view deviceName) const;
     // Throttled activity stamps; any thread.
     void noteTx();
     void noteMackieRx();
@@ -209,7 +225,7 @@ public:
     // Read handler of the input port; backend thread. `srcRefCon` carries the source's reference,
     // 0 when the input came without one.
     void handleIncoming(const MidiPacketList& packets, std::uint64_t srcRefCon);
-    // Parses one packet (at most 256 bytes); backend thread.
+    // Parses one packet (at most 256 bytes) from a source named `srcName`; backend thread.
     void parsePacketBytes(const std::uint8_t* bytes, std::size_t length, bool isTriggerDevice,
                           bool learning, std::string_view learnSource, std::string_view srcName);
     // Ends a learn with a result (delivered on the main thread).
@@ -221,6 +237,8 @@ public:
     void persistAdvanceTrigger();
     // Replaces the jump-trigger table. Any thread.
     void setJumpTriggers(JumpTriggerTable triggers);
+    // Replaces the table of Moment triggers. Any thread.
+    void setMomentTriggers(MomentTriggerTable triggers);
 
     // ---- Inspection (tests, views) --------------------------------------------------------------
 
@@ -365,9 +383,15 @@ private:
         TimerHandle timer;
     };
 
-    // What the input threads read of main-thread state; under jumpLock_.
+    // How each listed source is recognised, by reference.
+    using SourceIdentities = std::map<MidiRef, DeviceIdentity>;
+
+    // What the input threads read of main-thread state; under jumpLock_. The triggers' devices are
+    // kept in stable form.
     struct InputView {
         std::shared_ptr<const JumpTriggerTable> jumpTriggers;
+        std::shared_ptr<const MomentTriggerTable> momentTriggers;
+        std::shared_ptr<const SourceIdentities> sources;
         std::shared_ptr<const AdvanceTrigger> advanceTrigger;
         MidiRef footswitchSrc = 0;
         bool learning = false;
@@ -458,6 +482,12 @@ private:
     void publishSlotNames();
 
     InputView inputView() const;
+    // The parser behind parsePacketBytes; `source` is how the packet's source is recognised.
+    void parseInput(const std::uint8_t* bytes, std::size_t length, bool isTriggerDevice,
+                    bool learning, std::string_view learnSource, const DeviceIdentity& source,
+                    const InputView& view);
+    // How a source is recognised, asked of the MIDI system now. Any thread.
+    DeviceIdentity identityOf(MidiRef source) const;
 
     MidiBackend& backend_;
     MainLoop& loop_;
@@ -477,6 +507,8 @@ private:
     MidiRef outPort_ = 0;
     MidiRef inPort_ = 0;
     MidiRef footswitchSrc_ = 0; // main thread's copy; the input threads read input_
+    // Main thread's copy of input_.sources, rebuilt by refreshPorts.
+    std::shared_ptr<const SourceIdentities> sourceIdentities_;
     MidiRef virtualSrc_ = 0;
     MidiRef virtualDst_ = 0;
     MidiRef virtualSrcXT_ = 0;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace strata {
 
@@ -88,6 +89,12 @@ public:
     // Display name and name of an object; none when the property is missing.
     virtual std::optional<std::string> displayName(MidiRef object) = 0;
     virtual std::optional<std::string> name(MidiRef object) = 0;
+    // Other names the system gives an endpoint (JACK's port aliases), in the system's order; none
+    // where it has no such thing. Thread-safe like the names.
+    virtual std::vector<std::string> aliases(MidiRef object) {
+        (void)object;
+        return {};
+    }
     // The name under which other applications (the DAW) list one of our own virtual sources or
     // destinations, for texts that tell the user which port to pick. Where a system can give an
     // input and an output the same name this is the endpoint's name; empty when it has none.

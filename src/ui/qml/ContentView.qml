@@ -19,6 +19,7 @@ Item {
     required property SectionGridModel grid
     required property LayerEditorModel layerEditor
     required property NoticesModel notices
+    required property LiveMomentsModel liveMoments
 
     // The "Section" menu's commands; the window's menu bar shows the same actions.
     readonly property list<Action> sectionActions: [
@@ -80,6 +81,14 @@ Item {
         }
     ]
 
+    // Escape leaves a learn (the NEXT trigger's, a section chip's), whatever has the focus.
+    Shortcut {
+        objectName: "cancelLearningShortcut"
+        sequence: "Esc"
+        enabled: root.midi.learning
+        onActivated: root.midi.cancelLearning()
+    }
+
     Rectangle {
         anchors.fill: parent
         color: Strata.Palette.bg0
@@ -130,6 +139,7 @@ Item {
             anchors.fill: parent
             visible: root.appState.stageMode
             appState: root.appState
+            liveMoments: root.liveMoments
             midiAvailable: root.midi.available
             notices: root.notices
         }

@@ -17,6 +17,7 @@ ApplicationWindow {
     required property SectionGridModel grid
     required property LayerEditorModel layerEditor
     required property NoticesModel notices
+    required property LiveMomentsModel liveMoments
 
     title: "Strata"
     width: 1280
@@ -82,5 +83,6 @@ ApplicationWindow {
         grid: window.grid
         layerEditor: window.layerEditor
         notices: window.notices
+        liveMoments: window.liveMoments
     }
 }

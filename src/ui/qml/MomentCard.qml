@@ -103,10 +103,38 @@ Rectangle {
                 objectName: "manualText"
                 Layout.fillWidth: true
                 visible: card.anchor === "manual"
-                text: "Fires only when you trigger it by hand (learn a key/footswitch \u2014 coming in the live command bar)."
+                text: "Fires only by hand: its button in the stage view, TEST here, or a key/footswitch you learn for it (while its section plays)."
                 color: Strata.Palette.textDim
                 font.pixelSize: 13
                 wrapMode: Text.Wrap
+            }
+            RowLayout {
+                objectName: "triggerRow"
+                visible: card.anchor === "manual"
+                spacing: 6
+                Chip {
+                    objectName: "momentTriggerChip"
+                    readonly property bool listening: card.moment.listening === true
+                    readonly property bool hasTrigger: card.moment.hasTrigger === true
+                    Layout.maximumWidth: 360
+                    text: listening ? "LISTENING\u2026" : hasTrigger ? card.moment.triggerText : "LEARN TRIGGER"
+                    iconName: "pianoKeys"
+                    accent: listening ? Strata.Palette.gold
+                          : hasTrigger ? (card.moment.triggerConnected === true ? Strata.Palette.teal : Strata.Palette.red)
+                          : Strata.Palette.textDim
+                    outlined: listening || hasTrigger
+                    fontSize: hasTrigger && !listening ? 12 : 11
+                    help: card.moment.triggerHelp !== undefined ? card.moment.triggerHelp : ""
+                    onClicked: card.editor.triggerClicked(card.momentID)
+                }
+                IconButton {
+                    objectName: "clearTriggerButton"
+                    visible: card.moment.hasTrigger === true
+                    iconName: "minus"
+                    hoverAccent: Strata.Palette.red
+                    help: "Forget this Moment's trigger"
+                    onClicked: card.editor.clearTrigger(card.momentID)
+                }
             }
         }
 

@@ -5,11 +5,14 @@ import Strata.Ui
 import Strata.Ui as Strata
 
 // The Moments of one section: one card each, edited in place. Open while the editor model has a
-// section; "Done" (or Escape) closes it.
+// section; "Done" (or Escape) closes it. While a trigger is being learned, Escape ends the learn
+// and leaves the sheet open.
 Sheet {
     id: sheet
 
     required property MomentsEditorModel editor
+
+    closePolicy: editor.learning ? Popup.NoAutoClose : Popup.CloseOnEscape
 
     width: Math.min(780, (parent ? parent.width : 900) - 60)
     height: Math.min(Math.max(300, list.contentHeight + 110), (parent ? parent.height : 700) - 60)
@@ -29,6 +32,13 @@ Sheet {
 
     contentItem: ColumnLayout {
         spacing: 0
+
+        // Inside the sheet: the window's own shortcuts do not reach past a modal sheet.
+        Shortcut {
+            sequence: "Esc"
+            enabled: sheet.opened && sheet.editor.learning
+            onActivated: sheet.editor.cancelLearning()
+        }
 
         RowLayout {
             Layout.fillWidth: true

@@ -61,6 +61,7 @@ Rectangle {
                 sectionIndex: block.sectionIndex
                 hasTrigger: block.section.hasJumpTrigger === true
                 listening: block.section.listening === true
+                connected: block.section.jumpConnected === true
                 triggerText: block.section.jumpText !== undefined ? block.section.jumpText : ""
                 help: block.section.jumpHelp !== undefined ? block.section.jumpHelp : ""
                 Layout.maximumWidth: 300

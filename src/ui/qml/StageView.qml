@@ -4,12 +4,14 @@ import QtQuick.Controls.Basic
 import Strata.Ui
 import Strata.Ui as Strata
 
-// The performance display: where we are, what comes next, what sounds. Readable from across a
-// stage; a click anywhere leaves it.
+// The performance display: where we are, what comes next, what sounds, and a button for each
+// Moment of this section that fires by hand. Readable from across a stage; a click anywhere but
+// on a Moment's button leaves it.
 Rectangle {
     id: stage
 
     required property AppStateModel appState
+    required property LiveMomentsModel liveMoments
     required property bool midiAvailable
     required property NoticesModel notices
     // What sounds: every driven layer while ALL ON holds the DAW, else the section's mix.
@@ -167,6 +169,90 @@ Rectangle {
         Item {
             Layout.fillHeight: true
             Layout.minimumHeight: 8
+        }
+
+        // The Moments the performer fires by hand, through the same path as the editor's TEST.
+        Heading {
+            objectName: "stageMomentsHeading"
+            visible: stage.liveMoments.moments.length > 0
+            text: "MOMENTS"
+            color: Strata.Palette.gold
+            Layout.bottomMargin: 10 * stage.k
+        }
+        Flow {
+            objectName: "stageMoments"
+            Layout.fillWidth: true
+            Layout.bottomMargin: 28 * stage.k
+            spacing: 12 * stage.k
+            visible: stage.liveMoments.moments.length > 0
+
+            Repeater {
+                // The count only: a button stays put (and keeps its press) while its Moment
+                // changes, as it does when it fires.
+                model: stage.liveMoments.moments.length
+                AbstractButton {
+                    id: momentButton
+                    required property int index
+                    readonly property var entry: stage.liveMoments.moments[index] !== undefined
+                                                     ? stage.liveMoments.moments[index] : ({})
+                    objectName: "stageMoment_" + index
+                    readonly property bool offline: entry.hasTrigger === true && entry.connected !== true
+                    implicitWidth: Math.max(nameText.implicitWidth, triggerText.implicitWidth)
+                                   + 44 * stage.k
+                    implicitHeight: 74 * stage.k
+                    hoverEnabled: true
+                    focusPolicy: Qt.NoFocus
+                    onClicked: if (entry.id !== undefined) stage.liveMoments.fire(entry.id)
+
+                    background: Rectangle {
+                        radius: 14 * stage.k
+                        color: Strata.Palette.alpha(Strata.Palette.gold,
+                                                    momentButton.down ? 0.38 : momentButton.hovered ? 0.24 : 0.12)
+                        border.color: momentButton.entry.fired === true ? Strata.Palette.alpha(Strata.Palette.gold, 0.45)
+                                                                   : Strata.Palette.gold
+                        border.width: 2
+                    }
+                    contentItem: Item {
+                        Column {
+                            anchors.centerIn: parent
+                            spacing: 4 * stage.k
+                            Row {
+                                anchors.horizontalCenter: parent.horizontalCenter
+                                spacing: 8 * stage.k
+                                Icon {
+                                    objectName: "firedMark"
+                                    visible: momentButton.entry.fired === true
+                                    name: "check"
+                                    color: Strata.Palette.gold
+                                    width: 18 * stage.k
+                                    height: width
+                                    anchors.verticalCenter: parent.verticalCenter
+                                }
+                                Text {
+                                    id: nameText
+                                    objectName: "momentName"
+                                    text: momentButton.entry.name
+                                    color: Strata.Palette.text
+                                    font.pixelSize: 26 * stage.k
+                                    font.weight: Font.Bold
+                                }
+                            }
+                            Text {
+                                id: triggerText
+                                objectName: "momentTrigger"
+                                anchors.horizontalCenter: parent.horizontalCenter
+                                text: momentButton.entry.hasTrigger !== true ? "TAP TO FIRE"
+                                      : momentButton.offline ? "NOT CONNECTED \u00B7 " + momentButton.entry.triggerText
+                                      : momentButton.entry.triggerText
+                                color: momentButton.offline ? Strata.Palette.red : Strata.Palette.textDim
+                                font.pixelSize: Math.max(10, 13 * stage.k)
+                                font.weight: Font.DemiBold
+                                font.letterSpacing: 1.5 * stage.k
+                            }
+                        }
+                    }
+                }
+            }
         }
 
         // What sounds now.

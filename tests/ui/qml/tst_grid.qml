@@ -145,6 +145,10 @@ Item {
             mouseClick(chip)
             compare(chip.text, "LISTENING\u2026")
             compare(inside("section_2", "jumpChip").text, "LEARN")
+            keyClick(Qt.Key_Escape)
+            compare(chip.text, "LEARN", "Escape leaves the learn")
+            verify(!view.midi.learning)
+            mouseClick(chip)
             rig.pressNote("FCB1010", 60)
             compare(chip.text, "Jumps here from FCB1010 N 60")
             verify(chip.help.endsWith(". Click to re-learn."))
@@ -181,6 +185,39 @@ Item {
             click("momentsDoneButton")
             tryVerify(() => !sheet.visible)
             compare(inside("section_0", "momentsChip").count, 1)
+        }
+
+        function test_aHandFiredMomentLearnsItsTriggerAndEscapeLeavesTheLearnNotTheSheet() {
+            mouseClick(inside("section_0", "momentsChip"))
+            const sheet = findChild(view, "momentsEditor")
+            tryVerify(() => sheet.opened)
+            click("addFirstMomentButton")
+            laidOut()
+            const card = find("momentCard_0")
+            verify(!inside(card, "triggerRow").visible, "a bar-timed Moment has no trigger")
+            mouseClick(inside(inside(card, "anchorPicker"), "segment_Manual"))
+            verify(inside(card, "triggerRow").visible)
+            const chip = inside(card, "momentTriggerChip")
+            compare(chip.text, "LEARN TRIGGER")
+            verify(!inside(card, "clearTriggerButton").visible)
+
+            mouseClick(chip)
+            compare(chip.text, "LISTENING\u2026")
+            keyClick(Qt.Key_Escape)
+            compare(chip.text, "LEARN TRIGGER")
+            verify(sheet.opened, "Escape ended the learn, not the sheet")
+
+            mouseClick(chip)
+            rig.pressNote("FCB1010", 40)
+            compare(chip.text, "Fires from FCB1010 N 40")
+            verify(chip.help.endsWith("while its section plays. Click to re-learn."))
+            rig.unplug("FCB1010")
+            verify(chip.help.indexOf("Not connected: FCB1010 is not plugged in") > 0)
+            mouseClick(inside(card, "clearTriggerButton"))
+            compare(chip.text, "LEARN TRIGGER")
+
+            keyClick(Qt.Key_Escape)
+            tryVerify(() => !sheet.visible, 1000, "without a learn, Escape closes the sheet")
         }
 
         function test_ruleAnchorSwitchingKeepsTheBarCount() {

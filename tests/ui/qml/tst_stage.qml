@@ -10,6 +10,12 @@ Item {
     ViewTestCase {
         name: "StageAndKeys"
 
+        function inside(outer, name) {
+            const item = findChild(outer, name)
+            verify(item, "found " + name)
+            return item
+        }
+
         function test_stageShowsNowNextAndTheLayersThatPlay() {
             view.appState.setStageMode(true)
             verify(find("stageView").visible)
@@ -41,6 +47,39 @@ Item {
             verify(!find("stagePills").visible)
             verify(find("momentBadge").visible)
             compare(find("momentHelp").text, "A Moment is overriding the live mix. Hit ALL ON or change section to clear it.")
+        }
+
+        function test_handFiredMomentsOfTheSectionHaveButtonsThatFireThem() {
+            view.live.setControlMode("mackieControl")
+            view.appState.setStageMode(true)
+            verify(!find("stageMoments").visible)
+            rig.addHandFiredMoment("Lead patch", "FCB1010", 40)
+            rig.addHandFiredMoment("")
+            verify(find("stageMoments").visible)
+            const first = find("stageMoment_0")
+            const second = find("stageMoment_1")
+            compare(inside(first, "momentName").text, "Lead patch")
+            compare(inside(first, "momentTrigger").text, "NOT CONNECTED \u00B7 NOTE 40 \u00B7 FCB1010")
+            compare(inside(second, "momentName").text, "Moment 2")
+            compare(inside(second, "momentTrigger").text, "TAP TO FIRE")
+            rig.pressNote("FCB1010", 41) // plugged in
+            compare(inside(first, "momentTrigger").text, "NOTE 40 \u00B7 FCB1010")
+            verify(!inside(first, "firedMark").visible)
+
+            // As TEST fires it: only the first layer's strip is pressed.
+            rig.advance(3000)
+            rig.clearHeard()
+            waitForRendering(view) // the buttons are laid out for their new texts
+            mouseClick(first)
+            rig.advance(200)
+            verify(view.appState.stageMode, "the button takes the click")
+            verify(view.appState.momentActive)
+            verify(inside(first, "firedMark").visible)
+            const presses = rig.heard().filter(b => b[0] === 0x90 && b[2] === 0x7F).map(b => b[1])
+            compare(presses, [0x10])
+
+            keyClick(Qt.Key_Right)
+            verify(!find("stageMoments").visible, "only the current section's Moments")
         }
 
         function test_aClickAnywhereLeavesStageMode() {

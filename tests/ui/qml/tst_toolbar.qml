@@ -17,7 +17,7 @@ Item {
         function openMenu(buttonName, itemName) {
             click(buttonName)
             const item = find(itemName)
-            tryVerify(() => item.visible)
+            tryVerify(() => item.visible, 5000, "visible: " + itemName)
             return item
         }
 
@@ -63,6 +63,58 @@ Item {
 
             mouseClick(openMenu("triggerControl", "clearItem"))
             compare(label("triggerControl"), "SET TRIGGER")
+        }
+
+        // The trigger menu's entry, once the menu has finished opening (the control's label has
+        // just changed width, and the menu is placed under it).
+        function triggerMenuItem(itemName) {
+            click("triggerControl")
+            tryVerify(() => find("triggerMenu").opened)
+            waitForRendering(view)
+            const item = find(itemName)
+            verify(item.visible, itemName)
+            return item
+        }
+
+        function test_learningIsLeftByTheMenuByEscapeOrByWaiting() {
+            view.midi.learnNextTrigger()
+            rig.pressNote("FCB1010", 64)
+            const learned = "NOTE 64 \u00B7 FCB1010"
+            compare(label("triggerControl"), learned)
+
+            mouseClick(triggerMenuItem("learnItem"))
+            verify(view.midi.learning)
+            const cancel = triggerMenuItem("cancelLearningItem")
+            compare(cancel.text, "Cancel Learning")
+            mouseClick(cancel)
+            verify(!view.midi.learning)
+            compare(label("triggerControl"), learned)
+
+            mouseClick(triggerMenuItem("learnItem"))
+            verify(view.midi.learning)
+            keyClick(Qt.Key_Escape)
+            verify(!view.midi.learning)
+
+            mouseClick(triggerMenuItem("learnItem"))
+            verify(view.midi.learning)
+            rig.advance(30000)
+            verify(!view.midi.learning, "learning ends by itself")
+            rig.pressNote("Keystation", 70)
+            compare(label("triggerControl"), learned)
+        }
+
+        function test_aTriggerWhoseDeviceIsGoneShowsNotConnected() {
+            view.midi.learnNextTrigger()
+            rig.pressNote("FCB1010", 64)
+            rig.unplug("FCB1010")
+            compare(label("triggerControl"), "NOT CONNECTED \u00B7 NOTE 64 \u00B7 FCB1010")
+            verify(Qt.colorEqual(findChild(find("triggerControl"), "label").color, "#FF4444"))
+            compare(triggerMenuItem("offlineItem").text, "Not connected: FCB1010")
+            keyClick(Qt.Key_Escape)
+
+            rig.pressNote("FCB1010", 70) // plugged in again
+            compare(label("triggerControl"), "NOTE 64 \u00B7 FCB1010")
+            verify(!Qt.colorEqual(findChild(find("triggerControl"), "label").color, "#FF4444"))
         }
 
         function test_bankStepperBoundsAndLabel() {
