@@ -1168,7 +1168,7 @@ void MidiService::handleIncoming(const MidiPacketList& packets, std::uint64_t sr
     }
     if (!echoes.empty())
         onQueue([this, echoes = std::move(echoes), device = echoDevice(endpointName(src)),
-                  arrived = stampNow()] {
+                 arrived = stampNow()] {
             feedCCEchoes(echoes.data(), echoes.size(), 0, device, arrived);
         });
 }
