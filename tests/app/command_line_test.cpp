@@ -44,14 +44,5 @@ TEST(CommandLine, HelpVersionQtOptionsAndEverythingElse) {
     }
 }
 
-TEST(CommandLine, UsageNamesTheOptionsAndTheMidiChoice) {
-    const std::string usage = usageText();
-    EXPECT_EQ(usage.rfind("Usage: strata [--help | --version]\n", 0), 0u);
-    for (const char* part : {"-h, --help", "-v, --version", "STRATA_MIDI=jack|alsa|none",
-                             "PipeWire's JACK", "KorvelPatches/setlist.json"})
-        EXPECT_NE(usage.find(part), std::string::npos) << part;
-    EXPECT_EQ(versionText(), std::string("strata ") + STRATA_VERSION + "\n");
-}
-
 } // namespace
 } // namespace strata

@@ -56,10 +56,11 @@ int waitFor(pid_t pid, std::chrono::milliseconds timeout) {
     }
 }
 
-// The daemon's whole configuration: the native protocol with access for every local client,
-// the nodes JACK clients create, links between their ports, the metadata PipeWire's libjack reads
-// its settings from, and a dummy driver at a fixed rate and period. Nothing that wants D-Bus,
-// real-time scheduling or sound hardware.
+// The daemon's whole configuration: real-time scheduling where the system grants it directly
+// (a desktop's PipeWire gets it through rtkit), the native protocol with access for every local
+// client, the nodes JACK clients create, links between their ports, the metadata PipeWire's
+// libjack reads its settings from, and a dummy driver at a fixed rate and period. Nothing that
+// wants D-Bus or sound hardware.
 std::string pipeWireConfiguration(const std::string& socketName, int rate, int period) {
     const std::string r = std::to_string(rate);
     const std::string q = std::to_string(period);
