@@ -531,6 +531,34 @@ TEST_F(JackBackendTest, TheDawSurfaceOutputIsNotReadAsController) {
     EXPECT_EQ(recorder_.bytesTo(-1), (Bytes{0x90, 0x11, 0x7F}));
 }
 
+TEST_F(JackBackendTest, ASecondStrataGetsANameOfItsOwnAndKeepsToItsOwnPorts) {
+    // Started twice by mistake: jackd renames the second client itself; PipeWire would give both
+    // the same name and the second would reach the first one's ports by name.
+    auto first = makeBackend();
+    const Endpoints one = start(*first);
+    Recorder other;
+    auto second = makeBackend();
+    const MidiRef client = second->createClient("Strata", [] {});
+    const MidiRef out = second->createOutputPort(client, "Strata Out");
+    const MidiRef dst = second->createVirtualDestination(
+        client, "Strata", [&](const MidiPacketList& l) { other.add(0, l, 0); });
+    ASSERT_TRUE(first->available() && second->available());
+    EXPECT_EQ(first->jackClientName(), "Strata");
+    EXPECT_NE(second->jackClientName(), "Strata");
+    EXPECT_EQ(second->jackPortName(dst), second->jackClientName() + ":Strata feedback");
+
+    // Each one's own feedback input is reached by each one's sends, and only that one.
+    const Bytes a = {0xB0, 0x14, 0x01}, b = {0xB0, 0x14, 0x02};
+    first->send(one.outPort, one.dst, a.data(), a.size());
+    second->send(out, dst, b.data(), b.size());
+    ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(0).size() >= 3; }));
+    ASSERT_TRUE(eventually([&] { return other.bytesTo(0).size() >= 3; }));
+    auto daw = makeClient("daw");
+    ASSERT_TRUE(daw->waitCycles(5));
+    EXPECT_EQ(recorder_.bytesTo(0), a);
+    EXPECT_EQ(other.bytesTo(0), b);
+}
+
 TEST_F(JackBackendTest, EnumerationListsOtherClientsInAStableOrderByFullName) {
     auto backend = makeBackend();
     start(*backend);

@@ -802,18 +802,43 @@ void JackMidiBackend::onInfoShutdown(int, const char*, void* self) {
 // ---------------------------------------------------------------------------------------------
 // Worker thread
 
+jack_client_t* JackMidiBackend::openClient(const std::string& name) const {
+    jack_status_t status{};
+    if (options_.serverName)
+        return jack_client_open(name.c_str(),
+                                static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                                &status, options_.serverName->c_str());
+    return jack_client_open(name.c_str(), JackNoStartServer, &status);
+}
+
+bool JackMidiBackend::clientNameTaken(jack_client_t* client) {
+    // Asked before this client has ports: any port under its name is another program's.
+    std::string pattern = "^";
+    for (const char c : std::string(jack_get_client_name(client))) {
+        if (std::strchr(".[]()*+?{}|^$\\", c))
+            pattern += '\\';
+        pattern += c;
+    }
+    pattern += ':';
+    const char** ports = jack_get_ports(client, pattern.c_str(), nullptr, 0);
+    const bool taken = ports && ports[0];
+    if (ports)
+        jack_free(ports);
+    return taken;
+}
+
 bool JackMidiBackend::connectToServer() {
     std::lock_guard lock(controlMutex_);
     if (client_)
         return true;
-    jack_status_t status{};
-    jack_client_t* client = nullptr;
-    if (options_.serverName)
-        client = jack_client_open(options_.clientName.c_str(),
-                                  static_cast<jack_options_t>(JackNoStartServer | JackServerName),
-                                  &status, options_.serverName->c_str());
-    else
-        client = jack_client_open(options_.clientName.c_str(), JackNoStartServer, &status);
+    jack_client_t* client = openClient(options_.clientName);
+    // PipeWire lets a second client take a name in use and then names both clients' ports alike
+    // (the second sees its own as "Strata:…", the others see them as "Strata-<id>:…"), so names
+    // no longer tell the two programs apart. Take the next free name, as jackd does by itself.
+    for (int n = 1; client && onPipeWire_ && clientNameTaken(client) && n < 100; ++n) {
+        jack_client_close(client);
+        client = openClient(options_.clientName + (n < 10 ? "-0" : "-") + std::to_string(n));
+    }
     if (!client)
         return false;
 

@@ -195,6 +195,8 @@ private:
     void dispatchIncoming();
     void handleNotifications(std::chrono::steady_clock::time_point now);
     void refreshSuppression();
+    jack_client_t* openClient(const std::string& name) const;
+    static bool clientNameTaken(jack_client_t* client);
     bool connectToServer();
     void dropServer();
     void openLinkGates(std::chrono::steady_clock::time_point now);
