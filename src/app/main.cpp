@@ -1,8 +1,11 @@
 // Strata's entry point: the one place that chooses implementations and wires them together.
 
 #include "backends/memory/memory_midi_system.h"
+#include "command_line.h"
 #include "cuelink/cadenzo_link.h"
 #include "engine/app_state.h"
+#include "jack/jack_midi_backend.h"
+#include "jack/pipewire_jack.h"
 #include "live/live_coordinator.h"
 #include "main_window.h"
 #include "midi/midi_service.h"
@@ -17,6 +20,7 @@
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <csignal>
+#include <cstdio>
 #include <memory>
 
 using namespace strata;
@@ -37,6 +41,26 @@ const char* signalName(int number) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Before the application object, which needs a display: --help and --version work anywhere.
+    const CommandLine command = parseCommandLine({argv + 1, argv + argc});
+    switch (command.action) {
+    case CommandLine::Action::help:
+        std::fputs(usageText().c_str(), stdout);
+        return 0;
+    case CommandLine::Action::version:
+        std::fputs(versionText().c_str(), stdout);
+        return 0;
+    case CommandLine::Action::error:
+        std::fprintf(stderr, "strata: %s\n\n%s", command.error.c_str(), usageText().c_str());
+        return 2;
+    case CommandLine::Action::run:
+        break;
+    }
+
+    // While the process still has one thread and nothing open: on a PipeWire desktop without
+    // jackd, this returns only in the second start, which runs on PipeWire's JACK library.
+    startThroughPipeWireIfNeeded(argv);
+
     // Before anything else, so that a stop request during start-up waits for the event loop.
     if (!SignalQuitter::install())
         logLine("[Strata] could not watch SIGTERM/SIGINT; they end the program without saving");
@@ -44,6 +68,8 @@ int main(int argc, char** argv) {
     QGuiApplication application(argc, argv);
     QGuiApplication::setOrganizationName(QStringLiteral("Korvel"));
     QGuiApplication::setApplicationName(QStringLiteral("Strata"));
+    // The desktop entry it is installed with: window managers take its name and icon from it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.korvel.Strata"));
     installAppearance();
 
     QtMainLoop loop;
@@ -71,6 +97,7 @@ int main(int argc, char** argv) {
         // The toolbar follows MidiService::midiAvailable, which follows the backend (a JACK
         // server can go away and come back while the program runs).
         UiModels models(*state, *midi, *link, *live, loop);
+        models.guide.setPipeWire(choice.kind == "jack" && JackMidiBackend::libraryIsPipeWire());
         QQmlApplicationEngine engine;
         const std::string midiKind = choice.kind;
         QQuickWindow* window = openMainWindow(engine, models, [&models, midiKind] {

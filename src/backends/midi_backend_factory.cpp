@@ -22,6 +22,11 @@ std::string jackServerLabel(const MidiBackendEnvironment& environment) {
     return environment.jackServer ? *environment.jackServer : std::string("default");
 }
 
+// Which server the loaded JACK library talks to.
+std::string jackServerKind() {
+    return JackMidiBackend::libraryIsPipeWire() ? "PipeWire" : "jackd";
+}
+
 MidiBackendChoice none(const std::string& why) {
     logLine("[MIDI] No MIDI system" + why + "; running without MIDI");
     return {nullptr, "none"};
@@ -50,12 +55,13 @@ MidiBackendChoice chooseMidiBackend(const MidiBackendEnvironment& environment) {
     if (forced.empty() || forced == "jack") {
         auto jack = openJack(environment, forced == "jack");
         if (jack->available()) {
-            logLine("[MIDI] Using JACK (server \"" + jackServerLabel(environment) + "\")");
+            logLine("[MIDI] Using JACK (" + jackServerKind() + ", server \"" +
+                    jackServerLabel(environment) + "\")");
             return {std::move(jack), "jack"};
         }
         if (forced == "jack") {
-            logLine("[MIDI] Using JACK (STRATA_MIDI=jack); no server answers yet, waiting for "
-                    "one");
+            logLine("[MIDI] Using JACK (STRATA_MIDI=jack, " + jackServerKind() +
+                    "); no server answers yet, waiting for one");
             return {std::move(jack), "jack"};
         }
     }

@@ -244,8 +244,32 @@ std::vector<GuideStep> mackieSteps(HostChoice host, const GuidePorts& ports) {
     };
 }
 
+// Under PipeWire the ports are JACK ports in PipeWire's graph: a DAW on JACK lists them, a DAW
+// on ALSA MIDI reaches them only through a patchbay.
+GuideStep pipeWireStep(ModeChoice mode, const GuidePorts& ports) {
+    const SurfacePortNames& p = ports.main;
+    std::string detail =
+        "Strata runs on PipeWire's JACK here. A DAW that uses JACK too (Ardour's JACK/PipeWire "
+        "audio system, or any program started with pw-jack) lists Strata's ports in its own "
+        "menus, under the client \"Strata\". A DAW on ALSA MIDI does not: connect them in a "
+        "PipeWire patchbay (qpwgraph, Helvum or Carla), from " +
+        quoted(p.dawInput) + " to the DAW's MIDI input";
+    if (mode == ModeChoice::mackie)
+        detail += " and from the DAW's MIDI output to " + quoted(p.dawOutput) +
+                  " (for the "
+                  "extender, " +
+                  quoted(ports.extender.dawInput) + " and " + quoted(ports.extender.dawOutput) +
+                  " the same way)";
+    detail += "; the DAW's ALSA ports appear there under \"Midi-Bridge\".";
+    return {"On PipeWire: see the ports in a patchbay", detail};
+}
+
 std::vector<GuideStep> guideSteps(HostChoice host, ModeChoice mode, const GuidePorts& ports) {
-    return mode == ModeChoice::mackie ? mackieSteps(host, ports) : ccMuteSteps(host, ports);
+    std::vector<GuideStep> steps =
+        mode == ModeChoice::mackie ? mackieSteps(host, ports) : ccMuteSteps(host, ports);
+    if (ports.pipeWire)
+        steps.push_back(pipeWireStep(mode, ports));
+    return steps;
 }
 
 std::string closingLine(HostChoice host) {

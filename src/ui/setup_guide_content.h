@@ -38,6 +38,8 @@ struct SurfacePortNames {
 struct GuidePorts {
     SurfacePortNames main{"Strata", "Strata"};
     SurfacePortNames extender{"Strata XT", "Strata XT"};
+    // The MIDI system is PipeWire's JACK: a closing step says where the ports appear.
+    bool pipeWire = false;
 };
 
 // The heading's description of a mode.

@@ -60,8 +60,8 @@ QString SetupGuideModel::modeDescription() const {
 QVariantList SetupGuideModel::steps() const {
     const auto main = midi_.surfacePorts(false);
     const auto extender = midi_.surfacePorts(true);
-    const GuidePorts ports{{main.dawInput, main.dawOutput},
-                           {extender.dawInput, extender.dawOutput}};
+    const GuidePorts ports{
+        {main.dawInput, main.dawOutput}, {extender.dawInput, extender.dawOutput}, pipeWire_};
     QVariantList list;
     int number = 0;
     for (const GuideStep& step : guideSteps(host_, mode_, ports))

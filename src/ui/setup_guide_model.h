@@ -49,6 +49,10 @@ public:
     // Back to Logic Pro / CC Mute, as every opening starts.
     Q_INVOKABLE void reset();
 
+    // The MIDI system is PipeWire's JACK (set once at start): the steps end with where the ports
+    // appear there.
+    void setPipeWire(bool pipeWire) { pipeWire_ = pipeWire; }
+
 Q_SIGNALS:
     void choiceChanged();
 
@@ -56,6 +60,7 @@ private:
     MidiService& midi_;
     HostChoice host_ = HostChoice::logic;
     ModeChoice mode_ = ModeChoice::ccMute;
+    bool pipeWire_ = false;
 };
 
 // The quick start's cards, for the sheet. The page being shown is the sheet's own state.

@@ -48,7 +48,8 @@ AppProcess::~AppProcess() {
 }
 
 bool AppProcess::start(const std::string& program, const AppFixtureFiles& files,
-                       const std::vector<std::string>& extraEnvironment) {
+                       const std::vector<std::string>& extraEnvironment,
+                       const std::vector<std::string>& arguments) {
     outputPath_ = files.root / "strata.out";
     fs::create_directories(files.root / "runtime");
     fs::permissions(files.root / "runtime", fs::perms::owner_all);
@@ -76,7 +77,11 @@ bool AppProcess::start(const std::string& program, const AppFixtureFiles& files,
     envp.push_back(nullptr);
 
     std::string path = program;
-    char* argv[] = {path.data(), nullptr};
+    std::vector<std::string> args = arguments;
+    std::vector<char*> argv{path.data()};
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -84,7 +89,7 @@ bool AppProcess::start(const std::string& program, const AppFixtureFiles& files,
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     startedAt_ = std::chrono::steady_clock::now();
-    const int rc = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, envp.data());
+    const int rc = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         pid_ = -1;

@@ -41,9 +41,11 @@ public:
     AppProcess& operator=(const AppProcess&) = delete;
 
     // Starts `program` with the environment of this process plus QT_QPA_PLATFORM=offscreen and the
-    // folders of `files`; `extraEnvironment` entries are added last.
+    // folders of `files`; `extraEnvironment` entries are added last (an empty value empties a
+    // variable). `arguments` follow the program name.
     bool start(const std::string& program, const AppFixtureFiles& files,
-               const std::vector<std::string>& extraEnvironment = {});
+               const std::vector<std::string>& extraEnvironment = {},
+               const std::vector<std::string>& arguments = {});
     // When start() spawned the program (steady clock).
     std::chrono::steady_clock::time_point startedAt() const { return startedAt_; }
 
@@ -56,6 +58,8 @@ public:
     // Sends `signal` and waits for the program to end; its exit code, or none when it did not end
     // by itself in time (it is then killed) or was killed by a signal.
     std::optional<int> stop(int signal, std::chrono::milliseconds timeout);
+    // Waits for the program to end by itself; its exit code as stop() gives it.
+    std::optional<int> waitForExit(std::chrono::milliseconds timeout) { return stop(0, timeout); }
     bool running() const { return pid_ > 0; }
     // The running program's process id (for /proc figures), or -1.
     pid_t pid() const { return pid_; }

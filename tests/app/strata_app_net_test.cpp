@@ -27,11 +27,12 @@ namespace {
 
 using Messages = std::vector<std::vector<std::uint8_t>>;
 
+// Mute button presses as the DAW reads them (a release as Note Off under PipeWire).
 Messages presses(std::initializer_list<std::uint8_t> notes) {
     Messages out;
     for (auto n : notes) {
         out.push_back({0x90, n, 0x7F});
-        out.push_back({0x90, n, 0x00});
+        out.push_back(JackTestClient::asReceived({0x90, n, 0x00}));
     }
     return out;
 }
@@ -104,7 +105,7 @@ TEST(StrataApp, FollowsTheFootswitchAndCadenzoAndDrivesTheDawPortAndQuitsOnSigte
     Messages first;
     for (int i = 0; i < 32; ++i) {
         first.push_back({0x90, 0x2E, 0x7F});
-        first.push_back({0x90, 0x2E, 0x00});
+        first.push_back(JackTestClient::asReceived({0x90, 0x2E, 0x00}));
     }
     for (auto& m : presses({0x10}))
         first.push_back(m);

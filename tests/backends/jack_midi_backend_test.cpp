@@ -106,6 +106,12 @@ bool eventually(const std::function<bool()>& condition,
     return true;
 }
 
+std::vector<Bytes> asReceived(std::vector<Bytes> messages) {
+    for (Bytes& m : messages)
+        m = JackTestClient::asReceived(std::move(m));
+    return messages;
+}
+
 Bytes joinEvents(const std::vector<JackTestEvent>& events, std::size_t port) {
     Bytes all;
     for (const auto& e : events)
@@ -264,8 +270,8 @@ TEST_F(JackBackendTest, BytesEmittedOnTheSurfacePortsArriveExactlyAndOnlyThere) 
     std::vector<Bytes> gotMain, gotXT;
     for (const auto& ev : events)
         (ev.port == main ? gotMain : gotXT).push_back(ev.bytes);
-    EXPECT_EQ(gotMain, mainMessages);
-    EXPECT_EQ(gotXT, xtMessages);
+    EXPECT_EQ(gotMain, asReceived(mainMessages));
+    EXPECT_EQ(gotXT, asReceived(xtMessages));
 }
 
 TEST_F(JackBackendTest, SystemExclusiveOfAnyLengthUpToTheRingPassesWhole) {
@@ -315,7 +321,7 @@ TEST_F(JackBackendTest, BarrierPutsLaterEventsTwoCyclesLater) {
     ASSERT_EQ(events.size(), 2u * presses);
     for (int i = 0; i < presses; ++i) {
         EXPECT_EQ(events[2 * i].bytes, (Bytes{0x90, 0x10, 0x7F}));
-        EXPECT_EQ(events[2 * i + 1].bytes, (Bytes{0x90, 0x10, 0x00}));
+        EXPECT_EQ(events[2 * i + 1].bytes, JackTestClient::asReceived({0x90, 0x10, 0x00}));
         if (i > 0) {
             EXPECT_GE(events[2 * i].cycleFrame - events[2 * i - 1].cycleFrame,
                       2u * static_cast<std::uint32_t>(server_->periodFrames()))
@@ -339,14 +345,18 @@ TEST_F(JackBackendTest, FeedbackIntoTheFeedbackInputsReachesTheDestinationHandle
         lcd.push_back(static_cast<std::uint8_t>(ch));
     lcd.push_back(0xF7);
     const Bytes led = {0x90, 0x12, 0x7F};
+    // A dark LED: the engine reads it in this form whatever the server does on the way.
+    const Bytes ledOff = {0x91, 0x13, 0x00};
     const Bytes longDump = sysex(700, 3);
     daw->send(surface, lcd);
     daw->send(surface, led);
+    daw->send(surface, ledOff);
     daw->send(surface, longDump);
     daw->send(xtSurface, {0x90, 0x10, 0x7F});
 
     Bytes expected = lcd;
     expected.insert(expected.end(), led.begin(), led.end());
+    expected.insert(expected.end(), ledOff.begin(), ledOff.end());
     expected.insert(expected.end(), longDump.begin(), longDump.end());
     ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(0).size() >= expected.size(); }));
     ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(1).size() >= 3; }));
@@ -370,10 +380,13 @@ TEST_F(JackBackendTest, ControllerAppearingLaterIsAnnouncedAndReadWithItsConnect
     const std::size_t keysOut = keys->addOutput("midi out");
     ASSERT_TRUE(eventually([&] { return recorder_.setups() > setupsBefore; }));
 
-    const MidiRef pedalRef = findSource(*backend, "pedal:midi out");
-    const MidiRef keysRef = findSource(*backend, "keys:midi out");
-    ASSERT_NE(pedalRef, 0u);
-    ASSERT_NE(keysRef, 0u);
+    // PipeWire lists another client's new port only once the news has reached this client.
+    MidiRef pedalRef = 0, keysRef = 0;
+    ASSERT_TRUE(eventually([&] {
+        pedalRef = findSource(*backend, "pedal:midi out");
+        keysRef = findSource(*backend, "keys:midi out");
+        return pedalRef != 0 && keysRef != 0;
+    }));
     EXPECT_TRUE(backend->connectSource(e.inPort, pedalRef, pedalRef));
     EXPECT_TRUE(backend->connectSource(e.inPort, keysRef, keysRef));
     EXPECT_TRUE(backend->connectSource(e.inPort, pedalRef, pedalRef)); // again: no harm
@@ -396,6 +409,12 @@ TEST_F(JackBackendTest, ControllerAppearingLaterIsAnnouncedAndReadWithItsConnect
 }
 
 TEST_F(JackBackendTest, SendToANamedDestinationReachesOnlyThatDestination) {
+    if (server_->kind() == JackTestServer::Kind::pipewire)
+        GTEST_SKIP() << "rebinds its output ports some thirty times a second; PipeWire "
+                        "reconfigures its graph after each connection change and may drop a "
+                        "cycle of MIDI on the ports involved meanwhile (measured here: about one "
+                        "delivery in 400 near a change), so exact delivery cannot be asserted "
+                        "there. Routing to named destinations on PipeWire: MidiServiceThroughJack";
     auto backend = makeBackend();
     Endpoints e = start(*backend);
     // More synths than the backend has output ports, so ports get rebound along the way.
@@ -407,8 +426,11 @@ TEST_F(JackBackendTest, SendToANamedDestinationReachesOnlyThatDestination) {
         synths.back()->addInput("in");
     }
     for (std::size_t i = 0; i < count; ++i) {
-        refs.push_back(findDestination(*backend, "synth" + std::to_string(i) + ":in"));
-        ASSERT_NE(refs.back(), 0u);
+        MidiRef ref = 0;
+        ASSERT_TRUE(eventually([&] {
+            return (ref = findDestination(*backend, "synth" + std::to_string(i) + ":in")) != 0;
+        }));
+        refs.push_back(ref);
     }
     for (int round = 0; round < 2; ++round) {
         for (std::size_t i = 0; i < count; ++i) {
@@ -416,8 +438,10 @@ TEST_F(JackBackendTest, SendToANamedDestinationReachesOnlyThatDestination) {
             const Bytes cc = {0xB2, 0x14, static_cast<std::uint8_t>(round)};
             backend->send(e.outPort, refs[i], program.data(), program.size());
             backend->send(e.outPort, refs[i], cc.data(), cc.size());
-            // Let the port drain so that it can be rebound to the next synth.
-            ASSERT_TRUE(synths[i]->waitUntil([](auto& ev) { return ev.size() >= 2; }));
+            // Let the port drain so that it can be rebound to the next synth (what a synth
+            // collects adds up over the rounds).
+            const std::size_t arrived = 2u * (round + 1);
+            ASSERT_TRUE(synths[i]->waitUntil([&](auto& ev) { return ev.size() >= arrived; }));
         }
     }
     ASSERT_TRUE(synths.front()->waitCycles(5));
@@ -510,6 +534,34 @@ TEST_F(JackBackendTest, TheDawSurfaceOutputIsNotReadAsController) {
     EXPECT_EQ(recorder_.bytesTo(-1), (Bytes{0x90, 0x11, 0x7F}));
 }
 
+TEST_F(JackBackendTest, ASecondStrataGetsANameOfItsOwnAndKeepsToItsOwnPorts) {
+    // Started twice by mistake: jackd renames the second client itself; PipeWire would give both
+    // the same name and the second would reach the first one's ports by name.
+    auto first = makeBackend();
+    const Endpoints one = start(*first);
+    Recorder other;
+    auto second = makeBackend();
+    const MidiRef client = second->createClient("Strata", [] {});
+    const MidiRef out = second->createOutputPort(client, "Strata Out");
+    const MidiRef dst = second->createVirtualDestination(
+        client, "Strata", [&](const MidiPacketList& l) { other.add(0, l, 0); });
+    ASSERT_TRUE(first->available() && second->available());
+    EXPECT_EQ(first->jackClientName(), "Strata");
+    EXPECT_NE(second->jackClientName(), "Strata");
+    EXPECT_EQ(second->jackPortName(dst), second->jackClientName() + ":Strata feedback");
+
+    // Each one's own feedback input is reached by each one's sends, and only that one.
+    const Bytes a = {0xB0, 0x14, 0x01}, b = {0xB0, 0x14, 0x02};
+    first->send(one.outPort, one.dst, a.data(), a.size());
+    second->send(out, dst, b.data(), b.size());
+    ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(0).size() >= 3; }));
+    ASSERT_TRUE(eventually([&] { return other.bytesTo(0).size() >= 3; }));
+    auto daw = makeClient("daw");
+    ASSERT_TRUE(daw->waitCycles(5));
+    EXPECT_EQ(recorder_.bytesTo(0), a);
+    EXPECT_EQ(other.bytesTo(0), b);
+}
+
 TEST_F(JackBackendTest, EnumerationListsOtherClientsInAStableOrderByFullName) {
     auto backend = makeBackend();
     start(*backend);
@@ -524,18 +576,28 @@ TEST_F(JackBackendTest, EnumerationListsOtherClientsInAStableOrderByFullName) {
             names.push_back(*backend->name(backend->source(i)));
         return names;
     };
-    EXPECT_EQ(sources(), (std::vector<std::string>{"alpha:out", "beta:out"}));
+    // jackd lists a change at once; PipeWire once the news has reached this client.
+    auto listsSources = [&](const std::vector<std::string>& expected) {
+        eventually([&] { return sources() == expected; });
+        return sources();
+    };
+    EXPECT_EQ(listsSources({"alpha:out", "beta:out"}),
+              (std::vector<std::string>{"alpha:out", "beta:out"}));
     const MidiRef alphaRef = findSource(*backend, "alpha:out");
 
     // A port that appears later goes to the end; one that goes away leaves the others in place.
     auto c = makeClient("aardvark");
     c->addOutput("out");
-    EXPECT_EQ(sources(), (std::vector<std::string>{"alpha:out", "beta:out", "aardvark:out"}));
+    EXPECT_EQ(listsSources({"alpha:out", "beta:out", "aardvark:out"}),
+              (std::vector<std::string>{"alpha:out", "beta:out", "aardvark:out"}));
     a.reset();
-    EXPECT_EQ(sources(), (std::vector<std::string>{"beta:out", "aardvark:out"}));
+    EXPECT_EQ(listsSources({"beta:out", "aardvark:out"}),
+              (std::vector<std::string>{"beta:out", "aardvark:out"}));
     a = makeClient("alpha");
     a->addOutput("out");
-    EXPECT_EQ(findSource(*backend, "alpha:out"), alphaRef) << "same name, same ref";
+    MidiRef again = 0;
+    eventually([&] { return (again = findSource(*backend, "alpha:out")) != 0; });
+    EXPECT_EQ(again, alphaRef) << "same name, same ref";
 
     // Destinations: our virtual ones first, under their logical names; never our own ports.
     std::vector<std::string> destinations;
@@ -547,6 +609,10 @@ TEST_F(JackBackendTest, EnumerationListsOtherClientsInAStableOrderByFullName) {
 }
 
 TEST_F(JackBackendTest, AFullRingDropsAndCountsButKeepsOrder) {
+    if (server_->kind() == JackTestServer::Kind::pipewire)
+        GTEST_SKIP() << "stops the server process to hold cycles back; a PipeWire daemon that "
+                        "resumes from SIGSTOP drops the MIDI of one cycle, so the count cannot "
+                        "add up there (it is exact on jackd)";
     auto backend = makeBackend();
     Endpoints e = start(*backend);
     auto daw = makeClient("daw");

@@ -1,10 +1,26 @@
 #include "jack_test_client.h"
 
+#include "jack/jack_midi_backend.h"
+
+#include <cerrno>
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <thread>
 
 namespace strata::testing {
+
+bool connectPorts(jack_client_t* client, const std::string& source, const std::string& destination,
+                  std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!jack_port_by_name(client, source.c_str()) ||
+           !jack_port_by_name(client, destination.c_str())) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const int rc = jack_connect(client, source.c_str(), destination.c_str());
+    return rc == 0 || rc == EEXIST;
+}
 
 JackTestClient::JackTestClient(const std::string& serverName, const std::string& clientName) {
     for (std::size_t i = 0; i < kMaxPorts; ++i) {
@@ -24,10 +40,21 @@ JackTestClient::JackTestClient(const std::string& serverName, const std::string&
     if (!client_)
         return;
     jack_set_process_callback(client_, processCallback, this);
-    if (jack_activate(client_) != 0) {
+    // Ready once it takes part in cycles: jackd runs an activated client from the next cycle on,
+    // PipeWire once it has added the client to its graph a little later.
+    if (jack_activate(client_) != 0 || !waitCycles(1)) {
         jack_client_close(client_);
         client_ = nullptr;
     }
+}
+
+std::vector<std::uint8_t> JackTestClient::asReceived(std::vector<std::uint8_t> bytes) {
+    if (JackMidiBackend::libraryIsPipeWire() && bytes.size() == 3 && (bytes[0] & 0xF0) == 0x90 &&
+        bytes[2] == 0) {
+        bytes[0] = static_cast<std::uint8_t>(0x80 | (bytes[0] & 0x0F));
+        bytes[2] = 0x40;
+    }
+    return bytes;
 }
 
 JackTestClient::~JackTestClient() {
@@ -79,8 +106,7 @@ bool JackTestClient::setAlias(std::size_t port, const std::string& alias) {
 }
 
 bool JackTestClient::connect(const std::string& source, const std::string& destination) {
-    const int rc = jack_connect(client_, source.c_str(), destination.c_str());
-    return rc == 0 || rc == EEXIST;
+    return connectPorts(client_, source, destination);
 }
 
 bool JackTestClient::disconnect(const std::string& source, const std::string& destination) {

@@ -17,6 +17,12 @@ typedef struct _jack_port jack_port_t;
 
 namespace strata::testing {
 
+// Connects two ports by their full names once `client` lists both (waiting up to `timeout`):
+// jackd lists a port from the moment it is registered, PipeWire once the news has reached
+// `client`. An existing connection counts as success.
+bool connectPorts(jack_client_t* client, const std::string& source, const std::string& destination,
+                  std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
 // One MIDI event as a test client saw it.
 struct JackTestEvent {
     std::size_t port = 0;            // index of the test client's port
@@ -36,6 +42,11 @@ public:
     ~JackTestClient();
     JackTestClient(const JackTestClient&) = delete;
     JackTestClient& operator=(const JackTestClient&) = delete;
+
+    // What a JACK client of this process reads when `bytes` are sent to it: jackd passes every
+    // event unchanged; PipeWire's libjack hands its reader a Note On of velocity 0 as a Note Off
+    // of velocity 64 (as a DAW running on PipeWire's JACK reads Strata's button releases).
+    static std::vector<std::uint8_t> asReceived(std::vector<std::uint8_t> bytes);
 
     bool ok() const { return client_ != nullptr; }
     jack_client_t* handle() const { return client_; }

@@ -1,5 +1,7 @@
 #include "jack_test_server.h"
 
+#include "jack/jack_midi_backend.h"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -8,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <jack/jack.h>
 #include <random>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -53,23 +56,74 @@ int waitFor(pid_t pid, std::chrono::milliseconds timeout) {
     }
 }
 
+// The daemon's whole configuration: real-time scheduling where the system grants it directly
+// (a desktop's PipeWire gets it through rtkit), the native protocol with access for every local
+// client, the nodes JACK clients create, links between their ports, the metadata PipeWire's
+// libjack reads its settings from, and a dummy driver at a fixed rate and period. Nothing that
+// wants D-Bus or sound hardware.
+std::string pipeWireConfiguration(const std::string& socketName, int rate, int period) {
+    const std::string r = std::to_string(rate);
+    const std::string q = std::to_string(period);
+    return "context.properties = {\n"
+           "    core.daemon = true\n"
+           "    core.name = \"" +
+           socketName +
+           "\"\n"
+           "    support.dbus = false\n"
+           "    default.clock.rate = " +
+           r + "\n    default.clock.allowed-rates = [ " + r + " ]\n" +
+           "    default.clock.quantum = " + q + "\n    default.clock.min-quantum = " + q +
+           "\n    default.clock.max-quantum = " + q +
+           "\n"
+           "}\n"
+           "context.spa-libs = { support.* = support/libspa-support }\n"
+           "context.modules = [\n"
+           "    { name = libpipewire-module-rt flags = [ ifexists nofail ] }\n"
+           "    { name = libpipewire-module-protocol-native }\n"
+           "    { name = libpipewire-module-access }\n"
+           "    { name = libpipewire-module-metadata }\n"
+           "    { name = libpipewire-module-spa-node-factory }\n"
+           "    { name = libpipewire-module-client-node }\n"
+           "    { name = libpipewire-module-link-factory }\n"
+           "]\n"
+           "context.objects = [\n"
+           "    { factory = spa-node-factory\n"
+           "      args = { factory.name = support.node.driver node.name = Dummy-Driver\n"
+           "               node.group = pipewire.dummy priority.driver = 20000 } }\n"
+           "]\n";
+}
+
 } // namespace
 
+JackTestServer::Kind JackTestServer::loadedLibraryKind() {
+    return JackMidiBackend::libraryIsPipeWire() ? Kind::pipewire : Kind::jackd;
+}
+
 JackTestServer::JackTestServer(Mode mode, int periodFrames)
-    : mode_(mode), periodFrames_(periodFrames) {
+    : kind_(loadedLibraryKind()), mode_(mode), periodFrames_(periodFrames) {
     static std::atomic<int> counter{0};
     std::random_device random;
     name_ = "strata-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + "-" +
             std::to_string(random() % 100000);
-    logPath_ = (std::filesystem::temp_directory_path() / (name_ + ".log")).string();
+    const auto temp = std::filesystem::temp_directory_path();
+    logPath_ = (temp / (name_ + ".log")).string();
     setenv("JACK_NO_START_SERVER", "1", 1);
     setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
+    if (kind_ == Kind::pipewire) {
+        runtimeDir_ = (temp / (name_ + ".run")).string();
+        setenv("PIPEWIRE_RUNTIME_DIR", runtimeDir_.c_str(), 1);
+        const std::string quantum =
+            std::to_string(periodFrames_) + "/" + std::to_string(kSampleRate);
+        setenv("PIPEWIRE_QUANTUM", quantum.c_str(), 1);
+    }
 }
 
 JackTestServer::~JackTestServer() {
     stop();
     std::error_code ec;
     std::filesystem::remove(logPath_, ec);
+    if (!runtimeDir_.empty())
+        std::filesystem::remove_all(runtimeDir_, ec);
 }
 
 int JackTestServer::xrunReports() const {
@@ -82,12 +136,18 @@ int JackTestServer::xrunReports() const {
 }
 
 void JackTestServer::removeStaleFiles() const {
+    std::error_code ec;
+    if (kind_ == Kind::pipewire) {
+        // A daemon that died hard leaves its socket and lock file behind.
+        std::filesystem::remove(std::filesystem::path(runtimeDir_) / name_, ec);
+        std::filesystem::remove(std::filesystem::path(runtimeDir_) / (name_ + ".lock"), ec);
+        return;
+    }
     // A jackd that died hard leaves its socket and semaphores behind, and the next server of the
     // same name refuses to start while they exist.
     const std::string uid = std::to_string(getuid());
     const std::string socketPrefix = "jack_" + name_ + "_";
     const std::string semaphorePrefix = "jack_sem." + uid + "_" + name_ + "_";
-    std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
         const std::string file = entry.path().filename().string();
         if (file.rfind(socketPrefix, 0) == 0 || file.rfind(semaphorePrefix, 0) == 0)
@@ -108,6 +168,55 @@ bool JackTestServer::startOnce(std::string* error) {
     if (pid_ > 0)
         return true;
     removeStaleFiles();
+    return kind_ == Kind::pipewire ? startPipeWire(error) : startJackd(error);
+}
+
+bool JackTestServer::startPipeWire(std::string* error) {
+    std::error_code ec;
+    std::filesystem::create_directories(runtimeDir_, ec);
+    std::filesystem::permissions(runtimeDir_, std::filesystem::perms::owner_all, ec);
+    const std::string configPath = runtimeDir_ + "/pipewire.conf";
+    {
+        std::ofstream config(configPath, std::ios::trunc);
+        config << pipeWireConfiguration(name_, kSampleRate, periodFrames_);
+        if (!config) {
+            if (error)
+                *error = "could not write " + configPath;
+            return false;
+        }
+    }
+    // The daemon dies with this process, also when a timeout kills it.
+    pid_ = spawn({"setpriv", "--pdeathsig", "KILL", "pipewire", "-c", configPath}, logPath_);
+    if (pid_ <= 0) {
+        if (error)
+            *error = "could not start pipewire";
+        pid_ = -1;
+        return false;
+    }
+    // Ready when a JACK client gets in (the daemon may still be creating its socket at first).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (waitFor(pid_, std::chrono::milliseconds(0)) != -1) {
+            pid_ = -1;
+            break;
+        }
+        jack_status_t status{};
+        jack_client_t* probe = jack_client_open(
+            "strata-ready-check", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+            &status, name_.c_str());
+        if (probe) {
+            jack_client_close(probe);
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (error)
+        *error = "pipewire " + name_ + " did not come up (see " + logPath_ + ")";
+    stop();
+    return false;
+}
+
+bool JackTestServer::startJackd(std::string* error) {
     std::vector<std::string> args = {"jackd", "-n", name_, "-r", "-p", "64"};
     if (mode_ == Mode::synchronous)
         args.insert(args.end(), {"-S", "-t", "2000"});

@@ -1,5 +1,7 @@
 #include "daw_simulator.h"
 
+#include "jack_test_client.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -80,7 +82,16 @@ DawSimulator::DawSimulator(const std::string& serverName, const std::string& cli
     }
     jack_set_process_callback(client_, processCallback, this);
     jack_set_port_connect_callback(client_, onConnect, this);
-    if (jack_activate(client_) != 0) {
+    // Ready once it takes part in cycles (PipeWire adds a client to its graph a little after
+    // activation).
+    bool running = jack_activate(client_) == 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (running && cycle_.load(std::memory_order_acquire) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            running = false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!running) {
         jack_client_close(client_);
         client_ = nullptr;
     }
@@ -103,9 +114,9 @@ std::string DawSimulator::outputName(int unit) const {
 
 bool DawSimulator::connectUnit(int unit, const std::string& strataSource,
                                const std::string& strataFeedback) {
-    const int a = jack_connect(client_, outputName(unit).c_str(), strataFeedback.c_str());
-    const int b = jack_connect(client_, strataSource.c_str(), inputName(unit).c_str());
-    return (a == 0 || a == EEXIST) && (b == 0 || b == EEXIST);
+    const bool a = connectPorts(client_, outputName(unit), strataFeedback);
+    const bool b = connectPorts(client_, strataSource, inputName(unit));
+    return a && b;
 }
 
 bool DawSimulator::disconnectUnit(int unit, const std::string& strataSource,

@@ -55,7 +55,7 @@ std::vector<Bytes> bytesOf(const std::vector<DawSimulator::Received>& received, 
 void press(std::vector<Bytes>& out, std::uint8_t note, int times = 1) {
     for (int i = 0; i < times; ++i) {
         out.push_back({0x90, note, 0x7F});
-        out.push_back({0x90, note, 0x00});
+        out.push_back(testing::JackTestClient::asReceived({0x90, note, 0x00}));
     }
 }
 

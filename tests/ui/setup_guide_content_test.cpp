@@ -4,6 +4,7 @@
 #include "setup_guide_content.h"
 #include "ui_rig.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace strata::testing {
@@ -147,6 +148,33 @@ TEST(SetupGuide, ArdourStepsNameItsSettingsAndTheRunningSystemsPorts) {
     EXPECT_EQ(closingLine(HostChoice::ardour),
               "You're ready. Toggle a layer in the section grid \u2014 Ardour should mute or "
               "unmute the matching track in real time.");
+}
+
+TEST(SetupGuide, OnPipeWireTheLastStepSaysWhereThePortsAppear) {
+    GuidePorts ports{{"Strata", "Strata feedback"}, {"Strata XT", "Strata XT feedback"}};
+    for (HostChoice host : allHostChoices)
+        for (ModeChoice mode : allModeChoices) {
+            SCOPED_TRACE(std::string(rawValue(host)) + " / " + std::string(rawValue(mode)));
+            ports.pipeWire = false;
+            const auto onJack = guideSteps(host, mode, ports);
+            ports.pipeWire = true;
+            const auto onPipeWire = guideSteps(host, mode, ports);
+            ASSERT_EQ(onPipeWire.size(), onJack.size() + 1);
+            EXPECT_TRUE(std::equal(onJack.begin(), onJack.end(), onPipeWire.begin()));
+            const GuideStep& last = onPipeWire.back();
+            EXPECT_EQ(last.title, "On PipeWire: see the ports in a patchbay");
+            EXPECT_NE(last.detail.find("PipeWire patchbay (qpwgraph, Helvum or Carla), from "
+                                       "\"Strata\" to the DAW's MIDI input"),
+                      std::string::npos)
+                << last.detail;
+            EXPECT_NE(last.detail.find("under \"Midi-Bridge\""), std::string::npos);
+            // Only the Mackie surfaces answer back.
+            const bool feedback =
+                last.detail.find("from the DAW's MIDI output to \"Strata feedback\" (for the "
+                                 "extender, \"Strata XT\" and \"Strata XT feedback\"") !=
+                std::string::npos;
+            EXPECT_EQ(feedback, mode == ModeChoice::mackie) << last.detail;
+        }
 }
 
 TEST(SetupGuide, ModelStartsAtLogicAndCcMuteAndTakesThePortsFromTheMidiEngine) {

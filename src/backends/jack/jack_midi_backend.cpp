@@ -12,9 +12,10 @@
 namespace strata {
 namespace {
 
-// What the outgoing rings carry: an event (followed by its bytes), a barrier, or a hold that
-// keeps everything behind it back until a given cycle.
-enum OutKind : std::uint32_t { kOutEvent = 0, kOutBarrier = 1, kOutNotBefore = 2 };
+// What the outgoing rings carry: an event (followed by its bytes), a barrier, a hold that keeps
+// everything behind it back until a given cycle, or a gate that keeps it back until the
+// channel's gateCycle (set by the worker once a new connection is in place).
+enum OutKind : std::uint32_t { kOutEvent = 0, kOutBarrier = 1, kOutNotBefore = 2, kOutGate = 3 };
 struct OutRecord {
     std::uint32_t kind;
     std::uint32_t length;
@@ -30,6 +31,25 @@ struct InRecord {
 // Packets handed to the engine hold at most this many bytes; longer events (system-exclusive
 // dumps) are cut into consecutive packets of one delivery.
 constexpr std::size_t kMaxPacketBytes = 256;
+
+// PipeWire's libjack turns each cycle's MIDI port buffer into a control sequence of its own
+// (measured on 0.3.65: at most 32768 bytes, counting 16 for the sequence and, per event, 16 plus
+// its bytes rounded up to 8). A cycle whose events do not fit is dropped whole, and an event near
+// the largest size jack_midi_max_event_size() reports crashes the reading client. So one port
+// writes at most half that per cycle, counted PipeWire's way, and no piece longer than
+// kMaxEventPiece; a longer system-exclusive message goes out in pieces over several cycles, as
+// it does when jackd's smaller buffers are full. jackd's buffers hold far less than these limits,
+// so they change nothing there.
+constexpr std::size_t kCycleBudget = 16384;
+constexpr std::size_t kMaxEventPiece = 8192;
+// How long output to a new PipeWire connection waits at most for the link to be listed.
+constexpr std::chrono::milliseconds kLinkWaitLimit{500};
+
+// Messages up to this length go out whole or wait for the next cycle; longer ones may be cut.
+constexpr std::size_t kShortestCut = 256;
+constexpr std::size_t sequenceCost(std::size_t eventBytes) {
+    return 16 + ((eventBytes + 7) & ~std::size_t{7});
+}
 
 void silentJackMessage(const char*) {}
 
@@ -49,9 +69,17 @@ bool startsWith(const std::string& text, const std::string& prefix) {
 
 } // namespace
 
+bool JackMidiBackend::libraryIsPipeWire() {
+    // PipeWire's libjack says so in its version ("3.0.0.0 (using PipeWire 0.3.65)"); jackd's
+    // gives a bare number.
+    const char* version = jack_get_version_string();
+    return version && std::string_view(version).find("PipeWire") != std::string_view::npos;
+}
+
 JackMidiBackend::JackMidiBackend() : JackMidiBackend(Options{}) {}
 
-JackMidiBackend::JackMidiBackend(Options options) : options_(std::move(options)) {
+JackMidiBackend::JackMidiBackend(Options options)
+    : options_(std::move(options)), onPipeWire_(libraryIsPipeWire()) {
     quietLibjack();
     const bool connected = connectToServer();
     nextRetry_ = std::chrono::steady_clock::now() + options_.retryInterval;
@@ -599,15 +627,27 @@ std::optional<std::size_t> JackMidiBackend::outputSlotFor(const std::string& tar
         return std::nullopt;
     OutputChannel& channel = outputs_[kVirtualEndpoints + *slot];
     jack_port_t* port = channel.port.load(std::memory_order_relaxed);
-    if (!jack_port_connected_to(port, target.c_str())) {
+    if (!binding.linkPending && !jack_port_connected_to(port, target.c_str())) {
         const int rc = jack_connect(client_, jack_port_name(port), target.c_str());
         if (rc != 0 && rc != EEXIST)
             return std::nullopt;
-        // The server switches to the new graph at the start of a cycle after the request; a
-        // cycle that is already running still uses the old one. Hold what follows back until
-        // the connection is certainly in place.
-        const OutRecord hold{kOutNotBefore, 0, cycle_.load(std::memory_order_acquire) + 2};
-        channel.ring.write(&hold, sizeof hold);
+        if (onPipeWire_) {
+            // PipeWire links the ports after jack_connect() has returned, lists the link once
+            // it exists, and MIDI written before it carries is lost. Hold what follows back
+            // until the worker sees the link listed, and two cycles more (or, should it never
+            // be listed, until a deadline).
+            channel.gateCycle.store(UINT64_MAX, std::memory_order_release);
+            binding.linkPending = true;
+            binding.linkDeadline = std::chrono::steady_clock::now() + kLinkWaitLimit;
+            const OutRecord gate{kOutGate, 0, 0};
+            channel.ring.write(&gate, sizeof gate);
+        } else {
+            // jackd switches to the new graph at the start of a cycle after the request; a
+            // cycle that is already running still uses the old one. Hold what follows back
+            // until the connection is certainly in place.
+            const OutRecord hold{kOutNotBefore, 0, cycle_.load(std::memory_order_acquire) + 2};
+            channel.ring.write(&hold, sizeof hold);
+        }
     }
     return slot;
 }
@@ -647,7 +687,8 @@ int JackMidiBackend::processCallback(jack_nframes_t frames, void* self) {
 
 void JackMidiBackend::drainOutput(OutputChannel& channel, void* buffer, std::uint64_t cycle) {
     // The largest event an empty buffer takes; longer ones go out in pieces of this size.
-    const std::size_t pieceLimit = jack_midi_max_event_size(buffer);
+    const std::size_t pieceLimit = std::min(jack_midi_max_event_size(buffer), kMaxEventPiece);
+    std::size_t budget = kCycleBudget - 16;
     bool wroteThisCycle = false;
     OutRecord record;
     while (channel.ring.peek(&record, sizeof record)) {
@@ -666,8 +707,14 @@ void JackMidiBackend::drainOutput(OutputChannel& channel, void* buffer, std::uin
             channel.ring.skip(sizeof record);
             continue;
         }
+        if (record.kind == kOutGate) {
+            if (cycle < channel.gateCycle.load(std::memory_order_acquire))
+                return;
+            channel.ring.skip(sizeof record);
+            continue;
+        }
         const std::size_t remaining = record.length - channel.sentOfCurrent;
-        const std::size_t piece = std::min(remaining, pieceLimit);
+        std::size_t piece = std::min(remaining, pieceLimit);
         if (piece == 0) {
             if (remaining == 0) { // an empty event: nothing to send
                 channel.ring.skip(sizeof record);
@@ -675,9 +722,16 @@ void JackMidiBackend::drainOutput(OutputChannel& channel, void* buffer, std::uin
             }
             return;
         }
+        const std::size_t room = budget >= 16 ? (budget - 16) & ~std::size_t{7} : 0;
+        if (piece > room) {
+            if (record.length <= kShortestCut || room < kShortestCut)
+                return; // the rest of this cycle's share is too small: next cycle, in order
+            piece = room;
+        }
         jack_midi_data_t* target = jack_midi_event_reserve(buffer, 0, piece);
         if (!target)
             return; // this cycle's buffer is full: the rest goes out next cycle, in order
+        budget -= sequenceCost(piece);
         channel.ring.peek(target, piece, sizeof record + channel.sentOfCurrent);
         channel.sentOfCurrent += piece;
         wroteThisCycle = true;
@@ -716,7 +770,19 @@ int JackMidiBackend::process(jack_nframes_t frames) {
                 continue;
             const InRecord record{static_cast<std::uint32_t>(endpoint),
                                   static_cast<std::uint32_t>(event.size), cycle};
-            if (!incoming_.write(&record, sizeof record, event.buffer, event.size))
+            // PipeWire's libjack hands its reader every Note On of velocity 0 as a Note Off of
+            // velocity 64 (its "jack.fix-midi-events", on by default). A Mackie host sends a
+            // dark LED as Note On velocity 0, and the feedback reader knows only that form; both
+            // mean the same to MIDI, so turn the rewrite back.
+            const std::uint8_t* bytes = event.buffer;
+            std::uint8_t noteOff[3];
+            if (onPipeWire_ && event.size == 3 && (bytes[0] & 0xF0) == 0x80 && bytes[2] == 0x40) {
+                noteOff[0] = static_cast<std::uint8_t>(0x90 | (bytes[0] & 0x0F));
+                noteOff[1] = bytes[1];
+                noteOff[2] = 0;
+                bytes = noteOff;
+            }
+            if (!incoming_.write(&record, sizeof record, bytes, event.size))
                 droppedIncoming_.fetch_add(1, std::memory_order_relaxed);
         }
     }
@@ -762,18 +828,43 @@ void JackMidiBackend::onInfoShutdown(int, const char*, void* self) {
 // ---------------------------------------------------------------------------------------------
 // Worker thread
 
+jack_client_t* JackMidiBackend::openClient(const std::string& name) const {
+    jack_status_t status{};
+    if (options_.serverName)
+        return jack_client_open(name.c_str(),
+                                static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                                &status, options_.serverName->c_str());
+    return jack_client_open(name.c_str(), JackNoStartServer, &status);
+}
+
+bool JackMidiBackend::clientNameTaken(jack_client_t* client) {
+    // Asked before this client has ports: any port under its name is another program's.
+    std::string pattern = "^";
+    for (const char c : std::string(jack_get_client_name(client))) {
+        if (std::strchr(".[]()*+?{}|^$\\", c))
+            pattern += '\\';
+        pattern += c;
+    }
+    pattern += ':';
+    const char** ports = jack_get_ports(client, pattern.c_str(), nullptr, 0);
+    const bool taken = ports && ports[0];
+    if (ports)
+        jack_free(ports);
+    return taken;
+}
+
 bool JackMidiBackend::connectToServer() {
     std::lock_guard lock(controlMutex_);
     if (client_)
         return true;
-    jack_status_t status{};
-    jack_client_t* client = nullptr;
-    if (options_.serverName)
-        client = jack_client_open(options_.clientName.c_str(),
-                                  static_cast<jack_options_t>(JackNoStartServer | JackServerName),
-                                  &status, options_.serverName->c_str());
-    else
-        client = jack_client_open(options_.clientName.c_str(), JackNoStartServer, &status);
+    jack_client_t* client = openClient(options_.clientName);
+    // PipeWire lets a second client take a name in use and then names both clients' ports alike
+    // (the second sees its own as "Strata:…", the others see them as "Strata-<id>:…"), so names
+    // no longer tell the two programs apart. Take the next free name, as jackd does by itself.
+    for (int n = 1; client && onPipeWire_ && clientNameTaken(client) && n < 100; ++n) {
+        jack_client_close(client);
+        client = openClient(options_.clientName + (n < 10 ? "-0" : "-") + std::to_string(n));
+    }
     if (!client)
         return false;
 
@@ -790,6 +881,10 @@ bool JackMidiBackend::connectToServer() {
             onInfoShutdown(static_cast<int>(code), reason, self);
         },
         this);
+    // PipeWire's libjack calls only this one when its daemon goes away (jackd calls only the
+    // one above when both are set).
+    jack_on_shutdown(
+        client, [](void* self) { onInfoShutdown(0, nullptr, self); }, this);
     client_ = client;
     shutdownSignalled_.store(false);
 
@@ -798,7 +893,10 @@ bool JackMidiBackend::connectToServer() {
     for (OutputChannel& channel : outputs_) {
         channel.ring.clear();
         channel.sentOfCurrent = 0;
+        channel.gateCycle.store(0, std::memory_order_relaxed);
     }
+    for (SlotBinding& binding : outputBindings_)
+        binding.linkPending = false;
     incoming_.clear();
 
     for (std::size_t k = 0; k < kVirtualEndpoints; ++k) {
@@ -954,6 +1052,23 @@ void JackMidiBackend::handleNotifications(std::chrono::steady_clock::time_point 
     }
 }
 
+void JackMidiBackend::openLinkGates(std::chrono::steady_clock::time_point now) {
+    std::lock_guard lock(controlMutex_);
+    for (std::size_t s = 0; s < kMaxOutputSlots; ++s) {
+        SlotBinding& binding = outputBindings_[s];
+        if (!binding.linkPending)
+            continue;
+        OutputChannel& channel = outputs_[kVirtualEndpoints + s];
+        jack_port_t* port = channel.port.load(std::memory_order_relaxed);
+        if (client_ && port && !jack_port_connected_to(port, binding.target.c_str()) &&
+            now < binding.linkDeadline)
+            continue;
+        binding.linkPending = false;
+        channel.gateCycle.store(cycle_.load(std::memory_order_acquire) + 2,
+                                std::memory_order_release);
+    }
+}
+
 void JackMidiBackend::logDropsIfAny(std::chrono::steady_clock::time_point now) {
     const std::uint64_t drops = droppedOutgoing_.load() + droppedIncoming_.load();
     if (drops == loggedDrops_ || now - lastDropLog_ < std::chrono::seconds(1))
@@ -1031,6 +1146,7 @@ void JackMidiBackend::workerLoop() {
                     setupHandler_();
             }
         }
+        openLinkGates(now);
         logDropsIfAny(now);
 
         lock.lock();

@@ -37,6 +37,13 @@ namespace strata {
 // "Strata Out 2", ...) is bound to destinations on first use, one destination per port; the
 // least recently used idle port is rebound when all are taken.
 //
+// PipeWire's libjack (same API, same port names) differs where it matters here: it hands its
+// reader a Note On of velocity 0 as a Note Off (turned back on input: a Mackie host's dark LED),
+// it converts each cycle's MIDI into a sequence of bounded size and drops a cycle that does not
+// fit (output per cycle stays well below), it lists other clients' new ports and links a moment
+// after they exist (output to a new connection waits until the link is listed), and it reports
+// its daemon going away only through jack_on_shutdown.
+//
 // Threads: the process callback only moves bytes between port buffers and lock-free rings
 // (no allocation, locks or system calls). One worker thread of ours reads the incoming ring and
 // calls the read handlers, turns JACK's notifications into coalesced setup notifications, and
@@ -112,6 +119,9 @@ public:
     void setSubscriberHandler(SubscriberHandler handler) override;
     void setAvailabilityHandler(AvailabilityHandler handler) override;
 
+    // Whether the JACK library this process loaded is PipeWire's (else jackd's).
+    static bool libraryIsPipeWire();
+
     // The JACK name of the client ("Strata", or with JACK's suffix), empty while unavailable.
     std::string jackClientName() const;
     // Full JACK port name of one of our objects (a virtual endpoint, "Strata In", "Strata Out"),
@@ -143,6 +153,7 @@ private:
         std::atomic<jack_port_t*> port{nullptr};
         std::size_t sentOfCurrent = 0; // process callback only: bytes of the head event already out
         std::uint64_t lastWriteCycle = 0; // process callback only: the last cycle that wrote
+        std::atomic<std::uint64_t> gateCycle{0}; // a gate record waits for this cycle
     };
     // One incoming stream: a virtual destination or one input slot.
     struct InputChannel {
@@ -156,6 +167,8 @@ private:
         std::string target;      // output slots: the destination's full JACK name, empty when free
         bool registered = false; // has a port (re-registered after a server restart)
         std::uint64_t lastUse = 0; // output slots: for picking the least recently used one
+        bool linkPending = false;  // output slots on PipeWire: connected, link not listed yet
+        std::chrono::steady_clock::time_point linkDeadline{};
     };
     struct Notification {
         enum class Type { registration, connection, shutdown } type;
@@ -186,8 +199,11 @@ private:
     void dispatchIncoming();
     void handleNotifications(std::chrono::steady_clock::time_point now);
     void refreshSuppression();
+    jack_client_t* openClient(const std::string& name) const;
+    static bool clientNameTaken(jack_client_t* client);
     bool connectToServer();
     void dropServer();
+    void openLinkGates(std::chrono::steady_clock::time_point now);
     void logDropsIfAny(std::chrono::steady_clock::time_point now);
 
     // Control paths (callers hold controlMutex_).
@@ -211,6 +227,7 @@ private:
     bool enqueue(OutputChannel& channel, const std::uint8_t* data, std::size_t length);
 
     Options options_;
+    const bool onPipeWire_;
 
     // Objects and control state.
     mutable std::mutex controlMutex_;
