@@ -3,6 +3,7 @@
 #include "jack_server_suite.h"
 
 #include <gtest/gtest.h>
+#include <string_view>
 
 namespace strata {
 namespace {
@@ -144,6 +145,11 @@ TEST_F(MidiServiceThroughJack, ALearnedFootswitchSurvivesAReplugUnderANewNumber)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        // PipeWire's libjack keeps an alias a client sets to that client: other clients never
+        // list it (its own ALSA devices carry their names as node properties instead), so a
+        // test client cannot stand in for an aliased system port there.
+        if (std::string_view(c.client) == "hw" && JackMidiBackend::libraryIsPipeWire())
+            continue;
         JackRig rig(server_->name());
         std::optional<AdvanceTrigger> learned;
         int nexts = 0;

@@ -928,7 +928,7 @@ bool JackMidiBackend::connectToServer() {
     return true;
 }
 
-void JackMidiBackend::dropServer() {
+bool JackMidiBackend::dropServer() {
     jack_client_t* client = nullptr;
     {
         std::lock_guard lock(controlMutex_);
@@ -942,8 +942,12 @@ void JackMidiBackend::dropServer() {
     }
     if (client)
         jack_client_close(client);
+    // A client's shutdown can be reported twice (once per kind of shutdown callback, from two of
+    // its threads); whatever arrived until the close returned is about the client just dropped.
+    shutdownSignalled_.store(false, std::memory_order_release);
     std::lock_guard lock(notifyMutex_);
     notifications_.clear();
+    return client != nullptr;
 }
 
 void JackMidiBackend::deliver(std::uint32_t endpoint, const MidiPacketList& list) {
@@ -1117,17 +1121,18 @@ void JackMidiBackend::workerLoop() {
 
         if (shutdownSignalled_.exchange(false, std::memory_order_acq_rel)) {
             dispatchIncoming();
-            dropServer();
-            if (!lossAnnounced_)
-                logLine("[MIDI] JACK server stopped; MIDI is unavailable until it is back");
-            lossAnnounced_ = true;
-            nextRetry_ = now + options_.retryInterval;
-            setupPending_ = false;
-            std::lock_guard handlers(handlerMutex_);
-            if (availabilityHandler_)
-                availabilityHandler_(false);
-            if (setupHandler_)
-                setupHandler_();
+            if (dropServer()) {
+                if (!lossAnnounced_)
+                    logLine("[MIDI] JACK server stopped; MIDI is unavailable until it is back");
+                lossAnnounced_ = true;
+                nextRetry_ = now + options_.retryInterval;
+                setupPending_ = false;
+                std::lock_guard handlers(handlerMutex_);
+                if (availabilityHandler_)
+                    availabilityHandler_(false);
+                if (setupHandler_)
+                    setupHandler_();
+            }
         } else {
             handleNotifications(now);
         }

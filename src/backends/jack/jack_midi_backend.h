@@ -152,7 +152,7 @@ private:
         SpscByteRing ring;
         std::atomic<jack_port_t*> port{nullptr};
         std::size_t sentOfCurrent = 0; // process callback only: bytes of the head event already out
-        std::uint64_t lastWriteCycle = 0; // process callback only: the last cycle that wrote
+        std::uint64_t lastWriteCycle = 0;        // process callback only: the last cycle that wrote
         std::atomic<std::uint64_t> gateCycle{0}; // a gate record waits for this cycle
     };
     // One incoming stream: a virtual destination or one input slot.
@@ -202,7 +202,8 @@ private:
     jack_client_t* openClient(const std::string& name) const;
     static bool clientNameTaken(jack_client_t* client);
     bool connectToServer();
-    void dropServer();
+    // Closes the client; false when there was none (a late, repeated shutdown notice).
+    bool dropServer();
     void openLinkGates(std::chrono::steady_clock::time_point now);
     void logDropsIfAny(std::chrono::steady_clock::time_point now);
 
