@@ -30,7 +30,7 @@ QString saveReason(const SaveFailure& failure) {
     return words;
 }
 
-QString quoted(const std::string& name) {
+QString quotedName(const std::string& name) {
     return QStringLiteral("\u201C") + qtext(name) + QStringLiteral("\u201D");
 }
 
@@ -40,7 +40,7 @@ QString nameList(const std::vector<Section>& sections) {
     for (std::size_t i = 0; i < sections.size(); ++i) {
         if (i > 0)
             out += i + 1 == sections.size() ? QStringLiteral(" and ") : QStringLiteral(", ");
-        out += quoted(sections[i].name);
+        out += quotedName(sections[i].name);
     }
     return out;
 }
@@ -178,7 +178,7 @@ void NoticesModel::onDropped(const DroppedSections& dropped) {
     notice.text =
         QStringLiteral("Cadenzo removed ") +
         (one ? QStringLiteral("section ") : QStringLiteral("sections ")) +
-        nameList(dropped.sections) + QStringLiteral(" from ") + quoted(dropped.songName) +
+        nameList(dropped.sections) + QStringLiteral(" from ") + quotedName(dropped.songName) +
         (one ? QStringLiteral(". Undo restores it.") : QStringLiteral(". Undo restores them."));
     notice.dropped = std::make_shared<const DroppedSections>(dropped);
     notice.canUndo = canRestore(dropped);

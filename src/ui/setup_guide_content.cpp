@@ -4,7 +4,7 @@ namespace strata {
 
 namespace {
 
-std::string quoted(std::string_view name) {
+std::string inQuotes(std::string_view name) {
     std::string s = "\"";
     s += name;
     s += '"';
@@ -16,9 +16,9 @@ std::string quoted(std::string_view name) {
 std::string pointPorts(const SurfacePortNames& ports, std::string_view both, std::string_view input,
                        std::string_view output) {
     if (ports.dawInput == ports.dawOutput)
-        return std::string(both) + " to " + quoted(ports.dawInput);
-    return std::string(input) + " to " + quoted(ports.dawInput) + " and " + std::string(output) +
-           " to " + quoted(ports.dawOutput);
+        return std::string(both) + " to " + inQuotes(ports.dawInput);
+    return std::string(input) + " to " + inQuotes(ports.dawInput) + " and " + std::string(output) +
+           " to " + inQuotes(ports.dawOutput);
 }
 
 std::string_view logicLearnHint() {
@@ -56,8 +56,8 @@ std::vector<GuideStep> ardourCcMuteSteps(const GuidePorts& ports) {
         {"Enable Generic MIDI in Ardour",
          "Ardour \u2192 Edit \u2192 Preferences \u2192 Control Surfaces. Tick \"Generic "
          "MIDI\" and double-click it. Set \"Incoming MIDI on\" to " +
-             quoted(ports.main.dawInput) + " and \"Outgoing MIDI on\" to " +
-             quoted(ports.main.dawOutput) +
+             inQuotes(ports.main.dawInput) + " and \"Outgoing MIDI on\" to " +
+             inQuotes(ports.main.dawOutput) +
              ", and tick \"Enable Feedback\": Ardour then reports every change of a mute, so "
              "Strata notices when you mute a track by hand, and when one of its presses found a "
              "track muted already (it presses once more)."},
@@ -101,7 +101,7 @@ std::vector<GuideStep> ardourMackieSteps(const GuidePorts& ports) {
          "Click a section in Strata. The mute states of Ardour's tracks at the Bank position "
          "should change instantly to match, and tracks outside the bank stay untouched."},
         {"Want 16 layers? Add the Extender",
-         "Strata publishes a second port, " + quoted(ports.extender.dawInput) +
+         "Strata publishes a second port, " + inQuotes(ports.extender.dawInput) +
              ", for layers 9\u201316. In the Mackie Control settings, pick the device type with "
              "one extender and the master on the left; its second row, \"mackie control #2\", "
              "is the extender: set " +
@@ -206,7 +206,7 @@ std::vector<GuideStep> mackieSteps(HostChoice host, const GuidePorts& ports) {
              "Click a section in Strata. MainStage's channel strip mutes should toggle to match "
              "the layer state."},
             {"Want 16 layers? Add the Extender",
-             "Strata publishes a second port, " + quoted(ports.extender.dawInput) +
+             "Strata publishes a second port, " + inQuotes(ports.extender.dawInput) +
                  ", for layers 9\u201316. In MainStage \u2192 Preferences \u2192 Controllers, "
                  "click Add and pick \"Mackie Control Extender\", set " +
                  pointPorts(ports.extender, "both ports", "its input port", "its output port") +
@@ -234,7 +234,7 @@ std::vector<GuideStep> mackieSteps(HostChoice host, const GuidePorts& ports) {
          "should change instantly to match. Confirm Cadenzo + audio tracks (outside the bank) "
          "are untouched."},
         {"Want 16 layers? Add the Extender",
-         "Strata publishes a second port, " + quoted(ports.extender.dawInput) +
+         "Strata publishes a second port, " + inQuotes(ports.extender.dawInput) +
              ", for layers 9\u201316. In Logic \u2192 Control Surfaces \u2192 Setup, click New "
              "\u2192 Install \u2192 \"Mackie Designs \u2192 Mackie Control Extender\" and set " +
              pointPorts(ports.extender, "both its ports", "its input port", "its output port") +
@@ -253,12 +253,12 @@ GuideStep pipeWireStep(ModeChoice mode, const GuidePorts& ports) {
         "audio system, or any program started with pw-jack) lists Strata's ports in its own "
         "menus, under the client \"Strata\". A DAW on ALSA MIDI does not: connect them in a "
         "PipeWire patchbay (qpwgraph, Helvum or Carla), from " +
-        quoted(p.dawInput) + " to the DAW's MIDI input";
+        inQuotes(p.dawInput) + " to the DAW's MIDI input";
     if (mode == ModeChoice::mackie)
-        detail += " and from the DAW's MIDI output to " + quoted(p.dawOutput) +
+        detail += " and from the DAW's MIDI output to " + inQuotes(p.dawOutput) +
                   " (for the "
                   "extender, " +
-                  quoted(ports.extender.dawInput) + " and " + quoted(ports.extender.dawOutput) +
+                  inQuotes(ports.extender.dawInput) + " and " + inQuotes(ports.extender.dawOutput) +
                   " the same way)";
     detail += "; the DAW's ALSA ports appear there under \"Midi-Bridge\".";
     return {"On PipeWire: see the ports in a patchbay", detail};

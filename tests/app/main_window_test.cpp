@@ -9,6 +9,7 @@
 #include "midi/midi_service.h"
 #include "platform/memory_settings.h"
 #include "qt_main_loop.h"
+#include "spin_until.h"
 #include "support/test_support.h"
 #include "ui_models.h"
 
@@ -22,16 +23,9 @@
 
 using namespace strata;
 
-namespace {
+using strata::testing::spinUntil;
 
-template <typename Pred>
-bool spinUntil(Pred done) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
+namespace {
 
 // Every text shown in the window.
 void collectTexts(QQuickItem* item, QStringList& out) {

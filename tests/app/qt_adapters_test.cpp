@@ -1,5 +1,6 @@
 #include "qt_main_loop.h"
 #include "qt_settings.h"
+#include "spin_until.h"
 #include "support/test_support.h"
 
 #include <QCoreApplication>
@@ -10,18 +11,7 @@
 using namespace strata;
 using namespace std::chrono_literals;
 
-namespace {
-// Runs the Qt event loop until `done` or a generous real-time limit (waiting on the loop is the
-// point of these tests; nothing asserts how long it took).
-template <typename Pred>
-bool spinUntil(Pred done) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
-} // namespace
+using strata::testing::spinUntil;
 
 TEST(QtSettings, BooleansStoredAsTextReadBackAsBooleans) {
     strata::testing::TempDir dir;

@@ -135,6 +135,11 @@ inline Packets bankMove(int right) {
     return out;
 }
 
+// A trigger on a note of `device`.
+inline AdvanceTrigger note(std::string device, int number) {
+    return {std::move(device), AdvanceTrigger::Kind::note, number};
+}
+
 inline std::vector<Layer> makeLayers(std::size_t n) {
     std::vector<Layer> layers(n);
     for (std::size_t i = 0; i < n; ++i)

@@ -23,10 +23,6 @@ Bytes randomPacket(std::mt19937& rng) {
     return p;
 }
 
-AdvanceTrigger note(std::string device, int number) {
-    return {std::move(device), AdvanceTrigger::Kind::note, number};
-}
-
 } // namespace
 
 TEST(Robustness, RandomFeedbackNeverGrowsOrSticksTheParser) {

@@ -11,9 +11,6 @@ namespace {
 AdvanceTrigger cc(std::string device, int number) {
     return {std::move(device), AdvanceTrigger::Kind::cc, number};
 }
-AdvanceTrigger note(std::string device, int number) {
-    return {std::move(device), AdvanceTrigger::Kind::note, number};
-}
 
 // Records every event of the service as text, in the order the main thread sees them.
 struct TriggerRig : MidiRig {

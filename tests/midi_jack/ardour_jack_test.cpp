@@ -17,7 +17,7 @@ using testing::JackRig;
 using testing::JackServerSuite;
 using testing::JackTestServer;
 
-std::vector<Layer> makeLayers(std::size_t n) {
+std::vector<Layer> layersOnStrata(std::size_t n) {
     std::vector<Layer> layers(n);
     for (std::size_t i = 0; i < n; ++i) {
         layers[i].name = "L" + std::to_string(i + 1);
@@ -70,7 +70,7 @@ TEST_F(ArdourThroughJack, MackieSectionChangesLeaveExactlyTheIntendedTracksMuted
                 rig.driver.runUntil([&] { return !rig.service->mackieSlotNames.get().empty(); }));
             const auto session = daw->mutes();
             const int count = extender ? 12 : 6;
-            const auto layers = makeLayers(static_cast<std::size_t>(count));
+            const auto layers = layersOnStrata(static_cast<std::size_t>(count));
 
             for (std::size_t k = 0; k < kWalk.size(); ++k) {
                 SCOPED_TRACE("section " + std::to_string(k));
@@ -118,7 +118,7 @@ TEST_F(ArdourThroughJack, CCSectionChangesBringTracksMutedBeforeStartToTheSectio
             SCOPED_TRACE(std::to_string(count) + " layers, offset " + std::to_string(offset));
             Setlist set;
             set.name = "Walk";
-            set.layers = makeLayers(static_cast<std::size_t>(count));
+            set.layers = layersOnStrata(static_cast<std::size_t>(count));
             set.mackieTrackOffset = offset;
             DawSimulator::Options options;
             options.tracks = 48;
@@ -161,7 +161,7 @@ TEST_F(ArdourThroughJack, CCSectionChangesBringTracksMutedBeforeStartToTheSectio
 TEST_F(ArdourThroughJack, ALateConnectionEndsInTheSectionsMutes) {
     Setlist set;
     set.name = "Late";
-    set.layers = makeLayers(6);
+    set.layers = layersOnStrata(6);
     DawSimulator::Options options;
     options.tracks = 16;
     options.mutedAtStart = {1, 2}; // layer 2 is muted by the section, layer 3 by none yet
@@ -198,7 +198,7 @@ TEST_F(ArdourThroughJack, PressesOfOneButtonOrCCAreNeverInAdjacentCycles) {
         SCOPED_TRACE(cc ? "CC mutes" : "Mackie");
         Setlist set;
         set.name = "Flick";
-        set.layers = makeLayers(4);
+        set.layers = layersOnStrata(4);
         DawSimulator::Options options;
         options.tracks = 16;
         options.host = DawSimulator::Host::ardour;

@@ -16,7 +16,7 @@ using testing::JackServerSuite;
 using testing::JackTestServer;
 using Bytes = std::vector<std::uint8_t>;
 
-std::vector<Layer> makeLayers(std::size_t n) {
+std::vector<Layer> namedLayers(std::size_t n) {
     std::vector<Layer> layers(n);
     for (std::size_t i = 0; i < n; ++i)
         layers[i].name = "L" + std::to_string(i + 1);
@@ -112,7 +112,7 @@ TEST_F(MackieThroughJack, FirstPushLeavesExactlyTheIntendedTracksMutedWhateverTh
         const auto session = daw->mutes();
         daw->takeReceived();
 
-        push(rig, makeLayers(static_cast<std::size_t>(c.layers)), c.want, c.offset);
+        push(rig, namedLayers(static_cast<std::size_t>(c.layers)), c.want, c.offset);
         ASSERT_TRUE(rig.quiesce());
         const auto expected = intended(session, static_cast<int>(c.offset), c.layers, c.want);
         EXPECT_EQ(daw->mutes(), expected);
@@ -134,7 +134,7 @@ TEST_F(MackieThroughJack, SectionChangesShadowResetsAndOffsetChangesKeepTheDawRi
     auto daw = makeDaw({24, {2, 5, 13}, 0, 8, 19});
     JackRig rig(server_->name());
     wireAndAwaitReport(rig, *daw);
-    const auto layers = makeLayers(16);
+    const auto layers = namedLayers(16);
     const auto start = daw->mutes();
     push(rig, layers, {});
     ASSERT_TRUE(rig.quiesce());
@@ -186,7 +186,7 @@ TEST_F(MackieThroughJack, SectionChangesShadowResetsAndOffsetChangesKeepTheDawRi
 
 TEST_F(MackieThroughJack, ADawConnectingAfterThePushIsBroughtToTheCurrentState) {
     JackRig rig(server_->name());
-    const auto layers = makeLayers(12);
+    const auto layers = namedLayers(12);
     const std::vector<int> want = {1, 4, 10};
     push(rig, layers, want);
     ASSERT_TRUE(rig.quiesce()); // into the void: nobody listens yet
@@ -231,7 +231,7 @@ TEST_F(MackieThroughJack, ASectionChangeSendsExactlyTheseBytesOnEachSurface) {
     JackRig rig(server_->name());
     wireAndAwaitReport(rig, *daw);
     daw->takeReceived();
-    const auto layers = makeLayers(12);
+    const auto layers = namedLayers(12);
 
     push(rig, layers, {2, 9});
     ASSERT_TRUE(rig.quiesce());
@@ -284,7 +284,7 @@ TEST_F(MackieThroughJack, TheDawsLcdAndLedsReachTrackNamesAndShadow) {
     auto daw = makeDaw({24, {}, 0, 8, 19});
     JackRig rig(server_->name());
     wireAndAwaitReport(rig, *daw);
-    const auto layers = makeLayers(12);
+    const auto layers = namedLayers(12);
     push(rig, layers, {});
     ASSERT_TRUE(rig.quiesce());
     SlotNames names;

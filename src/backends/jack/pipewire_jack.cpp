@@ -23,13 +23,13 @@ std::optional<std::string> environment(const char* name) {
     return std::string(value);
 }
 
-void silentJackMessage(const char*) {}
+void ignoreJackMessage(const char*) {}
 
 // Whether jackd answers: a client opened without starting a server, closed at once. The JACK
 // server name comes from JACK_DEFAULT_SERVER, as libjack reads it.
 bool jackdAnswersNow() {
-    jack_set_error_function(silentJackMessage);
-    jack_set_info_function(silentJackMessage);
+    jack_set_error_function(ignoreJackMessage);
+    jack_set_info_function(ignoreJackMessage);
     jack_status_t status{};
     jack_client_t* client = jack_client_open("Strata probe", JackNoStartServer, &status);
     if (!client)
