@@ -1,0 +1,224 @@
+// Moves answered by the MIDI side before the main thread has run: the mutes go out at once, and
+// the main thread takes the position over later, once, without sending again.
+
+#include "live_rig.h"
+#include "model/setlist_codec.h"
+
+#include <atomic>
+#include <thread>
+
+using namespace strata;
+using namespace strata::testing;
+
+namespace {
+
+void storeNextTrigger(MemorySettings& settings, const AdvanceTrigger& trigger) {
+    const auto json = encodeAdvanceTrigger(trigger);
+    settings.setBytes(MidiService::kAdvanceTriggerKey, Bytes(json->begin(), json->end()));
+}
+
+class ReflexTest : public LiveTest {
+protected:
+    // One song of five sections, each muting its own layer (section 0 none); section 3 has a
+    // jump trigger (CC 27) and a second step muting A and B. A second song follows.
+    void startShow() {
+        Setlist set = makeSet(
+            {{"One", "Intro", "Verse", "Bridge", "Chorus", "Outro"}, {"Two", "Start", "End"}},
+            ControlMode::ccMute);
+        muteAt(set, 0, 1, 0, {1});
+        muteAt(set, 0, 2, 0, {2});
+        muteAt(set, 0, 3, 0, {3});
+        muteAt(set, 0, 4, 0, {1, 2});
+        set.songs[0].sections[3].steps.push_back(SectionStep{});
+        muteAt(set, 0, 3, 1, {0, 1});
+        set.songs[0].sections[1].steps.push_back(SectionStep{});
+        muteAt(set, 0, 1, 1, {0});
+        muteAt(set, 1, 0, 0, {0, 3});
+        set.songs[0].sections[3].jumpTrigger =
+            AdvanceTrigger{"Pedal", AdvanceTrigger::Kind::cc, 27};
+        storeNextTrigger(settings, {"Pedal", AdvanceTrigger::Kind::note, 36});
+        start(std::move(set));
+        live->appear();
+        settle();
+        ASSERT_EQ(synthHeard(), ccRound({}));
+    }
+    // Back to a section of the first song.
+    void goTo(std::int64_t k) {
+        app->setCurrentSongIndex(0);
+        app->jump(k);
+    }
+    // Lets the MIDI queue send without running anything the main thread was handed.
+    void sendOnly() { service->drain(); }
+};
+
+const Bytes kNext{0x90, 36, 100};
+const Bytes kJump{0xB0, 27, 127};
+Bytes program(std::uint8_t n) {
+    return {0xC0, n};
+}
+
+} // namespace
+
+TEST_F(ReflexTest, PressesAreAnsweredBeforeTheMainThreadRunsAndTakenOverOnce) {
+    startShow();
+    struct Case {
+        const char* name;
+        std::vector<Bytes> presses;
+        Packets before; // heard while the main thread has not run
+        Position after;
+    };
+    // Each case starts from (0, 0, 0).
+    const std::vector<Case> cases{
+        {"one NEXT", {kNext}, ccRound({1}), {0, 1, 0}},
+        {"two NEXTs: the second steps on from the first",
+         {kNext, kNext},
+         [] {
+             Packets p = ccRound({1});
+             const Packets q = ccRound({2});
+             p.insert(p.end(), q.begin(), q.end());
+             return p;
+         }(),
+         {0, 2, 0}},
+        {"a jump trigger", {kJump}, ccRound({3}), {0, 3, 0}},
+        {"a program change", {program(4)}, ccRound({1, 2}), {0, 4, 0}},
+        {"NEXT, then a jump",
+         {kNext, kJump},
+         [] {
+             Packets p = ccRound({1});
+             const Packets q = ccRound({3});
+             p.insert(p.end(), q.begin(), q.end());
+             return p;
+         }(),
+         {0, 3, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        app->jump(0);
+        settle();
+        synthHeard();
+        for (const Bytes& message : c.presses)
+            footswitch(message);
+        sendOnly();
+        EXPECT_EQ(synthHeard(), c.before);
+        EXPECT_EQ(position(), (Position{0, 0, 0})); // the main thread has not run
+        settle();
+        EXPECT_EQ(position(), c.after);
+        EXPECT_EQ(synthHeard(), Packets{}); // nothing a second time
+        EXPECT_FALSE(live->allOn());
+    }
+}
+
+TEST_F(ReflexTest, AProgramChangeKeepsTheStepAsTheMainThreadDoes) {
+    startShow();
+    app->jump(1);
+    app->nextStep(); // (0, 1, 1)
+    settle();
+    synthHeard();
+    footswitch(program(3));
+    sendOnly();
+    EXPECT_EQ(synthHeard(), ccRound({0, 1})); // section 3's second step
+    settle();
+    EXPECT_EQ(position(), (Position{0, 3, 1}));
+    EXPECT_EQ(synthHeard(), Packets{});
+}
+
+TEST_F(ReflexTest, WhatTheSnapshotCannotAnswerWaitsForTheMainThread) {
+    startShow();
+    struct Case {
+        const char* name;
+        std::function<void()> prepare;
+        Bytes press;
+        Position after;
+        Packets heard; // once the main thread has run
+    };
+    const std::vector<Case> cases{
+        {"NEXT on the song's last section goes to the next song",
+         [&] { goTo(4); },
+         kNext,
+         {1, 0, 0},
+         ccRound({0, 3})},
+        {"a jump to the section already current resets the step",
+         [&] {
+             goTo(3);
+             app->nextStep();
+         },
+         kJump,
+         {0, 3, 0},
+         ccRound({3})},
+        {"a program change out of the song", [&] { goTo(0); }, program(9), {0, 0, 0}, {}},
+        {"a press while learning is learned",
+         [&] {
+             goTo(0);
+             live->learnJumpTrigger(section(2).id);
+         },
+         kNext,
+         {0, 0, 0},
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.prepare();
+        settle();
+        synthHeard();
+        footswitch(c.press);
+        sendOnly();
+        EXPECT_EQ(synthHeard(), Packets{});
+        settle();
+        EXPECT_EQ(position(), c.after);
+        EXPECT_EQ(synthHeard(), c.heard);
+    }
+    // The learn took the press.
+    EXPECT_EQ(section(2).jumpTrigger, (AdvanceTrigger{"Pedal", AdvanceTrigger::Kind::note, 36}));
+}
+
+TEST_F(ReflexTest, AnEditBeforeTheMoveIsTakenOverIsSentAfterIt) {
+    startShow();
+    footswitch(kNext);
+    sendOnly();
+    EXPECT_EQ(synthHeard(), ccRound({1}));
+    // The main thread, still busy with an edit, mutes A in the section the press went to.
+    app->toggleLayer(layer(0), section(1), 0);
+    settle();
+    EXPECT_EQ(position(), (Position{0, 1, 0}));
+    EXPECT_EQ(synthHeard(), ccRound({0, 1}));
+}
+
+TEST_F(ReflexTest, TheMainThreadsOwnMovesAreWhereTheNextPressStepsFrom) {
+    startShow();
+    footswitch(kNext);
+    settle();
+    EXPECT_EQ(position(), (Position{0, 1, 0}));
+    live->nextSection(); // the performer clicks on
+    settle();
+    synthHeard();
+    footswitch(kNext);
+    sendOnly();
+    EXPECT_EQ(synthHeard(), ccRound({3}));
+    settle();
+    EXPECT_EQ(position(), (Position{0, 3, 0}));
+}
+
+TEST_F(ReflexTest, PressesFromAnotherThreadWhileTheMainThreadEditsEndWhereTheyShould) {
+    startShow();
+    // Stays within the song: four NEXT presses from section 0, while the main thread publishes
+    // snapshots for edits of the second song all along.
+    std::atomic<bool> done{false};
+    std::thread input([&] {
+        for (int i = 0; i < 4; ++i)
+            footswitch(kNext);
+        done = true;
+    });
+    int edits = 0;
+    while (!done.load() || edits < 2) {
+        app->renameSong(1, "Two " + std::to_string(edits++));
+        loop.runPending();
+    }
+    input.join();
+    settle();
+    EXPECT_EQ(position(), (Position{0, 4, 0}));
+    // Whatever came in between, the last state the synth heard is section 4's.
+    const Packets all = synthHeard();
+    ASSERT_GE(all.size(), 4u);
+    EXPECT_EQ(Packets(all.end() - 4, all.end()), ccRound({1, 2}));
+    EXPECT_EQ(all.size(), 4u * 4u); // one round per press, none twice
+}
