@@ -552,7 +552,6 @@ void LiveCoordinator::publishReflex() {
         return;
     }
     auto snapshot = std::make_shared<ReflexSnapshot>();
-    snapshot->adoptedMoves = adoptedMoves_;
     snapshot->position = {app_.currentSongIndex(), app_.currentSectionIndex(),
                           app_.currentStepIndex()};
     snapshot->pro = app_.mode() == StrataMode::pro;
@@ -577,7 +576,6 @@ void LiveCoordinator::adoptReflexMove(const ReflexMove& move) {
     if (!move.basis)
         return;
     const ReflexSnapshot& basis = *move.basis;
-    adoptedMoves_ = std::max(adoptedMoves_, move.sequence);
     adopting_ = true;
     // Taken over only where it still means the same section: the set may have been edited, or
     // the performer moved to another song, after the engine decided.

@@ -254,9 +254,8 @@ private:
     // Whether the last live state said that Cadenzo plays (false once the link is lost).
     bool cadenzoPlaying_ = false;
     bool appeared_ = false;
-    // The MIDI engine's moves taken over so far; while one is being taken over, the snapshot is
-    // published once at its end rather than after each of its writes.
-    std::uint64_t adoptedMoves_ = 0;
+    // While a move of the MIDI engine is being taken over, the snapshot is published once at its
+    // end rather than after each of its writes.
     bool adopting_ = false;
 
     TimerHandle quickStartTimer_;

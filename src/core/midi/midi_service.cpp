@@ -1353,6 +1353,7 @@ void MidiService::setMomentTriggers(MomentTriggerTable triggers) {
 void MidiService::publishReflex(std::shared_ptr<const ReflexSnapshot> snapshot) {
     std::lock_guard lock(reflexLock_);
     reflex_ = std::move(snapshot);
+    reflexBasis_ = reflexDelivered_;
 }
 
 bool MidiService::tryReflex(ReflexTrigger trigger, std::int64_t argument, bool learning) {
@@ -1365,16 +1366,20 @@ bool MidiService::tryReflex(ReflexTrigger trigger, std::int64_t argument, bool l
     const ReflexSnapshot& snapshot = *reflex_;
     // The main thread's position is the newer one only once it has taken over every move made
     // here; before that it is the one this side left behind.
-    const ReflexPosition from =
-        snapshot.adoptedMoves == reflexMoves_ ? snapshot.position : reflexAt_;
+    const ReflexPosition from = reflexBasis_ == reflexMoves_ ? snapshot.position : reflexAt_;
     const std::optional<ReflexPosition> to = reflexTarget(snapshot, from, trigger, argument);
     if (!to)
         return false;
     reflexAt_ = *to;
-    const std::uint64_t sequence = ++reflexMoves_;
+    ++reflexMoves_;
     sendSectionState(snapshot.layers, snapshot.mutesAt(*to), snapshot.mode, snapshot.mackiePort,
                      snapshot.mackieTrackOffset, snapshot.host);
-    onMain([this, move = ReflexMove{sequence, *to, reflex_}] { reflexMoved.notify(move); });
+    onMain([this, move = ReflexMove{*to, reflex_}] {
+        // Counted before the observers run, so that what they publish while taking the move over
+        // counts as describing it.
+        ++reflexDelivered_;
+        reflexMoved.notify(move);
+    });
     return true;
 }
 

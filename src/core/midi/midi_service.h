@@ -252,7 +252,8 @@ public:
     // Replaces the table of Moment triggers. Any thread.
     void setMomentTriggers(MomentTriggerTable triggers);
     // What the input side answers moves from from now on; none stops it answering any. Main
-    // thread (whoever takes reflexMoved over publishes, so adoptedMoves stays in step).
+    // thread. A snapshot describes the main thread's state after every reflexMoved delivered so
+    // far (observers take each move over while it is delivered).
     void publishReflex(std::shared_ptr<const ReflexSnapshot> snapshot);
 
     // ---- Inspection (tests, views) --------------------------------------------------------------
@@ -527,8 +528,12 @@ private:
     // made.
     std::mutex reflexLock_;
     std::shared_ptr<const ReflexSnapshot> reflex_;
-    ReflexPosition reflexAt_;       // where the input side's latest move went
-    std::uint64_t reflexMoves_ = 0; // moves made so far
+    // Moves delivered on the main thread when reflex_ was published: while the input side has
+    // made more, its own latest position is newer than the snapshot's.
+    std::uint64_t reflexBasis_ = 0;
+    ReflexPosition reflexAt_;           // where the input side's latest move went
+    std::uint64_t reflexMoves_ = 0;     // moves made so far
+    std::uint64_t reflexDelivered_ = 0; // main thread: moves handed to reflexMoved so far
 
     MidiRef client_ = 0;
     MidiRef outPort_ = 0;

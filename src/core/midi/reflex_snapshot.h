@@ -28,9 +28,6 @@ struct ReflexSnapshot {
         std::vector<UuidSet> steps; // muted layers of each step, in step order
     };
 
-    // How many of the input side's own moves the main thread had taken over when it built this:
-    // while the input side has made more, its own latest position is newer than `position`.
-    std::uint64_t adoptedMoves = 0;
     ReflexPosition position;
     // Pro plays every step; Essentials only each section's first.
     bool pro = false;
@@ -66,7 +63,6 @@ std::optional<ReflexPosition> reflexTarget(const ReflexSnapshot& snapshot,
 // A move the input side made on its own: mutes for `to` are already queued for the DAW. The main
 // thread takes the position over once, without sending again.
 struct ReflexMove {
-    std::uint64_t sequence = 0; // 1 for the first move, one more for each after it
     ReflexPosition to;
     std::shared_ptr<const ReflexSnapshot> basis; // what the move was decided on
 };
