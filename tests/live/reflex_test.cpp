@@ -226,3 +226,22 @@ TEST_F(ReflexTest, PressesFromAnotherThreadWhileTheMainThreadEditsEndWhereTheySh
         want.insert(want.end(), round.begin(), round.end());
     EXPECT_EQ(synthHeard(), want);
 }
+
+TEST_F(ReflexTest, ACoordinatorMadeAnewOverTheSameEngineStepsFromThePositionItPublishes) {
+    startShow();
+    footswitch(kNext);
+    settle();
+    EXPECT_EQ(position(), (Position{0, 1, 0}));
+    live.reset();
+    app->jump(3);
+    live = std::make_unique<LiveCoordinator>(*app, *service, *link, loop, settings,
+                                             StoreLocation::under(dir.path()));
+    live->appear();
+    settle();
+    synthHeard();
+    footswitch(kNext);
+    sendOnly();
+    EXPECT_EQ(synthHeard(), ccRound({1, 2}));
+    settle();
+    EXPECT_EQ(position(), (Position{0, 4, 0}));
+}
