@@ -49,6 +49,8 @@ LiveCoordinator::LiveCoordinator(AppState& app, MidiService& midi, CadenzoLink& 
         [this](const std::optional<AdvanceTrigger>& trigger) { handleLearned(trigger); });
     subscriptions_ +=
         midi_.momentRequested.connect([this](const Uuid& id) { handleMomentTrigger(id); });
+    subscriptions_ +=
+        midi_.reflexMoved.connect([this](const ReflexMove& move) { adoptReflexMove(move); });
     // Whoever starts a learn, it ends by itself if nothing usable arrives; a new start restarts
     // the wait.
     subscriptions_ += midi_.isLearningTrigger.changed.connect([this](const bool& learning) {
@@ -73,6 +75,7 @@ LiveCoordinator::LiveCoordinator(AppState& app, MidiService& midi, CadenzoLink& 
 }
 
 LiveCoordinator::~LiveCoordinator() {
+    midi_.publishReflex(nullptr);
     subscriptions_.clear();
     clock_.cancel();
     // The hook points at this object; AppState outlives it.
@@ -144,6 +147,10 @@ std::string LiveCoordinator::momentTriggerKey(const AppState& app) {
 }
 
 void LiveCoordinator::onStateChanged() {
+    // At once, not on the posted re-evaluation: a press that arrives meanwhile must step from the
+    // position the performer sees now.
+    if (!adopting_)
+        publishReflex();
     if (evaluationPosted_)
         return;
     evaluationPosted_ = true;
@@ -196,6 +203,7 @@ void LiveCoordinator::appear() {
     pushSectionState();
     replaceJumpTriggers();
     replaceMomentTriggers();
+    publishReflex();
     scheduleAutoAdvance();
     // What was just sent is the state the watchers compare against from now on, so that a change
     // still waiting for its re-evaluation is not sent a second time.
@@ -535,6 +543,69 @@ void LiveCoordinator::handleLearned(const std::optional<AdvanceTrigger>& trigger
         replaceMomentTriggers();
         break;
     }
+}
+
+void LiveCoordinator::publishReflex() {
+    const Song* song = app_.currentSong();
+    if (!appeared_ || !song || !app_.currentSection()) {
+        midi_.publishReflex(nullptr);
+        return;
+    }
+    auto snapshot = std::make_shared<ReflexSnapshot>();
+    snapshot->position = {app_.currentSongIndex(), app_.currentSectionIndex(),
+                          app_.currentStepIndex()};
+    snapshot->pro = app_.mode() == StrataMode::pro;
+    snapshot->sections.reserve(song->sections.size());
+    for (const Section& section : song->sections) {
+        ReflexSnapshot::SectionMutes entry{section.id, {}};
+        entry.steps.reserve(section.steps.size());
+        for (const SectionStep& step : section.steps)
+            entry.steps.push_back(step.mutedLayerIDs);
+        snapshot->sections.push_back(std::move(entry));
+    }
+    const Setlist& set = app_.setlist();
+    snapshot->layers = activeLayers();
+    snapshot->mode = set.effectiveControlMode();
+    snapshot->mackiePort = set.mackiePort;
+    snapshot->mackieTrackOffset = set.effectiveTrackOffset();
+    snapshot->host = set.effectiveDawHost();
+    midi_.publishReflex(std::move(snapshot));
+}
+
+void LiveCoordinator::adoptReflexMove(const ReflexMove& move) {
+    if (!move.basis)
+        return;
+    const ReflexSnapshot& basis = *move.basis;
+    adopting_ = true;
+    // Taken over only where it still means the same section: the set may have been edited, or
+    // the performer moved to another song, after the engine decided.
+    bool followed = false;
+    const Song* song = app_.currentSong();
+    const auto at = static_cast<std::size_t>(move.to.section);
+    if (song && app_.currentSongIndex() == move.to.song && move.to.section >= 0 &&
+        at < song->sections.size() && at < basis.sections.size() &&
+        song->sections[at].id == basis.sections[at].id) {
+        app_.setCurrentSectionIndex(move.to.section);
+        app_.setCurrentStepIndex(move.to.step);
+        followed = true;
+    }
+    adopting_ = false;
+    const Setlist& set = app_.setlist();
+    const bool sentAlready = followed && app_.activeMutedIDs() == basis.mutesAt(move.to) &&
+                             activeLayers() == basis.layers &&
+                             set.effectiveControlMode() == basis.mode &&
+                             set.mackiePort == basis.mackiePort &&
+                             set.effectiveTrackOffset() == basis.mackieTrackOffset &&
+                             set.effectiveDawHost() == basis.host;
+    if (sentAlready) {
+        // What the key watcher would send for this change is on its way to the DAW.
+        pushedKey_ = sectionStateKey(app_);
+        if (allOn())
+            allOn.set(false);
+    } else {
+        pushSectionState();
+    }
+    publishReflex();
 }
 
 void LiveCoordinator::handleMomentTrigger(const Uuid& momentID) {

@@ -118,6 +118,13 @@ public:
     // A Moment's trigger was pressed: the Moment fires as by its TEST button, when it is still a
     // hand-fired Moment of the current section.
     void handleMomentTrigger(const Uuid& momentID);
+    // The MIDI engine moved the position on its own and queued the mutes for it: the position is
+    // taken over, and nothing is sent again unless what the engine sent differs from what the
+    // state here asks for now (the set was edited meanwhile, say).
+    void adoptReflexMove(const ReflexMove& move);
+    // Hands the MIDI engine what it needs to answer moves on its own (nothing before the window
+    // appeared or without a current section). Every change of the state does this by itself.
+    void publishReflex();
 
     // ---- Commands of the "Section" menu and the toolbar ----------------------------------------
 
@@ -247,6 +254,9 @@ private:
     // Whether the last live state said that Cadenzo plays (false once the link is lost).
     bool cadenzoPlaying_ = false;
     bool appeared_ = false;
+    // While a move of the MIDI engine is being taken over, the snapshot is published once at its
+    // end rather than after each of its writes.
+    bool adopting_ = false;
 
     TimerHandle quickStartTimer_;
     // Runs while a learn is in progress; its end cancels the learn.

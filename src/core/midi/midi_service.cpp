@@ -1216,7 +1216,7 @@ void MidiService::parseInput(const std::uint8_t* bytes, std::size_t length, bool
             return; // a fragment at the end of a packet is dropped
         const std::uint8_t data1 = bytes[i + 1];
         if (size == 2) {
-            if (high == 0xC0)
+            if (high == 0xC0 && !tryReflex(ReflexTrigger::program, data1, learning))
                 onMain([this, program = static_cast<int>(data1)] {
                     sectionAdvanceRequest.notify(program);
                 });
@@ -1257,7 +1257,8 @@ void MidiService::parseInput(const std::uint8_t* bytes, std::size_t length, bool
         const auto jump = std::find_if(view.jumpTriggers->begin(), view.jumpTriggers->end(),
                                        [&](const auto& entry) { return pressed(entry.second); });
         if (jump != view.jumpTriggers->end()) {
-            onMain([this, key = jump->first] { jumpRequested.notify(key); });
+            if (!tryReflex(ReflexTrigger::jump, jump->first, learning))
+                onMain([this, key = jump->first] { jumpRequested.notify(key); });
             continue;
         }
         const auto moment = std::find_if(view.momentTriggers->begin(), view.momentTriggers->end(),
@@ -1267,7 +1268,7 @@ void MidiService::parseInput(const std::uint8_t* bytes, std::size_t length, bool
             continue;
         }
         if (isTriggerDevice && view.advanceTrigger && view.advanceTrigger->kind == kind &&
-            view.advanceTrigger->data1 == data1)
+            view.advanceTrigger->data1 == data1 && !tryReflex(ReflexTrigger::next, 0, learning))
             onMain([this] { advancePressed.notify(); });
     }
 }
@@ -1345,6 +1346,41 @@ void MidiService::setMomentTriggers(MomentTriggerTable triggers) {
     auto table = std::make_shared<const MomentTriggerTable>(std::move(triggers));
     std::lock_guard lock(jumpLock_);
     input_.momentTriggers = std::move(table);
+}
+
+// ---- The reflex --------------------------------------------------------------------------------
+
+void MidiService::publishReflex(std::shared_ptr<const ReflexSnapshot> snapshot) {
+    std::lock_guard lock(reflexLock_);
+    reflex_ = std::move(snapshot);
+    reflexBasis_ = reflexDelivered_;
+}
+
+bool MidiService::tryReflex(ReflexTrigger trigger, std::int64_t argument, bool learning) {
+    // A learn takes the next press for itself, whatever it would otherwise do.
+    if (learning)
+        return false;
+    std::lock_guard lock(reflexLock_);
+    if (!reflex_)
+        return false;
+    const ReflexSnapshot& snapshot = *reflex_;
+    // The main thread's position is the newer one only once it has taken over every move made
+    // here; before that it is the one this side left behind.
+    const ReflexPosition from = reflexBasis_ == reflexMoves_ ? snapshot.position : reflexAt_;
+    const std::optional<ReflexPosition> to = reflexTarget(snapshot, from, trigger, argument);
+    if (!to)
+        return false;
+    reflexAt_ = *to;
+    ++reflexMoves_;
+    sendSectionState(snapshot.layers, snapshot.mutesAt(*to), snapshot.mode, snapshot.mackiePort,
+                     snapshot.mackieTrackOffset, snapshot.host);
+    onMain([this, move = ReflexMove{*to, reflex_}] {
+        // Counted before the observers run, so that what they publish while taking the move over
+        // counts as describing it.
+        ++reflexDelivered_;
+        reflexMoved.notify(move);
+    });
+    return true;
 }
 
 // ---- Inspection --------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "midi/device_identity.h"
+#include "midi/reflex_snapshot.h"
 #include "model/setlist.h"
 #include "platform/main_loop.h"
 #include "platform/midi_backend.h"
@@ -45,6 +46,14 @@ using SlotNames = std::map<int, std::string>;
 // - the backend's threads: the read handlers copy what they need and hand it on.
 // What the input threads read of the main thread's state (the learn flag, the NEXT trigger and its
 // source, the jump triggers) is mirrored under jumpLock_.
+//
+// The reflex: a trigger that moves the position (NEXT, a jump trigger, a program change) is
+// answered on the input thread from the last ReflexSnapshot the main thread published, so that the
+// mute output never waits for a busy main thread. The input thread queues the mutes for the new
+// position at once (the ordinary output path, so banks, settles and shadows stay right) and then
+// posts reflexMoved; the main thread takes the position over. Until it has, the input side steps
+// on from its own latest position. What the snapshot cannot answer (no snapshot, a learn in
+// progress, another song, a move within the section) goes to the main thread as before.
 //
 // Every handler, queue job and posted task checks a shared liveness token first, so nothing runs
 // against a destroyed service; destruction waits for handlers in flight and stops the queue.
@@ -165,6 +174,9 @@ public:
     Signal<int> jumpRequested;
     // The trigger of a hand-fired Moment was pressed: the Moment's id.
     Signal<const Uuid&> momentRequested;
+    // The input side moved the position on its own and has queued the mutes for it already; in
+    // the order the moves were made, each once.
+    Signal<const ReflexMove&> reflexMoved;
 
     // ---- Port directory -------------------------------------------------------------------------
     // Rebuilds `destinations` and `sources`. Main thread.
@@ -239,6 +251,10 @@ public:
     void setJumpTriggers(JumpTriggerTable triggers);
     // Replaces the table of Moment triggers. Any thread.
     void setMomentTriggers(MomentTriggerTable triggers);
+    // What the input side answers moves from from now on; none stops it answering any. Main
+    // thread. A snapshot describes the main thread's state after every reflexMoved delivered so
+    // far (observers take each move over while it is delivered).
+    void publishReflex(std::shared_ptr<const ReflexSnapshot> snapshot);
 
     // ---- Inspection (tests, views) --------------------------------------------------------------
 
@@ -488,6 +504,9 @@ private:
                     const InputView& view);
     // How a source is recognised, asked of the MIDI system now. Any thread.
     DeviceIdentity identityOf(MidiRef source) const;
+    // Answers a move on the input side when the reflex snapshot can; false leaves it to the main
+    // thread. Input threads.
+    bool tryReflex(ReflexTrigger trigger, std::int64_t argument, bool learning);
 
     MidiBackend& backend_;
     MainLoop& loop_;
@@ -502,6 +521,19 @@ private:
 
     mutable std::mutex jumpLock_;
     InputView input_; // guarded by jumpLock_
+
+    // The reflex; guarded by reflexLock_, which the main thread takes to publish and an input
+    // thread to decide (never a real-time thread). A decision queues its output and posts its
+    // move under the lock, so moves reach the queue and the main thread in the order they were
+    // made.
+    std::mutex reflexLock_;
+    std::shared_ptr<const ReflexSnapshot> reflex_;
+    // Moves delivered on the main thread when reflex_ was published: while the input side has
+    // made more, its own latest position is newer than the snapshot's.
+    std::uint64_t reflexBasis_ = 0;
+    ReflexPosition reflexAt_;           // where the input side's latest move went
+    std::uint64_t reflexMoves_ = 0;     // moves made so far
+    std::uint64_t reflexDelivered_ = 0; // main thread: moves handed to reflexMoved so far
 
     MidiRef client_ = 0;
     MidiRef outPort_ = 0;

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "model/setlist.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace strata {
+
+// Where the performer stands: song, section and step, by index.
+struct ReflexPosition {
+    std::int64_t song = 0;
+    std::int64_t section = 0;
+    std::int64_t step = 0;
+    friend bool operator==(const ReflexPosition&, const ReflexPosition&) = default;
+};
+
+// What the MIDI input thread needs to answer a trigger that moves the position without asking
+// the main thread: the current song's sections with the muted layers of each step, the position,
+// and what the mute output is driven with. The main thread builds one whenever any of it may have
+// changed and hands it over whole; nobody changes it afterwards, so any thread may read it.
+struct ReflexSnapshot {
+    struct SectionMutes {
+        Uuid id;
+        std::vector<UuidSet> steps; // muted layers of each step, in step order
+    };
+
+    ReflexPosition position;
+    // Pro plays every step; Essentials only each section's first.
+    bool pro = false;
+    std::vector<SectionMutes> sections; // the current song's
+
+    // The output settings, as the main thread would send them.
+    std::vector<Layer> layers;
+    ControlMode mode = ControlMode::ccMute;
+    std::optional<std::string> mackiePort;
+    std::int64_t mackieTrackOffset = 0;
+    DawHost host = DawHost::logic;
+
+    // The layers muted at `at` (a section of this song), as the main thread would compute them
+    // there with no Moment override in force (moving to another section clears it).
+    const UuidSet& mutesAt(const ReflexPosition& at) const;
+};
+
+// A trigger that moves the position.
+enum class ReflexTrigger {
+    next,    // the NEXT footswitch: the following section of the song, its first step
+    jump,    // a section's jump trigger: that section, its first step
+    program, // a program change: that section, the step index kept
+};
+
+// Where `trigger` (with the section index `argument` for jump and program) takes the performer
+// from `from`, when the snapshot answers it exactly as the main thread would; none otherwise
+// (another song, a move within the same section, an index out of range), and the main thread then
+// decides as it always has.
+std::optional<ReflexPosition> reflexTarget(const ReflexSnapshot& snapshot,
+                                           const ReflexPosition& from, ReflexTrigger trigger,
+                                           std::int64_t argument);
+
+// A move the input side made on its own: mutes for `to` are already queued for the DAW. The main
+// thread takes the position over once, without sending again.
+struct ReflexMove {
+    ReflexPosition to;
+    std::shared_ptr<const ReflexSnapshot> basis; // what the move was decided on
+};
+
+} // namespace strata

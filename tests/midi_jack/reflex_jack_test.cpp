@@ -1,0 +1,194 @@
+// Triggers that move the position reach the DAW through a real JACK server while the main thread
+// is held busy, and the main thread takes the position over afterwards without a second send.
+#include "cuelink/cadenzo_link.h"
+#include "engine/app_state.h"
+#include "jack_rig.h"
+#include "jack_server_suite.h"
+#include "live/live_coordinator.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace strata {
+namespace {
+
+using testing::DawSimulator;
+using testing::intended;
+using testing::JackRig;
+using testing::JackServerSuite;
+using testing::JackTestClient;
+using testing::TempDir;
+
+// Polls `done` until it holds; false when `timeout` passed first (a bound for a broken run, not a
+// figure: nothing here depends on how fast the machine is).
+bool waitFor(const std::function<bool()>& done,
+             std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// The muted layers of each section of the one song: 0 {0}, 1 {1, 3}, 2 {2}, 3 {0, 5}, 4 {6, 7}.
+const std::vector<std::vector<int>> kSectionMutes{{0}, {1, 3}, {2}, {0, 5}, {6, 7}};
+
+// The whole live setup on the JACK rig: the set, the coordinator, a DAW playing the Mackie host
+// with 24 tracks, and a pedal whose note 60 is NEXT and whose CC 27 jumps to section 4.
+struct Stage {
+    explicit Stage(const std::string& server)
+        : rig(server), daw(server, "daw", {24, {}, 0, 8, 19}), pedal(server, "pedal") {
+        app = std::make_unique<AppState>(StoreLocation::under(dir.path()), rig.settings, rig.loop);
+        app->setMode(StrataMode::pro);
+        Setlist set;
+        set.name = "Show";
+        set.controlMode = ControlMode::mackieControl;
+        for (int i = 0; i < 8; ++i) {
+            Layer layer;
+            layer.name = "L" + std::to_string(i);
+            set.layers.push_back(std::move(layer));
+        }
+        Song song;
+        song.name = "One";
+        for (std::size_t k = 0; k < kSectionMutes.size(); ++k) {
+            Section section = Section::named("S" + std::to_string(k));
+            for (int i : kSectionMutes[k])
+                section.steps.at(0).mutedLayerIDs.insert(set.layers.at(std::size_t(i)).id);
+            song.sections.push_back(std::move(section));
+        }
+        song.sections[4].jumpTrigger = AdvanceTrigger{"pedal:out", AdvanceTrigger::Kind::cc, 27};
+        set.songs.push_back(std::move(song));
+        app->setSetlist(std::move(set));
+        link = std::make_unique<CadenzoLink>(rig.loop, CadenzoLink::Options{.openSocket = false});
+        live = std::make_unique<LiveCoordinator>(*app, *rig.service, *link, rig.loop, rig.settings,
+                                                 StoreLocation::under(dir.path()));
+        out = pedal.addOutput("out");
+    }
+    ~Stage() {
+        live.reset();
+        link.reset();
+        app.reset();
+    }
+
+    // Wires everything, appears and waits until the DAW shows section 0.
+    bool begin() {
+        if (!daw.ok() || !pedal.ok() || !rig.wire(daw, 0))
+            return false;
+        rig.service->advanceTrigger.set(
+            AdvanceTrigger{"pedal:out", AdvanceTrigger::Kind::note, 60});
+        if (!rig.driver.runUntil([&] {
+                rig.service->resolveTriggerSource();
+                return rig.service->footswitchSource() != 0;
+            }))
+            return false;
+        if (!pedal.waitCycles(3))
+            return false;
+        live->appear();
+        if (!rig.quiesce())
+            return false;
+        daw.takeReceived();
+        return daw.mutes() == session(0, 0);
+    }
+
+    // The DAW's session once the layers on tracks offset.. show section `k`.
+    std::vector<bool> session(std::size_t k, int offset,
+                              std::vector<bool> from = std::vector<bool>(24)) const {
+        return intended(std::move(from), offset, 8, kSectionMutes.at(k));
+    }
+
+    // Holds the main thread, from before the presses are sent, until the DAW shows `want` (or a
+    // broken run gives up); then lets it run again. Returns whether the DAW showed it while held.
+    bool answeredWhileHeld(const std::vector<std::vector<std::uint8_t>>& presses,
+                           const std::vector<bool>& want) {
+        bool ran = false;
+        bool seen = false;
+        rig.loop.post([&] {
+            ran = true;
+            seen = waitFor([&] { return daw.mutes() == want; });
+        });
+        for (const auto& message : presses)
+            pedal.send(out, message);
+        if (!rig.driver.runUntil([&] { return ran; }))
+            return false;
+        return seen;
+    }
+
+    // Mute buttons pressed since the last call.
+    int mutePresses() {
+        int n = 0;
+        for (const auto& r : daw.takeReceived())
+            if (r.bytes.size() == 3 && (r.bytes[0] & 0xF0) == 0x90 && r.bytes[1] >= 0x10 &&
+                r.bytes[1] < 0x18 && r.bytes[2] > 0)
+                ++n;
+        return n;
+    }
+    std::int64_t section() const { return app->currentSectionIndex(); }
+
+    TempDir dir;
+    JackRig rig;
+    DawSimulator daw;
+    JackTestClient pedal;
+    std::size_t out = 0;
+    std::unique_ptr<AppState> app;
+    std::unique_ptr<CadenzoLink> link;
+    std::unique_ptr<LiveCoordinator> live;
+};
+
+const std::vector<std::uint8_t> kNextOn{0x90, 60, 100};
+const std::vector<std::uint8_t> kNextOff{0x80, 60, 0};
+
+class ReflexThroughJack : public JackServerSuite {};
+
+TEST_F(ReflexThroughJack, PressesReachTheDawWhileTheMainThreadIsHeldAndAreTakenOverOnce) {
+    struct Case {
+        const char* name;
+        std::vector<std::vector<std::uint8_t>> presses;
+        std::size_t section; // where they lead from section 0
+        int mutePresses;     // the tracks that change on the way
+    };
+    const std::vector<Case> cases{
+        {"one NEXT", {kNextOn, kNextOff}, 1, 3},
+        {"two NEXTs before the main thread runs", {kNextOn, kNextOff, kNextOn, kNextOff}, 2, 6},
+        {"a jump trigger", {{0xB0, 27, 127}, {0xB0, 27, 0}}, 4, 3},
+        {"a program change", {{0xC0, 3}}, 3, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Stage stage(server_->name());
+        ASSERT_TRUE(stage.begin());
+        const auto want = stage.session(c.section, 0);
+        EXPECT_TRUE(stage.answeredWhileHeld(c.presses, want));
+        // The main thread catches up: the new position, and nothing pressed a second time.
+        ASSERT_TRUE(stage.rig.driver.runUntil(
+            [&] { return stage.section() == static_cast<std::int64_t>(c.section); }));
+        ASSERT_TRUE(stage.rig.quiesce());
+        EXPECT_EQ(stage.section(), static_cast<std::int64_t>(c.section));
+        EXPECT_EQ(stage.app->currentStepIndex(), 0);
+        EXPECT_EQ(stage.daw.mutes(), want);
+        EXPECT_EQ(stage.mutePresses(), c.mutePresses);
+        EXPECT_EQ(stage.daw.mergedPresses(), 0);
+    }
+}
+
+TEST_F(ReflexThroughJack, APressAcrossABankMoveWaitsForTheSettleAndLandsOnTheNewBank) {
+    Stage stage(server_->name());
+    ASSERT_TRUE(stage.begin());
+    // The toolbar moves the bank to tracks 8-15 and the pedal is pressed at once: the press is
+    // answered on the MIDI side, behind the bank moves, and pressed once they have settled.
+    stage.live->setMackieTrackOffset(8);
+    stage.pedal.send(stage.out, kNextOn);
+    stage.pedal.send(stage.out, kNextOff);
+    ASSERT_TRUE(stage.rig.driver.runUntil([&] { return stage.section() == 1; }));
+    ASSERT_TRUE(stage.rig.quiesce());
+    EXPECT_EQ(stage.daw.bank(0), 8);
+    // Tracks 0-7 keep section 0's mutes; 8-15 show section 1.
+    EXPECT_EQ(stage.daw.mutes(), stage.session(1, 8, stage.session(0, 0)));
+    EXPECT_EQ(stage.daw.mutesBesideBankMoves(), 0);
+    EXPECT_EQ(stage.section(), 1);
+}
+
+} // namespace
+} // namespace strata
