@@ -9,15 +9,6 @@
 using namespace strata;
 using namespace strata::testing;
 
-namespace {
-
-void storeNextTrigger(MemorySettings& settings, const AdvanceTrigger& trigger) {
-    const auto json = encodeAdvanceTrigger(trigger);
-    settings.setBytes(MidiService::kAdvanceTriggerKey, Bytes(json->begin(), json->end()));
-}
-
-} // namespace
-
 TEST_F(LiveTest, FootswitchWalksTheSetAndTheMackieMutesFollowOncePerChange) {
     Setlist set = makeSet({{"One", "Intro", "Verse", "Chorus"}, {"Two", "Verse", "Outro"}},
                           ControlMode::mackieControl);

@@ -5,6 +5,7 @@
 #include "engine/app_state.h"
 #include "live/live_coordinator.h"
 #include "midi/midi_service.h"
+#include "model/setlist_codec.h"
 #include "platform/memory_settings.h"
 #include "platform/virtual_main_loop.h"
 #include "support/test_support.h"
@@ -23,6 +24,12 @@ using Packets = std::vector<Bytes>;
 using Names = std::vector<std::string>;
 
 // Mackie button presses as the DAW hears them: a press and a release per button.
+// Stores `trigger` as the learned NEXT trigger, as the program finds it at start-up.
+inline void storeNextTrigger(MemorySettings& settings, const AdvanceTrigger& trigger) {
+    const auto json = encodeAdvanceTrigger(trigger);
+    settings.setBytes(MidiService::kAdvanceTriggerKey, Bytes(json->begin(), json->end()));
+}
+
 inline void press(Packets& out, std::uint8_t note, int times = 1) {
     for (int i = 0; i < times; ++i) {
         out.push_back({0x90, note, 0x7F});

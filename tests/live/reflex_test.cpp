@@ -12,11 +12,6 @@ using namespace strata::testing;
 
 namespace {
 
-void storeNextTrigger(MemorySettings& settings, const AdvanceTrigger& trigger) {
-    const auto json = encodeAdvanceTrigger(trigger);
-    settings.setBytes(MidiService::kAdvanceTriggerKey, Bytes(json->begin(), json->end()));
-}
-
 class ReflexTest : public LiveTest {
 protected:
     // One song of five sections, each muting its own layer (section 0 none); section 3 has a
@@ -51,8 +46,8 @@ protected:
     void sendOnly() { service->drain(); }
 };
 
-const Bytes kNext{0x90, 36, 100};
-const Bytes kJump{0xB0, 27, 127};
+const Bytes kNextPress{0x90, 36, 100};
+const Bytes kJumpPress{0xB0, 27, 127};
 Bytes program(std::uint8_t n) {
     return {0xC0, n};
 }
@@ -69,9 +64,9 @@ TEST_F(ReflexTest, PressesAreAnsweredBeforeTheMainThreadRunsAndTakenOverOnce) {
     };
     // Each case starts from (0, 0, 0).
     const std::vector<Case> cases{
-        {"one NEXT", {kNext}, ccRound({1}), {0, 1, 0}},
+        {"one NEXT", {kNextPress}, ccRound({1}), {0, 1, 0}},
         {"two NEXTs: the second steps on from the first",
-         {kNext, kNext},
+         {kNextPress, kNextPress},
          [] {
              Packets p = ccRound({1});
              const Packets q = ccRound({2});
@@ -79,10 +74,10 @@ TEST_F(ReflexTest, PressesAreAnsweredBeforeTheMainThreadRunsAndTakenOverOnce) {
              return p;
          }(),
          {0, 2, 0}},
-        {"a jump trigger", {kJump}, ccRound({3}), {0, 3, 0}},
+        {"a jump trigger", {kJumpPress}, ccRound({3}), {0, 3, 0}},
         {"a program change", {program(4)}, ccRound({1, 2}), {0, 4, 0}},
         {"NEXT, then a jump",
-         {kNext, kJump},
+         {kNextPress, kJumpPress},
          [] {
              Packets p = ccRound({1});
              const Packets q = ccRound({3});
@@ -134,7 +129,7 @@ TEST_F(ReflexTest, WhatTheSnapshotCannotAnswerWaitsForTheMainThread) {
     const std::vector<Case> cases{
         {"NEXT on the song's last section goes to the next song",
          [&] { goTo(4); },
-         kNext,
+         kNextPress,
          {1, 0, 0},
          ccRound({0, 3})},
         {"a jump to the section already current resets the step",
@@ -142,7 +137,7 @@ TEST_F(ReflexTest, WhatTheSnapshotCannotAnswerWaitsForTheMainThread) {
              goTo(3);
              app->nextStep();
          },
-         kJump,
+         kJumpPress,
          {0, 3, 0},
          ccRound({3})},
         {"a program change out of the song", [&] { goTo(0); }, program(9), {0, 0, 0}, {}},
@@ -151,7 +146,7 @@ TEST_F(ReflexTest, WhatTheSnapshotCannotAnswerWaitsForTheMainThread) {
              goTo(0);
              live->learnJumpTrigger(section(2).id);
          },
-         kNext,
+         kNextPress,
          {0, 0, 0},
          {}},
     };
@@ -173,7 +168,7 @@ TEST_F(ReflexTest, WhatTheSnapshotCannotAnswerWaitsForTheMainThread) {
 
 TEST_F(ReflexTest, AnEditBeforeTheMoveIsTakenOverIsSentAfterIt) {
     startShow();
-    footswitch(kNext);
+    footswitch(kNextPress);
     sendOnly();
     EXPECT_EQ(synthHeard(), ccRound({1}));
     // The main thread, still busy with an edit, mutes A in the section the press went to.
@@ -185,13 +180,13 @@ TEST_F(ReflexTest, AnEditBeforeTheMoveIsTakenOverIsSentAfterIt) {
 
 TEST_F(ReflexTest, TheMainThreadsOwnMovesAreWhereTheNextPressStepsFrom) {
     startShow();
-    footswitch(kNext);
+    footswitch(kNextPress);
     settle();
     EXPECT_EQ(position(), (Position{0, 1, 0}));
     live->nextSection(); // the performer clicks on
     settle();
     synthHeard();
-    footswitch(kNext);
+    footswitch(kNextPress);
     sendOnly();
     EXPECT_EQ(synthHeard(), ccRound({3}));
     settle();
@@ -208,7 +203,7 @@ TEST_F(ReflexTest, PressesFromAnotherThreadWhileTheMainThreadEditsEndWhereTheySh
         for (int i = 0; i < 4; ++i) {
             while (edits.load() <= i)
                 std::this_thread::yield();
-            footswitch(kNext);
+            footswitch(kNextPress);
         }
         done = true;
     });
@@ -229,7 +224,7 @@ TEST_F(ReflexTest, PressesFromAnotherThreadWhileTheMainThreadEditsEndWhereTheySh
 
 TEST_F(ReflexTest, ACoordinatorMadeAnewOverTheSameEngineStepsFromThePositionItPublishes) {
     startShow();
-    footswitch(kNext);
+    footswitch(kNextPress);
     settle();
     EXPECT_EQ(position(), (Position{0, 1, 0}));
     live.reset();
@@ -239,7 +234,7 @@ TEST_F(ReflexTest, ACoordinatorMadeAnewOverTheSameEngineStepsFromThePositionItPu
     live->appear();
     settle();
     synthHeard();
-    footswitch(kNext);
+    footswitch(kNextPress);
     sendOnly();
     EXPECT_EQ(synthHeard(), ccRound({1, 2}));
     settle();
