@@ -7,6 +7,7 @@
 #include "midi/midi_service.h"
 #include "platform/memory_settings.h"
 #include "platform/virtual_main_loop.h"
+#include "support/midi_bytes.h"
 #include "support/test_support.h"
 
 #include <algorithm>
@@ -18,33 +19,7 @@
 
 namespace strata::testing {
 
-using Bytes = std::vector<std::uint8_t>;
-using Packets = std::vector<Bytes>;
 using Names = std::vector<std::string>;
-
-// Mackie button presses as the DAW hears them: a press and a release per button.
-inline void press(Packets& out, std::uint8_t note, int times = 1) {
-    for (int i = 0; i < times; ++i) {
-        out.push_back({0x90, note, 0x7F});
-        out.push_back({0x90, note, 0x00});
-    }
-}
-inline Packets presses(std::initializer_list<std::uint8_t> notes) {
-    Packets out;
-    for (auto n : notes)
-        press(out, n);
-    return out;
-}
-// Mute button of layer slot 0-7 on the main surface.
-constexpr std::uint8_t mute(int slot) {
-    return static_cast<std::uint8_t>(0x10 + slot);
-}
-// The bank move to the first track that a first push starts with.
-inline Packets bankHome() {
-    Packets out;
-    press(out, 0x2E, 32);
-    return out;
-}
 
 // Where the performer stands: song, section, step.
 struct Position {
