@@ -149,6 +149,10 @@ QVariant RigController::storedMackiePort() const {
     return port ? QVariant(QString::fromStdString(*port)) : QVariant();
 }
 
+bool RigController::nextTriggerStored() const {
+    return rig_->settings.contains(MidiService::kAdvanceTriggerKey);
+}
+
 QVariant RigController::storedDawHost() const {
     const auto& host = rig_->state->setlist().dawHost;
     return host ? QVariant(QString::fromUtf8(rawValue(*host).data())) : QVariant();

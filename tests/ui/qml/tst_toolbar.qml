@@ -69,9 +69,13 @@ Item {
 
             rig.pressNote("FCB1010", 64)
             compare(label("triggerControl"), "NOTE 64 \u00B7 FCB1010")
+            verify(rig.nextTriggerStored(), "kept for the next launch")
 
             mouseClick(openMenu("triggerControl", "clearItem"))
             compare(label("triggerControl"), "SET TRIGGER")
+            verify(!rig.nextTriggerStored(), "forgotten for the next launch too")
+            rig.pressNote("FCB1010", 64)
+            compare(view.appState.sectionIndex, 0, "the pedal moves nothing any more")
         }
 
         // The trigger menu's entry, once the menu has finished opening (the control's label has
