@@ -85,7 +85,7 @@ TEST_F(LiveTest, SavingTheArdourMapWritesTheSetsBindingsOrSaysWhyNot) {
     set.mackieTrackOffset = 8;
     start(std::move(set));
     std::string error;
-    const auto path = dir.path() / "strata.map";
+    const auto path = dir->path() / "strata.map";
     ASSERT_TRUE(live->saveArdourMidiMap(path, &error)) << error;
     std::ifstream in(path);
     std::stringstream text;
@@ -94,7 +94,7 @@ TEST_F(LiveTest, SavingTheArdourMapWritesTheSetsBindingsOrSaysWhyNot) {
     EXPECT_NE(text.str().find("<Binding channel=\"4\" ctl=\"23\" uri=\"/route/mute 12\"/>"),
               std::string::npos);
 
-    EXPECT_FALSE(live->saveArdourMidiMap(dir.path() / "no" / "such" / "strata.map", &error));
+    EXPECT_FALSE(live->saveArdourMidiMap(dir->path() / "no" / "such" / "strata.map", &error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(log.linesStartingWith("[MIDI] could not save the Ardour MIDI map").size(), 1u);
 }

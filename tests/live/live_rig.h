@@ -1,14 +1,7 @@
 #pragma once
 
-#include "backends/memory/memory_midi_system.h"
-#include "cuelink/cadenzo_link.h"
-#include "engine/app_state.h"
-#include "live/live_coordinator.h"
-#include "midi/midi_service.h"
-#include "platform/memory_settings.h"
-#include "platform/virtual_main_loop.h"
+#include "support/core_stack.h"
 #include "support/midi_bytes.h"
-#include "support/test_support.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -34,12 +27,17 @@ struct Position {
 // CadenzoLink without a socket (datagrams handed in), and the coordinator. The DAW listens to
 // "Strata"; a CC synth "Synth" and a footswitch "Pedal" are plugged in. Layers A-D send their CC
 // mutes to "Synth" on channels 1-4. The tests play the main thread.
-class LiveTest : public ::testing::Test {
+// Holds the log capture, so that it outlives the objects whose teardown may write to the log.
+struct CapturedLog {
+    LogCapture log;
+};
+
+class LiveTest : public ::testing::Test, public CapturedLog, public CoreStack {
 protected:
     LiveTest() {
         synth = midi.addDestination("Synth");
         pedal = midi.addSource("Pedal");
-        app = std::make_unique<AppState>(StoreLocation::under(dir.path()), settings, loop);
+        makeState();
         app->setMode(StrataMode::pro);
     }
 
@@ -88,11 +86,7 @@ protected:
     void start(Setlist set) {
         app->setSetlist(std::move(set));
         loop.runPending();
-        service = std::make_unique<MidiService>(midi, loop, settings);
-        link = std::make_unique<CadenzoLink>(loop, CadenzoLink::Options{.openSocket = false});
-        live = std::make_unique<LiveCoordinator>(*app, *service, *link, loop, settings,
-                                                 StoreLocation::under(dir.path()));
-        daw = midi.listen(service->virtualSourceRef(false));
+        makeLive();
         dawSeen = 0;
     }
 
@@ -144,20 +138,10 @@ protected:
         return {app->currentSongIndex(), app->currentSectionIndex(), app->currentStepIndex()};
     }
 
-    LogCapture log;
-    TempDir dir;
-    MemoryMidiSystem midi;
-    VirtualMainLoop loop;
-    MemorySettings settings;
     MidiRef synth = 0;
     MidiRef pedal = 0;
     std::size_t synthSeen = 0;
     std::size_t dawSeen = 0;
-    std::unique_ptr<AppState> app;
-    std::unique_ptr<MidiService> service;
-    std::unique_ptr<CadenzoLink> link;
-    std::unique_ptr<LiveCoordinator> live;
-    MemoryMidiSystem::ListenerId daw = 0;
 };
 
 } // namespace strata::testing

@@ -1,9 +1,6 @@
 #pragma once
 
-#include "backends/memory/memory_midi_system.h"
-#include "midi/midi_service.h"
-#include "platform/memory_settings.h"
-#include "platform/virtual_main_loop.h"
+#include "support/core_stack.h"
 #include "support/midi_bytes.h"
 
 #include <algorithm>
@@ -14,14 +11,9 @@
 
 namespace strata::testing {
 
-// A MidiService on the in-memory MIDI system, on virtual time, with a DAW listening to both
-// surfaces. Tests play the main thread.
-struct MidiRig {
-    MemoryMidiSystem midi;
-    VirtualMainLoop loop;
-    MemorySettings settings;
-    std::unique_ptr<MidiService> service;
-    MemoryMidiSystem::ListenerId daw = 0;
+// The MIDI engine alone from the core stack, with a DAW listening to both surfaces. Tests play the
+// main thread.
+struct MidiRig : CoreStack {
     MemoryMidiSystem::ListenerId dawXT = 0;
 
     explicit MidiRig(bool startNow = true) {

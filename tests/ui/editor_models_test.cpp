@@ -142,21 +142,21 @@ protected:
     EditorModels() {
         rig.settings.setBool(LiveCoordinator::kShowModeChooserKey, false);
         rig.settings.setBool(LiveCoordinator::kHasSeenQuickStartKey, true);
-        rig.state->setSetlist(UiRig::demoSet());
-        rig.state->setMode(StrataMode::pro);
+        rig.app->setSetlist(UiRig::demoSet());
+        rig.app->setMode(StrataMode::pro);
         rig.settle();
     }
     UiModels& ui() { return *rig.models; }
-    const Section& section(std::size_t i) { return rig.state->currentSong()->sections.at(i); }
+    const Section& section(std::size_t i) { return rig.app->currentSong()->sections.at(i); }
     static QVariantMap at(const QVariantList& list, int i) { return list.at(i).toMap(); }
     UiRig rig;
 };
 
 TEST_F(EditorModels, LayerRowsInMackieModeAndTheDawNames) {
     auto& editor = ui().layerEditor;
-    while (rig.state->setlist().layers.size() < 10)
+    while (rig.app->setlist().layers.size() < 10)
         editor.addLayer();
-    const Layer added = rig.state->setlist().layers.at(6);
+    const Layer added = rig.app->setlist().layers.at(6);
     EXPECT_EQ(added.name, "Layer 7");
     EXPECT_EQ(added.channel, 7); // one above the highest channel in use
     EXPECT_EQ(added.muteCC, 26);
@@ -180,7 +180,7 @@ TEST_F(EditorModels, LayerRowsInMackieModeAndTheDawNames) {
     EXPECT_TRUE(editor.canUseDawNames());
     EXPECT_EQ(at(editor.layers(), 0)["dawLine"], "DAW: Pno");
     editor.useDawNames();
-    const auto& layers = rig.state->setlist().layers;
+    const auto& layers = rig.app->setlist().layers;
     EXPECT_EQ(layers[0].name, "Pno");
     EXPECT_EQ(layers[1].name, "Poly");
     EXPECT_EQ(layers[2].name, "Pad 2");

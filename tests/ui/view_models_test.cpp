@@ -20,7 +20,7 @@ protected:
     ViewModels() {
         rig.settings.setBool(LiveCoordinator::kShowModeChooserKey, false);
         rig.settings.setBool(LiveCoordinator::kHasSeenQuickStartKey, true);
-        rig.state->setSetlist(UiRig::demoSet());
+        rig.app->setSetlist(UiRig::demoSet());
         rig.settle();
         rig.models->shell.mainViewAppeared();
         rig.advance(seconds(5));
