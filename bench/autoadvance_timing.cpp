@@ -13,6 +13,8 @@
 #include "cuelink/cadenzo_link.h"
 #include "jack_test_client.h"
 #include "jack_test_server.h"
+#include "percentile.h"
+#include "support/cue_sender.h"
 #include "support/test_support.h"
 
 #include <algorithm>
@@ -32,31 +34,13 @@
 using namespace strata;
 using namespace strata::testing;
 using namespace std::chrono_literals;
+using strata::bench::percentile;
 
 namespace {
 
 bool sendCue(const std::string& json) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in group{};
-    group.sin_family = AF_INET;
-    group.sin_port = htons(cue_link::port);
-    ::inet_pton(AF_INET, std::string(cue_link::groupAddress).c_str(), &group.sin_addr);
-    const auto n = ::sendto(fd, json.data(), json.size(), 0,
-                            reinterpret_cast<const sockaddr*>(&group), sizeof group);
-    ::close(fd);
-    return n == static_cast<ssize_t>(json.size());
-}
-
-double percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return NAN;
-    std::sort(values.begin(), values.end());
-    const double rank = p * static_cast<double>(values.size() - 1);
-    const auto lo = static_cast<std::size_t>(std::floor(rank));
-    const auto hi = static_cast<std::size_t>(std::ceil(rank));
-    return values[lo] + (values[hi] - values[lo]) * (rank - static_cast<double>(lo));
+    static const CueSender sender;
+    return sender.send(json);
 }
 
 // JACK's clock (µs) minus the steady clock (µs), sampled around one reading.

@@ -20,10 +20,11 @@
 // auto-advance timing harness.
 
 #include "app_process.h"
-#include "cue_sender.h"
 #include "cuelink/cadenzo_link.h"
 #include "jack_test_client.h"
 #include "jack_test_server.h"
+#include "percentile.h"
+#include "support/cue_sender.h"
 #include "support/large_set.h"
 #include "support/test_support.h"
 
@@ -54,6 +55,7 @@ extern char** environ;
 using namespace strata;
 using namespace strata::testing;
 using namespace std::chrono_literals;
+using strata::bench::percentile;
 using SteadyClock = std::chrono::steady_clock;
 
 namespace {
@@ -61,15 +63,6 @@ namespace {
 // The floor process listens on the cue-link group at the next port, which the program ignores.
 constexpr std::uint16_t kFloorCuePort = cue_link::port + 1;
 constexpr std::uint8_t kNextNote = 36;
-
-double percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return NAN;
-    std::sort(values.begin(), values.end());
-    const std::size_t index =
-        std::min(values.size() - 1, static_cast<std::size_t>(p * (values.size() - 1) + 0.5));
-    return values[index];
-}
 
 int fail(const std::string& why, const AppProcess* app = nullptr) {
     std::fprintf(stderr, "strata_performance_suite: %s\n", why.c_str());

@@ -3,6 +3,7 @@
 #include "model/setlist_codec.h"
 #include "model/store.h"
 #include "qt_settings.h"
+#include "support/test_support.h"
 
 #include <cerrno>
 #include <csignal>
@@ -105,34 +106,31 @@ std::string AppProcess::output() const {
 
 bool AppProcess::waitForLine(const std::string& text, std::chrono::milliseconds timeout,
                              std::size_t from) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        const std::string out = output();
-        if (from < out.size() && out.find(text, from) != std::string::npos)
-            return true;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    return waitUntil(
+        [&] {
+            const std::string out = output();
+            return from < out.size() && out.find(text, from) != std::string::npos;
+        },
+        timeout, std::chrono::milliseconds(5));
 }
 
 std::optional<int> AppProcess::stop(int signal, std::chrono::milliseconds timeout) {
     if (pid_ <= 0)
         return std::nullopt;
     ::kill(pid_, signal);
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
     int status = 0;
-    for (;;) {
-        const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-        if (r == pid_)
-            break;
-        if ((r < 0 && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-            pid_ = -1;
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    pid_t r = 0;
+    waitUntil(
+        [&] {
+            r = ::waitpid(pid_, &status, WNOHANG);
+            return r == pid_ || (r < 0 && errno != EINTR);
+        },
+        timeout, std::chrono::milliseconds(5));
+    if (r != pid_) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return std::nullopt;
     }
     pid_ = -1;
     if (WIFEXITED(status))

@@ -8,10 +8,10 @@
 // STRATA_KILL_SEED repeats a run.
 
 #include "app_process.h"
-#include "cue_sender.h"
 #include "model/setlist_codec.h"
 #include "model/store.h"
 #include "platform/file_io.h"
+#include "support/cue_sender.h"
 #include "support/large_set.h"
 #include "support/test_support.h"
 

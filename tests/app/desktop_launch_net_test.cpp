@@ -72,11 +72,9 @@ TEST(StrataAppOnPipeWire, UsesPipeWiresJackWithoutBeingToldAndStartsAgainOnlyOnc
     // This process runs on PipeWire's library through LD_LIBRARY_PATH; the program does not.
     ASSERT_TRUE(app.start(STRATA_APP_PATH, files, {"LD_LIBRARY_PATH=", "STRATA_MIDI="}));
     ASSERT_TRUE(app.waitForLine("[Strata] Ready (MIDI: jack)", 30s)) << app.output();
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!jack_port_by_name(daw.handle(), "Strata:Strata") &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(1ms);
-    EXPECT_NE(jack_port_by_name(daw.handle(), "Strata:Strata"), nullptr) << app.output();
+    EXPECT_TRUE(strata::testing::waitUntil(
+        [&] { return jack_port_by_name(daw.handle(), "Strata:Strata") != nullptr; }, 10s))
+        << app.output();
 
     const std::string out = app.output();
     EXPECT_EQ(count(out, "[MIDI] No JACK server answers but PipeWire runs: starting again with "

@@ -102,7 +102,7 @@ TEST(MainWindow, OpensDarkAndAtLeast1080By640AndAppearsOnce) {
     EXPECT_FALSE(rig.texts().contains("MIDI UNAVAILABLE"));
 }
 
-TEST(MainWindow, ArrowKeysAndCtrlSDriveTheSectionMenuCommands) {
+TEST(MainWindow, KeysReachTheSectionMenuCommands) {
     // A returning user: no sheet is up (a modal sheet takes the keys while it is open).
     WindowRig rig(false, false);
     ASSERT_NE(rig.window, nullptr);
@@ -110,25 +110,11 @@ TEST(MainWindow, ArrowKeysAndCtrlSDriveTheSectionMenuCommands) {
     ASSERT_TRUE(spinUntil([&] { return rig.live->hasAppeared() && rig.window->isActive(); }));
     EXPECT_TRUE(rig.texts().contains("MIDI UNAVAILABLE"));
 
-    struct Key {
-        Qt::Key key;
-        Qt::KeyboardModifiers modifiers;
-        std::int64_t section, step;
-        bool stage;
-    };
-    const std::vector<Key> keys{
-        {Qt::Key_Down, Qt::NoModifier, 0, 1, false},   {Qt::Key_Up, Qt::NoModifier, 0, 0, false},
-        {Qt::Key_Right, Qt::NoModifier, 1, 0, false},  {Qt::Key_Left, Qt::NoModifier, 0, 0, false},
-        {Qt::Key_S, Qt::ControlModifier, 0, 0, true},  {Qt::Key_S, Qt::NoModifier, 0, 0, true},
-        {Qt::Key_S, Qt::ControlModifier, 0, 0, false},
-    };
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        SCOPED_TRACE(i);
-        QTest::keyClick(rig.window, keys[i].key, keys[i].modifiers);
-        QCoreApplication::processEvents();
-        EXPECT_EQ(rig.app->currentSectionIndex(), keys[i].section);
-        EXPECT_EQ(rig.app->currentStepIndex(), keys[i].step);
-        EXPECT_EQ(rig.app->stageMode(), keys[i].stage);
-    }
+    // The keys reach the view's commands through the real window (the QML tests cover each key).
+    QTest::keyClick(rig.window, Qt::Key_Right);
+    QTest::keyClick(rig.window, Qt::Key_S, Qt::ControlModifier);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rig.app->currentSectionIndex(), 1);
+    EXPECT_TRUE(rig.app->stageMode());
     EXPECT_TRUE(rig.texts().contains("Chorus")); // the view follows: NEXT after Verse
 }

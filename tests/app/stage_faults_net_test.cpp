@@ -7,12 +7,12 @@
 // Times are printed for the record, never asserted: the assertions are that things arrive.
 
 #include "app_process.h"
-#include "cue_sender.h"
 #include "cuelink/cadenzo_link.h"
 #include "daw_simulator.h"
 #include "jack_test_client.h"
 #include "jack_test_server.h"
 #include "model/store.h"
+#include "support/cue_sender.h"
 #include "support/test_support.h"
 
 #include <atomic>

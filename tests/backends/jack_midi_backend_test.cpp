@@ -17,6 +17,7 @@ using testing::JackServerSuite;
 using testing::JackTestClient;
 using testing::JackTestEvent;
 using testing::JackTestServer;
+using testing::waitUntil;
 using Bytes = std::vector<std::uint8_t>;
 
 // What the backend handed to the engine, recorded from its worker thread.
@@ -94,17 +95,6 @@ private:
     std::vector<MidiRef> subscribers_;
     std::vector<bool> availability_;
 };
-
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 std::vector<Bytes> asReceived(std::vector<Bytes> messages) {
     for (Bytes& m : messages)
@@ -358,8 +348,8 @@ TEST_F(JackBackendTest, FeedbackIntoTheFeedbackInputsReachesTheDestinationHandle
     expected.insert(expected.end(), led.begin(), led.end());
     expected.insert(expected.end(), ledOff.begin(), ledOff.end());
     expected.insert(expected.end(), longDump.begin(), longDump.end());
-    ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(0).size() >= expected.size(); }));
-    ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(1).size() >= 3; }));
+    ASSERT_TRUE(waitUntil([&] { return recorder_.bytesTo(0).size() >= expected.size(); }));
+    ASSERT_TRUE(waitUntil([&] { return recorder_.bytesTo(1).size() >= 3; }));
     EXPECT_EQ(recorder_.bytesTo(0), expected);
     EXPECT_EQ(recorder_.bytesTo(1), (Bytes{0x90, 0x10, 0x7F}));
     for (const auto& d : recorder_.deliveries())
@@ -371,18 +361,18 @@ TEST_F(JackBackendTest, FeedbackIntoTheFeedbackInputsReachesTheDestinationHandle
 TEST_F(JackBackendTest, ControllerAppearingLaterIsAnnouncedAndReadWithItsConnectionValue) {
     auto backend = makeBackend();
     Endpoints e = start(*backend);
-    ASSERT_TRUE(eventually([&] { return recorder_.setups() == 0; }));
+    ASSERT_TRUE(waitUntil([&] { return recorder_.setups() == 0; }));
     const int setupsBefore = recorder_.setups();
 
     auto pedal = makeClient("pedal");
     const std::size_t pedalOut = pedal->addOutput("midi out");
     auto keys = makeClient("keys");
     const std::size_t keysOut = keys->addOutput("midi out");
-    ASSERT_TRUE(eventually([&] { return recorder_.setups() > setupsBefore; }));
+    ASSERT_TRUE(waitUntil([&] { return recorder_.setups() > setupsBefore; }));
 
     // PipeWire lists another client's new port only once the news has reached this client.
     MidiRef pedalRef = 0, keysRef = 0;
-    ASSERT_TRUE(eventually([&] {
+    ASSERT_TRUE(waitUntil([&] {
         pedalRef = findSource(*backend, "pedal:midi out");
         keysRef = findSource(*backend, "keys:midi out");
         return pedalRef != 0 && keysRef != 0;
@@ -395,7 +385,7 @@ TEST_F(JackBackendTest, ControllerAppearingLaterIsAnnouncedAndReadWithItsConnect
     pedal->send(pedalOut, {0xB0, 0x1B, 0x7F});
     keys->send(keysOut, {0x90, 0x3C, 0x64});
     pedal->send(pedalOut, {0xB0, 0x1B, 0x00});
-    ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(-1).size() >= 9; }));
+    ASSERT_TRUE(waitUntil([&] { return recorder_.bytesTo(-1).size() >= 9; }));
     ASSERT_TRUE(pedal->waitCycles(5));
     Bytes fromPedal, fromKeys;
     for (const auto& d : recorder_.deliveriesTo(-1)) {
@@ -427,7 +417,7 @@ TEST_F(JackBackendTest, SendToANamedDestinationReachesOnlyThatDestination) {
     }
     for (std::size_t i = 0; i < count; ++i) {
         MidiRef ref = 0;
-        ASSERT_TRUE(eventually([&] {
+        ASSERT_TRUE(waitUntil([&] {
             return (ref = findDestination(*backend, "synth" + std::to_string(i) + ":in")) != 0;
         }));
         refs.push_back(ref);
@@ -469,7 +459,7 @@ TEST_F(JackBackendTest, SendToOurOwnVirtualDestinationLoopsBackToItsHandler) {
     EXPECT_EQ(backend->displayName(e.dstXT), "Strata XT");
     const Bytes cc = {0xB0, 0x14, 0x7F};
     backend->send(e.outPort, e.dstXT, cc.data(), cc.size());
-    ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(1).size() >= 3; }));
+    ASSERT_TRUE(waitUntil([&] { return recorder_.bytesTo(1).size() >= 3; }));
     EXPECT_EQ(recorder_.bytesTo(1), cc);
 }
 
@@ -481,17 +471,17 @@ TEST_F(JackBackendTest, SubscriberHandlerHearsADawConnectingToTheSurfacePorts) {
     const std::size_t xt = daw->addInput("xt in");
     ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(main)));
     ASSERT_TRUE(daw->waitCycles(3));
-    ASSERT_TRUE(eventually([&] { return recorder_.subscribers().size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return recorder_.subscribers().size() == 1; }));
     EXPECT_EQ(recorder_.subscribers()[0], e.src);
     ASSERT_TRUE(daw->connect(backend->jackPortName(e.srcXT), daw->fullName(xt)));
     ASSERT_TRUE(daw->waitCycles(3));
-    ASSERT_TRUE(eventually([&] { return recorder_.subscribers().size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return recorder_.subscribers().size() == 2; }));
     EXPECT_EQ(recorder_.subscribers()[1], e.srcXT);
     // A disconnection is no subscription.
     ASSERT_TRUE(daw->disconnect(backend->jackPortName(e.src), daw->fullName(main)));
     ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(main)));
     ASSERT_TRUE(daw->waitCycles(3));
-    ASSERT_TRUE(eventually([&] { return recorder_.subscribers().size() == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return recorder_.subscribers().size() == 3; }));
     ASSERT_TRUE(daw->waitCycles(5));
     EXPECT_EQ(recorder_.subscribers().size(), 3u);
 }
@@ -503,14 +493,14 @@ TEST_F(JackBackendTest, TheDawSurfaceOutputIsNotReadAsController) {
     const std::size_t surface = daw->addOutput("mackie out");
     const std::string surfaceName = daw->fullName(surface);
     MidiRef ref = 0;
-    ASSERT_TRUE(eventually([&] { return (ref = findSource(*backend, surfaceName)) != 0; }));
+    ASSERT_TRUE(waitUntil([&] { return (ref = findSource(*backend, surfaceName)) != 0; }));
 
     // Connected as a source before the DAW wires it to the feedback input: from that moment on
     // its traffic is feedback only.
     EXPECT_TRUE(backend->connectSource(e.inPort, ref, ref));
     ASSERT_TRUE(daw->connect(surfaceName, backend->jackPortName(e.dst)));
     ASSERT_TRUE(daw->waitCycles(3));
-    ASSERT_TRUE(eventually([&] {
+    ASSERT_TRUE(waitUntil([&] {
         return connectionsOf(daw->handle(), surfaceName) ==
                std::vector<std::string>{backend->jackPortName(e.dst)};
     })) << "the backend stops listening to it";
@@ -518,7 +508,7 @@ TEST_F(JackBackendTest, TheDawSurfaceOutputIsNotReadAsController) {
     EXPECT_FALSE(backend->connectSource(e.inPort, ref, ref));
 
     daw->send(surface, {0x90, 0x10, 0x7F});
-    ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(0).size() >= 3; }));
+    ASSERT_TRUE(waitUntil([&] { return recorder_.bytesTo(0).size() >= 3; }));
     ASSERT_TRUE(daw->waitCycles(5));
     EXPECT_TRUE(recorder_.deliveriesTo(-1).empty());
 
@@ -527,10 +517,10 @@ TEST_F(JackBackendTest, TheDawSurfaceOutputIsNotReadAsController) {
     const std::size_t synthIn = synth->addInput("in");
     ASSERT_TRUE(daw->connect(surfaceName, synth->fullName(synthIn)));
     ASSERT_TRUE(daw->waitCycles(3));
-    ASSERT_TRUE(eventually([&] { return backend->connectSource(e.inPort, ref, ref); }));
+    ASSERT_TRUE(waitUntil([&] { return backend->connectSource(e.inPort, ref, ref); }));
     ASSERT_TRUE(daw->waitCycles(3));
     daw->send(surface, {0x90, 0x11, 0x7F});
-    ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(-1).size() >= 3; }));
+    ASSERT_TRUE(waitUntil([&] { return recorder_.bytesTo(-1).size() >= 3; }));
     EXPECT_EQ(recorder_.bytesTo(-1), (Bytes{0x90, 0x11, 0x7F}));
 }
 
@@ -554,8 +544,8 @@ TEST_F(JackBackendTest, ASecondStrataGetsANameOfItsOwnAndKeepsToItsOwnPorts) {
     const Bytes a = {0xB0, 0x14, 0x01}, b = {0xB0, 0x14, 0x02};
     first->send(one.outPort, one.dst, a.data(), a.size());
     second->send(out, dst, b.data(), b.size());
-    ASSERT_TRUE(eventually([&] { return recorder_.bytesTo(0).size() >= 3; }));
-    ASSERT_TRUE(eventually([&] { return other.bytesTo(0).size() >= 3; }));
+    ASSERT_TRUE(waitUntil([&] { return recorder_.bytesTo(0).size() >= 3; }));
+    ASSERT_TRUE(waitUntil([&] { return other.bytesTo(0).size() >= 3; }));
     auto daw = makeClient("daw");
     ASSERT_TRUE(daw->waitCycles(5));
     EXPECT_EQ(recorder_.bytesTo(0), a);
@@ -578,7 +568,7 @@ TEST_F(JackBackendTest, EnumerationListsOtherClientsInAStableOrderByFullName) {
     };
     // jackd lists a change at once; PipeWire once the news has reached this client.
     auto listsSources = [&](const std::vector<std::string>& expected) {
-        eventually([&] { return sources() == expected; });
+        waitUntil([&] { return sources() == expected; });
         return sources();
     };
     EXPECT_EQ(listsSources({"alpha:out", "beta:out"}),
@@ -596,7 +586,7 @@ TEST_F(JackBackendTest, EnumerationListsOtherClientsInAStableOrderByFullName) {
     a = makeClient("alpha");
     a->addOutput("out");
     MidiRef again = 0;
-    eventually([&] { return (again = findSource(*backend, "alpha:out")) != 0; });
+    waitUntil([&] { return (again = findSource(*backend, "alpha:out")) != 0; });
     EXPECT_EQ(again, alphaRef) << "same name, same ref";
 
     // Destinations: our virtual ones first, under their logical names; never our own ports.
@@ -663,7 +653,7 @@ TEST(JackBackendServerLoss, KeepsRunningSaysSoOnceAndComesBackWithItsPorts) {
     backend.setAvailabilityHandler([&](bool up) { recorder.availability(up); });
 
     server.stop();
-    ASSERT_TRUE(eventually([&] { return !recorder.availabilityChanges().empty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !recorder.availabilityChanges().empty(); }));
     EXPECT_EQ(recorder.availabilityChanges(), std::vector<bool>{false});
     EXPECT_FALSE(backend.available());
     const Bytes note = {0x90, 0x10, 0x7F};
@@ -674,7 +664,7 @@ TEST(JackBackendServerLoss, KeepsRunningSaysSoOnceAndComesBackWithItsPorts) {
 
     const int setupsBefore = recorder.setups();
     ASSERT_TRUE(server.start(&error)) << error;
-    ASSERT_TRUE(eventually([&] { return recorder.availabilityChanges().size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return recorder.availabilityChanges().size() == 2; }));
     EXPECT_EQ(recorder.availabilityChanges(), (std::vector<bool>{false, true}));
     EXPECT_TRUE(backend.available());
     EXPECT_GT(recorder.setups(), setupsBefore);

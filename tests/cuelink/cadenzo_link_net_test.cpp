@@ -10,6 +10,7 @@
 #include "midi/midi_service.h"
 #include "platform/memory_settings.h"
 #include "platform/virtual_main_loop.h"
+#include "support/cue_sender.h"
 #include "support/test_support.h"
 
 #include <arpa/inet.h>
@@ -68,17 +69,6 @@ struct Socket {
     }
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
-};
-
-// Plays Cadenzo: sends datagrams to the group from an ordinary socket.
-struct Sender : Socket {
-    Sender() : Socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-    void send(std::string_view bytes) {
-        const auto group = groupEndpoint();
-        const auto n = ::sendto(fd, bytes.data(), bytes.size(), 0,
-                                reinterpret_cast<const sockaddr*>(&group), sizeof group);
-        ASSERT_EQ(n, static_cast<ssize_t>(bytes.size())) << "errno " << errno;
-    }
 };
 
 // An ordinary group member on the cue-link port, to watch what the link sends.
@@ -154,10 +144,10 @@ TEST_F(CadenzoLinkNet, TwoLinksOnOneMachineBothReceiveEveryDatagram) {
     auto ca = a.fire.connect([&](const Fire& f) { gotA.push_back(f); });
     auto cb = b.fire.connect([&](const Fire& f) { gotB.push_back(f); });
 
-    Sender cadenzo;
+    strata::testing::CueSender cadenzo;
     std::vector<Fire> sent;
     for (int i = 0; i < 40; ++i) {
-        cadenzo.send(fireText(i, i % 5));
+        ASSERT_TRUE(cadenzo.send(fireText(i, i % 5)));
         sent.push_back({i, i % 5});
     }
     ASSERT_TRUE(pumpUntil(loop, {a.fd(), b.fd()}, [&] {
@@ -202,9 +192,10 @@ TEST_F(CadenzoLinkNet, ADeadCadenzoLooksDeadWhileOurOwnDiscoveryKeepsComingBack)
             offlineAt = loop.now();
     });
 
-    Sender cadenzo;
-    cadenzo.send(R"({"type":"HELLO","host":"FOH"})");
-    cadenzo.send(R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":0,"playing":true,"bpm":120})");
+    strata::testing::CueSender cadenzo;
+    ASSERT_TRUE(cadenzo.send(R"({"type":"HELLO","host":"FOH"})"));
+    ASSERT_TRUE(cadenzo.send(
+        R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":0,"playing":true,"bpm":120})"));
     ASSERT_TRUE(pumpUntil(loop, {link.fd()}, [&] { return link.liveState().has_value(); }));
     EXPECT_EQ(link.connection.get(), ConnectionState::connected("FOH"));
     EXPECT_EQ(live.stepClock().dueAt(), start + 16s) << "timed while Cadenzo plays";
@@ -286,9 +277,10 @@ TEST_F(CadenzoLinkNet, OversizeDatagramsAreDroppedNotCut) {
         auto c = link.fire.connect([&](const Fire&) { ++fires; });
         std::string padded = greeting;
         padded.resize(row.size, ' ');
-        Sender cadenzo;
-        cadenzo.send(padded);
-        cadenzo.send(fireText(0, 0)); // arrives after the big one: once it is handled, so is that
+        strata::testing::CueSender cadenzo;
+        ASSERT_TRUE(cadenzo.send(padded));
+        ASSERT_TRUE(cadenzo.send(
+            fireText(0, 0))); // arrives after the big one: once it is handled, so is that
         ASSERT_TRUE(pumpUntil(loop, {link.fd()}, [&] { return fires == 1; }));
         EXPECT_EQ(link.connection.get().isConnected(), row.applied);
     }
@@ -328,8 +320,8 @@ TEST_F(CadenzoLinkNet, ASpuriousReadinessReportNeverBlocks) {
     ::alarm(20);
     spy.onReadable(); // nothing to read
     EXPECT_TRUE(fires.empty());
-    Sender cadenzo;
-    cadenzo.send(fireText(2, 3));
+    strata::testing::CueSender cadenzo;
+    ASSERT_TRUE(cadenzo.send(fireText(2, 3)));
     pollfd p{link.fd(), POLLIN, 0};
     ASSERT_EQ(::poll(&p, 1, 5000), 1);
     spy.onReadable();

@@ -1,9 +1,6 @@
 #pragma once
 
-#include "engine/app_state.h"
-#include "platform/memory_settings.h"
-#include "platform/virtual_main_loop.h"
-#include "support/test_support.h"
+#include "support/core_stack.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -35,12 +32,11 @@ inline Setlist makeSet(const std::vector<Names>& songs,
     return set;
 }
 
-// An AppState on virtual time with in-memory settings and a store folder of its own.
-class EngineTest : public ::testing::Test {
+// The state alone, from the core stack: virtual time, in-memory settings, a store folder of its
+// own.
+class EngineTest : public ::testing::Test, public CoreStack {
 protected:
-    EngineTest() { app = std::make_unique<AppState>(location(), settings, loop); }
-
-    StoreLocation location() const { return StoreLocation::under(dir.path()); }
+    EngineTest() { makeState(); }
 
     void load(Setlist set, StrataMode mode = StrataMode::pro) {
         app->setSetlist(std::move(set));
@@ -88,11 +84,6 @@ protected:
             out.push_back(s.name);
         return out;
     }
-
-    TempDir dir;
-    MemorySettings settings;
-    VirtualMainLoop loop;
-    std::unique_ptr<AppState> app;
 };
 
 } // namespace strata::testing

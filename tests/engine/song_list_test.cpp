@@ -14,18 +14,23 @@ TEST_F(SongList, MoveAndDeleteKeepTheSelectionSensible) {
         std::function<void(AppState&)> op;
         Names songs;
         std::int64_t currentAfter;
+        std::int64_t sectionAfter; // from section 1: a delete starts the song over, a move not
     };
     // clang-format off
     const Case cases[] = {
-        {"delete before the current song", 1, [](AppState& a) { a.deleteSong(0); },   {"B", "C"}, 1},
-        {"delete before the last song",    2, [](AppState& a) { a.deleteSong(0); },   {"B", "C"}, 1},
-        {"delete out of range",            1, [](AppState& a) { a.deleteSong(3); },   {"A", "B", "C"}, 1},
-        {"move the current song up",       1, [](AppState& a) { a.moveSong(1, 0); },  {"B", "A", "C"}, 0},
-        {"move one across the current",    1, [](AppState& a) { a.moveSong(0, 2); },  {"B", "A", "C"}, 0},
-        {"move down to the end",           0, [](AppState& a) { a.moveSong(1, 3); },  {"A", "C", "B"}, 0},
-        {"move up from the top",           0, [](AppState& a) { a.moveSong(0, -1); }, {"A", "B", "C"}, 0},
-        {"move far past the end",          2, [](AppState& a) { a.moveSong(0, 50); }, {"B", "C", "A"}, 1},
-        {"move from out of range",         1, [](AppState& a) { a.moveSong(5, 0); },  {"A", "B", "C"}, 1},
+        {"delete before the current song", 1, [](AppState& a) { a.deleteSong(0); },   {"B", "C"}, 1, 0},
+        {"delete before the last song",    2, [](AppState& a) { a.deleteSong(0); },   {"B", "C"}, 1, 0},
+        {"delete the current song",        1, [](AppState& a) { a.deleteSong(1); },   {"A", "C"}, 1, 0},
+        {"delete the current, last song",  2, [](AppState& a) { a.deleteSong(2); },   {"A", "B"}, 1, 0},
+        {"delete after the current song",  0, [](AppState& a) { a.deleteSong(2); },   {"A", "B"}, 0, 0},
+        {"delete out of range",            1, [](AppState& a) { a.deleteSong(3); },   {"A", "B", "C"}, 1, 1},
+        {"move the current song up",       1, [](AppState& a) { a.moveSong(1, 0); },  {"B", "A", "C"}, 0, 1},
+        {"move one across the current",    1, [](AppState& a) { a.moveSong(0, 2); },  {"B", "A", "C"}, 0, 1},
+        {"move one up across the current", 1, [](AppState& a) { a.moveSong(2, 0); },  {"C", "A", "B"}, 2, 1},
+        {"move down to the end",           0, [](AppState& a) { a.moveSong(1, 3); },  {"A", "C", "B"}, 0, 1},
+        {"move up from the top",           0, [](AppState& a) { a.moveSong(0, -1); }, {"A", "B", "C"}, 0, 1},
+        {"move far past the end",          2, [](AppState& a) { a.moveSong(0, 50); }, {"B", "C", "A"}, 1, 1},
+        {"move from out of range",         1, [](AppState& a) { a.moveSong(5, 0); },  {"A", "B", "C"}, 1, 1},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -35,6 +40,7 @@ TEST_F(SongList, MoveAndDeleteKeepTheSelectionSensible) {
         c.op(*app);
         EXPECT_EQ(songNames(), c.songs);
         EXPECT_EQ(app->currentSongIndex(), c.currentAfter);
+        EXPECT_EQ(app->currentSectionIndex(), c.sectionAfter);
     }
     load(makeSet({{"A", "a1", "a2"}}));
     position(0, 1, 0);

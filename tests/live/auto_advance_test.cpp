@@ -284,8 +284,7 @@ private:
 TEST_F(AutoAdvanceTest, ALateTimerDoesNotPushTheFollowingTimedStepsLater) {
     startWith(8, std::nullopt);
     LateLoop late(loop, 30ms);
-    live = std::make_unique<LiveCoordinator>(*app, *service, *link, late, settings,
-                                             StoreLocation::under(dir.path()));
+    live = std::make_unique<LiveCoordinator>(*app, *service, *link, late, settings, location());
     live->appear();
     cadenzo(R"(,"playing":true,"bpm":120)");
     const auto start = loop.now();
@@ -302,8 +301,7 @@ TEST_F(AutoAdvanceTest, ALateTimerDoesNotPushTheFollowingTimedStepsLater) {
 TEST_F(AutoAdvanceTest, AfterAStallLongerThanAStepTheNextStepIsNotRushed) {
     startWith(8, std::nullopt);
     LateLoop late(loop, 20s);
-    live = std::make_unique<LiveCoordinator>(*app, *service, *link, late, settings,
-                                             StoreLocation::under(dir.path()));
+    live = std::make_unique<LiveCoordinator>(*app, *service, *link, late, settings, location());
     live->appear();
     cadenzo(R"(,"playing":true,"bpm":120)");
     loop.advance(36s);

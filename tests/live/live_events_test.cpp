@@ -339,27 +339,59 @@ TEST_F(LiveTest, JumpTriggerTableFollowsTheCurrentSong) {
     EXPECT_EQ(position(), (Position{5, 2, 0}));
 }
 
-TEST_F(LiveTest, KeysHaveTheirExactForm) {
+// The coordinator resends when its keys change: they must change with everything that changes
+// what is sent, and stay put for everything else.
+TEST_F(LiveTest, KeysChangeExactlyWithWhatIsSent) {
     Setlist set =
         makeSet({{"One", "a"}, {"Two", "a"}, {"Three", "a", "b", "c"}}, ControlMode::mackieControl);
     set.songs[2].sections[1].jumpTrigger =
         AdvanceTrigger{"FCB1010", AdvanceTrigger::Kind::note, 36};
-    set.songs[2].sections[2].jumpTrigger = AdvanceTrigger{"FCB1010", AdvanceTrigger::Kind::cc, 64};
     set.mackiePort = "MCU";
     set.mackieTrackOffset = -9;
-    set.layers.resize(2);
-    set.layers[1].muteCC = 7;
+    set.layers.resize(3);
     muteAt(set, 2, 2, 0, {1, 0});
     start(std::move(set));
     app->setCurrentSongIndex(2);
     app->setCurrentSectionIndex(2);
 
-    EXPECT_EQ(LiveCoordinator::jumpTriggerKey(*app),
-              "2|-,Note 36 \u00B7 FCB1010,CC 64 \u00B7 FCB1010");
-    const std::string a = layer(0).id.string(), b = layer(1).id.string();
-    const std::string muted = a < b ? a + "," + b : b + "," + a;
-    EXPECT_EQ(LiveCoordinator::sectionStateKey(*app),
-              "2|2|0|mackieControl|MCU|-8|" + muted + "|" + a + "#Synth#1#-1|" + b + "#Synth#2#7");
+    struct Row {
+        const char* change;
+        std::function<void(Setlist&)> apply;
+        bool sectionKey, jumpKey;
+    };
+    const auto trigger = [](int n) {
+        return AdvanceTrigger{"FCB1010", AdvanceTrigger::Kind::cc, n};
+    };
+    const std::vector<Row> rows{
+        {"a layer renamed", [](Setlist& s) { s.layers[0].name = "Renamed"; }, false, false},
+        {"another song's jump trigger",
+         [&](Setlist& s) { s.songs[0].sections[0].jumpTrigger = trigger(20); }, false, false},
+        {"an offset in the same bank", [](Setlist& s) { s.mackieTrackOffset = -15; }, false, false},
+        {"an offset in another bank", [](Setlist& s) { s.mackieTrackOffset = 8; }, true, false},
+        {"the surface's port", [](Setlist& s) { s.mackiePort = "Other"; }, true, false},
+        {"the muted layers", [](Setlist& s) { s.songs[2].sections[2].steps[0].mutedLayerIDs = {}; },
+         true, false},
+        {"a layer's channel", [](Setlist& s) { s.layers[2].channel = 9; }, true, false},
+        {"a layer's mute CC", [](Setlist& s) { s.layers[1].muteCC = 7; }, true, false},
+        {"a layer's port", [](Setlist& s) { s.layers[0].portName = "Elsewhere"; }, true, false},
+        {"the control mode", [](Setlist& s) { s.controlMode = ControlMode::ccMute; }, true, false},
+        {"the current song's jump trigger",
+         [&](Setlist& s) { s.songs[2].sections[0].jumpTrigger = trigger(64); }, false, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.change);
+        const std::string section = LiveCoordinator::sectionStateKey(*app);
+        const std::string jump = LiveCoordinator::jumpTriggerKey(*app);
+        app->updateSetlist([&](Setlist& s) {
+            row.apply(s);
+            return true;
+        });
+        EXPECT_EQ(LiveCoordinator::sectionStateKey(*app) != section, row.sectionKey);
+        EXPECT_EQ(LiveCoordinator::jumpTriggerKey(*app) != jump, row.jumpKey);
+    }
+    const std::string section = LiveCoordinator::sectionStateKey(*app);
+    app->setCurrentSectionIndex(1);
+    EXPECT_NE(LiveCoordinator::sectionStateKey(*app), section) << "the position is part of it";
 }
 
 TEST_F(LiveTest, ToolbarChangesResendAtOnce) {

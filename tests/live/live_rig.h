@@ -1,14 +1,8 @@
 #pragma once
 
-#include "backends/memory/memory_midi_system.h"
-#include "cuelink/cadenzo_link.h"
-#include "engine/app_state.h"
-#include "live/live_coordinator.h"
-#include "midi/midi_service.h"
 #include "model/setlist_codec.h"
-#include "platform/memory_settings.h"
-#include "platform/virtual_main_loop.h"
-#include "support/test_support.h"
+#include "support/core_stack.h"
+#include "support/midi_bytes.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -19,38 +13,12 @@
 
 namespace strata::testing {
 
-using Bytes = std::vector<std::uint8_t>;
-using Packets = std::vector<Bytes>;
 using Names = std::vector<std::string>;
 
-// Mackie button presses as the DAW hears them: a press and a release per button.
 // Stores `trigger` as the learned NEXT trigger, as the program finds it at start-up.
 inline void storeNextTrigger(MemorySettings& settings, const AdvanceTrigger& trigger) {
     const auto json = encodeAdvanceTrigger(trigger);
     settings.setBytes(MidiService::kAdvanceTriggerKey, Bytes(json->begin(), json->end()));
-}
-
-inline void press(Packets& out, std::uint8_t note, int times = 1) {
-    for (int i = 0; i < times; ++i) {
-        out.push_back({0x90, note, 0x7F});
-        out.push_back({0x90, note, 0x00});
-    }
-}
-inline Packets presses(std::initializer_list<std::uint8_t> notes) {
-    Packets out;
-    for (auto n : notes)
-        press(out, n);
-    return out;
-}
-// Mute button of layer slot 0-7 on the main surface.
-constexpr std::uint8_t mute(int slot) {
-    return static_cast<std::uint8_t>(0x10 + slot);
-}
-// The bank move to the first track that a first push starts with.
-inline Packets bankHome() {
-    Packets out;
-    press(out, 0x2E, 32);
-    return out;
 }
 
 // Where the performer stands: song, section, step.
@@ -66,12 +34,17 @@ struct Position {
 // CadenzoLink without a socket (datagrams handed in), and the coordinator. The DAW listens to
 // "Strata"; a CC synth "Synth" and a footswitch "Pedal" are plugged in. Layers A-D send their CC
 // mutes to "Synth" on channels 1-4. The tests play the main thread.
-class LiveTest : public ::testing::Test {
+// Holds the log capture, so that it outlives the objects whose teardown may write to the log.
+struct CapturedLog {
+    LogCapture log;
+};
+
+class LiveTest : public ::testing::Test, public CapturedLog, public CoreStack {
 protected:
     LiveTest() {
         synth = midi.addDestination("Synth");
         pedal = midi.addSource("Pedal");
-        app = std::make_unique<AppState>(StoreLocation::under(dir.path()), settings, loop);
+        makeState();
         app->setMode(StrataMode::pro);
     }
 
@@ -120,11 +93,7 @@ protected:
     void start(Setlist set) {
         app->setSetlist(std::move(set));
         loop.runPending();
-        service = std::make_unique<MidiService>(midi, loop, settings);
-        link = std::make_unique<CadenzoLink>(loop, CadenzoLink::Options{.openSocket = false});
-        live = std::make_unique<LiveCoordinator>(*app, *service, *link, loop, settings,
-                                                 StoreLocation::under(dir.path()));
-        daw = midi.listen(service->virtualSourceRef(false));
+        makeLive();
         dawSeen = 0;
     }
 
@@ -176,20 +145,10 @@ protected:
         return {app->currentSongIndex(), app->currentSectionIndex(), app->currentStepIndex()};
     }
 
-    LogCapture log;
-    TempDir dir;
-    MemoryMidiSystem midi;
-    VirtualMainLoop loop;
-    MemorySettings settings;
     MidiRef synth = 0;
     MidiRef pedal = 0;
     std::size_t synthSeen = 0;
     std::size_t dawSeen = 0;
-    std::unique_ptr<AppState> app;
-    std::unique_ptr<MidiService> service;
-    std::unique_ptr<CadenzoLink> link;
-    std::unique_ptr<LiveCoordinator> live;
-    MemoryMidiSystem::ListenerId daw = 0;
 };
 
 } // namespace strata::testing

@@ -229,8 +229,7 @@ TEST_F(ReflexTest, ACoordinatorMadeAnewOverTheSameEngineStepsFromThePositionItPu
     EXPECT_EQ(position(), (Position{0, 1, 0}));
     live.reset();
     app->jump(3);
-    live = std::make_unique<LiveCoordinator>(*app, *service, *link, loop, settings,
-                                             StoreLocation::under(dir.path()));
+    live = std::make_unique<LiveCoordinator>(*app, *service, *link, loop, settings, location());
     live->appear();
     settle();
     synthHeard();

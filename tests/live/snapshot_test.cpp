@@ -122,7 +122,7 @@ TEST_F(LiveTest, DroppedSectionsStayRecoverableInACopyOfTheSetTakenBeforeTheChan
     cue(snapshotOf(R"("Intro","Verse","Bridge","End")"));
     settle();
     live->backups().drain();
-    EXPECT_TRUE(SetlistBackups::list(storeFolder(dir)).empty());
+    EXPECT_TRUE(SetlistBackups::list(storeFolder(*dir)).empty());
     const Setlist renamed = app->setlist();
 
     cue(snapshotOf(R"("Intro","Verse")"));
@@ -131,7 +131,7 @@ TEST_F(LiveTest, DroppedSectionsStayRecoverableInACopyOfTheSetTakenBeforeTheChan
     ASSERT_EQ(section(1).name, "Verse");
     ASSERT_EQ(app->currentSong()->sections.size(), 2u);
 
-    const auto copies = SetlistBackups::list(storeFolder(dir));
+    const auto copies = SetlistBackups::list(storeFolder(*dir));
     ASSERT_EQ(copies.size(), 1u);
     const auto file = readWholeFile(copies[0], Store::kMaxFileBytes);
     ASSERT_EQ(file.status, FileReadResult::Status::ok);
@@ -147,7 +147,7 @@ TEST_F(LiveTest, DroppedSectionsStayRecoverableInACopyOfTheSetTakenBeforeTheChan
 
     // The document itself holds only what Cadenzo asked for; the autosave writes that.
     loop.advance(AppState::kSaveDebounce);
-    const auto saved = Store::load(StoreLocation::under(dir.path()));
+    const auto saved = Store::load(location());
     ASSERT_TRUE(saved.has_value());
     EXPECT_EQ(saved->songs[0].sections.size(), 2u);
 }

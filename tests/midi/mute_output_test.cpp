@@ -122,16 +122,6 @@ TEST(MackieOutput, ThePressOfOneButtonNeverSharesACycleWithItsPreviousPress) {
     EXPECT_EQ(cycles(rig.midi.heard(rig.daw)), "M0|M0M1|M0");
 }
 
-TEST(MackieOutput, TwelveLayersAtOffsetSixteenBankBothUnits) {
-    MidiRig rig;
-    const auto layers = makeLayers(12);
-    sendMackie(rig, layers, idsAt(layers, {9}), 16);
-    EXPECT_EQ(rig.heard(), bankMove(2));
-    Packets xt = bankMove(3);
-    press(xt, 0x11); // layer 10 is the extender's second strip
-    EXPECT_EQ(rig.heardXT(), xt);
-}
-
 TEST(MackieOutput, OnlyTheFirstSixteenOfTwentyLayersArePressed) {
     MidiRig rig;
     const auto layers = makeLayers(20);

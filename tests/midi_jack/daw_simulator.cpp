@@ -1,6 +1,7 @@
 #include "daw_simulator.h"
 
 #include "jack_test_client.h"
+#include "support/test_support.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -84,13 +85,8 @@ DawSimulator::DawSimulator(const std::string& serverName, const std::string& cli
     jack_set_port_connect_callback(client_, onConnect, this);
     // Ready once it takes part in cycles (PipeWire adds a client to its graph a little after
     // activation).
-    bool running = jack_activate(client_) == 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (running && cycle_.load(std::memory_order_acquire) == 0) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            running = false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    const bool running = jack_activate(client_) == 0 &&
+                         waitUntil([&] { return cycle_.load(std::memory_order_acquire) != 0; });
     if (!running) {
         jack_client_close(client_);
         client_ = nullptr;

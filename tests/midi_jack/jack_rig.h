@@ -7,6 +7,7 @@
 #include "midi/midi_service.h"
 #include "platform/memory_settings.h"
 #include "platform/virtual_main_loop.h"
+#include "support/midi_bytes.h"
 
 #include <algorithm>
 #include <chrono>
@@ -120,15 +121,6 @@ struct JackRig {
     std::unique_ptr<JackMidiBackend> backend;
     std::unique_ptr<MidiService> service;
 };
-
-// The ids of the layers at the given positions; positions beyond the layers are ignored.
-inline UuidSet idsAt(const std::vector<Layer>& layers, const std::vector<int>& at) {
-    UuidSet ids;
-    for (int i : at)
-        if (i >= 0 && static_cast<std::size_t>(i) < layers.size())
-            ids.insert(layers[static_cast<std::size_t>(i)].id);
-    return ids;
-}
 
 // The session once layers [0, count) on tracks offset.. are as `want` says; other tracks keep
 // what they had.

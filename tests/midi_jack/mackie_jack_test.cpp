@@ -14,14 +14,6 @@ using testing::intended;
 using testing::JackRig;
 using testing::JackServerSuite;
 using testing::JackTestServer;
-using Bytes = std::vector<std::uint8_t>;
-
-std::vector<Layer> namedLayers(std::size_t n) {
-    std::vector<Layer> layers(n);
-    for (std::size_t i = 0; i < n; ++i)
-        layers[i].name = "L" + std::to_string(i + 1);
-    return layers;
-}
 
 std::vector<bool> sessionWith(int tracks, const std::vector<int>& muted) {
     std::vector<bool> session(static_cast<std::size_t>(tracks));
@@ -42,21 +34,6 @@ int pressesOf(const std::vector<DawSimulator::Received>& received, int unit, std
 
 int mutePresses(const std::vector<DawSimulator::Received>& received) {
     return pressesOf(received, 0, 0x10, 0x17) + pressesOf(received, 1, 0x10, 0x17);
-}
-
-std::vector<Bytes> bytesOf(const std::vector<DawSimulator::Received>& received, int unit) {
-    std::vector<Bytes> out;
-    for (const auto& r : received)
-        if (r.unit == unit)
-            out.push_back(r.bytes);
-    return out;
-}
-
-void press(std::vector<Bytes>& out, std::uint8_t note, int times = 1) {
-    for (int i = 0; i < times; ++i) {
-        out.push_back({0x90, note, 0x7F});
-        out.push_back(testing::JackTestClient::asReceived({0x90, note, 0x00}));
-    }
 }
 
 class MackieThroughJack : public JackServerSuite {
@@ -112,7 +89,7 @@ TEST_F(MackieThroughJack, FirstPushLeavesExactlyTheIntendedTracksMutedWhateverTh
         const auto session = daw->mutes();
         daw->takeReceived();
 
-        push(rig, namedLayers(static_cast<std::size_t>(c.layers)), c.want, c.offset);
+        push(rig, testing::makeLayers(static_cast<std::size_t>(c.layers)), c.want, c.offset);
         ASSERT_TRUE(rig.quiesce());
         const auto expected = intended(session, static_cast<int>(c.offset), c.layers, c.want);
         EXPECT_EQ(daw->mutes(), expected);
@@ -134,7 +111,7 @@ TEST_F(MackieThroughJack, SectionChangesShadowResetsAndOffsetChangesKeepTheDawRi
     auto daw = makeDaw({24, {2, 5, 13}, 0, 8, 19});
     JackRig rig(server_->name());
     wireAndAwaitReport(rig, *daw);
-    const auto layers = namedLayers(16);
+    const auto layers = testing::makeLayers(16);
     const auto start = daw->mutes();
     push(rig, layers, {});
     ASSERT_TRUE(rig.quiesce());
@@ -186,7 +163,7 @@ TEST_F(MackieThroughJack, SectionChangesShadowResetsAndOffsetChangesKeepTheDawRi
 
 TEST_F(MackieThroughJack, ADawConnectingAfterThePushIsBroughtToTheCurrentState) {
     JackRig rig(server_->name());
-    const auto layers = namedLayers(12);
+    const auto layers = testing::makeLayers(12);
     const std::vector<int> want = {1, 4, 10};
     push(rig, layers, want);
     ASSERT_TRUE(rig.quiesce()); // into the void: nobody listens yet
@@ -226,65 +203,11 @@ TEST_F(MackieThroughJack, ADawConnectingAfterThePushIsBroughtToTheCurrentState) 
     EXPECT_EQ(daw->mutesBesideBankMoves(), 0);
 }
 
-TEST_F(MackieThroughJack, ASectionChangeSendsExactlyTheseBytesOnEachSurface) {
-    auto daw = makeDaw({24, {}, 0, 8, 19});
-    JackRig rig(server_->name());
-    wireAndAwaitReport(rig, *daw);
-    daw->takeReceived();
-    const auto layers = namedLayers(12);
-
-    push(rig, layers, {2, 9});
-    ASSERT_TRUE(rig.quiesce());
-    auto received = daw->takeReceived();
-    std::vector<Bytes> main, xt;
-    press(main, 0x2E, 32);
-    press(main, 0x12);
-    press(xt, 0x2E, 32);
-    press(xt, 0x2F);
-    press(xt, 0x11);
-    EXPECT_EQ(bytesOf(received, 0), main);
-    EXPECT_EQ(bytesOf(received, 1), xt);
-    // Every bank press in a cycle of its own, and the mutes after the bank moves' cycles.
-    for (int unit = 0; unit < 2; ++unit) {
-        std::uint64_t lastBankCycle = 0;
-        for (const auto& r : received) {
-            if (r.unit != unit || r.bytes[2] != 0x7F)
-                continue;
-            EXPECT_GT(r.cycle, lastBankCycle) << "unit " << unit;
-            if (r.bytes[1] == 0x2E || r.bytes[1] == 0x2F)
-                lastBankCycle = r.cycle;
-        }
-    }
-
-    // Ordinary section changes: the presses that differ, nothing else.
-    push(rig, layers, {2, 10, 11});
-    ASSERT_TRUE(rig.quiesce());
-    received = daw->takeReceived();
-    main.clear();
-    xt.clear();
-    press(xt, 0x11);
-    press(xt, 0x12);
-    press(xt, 0x13);
-    EXPECT_EQ(bytesOf(received, 0), main);
-    EXPECT_EQ(bytesOf(received, 1), xt);
-
-    push(rig, layers, {0, 2});
-    ASSERT_TRUE(rig.quiesce());
-    received = daw->takeReceived();
-    press(main, 0x10);
-    xt.clear();
-    press(xt, 0x12);
-    press(xt, 0x13);
-    EXPECT_EQ(bytesOf(received, 0), main);
-    EXPECT_EQ(bytesOf(received, 1), xt);
-    EXPECT_EQ(daw->mutes(), intended(sessionWith(24, {}), 0, 12, {0, 2}));
-}
-
 TEST_F(MackieThroughJack, TheDawsLcdAndLedsReachTrackNamesAndShadow) {
     auto daw = makeDaw({24, {}, 0, 8, 19});
     JackRig rig(server_->name());
     wireAndAwaitReport(rig, *daw);
-    const auto layers = namedLayers(12);
+    const auto layers = testing::makeLayers(12);
     push(rig, layers, {});
     ASSERT_TRUE(rig.quiesce());
     SlotNames names;

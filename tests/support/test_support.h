@@ -1,8 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace strata::testing {
@@ -33,5 +35,19 @@ private:
     struct Shared;
     std::shared_ptr<Shared> shared_;
 };
+
+// Polls `done` until it holds or `timeout` of real time has passed: the one wait on other threads
+// and processes. Nothing may assert how long it took.
+template <typename Done>
+bool waitUntil(Done done, std::chrono::milliseconds timeout = std::chrono::seconds(5),
+               std::chrono::milliseconds poll = std::chrono::milliseconds(1)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(poll);
+    }
+    return true;
+}
 
 } // namespace strata::testing

@@ -142,171 +142,21 @@ protected:
     EditorModels() {
         rig.settings.setBool(LiveCoordinator::kShowModeChooserKey, false);
         rig.settings.setBool(LiveCoordinator::kHasSeenQuickStartKey, true);
-        rig.state->setSetlist(UiRig::demoSet());
-        rig.state->setMode(StrataMode::pro);
+        rig.app->setSetlist(UiRig::demoSet());
+        rig.app->setMode(StrataMode::pro);
         rig.settle();
     }
     UiModels& ui() { return *rig.models; }
-    const Section& section(std::size_t i) { return rig.state->currentSong()->sections.at(i); }
+    const Section& section(std::size_t i) { return rig.app->currentSong()->sections.at(i); }
     static QVariantMap at(const QVariantList& list, int i) { return list.at(i).toMap(); }
     UiRig rig;
 };
 
-TEST_F(EditorModels, BadgeClickCycleAndTheLastStepHolds) {
-    auto& grid = ui().grid;
-    rig.state->addStep(section(0));
-    rig.state->setAdvanceBars(3, section(0), 0);
-    grid.cycleBadge(0, 0);
-    EXPECT_EQ(section(0).steps[0].advanceBars, 2);
-    grid.cycleBadge(0, 1); // the last step, not momentary
-    EXPECT_EQ(section(0).steps[1].advanceBars, std::nullopt);
-    const auto rows = at(grid.sections(), 0)["rows"].toList();
-    EXPECT_EQ(at(rows, 0)["badge"], QStringLiteral("2 bars \u2192"));
-    EXPECT_EQ(at(rows, 1)["badge"], "hold");
-    EXPECT_FALSE(at(rows, 1)["badgeClickable"].toBool());
-}
-
-TEST_F(EditorModels, RowTapSelectsSectionThenStepAndAddStepAppends) {
-    auto& grid = ui().grid;
-    rig.state->addStep(section(2));
-    rig.state->addStep(section(2));
-    const Uuid first = section(2).steps[0].id;
-    grid.addStep(2);
-    ASSERT_EQ(section(2).steps.size(), 4u);
-    EXPECT_EQ(section(2).steps[0].id, first);
-
-    grid.selectRow(2, 3);
-    EXPECT_EQ(grid.currentSection(), 2);
-    EXPECT_EQ(grid.currentStep(), 3);
-    grid.selectRow(2, 9); // no such step: nothing moves
-    EXPECT_EQ(grid.currentStep(), 3);
-}
-
-TEST_F(EditorModels, EssentialsShowsEightLayersAndOffersNoAdd) {
-    rig.state->updateSetlist([](Setlist& set) {
-        while (set.layers.size() < 12) {
-            Layer layer;
-            layer.name = "Extra " + std::to_string(set.layers.size());
-            set.layers.push_back(layer);
-        }
-        return true;
-    });
-    rig.state->setMode(StrataMode::essentials);
-    EXPECT_EQ(ui().grid.columns().size(), 8);
-    EXPECT_EQ(at(at(ui().grid.sections(), 0)["rows"].toList(), 0)["cells"].toList().size(), 8);
-    EXPECT_EQ(at(ui().grid.sections(), 0)["rows"].toList().size(), 1);
-    EXPECT_FALSE(ui().layerEditor.canAddLayer());
-    auto* moments = ui().grid.momentsEditor();
-    ui().grid.editMoments(0);
-    EXPECT_EQ(moments->layers().size(), 8);
-
-    rig.state->setMode(StrataMode::pro);
-    EXPECT_EQ(ui().grid.columns().size(), 12);
-    EXPECT_TRUE(ui().layerEditor.canAddLayer());
-}
-
-TEST_F(EditorModels, DeletingALayerClearsStepsButKeepsMoments) {
-    const Layer pad = rig.state->setlist().layers.at(2);
-    ASSERT_TRUE(section(1).steps[0].mutedLayerIDs.contains(pad.id));
-    auto* moments = ui().grid.momentsEditor();
-    ui().grid.editMoments(1);
-    moments->addMoment();
-    const QString momentID = at(moments->moments(), 0)["id"].toString();
-    moments->setLayerState(momentID, qtext(pad.id), 2);
-    const Moment before = section(1).moments.at(0);
-    ASSERT_TRUE(before.muteLayerIDs.contains(pad.id));
-
-    ui().layerEditor.deleteLayer(qtext(pad.id));
-    for (const Song& song : rig.state->setlist().songs)
-        for (const Section& s : song.sections)
-            for (const SectionStep& step : s.steps)
-                EXPECT_FALSE(step.mutedLayerIDs.contains(pad.id));
-    EXPECT_EQ(section(1).moments.at(0), before);
-    EXPECT_EQ(ui().grid.columns().size(), 5);
-}
-
-TEST_F(EditorModels, SoloAndLayerStatesOfAMoment) {
-    auto* moments = ui().grid.momentsEditor();
-    ui().grid.editMoments(0);
-    moments->addMoment();
-    const QString id = at(moments->moments(), 0)["id"].toString();
-    const auto& layers = rig.state->setlist().layers;
-    moments->solo(id, qtext(layers[1].id));
-    const Moment& m = section(0).moments.at(0);
-    EXPECT_EQ(m.unmuteLayerIDs, UuidSet{layers[1].id});
-    EXPECT_EQ(m.muteLayerIDs.size(), layers.size() - 1);
-    EXPECT_FALSE(m.muteLayerIDs.contains(layers[1].id));
-    EXPECT_EQ(at(moments->moments(), 0)["selected"], QStringLiteral("6 selected"));
-
-    // Choosing a state takes the layer out of the other set first.
-    moments->setLayerState(id, qtext(layers[0].id), 1);
-    EXPECT_TRUE(section(0).moments[0].unmuteLayerIDs.contains(layers[0].id));
-    EXPECT_FALSE(section(0).moments[0].muteLayerIDs.contains(layers[0].id));
-    moments->setLayerState(id, qtext(layers[0].id), 0);
-    EXPECT_FALSE(section(0).moments[0].unmuteLayerIDs.contains(layers[0].id));
-    EXPECT_FALSE(section(0).moments[0].muteLayerIDs.contains(layers[0].id));
-}
-
-TEST_F(EditorModels, RuleAnchorSwitchingKeepsTheBarCount) {
-    auto* rules = ui().layerEditor.rulesEditor();
-    const Layer& layer = rig.state->setlist().layers.at(0);
-    rules->openFor(qtext(layer.id));
-    rules->addRule();
-    const QString id = at(rules->rules(), 0)["id"].toString();
-    const auto rule = [&] { return rig.state->setlist().layers.at(0).rules.at(0); };
-    EXPECT_EQ(rule().anchor, FireAnchor::barsBeforeSectionEnd(2));
-    EXPECT_TRUE(rule().enabled);
-    EXPECT_TRUE(rule().allSections);
-
-    rules->setBars(id, 6);
-    rules->setAnchor(id, "barsAfterStart");
-    EXPECT_EQ(rule().anchor, FireAnchor::barsAfterStart(6));
-    rules->setAnchor(id, "onSectionEnter");
-    rules->setBars(id, 9); // no stepper for this anchor: nothing written
-    EXPECT_EQ(rule().anchor, FireAnchor::onSectionEnter());
-    rules->setAnchor(id, "barsBeforeSectionEnd");
-    EXPECT_EQ(rule().anchor, FireAnchor::barsBeforeSectionEnd(2));
-    rules->setBars(id, 99);
-    EXPECT_EQ(rule().anchor.bars, 32);
-
-    rules->toggleSection(id, "Chorus");
-    EXPECT_EQ(rule().sectionNames, std::set<std::string>{"Chorus"});
-    // Chorus is the third of the song's section names, each listed once.
-    const auto chosen = at(rules->rules(), 0)["chosen"].toList();
-    EXPECT_EQ(rules->sectionNames().size(), 6);
-    EXPECT_TRUE(chosen.at(2).toBool());
-}
-
-TEST_F(EditorModels, JumpChipLearnsListensAndClears) {
-    auto& grid = ui().grid;
-    EXPECT_FALSE(at(grid.sections(), 3)["hasJumpTrigger"].toBool());
-    EXPECT_EQ(at(grid.sections(), 3)["jumpHelp"], QString(editor::kLearnJumpHelp));
-
-    grid.jumpChipClicked(3);
-    EXPECT_TRUE(at(grid.sections(), 3)["listening"].toBool());
-    EXPECT_FALSE(at(grid.sections(), 2)["listening"].toBool());
-    rig.pressNote("fcb1010 Pedal", 60);
-    EXPECT_FALSE(at(grid.sections(), 3)["listening"].toBool());
-    EXPECT_TRUE(at(grid.sections(), 3)["hasJumpTrigger"].toBool());
-    EXPECT_TRUE(at(grid.sections(), 3)["jumpText"].toString().endsWith("N 60"));
-
-    // A second click while listening takes the learning back and keeps the old trigger.
-    grid.jumpChipClicked(3);
-    EXPECT_TRUE(at(grid.sections(), 3)["listening"].toBool());
-    grid.jumpChipClicked(3);
-    EXPECT_FALSE(at(grid.sections(), 3)["listening"].toBool());
-    EXPECT_FALSE(rig.service->isLearningTrigger());
-    EXPECT_TRUE(at(grid.sections(), 3)["hasJumpTrigger"].toBool());
-
-    grid.clearJumpTrigger(3);
-    EXPECT_FALSE(at(grid.sections(), 3)["hasJumpTrigger"].toBool());
-}
-
 TEST_F(EditorModels, LayerRowsInMackieModeAndTheDawNames) {
     auto& editor = ui().layerEditor;
-    while (rig.state->setlist().layers.size() < 10)
+    while (rig.app->setlist().layers.size() < 10)
         editor.addLayer();
-    const Layer added = rig.state->setlist().layers.at(6);
+    const Layer added = rig.app->setlist().layers.at(6);
     EXPECT_EQ(added.name, "Layer 7");
     EXPECT_EQ(added.channel, 7); // one above the highest channel in use
     EXPECT_EQ(added.muteCC, 26);
@@ -330,7 +180,7 @@ TEST_F(EditorModels, LayerRowsInMackieModeAndTheDawNames) {
     EXPECT_TRUE(editor.canUseDawNames());
     EXPECT_EQ(at(editor.layers(), 0)["dawLine"], "DAW: Pno");
     editor.useDawNames();
-    const auto& layers = rig.state->setlist().layers;
+    const auto& layers = rig.app->setlist().layers;
     EXPECT_EQ(layers[0].name, "Pno");
     EXPECT_EQ(layers[1].name, "Poly");
     EXPECT_EQ(layers[2].name, "Pad 2");

@@ -65,7 +65,7 @@ void RigController::plugDestination(const QString& name) {
 }
 
 QString RigController::layerPort(int index) const {
-    const auto& layers = rig_->state->setlist().layers;
+    const auto& layers = rig_->app->setlist().layers;
     if (index < 0 || static_cast<std::size_t>(index) >= layers.size())
         return QStringLiteral("(no layer)");
     return QString::fromStdString(layers[static_cast<std::size_t>(index)].portName);
@@ -91,15 +91,15 @@ void RigController::setMidiAvailable(bool available) {
 }
 
 void RigController::loadDemoSet() {
-    rig_->state->setSetlist(UiRig::demoSet());
+    rig_->app->setSetlist(UiRig::demoSet());
     rig_->settle();
     // As a set read at launch: the history starts with it.
     rig_->models->appState.undo()->clear();
 }
 
 void RigController::addStepToCurrentSection() {
-    if (const Section* section = rig_->state->currentSection())
-        rig_->state->addStep(Section(*section));
+    if (const Section* section = rig_->app->currentSection())
+        rig_->app->addStep(Section(*section));
     rig_->settle();
 }
 
@@ -117,7 +117,7 @@ void RigController::cueDatagram(const QString& json) {
 
 QStringList RigController::sectionNames() const {
     QStringList names;
-    if (const Song* song = rig_->state->currentSong())
+    if (const Song* song = rig_->app->currentSong())
         for (const Section& section : song->sections)
             names << QString::fromStdString(section.name);
     return names;
@@ -140,22 +140,26 @@ QVariant RigController::boolSetting(const QString& key) const {
 }
 
 QString RigController::storedControlMode() const {
-    const auto& mode = rig_->state->setlist().controlMode;
+    const auto& mode = rig_->app->setlist().controlMode;
     return mode ? QString::fromUtf8(rawValue(*mode).data()) : QString();
 }
 
 QVariant RigController::storedMackiePort() const {
-    const auto& port = rig_->state->setlist().mackiePort;
+    const auto& port = rig_->app->setlist().mackiePort;
     return port ? QVariant(QString::fromStdString(*port)) : QVariant();
 }
 
+bool RigController::nextTriggerStored() const {
+    return rig_->settings.contains(MidiService::kAdvanceTriggerKey);
+}
+
 QVariant RigController::storedDawHost() const {
-    const auto& host = rig_->state->setlist().dawHost;
+    const auto& host = rig_->app->setlist().dawHost;
     return host ? QVariant(QString::fromUtf8(rawValue(*host).data())) : QVariant();
 }
 
 void RigController::routeLayersTo(const QString& port) {
-    rig_->state->updateSetlist([&](Setlist& set) {
+    rig_->app->updateSetlist([&](Setlist& set) {
         for (Layer& layer : set.layers)
             layer.portName = port.toStdString();
         return true;
@@ -176,23 +180,23 @@ QString RigController::fileText(const QUrl& file) const {
 }
 
 QVariant RigController::storedTrackOffset() const {
-    const auto& offset = rig_->state->setlist().mackieTrackOffset;
+    const auto& offset = rig_->app->setlist().mackieTrackOffset;
     return offset ? QVariant(static_cast<int>(*offset)) : QVariant();
 }
 
 void RigController::setStoredTrackOffset(int offset) {
-    rig_->state->updateSetlist([offset](Setlist& set) {
+    rig_->app->updateSetlist([offset](Setlist& set) {
         set.mackieTrackOffset = offset;
         return true;
     });
 }
 
 int RigController::storedSectionIndex() const {
-    return static_cast<int>(rig_->state->currentSectionIndex());
+    return static_cast<int>(rig_->app->currentSectionIndex());
 }
 
 int RigController::storedStepIndex() const {
-    return static_cast<int>(rig_->state->currentStepIndex());
+    return static_cast<int>(rig_->app->currentStepIndex());
 }
 
 } // namespace strata::testing

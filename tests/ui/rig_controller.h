@@ -68,6 +68,8 @@ public:
     Q_INVOKABLE void removeSetting(const QString& key);
     // A stored Boolean, or undefined when absent or not a Boolean.
     Q_INVOKABLE QVariant boolSetting(const QString& key) const;
+    // Whether a NEXT trigger is in the preferences (for the next launch).
+    Q_INVOKABLE bool nextTriggerStored() const;
 
     // Stored document fields.
     Q_INVOKABLE QString storedControlMode() const;

@@ -1,5 +1,6 @@
-// The setup guide's step lists for every host and mode, with the port names of the running MIDI
-// system put into the sentences that name them.
+// The setup guide's step lists for every host and mode: how many steps each has, that they name
+// the host the user picked, and that the port names of the running MIDI system reach the steps
+// that point the DAW at them. The wording itself is the sheet's business, not the tests'.
 
 #include "setup_guide_content.h"
 #include "ui_rig.h"
@@ -10,148 +11,74 @@
 namespace strata::testing {
 namespace {
 
-bool startsWith(const std::string& s, std::string_view prefix) {
-    return s.compare(0, prefix.size(), prefix) == 0;
+std::string allText(const std::vector<GuideStep>& steps) {
+    std::string text;
+    for (const auto& step : steps)
+        text += step.title + "\n" + step.detail + "\n";
+    return text;
 }
 
-TEST(SetupGuide, StepListsForEachHostAndMode) {
+bool mentions(const std::vector<GuideStep>& steps, const std::string& quoted) {
+    return allText(steps).find("\"" + quoted + "\"") != std::string::npos;
+}
+
+const GuidePorts kOnePortPerSurface; // ALSA and the in-memory system
+const GuidePorts kSeparateFeedback{{"Strata", "Strata feedback"},
+                                   {"Strata XT", "Strata XT feedback"}};
+
+TEST(SetupGuide, StepsPerHostAndModeNameTheHostAndTheRunningSystemsPorts) {
     struct Case {
         HostChoice host;
         ModeChoice mode;
         std::size_t count;
-        const char* first;
-        const char* fourth;
+        const char* hostName; // as the steps call it
+        bool namesPorts;      // the steps point the DAW at Strata's ports
     };
-    const GuidePorts ports;
     for (const Case& c : {
-             Case{HostChoice::logic, ModeChoice::ccMute, 5, "Switch Strata to CC Mute",
-                  "MIDI-Learn each layer's mute in Logic Pro"},
-             Case{HostChoice::mainStage, ModeChoice::ccMute, 5, "Switch Strata to CC Mute",
-                  "MIDI-Learn each layer's mute in MainStage"},
-             Case{HostChoice::logic, ModeChoice::mackie, 6, "Open Logic Pro",
-                  "Place your layer tracks at the matching position"},
-             Case{HostChoice::mainStage, ModeChoice::mackie, 6, "Open MainStage",
-                  "Order your channel strips to match"},
-             Case{HostChoice::ardour, ModeChoice::ccMute, 5, "Switch Strata to CC Mute for Ardour",
-                  "Load Strata's MIDI map"},
-             Case{HostChoice::ardour, ModeChoice::mackie, 6, "Tell Strata it's Ardour",
-                  "Place your layer tracks at the matching position"},
+             Case{HostChoice::logic, ModeChoice::ccMute, 5, "Logic", false},
+             Case{HostChoice::mainStage, ModeChoice::ccMute, 5, "MainStage", false},
+             Case{HostChoice::ardour, ModeChoice::ccMute, 5, "Ardour", true},
+             Case{HostChoice::logic, ModeChoice::mackie, 6, "Logic", true},
+             Case{HostChoice::mainStage, ModeChoice::mackie, 6, "MainStage", true},
+             Case{HostChoice::ardour, ModeChoice::mackie, 6, "Ardour", true},
          }) {
-        SCOPED_TRACE(std::string(rawValue(c.host)) + " / " + std::string(rawValue(c.mode)));
-        const auto steps = guideSteps(c.host, c.mode, ports);
-        ASSERT_EQ(steps.size(), c.count);
-        EXPECT_EQ(steps[0].title, c.first);
-        EXPECT_EQ(steps[3].title, c.fourth);
-        for (const auto& step : steps) {
-            EXPECT_FALSE(step.title.empty());
-            EXPECT_FALSE(step.detail.empty());
+        for (const GuidePorts& ports : {kOnePortPerSurface, kSeparateFeedback}) {
+            const bool separate = ports.main.dawOutput != ports.main.dawInput;
+            SCOPED_TRACE(std::string(rawValue(c.host)) + " / " + std::string(rawValue(c.mode)) +
+                         (separate ? ", separate feedback ports" : ", one port per surface"));
+            const auto steps = guideSteps(c.host, c.mode, ports);
+            ASSERT_EQ(steps.size(), c.count);
+            for (const auto& step : steps) {
+                EXPECT_FALSE(step.title.empty());
+                EXPECT_FALSE(step.detail.empty());
+            }
+            EXPECT_NE(allText(steps).find(c.hostName), std::string::npos);
+            for (const HostChoice other : allHostChoices) {
+                if (other != c.host && other != HostChoice::logic) {
+                    EXPECT_EQ(allText(steps).find(rawValue(other)), std::string::npos)
+                        << "names " << rawValue(other);
+                }
+            }
+            EXPECT_EQ(mentions(steps, "Strata"), c.namesPorts);
+            // Feedback goes to its own port only where the system has one; the CC walk on Ardour
+            // reads the main port's feedback, the surfaces read their own.
+            EXPECT_EQ(mentions(steps, "Strata feedback"), c.namesPorts && separate);
+            const bool extender = c.mode == ModeChoice::mackie;
+            EXPECT_EQ(mentions(steps, "Strata XT"), extender);
+            EXPECT_EQ(mentions(steps, "Strata XT feedback"), extender && separate);
         }
     }
-}
-
-TEST(SetupGuide, CcMuteStepsNameTheHostAndStartTheLearnStepWithItsHint) {
-    const auto mainStage = ccMuteSteps(HostChoice::mainStage);
-    EXPECT_TRUE(startsWith(mainStage[3].detail,
-                           "In MainStage, select the channel strip's Mute button \u2192 click "
-                           "\"Learn\" in the inspector. With Learn active,"));
-    EXPECT_NE(mainStage[3].detail.find("\u2014 MainStage captures it."), std::string::npos);
-    EXPECT_NE(mainStage[4].detail.find("The matching MainStage channel strip"), std::string::npos);
-
-    const auto logic = ccMuteSteps(HostChoice::logic);
-    EXPECT_TRUE(startsWith(logic[3].detail, "In Logic, the track's mute button"));
-    EXPECT_EQ(closingLine(HostChoice::logic),
-              "You're ready. Toggle a layer in the section grid \u2014 Logic Pro should mute or "
-              "unmute the matching track in real time.");
-}
-
-TEST(SetupGuide, OnePortPerSurfaceReadsAsBothPortsToThatName) {
-    const GuidePorts duplex; // ALSA, the in-memory system
-    const auto logic = mackieSteps(HostChoice::logic, duplex);
-    EXPECT_EQ(logic[2].detail, "In the new control surface panel, set both Input Port and Output "
-                               "Port to \"Strata\". Close the Setup window.");
-    EXPECT_NE(logic[5].detail.find("Strata publishes a second port, \"Strata XT\", for layers"),
-              std::string::npos);
-    EXPECT_NE(logic[5].detail.find("and set both its ports to \"Strata XT\". Order it AFTER"),
-              std::string::npos);
-
-    const auto mainStage = mackieSteps(HostChoice::mainStage, duplex);
-    EXPECT_EQ(mainStage[2].detail, "Set both Input Port and Output Port to \"Strata\".");
-    EXPECT_NE(mainStage[5].detail.find("set both ports to \"Strata XT\", and place it after"),
-              std::string::npos);
-}
-
-TEST(SetupGuide, SeparateFeedbackPortsAreNamedForInputAndOutput) {
-    const GuidePorts jack{{"Strata", "Strata feedback"}, {"Strata XT", "Strata XT feedback"}};
-    const auto logic = mackieSteps(HostChoice::logic, jack);
-    EXPECT_EQ(logic[2].detail, "In the new control surface panel, set Input Port to \"Strata\" and "
-                               "Output Port to \"Strata feedback\". Close the Setup window.");
-    EXPECT_NE(logic[5].detail.find("set its input port to \"Strata XT\" and its output port to "
-                                   "\"Strata XT feedback\". Order it AFTER"),
-              std::string::npos);
-    const auto mainStage = mackieSteps(HostChoice::mainStage, jack);
-    EXPECT_EQ(mainStage[2].detail,
-              "Set Input Port to \"Strata\" and Output Port to \"Strata feedback\".");
-}
-
-TEST(SetupGuide, ArdourStepsNameItsSettingsAndTheRunningSystemsPorts) {
-    struct Case {
-        const char* system;
-        GuidePorts ports;
-        const char* mainPorts;     // the Mackie main surface's row
-        const char* extenderPorts; // the extender's row
-        const char* generic;       // Generic MIDI's two ports
-    };
-    for (const Case& c : {
-             Case{"one port per surface",
-                  {},
-                  "set both \"Receives from\" and \"Sends to\" to \"Strata\". Close",
-                  "set both \"Receives from\" and \"Sends to\" to \"Strata XT\" there.",
-                  "Set \"Incoming MIDI on\" to \"Strata\" and \"Outgoing MIDI on\" to "
-                  "\"Strata\", and tick \"Enable Feedback\""},
-             Case{"separate feedback ports",
-                  {{"Strata", "Strata feedback"}, {"Strata XT", "Strata XT feedback"}},
-                  "set \"Receives from\" to \"Strata\" and \"Sends to\" to \"Strata "
-                  "feedback\". Close",
-                  "set \"Receives from\" to \"Strata XT\" and \"Sends to\" to \"Strata XT "
-                  "feedback\" there.",
-                  "Set \"Incoming MIDI on\" to \"Strata\" and \"Outgoing MIDI on\" to \"Strata "
-                  "feedback\", and tick \"Enable Feedback\""},
-         }) {
-        SCOPED_TRACE(c.system);
-        const auto mackie = guideSteps(HostChoice::ardour, ModeChoice::mackie, c.ports);
-        EXPECT_NE(mackie[0].detail.find("pick \"Ardour\" under DAW HOST"), std::string::npos);
-        EXPECT_TRUE(startsWith(mackie[1].detail, "Ardour \u2192 Edit \u2192 Preferences "
-                                                 "\u2192 Control Surfaces. Tick \"Mackie "
-                                                 "Control\""));
-        EXPECT_NE(mackie[2].detail.find(c.mainPorts), std::string::npos) << mackie[2].detail;
-        EXPECT_NE(mackie[5].detail.find(c.extenderPorts), std::string::npos) << mackie[5].detail;
-        EXPECT_NE(mackie[5].detail.find("\"mackie control #2\""), std::string::npos);
-
-        const auto cc = guideSteps(HostChoice::ardour, ModeChoice::ccMute, c.ports);
-        EXPECT_NE(cc[0].detail.find("pick \"Ardour\" under DAW HOST"), std::string::npos);
-        EXPECT_NE(cc[1].detail.find("set each layer's Port to \"Strata\""), std::string::npos);
-        EXPECT_NE(cc[2].detail.find(c.generic), std::string::npos) << cc[2].detail;
-        EXPECT_NE(cc[3].detail.find("click \"Save Ardour MIDI map\u2026\""), std::string::npos);
-        EXPECT_NE(cc[3].detail.find("under \"MIDI Bindings\""), std::string::npos);
-        EXPECT_NE(cc[4].detail.find("pick \"Resync CC mutes\""), std::string::npos);
-        // What Strata can and cannot know of Ardour's mutes, and which layer a shared CC drives.
-        EXPECT_NE(cc[4].detail.find("Ardour reports a mute only when it changes"),
-                  std::string::npos);
-        EXPECT_NE(cc[1].detail.find("only the first drives its track"), std::string::npos);
-    }
+    EXPECT_NE(modeDescription(HostChoice::ardour, ModeChoice::ccMute),
+              modeDescription(ModeChoice::ccMute))
+        << "Ardour loads a map instead of learning";
     EXPECT_EQ(modeDescription(HostChoice::ardour, ModeChoice::mackie),
               modeDescription(ModeChoice::mackie));
-    EXPECT_NE(modeDescription(HostChoice::ardour, ModeChoice::ccMute).find("MIDI map"),
-              std::string::npos);
-    EXPECT_EQ(modeDescription(HostChoice::logic, ModeChoice::ccMute),
-              modeDescription(ModeChoice::ccMute));
-    EXPECT_EQ(closingLine(HostChoice::ardour),
-              "You're ready. Toggle a layer in the section grid \u2014 Ardour should mute or "
-              "unmute the matching track in real time.");
+    for (const HostChoice host : allHostChoices)
+        EXPECT_NE(closingLine(host).find(rawValue(host)), std::string::npos);
 }
 
-TEST(SetupGuide, OnPipeWireTheLastStepSaysWhereThePortsAppear) {
-    GuidePorts ports{{"Strata", "Strata feedback"}, {"Strata XT", "Strata XT feedback"}};
+TEST(SetupGuide, OnPipeWireOneLastStepSaysWhereThePortsAppear) {
+    GuidePorts ports = kSeparateFeedback;
     for (HostChoice host : allHostChoices)
         for (ModeChoice mode : allModeChoices) {
             SCOPED_TRACE(std::string(rawValue(host)) + " / " + std::string(rawValue(mode)));
@@ -161,19 +88,11 @@ TEST(SetupGuide, OnPipeWireTheLastStepSaysWhereThePortsAppear) {
             const auto onPipeWire = guideSteps(host, mode, ports);
             ASSERT_EQ(onPipeWire.size(), onJack.size() + 1);
             EXPECT_TRUE(std::equal(onJack.begin(), onJack.end(), onPipeWire.begin()));
-            const GuideStep& last = onPipeWire.back();
-            EXPECT_EQ(last.title, "On PipeWire: see the ports in a patchbay");
-            EXPECT_NE(last.detail.find("PipeWire patchbay (qpwgraph, Helvum or Carla), from "
-                                       "\"Strata\" to the DAW's MIDI input"),
-                      std::string::npos)
-                << last.detail;
-            EXPECT_NE(last.detail.find("under \"Midi-Bridge\""), std::string::npos);
+            const std::vector<GuideStep> last{onPipeWire.back()};
+            EXPECT_NE(allText(last).find("PipeWire"), std::string::npos);
+            EXPECT_TRUE(mentions(last, "Strata"));
             // Only the Mackie surfaces answer back.
-            const bool feedback =
-                last.detail.find("from the DAW's MIDI output to \"Strata feedback\" (for the "
-                                 "extender, \"Strata XT\" and \"Strata XT feedback\"") !=
-                std::string::npos;
-            EXPECT_EQ(feedback, mode == ModeChoice::mackie) << last.detail;
+            EXPECT_EQ(mentions(last, "Strata feedback"), mode == ModeChoice::mackie);
         }
 }
 
@@ -189,26 +108,28 @@ TEST(SetupGuide, ModelStartsAtLogicAndCcMuteAndTakesThePortsFromTheMidiEngine) {
     guide.setHost(1);
     guide.setHost(7); // out of range: ignored
     const QVariantList steps = guide.steps();
-    ASSERT_EQ(steps.size(), 6);
-    EXPECT_EQ(steps[0].toMap()["number"].toInt(), 1);
-    EXPECT_EQ(steps[0].toMap()["title"].toString(), "Open MainStage");
-    EXPECT_EQ(steps[2].toMap()["detail"].toString(),
-              QStringLiteral("Set both Input Port and Output Port to \"Strata\"."));
+    const auto expected = guideSteps(HostChoice::mainStage, ModeChoice::mackie, kOnePortPerSurface);
+    ASSERT_EQ(steps.size(), static_cast<qsizetype>(expected.size()));
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        const auto step = steps[i].toMap();
+        EXPECT_EQ(step["number"].toInt(), i + 1);
+        EXPECT_EQ(step["title"].toString().toStdString(), expected[std::size_t(i)].title);
+        EXPECT_EQ(step["detail"].toString().toStdString(), expected[std::size_t(i)].detail);
+    }
 
     guide.reset();
     EXPECT_EQ(guide.host(), 0);
     EXPECT_EQ(guide.mode(), 0);
 }
 
-TEST(QuickStart, FiveCardsInOrder) {
+TEST(QuickStart, FiveCardsEachWithItsOwnSymbol) {
     const auto& cards = quickStartCards();
     ASSERT_EQ(cards.size(), 5u);
-    const char* icons[] = {"square.grid.3x3.fill", "arrow.left.arrow.right", "list.number",
-                           "sparkles", "dot.radiowaves.left.and.right"};
-    for (std::size_t i = 0; i < cards.size(); ++i)
-        EXPECT_EQ(cards[i].icon, icons[i]);
-    EXPECT_EQ(cards.front().title, "The grid is your mix board");
-    EXPECT_EQ(cards.back().title, "Cadenzo drives it live");
+    for (std::size_t i = 0; i < cards.size(); ++i) {
+        EXPECT_FALSE(cards[i].title.empty());
+        for (std::size_t j = 0; j < i; ++j)
+            EXPECT_NE(cards[i].icon, cards[j].icon);
+    }
 }
 
 } // namespace

@@ -15,7 +15,7 @@ namespace {
 class SongRows : public ::testing::Test {
 protected:
     SongRows() {
-        rig.state->setSetlist(UiRig::demoSet());
+        rig.app->setSetlist(UiRig::demoSet());
         rig.settle();
         rig.models->appState.undo()->clear();
     }
@@ -33,7 +33,7 @@ protected:
     }
     std::vector<std::pair<QString, int>> inTheSet() {
         std::vector<std::pair<QString, int>> out;
-        for (const Song& song : rig.state->setlist().songs)
+        for (const Song& song : rig.app->setlist().songs)
             out.emplace_back(QString::fromStdString(song.name),
                              static_cast<int>(song.sections.size()));
         return out;
@@ -55,13 +55,13 @@ TEST_F(SongRows, FollowEveryKindOfChangeWithoutAReset) {
         {"move up", [&] { pane.moveSongUp(5); }},
         {"delete", [&] { pane.deleteSong(2); }},
         {"import", [&] { pane.importSetlist("X\nx1\n\nY", false); }},
-        {"add section", [&] { rig.state->addSection(); }},
+        {"add section", [&] { rig.app->addSection(); }},
         {"undo", [&] { undo.undo(); }},
         {"undo again", [&] { undo.undo(); }},
         {"redo", [&] { undo.redo(); }},
         {"same song twice",
          [&] {
-             rig.state->updateSetlist([](Setlist& set) {
+             rig.app->updateSetlist([](Setlist& set) {
                  set.songs.push_back(set.songs.front());
                  set.songs.back().name = "Twin";
                  return true;

@@ -18,31 +18,19 @@ UiRig::~UiRig() {
 
 void UiRig::stop() {
     models.reset();
-    live.reset();
-    link.reset();
-    if (service && daw != 0)
-        midi.stopListening(daw);
-    daw = 0;
-    service.reset();
-    state.reset();
-    dir.reset();
+    CoreStack::stop();
 }
 
 void UiRig::start(bool clearSettings, const std::string* storedFile) {
     stop();
     if (clearSettings)
         settings = MemorySettings();
-    dir = std::make_unique<TempDir>();
+    dir = std::make_unique<TempDir>(); // a launch of its own: nothing left by the last one
     if (storedFile)
-        std::ofstream(Store::fileURL(StoreLocation::under(dir->path())), std::ios::binary)
-            << *storedFile;
-    state = std::make_unique<AppState>(StoreLocation::under(dir->path()), settings, loop);
-    service = std::make_unique<MidiService>(midi, loop, settings);
-    daw = midi.listen(service->virtualSourceRef(false));
-    link = std::make_unique<CadenzoLink>(loop, CadenzoLink::Options{.openSocket = false});
-    live = std::make_unique<LiveCoordinator>(*state, *service, *link, loop, settings,
-                                             StoreLocation::under(dir->path()));
-    models = std::make_unique<UiModels>(*state, *service, *link, *live, loop);
+        std::ofstream(Store::fileURL(location()), std::ios::binary) << *storedFile;
+    makeState();
+    makeLive();
+    models = std::make_unique<UiModels>(*app, *service, *link, *live, loop);
     settle();
 }
 
@@ -99,18 +87,18 @@ void UiRig::unplug(const std::string& device) {
 }
 
 void UiRig::addHandFiredMoment(const std::string& name, const std::string& device, int note) {
-    const Section* section = state->currentSection();
+    const Section* section = app->currentSection();
     if (!section)
         return;
     Moment moment;
     moment.name = name;
     moment.anchor = FireAnchor::manual();
-    if (!state->setlist().layers.empty())
-        moment.muteLayerIDs.insert(state->setlist().layers.front().id);
+    if (!app->setlist().layers.empty())
+        moment.muteLayerIDs.insert(app->setlist().layers.front().id);
     if (!device.empty())
         moment.trigger = AdvanceTrigger{device, AdvanceTrigger::Kind::note, note};
     const Uuid sectionID = section->id;
-    state->updateSetlist([&](Setlist& set) {
+    app->updateSetlist([&](Setlist& set) {
         for (Song& song : set.songs)
             for (Section& s : song.sections)
                 if (s.id == sectionID) {
@@ -125,14 +113,14 @@ void UiRig::addHandFiredMoment(const std::string& name, const std::string& devic
 void UiRig::fireMoment() {
     Moment moment;
     moment.name = "Drop the piano";
-    if (!state->setlist().layers.empty())
-        moment.muteLayerIDs.insert(state->setlist().layers.front().id);
-    state->fireManually(moment);
+    if (!app->setlist().layers.empty())
+        moment.muteLayerIDs.insert(app->setlist().layers.front().id);
+    app->fireManually(moment);
     settle();
 }
 
 void UiRig::blockSaving(bool blocked) {
-    const auto folder = Store::fileURL(StoreLocation::under(dir->path())).parent_path();
+    const auto folder = Store::fileURL(location()).parent_path();
     std::error_code ec;
     if (blocked) {
         std::filesystem::remove_all(folder, ec);

@@ -1,13 +1,6 @@
 #pragma once
 
-#include "backends/memory/memory_midi_system.h"
-#include "cuelink/cadenzo_link.h"
-#include "engine/app_state.h"
-#include "live/live_coordinator.h"
-#include "midi/midi_service.h"
-#include "platform/memory_settings.h"
-#include "platform/virtual_main_loop.h"
-#include "support/test_support.h"
+#include "support/core_stack.h"
 #include "ui_models.h"
 
 #include <memory>
@@ -16,11 +9,9 @@
 
 namespace strata::testing {
 
-// The main window's objects as the application builds them (the three long-lived objects, the
-// live coordinator and the view models), on the in-memory MIDI system, virtual time, in-memory
-// preferences and a cue link without a socket, with a DAW listening to the main surface. Tests
-// (and the screenshot renderer) play the main thread.
-class UiRig {
+// The main window's objects as the application builds them: the core stack and the view models
+// over it. Tests (and the screenshot renderer) play the main thread.
+class UiRig : public CoreStack {
 public:
     UiRig();
     ~UiRig();
@@ -65,16 +56,7 @@ public:
     // A set to look at: named songs and sections and six layers.
     static Setlist demoSet();
 
-    MemoryMidiSystem midi;
-    VirtualMainLoop loop;
-    MemorySettings settings;
-    std::unique_ptr<TempDir> dir;
-    std::unique_ptr<AppState> state;
-    std::unique_ptr<MidiService> service;
-    std::unique_ptr<CadenzoLink> link;
-    std::unique_ptr<LiveCoordinator> live;
     std::unique_ptr<UiModels> models;
-    MemoryMidiSystem::ListenerId daw = 0;
 };
 
 } // namespace strata::testing

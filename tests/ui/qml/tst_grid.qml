@@ -70,6 +70,9 @@ Item {
             compare(view.grid.currentStep, 2)
             verify(find("row_2_2").isCurrent)
             verify(!find("row_0_0").isCurrent)
+            view.grid.selectRow(2, 9) // no such step: nothing moves
+            compare(view.grid.currentSection, 2)
+            compare(view.grid.currentStep, 2)
         }
 
         function test_addStepBelowAppendsAtTheEnd() {
@@ -136,6 +139,17 @@ Item {
             verify(!add.visible)
             verify(!find("addStepButton").visible)
             verify(!find("stepButtons").visible)
+            // The intro plays the piano and the new layers; Essentials drives only the first eight.
+            compare(view.appState.playingLayers.length, 3)
+            view.grid.editMoments(0)
+            compare(view.grid.momentsEditor.layers.length, 8)
+            view.grid.momentsEditor.close()
+            tryVerify(() => !findChild(view, "momentsEditor").visible)
+
+            goPro()
+            compare(view.grid.columns.length, 12)
+            compare(view.appState.playingLayers.length, 7)
+            verify(add.visible)
         }
 
         function test_jumpTriggerChipStates() {
@@ -152,6 +166,12 @@ Item {
             rig.pressNote("FCB1010", 60)
             compare(chip.text, "Jumps here from FCB1010 N 60")
             verify(chip.help.endsWith(". Click to re-learn."))
+            // A second click while listening takes the learning back and keeps the old trigger.
+            mouseClick(chip)
+            compare(chip.text, "LISTENING\u2026")
+            mouseClick(chip)
+            verify(!view.midi.learning)
+            compare(chip.text, "Jumps here from FCB1010 N 60")
 
             mouseClick(chip, chip.width / 2, chip.height / 2, Qt.RightButton)
             compare(chip.text, "Jumps here from FCB1010 N 60", "a right-click does not learn")
@@ -181,6 +201,13 @@ Item {
             const others = names.filter((n, i) => i !== 1).join(", ")
             compare(inside(card, "momentSummary").text,
                     "Fires 2 bars before this section ends \u2014 swell " + names[1] + " in, mute " + others + " out.")
+            // Choosing a state takes the layer out of the other set first.
+            const editor = view.grid.momentsEditor
+            editor.setLayerState(m.id, editor.layers[0].id, 1)
+            compare(editor.moments[0].states, [1, 1, 2, 2, 2, 2])
+            editor.setLayerState(m.id, editor.layers[0].id, 0)
+            compare(editor.moments[0].states, [0, 1, 2, 2, 2, 2])
+            compare(inside(card, "layersSelected").text, "5 selected")
 
             click("momentsDoneButton")
             tryVerify(() => !sheet.visible)
@@ -229,6 +256,10 @@ Item {
             click("addFirstRuleButton")
             laidOut()
             const card = find("ruleCard_0")
+            compare(card.rule.anchor, "barsBeforeSectionEnd")
+            compare(card.rule.bars, 2)
+            verify(card.rule.enabled)
+            verify(card.rule.allSections)
             const up = inside(card, "stepperUp")
             for (let i = 0; i < 4; ++i)
                 mouseClick(up)
@@ -240,8 +271,20 @@ Item {
             compare(inside(card, "stepperLabel").text, "Bars after start:")
             mouseClick(inside(card, "segment_On enter"))
             verify(!inside(card, "barStepper").visible)
+            const rules = view.layerEditor.rulesEditor
+            const bars = card.rule.bars
+            rules.setBars(card.rule.id, 9) // no stepper for this anchor: nothing written
+            compare(card.rule.bars, bars)
             mouseClick(inside(card, "segment_Last N bars"))
             compare(card.rule.bars, 2)
+            rules.setBars(card.rule.id, 99)
+            compare(card.rule.bars, 32)
+
+            // Chorus is the third of the song's section names, each listed once.
+            rules.toggleSection(card.rule.id, "Chorus")
+            compare(rules.sectionNames.length, 6)
+            compare(card.rule.chosen.map((c, i) => c ? rules.sectionNames[i] : "").filter(n => n), ["Chorus"])
+            compare(card.rule.chosen[2], true)
 
             click("rulesDoneButton")
             tryVerify(() => !sheet.visible)

@@ -80,11 +80,9 @@ Item {
                 if (page < 4)
                     mouseClick(forward)
             }
-            compare(titles, ["The grid is your mix board", "Move through the song",
-                             "Steps = the section's script", "Moments = your moves on top",
-                             "Cadenzo drives it live"])
+            compare(new Set(titles).size, 5, "five different cards")
             mouseClick(back)
-            compare(find("cardTitle").text, "Moments = your moves on top")
+            compare(find("cardTitle").text, titles[3])
             mouseClick(forward)
             mouseClick(forward)
             tryVerify(() => !sheetOpen("quickStartSheet"))
@@ -93,13 +91,23 @@ Item {
             // Every opening starts at the first card; Skip closes at once.
             view.shell.showQuickStart = true
             tryVerify(() => sheetOpen("quickStartSheet"))
-            compare(find("cardTitle").text, "The grid is your mix board")
+            compare(find("cardTitle").text, titles[0])
             mouseClick(skip)
             tryVerify(() => !sheetOpen("quickStartSheet"))
         }
 
         function stepTitles() {
             return view.guide.steps.map(step => step.title)
+        }
+
+        // The rows show the model's steps, numbered from 1.
+        function rowsShowTheSteps() {
+            const steps = view.guide.steps
+            for (let i = 0; i < steps.length; ++i) {
+                const row = find("stepRow_" + (i + 1))
+                compare(findChild(row, "stepTitle").text, steps[i].title)
+                compare(findChild(row, "stepDetail").text, steps[i].detail)
+            }
         }
 
         function test_setupGuidePickersChooseTheSteps() {
@@ -112,23 +120,20 @@ Item {
             click("segment_Mackie")
             compare(find("guideHeading").text, "Mackie")
             compare(stepTitles().length, 6)
-            compare(stepTitles()[0], "Open MainStage")
-            compare(findChild(find("stepRow_1"), "stepTitle").text, "Open MainStage")
-            compare(findChild(find("stepRow_3"), "stepDetail").text,
-                    "Set both Input Port and Output Port to \"Strata\".")
+            verify(stepTitles()[0].includes("MainStage"), stepTitles()[0])
+            rowsShowTheSteps()
 
             click("segment_Ardour")
-            compare(stepTitles()[0], "Tell Strata it's Ardour")
-            compare(findChild(find("stepRow_3"), "stepDetail").text,
-                    "In the port table of that window, on the main surface's row (\"mackie control\"), set both \"Receives from\" and \"Sends to\" to \"Strata\". Close the window.")
+            verify(stepTitles()[0].includes("Ardour"), stepTitles()[0])
+            rowsShowTheSteps()
             click("segment_CC Mute")
-            compare(stepTitles()[3], "Load Strata's MIDI map")
-            compare(view.guide.closingLine, "You're ready. Toggle a layer in the section grid \u2014 Ardour should mute or unmute the matching track in real time.")
+            compare(stepTitles().length, 5)
+            verify(view.guide.closingLine.includes("Ardour"), view.guide.closingLine)
             click("segment_Mackie")
 
             click("segment_Logic Pro")
-            compare(stepTitles()[0], "Open Logic Pro")
-            compare(findChild(find("stepRow_1"), "stepTitle").text, "Open Logic Pro")
+            verify(stepTitles()[0].includes("Logic Pro"), stepTitles()[0])
+            rowsShowTheSteps()
             compare(view.appState.isPro, false, "the guide changes no setting")
             compare(rig.storedControlMode(), "")
 

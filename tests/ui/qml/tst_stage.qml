@@ -93,6 +93,8 @@ Item {
         function test_ctrlSTogglesStageModeBothWays() {
             keyClick(Qt.Key_S, Qt.ControlModifier)
             verify(view.appState.stageMode)
+            keyClick(Qt.Key_S)
+            verify(view.appState.stageMode, "S alone is no command")
             keyClick(Qt.Key_S, Qt.ControlModifier)
             verify(!view.appState.stageMode)
             compare(rig.storedSectionIndex(), 0, "no other command on that key")

@@ -2,76 +2,10 @@
 
 #include <atomic>
 #include <gtest/gtest.h>
-#include <random>
 #include <thread>
 
 using namespace strata;
 using namespace strata::testing;
-
-namespace {
-
-// Random bytes, leaning on the values that steer the parsers.
-Bytes randomPacket(std::mt19937& rng) {
-    static constexpr std::uint8_t kInteresting[] = {0xF0, 0xF7, 0x90, 0x9F, 0xB0, 0xC0, 0x80,
-                                                    0x10, 0x12, 0x17, 0x40, 0x7F, 0x00, 0x66,
-                                                    0x12, 0xF8, 0xE0, 0xD0, 0xA0, 0xFF};
-    std::uniform_int_distribution<int> length(0, 300), byte(0, 255), pick(0, 3);
-    Bytes p(static_cast<std::size_t>(length(rng)));
-    for (auto& b : p)
-        b = pick(rng) == 0 ? kInteresting[static_cast<std::size_t>(byte(rng)) % sizeof kInteresting]
-                           : static_cast<std::uint8_t>(byte(rng));
-    return p;
-}
-
-} // namespace
-
-TEST(Robustness, RandomFeedbackNeverGrowsOrSticksTheParser) {
-    MidiRig rig;
-    std::mt19937 rng(1234);
-    const MidiRef feedback = rig.service->virtualDestinationRef(false);
-    for (int round = 0; round < 300; ++round) {
-        Packets list(static_cast<std::size_t>(rng() % 4));
-        for (auto& p : list)
-            p = randomPacket(rng);
-        rig.midi.sendToDestination(feedback, list);
-        if (round % 20 == 0) {
-            ASSERT_LE(rig.service->mackieShadow().sysexPending, MidiService::kMaxSysexBytes);
-        }
-    }
-    // Whatever came before, a complete message is understood.
-    rig.midi.sendToDestination(
-        feedback, {lcdMessage(0, "Zebra  "), lcdMessage(56, "       "), {0x90, 0x17, 0x7F}});
-    rig.settle();
-    EXPECT_EQ(rig.service->mackieSlotNames.get().at(0), "Zebra");
-    EXPECT_EQ(rig.service->mackieShadow().muted[7], true);
-}
-
-TEST(Robustness, RandomInputNeverSticksTheTriggerParser) {
-    MidiRig rig;
-    const MidiRef pad = rig.plugSource("Pad");
-    rig.service->setJumpTriggers({{1, note("Pad", 60)}});
-    rig.service->advanceTrigger.set(note("Pad", 61));
-    rig.service->resolveTriggerSource();
-    std::mt19937 rng(99);
-    for (int round = 0; round < 300; ++round) {
-        Packets list(static_cast<std::size_t>(rng() % 4));
-        for (auto& p : list)
-            p = randomPacket(rng);
-        rig.midi.sendFromSource(pad, list);
-        rig.service->parsePacketBytes(list.empty() ? nullptr : list[0].data(),
-                                      list.empty() ? 0 : list[0].size(), rng() % 2, rng() % 2,
-                                      "Pad", "Pad");
-        rig.loop.runPending();
-        rig.service->isLearningTrigger.set(false);
-    }
-    std::vector<std::string> events;
-    Connection a = rig.service->advancePressed.connect([&] { events.push_back("next"); });
-    Connection j = rig.service->jumpRequested.connect(
-        [&](int k) { events.push_back("jump " + std::to_string(k)); });
-    rig.midi.sendFromSource(pad, {{0x90, 60, 1, 0x90, 61, 1}});
-    rig.loop.runPending();
-    EXPECT_EQ(events, (std::vector<std::string>{"jump 1", "next"}));
-}
 
 // Input, feedback and the main thread at once; run under ThreadSanitizer too.
 TEST(Concurrency, InputFeedbackAndOutputRunTogetherConsistently) {

@@ -150,8 +150,8 @@ int main(int argc, char** argv) {
     // A returning user: no chooser, quick start seen; the sheets are opened one by one below.
     rig.settings.setBool(LiveCoordinator::kShowModeChooserKey, false);
     rig.settings.setBool(LiveCoordinator::kHasSeenQuickStartKey, true);
-    rig.state->setSetlist(UiRig::demoSet());
-    rig.state->setCurrentSectionIndex(1);
+    rig.app->setSetlist(UiRig::demoSet());
+    rig.app->setCurrentSectionIndex(1);
     rig.settle();
 
     QQmlApplicationEngine engine;
@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
     window->resize(1280, 800);
     Renderer r(*window, outDir);
     auto& models = *rig.models;
-    auto& state = *rig.state;
+    auto& state = *rig.app;
 
     // The window is on screen: the coordinator sends the first mute state; its light goes dark.
     models.shell.mainViewAppeared();

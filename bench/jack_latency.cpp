@@ -8,6 +8,7 @@
 #include "jack/jack_midi_backend.h"
 #include "jack_test_client.h"
 #include "jack_test_server.h"
+#include "percentile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -19,6 +20,7 @@
 
 using namespace strata;
 using namespace strata::testing;
+using strata::bench::percentile;
 
 namespace {
 
@@ -26,15 +28,6 @@ struct Sample {
     double frames = 0; // cycle-quantised: frame time of arrival minus frame time of sending
     double micros = 0; // JACK's clock at the arrival cycle minus at the sending cycle
 };
-
-double percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const std::size_t index =
-        std::min(values.size() - 1, static_cast<std::size_t>(p * (values.size() - 1) + 0.5));
-    return values[index];
-}
 
 // Sends `rounds` numbered notes from `tester` output `out` and waits for each on input `in`.
 std::vector<Sample> measure(JackTestClient& sender, std::size_t out, JackTestClient& receiver,

@@ -1,4 +1,4 @@
-#include "cue_sender.h"
+#include "support/cue_sender.h"
 
 #include "cuelink/cadenzo_link.h"
 

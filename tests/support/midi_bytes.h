@@ -1,0 +1,90 @@
+#pragma once
+
+// MIDI bytes as a DAW hears them from a Mackie Control surface, and the layer lists the output
+// tests drive, shared by the in-memory, coordinator and JACK suites.
+
+#include "model/setlist.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace strata::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+using Packets = std::vector<Bytes>;
+
+// Mackie button presses as the DAW hears them: a press and a release per button.
+inline void press(Packets& out, std::uint8_t note, int times = 1) {
+    for (int i = 0; i < times; ++i) {
+        out.push_back({0x90, note, 0x7F});
+        out.push_back({0x90, note, 0x00});
+    }
+}
+inline Packets presses(std::initializer_list<std::uint8_t> notes) {
+    Packets out;
+    for (auto n : notes)
+        press(out, n);
+    return out;
+}
+// Mute button of strip 0-7 of a unit.
+constexpr std::uint8_t mute(int slot) {
+    return static_cast<std::uint8_t>(0x10 + slot);
+}
+// A bank move to the first track, then `right` banks to the right.
+inline Packets bankMove(int right) {
+    Packets out;
+    press(out, 0x2E, 32);
+    press(out, 0x2F, right);
+    return out;
+}
+// The bank move to the first track that a first push starts with.
+inline Packets bankHome() {
+    return bankMove(0);
+}
+
+// Mute LED reports of the DAW for one unit's strips: lit for the given strips, dark otherwise.
+inline Bytes ledReport(std::initializer_list<int> lit) {
+    Bytes out;
+    for (int strip = 0; strip < 8; ++strip) {
+        const bool on = std::find(lit.begin(), lit.end(), strip) != lit.end();
+        out.insert(out.end(), {0x90, static_cast<std::uint8_t>(0x10 + strip),
+                               static_cast<std::uint8_t>(on ? 0x7F : 0x00)});
+    }
+    return out;
+}
+
+// An LCD write of the main surface: text at `offset`.
+inline Bytes lcdMessage(std::uint8_t offset, const std::string& text) {
+    Bytes m{0xF0, 0x00, 0x00, 0x66, 0x14, 0x12, offset};
+    m.insert(m.end(), text.begin(), text.end());
+    m.push_back(0xF7);
+    return m;
+}
+
+// Layers "L1".."Ln" with the default channel and CC.
+inline std::vector<Layer> makeLayers(std::size_t n) {
+    std::vector<Layer> layers(n);
+    for (std::size_t i = 0; i < n; ++i)
+        layers[i].name = "L" + std::to_string(i + 1);
+    return layers;
+}
+
+// The ids of the layers at the given positions; positions beyond the layers are ignored.
+template <typename Index>
+UuidSet idsAt(const std::vector<Layer>& layers, const std::vector<Index>& at) {
+    UuidSet ids;
+    for (const Index i : at) {
+        const auto k = static_cast<long long>(i);
+        if (k >= 0 && static_cast<std::size_t>(k) < layers.size())
+            ids.insert(layers[static_cast<std::size_t>(k)].id);
+    }
+    return ids;
+}
+inline UuidSet idsAt(const std::vector<Layer>& layers, std::initializer_list<std::size_t> at) {
+    return idsAt(layers, std::vector<std::size_t>(at));
+}
+
+} // namespace strata::testing
