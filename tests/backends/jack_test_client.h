@@ -1,6 +1,7 @@
 #pragma once
 
 #include "jack/spsc_byte_ring.h"
+#include "support/test_support.h"
 
 #include <array>
 #include <atomic>
@@ -21,7 +22,7 @@ namespace strata::testing {
 // jackd lists a port from the moment it is registered, PipeWire once the news has reached
 // `client`. An existing connection counts as success.
 bool connectPorts(jack_client_t* client, const std::string& source, const std::string& destination,
-                  std::chrono::milliseconds timeout = std::chrono::seconds(5));
+                  std::chrono::milliseconds timeout = kPatience);
 
 // One MIDI event as a test client saw it.
 struct JackTestEvent {
@@ -68,7 +69,7 @@ public:
     bool send(std::size_t port, const std::vector<std::uint8_t>& bytes);
     // Waits until this client has been through `cycles` more process cycles: a connection made
     // just before is then in place in the server's graph.
-    bool waitCycles(int cycles, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    bool waitCycles(int cycles, std::chrono::milliseconds timeout = kPatience);
 
     // Events that arrived so far (all ports, in arrival order); takes them out of the client.
     std::vector<JackTestEvent> takeReceived();
@@ -78,7 +79,7 @@ public:
 
     // Polls `done` (collecting arrivals) until it is true or `timeout` has passed.
     bool waitUntil(const std::function<bool(const std::vector<JackTestEvent>&)>& done,
-                   std::chrono::milliseconds timeout = std::chrono::seconds(5));
+                   std::chrono::milliseconds timeout = kPatience);
     // Everything collected by waitUntil so far (taken by takeCollected).
     std::vector<JackTestEvent> takeCollected();
 

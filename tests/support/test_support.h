@@ -36,10 +36,16 @@ private:
     std::shared_ptr<Shared> shared_;
 };
 
+// How long a wait on other threads and processes (a JACK server, the real program) may take
+// before it counts as failed. A wait ends as soon as its condition holds, so this only bounds a
+// failure; it is generous because a loaded two-core machine with sanitizers can hold a process
+// off the CPU for seconds.
+inline constexpr std::chrono::milliseconds kPatience{20000};
+
 // Polls `done` until it holds or `timeout` of real time has passed: the one wait on other threads
 // and processes. Nothing may assert how long it took.
 template <typename Done>
-bool waitUntil(Done done, std::chrono::milliseconds timeout = std::chrono::seconds(5),
+bool waitUntil(Done done, std::chrono::milliseconds timeout = kPatience,
                std::chrono::milliseconds poll = std::chrono::milliseconds(1)) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
