@@ -158,6 +158,7 @@ int main(int argc, char** argv) {
 
     // One press per step change (plus its release); the FIRE's push is the first.
     std::vector<double> stamps;
+    std::size_t receivedInAll = firstPush.size();
     const auto runFor = std::chrono::duration<double>(expectedMicros / 1e6 * (steps + 2) + 10.0);
     daw.waitUntil(
         [&](const std::vector<JackTestEvent>& events) {
@@ -167,13 +168,28 @@ int main(int argc, char** argv) {
             return n >= static_cast<std::size_t>(steps) + 1;
         },
         std::chrono::duration_cast<std::chrono::milliseconds>(runFor));
-    for (const auto& e : daw.takeCollected())
+    const auto rest = daw.takeCollected();
+    receivedInAll += rest.size();
+    for (const auto& e : rest)
         if (e.port == in && e.bytes.size() == 3 && e.bytes[0] == 0x90 && e.bytes[2] == 0x7F)
             stamps.push_back(static_cast<double>(e.cycleMicros));
     playing = false;
     cadenzo.join();
     const auto status = app.stop(SIGTERM, 20s);
 
+    // Compare with the program's own count of events it wrote, in its output (a shortfall
+    // with none dropped before JACK was lost between the clients).
+    receivedInAll += daw.takeReceived().size();
+    std::printf("events the DAW received in all: %zu\n", receivedInAll);
+    const std::string output = app.output();
+    for (std::size_t from = 0, to; from < output.size(); from = to + 1) {
+        to = output.find('\n', from);
+        if (to == std::string::npos)
+            to = output.size();
+        const std::string line = output.substr(from, to - from);
+        if (line.rfind("[MIDI] JACK: ", 0) == 0 && line.find(" events written") != line.npos)
+            std::printf("program: %s\n", line.c_str());
+    }
     if (stamps.size() < static_cast<std::size_t>(steps) + 1) {
         for (std::size_t k = 1; k < stamps.size(); ++k)
             std::fprintf(stderr, "interval %zu: %.3f ms\n", k,

@@ -286,6 +286,8 @@ TEST_F(JackBackendTest, SystemExclusiveOfAnyLengthUpToTheRingPassesWhole) {
         }
     }
     EXPECT_EQ(backend->counters().droppedOutgoing, 0u);
+    // A message cut into pieces is one event handed over.
+    EXPECT_EQ(backend->counters().writtenOutgoing, 3u);
 }
 
 TEST_F(JackBackendTest, BarrierPutsLaterEventsTwoCyclesLater) {
@@ -309,6 +311,7 @@ TEST_F(JackBackendTest, BarrierPutsLaterEventsTwoCyclesLater) {
     ASSERT_TRUE(daw->waitUntil([&](auto& ev) { return ev.size() >= 2u * presses; }));
     const auto events = daw->takeReceived();
     ASSERT_EQ(events.size(), 2u * presses);
+    EXPECT_EQ(backend->counters().writtenOutgoing, events.size());
     for (int i = 0; i < presses; ++i) {
         EXPECT_EQ(events[2 * i].bytes, (Bytes{0x90, 0x10, 0x7F}));
         EXPECT_EQ(events[2 * i + 1].bytes, JackTestClient::asReceived({0x90, 0x10, 0x00}));

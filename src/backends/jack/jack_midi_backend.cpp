@@ -104,6 +104,13 @@ JackMidiBackend::~JackMidiBackend() {
     }
     if (client)
         jack_client_close(client);
+    // What was handed to JACK, for comparing with what a reader got: under xruns an
+    // asynchronous server can leave MIDI written in one client unread by the next.
+    const Counters c = counters();
+    if (everConnected_)
+        logLine("[MIDI] JACK: " + std::to_string(c.writtenOutgoing) + " events written, " +
+                std::to_string(c.droppedOutgoing) + " dropped before JACK, " +
+                std::to_string(c.xruns) + " xruns reported");
 }
 
 bool JackMidiBackend::available() const {
@@ -302,7 +309,8 @@ std::string JackMidiBackend::jackPortName(MidiRef ref) const {
 }
 
 JackMidiBackend::Counters JackMidiBackend::counters() const {
-    return Counters{droppedOutgoing_.load(), droppedIncoming_.load()};
+    return Counters{droppedOutgoing_.load(), droppedIncoming_.load(), writtenOutgoing_.load(),
+                    xruns_.load()};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -739,6 +747,7 @@ void JackMidiBackend::drainOutput(OutputChannel& channel, void* buffer, std::uin
         if (channel.sentOfCurrent == record.length) {
             channel.ring.skip(sizeof record + record.length);
             channel.sentOfCurrent = 0;
+            writtenOutgoing_.fetch_add(1, std::memory_order_relaxed);
         }
     }
 }
@@ -820,6 +829,13 @@ int JackMidiBackend::onBufferSize(jack_nframes_t frames, void* self) {
     return 0;
 }
 
+int JackMidiBackend::onXrun(void* self) {
+    // Reported on a notification thread, some time after the cycle it is about, and without
+    // saying which one: whether our output of that cycle was lost cannot be told from here.
+    static_cast<JackMidiBackend*>(self)->xruns_.fetch_add(1, std::memory_order_relaxed);
+    return 0;
+}
+
 void JackMidiBackend::onInfoShutdown(int, const char*, void* self) {
     // May run on the process thread: an atomic store and nothing else.
     static_cast<JackMidiBackend*>(self)->shutdownSignalled_.store(true, std::memory_order_release);
@@ -875,6 +891,7 @@ bool JackMidiBackend::connectToServer() {
     jack_set_port_connect_callback(client, onPortConnect, this);
     jack_set_port_rename_callback(client, onPortRename, this);
     jack_set_buffer_size_callback(client, onBufferSize, this);
+    jack_set_xrun_callback(client, onXrun, this);
     jack_on_info_shutdown(
         client,
         [](jack_status_t code, const char* reason, void* self) {
@@ -1075,11 +1092,20 @@ void JackMidiBackend::openLinkGates(std::chrono::steady_clock::time_point now) {
 
 void JackMidiBackend::logDropsIfAny(std::chrono::steady_clock::time_point now) {
     const std::uint64_t drops = droppedOutgoing_.load() + droppedIncoming_.load();
-    if (drops == loggedDrops_ || now - lastDropLog_ < std::chrono::seconds(1))
+    const std::uint64_t xruns = xruns_.load();
+    if ((drops == loggedDrops_ && xruns == loggedXruns_) ||
+        now - lastDropLog_ < std::chrono::seconds(1))
         return;
-    logLine("[MIDI] JACK: " + std::to_string(drops - loggedDrops_) +
-            " MIDI events dropped (buffers full or no server)");
+    if (drops != loggedDrops_)
+        logLine("[MIDI] JACK: " + std::to_string(drops - loggedDrops_) +
+                " MIDI events dropped (buffers full or no server)");
+    // Under xruns an asynchronous server can leave MIDI we wrote unread by the DAW, and we
+    // cannot tell which events. Say so rather than stay silent.
+    if (xruns != loggedXruns_)
+        logLine("[MIDI] JACK: " + std::to_string(xruns - loggedXruns_) +
+                " cycles missed (xruns); MIDI sent meanwhile may not have reached the DAW");
     loggedDrops_ = drops;
+    loggedXruns_ = xruns;
     lastDropLog_ = now;
 }
 

@@ -71,6 +71,10 @@ public:
     struct Counters {
         std::uint64_t droppedOutgoing = 0; // events that did not fit into an outgoing ring
         std::uint64_t droppedIncoming = 0; // events that did not fit into the incoming ring
+        // Events written whole into an output port's buffer: what JACK was handed. A reader
+        // that sees fewer lost them in the server (a late client in an asynchronous graph).
+        std::uint64_t writtenOutgoing = 0;
+        std::uint64_t xruns = 0; // cycles the server reported as missed (by any client)
     };
 
     static constexpr std::size_t kVirtualEndpoints = 2;
@@ -190,6 +194,7 @@ private:
                              void* self);
     static void onInfoShutdown(int code, const char* reason, void* self);
     static int onBufferSize(std::uint32_t frames, void* self);
+    static int onXrun(void* self);
     void notify(Notification notification);
 
     // Worker thread.
@@ -264,6 +269,8 @@ private:
     SpscByteRing incoming_{kIncomingRingBytes};
     std::atomic<std::uint64_t> droppedOutgoing_{0};
     std::atomic<std::uint64_t> droppedIncoming_{0};
+    std::atomic<std::uint64_t> writtenOutgoing_{0};
+    std::atomic<std::uint64_t> xruns_{0};
     std::atomic<bool> shutdownSignalled_{false};
 
     std::mutex producerMutex_;
@@ -294,6 +301,7 @@ private:
     std::chrono::steady_clock::time_point nextRetry_{};
     std::chrono::steady_clock::time_point lastDropLog_{};
     std::uint64_t loggedDrops_ = 0;
+    std::uint64_t loggedXruns_ = 0;
     bool lossAnnounced_ = false;
 };
 
