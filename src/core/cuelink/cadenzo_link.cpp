@@ -92,6 +92,7 @@ void CadenzoLink::openSocket() {
 }
 
 void CadenzoLink::receive() {
+    STRATA_ASSERT_THREAD(thread_);
     if (fd_ < 0)
         return;
     // One read per readiness report. The socket stays blocking, but a readiness report can be
@@ -105,6 +106,7 @@ void CadenzoLink::receive() {
 }
 
 void CadenzoLink::handleDatagram(CueBytes bytes) {
+    STRATA_ASSERT_THREAD(thread_);
     auto decoded = decodeDatagram(bytes);
     if (!decoded)
         return;
@@ -117,7 +119,7 @@ void CadenzoLink::handleDatagram(CueBytes bytes) {
         return;
     lastHeartbeat_ = loop_.now();
 
-    const std::weak_ptr<const bool> alive = alive_;
+    const auto alive = lifetime_.watch();
     std::visit(Overloaded{
                    [&](std::monostate) {
                        if (decoded->envelope.type == cue_type::goodbye)
@@ -142,7 +144,8 @@ void CadenzoLink::handleDatagram(CueBytes bytes) {
 }
 
 void CadenzoLink::disconnect() {
-    const std::weak_ptr<const bool> alive = alive_;
+    STRATA_ASSERT_THREAD(thread_);
+    const auto alive = lifetime_.watch();
     connection.set(ConnectionState::disconnected());
     if (alive.expired())
         return;

@@ -2,8 +2,10 @@
 
 #include "cuelink/connection_state.h"
 #include "cuelink/cue_messages.h"
+#include "platform/lifetime.h"
 #include "platform/main_loop.h"
 #include "platform/signal.h"
+#include "platform/thread_check.h"
 
 #include <array>
 #include <cstdint>
@@ -96,7 +98,8 @@ private:
     std::array<TimerHandle, cue_link::earlyDiscoverySeconds.size()> earlyDiscovery_;
     std::vector<std::uint8_t> readBuffer_;
     // Expires when the link is destroyed; lets the handler notice an observer that destroyed it.
-    std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
+    ThreadCheck thread_;
+    Lifetime<CadenzoLink> lifetime_{this};
 };
 
 } // namespace strata
