@@ -65,11 +65,11 @@ TEST_F(LiveTest, TheSetsHostReachesEverySendSectionChangesPanicAndHostSwitch) {
     EXPECT_EQ(synthHeard(), Packets{});
 }
 
-TEST_F(LiveTest, TheHostIsPartOfTheSectionStateKeyAndTheDefaultLeavesItAsBefore) {
+TEST_F(LiveTest, TheHostIsPartOfTheSectionState) {
     Setlist set = makeSet({{"One", "a"}}, ControlMode::mackieControl);
     set.layers.resize(1);
     start(std::move(set));
-    const std::string plain = LiveCoordinator::sectionStateKey(*app);
+    const auto plain = LiveCoordinator::sectionStateKey(*app);
     live->setDawHost(DawHost::ardour);
     EXPECT_EQ(app->setlist().dawHost, DawHost::ardour);
     EXPECT_NE(LiveCoordinator::sectionStateKey(*app), plain);

@@ -333,7 +333,6 @@ TEST_F(LiveTest, JumpTriggerTableFollowsTheCurrentSong) {
     // Losing the current song: the table becomes what the state gives then (nothing).
     app->setCurrentSongIndex(5);
     settle();
-    EXPECT_EQ(LiveCoordinator::jumpTriggerKey(*app), "none");
     footswitch({0x90, 50, 100});
     settle();
     EXPECT_EQ(position(), (Position{5, 2, 0}));
@@ -380,8 +379,8 @@ TEST_F(LiveTest, KeysChangeExactlyWithWhatIsSent) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.change);
-        const std::string section = LiveCoordinator::sectionStateKey(*app);
-        const std::string jump = LiveCoordinator::jumpTriggerKey(*app);
+        const auto section = LiveCoordinator::sectionStateKey(*app);
+        const auto jump = LiveCoordinator::jumpTriggerKey(*app);
         app->updateSetlist([&](Setlist& s) {
             row.apply(s);
             return true;
@@ -389,7 +388,7 @@ TEST_F(LiveTest, KeysChangeExactlyWithWhatIsSent) {
         EXPECT_EQ(LiveCoordinator::sectionStateKey(*app) != section, row.sectionKey);
         EXPECT_EQ(LiveCoordinator::jumpTriggerKey(*app) != jump, row.jumpKey);
     }
-    const std::string section = LiveCoordinator::sectionStateKey(*app);
+    const auto section = LiveCoordinator::sectionStateKey(*app);
     app->setCurrentSectionIndex(1);
     EXPECT_NE(LiveCoordinator::sectionStateKey(*app), section) << "the position is part of it";
 }

@@ -34,7 +34,7 @@ std::string quotedNames(const std::vector<Section>& sections, std::size_t from) 
 LiveCoordinator::LiveCoordinator(AppState& app, MidiService& midi, CadenzoLink& link,
                                  MainLoop& loop, Settings& settings, StoreLocation backupLocation)
     : app_(app), midi_(midi), link_(link), loop_(loop), settings_(settings), clock_(loop),
-      backups_(std::move(backupLocation)), self_(std::make_shared<LiveCoordinator*>(this)) {
+      backups_(std::move(backupLocation)), lifetime_(this) {
     lastSectionStateKey_ = sectionStateKey(app_);
     lastJumpTriggerKey_ = jumpTriggerKey(app_);
     lastMomentTriggerKey_ = momentTriggerKey(app_);
@@ -85,65 +85,42 @@ LiveCoordinator::~LiveCoordinator() {
 
 // ---- Keys --------------------------------------------------------------------------------------
 
-std::string LiveCoordinator::sectionStateKey(const AppState& app) {
+LiveCoordinator::SectionState LiveCoordinator::sectionStateKey(const AppState& app) {
     const Setlist& set = app.setlist();
-
-    std::vector<std::string> muted;
-    for (const Uuid& id : app.activeMutedIDs())
-        muted.push_back(id.string());
-    // Sorted as text, so that the set's own order never makes the key differ.
-    std::sort(muted.begin(), muted.end());
-
-    std::vector<std::string> layers;
-    layers.reserve(set.layers.size());
+    SectionState state;
+    state.song = app.currentSongIndex();
+    state.section = app.currentSectionIndex();
+    state.step = app.currentStepIndex();
+    state.mode = set.effectiveControlMode();
+    state.mackiePort = set.mackiePort;
+    state.trackOffset = set.effectiveTrackOffset();
+    state.host = set.effectiveDawHost();
+    state.muted = app.activeMutedIDs();
+    state.routes.reserve(set.layers.size());
     for (const Layer& layer : set.layers)
-        layers.push_back(layer.id.string() + "#" + layer.portName + "#" +
-                         std::to_string(layer.channel) + "#" +
-                         std::to_string(layer.muteCC.value_or(-1)));
-
-    std::vector<std::string> fields{
-        std::to_string(app.currentSongIndex()),
-        std::to_string(app.currentSectionIndex()),
-        std::to_string(app.currentStepIndex()),
-        std::string(rawValue(set.effectiveControlMode())),
-        set.mackiePort.value_or(""),
-        std::to_string(set.effectiveTrackOffset()),
-        joined(muted, ","),
-        joined(layers, "|"),
-    };
-    // Another host drives the same state differently; the default leaves the key as it was.
-    if (const DawHost host = set.effectiveDawHost(); host != DawHost::logic)
-        fields.emplace_back(rawValue(host));
-    return joined(fields, "|");
+        state.routes.push_back({layer.id, layer.portName, layer.channel, layer.muteCC});
+    return state;
 }
 
-std::string LiveCoordinator::jumpTriggerKey(const AppState& app) {
+LiveCoordinator::JumpTriggers LiveCoordinator::jumpTriggerKey(const AppState& app) {
+    JumpTriggers triggers;
     const Song* song = app.currentSong();
     if (!song)
-        return "none";
-    std::vector<std::string> parts;
-    parts.reserve(song->sections.size());
-    for (const Section& section : song->sections) {
-        if (!section.jumpTrigger) {
-            parts.emplace_back("-");
-            continue;
-        }
-        const AdvanceTrigger& t = *section.jumpTrigger;
-        parts.push_back(std::string(t.kind == AdvanceTrigger::Kind::cc ? "CC " : "Note ") +
-                        std::to_string(t.data1) + " \u00B7 " + t.deviceName);
-    }
-    return std::to_string(app.currentSongIndex()) + "|" + joined(parts, ",");
+        return triggers;
+    triggers.song = app.currentSongIndex();
+    triggers.bySection.reserve(song->sections.size());
+    for (const Section& section : song->sections)
+        triggers.bySection.push_back(section.jumpTrigger);
+    return triggers;
 }
 
-std::string LiveCoordinator::momentTriggerKey(const AppState& app) {
+LiveCoordinator::MomentTriggers LiveCoordinator::momentTriggerKey(const AppState& app) {
+    MomentTriggers triggers;
     if (!app.currentSection())
-        return "none";
-    std::vector<std::string> parts;
-    for (const auto& [id, t] : app.currentMomentTriggers())
-        parts.push_back(id.string() + "=" + std::string(rawValue(t.kind)) + " " +
-                        std::to_string(t.data1) + " \u00B7 " + t.deviceName);
-    return std::to_string(app.currentSongIndex()) + "|" +
-           std::to_string(app.currentSectionIndex()) + "|" + joined(parts, ",");
+        return triggers;
+    triggers.songAndSection = {app.currentSongIndex(), app.currentSectionIndex()};
+    triggers.triggers = app.currentMomentTriggers();
+    return triggers;
 }
 
 void LiveCoordinator::onStateChanged() {
@@ -155,10 +132,10 @@ void LiveCoordinator::onStateChanged() {
         return;
     evaluationPosted_ = true;
     changedAt_ = advancingAt_.value_or(loop_.now());
-    std::weak_ptr<LiveCoordinator*> weak = self_;
+    const auto weak = lifetime_.watch();
     loop_.post([weak] {
-        if (const auto self = weak.lock())
-            (*self)->evaluateKeys();
+        if (auto* self = weak.get())
+            self->evaluateKeys();
     });
 }
 
@@ -166,7 +143,7 @@ void LiveCoordinator::evaluateKeys() {
     evaluationPosted_ = false;
     const TimePoint changedAt = changedAt_.value_or(loop_.now());
     changedAt_.reset();
-    if (std::string key = sectionStateKey(app_); key != lastSectionStateKey_) {
+    if (SectionState key = sectionStateKey(app_); key != lastSectionStateKey_) {
         // The handler that made the change may have sent this very state already (a step
         // change, "FIRE", a live tick, the toolbar): the DAW gets each state once.
         const bool alreadySent = pushedKey_ == key;
@@ -179,11 +156,11 @@ void LiveCoordinator::evaluateKeys() {
     // (which may come after the window has redrawn). Moments, rules and layer edits change the
     // key as well, but not the step's time.
     followAutoAdvance(changedAt);
-    if (std::string key = jumpTriggerKey(app_); key != lastJumpTriggerKey_) {
+    if (JumpTriggers key = jumpTriggerKey(app_); key != lastJumpTriggerKey_) {
         lastJumpTriggerKey_ = std::move(key);
         replaceJumpTriggers();
     }
-    if (std::string key = momentTriggerKey(app_); key != lastMomentTriggerKey_) {
+    if (MomentTriggers key = momentTriggerKey(app_); key != lastMomentTriggerKey_) {
         lastMomentTriggerKey_ = std::move(key);
         replaceMomentTriggers();
     }
@@ -192,13 +169,14 @@ void LiveCoordinator::evaluateKeys() {
 // ---- Appearance --------------------------------------------------------------------------------
 
 void LiveCoordinator::appear() {
+    STRATA_ASSERT_THREAD(thread_);
     if (appeared_)
         return;
     appeared_ = true;
-    std::weak_ptr<LiveCoordinator*> weak = self_;
+    const auto weak = lifetime_.watch();
     app_.pushNow = [weak] {
-        if (const auto self = weak.lock())
-            (*self)->pushSectionState();
+        if (auto* self = weak.get())
+            self->pushSectionState();
     };
     pushSectionState();
     replaceJumpTriggers();
@@ -225,10 +203,10 @@ void LiveCoordinator::runFirstRunSteps() {
 }
 
 void LiveCoordinator::modeChooserContinued() {
-    std::weak_ptr<LiveCoordinator*> weak = self_;
+    const auto weak = lifetime_.watch();
     loop_.post([weak] {
-        if (const auto self = weak.lock())
-            (*self)->showSetup.set(true);
+        if (auto* self = weak.get())
+            self->showSetup.set(true);
     });
 }
 
@@ -248,6 +226,7 @@ std::vector<Layer> LiveCoordinator::activeLayers() const {
 }
 
 void LiveCoordinator::pushSectionState() {
+    STRATA_ASSERT_THREAD(thread_);
     if (!app_.currentSection())
         return;
     const Setlist& set = app_.setlist();
@@ -259,6 +238,7 @@ void LiveCoordinator::pushSectionState() {
 }
 
 void LiveCoordinator::panic() {
+    STRATA_ASSERT_THREAD(thread_);
     const Setlist& set = app_.setlist();
     midi_.panicAllOn(activeLayers(), set.effectiveControlMode(), set.mackiePort,
                      set.effectiveTrackOffset(), set.effectiveDawHost());
@@ -271,6 +251,7 @@ void LiveCoordinator::panic() {
 }
 
 void LiveCoordinator::replaceJumpTriggers() {
+    STRATA_ASSERT_THREAD(thread_);
     // Built before the MIDI engine's lock is taken.
     JumpTriggerTable table;
     for (const auto& [index, trigger] : app_.currentJumpTriggers())
@@ -280,10 +261,12 @@ void LiveCoordinator::replaceJumpTriggers() {
 }
 
 void LiveCoordinator::replaceMomentTriggers() {
+    STRATA_ASSERT_THREAD(thread_);
     midi_.setMomentTriggers(app_.currentMomentTriggers());
 }
 
 void LiveCoordinator::scheduleAutoAdvance() {
+    STRATA_ASSERT_THREAD(thread_);
     armAutoAdvance(loop_.now());
 }
 
@@ -376,21 +359,22 @@ void LiveCoordinator::followAutoAdvance(TimePoint changedAt) {
 
 void LiveCoordinator::scheduleAdvance(TimePoint due) {
     const double remaining = std::chrono::duration<double>(due - loop_.now()).count();
-    std::weak_ptr<LiveCoordinator*> weak = self_;
+    const auto weak = lifetime_.watch();
     clock_.schedule(std::max(0.0, remaining), [weak, due] {
-        const auto self = weak.lock();
+        auto* self = weak.get();
         if (!self)
             return;
         // The step changes on the bar, whenever the timer got round to it: the next timed step
         // is counted from there, so that a chain of timed steps stays on the bar grid instead of
         // drifting by the timer's lateness every step.
-        (*self)->advancingAt_ = due;
-        (*self)->app_.nextStep();
-        (*self)->advancingAt_.reset();
+        self->advancingAt_ = due;
+        self->app_.nextStep();
+        self->advancingAt_.reset();
     });
 }
 
 void LiveCoordinator::handleProgramChange(std::int64_t n) {
+    STRATA_ASSERT_THREAD(thread_);
     const Song* song = app_.currentSong();
     if (!song || n < 0 || n >= static_cast<std::int64_t>(song->sections.size()))
         return;
@@ -398,6 +382,7 @@ void LiveCoordinator::handleProgramChange(std::int64_t n) {
 }
 
 void LiveCoordinator::handleFire(const Fire& fire) {
+    STRATA_ASSERT_THREAD(thread_);
     if (fire.songIdx >= 0 && fire.songIdx < static_cast<std::int64_t>(app_.setlist().songs.size()))
         app_.setCurrentSongIndex(fire.songIdx);
     if (const Song* song = app_.currentSong();
@@ -418,6 +403,7 @@ void LiveCoordinator::sendMomentMessages(const Moment& moment) {
 }
 
 void LiveCoordinator::handleLiveTick(const LiveState& state) {
+    STRATA_ASSERT_THREAD(thread_);
     // Playing starts (after a stop, or a Cadenzo first heard playing): the current step is timed
     // from now. Otherwise a new tempo re-times the rest of the step.
     const bool playing = state.playing.value_or(false);
@@ -437,6 +423,7 @@ void LiveCoordinator::handleLiveTick(const LiveState& state) {
 }
 
 void LiveCoordinator::applySnapshot(const SetlistSnapshot& snapshot) {
+    STRATA_ASSERT_THREAD(thread_);
     if (snapshot.songs.empty())
         return;
     const SetlistSnapshot::Song& cue = snapshot.songs.front();
@@ -524,6 +511,7 @@ bool LiveCoordinator::restoreSections(const DroppedSections& dropped) {
 }
 
 void LiveCoordinator::handleLearned(const std::optional<AdvanceTrigger>& trigger) {
+    STRATA_ASSERT_THREAD(thread_);
     const std::optional<AppState::LearnTarget> target = app_.learnTarget();
     app_.setLearnTarget(std::nullopt);
     if (!trigger || !target)
@@ -546,6 +534,7 @@ void LiveCoordinator::handleLearned(const std::optional<AdvanceTrigger>& trigger
 }
 
 void LiveCoordinator::publishReflex() {
+    STRATA_ASSERT_THREAD(thread_);
     const Song* song = app_.currentSong();
     if (!appeared_ || !song || !app_.currentSection()) {
         midi_.publishReflex(nullptr);
@@ -573,6 +562,7 @@ void LiveCoordinator::publishReflex() {
 }
 
 void LiveCoordinator::adoptReflexMove(const ReflexMove& move) {
+    STRATA_ASSERT_THREAD(thread_);
     if (!move.basis)
         return;
     const ReflexSnapshot& basis = *move.basis;
@@ -609,6 +599,7 @@ void LiveCoordinator::adoptReflexMove(const ReflexMove& move) {
 }
 
 void LiveCoordinator::handleMomentTrigger(const Uuid& momentID) {
+    STRATA_ASSERT_THREAD(thread_);
     const Section* section = app_.currentSection();
     if (!section)
         return;
@@ -624,18 +615,22 @@ void LiveCoordinator::handleMomentTrigger(const Uuid& momentID) {
 // ---- Commands ----------------------------------------------------------------------------------
 
 void LiveCoordinator::nextSection() {
+    STRATA_ASSERT_THREAD(thread_);
     app_.advance();
 }
 
 void LiveCoordinator::previousSection() {
+    STRATA_ASSERT_THREAD(thread_);
     app_.retreat();
 }
 
 void LiveCoordinator::nextStep() {
+    STRATA_ASSERT_THREAD(thread_);
     app_.nextStep();
 }
 
 void LiveCoordinator::prevStep() {
+    STRATA_ASSERT_THREAD(thread_);
     app_.prevStep();
 }
 
@@ -644,6 +639,7 @@ void LiveCoordinator::toggleStageMode() {
 }
 
 void LiveCoordinator::setMode(StrataMode mode) {
+    STRATA_ASSERT_THREAD(thread_);
     app_.setMode(mode);
     midi_.resetMackieShadow();
     pushSectionState();

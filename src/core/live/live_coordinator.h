@@ -5,9 +5,11 @@
 #include "live/setlist_backups.h"
 #include "live/step_clock.h"
 #include "midi/midi_service.h"
+#include "platform/lifetime.h"
 #include "platform/main_loop.h"
 #include "platform/settings.h"
 #include "platform/signal.h"
+#include "platform/thread_check.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -41,14 +43,14 @@ struct DroppedSections {
 //
 // Key watching: every AppState change posts one re-evaluation (several changes in one main-loop
 // turn give one), which compares both keys with the values seen last and runs each key's action
-// once when its text differs. So the action runs after the event that caused the change has been
+// once when its value differs. So the action runs after the event that caused the change has been
 // handled completely, once per actual change, and never for the value the keys had at start.
 // Handlers that send at once (step changes through pushNow, "FIRE", live ticks, the toolbar) are
 // not followed by a second send of the same state from the watcher: in CC Mute mode every send
 // repeats all of the layers' CCs, and each change is meant to reach the DAW once.
 class LiveCoordinator {
 public:
-    // Per-user defaults read and written by the first-run flow.
+    // Settings keys read and written by the first-run flow.
     static constexpr std::string_view kShowModeChooserKey = "showModeChooserAtStartup";
     static constexpr std::string_view kHasSeenQuickStartKey = "hasSeenQuickStart";
     // The delay between the window appearing and the quick start being offered.
@@ -76,15 +78,41 @@ public:
 
     // ---- The two watched keys ----------------------------------------------------------------
 
-    // Changes exactly when the mute output may need resending: song, section and step indices,
-    // control mode, Mackie port, bank, the active muted set (sorted) and every layer's routing;
-    // with a DAW host other than the default, also the host.
-    static std::string sectionStateKey(const AppState& app);
-    // Changes when the current song's jump triggers may have changed; "none" without a song.
-    static std::string jumpTriggerKey(const AppState& app);
-    // Changes when the triggers of the current section's hand-fired Moments may have changed;
-    // "none" without a section.
-    static std::string momentTriggerKey(const AppState& app);
+    // Everything the mute output depends on: it changes exactly when the output may need
+    // resending. Layers in the set's order; the muted layers as a set (the set's own order never
+    // makes two states differ); the bank is the offset as the surface sees it.
+    struct SectionState {
+        struct Route {
+            Uuid layer;
+            std::string portName;
+            std::int64_t channel = 1;
+            std::optional<std::int64_t> muteCC;
+            friend bool operator==(const Route&, const Route&) = default;
+        };
+        std::int64_t song = 0, section = 0, step = 0;
+        ControlMode mode = ControlMode::ccMute;
+        std::optional<std::string> mackiePort;
+        std::int64_t trackOffset = 0;
+        DawHost host = DawHost::logic;
+        UuidSet muted;
+        std::vector<Route> routes;
+        friend bool operator==(const SectionState&, const SectionState&) = default;
+    };
+    static SectionState sectionStateKey(const AppState& app);
+    // The current song's jump triggers, section by section; no song, no triggers.
+    struct JumpTriggers {
+        std::optional<std::int64_t> song;
+        std::vector<std::optional<AdvanceTrigger>> bySection;
+        friend bool operator==(const JumpTriggers&, const JumpTriggers&) = default;
+    };
+    static JumpTriggers jumpTriggerKey(const AppState& app);
+    // The triggers of the current section's hand-fired Moments; no section, no triggers.
+    struct MomentTriggers {
+        std::optional<std::pair<std::int64_t, std::int64_t>> songAndSection;
+        std::vector<std::pair<Uuid, AdvanceTrigger>> triggers;
+        friend bool operator==(const MomentTriggers&, const MomentTriggers&) = default;
+    };
+    static MomentTriggers momentTriggerKey(const AppState& app);
 
     // ---- Appearance ----------------------------------------------------------------------------
 
@@ -132,7 +160,7 @@ public:
     void previousSection(); // "Previous Section", Left Arrow
     void nextStep();        // "Next Step", Down Arrow
     void prevStep();        // "Previous Step", Up Arrow
-    void toggleStageMode(); // Ctrl+S (Command-S on macOS)
+    void toggleStageMode(); // Ctrl+S
 
     // The toolbar's controls that change what the DAW is driven with. Each writes the state, then
     // forgets the Mackie shadow and sends the mute state at once.
@@ -240,11 +268,11 @@ private:
     StepClock clock_;
     SetlistBackups backups_;
 
-    std::string lastSectionStateKey_;
-    std::string lastJumpTriggerKey_;
-    std::string lastMomentTriggerKey_;
+    SectionState lastSectionStateKey_;
+    JumpTriggers lastJumpTriggerKey_;
+    MomentTriggers lastMomentTriggerKey_;
     // The section state sent by a push since the last re-evaluation, if any.
-    std::optional<std::string> pushedKey_;
+    std::optional<SectionState> pushedKey_;
     bool evaluationPosted_ = false;
     // When the first change of the turn being re-evaluated happened.
     std::optional<TimePoint> changedAt_;
@@ -263,7 +291,8 @@ private:
     TimerHandle learnTimer_;
     ConnectionBag subscriptions_;
     // Posted tasks hold this weakly, so none runs against a destroyed coordinator.
-    std::shared_ptr<LiveCoordinator*> self_;
+    ThreadCheck thread_;
+    Lifetime<LiveCoordinator> lifetime_;
 };
 
 } // namespace strata
