@@ -35,11 +35,11 @@ TEST_F(LiveTest, TheSetsHostReachesEverySendSectionChangesPanicAndHostSwitch) {
     // This host sends no echoes: a CC is toggled again once the answer to its last toggle could
     // have come.
     const auto afterAnswers = [this] { loop.advance(MidiService::kEchoHold); };
-    live->nextSection();
+    app->advance();
     settle();
     EXPECT_EQ(synthHeard(), toggles({1}));
     afterAnswers();
-    live->nextSection();
+    app->advance();
     settle();
     EXPECT_EQ(synthHeard(), toggles({0, 1, 2}));
 
@@ -49,7 +49,7 @@ TEST_F(LiveTest, TheSetsHostReachesEverySendSectionChangesPanicAndHostSwitch) {
     settle();
     EXPECT_EQ(synthHeard(), toggles({0, 2}));
     afterAnswers();
-    live->nextSection(); // the outro mutes nothing, as the panic left it
+    app->advance(); // the outro mutes nothing, as the panic left it
     settle();
     EXPECT_EQ(synthHeard(), Packets{});
 

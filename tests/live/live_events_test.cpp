@@ -432,9 +432,4 @@ TEST_F(LiveTest, ToolbarChangesResendAtOnce) {
     ASSERT_GE(again.size(), home.size());
     EXPECT_EQ(Packets(again.begin(), again.begin() + static_cast<std::ptrdiff_t>(home.size())),
               home);
-
-    live->toggleStageMode();
-    EXPECT_TRUE(app->stageMode());
-    live->toggleStageMode();
-    EXPECT_FALSE(app->stageMode());
 }

@@ -183,7 +183,7 @@ TEST_F(ReflexTest, TheMainThreadsOwnMovesAreWhereTheNextPressStepsFrom) {
     footswitch(kNextPress);
     settle();
     EXPECT_EQ(position(), (Position{0, 1, 0}));
-    live->nextSection(); // the performer clicks on
+    app->advance(); // the performer clicks on
     settle();
     synthHeard();
     footswitch(kNextPress);

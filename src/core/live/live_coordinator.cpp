@@ -614,30 +614,6 @@ void LiveCoordinator::handleMomentTrigger(const Uuid& momentID) {
 
 // ---- Commands ----------------------------------------------------------------------------------
 
-void LiveCoordinator::nextSection() {
-    STRATA_ASSERT_THREAD(thread_);
-    app_.advance();
-}
-
-void LiveCoordinator::previousSection() {
-    STRATA_ASSERT_THREAD(thread_);
-    app_.retreat();
-}
-
-void LiveCoordinator::nextStep() {
-    STRATA_ASSERT_THREAD(thread_);
-    app_.nextStep();
-}
-
-void LiveCoordinator::prevStep() {
-    STRATA_ASSERT_THREAD(thread_);
-    app_.prevStep();
-}
-
-void LiveCoordinator::toggleStageMode() {
-    app_.setStageMode(!app_.stageMode());
-}
-
 void LiveCoordinator::setMode(StrataMode mode) {
     STRATA_ASSERT_THREAD(thread_);
     app_.setMode(mode);

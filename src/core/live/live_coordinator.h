@@ -154,13 +154,7 @@ public:
     // appeared or without a current section). Every change of the state does this by itself.
     void publishReflex();
 
-    // ---- Commands of the "Section" menu and the toolbar ----------------------------------------
-
-    void nextSection();     // "Next Section", Right Arrow
-    void previousSection(); // "Previous Section", Left Arrow
-    void nextStep();        // "Next Step", Down Arrow
-    void prevStep();        // "Previous Step", Up Arrow
-    void toggleStageMode(); // Ctrl+S
+    // ---- The toolbar ---------------------------------------------------------------------------
 
     // The toolbar's controls that change what the DAW is driven with. Each writes the state, then
     // forgets the Mackie shadow and sends the mute state at once.
