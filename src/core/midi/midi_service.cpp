@@ -128,7 +128,7 @@ void MidiService::refreshPorts() {
     auto identities = std::make_shared<TriggerInput::SourceIdentities>();
     for (const MidiRef ref : ports_.sources()) {
         std::string name = ports_.endpointName(ref);
-        identities->insert_or_assign(ref, deviceIdentity(name, backend_.aliases(ref)));
+        identities->insert_or_assign(ref, ports_.identityOf(ref, name));
         srcs.push_back(std::move(name));
     }
     // Before the list is published, so that its observers see the sources as they are now.

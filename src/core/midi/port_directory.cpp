@@ -23,7 +23,11 @@ std::string PortDirectory::endpointName(MidiRef ref) const {
 }
 
 DeviceIdentity PortDirectory::identityOf(MidiRef source) const {
-    return deviceIdentity(endpointName(source), backend_.aliases(source));
+    return identityOf(source, endpointName(source));
+}
+
+DeviceIdentity PortDirectory::identityOf(MidiRef source, std::string_view name) const {
+    return deviceIdentity(name, backend_.aliases(source));
 }
 
 std::optional<MidiRef> PortDirectory::scanDestination(std::string_view name) const {

@@ -47,8 +47,9 @@ public:
 
     // Display name, else name, else "Unknown".
     std::string endpointName(MidiRef ref) const;
-    // How a source is recognised, asked of the system now.
+    // How a source is recognised, asked of the system now (`name`: its endpointName, when known).
     DeviceIdentity identityOf(MidiRef source) const;
+    DeviceIdentity identityOf(MidiRef source, std::string_view name) const;
 
     // The first destination in system order whose endpointName is exactly `name`, asked of the
     // system now.
