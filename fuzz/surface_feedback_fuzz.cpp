@@ -1,17 +1,22 @@
 // The surface-feedback parser: SysEx assembly across packets and packet lists, LCD text and track
 // names, mute LEDs, interleaved with mute output, shadow resets and panics on the same queue. The
-// input is a script of those actions on the in-memory MIDI system. Checks: the accumulator stays
-// bounded; the published names are exactly what the LCD mirror shows (an independent reading of
+// input is a script of those actions on the in-memory MIDI system; the main surface's feedback is
+// also fed to a parser of its own. Checks: the accumulator stays bounded; the parser reports
+// exactly the LED messages an independent reading finds, and the service's LCD mirror is the
+// parser's; the published names are exactly what the LCD mirror shows (an independent reading of
 // the cells); every name is short, trimmed ASCII; with feedback alone, the mute shadow of the main
 // surface's strips (0-7) is what its LED messages said, and the extender's feedback touches
 // neither them nor the LCD.
 
 #include "backends/memory/memory_midi_system.h"
 #include "fuzz_check.h"
+#include "midi/mackie_protocol.h"
 #include "midi/midi_service.h"
+#include "midi/surface_feedback.h"
 #include "platform/memory_settings.h"
 #include "platform/virtual_main_loop.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <fuzzer/FuzzedDataProvider.h>
@@ -32,13 +37,10 @@ std::vector<Bytes> packets(FuzzedDataProvider& in) {
     for (auto& packet : out) {
         // Mostly LCD-shaped traffic, so that the parser's deeper paths are reached often.
         if (in.ConsumeBool()) {
-            packet = {0xF0,
-                      0x00,
-                      0x00,
-                      0x66,
-                      in.ConsumeIntegral<std::uint8_t>(),
-                      0x12,
-                      in.ConsumeIntegral<std::uint8_t>()};
+            packet.assign(mackie::kSysexHeader.begin(), mackie::kSysexHeader.end());
+            packet.push_back(in.ConsumeIntegral<std::uint8_t>());
+            packet.push_back(mackie::kLcdWrite);
+            packet.push_back(in.ConsumeIntegral<std::uint8_t>());
         }
         const auto tail =
             in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange<std::size_t>(0, 300));
@@ -100,18 +102,36 @@ void applyLeds(const Bytes& chunk, std::array<std::optional<bool>, 8>& muted) {
     const std::size_t n = std::min(chunk.size(), MidiService::kMaxPacketBytes);
     std::size_t i = 0;
     while (i + 2 < n) {
-        if ((chunk[i] & 0xF0) != 0x90) {
+        if ((chunk[i] & 0xF0) != mackie::kNoteOn) {
             ++i;
         } else if (chunk[i + 1] >= 0x80) {
             i += 1;
         } else if (chunk[i + 2] >= 0x80) {
             i += 2;
         } else {
-            if (chunk[i + 1] >= 0x10 && chunk[i + 1] < 0x18)
-                muted[chunk[i + 1] - 0x10] = chunk[i + 2] >= 0x40;
+            if (chunk[i + 1] >= mackie::kMuteNote && chunk[i + 1] < mackie::kMuteNote + 8)
+                muted[chunk[i + 1] - mackie::kMuteNote] = chunk[i + 2] >= 0x40;
             i += 3;
         }
     }
+}
+
+// Feeds one main-surface chunk, as the service reads it, to the parser alone, and checks its LED
+// reports against the independent reading.
+void parseAlone(SurfaceFeedbackParser& parser, const Bytes& chunk) {
+    const std::size_t n = std::min(chunk.size(), MidiService::kMaxPacketBytes);
+    if (n == 0)
+        return;
+    parser.feedSysex(chunk.data(), n, [] {});
+    FUZZ_CHECK(parser.sysexPending() <= SurfaceFeedbackParser::kMaxSysexBytes);
+    std::array<std::optional<bool>, 8> said{};
+    applyLeds(chunk, said);
+    std::array<std::optional<bool>, 8> parsed{};
+    forEachMuteLed(chunk.data(), n, [&](int strip, bool lit) {
+        FUZZ_CHECK(strip >= 0 && strip < 8);
+        parsed[static_cast<std::size_t>(strip)] = lit;
+    });
+    FUZZ_CHECK(parsed == said);
 }
 
 } // namespace
@@ -134,13 +154,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool feedbackOnly = true;  // no output, reset or panic touched the shadow
     bool mainFeedback = false; // something reached the main surface's destination
     std::array<std::optional<bool>, 8> expectedMutes{};
+    SurfaceFeedbackParser parser;
 
     while (in.remaining_bytes() > 0) {
         switch (in.ConsumeIntegralInRange(0, 6)) {
         case 0: {
             const auto list = packets(in);
-            for (const auto& chunk : list)
+            for (const auto& chunk : list) {
                 applyLeds(chunk, expectedMutes);
+                parseAlone(parser, chunk);
+            }
             mainFeedback = mainFeedback || !list.empty();
             midi.sendToDestination(surface, list);
             break;
@@ -156,6 +179,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             for (const auto& chunk : list) {
                 raw.push_back({chunk.data(), chunk.size()});
                 applyLeds(chunk, expectedMutes);
+                parseAlone(parser, chunk);
                 mainFeedback = true;
             }
             raw.push_back({nullptr, in.ConsumeIntegralInRange<std::size_t>(0, 3)});
@@ -193,6 +217,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const auto shadow = service.mackieShadow();
     FUZZ_CHECK(shadow.sysexPending <= MidiService::kMaxSysexBytes);
+    FUZZ_CHECK(shadow.lcd == parser.lcd());
+    FUZZ_CHECK(shadow.sysexPending == parser.sysexPending());
     const SlotNames& names = service.mackieSlotNames.get();
     FUZZ_CHECK(names == namesOn(shadow.lcd));
     for (const auto& [strip, name] : names) {

@@ -18,7 +18,7 @@ void push(MidiRig& rig, const std::vector<Layer>& layers, const UuidSet& muted, 
 
 bool heardChannelRight(MidiRig& rig) {
     for (const auto& p : rig.heard())
-        if (p == Bytes{0x90, 0x31, 0x7F})
+        if (p == Bytes{mackie::kNoteOn, mackie::kChannelRight, mackie::kPressVelocity})
             return true;
     return false;
 }
@@ -52,13 +52,13 @@ TEST(DawHostMackie, BankingSequencesPerHostOffsetAndExtender) {
                 const int right = static_cast<int>(grouped ? offset / 16 : offset / 8);
                 const int channelRight = grouped && offset % 16 == 8 ? 8 : 0;
                 Packets main = bankMove(right);
-                press(main, 0x31, channelRight);
-                press(main, 0x11);
+                press(main, mackie::kChannelRight, channelRight);
+                press(main, mute(1));
                 Packets xt;
                 if (extender && !grouped)
                     xt = bankMove(static_cast<int>((offset + 8) / 8));
                 if (extender)
-                    press(xt, 0x11); // layer 10: the extender's second strip
+                    press(xt, mute(1)); // layer 10: the extender's second strip
                 EXPECT_EQ(rig.heard(), main);
                 EXPECT_EQ(rig.heardXT(), xt);
 
@@ -99,7 +99,7 @@ TEST(DawHostMackie, ArdourChannelMovesFollowTheSettledBankAndTheLedsAfterThemCou
     // The channel moves go out once the bank has settled, and start a settle of their own.
     ASSERT_TRUE(runUntil(rig, [&] { return heardChannelRight(rig); }));
     Packets expected = bankMove(1);
-    press(expected, 0x31, 8);
+    press(expected, mackie::kChannelRight, 8);
     EXPECT_EQ(rig.heard(), expected);
     EXPECT_TRUE(rig.settling());
 
@@ -107,8 +107,8 @@ TEST(DawHostMackie, ArdourChannelMovesFollowTheSettledBankAndTheLedsAfterThemCou
     rig.midi.sendToDestination(feedback, {ledReport({3})});
     rig.midi.sendToDestination(feedbackXT, {ledReport({1})});
     rig.settleBanks();
-    press(expected, 0x10); // mute track 25
-    press(expected, 0x13); // unmute track 28
+    press(expected, mute(0)); // mute track 25
+    press(expected, mute(3)); // unmute track 28
     EXPECT_EQ(rig.heard(), expected);
     EXPECT_TRUE(rig.heardXT().empty()) << "track 34 is muted already";
 
@@ -123,7 +123,7 @@ TEST(DawHostMackie, ArdourChannelMovesFollowTheSettledBankAndTheLedsAfterThemCou
     rig.midi.sendToDestination(feedbackXT, {ledReport({1})});
     rig.settleBanks();
     expected = bankMove(1);
-    press(expected, 0x31, 8);
+    press(expected, mackie::kChannelRight, 8);
     EXPECT_EQ(rig.heard(), expected);
     EXPECT_TRUE(rig.heardXT().empty());
 }
@@ -140,9 +140,9 @@ TEST(DawHostMackie, ArdourPanicNeverPressesTheExtendersBankButtons) {
                                 DawHost::ardour);
         rig.settleBanks();
         Packets main, xt;
-        press(main, 0x10);
+        press(main, mute(0));
         if (count > 8)
-            press(xt, 0x11);
+            press(xt, mute(1));
         EXPECT_EQ(rig.heard(), main);
         EXPECT_EQ(rig.heardXT(), xt);
     }

@@ -81,11 +81,12 @@ inline std::string cycles(const std::vector<MemoryMidiSystem::Heard>& heard) {
     for (const auto& h : heard) {
         if (h.barrier) {
             out += '|';
-        } else if (h.bytes.size() == 3 && h.bytes[2] == 0x7F) {
-            out += h.bytes[1] == 0x2E   ? std::string("L")
-                   : h.bytes[1] == 0x2F ? std::string("R")
-                   : h.bytes[1] == 0x31 ? std::string("C")
-                                        : "M" + std::to_string(h.bytes[1] - 0x10);
+        } else if (h.bytes.size() == 3 && h.bytes[2] == mackie::kPressVelocity) {
+            out += h.bytes[1] == mackie::kBankLeft    ? std::string("L")
+                   : h.bytes[1] == mackie::kBankRight ? std::string("R")
+                   : h.bytes[1] == mackie::kChannelRight
+                       ? std::string("C")
+                       : "M" + std::to_string(h.bytes[1] - mackie::kMuteNote);
         }
     }
     return out;

@@ -30,8 +30,8 @@ TEST(MackieOutput, FirstSendMovesTheBankThenPressesOnlyTheMutedLayers) {
     EXPECT_LE(waited, MidiService::kConnectionSettle + std::chrono::milliseconds(10));
 
     Packets expected = bankMove(0);
-    press(expected, 0x11);
-    press(expected, 0x13);
+    press(expected, mute(1));
+    press(expected, mute(3));
     EXPECT_EQ(rig.heard(), expected);
     EXPECT_TRUE(rig.heardXT().empty());
     // Every bank press in a cycle of its own, and the mutes in a later cycle than the moves.
@@ -53,8 +53,8 @@ TEST(MackieOutput, FirstSendMovesTheBankThenPressesOnlyTheMutedLayers) {
                                   std::nullopt, 0);
     rig.settle();
     Packets diff;
-    press(diff, 0x11);
-    press(diff, 0x14);
+    press(diff, mute(1));
+    press(diff, mute(4));
     EXPECT_EQ(rig.heard(), diff);
     EXPECT_FALSE(rig.settling());
 }
@@ -70,8 +70,8 @@ TEST(MackieOutput, PressesAfterABankMoveFollowTheLedsTheDawReports) {
     rig.midi.sendToDestination(rig.service->virtualDestinationRef(false), {ledReport({1, 2})});
     rig.settleBanks();
     Packets expected = bankMove(0);
-    press(expected, 0x12); // unmute track 3
-    press(expected, 0x14); // mute track 5; track 2 is muted already
+    press(expected, mute(2)); // unmute track 3
+    press(expected, mute(4)); // mute track 5; track 2 is muted already
     EXPECT_EQ(rig.heard(), expected);
 }
 
@@ -87,8 +87,8 @@ TEST(MackieOutput, SectionChangesDuringASettleEndInTheLatestState) {
                                   std::nullopt, 0);
     rig.settleBanks();
     Packets expected = bankMove(0);
-    press(expected, 0x11);
-    press(expected, 0x12);
+    press(expected, mute(1));
+    press(expected, mute(2));
     EXPECT_EQ(rig.heard(), expected);
 
     // After a reset to another bank: a program change on the way is not held back by the
@@ -105,7 +105,7 @@ TEST(MackieOutput, SectionChangesDuringASettleEndInTheLatestState) {
     EXPECT_TRUE(rig.settling());
     rig.settleBanks();
     expected = bankMove(1);
-    press(expected, 0x13);
+    press(expected, mute(3));
     EXPECT_EQ(rig.heard(), expected);
 }
 
@@ -131,7 +131,7 @@ TEST(MackieOutput, OnlyTheFirstSixteenOfTwentyLayersArePressed) {
     sendMackie(rig, layers, all);
     Packets main = bankMove(0);
     Packets xt = bankMove(1);
-    for (std::uint8_t note = 0x10; note <= 0x17; ++note) {
+    for (std::uint8_t note = mute(0); note <= mute(7); ++note) {
         press(main, note);
         press(xt, note);
     }
@@ -162,7 +162,7 @@ TEST(MackieOutput, MainSurfacePortFallsBackToStrataAndCanBeADevice) {
     const auto layers = makeLayers(1);
     sendMackie(rig, layers, idsAt(layers, {0}), 0, std::string());
     Packets expected = bankMove(0);
-    press(expected, 0x10);
+    press(expected, mute(0));
     EXPECT_EQ(rig.heard(), expected);
 
     // Another surface: what was known of the strips of "Strata" says nothing about it.
@@ -183,8 +183,8 @@ TEST(MackieOutput, ResetRepositionsTheBanksAndKeepsWhatIsKnownOfTheSameTracks) {
         Packets main, xt;
     };
     Packets movedMain = bankMove(1), movedXT = bankMove(2);
-    press(movedMain, 0x10);
-    press(movedXT, 0x10);
+    press(movedMain, mute(0));
+    press(movedXT, mute(0));
     for (const Case& c : {Case{0, bankMove(0), bankMove(1)}, Case{8, movedMain, movedXT}}) {
         MidiRig rig;
         const auto layers = makeLayers(9);
@@ -205,7 +205,7 @@ TEST(MackieOutput, BankMoveForgetsThatUnitsMutes) {
     // A new offset moves the bank; the strip's mute is unknown afterwards, so it is pressed again.
     sendMackie(rig, layers, idsAt(layers, {0}), 8);
     Packets expected = bankMove(1);
-    press(expected, 0x10);
+    press(expected, mute(0));
     EXPECT_EQ(rig.heard(), expected);
 }
 
@@ -218,8 +218,8 @@ TEST(MackieOutput, PanicReleasesEveryMutedSlotAndReturnsWhenSent) {
     // No drain: the panic has run on the queue by the time it returns.
     rig.service->panicAllOn(layers, ControlMode::mackieControl, std::nullopt, 0);
     Packets main;
-    press(main, 0x10);
-    press(main, 0x14);
+    press(main, mute(0));
+    press(main, mute(4));
     EXPECT_EQ(rig.midi.heardPackets(rig.daw), main);
     // The extender is always positioned by the panic, however many layers there are.
     EXPECT_EQ(rig.midi.heardPackets(rig.dawXT), bankMove(1));

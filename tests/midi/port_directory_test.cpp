@@ -1,5 +1,7 @@
 #include "midi_rig.h"
 
+#include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace strata;
@@ -72,6 +74,87 @@ TEST(PortDirectory, SetupNotificationsRefreshTheListsAndConnectNewSources) {
     rig.midi.notifySetupChanged();
     rig.loop.runPending();
     EXPECT_EQ(rig.service->sources.get(), (Names{"Strata", "Strata XT", "Stage Keys"}));
+}
+
+// Sends to a named port resolve through a cache of the system's destinations. Whatever the system
+// did to its ports, once it has said so (or, for a port it has not announced yet, at once) a send
+// reaches the port that carries the name now, and only that one.
+TEST(PortDirectory, ASendReachesThePortThatCarriesTheNameAfterTheSetupChanges) {
+    struct Case {
+        const char* what;
+        // Changes the system around the destination "Synth" that was sent to before; returns the
+        // destinations that carry the names "Synth" and "Other" now (0 for none).
+        std::function<std::pair<MidiRef, MidiRef>(MemoryMidiSystem&, MidiRef synth)> change;
+        bool notify = true;
+    };
+    const Case cases[] = {
+        {"renamed, and another port takes its name",
+         [](MemoryMidiSystem& midi, MidiRef synth) {
+             midi.rename(synth, "Old Synth", std::nullopt);
+             return std::pair{midi.addDestination("Synth"), MidiRef{0}};
+         }},
+        {"gone, and back under the same name",
+         [](MemoryMidiSystem& midi, MidiRef synth) {
+             midi.removeEndpoint(synth);
+             return std::pair{midi.addDestination("Synth"), MidiRef{0}};
+         }},
+        {"renamed, and nothing carries its name",
+         [](MemoryMidiSystem& midi, MidiRef synth) {
+             midi.rename(synth, "Old Synth", std::nullopt);
+             return std::pair{MidiRef{0}, MidiRef{0}};
+         }},
+        {"given a display name, which is its name from now on",
+         [](MemoryMidiSystem& midi, MidiRef synth) {
+             midi.rename(synth, "Synth", "Stage Synth");
+             return std::pair{MidiRef{0}, MidiRef{0}};
+         }},
+        {"the first of two of that name gone: the second carries it",
+         [](MemoryMidiSystem& midi, MidiRef synth) {
+             const MidiRef second = midi.addDestination("Synth");
+             midi.removeEndpoint(synth);
+             return std::pair{second, MidiRef{0}};
+         }},
+        {"a port renamed to a name that was sent to before, unannounced",
+         [](MemoryMidiSystem& midi, MidiRef synth) {
+             const MidiRef other = midi.addDestination("x");
+             midi.rename(other, "Other", std::nullopt);
+             return std::pair{synth, other};
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        MidiRig rig;
+        const MidiRef synth = rig.midi.addDestination("Synth");
+        rig.midi.notifySetupChanged();
+        rig.settle();
+        rig.service->sendControlChange(1, 1, 1, "Synth");
+        rig.service->sendControlChange(1, 1, 1, "Other"); // not there yet: no one hears it
+        rig.settle();
+        ASSERT_EQ(rig.midi.receivedBy(synth), (Packets{{0xB0, 1, 1}})) << c.what;
+
+        const auto [synthNow, otherNow] = c.change(rig.midi, synth);
+        if (c.notify)
+            rig.midi.notifySetupChanged();
+        rig.settle();
+        rig.service->sendControlChange(2, 2, 1, "Synth");
+        rig.service->sendControlChange(3, 3, 1, "Other");
+        rig.settle();
+
+        if (synthNow != 0) {
+            EXPECT_EQ(rig.midi.receivedBy(synthNow), synthNow == synth
+                                                         ? (Packets{{0xB0, 1, 1}, {0xB0, 2, 2}})
+                                                         : (Packets{{0xB0, 2, 2}}))
+                << c.what;
+        }
+        if (synthNow != synth) {
+            // (A port that is gone has nothing recorded.)
+            const Packets old = rig.midi.receivedBy(synth);
+            EXPECT_EQ(std::count(old.begin(), old.end(), Bytes{0xB0, 2, 2}), 0) << c.what;
+        }
+        if (otherNow != 0) {
+            EXPECT_EQ(rig.midi.receivedBy(otherNow), (Packets{{0xB0, 3, 3}})) << c.what;
+        }
+    }
 }
 
 TEST(ActivityLights, TransmissionIsPublishedAtMostEveryEightyMilliseconds) {

@@ -23,7 +23,7 @@ TEST(SurfaceConnection, AConnectionBeforeTheFirstPushLeadsToOneRoundOnly) {
     rig.loop.advance(seconds(1));
     rig.settle();
     Packets expected = bankMove(0);
-    press(expected, 0x12);
+    press(expected, mute(2));
     EXPECT_EQ(rig.heard(), expected);
     EXPECT_FALSE(rig.settling());
 }
@@ -35,9 +35,9 @@ TEST(SurfaceConnection, ADawConnectingLaterIsBroughtToTheCurrentStateFromWhatItR
         Packets presses;
     };
     Packets muteFirst;
-    press(muteFirst, 0x10);
+    press(muteFirst, mute(0));
     Packets unmuteSecond;
-    press(unmuteSecond, 0x11);
+    press(unmuteSecond, mute(1));
     for (const Case& c :
          {Case{"nothing muted there", ledReport({}), muteFirst},
           Case{"its session has track 1 and 2 muted", ledReport({0, 1}), unmuteSecond},
@@ -72,7 +72,7 @@ TEST(SurfaceConnection, TheExtenderIsBroughtUpToDateOnItsOwn) {
     const auto newcomer = rig.midi.listen(rig.service->virtualSourceRef(true));
     rig.settleBanks();
     Packets expected = bankMove(1);
-    press(expected, 0x11);
+    press(expected, mute(1));
     EXPECT_EQ(rig.midi.heardPackets(newcomer), expected);
     EXPECT_TRUE(rig.heard().empty());
 

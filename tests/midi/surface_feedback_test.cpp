@@ -59,7 +59,7 @@ TEST(SurfaceFeedback, TheRowWithMoreLettersNamesTheStrip) {
         EXPECT_EQ(it == rig.names().end() ? std::nullopt : std::optional(it->second), c.name)
             << c.top << "|" << c.bottom;
     }
-    EXPECT_EQ(MidiService::letterCount("a1-B c\xC3\xA9"), 3u);
+    EXPECT_EQ(letterCount("a1-B c\xC3\xA9"), 3u);
 }
 
 TEST(SurfaceFeedback, SysexIsAssembledAcrossPacketsAndLists) {
@@ -125,7 +125,7 @@ TEST(SurfaceFeedback, LedsTheUserClickedInTheDawCorrectTheNextSend) {
     rig.service->sendSectionState(layers, {}, ControlMode::mackieControl, std::nullopt, 0);
     rig.settle();
     Packets expected;
-    press(expected, 0x10);
+    press(expected, mute(0));
     EXPECT_EQ(rig.heard(), expected);
 }
 
@@ -146,7 +146,7 @@ TEST(SurfaceFeedback, ReportsOverlappingOurOwnPressesDoNotMisleadTheShadow) {
     rig.feedback({{0x90, 0x10, 0x7F}});
     send(idsAt(layers, {0}));
     Packets expected;
-    press(expected, 0x10, 3);
+    press(expected, mute(0), 3);
     EXPECT_EQ(rig.heard(), expected);
 
     // The answers to the later presses, and a click of the user on strip 2 meanwhile: once the

@@ -224,8 +224,8 @@ TEST_F(ArdourThroughJack, PressesOfOneButtonOrCCAreNeverInAdjacentCycles) {
         EXPECT_EQ(daw->mutes(), intended(std::vector<bool>(16), 0, 4, {1}));
 
         // The presses of layer 2's control, by the DAW's cycle.
-        const std::uint8_t status = cc ? 0xB0 : 0x90;
-        const std::uint8_t data1 = cc ? 21 : 0x11;
+        const std::uint8_t status = cc ? mackie::kControlChange : mackie::kNoteOn;
+        const std::uint8_t data1 = cc ? 21 : testing::mute(1);
         std::vector<std::uint64_t> at;
         for (const auto& r : daw->takeReceived())
             if (r.unit == unit && r.bytes.size() == 3 && r.bytes[0] == status &&

@@ -1,6 +1,7 @@
 #include "daw_simulator.h"
 
 #include "jack_test_client.h"
+#include "midi/mackie_protocol.h"
 #include "support/test_support.h"
 
 #include <algorithm>
@@ -17,11 +18,10 @@
 namespace strata::testing {
 namespace {
 
-constexpr std::uint8_t kMuteFirst = 0x10;
-constexpr std::uint8_t kBankLeft = 0x2E;
-constexpr std::uint8_t kBankRight = 0x2F;
-constexpr std::uint8_t kChannelLeft = 0x30;
-constexpr std::uint8_t kChannelRight = 0x31;
+using mackie::kBankLeft;
+using mackie::kBankRight;
+using mackie::kChannelLeft;
+using mackie::kChannelRight;
 constexpr const char* kPortNames[3][2] = {
     {"mackie in", "mackie out"}, {"xt in", "xt out"}, {"generic in", "generic out"}};
 
@@ -233,7 +233,7 @@ void DawSimulator::readUnit(int u, void* buffer, std::uint64_t cycle, int bankAt
         if (jack_midi_event_get(&event, buffer, e) != 0 || event.size == 0)
             continue;
         record(u, event.buffer, event.size, cycle);
-        if (event.size != 3 || (event.buffer[0] & 0xF0) != 0x90 || event.buffer[2] == 0)
+        if (event.size != 3 || (event.buffer[0] & 0xF0) != mackie::kNoteOn || event.buffer[2] == 0)
             continue;
         const std::uint8_t note = event.buffer[1] & 0x7F;
         const bool lastCycle =
@@ -248,7 +248,8 @@ void DawSimulator::readUnit(int u, void* buffer, std::uint64_t cycle, int bankAt
         const bool move = note == kBankLeft || note == kBankRight ||
                           (ardour && (note == kChannelLeft || note == kChannelRight));
         bankPress = bankPress || move;
-        mutePress = mutePress || (note >= kMuteFirst && note < kMuteFirst + 8);
+        mutePress =
+            mutePress || (note >= mackie::kMuteNote && note < mackie::kMuteNote + mackie::kStrips);
     }
     // In a group, a move of the main unit comes too late for the extender's presses as well.
     const bool groupMove = grouped() && u == 1 && units_[0].bankReportAt == cycle + 1;
@@ -257,8 +258,8 @@ void DawSimulator::readUnit(int u, void* buffer, std::uint64_t cycle, int bankAt
     bool moved = false;
     for (int i = 0; i < count; ++i) {
         const std::uint8_t note = order[i];
-        if (note >= kMuteFirst && note < kMuteFirst + 8) {
-            toggle(bankAtStart + note - kMuteFirst);
+        if (note >= mackie::kMuteNote && note < mackie::kMuteNote + mackie::kStrips) {
+            toggle(bankAtStart + note - mackie::kMuteNote);
             continue;
         }
         const bool bank = note == kBankLeft || note == kBankRight;
@@ -292,7 +293,8 @@ void DawSimulator::readGeneric(void* buffer, std::uint64_t cycle) {
         if (jack_midi_event_get(&event, buffer, e) != 0 || event.size == 0)
             continue;
         record(kGeneric, event.buffer, event.size, cycle);
-        if (event.size != 3 || (event.buffer[0] & 0xF0) != 0xB0 || event.buffer[2] < 64)
+        if (event.size != 3 || (event.buffer[0] & 0xF0) != mackie::kControlChange ||
+            event.buffer[2] < mackie::kOnThreshold)
             continue;
         const int channel = (event.buffer[0] & 0x0F) + 1;
         std::uint64_t& toggled =
@@ -321,9 +323,10 @@ void DawSimulator::writeGeneric(void* buffer, std::uint64_t cycle) {
         const CCBinding& binding = bindings_[b];
         if (!all && !feedbackNow_[static_cast<std::size_t>(binding.track)])
             continue;
-        const std::uint8_t msg[3] = {static_cast<std::uint8_t>(0xB0 | (binding.channel - 1)),
-                                     static_cast<std::uint8_t>(binding.cc),
-                                     static_cast<std::uint8_t>(muted_[binding.track] ? 127 : 0)};
+        const std::uint8_t msg[3] = {
+            static_cast<std::uint8_t>(mackie::kControlChange | (binding.channel - 1)),
+            static_cast<std::uint8_t>(binding.cc),
+            static_cast<std::uint8_t>(muted_[binding.track] ? 127 : 0)};
         jack_midi_event_write(buffer, 0, msg, sizeof msg);
     }
 }
@@ -334,8 +337,8 @@ void DawSimulator::writeUnit(int u, void* buffer, std::uint64_t cycle) {
     const auto led = [&](int strip) {
         const int track = bank + strip;
         const bool lit = track < options_.tracks && muted_[track].load();
-        const std::uint8_t msg[3] = {0x90, static_cast<std::uint8_t>(kMuteFirst + strip),
-                                     static_cast<std::uint8_t>(lit ? 0x7F : 0x00)};
+        const std::uint8_t msg[3] = {mackie::kNoteOn, mackie::muteNote(strip),
+                                     lit ? mackie::kPressVelocity : mackie::kReleaseVelocity};
         jack_midi_event_write(buffer, 0, msg, sizeof msg);
     };
     bool whole = false;
@@ -349,16 +352,19 @@ void DawSimulator::writeUnit(int u, void* buffer, std::uint64_t cycle) {
     }
     if (whole) {
         // The display: the bank's track names on the top row, seven cells per strip.
-        std::uint8_t lcd[7 + 56 + 1] = {
-            0xF0, 0x00, 0x00, 0x66, static_cast<std::uint8_t>(u == 0 ? 0x14 : 0x15), 0x12, 0};
-        std::memset(lcd + 7, ' ', 56);
+        std::uint8_t lcd[7 + mackie::kLcdRowCells + 1] = {};
+        std::copy(mackie::kSysexHeader.begin(), mackie::kSysexHeader.end(), lcd);
+        lcd[4] = u == 0 ? mackie::kMainDevice : mackie::kExtenderDevice;
+        lcd[5] = mackie::kLcdWrite;
+        lcd[6] = 0; // from the first cell
+        std::memset(lcd + 7, ' ', mackie::kLcdRowCells);
         for (int strip = 0; strip < 8; ++strip) {
             const int track = bank + strip;
             if (track < options_.tracks)
-                std::memcpy(lcd + 7 + 7 * strip, names_[track],
+                std::memcpy(lcd + 7 + mackie::kCellsPerStrip * strip, names_[track],
                             std::min<std::size_t>(6, std::strlen(names_[track])));
         }
-        lcd[sizeof lcd - 1] = 0xF7;
+        lcd[sizeof lcd - 1] = mackie::kSysexEnd;
         jack_midi_event_write(buffer, 0, lcd, sizeof lcd);
         for (int strip = 0; strip < 8; ++strip)
             led(strip);

@@ -14,6 +14,7 @@ using testing::intended;
 using testing::JackRig;
 using testing::JackServerSuite;
 using testing::JackTestServer;
+using testing::mute;
 
 std::vector<bool> sessionWith(int tracks, const std::vector<int>& muted) {
     std::vector<bool> session(static_cast<std::size_t>(tracks));
@@ -26,14 +27,15 @@ int pressesOf(const std::vector<DawSimulator::Received>& received, int unit, std
               std::uint8_t lastNote) {
     int n = 0;
     for (const auto& r : received)
-        if (r.unit == unit && r.bytes.size() == 3 && r.bytes[0] == 0x90 &&
-            r.bytes[1] >= firstNote && r.bytes[1] <= lastNote && r.bytes[2] == 0x7F)
+        if (r.unit == unit && r.bytes.size() == 3 && r.bytes[0] == mackie::kNoteOn &&
+            r.bytes[1] >= firstNote && r.bytes[1] <= lastNote &&
+            r.bytes[2] == mackie::kPressVelocity)
             ++n;
     return n;
 }
 
 int mutePresses(const std::vector<DawSimulator::Received>& received) {
-    return pressesOf(received, 0, 0x10, 0x17) + pressesOf(received, 1, 0x10, 0x17);
+    return pressesOf(received, 0, mute(0), mute(7)) + pressesOf(received, 1, mute(0), mute(7));
 }
 
 class MackieThroughJack : public JackServerSuite {
@@ -96,8 +98,9 @@ TEST_F(MackieThroughJack, FirstPushLeavesExactlyTheIntendedTracksMutedWhateverTh
 
         // One round: one bank return per unit in use, and each needed toggle pressed once.
         const auto received = daw->takeReceived();
-        EXPECT_EQ(pressesOf(received, 0, 0x2E, 0x2E), 32);
-        EXPECT_EQ(pressesOf(received, 1, 0x2E, 0x2E), c.layers >= 9 ? 32 : 0);
+        EXPECT_EQ(pressesOf(received, 0, mackie::kBankLeft, mackie::kBankLeft), 32);
+        EXPECT_EQ(pressesOf(received, 1, mackie::kBankLeft, mackie::kBankLeft),
+                  c.layers >= 9 ? 32 : 0);
         int toggles = 0;
         for (std::size_t t = 0; t < session.size(); ++t)
             toggles += session[t] != expected[t];
@@ -143,7 +146,7 @@ TEST_F(MackieThroughJack, SectionChangesShadowResetsAndOffsetChangesKeepTheDawRi
     ASSERT_TRUE(rig.quiesce());
     EXPECT_EQ(daw->mutes(), session);
     auto received = daw->takeReceived();
-    EXPECT_EQ(pressesOf(received, 0, 0x2E, 0x2E), 32);
+    EXPECT_EQ(pressesOf(received, 0, mackie::kBankLeft, mackie::kBankLeft), 32);
     EXPECT_EQ(mutePresses(received), 0);
 
     // A new offset, with section changes arriving while the banks settle.
@@ -186,8 +189,9 @@ TEST_F(MackieThroughJack, ADawConnectingAfterThePushIsBroughtToTheCurrentState) 
     ASSERT_TRUE(rig.quiesce());
     EXPECT_EQ(daw->mutes(), intended(session, 0, 12, want));
     const auto received = daw->takeReceived();
-    EXPECT_EQ(pressesOf(received, 0, 0x2E, 0x2E), 32);
-    EXPECT_EQ(pressesOf(received, 1, 0x2E, 0x2E), 0) << "the extender was not reconnected";
+    EXPECT_EQ(pressesOf(received, 0, mackie::kBankLeft, mackie::kBankLeft), 32);
+    EXPECT_EQ(pressesOf(received, 1, mackie::kBankLeft, mackie::kBankLeft), 0)
+        << "the extender was not reconnected";
     EXPECT_EQ(mutePresses(received), 0);
 
     // The DAW restarts with another session.

@@ -3,6 +3,7 @@
 // MIDI bytes as a DAW hears them from a Mackie Control surface, and the layer lists the output
 // tests drive, shared by the in-memory, coordinator and JACK suites.
 
+#include "midi/mackie_protocol.h"
 #include "model/setlist.h"
 
 #include <algorithm>
@@ -19,8 +20,8 @@ using Packets = std::vector<Bytes>;
 // Mackie button presses as the DAW hears them: a press and a release per button.
 inline void press(Packets& out, std::uint8_t note, int times = 1) {
     for (int i = 0; i < times; ++i) {
-        out.push_back({0x90, note, 0x7F});
-        out.push_back({0x90, note, 0x00});
+        out.push_back({mackie::kNoteOn, note, mackie::kPressVelocity});
+        out.push_back({mackie::kNoteOn, note, mackie::kReleaseVelocity});
     }
 }
 inline Packets presses(std::initializer_list<std::uint8_t> notes) {
@@ -31,13 +32,13 @@ inline Packets presses(std::initializer_list<std::uint8_t> notes) {
 }
 // Mute button of strip 0-7 of a unit.
 constexpr std::uint8_t mute(int slot) {
-    return static_cast<std::uint8_t>(0x10 + slot);
+    return mackie::muteNote(slot);
 }
 // A bank move to the first track, then `right` banks to the right.
 inline Packets bankMove(int right) {
     Packets out;
-    press(out, 0x2E, 32);
-    press(out, 0x2F, right);
+    press(out, mackie::kBankLeft, 32);
+    press(out, mackie::kBankRight, right);
     return out;
 }
 // The bank move to the first track that a first push starts with.
@@ -48,19 +49,20 @@ inline Packets bankHome() {
 // Mute LED reports of the DAW for one unit's strips: lit for the given strips, dark otherwise.
 inline Bytes ledReport(std::initializer_list<int> lit) {
     Bytes out;
-    for (int strip = 0; strip < 8; ++strip) {
+    for (int strip = 0; strip < mackie::kStrips; ++strip) {
         const bool on = std::find(lit.begin(), lit.end(), strip) != lit.end();
-        out.insert(out.end(), {0x90, static_cast<std::uint8_t>(0x10 + strip),
-                               static_cast<std::uint8_t>(on ? 0x7F : 0x00)});
+        out.insert(out.end(), {mackie::kNoteOn, mackie::muteNote(strip),
+                               on ? mackie::kPressVelocity : mackie::kReleaseVelocity});
     }
     return out;
 }
 
 // An LCD write of the main surface: text at `offset`.
 inline Bytes lcdMessage(std::uint8_t offset, const std::string& text) {
-    Bytes m{0xF0, 0x00, 0x00, 0x66, 0x14, 0x12, offset};
+    Bytes m(mackie::kSysexHeader.begin(), mackie::kSysexHeader.end());
+    m.insert(m.end(), {mackie::kMainDevice, mackie::kLcdWrite, offset});
     m.insert(m.end(), text.begin(), text.end());
-    m.push_back(0xF7);
+    m.push_back(mackie::kSysexEnd);
     return m;
 }
 

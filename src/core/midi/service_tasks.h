@@ -1,0 +1,90 @@
+#pragma once
+
+#include "platform/main_loop.h"
+#include "platform/serial_queue.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+namespace strata {
+
+// The liveness token that the MIDI service's handlers, jobs and posted tasks hold instead of the
+// service itself. Backend handlers enter it for the length of their call; close() refuses new
+// entries at once and waits for those inside to leave, so the destructor never runs while a
+// handler is inside the service (and a busy input thread cannot hold it off). Queue jobs only check
+// `alive`: the destructor stops the queue before any member goes. Main-thread tasks check `alive`
+// too; they cannot overlap the destructor, which runs on the same thread.
+struct ServiceLife {
+    std::atomic<bool> alive{true};
+    std::mutex mutex;
+    std::condition_variable left;
+    int inside = 0;
+
+    bool enter() {
+        std::lock_guard lock(mutex);
+        if (!alive.load())
+            return false;
+        ++inside;
+        return true;
+    }
+    void leave() {
+        std::lock_guard lock(mutex);
+        if (--inside == 0)
+            left.notify_all();
+    }
+    void close() {
+        std::unique_lock lock(mutex);
+        alive.store(false);
+        left.wait(lock, [this] { return inside == 0; });
+    }
+
+    // Keeps a handler inside for its scope.
+    struct Entry {
+        explicit Entry(ServiceLife& l) : life(l), entered(l.enter()) {}
+        ~Entry() {
+            if (entered)
+                life.leave();
+        }
+        Entry(const Entry&) = delete;
+        Entry& operator=(const Entry&) = delete;
+        ServiceLife& life;
+        const bool entered;
+    };
+};
+
+// Hands work to the main thread or the MIDI queue on behalf of the service and its parts; nothing
+// handed over runs once the service is going.
+class ServiceTasks {
+public:
+    ServiceTasks(MainLoop& loop, std::shared_ptr<ServiceLife> life, SerialQueue& queue)
+        : loop_(loop), life_(std::move(life)), queue_(queue) {}
+
+    template <typename F>
+    void onMain(F&& task) {
+        loop_.post([life = life_, task = std::forward<F>(task)]() mutable {
+            if (life->alive.load())
+                task();
+        });
+    }
+    template <typename F>
+    void onQueue(F&& job) {
+        queue_.submit([life = life_, job = std::forward<F>(job)]() mutable {
+            if (life->alive.load())
+                job();
+        });
+    }
+
+    MainLoop& loop() const { return loop_; }
+    SerialQueue& queue() const { return queue_; }
+    bool alive() const { return life_->alive.load(); }
+
+private:
+    MainLoop& loop_;
+    std::shared_ptr<ServiceLife> life_;
+    SerialQueue& queue_;
+};
+
+} // namespace strata

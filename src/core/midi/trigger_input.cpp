@@ -1,0 +1,301 @@
+#include "midi/trigger_input.h"
+
+#include "midi/midi_message.h"
+#include "midi/midi_service.h"
+#include "midi/surface_feedback.h"
+#include "model/setlist_codec.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace strata {
+
+TriggerInput::TriggerInput(MidiService& service, PortDirectory& ports, OutputPath& out,
+                           ArdourCCMutes& cc, Settings& settings)
+    : service_(service), ports_(ports), out_(out), cc_(cc), settings_(settings),
+      tasks_(out.tasks()) {
+    view_.jumpTriggers = std::make_shared<const JumpTriggerTable>();
+    view_.momentTriggers = std::make_shared<const MomentTriggerTable>();
+    sources_ = std::make_shared<const SourceIdentities>();
+    view_.sources = sources_;
+
+    // The input threads see the main thread's writes through copies under lock_.
+    mirrors_ += service_.isLearningTrigger.changed.connect([this](const bool& learning) {
+        std::lock_guard lock(lock_);
+        view_.learning = learning;
+    });
+    mirrors_ +=
+        service_.advanceTrigger.changed.connect([this](const std::optional<AdvanceTrigger>& t) {
+            auto copy = t ? std::make_shared<const AdvanceTrigger>(*t) : nullptr;
+            std::lock_guard lock(lock_);
+            view_.advanceTrigger = std::move(copy);
+        });
+}
+
+TriggerInput::InputView TriggerInput::inputView() const {
+    std::lock_guard lock(lock_);
+    return view_;
+}
+
+void TriggerInput::setSources(std::shared_ptr<const SourceIdentities> sources) {
+    sources_ = std::move(sources);
+    std::lock_guard lock(lock_);
+    view_.sources = sources_;
+}
+
+bool TriggerInput::deviceConnected(std::string_view deviceName) const {
+    if (deviceName.empty())
+        return false;
+    const std::string stable = stableDeviceName(deviceName);
+    return std::any_of(sources_->begin(), sources_->end(),
+                       [&](const auto& entry) { return entry.second.answersTo(stable); });
+}
+
+void TriggerInput::handleIncoming(const MidiPacketList& packets, std::uint64_t srcRefCon) {
+    // The connection value is the source's own reference; anything else is input without one.
+    const MidiRef src =
+        srcRefCon <= std::numeric_limits<MidiRef>::max() ? static_cast<MidiRef>(srcRefCon) : 0;
+    const InputView view = inputView();
+    // Input without a source has the empty name; a source the last listing did not have yet is
+    // asked for its names now.
+    static const DeviceIdentity kNoSource{{}, {std::string()}};
+    const DeviceIdentity* identity = &kNoSource;
+    DeviceIdentity unlisted;
+    bool isTriggerDevice = false;
+    if (src != 0) {
+        if (const auto it = view.sources->find(src); it != view.sources->end()) {
+            identity = &it->second;
+        } else {
+            unlisted = ports_.identityOf(src);
+            identity = &unlisted;
+        }
+        isTriggerDevice = src == view.footswitchSrc;
+    }
+    std::vector<std::uint8_t> echoes; // the CC messages, when they may be echoes
+    const bool collectEchoes = src != 0 && cc_.echoesWanted();
+    for (std::size_t p = 0; p < packets.count; ++p) {
+        const MidiPacket& packet = packets.packets[p];
+        const std::size_t n = std::min(packet.length, kMaxPacketBytes);
+        if (n == 0 || packet.data == nullptr)
+            continue;
+        parseInput(packet.data, n, isTriggerDevice, view.learning, identity->learned, *identity,
+                   view);
+        if (collectEchoes)
+            forEachControlChange(
+                packet.data, n, [&](std::uint8_t channel, std::uint8_t cc, std::uint8_t value) {
+                    echoes.insert(
+                        echoes.end(),
+                        {static_cast<std::uint8_t>(mackie::kControlChange | channel), cc, value});
+                });
+    }
+    if (!echoes.empty())
+        tasks_.onQueue([this, echoes = std::move(echoes),
+                        device = ArdourCCMutes::echoDevice(ports_.endpointName(src)),
+                        arrived = out_.stampNow()] {
+            cc_.feedEchoes(echoes.data(), echoes.size(), ArdourCCMutes::kDevice, device, arrived);
+        });
+}
+
+void TriggerInput::parsePacketBytes(const std::uint8_t* bytes, std::size_t length,
+                                    bool isTriggerDevice, bool learning,
+                                    std::string_view learnSource, std::string_view srcName) {
+    const DeviceIdentity source{std::string(learnSource), {stableDeviceName(srcName)}};
+    parseInput(bytes, length, isTriggerDevice, learning, learnSource, source, inputView());
+}
+
+void TriggerInput::parseInput(const std::uint8_t* bytes, std::size_t length, bool isTriggerDevice,
+                              bool learning, std::string_view learnSource,
+                              const DeviceIdentity& source, const InputView& view) {
+    length = std::min(length, kMaxPacketBytes);
+    std::size_t i = 0;
+    while (i < length) {
+        const std::uint8_t status = bytes[i];
+        const std::uint8_t high = status & 0xF0;
+        std::size_t size = 0;
+        switch (high) {
+        case 0x80:
+        case 0x90:
+        case 0xA0:
+        case 0xB0:
+        case 0xE0:
+            size = 3;
+            break;
+        case 0xC0:
+        case 0xD0:
+            size = 2;
+            break;
+        default: // data bytes and system messages
+            i += 1;
+            continue;
+        }
+        // A status byte where a data byte belongs means the message was cut short: it is dropped
+        // and reading goes on from that status byte. Taken as data it would turn into a note,
+        // controller or program number above 127 and hide the message it starts.
+        if (const std::size_t cut = midi::statusByteAfter(bytes + i, std::min(size, length - i))) {
+            i += cut;
+            continue;
+        }
+        if (i + size > length)
+            return; // a fragment at the end of a packet is dropped
+        const std::uint8_t data1 = bytes[i + 1];
+        if (size == 2) {
+            if (high == 0xC0 && !tryReflex(ReflexTrigger::program, data1, learning))
+                tasks_.onMain([this, program = static_cast<int>(data1)] {
+                    service_.sectionAdvanceRequest.notify(program);
+                });
+            i += 2;
+            continue;
+        }
+        const std::uint8_t data2 = bytes[i + 2];
+        const bool notePress = high == 0x90 && data2 > 0;
+        const bool ccPress = high == 0xB0 && data2 >= 64;
+        if (learning) {
+            if (ccPress && data1 == 64) {
+                // A sustain pedal cannot become a trigger.
+                tasks_.onMain([this] {
+                    service_.isLearningTrigger.set(false);
+                    service_.triggerLearned.notify(std::nullopt);
+                });
+                return;
+            }
+            if (ccPress || notePress) {
+                finishLearn(AdvanceTrigger{
+                    std::string(learnSource),
+                    ccPress ? AdvanceTrigger::Kind::cc : AdvanceTrigger::Kind::note, data1});
+                return;
+            }
+            i += 3;
+            continue;
+        }
+        if (!notePress && !ccPress) {
+            i += 3;
+            continue;
+        }
+        const auto kind = ccPress ? AdvanceTrigger::Kind::cc : AdvanceTrigger::Kind::note;
+        const auto pressed = [&](const AdvanceTrigger& trigger) {
+            return trigger.kind == kind && trigger.data1 == data1 &&
+                   source.answersTo(trigger.deviceName);
+        };
+        i += 3;
+        const auto jump = std::find_if(view.jumpTriggers->begin(), view.jumpTriggers->end(),
+                                       [&](const auto& entry) { return pressed(entry.second); });
+        if (jump != view.jumpTriggers->end()) {
+            if (!tryReflex(ReflexTrigger::jump, jump->first, learning))
+                tasks_.onMain([this, key = jump->first] { service_.jumpRequested.notify(key); });
+            continue;
+        }
+        const auto moment = std::find_if(view.momentTriggers->begin(), view.momentTriggers->end(),
+                                         [&](const auto& entry) { return pressed(entry.second); });
+        if (moment != view.momentTriggers->end()) {
+            tasks_.onMain([this, id = moment->first] { service_.momentRequested.notify(id); });
+            continue;
+        }
+        if (isTriggerDevice && view.advanceTrigger && view.advanceTrigger->kind == kind &&
+            view.advanceTrigger->data1 == data1 && !tryReflex(ReflexTrigger::next, 0, learning))
+            tasks_.onMain([this] { service_.advancePressed.notify(); });
+    }
+}
+
+void TriggerInput::finishLearn(AdvanceTrigger trigger) {
+    tasks_.onMain([this, trigger = std::move(trigger)] {
+        service_.isLearningTrigger.set(false);
+        service_.triggerLearned.notify(trigger);
+    });
+}
+
+void TriggerInput::resolveTriggerSource() {
+    MidiRef found = 0;
+    const auto& trigger = service_.advanceTrigger.get();
+    if (trigger && !trigger->deviceName.empty()) {
+        const std::string device = stableDeviceName(trigger->deviceName);
+        for (const MidiRef ref : ports_.sources()) {
+            const auto listed = sources_->find(ref);
+            const bool answers = listed != sources_->end()
+                                     ? listed->second.answersTo(device)
+                                     : ports_.identityOf(ref).answersTo(device);
+            if (answers) {
+                found = ref;
+                break;
+            }
+        }
+    }
+    footswitchSrc_ = found;
+    {
+        std::lock_guard lock(lock_);
+        view_.footswitchSrc = found;
+    }
+    if (service_.advanceTriggerConnected.get() != (found != 0))
+        service_.advanceTriggerConnected.set(found != 0);
+}
+
+void TriggerInput::loadAdvanceTrigger() {
+    const auto stored = settings_.bytesValue(kAdvanceTriggerKey);
+    if (!stored)
+        return;
+    const std::string_view json(reinterpret_cast<const char*>(stored->data()), stored->size());
+    if (auto trigger = decodeAdvanceTrigger(json)) {
+        service_.advanceTrigger.set(std::move(trigger));
+        resolveTriggerSource();
+    }
+}
+
+void TriggerInput::persistAdvanceTrigger() {
+    std::optional<std::string> encoded;
+    if (const auto& trigger = service_.advanceTrigger.get())
+        encoded = encodeAdvanceTrigger(*trigger);
+    if (encoded)
+        settings_.setBytes(kAdvanceTriggerKey, Bytes(encoded->begin(), encoded->end()));
+    else
+        settings_.remove(kAdvanceTriggerKey);
+}
+
+void TriggerInput::setJumpTriggers(JumpTriggerTable triggers) {
+    for (auto& [key, trigger] : triggers)
+        trigger.deviceName = stableDeviceName(trigger.deviceName);
+    auto table = std::make_shared<const JumpTriggerTable>(std::move(triggers));
+    std::lock_guard lock(lock_);
+    view_.jumpTriggers = std::move(table);
+}
+
+void TriggerInput::setMomentTriggers(MomentTriggerTable triggers) {
+    for (auto& [id, trigger] : triggers)
+        trigger.deviceName = stableDeviceName(trigger.deviceName);
+    auto table = std::make_shared<const MomentTriggerTable>(std::move(triggers));
+    std::lock_guard lock(lock_);
+    view_.momentTriggers = std::move(table);
+}
+
+void TriggerInput::publishReflex(std::shared_ptr<const ReflexSnapshot> snapshot) {
+    std::lock_guard lock(reflexLock_);
+    reflex_ = std::move(snapshot);
+    reflexBasis_ = reflexDelivered_;
+}
+
+bool TriggerInput::tryReflex(ReflexTrigger trigger, std::int64_t argument, bool learning) {
+    // A learn takes the next press for itself, whatever it would otherwise do.
+    if (learning)
+        return false;
+    std::lock_guard lock(reflexLock_);
+    if (!reflex_)
+        return false;
+    const ReflexSnapshot& snapshot = *reflex_;
+    // The main thread's position is the newer one only once it has taken over every move made
+    // here; before that it is the one this side left behind.
+    const ReflexPosition from = reflexBasis_ == reflexMoves_ ? snapshot.position : reflexAt_;
+    const std::optional<ReflexPosition> to = reflexTarget(snapshot, from, trigger, argument);
+    if (!to)
+        return false;
+    reflexAt_ = *to;
+    ++reflexMoves_;
+    service_.sendSectionState(snapshot.layers, snapshot.mutesAt(*to), snapshot.mode,
+                              snapshot.mackiePort, snapshot.mackieTrackOffset, snapshot.host);
+    tasks_.onMain([this, move = ReflexMove{*to, reflex_}] {
+        // Counted before the observers run, so that what they publish while taking the move over
+        // counts as describing it.
+        ++reflexDelivered_;
+        service_.reflexMoved.notify(move);
+    });
+    return true;
+}
+
+} // namespace strata
