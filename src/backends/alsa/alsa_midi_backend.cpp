@@ -240,31 +240,30 @@ std::vector<MidiRef> AlsaMidiBackend::listed(bool sources) {
     return refs;
 }
 
-std::size_t AlsaMidiBackend::sourceCount() {
-    std::lock_guard lock(controlMutex_);
-    sourceSnapshot_ = listed(true);
-    return sourceSnapshot_.size();
+std::vector<MidiPortInfo> AlsaMidiBackend::infoOf(const std::vector<MidiRef>& refs) const {
+    std::vector<MidiPortInfo> out;
+    out.reserve(refs.size());
+    for (MidiRef ref : refs) {
+        const Object* obj = object(ref);
+        out.push_back(MidiPortInfo{ref, obj->name, obj->name, {}});
+    }
+    return out;
 }
 
-MidiRef AlsaMidiBackend::source(std::size_t index) {
+std::vector<MidiPortInfo> AlsaMidiBackend::sources() {
     std::lock_guard lock(controlMutex_);
-    return index < sourceSnapshot_.size() ? sourceSnapshot_[index] : 0;
+    return infoOf(listed(true));
 }
 
-std::size_t AlsaMidiBackend::destinationCount() {
+std::vector<MidiPortInfo> AlsaMidiBackend::destinations() {
     std::lock_guard lock(controlMutex_);
-    destinationSnapshot_.clear();
+    std::vector<MidiRef> refs;
     for (MidiRef ref : virtualDestinationRefs_)
         if (ref != 0)
-            destinationSnapshot_.push_back(ref);
+            refs.push_back(ref);
     for (MidiRef ref : listed(false))
-        destinationSnapshot_.push_back(ref);
-    return destinationSnapshot_.size();
-}
-
-MidiRef AlsaMidiBackend::destination(std::size_t index) {
-    std::lock_guard lock(controlMutex_);
-    return index < destinationSnapshot_.size() ? destinationSnapshot_[index] : 0;
+        refs.push_back(ref);
+    return infoOf(refs);
 }
 
 std::optional<std::string> AlsaMidiBackend::displayName(MidiRef ref) {

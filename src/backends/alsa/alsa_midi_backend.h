@@ -62,10 +62,8 @@ public:
     // delivery, so there is nothing to do.
     void barrier(MidiRef) override {}
 
-    std::size_t sourceCount() override;
-    MidiRef source(std::size_t index) override;
-    std::size_t destinationCount() override;
-    MidiRef destination(std::size_t index) override;
+    std::vector<MidiPortInfo> sources() override;
+    std::vector<MidiPortInfo> destinations() override;
     std::optional<std::string> displayName(MidiRef object) override;
     std::optional<std::string> name(MidiRef object) override;
 
@@ -96,6 +94,7 @@ private:
     const Object* object(MidiRef ref) const;
     std::vector<AlsaPortInfo> listPorts() const;
     std::vector<MidiRef> listed(bool sources);
+    std::vector<MidiPortInfo> infoOf(const std::vector<MidiRef>& refs) const;
     int duplexPort(std::size_t index, const std::string& name);
     void output(snd_seq_event_t& event);
     bool surfaceOutput(const AlsaAddress& source) const;
@@ -120,8 +119,6 @@ private:
     std::array<std::string, kVirtualEndpoints> duplexNames_;
     std::array<MidiRef, kVirtualEndpoints> virtualSourceRefs_{};
     std::array<MidiRef, kVirtualEndpoints> virtualDestinationRefs_{};
-    std::vector<MidiRef> sourceSnapshot_;
-    std::vector<MidiRef> destinationSnapshot_;
     std::map<std::pair<int, int>, std::uint64_t> refCons_; // source address -> connection value
     std::map<std::pair<int, int>, bool> suppressed_;       // surface outputs we do not read
 

@@ -338,33 +338,32 @@ std::vector<MidiRef> JackMidiBackend::listSystemPorts(bool sources) {
     return refs;
 }
 
-std::size_t JackMidiBackend::sourceCount() {
-    std::lock_guard lock(controlMutex_);
-    sourceSnapshot_ = listSystemPorts(true);
-    return sourceSnapshot_.size();
+std::vector<MidiPortInfo> JackMidiBackend::listed(const std::vector<MidiRef>& refs) const {
+    std::vector<MidiPortInfo> out;
+    out.reserve(refs.size());
+    for (MidiRef ref : refs) {
+        const Object* obj = object(ref);
+        out.push_back(MidiPortInfo{ref, obj->name, obj->name, aliasesOf(*obj)});
+    }
+    return out;
 }
 
-MidiRef JackMidiBackend::source(std::size_t index) {
+std::vector<MidiPortInfo> JackMidiBackend::sources() {
     std::lock_guard lock(controlMutex_);
-    return index < sourceSnapshot_.size() ? sourceSnapshot_[index] : 0;
+    return listed(listSystemPorts(true));
 }
 
-std::size_t JackMidiBackend::destinationCount() {
+std::vector<MidiPortInfo> JackMidiBackend::destinations() {
     std::lock_guard lock(controlMutex_);
     // Our own virtual destinations come first, as the system lists an application's own
     // virtual endpoints among all others.
-    destinationSnapshot_.clear();
+    std::vector<MidiRef> refs;
     for (MidiRef ref : virtualDestinationRefs_)
         if (ref != 0)
-            destinationSnapshot_.push_back(ref);
+            refs.push_back(ref);
     for (MidiRef ref : listSystemPorts(false))
-        destinationSnapshot_.push_back(ref);
-    return destinationSnapshot_.size();
-}
-
-MidiRef JackMidiBackend::destination(std::size_t index) {
-    std::lock_guard lock(controlMutex_);
-    return index < destinationSnapshot_.size() ? destinationSnapshot_[index] : 0;
+        refs.push_back(ref);
+    return listed(refs);
 }
 
 std::optional<std::string> JackMidiBackend::displayName(MidiRef ref) {
@@ -382,10 +381,14 @@ std::optional<std::string> JackMidiBackend::name(MidiRef ref) {
 std::vector<std::string> JackMidiBackend::aliases(MidiRef ref) {
     std::lock_guard lock(controlMutex_);
     const Object* obj = object(ref);
-    if (!obj || !client_ ||
-        (obj->kind != ObjectKind::systemSource && obj->kind != ObjectKind::systemDestination))
+    return obj ? aliasesOf(*obj) : std::vector<std::string>{};
+}
+
+std::vector<std::string> JackMidiBackend::aliasesOf(const Object& obj) const {
+    if (!client_ ||
+        (obj.kind != ObjectKind::systemSource && obj.kind != ObjectKind::systemDestination))
         return {};
-    jack_port_t* port = jack_port_by_name(client_, obj->name.c_str());
+    jack_port_t* port = jack_port_by_name(client_, obj.name.c_str());
     if (!port)
         return {};
     // A port has at most two aliases, each up to the size of a full port name.

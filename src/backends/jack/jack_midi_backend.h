@@ -108,10 +108,8 @@ public:
     std::chrono::nanoseconds cyclePeriod() const override;
     std::uint64_t cycleCount() const override;
 
-    std::size_t sourceCount() override;
-    MidiRef source(std::size_t index) override;
-    std::size_t destinationCount() override;
-    MidiRef destination(std::size_t index) override;
+    std::vector<MidiPortInfo> sources() override;
+    std::vector<MidiPortInfo> destinations() override;
     std::optional<std::string> displayName(MidiRef object) override;
     std::optional<std::string> name(MidiRef object) override;
     // A system port's JACK aliases (the names the ALSA drivers give the device behind
@@ -221,6 +219,8 @@ private:
     bool realizeOutputSlot(std::size_t slot);
     std::string ownPortName(const std::string& shortName) const;
     std::vector<MidiRef> listSystemPorts(bool sources);
+    std::vector<MidiPortInfo> listed(const std::vector<MidiRef>& refs) const;
+    std::vector<std::string> aliasesOf(const Object& obj) const;
     std::string destinationJackName(MidiRef destination) const;
     std::optional<std::size_t> outputSlotFor(const std::string& destinationName);
     bool isSurfaceOutput(const std::string& sourceName) const;
@@ -252,8 +252,6 @@ private:
     std::array<SlotBinding, kMaxInputSlots> inputBindings_{};
     std::array<SlotBinding, kMaxOutputSlots> outputBindings_{};
     std::uint64_t useCounter_ = 0;
-    std::vector<MidiRef> sourceSnapshot_;
-    std::vector<MidiRef> destinationSnapshot_;
     bool inputSlotsExhaustedLogged_ = false;
 
     // Shared with the process callback.

@@ -171,24 +171,24 @@ void MemoryMidiSystem::barrier(MidiRef virtualSource) {
             l.heard.push_back(Heard{true, {}});
 }
 
-std::size_t MemoryMidiSystem::sourceCount() {
-    std::lock_guard lock(mutex_);
-    return sources_.size();
+std::vector<MidiPortInfo> MemoryMidiSystem::infoOf(const std::vector<MidiRef>& refs) const {
+    std::vector<MidiPortInfo> out;
+    out.reserve(refs.size());
+    for (MidiRef ref : refs) {
+        const Object& o = *objects_.at(ref);
+        out.push_back(MidiPortInfo{ref, o.name, o.displayName, o.aliases});
+    }
+    return out;
 }
 
-MidiRef MemoryMidiSystem::source(std::size_t index) {
+std::vector<MidiPortInfo> MemoryMidiSystem::sources() {
     std::lock_guard lock(mutex_);
-    return index < sources_.size() ? sources_[index] : 0;
+    return infoOf(sources_);
 }
 
-std::size_t MemoryMidiSystem::destinationCount() {
+std::vector<MidiPortInfo> MemoryMidiSystem::destinations() {
     std::lock_guard lock(mutex_);
-    return destinations_.size();
-}
-
-MidiRef MemoryMidiSystem::destination(std::size_t index) {
-    std::lock_guard lock(mutex_);
-    return index < destinations_.size() ? destinations_[index] : 0;
+    return infoOf(destinations_);
 }
 
 std::optional<std::string> MemoryMidiSystem::displayName(MidiRef object) {

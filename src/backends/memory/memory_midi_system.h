@@ -59,10 +59,8 @@ public:
     void send(MidiRef outputPort, MidiRef destination, const std::uint8_t* data,
               std::size_t length) override;
     void barrier(MidiRef virtualSource) override;
-    std::size_t sourceCount() override;
-    MidiRef source(std::size_t index) override;
-    std::size_t destinationCount() override;
-    MidiRef destination(std::size_t index) override;
+    std::vector<MidiPortInfo> sources() override;
+    std::vector<MidiPortInfo> destinations() override;
     std::optional<std::string> displayName(MidiRef object) override;
     std::optional<std::string> name(MidiRef object) override;
     std::vector<std::string> aliases(MidiRef object) override;
@@ -143,6 +141,7 @@ private:
     // Adds an object of `client`; 0 when there is no such client.
     MidiRef createOwned(MidiRef client, Object object);
     std::string endpointLabel(const Object& object) const;
+    std::vector<MidiPortInfo> infoOf(const std::vector<MidiRef>& refs) const;
     MidiRef firstNamed(const std::vector<MidiRef>& order, std::string_view name) const;
     void removeLocked(MidiRef ref);
     void deliverToPorts(

@@ -252,24 +252,24 @@ std::string MidiService::endpointName(MidiRef ref) const {
     return "Unknown";
 }
 
+// endpointName as of one enumeration.
+static std::string listedName(const MidiPortInfo& port) {
+    return port.displayName ? *port.displayName : port.name.value_or("Unknown");
+}
+
 std::optional<MidiRef> MidiService::systemDestinationRef(std::string_view name) const {
-    const std::size_t count = backend_.destinationCount();
-    for (std::size_t i = 0; i < count; ++i) {
-        const MidiRef ref = backend_.destination(i);
-        if (ref != 0 && endpointName(ref) == name)
-            return ref;
-    }
+    for (const MidiPortInfo& port : backend_.destinations())
+        if (port.ref != 0 && listedName(port) == name)
+            return port.ref;
     return std::nullopt;
 }
 
 void MidiService::refreshPorts() {
     std::vector<std::string> dests{std::string(kMainSurfacePort)};
-    const std::size_t destCount = backend_.destinationCount();
-    for (std::size_t i = 0; i < destCount; ++i) {
-        const MidiRef ref = backend_.destination(i);
-        if (ref == 0)
+    for (const MidiPortInfo& port : backend_.destinations()) {
+        if (port.ref == 0)
             continue;
-        auto name = endpointName(ref);
+        auto name = listedName(port);
         if (name != kMainSurfacePort)
             dests.push_back(std::move(name));
     }
@@ -287,13 +287,11 @@ void MidiService::refreshPorts() {
 
     std::vector<std::string> srcs;
     auto identities = std::make_shared<SourceIdentities>();
-    const std::size_t srcCount = backend_.sourceCount();
-    for (std::size_t i = 0; i < srcCount; ++i) {
-        const MidiRef ref = backend_.source(i);
-        if (ref == 0)
+    for (const MidiPortInfo& port : backend_.sources()) {
+        if (port.ref == 0)
             continue;
-        std::string name = endpointName(ref);
-        identities->insert_or_assign(ref, deviceIdentity(name, backend_.aliases(ref)));
+        std::string name = listedName(port);
+        identities->insert_or_assign(port.ref, deviceIdentity(name, port.aliases));
         srcs.push_back(std::move(name));
     }
     // Before the list is published, so that its observers see the sources as they are now.
@@ -320,9 +318,8 @@ DeviceIdentity MidiService::identityOf(MidiRef source) const {
 void MidiService::connectSources() {
     if (inPort_ == 0)
         return;
-    const std::size_t count = backend_.sourceCount();
-    for (std::size_t i = 0; i < count; ++i) {
-        const MidiRef ref = backend_.source(i);
+    for (const MidiPortInfo& port : backend_.sources()) {
+        const MidiRef ref = port.ref;
         // Our own surface output carries Mackie presses (Note On, velocity 127): read back as input
         // they would be learned as triggers or fire a NEXT/jump trigger on every push.
         if (ref == 0 || ref == virtualSrc_ || ref == virtualSrcXT_)
@@ -1289,17 +1286,18 @@ void MidiService::resolveTriggerSource() {
     const auto& trigger = advanceTrigger.get();
     if (trigger && !trigger->deviceName.empty()) {
         const std::string device = stableDeviceName(trigger->deviceName);
-        const std::size_t count = backend_.sourceCount();
-        for (std::size_t i = 0; i < count && found == 0; ++i) {
-            const MidiRef ref = backend_.source(i);
-            if (ref == 0)
+        for (const MidiPortInfo& port : backend_.sources()) {
+            if (port.ref == 0)
                 continue;
-            const auto listed = sourceIdentities_->find(ref);
-            const bool answers = listed != sourceIdentities_->end()
-                                     ? listed->second.answersTo(device)
-                                     : identityOf(ref).answersTo(device);
-            if (answers)
-                found = ref;
+            const auto listed = sourceIdentities_->find(port.ref);
+            const bool answers =
+                listed != sourceIdentities_->end()
+                    ? listed->second.answersTo(device)
+                    : deviceIdentity(listedName(port), port.aliases).answersTo(device);
+            if (answers) {
+                found = port.ref;
+                break;
+            }
         }
     }
     footswitchSrc_ = found;
