@@ -2,6 +2,8 @@
 
 #include "alsa/alsa_midi_codec.h"
 #include "alsa/alsa_port_info.h"
+#include "common/midi_object_table.h"
+#include "common/setup_coalescer.h"
 #include "platform/midi_backend.h"
 
 #include <array>
@@ -73,28 +75,11 @@ public:
     std::uint64_t droppedOutgoing() const { return droppedOutgoing_.load(); }
 
 private:
-    enum class ObjectKind {
-        client,
-        outputPort,
-        inputPort,
-        virtualSource,
-        virtualDestination,
-        systemSource,
-        systemDestination,
-    };
-    struct Object {
-        ObjectKind kind;
-        std::string name;
-        AlsaAddress address;
-        std::size_t index = 0; // virtual endpoint number
-    };
+    using Objects = MidiObjectTable<AlsaAddress>; // system ports keyed by their address
+    using Kind = MidiObjectKind;
 
-    MidiRef addObject(ObjectKind kind, std::string name, AlsaAddress address,
-                      std::size_t index = 0);
-    const Object* object(MidiRef ref) const;
     std::vector<AlsaPortInfo> listPorts() const;
     std::vector<MidiRef> listed(bool sources);
-    std::vector<MidiPortInfo> infoOf(const std::vector<MidiRef>& refs) const;
     int duplexPort(std::size_t index, const std::string& name);
     void output(snd_seq_event_t& event);
     bool surfaceOutput(const AlsaAddress& source) const;
@@ -109,7 +94,7 @@ private:
     int ownClient_ = -1;
 
     mutable std::mutex controlMutex_;
-    std::vector<Object> objects_;
+    Objects objects_;
     MidiRef clientRef_ = 0;
     MidiRef outputPortRef_ = 0;
     MidiRef inputPortRef_ = 0;
@@ -140,9 +125,7 @@ private:
     AlsaMidiCodec inputCodec_;
     std::vector<std::uint8_t> inputBytes_;
     std::vector<MidiPacket> inputPackets_;
-    bool setupPending_ = false;
-    std::chrono::steady_clock::time_point setupFirst_{};
-    std::chrono::steady_clock::time_point setupLast_{};
+    SetupCoalescer setup_;
 };
 
 } // namespace strata
