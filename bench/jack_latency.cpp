@@ -152,9 +152,9 @@ int main(int argc, char** argv) {
         const std::size_t in = reader.addInput("in");
         tester.connect(backend.jackPortName(src), reader.fullName(in));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        for (std::size_t i = 0, n = backend.sourceCount(); i < n; ++i)
-            if (backend.name(backend.source(i)) == tester.fullName(out))
-                backend.connectSource(inPort, backend.source(i), backend.source(i));
+        for (const MidiPortInfo& port : backend.sources())
+            if (port.name == tester.fullName(out))
+                backend.connectSource(inPort, port.ref, port.ref);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         std::map<int, std::uint64_t> sentMicros;
         r.backend = measure(tester, out, reader, in, rounds, &sentMicros);

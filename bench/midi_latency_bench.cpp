@@ -5,10 +5,10 @@
 //   backend by the MIDI queue.
 // Each is timed over 10,000 runs; the median and the 99th percentile are reported as counters
 // (microseconds), next to Google Benchmark's mean.
-#include "backends/memory/memory_midi_system.h"
 #include "midi/midi_service.h"
 #include "platform/memory_settings.h"
 #include "platform/virtual_main_loop.h"
+#include "support/memory_midi_probe.h"
 
 #include <algorithm>
 #include <atomic>
@@ -42,7 +42,7 @@ double microsBetween(SteadyClock::time_point a, SteadyClock::time_point b) {
 // A platform thread that hands one packet list to the input port whenever asked.
 class PlatformThread {
 public:
-    PlatformThread(MemoryMidiSystem& midi, MidiRef inputPort, MidiRef source)
+    PlatformThread(MemoryMidiProbe& midi, MidiRef inputPort, MidiRef source)
         : midi_(midi), port_(inputPort), source_(source), thread_([this] { run(); }) {}
     ~PlatformThread() {
         {
@@ -64,7 +64,7 @@ public:
 
 private:
     void run() {
-        const std::vector<MemoryMidiSystem::Bytes> packets{{0x90, 60, 100}};
+        const std::vector<MemoryMidiProbe::Bytes> packets{{0x90, 60, 100}};
         std::uint64_t done = 0;
         for (;;) {
             {
@@ -79,7 +79,7 @@ private:
         }
     }
 
-    MemoryMidiSystem& midi_;
+    MemoryMidiProbe& midi_;
     MidiRef port_;
     MidiRef source_;
     std::mutex mutex_;
@@ -91,7 +91,7 @@ private:
 };
 
 void BM_NextPressToAdvancePressed(benchmark::State& state) {
-    MemoryMidiSystem midi;
+    MemoryMidiProbe midi;
     VirtualMainLoop loop;
     MemorySettings settings;
     const MidiRef pedal = midi.addSource("Pedal");
@@ -125,7 +125,7 @@ BENCHMARK(BM_NextPressToAdvancePressed)->Iterations(kRuns)->UseManualTime();
 void BM_SendSectionStateToLastByte(benchmark::State& state) {
     const auto mode = state.range(0) == 0 ? ControlMode::mackieControl : ControlMode::ccMute;
     const auto layerCount = static_cast<std::size_t>(state.range(1));
-    MemoryMidiSystem midi;
+    MemoryMidiProbe midi;
     VirtualMainLoop loop;
     MemorySettings settings;
     midi.addDestination("Synth");

@@ -6,11 +6,11 @@
 // table in force, NEXT presses only while there is a NEXT trigger), and a learn result arrives
 // with learning already switched off.
 
-#include "backends/memory/memory_midi_system.h"
 #include "fuzz_check.h"
 #include "midi/midi_service.h"
 #include "platform/memory_settings.h"
 #include "platform/virtual_main_loop.h"
+#include "support/memory_midi_probe.h"
 
 #include <cstdint>
 #include <fuzzer/FuzzedDataProvider.h>
@@ -22,7 +22,7 @@ using namespace strata;
 
 namespace {
 
-using Bytes = MemoryMidiSystem::Bytes;
+using Bytes = MemoryMidiProbe::Bytes;
 
 const std::string kDevices[] = {"Pedal", "Keys", "", "Strata", "Unknown"};
 
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    MemoryMidiSystem midi;
+    MemoryMidiProbe midi;
     VirtualMainLoop loop;
     MemorySettings settings;
     if (in.ConsumeBool()) {

@@ -8,13 +8,13 @@
 // surface's strips (0-7) is what its LED messages said, and the extender's feedback touches
 // neither them nor the LCD.
 
-#include "backends/memory/memory_midi_system.h"
 #include "fuzz_check.h"
 #include "midi/mackie_protocol.h"
 #include "midi/midi_service.h"
 #include "midi/surface_feedback.h"
 #include "platform/memory_settings.h"
 #include "platform/virtual_main_loop.h"
+#include "support/memory_midi_probe.h"
 
 #include <algorithm>
 #include <array>
@@ -29,7 +29,7 @@ using namespace strata;
 
 namespace {
 
-using Bytes = MemoryMidiSystem::Bytes;
+using Bytes = MemoryMidiProbe::Bytes;
 using Lcd = std::array<std::uint8_t, MidiService::kLcdCells>;
 
 std::vector<Bytes> packets(FuzzedDataProvider& in) {
@@ -143,7 +143,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    MemoryMidiSystem midi;
+    MemoryMidiProbe midi;
     VirtualMainLoop loop;
     MemorySettings settings;
     MidiService service(midi, loop, settings);

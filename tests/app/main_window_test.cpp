@@ -1,7 +1,6 @@
 // The real window, offscreen, over the real core objects: it opens as specified, runs the
 // appearance steps once it is shown, and its keyboard commands move the performer.
 
-#include "backends/memory/memory_midi_system.h"
 #include "cuelink/cadenzo_link.h"
 #include "engine/app_state.h"
 #include "live/live_coordinator.h"
@@ -10,6 +9,7 @@
 #include "platform/memory_settings.h"
 #include "qt_main_loop.h"
 #include "spin_until.h"
+#include "support/memory_midi_probe.h"
 #include "support/test_support.h"
 #include "ui_models.h"
 
@@ -43,7 +43,7 @@ struct WindowRig {
     strata::testing::LogCapture log;
     QtMainLoop loop;
     MemorySettings settings;
-    MemoryMidiSystem midi;
+    MemoryMidiProbe midi;
     std::unique_ptr<AppState> app;
     std::unique_ptr<MidiService> service;
     std::unique_ptr<CadenzoLink> link;

@@ -3,7 +3,6 @@
 // run where any interface other than loopback is up. Virtual time drives the timers; waiting for
 // a datagram polls real descriptors for a bounded real time, and nothing asserts on wall time.
 
-#include "backends/memory/memory_midi_system.h"
 #include "cuelink/cadenzo_link.h"
 #include "engine/app_state.h"
 #include "live/live_coordinator.h"
@@ -11,6 +10,7 @@
 #include "platform/memory_settings.h"
 #include "platform/virtual_main_loop.h"
 #include "support/cue_sender.h"
+#include "support/memory_midi_probe.h"
 #include "support/test_support.h"
 
 #include <arpa/inet.h>
@@ -164,7 +164,7 @@ TEST_F(CadenzoLinkNet, TwoLinksOnOneMachineBothReceiveEveryDatagram) {
 // from a Cadenzo that is gone: the next section arms no auto-advance.
 TEST_F(CadenzoLinkNet, ADeadCadenzoLooksDeadWhileOurOwnDiscoveryKeepsComingBack) {
     strata::testing::TempDir dir;
-    MemoryMidiSystem midi;
+    MemoryMidiProbe midi;
     MemorySettings settings;
     AppState app(StoreLocation::under(dir.path()), settings, loop);
     app.setMode(StrataMode::pro);

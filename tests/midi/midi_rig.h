@@ -14,7 +14,7 @@ namespace strata::testing {
 // The MIDI engine alone from the core stack, with a DAW listening to both surfaces. Tests play the
 // main thread.
 struct MidiRig : CoreStack {
-    MemoryMidiSystem::ListenerId dawXT = 0;
+    MemoryMidiProbe::ListenerId dawXT = 0;
 
     explicit MidiRig(bool startNow = true) {
         if (startNow)
@@ -76,7 +76,7 @@ struct MidiRig : CoreStack {
 // Where the cycle breaks fall: one string per delivery, "L"/"R" for a bank press, "C" for a
 // channel-right press, "M<n>" for a mute press of strip n, each press with its release; "|" for
 // a break.
-inline std::string cycles(const std::vector<MemoryMidiSystem::Heard>& heard) {
+inline std::string cycles(const std::vector<MemoryMidiProbe::Heard>& heard) {
     std::string out;
     for (const auto& h : heard) {
         if (h.barrier) {

@@ -113,7 +113,7 @@ TEST(SurfaceConnection, PublishesWhetherMidiIsAvailable) {
     rig.loop.runPending();
     EXPECT_EQ(seen, (std::vector<bool>{false, true}));
 
-    MemoryMidiSystem gone;
+    MemoryMidiProbe gone;
     gone.setAvailable(false);
     VirtualMainLoop loop;
     MemorySettings settings;

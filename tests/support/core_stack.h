@@ -1,12 +1,12 @@
 #pragma once
 
-#include "backends/memory/memory_midi_system.h"
 #include "cuelink/cadenzo_link.h"
 #include "engine/app_state.h"
 #include "live/live_coordinator.h"
 #include "midi/midi_service.h"
 #include "platform/memory_settings.h"
 #include "platform/virtual_main_loop.h"
+#include "support/memory_midi_probe.h"
 #include "support/test_support.h"
 
 #include <memory>
@@ -46,14 +46,14 @@ struct CoreStack {
     }
 
     std::unique_ptr<TempDir> dir = std::make_unique<TempDir>();
-    MemoryMidiSystem midi;
+    MemoryMidiProbe midi;
     VirtualMainLoop loop;
     MemorySettings settings;
     std::unique_ptr<AppState> app;
     std::unique_ptr<MidiService> service;
     std::unique_ptr<CadenzoLink> link;
     std::unique_ptr<LiveCoordinator> live;
-    MemoryMidiSystem::ListenerId daw = 0;
+    MemoryMidiProbe::ListenerId daw = 0;
 };
 
 } // namespace strata::testing

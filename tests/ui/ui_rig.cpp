@@ -48,7 +48,7 @@ void UiRig::advance(Duration d) {
     settle();
 }
 
-std::vector<MemoryMidiSystem::Bytes> UiRig::heard() const {
+std::vector<MemoryMidiProbe::Bytes> UiRig::heard() const {
     return midi.heardPackets(daw);
 }
 

@@ -29,7 +29,7 @@ public:
     void advance(Duration d);
 
     // What the DAW heard from the main surface since the last clearHeard().
-    std::vector<MemoryMidiSystem::Bytes> heard() const;
+    std::vector<MemoryMidiProbe::Bytes> heard() const;
     void clearHeard();
 
     // Cadenzo greets the group from `host`; says goodbye.

@@ -21,7 +21,8 @@ constexpr unsigned kAppPortType = SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_
 
 AlsaMidiBackend::AlsaMidiBackend() : AlsaMidiBackend(Options{}) {}
 
-AlsaMidiBackend::AlsaMidiBackend(Options options) : options_(std::move(options)) {
+AlsaMidiBackend::AlsaMidiBackend(Options options)
+    : options_(std::move(options)), setup_(options_.setupCoalesce) {
     const int rc =
         snd_seq_open(&seq_, options_.device.c_str(), SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
     if (rc < 0) {
@@ -54,21 +55,6 @@ AlsaMidiBackend::~AlsaMidiBackend() {
         snd_seq_close(seq_);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Objects
-
-MidiRef AlsaMidiBackend::addObject(ObjectKind kind, std::string name, AlsaAddress address,
-                                   std::size_t index) {
-    objects_.push_back(Object{kind, std::move(name), address, index});
-    return static_cast<MidiRef>(objects_.size());
-}
-
-const AlsaMidiBackend::Object* AlsaMidiBackend::object(MidiRef ref) const {
-    if (ref == 0 || ref > objects_.size())
-        return nullptr;
-    return &objects_[ref - 1];
-}
-
 MidiRef AlsaMidiBackend::createClient(std::string_view name, SetupHandler onSetupChanged) {
     if (!seq_)
         return 0;
@@ -79,7 +65,7 @@ MidiRef AlsaMidiBackend::createClient(std::string_view name, SetupHandler onSetu
     std::lock_guard lock(controlMutex_);
     if (clientRef_ == 0) {
         snd_seq_set_client_name(seq_, std::string(name).c_str());
-        clientRef_ = addObject(ObjectKind::client, std::string(name), {ownClient_, 0});
+        clientRef_ = objects_.add(Kind::client, std::string(name), {ownClient_, 0});
     }
     return clientRef_;
 }
@@ -95,7 +81,7 @@ MidiRef AlsaMidiBackend::createOutputPort(MidiRef client, std::string_view name)
     if (port < 0)
         return 0;
     outputPortId_ = port;
-    outputPortRef_ = addObject(ObjectKind::outputPort, std::string(name), {ownClient_, port});
+    outputPortRef_ = objects_.add(Kind::outputPort, std::string(name), {ownClient_, port});
     return outputPortRef_;
 }
 
@@ -114,7 +100,7 @@ MidiRef AlsaMidiBackend::createInputPort(MidiRef client, std::string_view name,
         inputPortId_.store(port);
         // Setup changes arrive as announcements on this port.
         snd_seq_connect_from(seq_, port, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
-        inputPortRef_ = addObject(ObjectKind::inputPort, std::string(name), {ownClient_, port});
+        inputPortRef_ = objects_.add(Kind::inputPort, std::string(name), {ownClient_, port});
         ref = inputPortRef_;
     }
     std::lock_guard lock(handlerMutex_);
@@ -149,7 +135,7 @@ MidiRef AlsaMidiBackend::createVirtualSource(MidiRef client, std::string_view na
     if (port < 0)
         return 0;
     virtualSourceRefs_[index] =
-        addObject(ObjectKind::virtualSource, portName, {ownClient_, port}, index);
+        objects_.add(Kind::virtualSource, portName, {ownClient_, port}, index);
     return virtualSourceRefs_[index];
 }
 
@@ -171,7 +157,7 @@ MidiRef AlsaMidiBackend::createVirtualDestination(MidiRef client, std::string_vi
         const int port = duplexPort(index, portName);
         if (port < 0)
             return 0;
-        ref = addObject(ObjectKind::virtualDestination, portName, {ownClient_, port}, index);
+        ref = objects_.add(Kind::virtualDestination, portName, {ownClient_, port}, index);
         virtualDestinationRefs_[index] = ref;
     }
     std::lock_guard lock(handlerMutex_);
@@ -219,52 +205,22 @@ std::vector<AlsaPortInfo> AlsaMidiBackend::listPorts() const {
 }
 
 std::vector<MidiRef> AlsaMidiBackend::listed(bool sources) {
-    std::vector<MidiRef> refs;
-    const ObjectKind kind = sources ? ObjectKind::systemSource : ObjectKind::systemDestination;
-    for (const AlsaPortInfo& info : listPorts()) {
-        if (sources ? !isListedSource(info, ownClient_) : !isListedDestination(info, ownClient_))
-            continue;
-        const AlsaAddress address{info.client, info.port};
-        MidiRef ref = 0;
-        for (std::size_t i = 0; i < objects_.size() && ref == 0; ++i)
-            if (objects_[i].kind == kind && objects_[i].address == address)
-                ref = static_cast<MidiRef>(i + 1);
-        if (ref == 0)
-            ref = addObject(kind, info.fullName(), address);
-        else
-            objects_[ref - 1].name = info.fullName();
-        refs.push_back(ref);
-    }
-    // Order of first sighting, so that a device plugged in later goes to the end.
-    std::sort(refs.begin(), refs.end());
-    return refs;
+    std::vector<std::pair<AlsaAddress, std::string>> seen;
+    for (const AlsaPortInfo& info : listPorts())
+        if (sources ? isListedSource(info, ownClient_) : isListedDestination(info, ownClient_))
+            seen.emplace_back(AlsaAddress{info.client, info.port}, info.fullName());
+    // A port keeps its ref, and takes the name it has now.
+    return objects_.listing(sources ? Kind::systemSource : Kind::systemDestination, seen);
 }
 
-std::size_t AlsaMidiBackend::sourceCount() {
+std::vector<MidiPortInfo> AlsaMidiBackend::sources() {
     std::lock_guard lock(controlMutex_);
-    sourceSnapshot_ = listed(true);
-    return sourceSnapshot_.size();
+    return objects_.snapshot(listed(true));
 }
 
-MidiRef AlsaMidiBackend::source(std::size_t index) {
+std::vector<MidiPortInfo> AlsaMidiBackend::destinations() {
     std::lock_guard lock(controlMutex_);
-    return index < sourceSnapshot_.size() ? sourceSnapshot_[index] : 0;
-}
-
-std::size_t AlsaMidiBackend::destinationCount() {
-    std::lock_guard lock(controlMutex_);
-    destinationSnapshot_.clear();
-    for (MidiRef ref : virtualDestinationRefs_)
-        if (ref != 0)
-            destinationSnapshot_.push_back(ref);
-    for (MidiRef ref : listed(false))
-        destinationSnapshot_.push_back(ref);
-    return destinationSnapshot_.size();
-}
-
-MidiRef AlsaMidiBackend::destination(std::size_t index) {
-    std::lock_guard lock(controlMutex_);
-    return index < destinationSnapshot_.size() ? destinationSnapshot_[index] : 0;
+    return objects_.snapshot(ownFirst(virtualDestinationRefs_, listed(false)));
 }
 
 std::optional<std::string> AlsaMidiBackend::displayName(MidiRef ref) {
@@ -273,7 +229,7 @@ std::optional<std::string> AlsaMidiBackend::displayName(MidiRef ref) {
 
 std::optional<std::string> AlsaMidiBackend::name(MidiRef ref) {
     std::lock_guard lock(controlMutex_);
-    const Object* obj = object(ref);
+    const auto* obj = objects_.find(ref);
     if (!obj)
         return std::nullopt;
     return obj->name;
@@ -310,19 +266,17 @@ bool AlsaMidiBackend::surfaceOutput(const AlsaAddress& source) const {
 
 bool AlsaMidiBackend::connectSource(MidiRef inputPort, MidiRef source, std::uint64_t refCon) {
     std::lock_guard lock(controlMutex_);
-    const Object* obj = object(source);
-    if (!seq_ || inputPort == 0 || inputPort != inputPortRef_ || !obj ||
-        obj->kind != ObjectKind::systemSource)
+    const auto* obj = objects_.find(source, Kind::systemSource);
+    if (!seq_ || inputPort == 0 || inputPort != inputPortRef_ || !obj)
         return false;
-    const auto key = std::make_pair(obj->address.client, obj->address.port);
+    const auto key = std::make_pair(obj->key.client, obj->key.port);
     refCons_[key] = refCon;
-    if (surfaceOutput(obj->address)) {
+    if (surfaceOutput(obj->key)) {
         suppressed_[key] = true;
         return false;
     }
     suppressed_[key] = false;
-    const int rc =
-        snd_seq_connect_from(seq_, inputPortId_.load(), obj->address.client, obj->address.port);
+    const int rc = snd_seq_connect_from(seq_, inputPortId_.load(), obj->key.client, obj->key.port);
     return rc >= 0 || rc == -EBUSY;
 }
 
@@ -351,8 +305,8 @@ void AlsaMidiBackend::received(MidiRef virtualSource, const std::uint8_t* data,
     std::size_t index = 0;
     {
         std::lock_guard lock(controlMutex_);
-        const Object* obj = object(virtualSource);
-        if (!obj || obj->kind != ObjectKind::virtualSource)
+        const auto* obj = objects_.find(virtualSource, Kind::virtualSource);
+        if (!obj)
             return;
         index = obj->index;
         port = duplexPortIds_[index];
@@ -373,12 +327,11 @@ void AlsaMidiBackend::send(MidiRef outputPort, MidiRef destination, const std::u
     int sourcePort = -1;
     {
         std::lock_guard lock(controlMutex_);
-        const Object* obj = object(destination);
+        const auto* obj = objects_.find(destination);
         if (outputPort == 0 || outputPort != outputPortRef_ || !obj ||
-            (obj->kind != ObjectKind::systemDestination &&
-             obj->kind != ObjectKind::virtualDestination))
+            (obj->kind != Kind::systemDestination && obj->kind != Kind::virtualDestination))
             return;
-        target = obj->address;
+        target = obj->key;
         sourcePort = outputPortId_;
     }
     std::lock_guard lock(outputMutex_);
@@ -439,13 +392,8 @@ void AlsaMidiBackend::handleAnnouncement(const snd_seq_event_t& event) {
             if (subscriberHandler_)
                 subscriberHandler_(ref);
     }
-    if (setupChanged) {
-        const auto now = std::chrono::steady_clock::now();
-        if (!setupPending_)
-            setupFirst_ = now;
-        setupPending_ = true;
-        setupLast_ = now;
-    }
+    if (setupChanged)
+        setup_.changed(std::chrono::steady_clock::now());
 }
 
 void AlsaMidiBackend::handleEvent(const snd_seq_event_t& event) {
@@ -501,14 +449,12 @@ void AlsaMidiBackend::inputLoop() {
     snd_seq_poll_descriptors(seq_, fds.data() + 1, static_cast<unsigned>(count), POLLIN);
     for (;;) {
         int timeout = -1;
-        if (setupPending_) {
+        if (const auto due = setup_.dueAt()) {
             const auto now = std::chrono::steady_clock::now();
-            const auto due = std::min(setupLast_ + options_.setupCoalesce,
-                                      setupFirst_ + 5 * options_.setupCoalesce);
-            timeout = due <= now
+            timeout = *due <= now
                           ? 0
                           : static_cast<int>(
-                                std::chrono::duration_cast<std::chrono::milliseconds>(due - now)
+                                std::chrono::duration_cast<std::chrono::milliseconds>(*due - now)
                                     .count()) +
                                 1;
         }
@@ -527,10 +473,7 @@ void AlsaMidiBackend::inputLoop() {
             if (event)
                 handleEvent(*event);
         }
-        const auto now = std::chrono::steady_clock::now();
-        if (setupPending_ && (now - setupLast_ >= options_.setupCoalesce ||
-                              now - setupFirst_ >= 5 * options_.setupCoalesce)) {
-            setupPending_ = false;
+        if (setup_.takeDue(std::chrono::steady_clock::now())) {
             std::lock_guard lock(handlerMutex_);
             if (setupHandler_)
                 setupHandler_();

@@ -2,6 +2,8 @@
 
 #include "alsa/alsa_midi_codec.h"
 #include "alsa/alsa_port_info.h"
+#include "common/midi_object_table.h"
+#include "common/setup_coalescer.h"
 #include "platform/midi_backend.h"
 
 #include <array>
@@ -62,10 +64,8 @@ public:
     // delivery, so there is nothing to do.
     void barrier(MidiRef) override {}
 
-    std::size_t sourceCount() override;
-    MidiRef source(std::size_t index) override;
-    std::size_t destinationCount() override;
-    MidiRef destination(std::size_t index) override;
+    std::vector<MidiPortInfo> sources() override;
+    std::vector<MidiPortInfo> destinations() override;
     std::optional<std::string> displayName(MidiRef object) override;
     std::optional<std::string> name(MidiRef object) override;
 
@@ -75,25 +75,9 @@ public:
     std::uint64_t droppedOutgoing() const { return droppedOutgoing_.load(); }
 
 private:
-    enum class ObjectKind {
-        client,
-        outputPort,
-        inputPort,
-        virtualSource,
-        virtualDestination,
-        systemSource,
-        systemDestination,
-    };
-    struct Object {
-        ObjectKind kind;
-        std::string name;
-        AlsaAddress address;
-        std::size_t index = 0; // virtual endpoint number
-    };
+    using Objects = MidiObjectTable<AlsaAddress>; // system ports keyed by their address
+    using Kind = MidiObjectKind;
 
-    MidiRef addObject(ObjectKind kind, std::string name, AlsaAddress address,
-                      std::size_t index = 0);
-    const Object* object(MidiRef ref) const;
     std::vector<AlsaPortInfo> listPorts() const;
     std::vector<MidiRef> listed(bool sources);
     int duplexPort(std::size_t index, const std::string& name);
@@ -110,7 +94,7 @@ private:
     int ownClient_ = -1;
 
     mutable std::mutex controlMutex_;
-    std::vector<Object> objects_;
+    Objects objects_;
     MidiRef clientRef_ = 0;
     MidiRef outputPortRef_ = 0;
     MidiRef inputPortRef_ = 0;
@@ -120,8 +104,6 @@ private:
     std::array<std::string, kVirtualEndpoints> duplexNames_;
     std::array<MidiRef, kVirtualEndpoints> virtualSourceRefs_{};
     std::array<MidiRef, kVirtualEndpoints> virtualDestinationRefs_{};
-    std::vector<MidiRef> sourceSnapshot_;
-    std::vector<MidiRef> destinationSnapshot_;
     std::map<std::pair<int, int>, std::uint64_t> refCons_; // source address -> connection value
     std::map<std::pair<int, int>, bool> suppressed_;       // surface outputs we do not read
 
@@ -143,9 +125,7 @@ private:
     AlsaMidiCodec inputCodec_;
     std::vector<std::uint8_t> inputBytes_;
     std::vector<MidiPacket> inputPackets_;
-    bool setupPending_ = false;
-    std::chrono::steady_clock::time_point setupFirst_{};
-    std::chrono::steady_clock::time_point setupLast_{};
+    SetupCoalescer setup_;
 };
 
 } // namespace strata

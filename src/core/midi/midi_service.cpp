@@ -106,8 +106,8 @@ MidiService::~MidiService() {
 
 void MidiService::refreshPorts() {
     std::vector<std::string> dests{std::string(kMainSurfacePort)};
-    for (const MidiRef ref : ports_.destinations()) {
-        auto name = ports_.endpointName(ref);
+    for (const MidiPortInfo& port : ports_.destinations()) {
+        auto name = PortDirectory::endpointName(port);
         if (name != kMainSurfacePort)
             dests.push_back(std::move(name));
     }
@@ -126,10 +126,9 @@ void MidiService::refreshPorts() {
 
     std::vector<std::string> srcs;
     auto identities = std::make_shared<TriggerInput::SourceIdentities>();
-    for (const MidiRef ref : ports_.sources()) {
-        std::string name = ports_.endpointName(ref);
-        identities->insert_or_assign(ref, ports_.identityOf(ref, name));
-        srcs.push_back(std::move(name));
+    for (const MidiPortInfo& port : ports_.sources()) {
+        identities->insert_or_assign(port.ref, PortDirectory::identityOf(port));
+        srcs.push_back(PortDirectory::endpointName(port));
     }
     // Before the list is published, so that its observers see the sources as they are now.
     input_.setSources(std::move(identities));
@@ -139,7 +138,8 @@ void MidiService::refreshPorts() {
 void MidiService::connectSources() {
     if (inPort_ == 0)
         return;
-    for (const MidiRef ref : ports_.sources()) {
+    for (const MidiPortInfo& port : ports_.sources()) {
+        const MidiRef ref = port.ref;
         // Our own surface output carries Mackie presses (Note On, velocity 127): read back as input
         // they would be learned as triggers or fire a NEXT/jump trigger on every push.
         if (ref == virtualSrc_ || ref == virtualSrcXT_)

@@ -4,14 +4,10 @@
 
 namespace strata {
 
-std::vector<MidiRef> PortDirectory::listed(bool destinations) const {
-    const std::size_t count = destinations ? backend_.destinationCount() : backend_.sourceCount();
-    std::vector<MidiRef> refs;
-    refs.reserve(count);
-    for (std::size_t i = 0; i < count; ++i)
-        if (const MidiRef ref = destinations ? backend_.destination(i) : backend_.source(i))
-            refs.push_back(ref);
-    return refs;
+std::vector<MidiPortInfo> PortDirectory::listed(bool destinations) const {
+    std::vector<MidiPortInfo> ports = destinations ? backend_.destinations() : backend_.sources();
+    std::erase_if(ports, [](const MidiPortInfo& port) { return port.ref == 0; });
+    return ports;
 }
 
 std::string PortDirectory::endpointName(MidiRef ref) const {
@@ -22,26 +18,32 @@ std::string PortDirectory::endpointName(MidiRef ref) const {
     return "Unknown";
 }
 
-DeviceIdentity PortDirectory::identityOf(MidiRef source) const {
-    return identityOf(source, endpointName(source));
+std::string PortDirectory::endpointName(const MidiPortInfo& port) {
+    if (port.displayName)
+        return *port.displayName;
+    return port.name.value_or("Unknown");
 }
 
-DeviceIdentity PortDirectory::identityOf(MidiRef source, std::string_view name) const {
-    return deviceIdentity(name, backend_.aliases(source));
+DeviceIdentity PortDirectory::identityOf(MidiRef source) const {
+    return deviceIdentity(endpointName(source), backend_.aliases(source));
+}
+
+DeviceIdentity PortDirectory::identityOf(const MidiPortInfo& port) {
+    return deviceIdentity(endpointName(port), port.aliases);
 }
 
 std::optional<MidiRef> PortDirectory::scanDestination(std::string_view name) const {
-    for (const MidiRef ref : destinations())
-        if (endpointName(ref) == name)
-            return ref;
+    for (const MidiPortInfo& port : destinations())
+        if (endpointName(port) == name)
+            return port.ref;
     return std::nullopt;
 }
 
 void PortDirectory::rebuild() {
     byName_.clear();
     // The first destination of a name wins, as in a scan.
-    for (const MidiRef ref : destinations())
-        byName_.try_emplace(endpointName(ref), ref);
+    for (const MidiPortInfo& port : destinations())
+        byName_.try_emplace(endpointName(port), port.ref);
 }
 
 std::optional<MidiRef> PortDirectory::cached(std::string_view name) const {

@@ -41,15 +41,17 @@ public:
         extenderSrc_ = extenderSource;
     }
 
-    // The system's sources and destinations, in the system's order (no null references).
-    std::vector<MidiRef> sources() const { return listed(false); }
-    std::vector<MidiRef> destinations() const { return listed(true); }
+    // The system's sources and destinations as one listing each, in the system's order (no null
+    // references), with the names they had when it was taken.
+    std::vector<MidiPortInfo> sources() const { return listed(false); }
+    std::vector<MidiPortInfo> destinations() const { return listed(true); }
 
-    // Display name, else name, else "Unknown".
+    // Display name, else name, else "Unknown": asked of the system now, or as listed.
     std::string endpointName(MidiRef ref) const;
-    // How a source is recognised, asked of the system now (`name`: its endpointName, when known).
+    static std::string endpointName(const MidiPortInfo& port);
+    // How a source is recognised: asked of the system now, or as listed.
     DeviceIdentity identityOf(MidiRef source) const;
-    DeviceIdentity identityOf(MidiRef source, std::string_view name) const;
+    static DeviceIdentity identityOf(const MidiPortInfo& port);
 
     // The first destination in system order whose endpointName is exactly `name`, asked of the
     // system now.
@@ -70,7 +72,7 @@ public:
 
 private:
     // The one place that asks the system for its ports.
-    std::vector<MidiRef> listed(bool destinations) const;
+    std::vector<MidiPortInfo> listed(bool destinations) const;
     void rebuild();
     std::optional<MidiRef> cached(std::string_view name) const;
 

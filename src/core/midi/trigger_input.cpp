@@ -208,13 +208,13 @@ void TriggerInput::resolveTriggerSource() {
     const auto& trigger = service_.advanceTrigger.get();
     if (trigger && !trigger->deviceName.empty()) {
         const std::string device = stableDeviceName(trigger->deviceName);
-        for (const MidiRef ref : ports_.sources()) {
-            const auto listed = sources_->find(ref);
+        for (const MidiPortInfo& port : ports_.sources()) {
+            const auto listed = sources_->find(port.ref);
             const bool answers = listed != sources_->end()
                                      ? listed->second.answersTo(device)
-                                     : ports_.identityOf(ref).answersTo(device);
+                                     : PortDirectory::identityOf(port).answersTo(device);
             if (answers) {
-                found = ref;
+                found = port.ref;
                 break;
             }
         }

@@ -25,6 +25,17 @@ struct MidiPacketList {
     std::size_t count = 0;
 };
 
+// One endpoint as one enumeration saw it. The names are copies: they stay as they were when the
+// list was taken, whatever the system does afterwards.
+struct MidiPortInfo {
+    MidiRef ref = 0;
+    // None when the system gives the endpoint no such property.
+    std::optional<std::string> name;
+    std::optional<std::string> displayName;
+    // Other names the system gives the endpoint (JACK's port aliases), in the system's order.
+    std::vector<std::string> aliases;
+};
+
 // The MIDI system as the engine needs it: named virtual sources and destinations that other
 // applications (the DAW) see, an input port that receives from connected sources together with a
 // per-connection value, sending to a destination, enumeration with names, and notifications.
@@ -33,7 +44,9 @@ struct MidiPacketList {
 // MIDI queue; handlers are called on the backend's own threads and must only copy what they need
 // and hand it on. Enumeration and names are called on the main thread and also from the MIDI queue
 // (a port name is looked up among the destinations at the moment of sending) and from the input
-// handler (the source a packet list came from is named), so they must be thread-safe.
+// handler (the source a packet list came from is named), so they must be thread-safe. One
+// enumeration call returns the whole list at once, so two threads enumerating together never see
+// a mix of two listings.
 // Connecting a source that is already connected to the port must not duplicate its input.
 class MidiBackend {
 public:
@@ -81,11 +94,9 @@ public:
     virtual std::chrono::nanoseconds cyclePeriod() const { return {}; }
     virtual std::uint64_t cycleCount() const { return 0; }
 
-    // Enumeration, in the system's order.
-    virtual std::size_t sourceCount() = 0;
-    virtual MidiRef source(std::size_t index) = 0;
-    virtual std::size_t destinationCount() = 0;
-    virtual MidiRef destination(std::size_t index) = 0;
+    // Enumeration, in the system's order, with the names and aliases each endpoint has now.
+    virtual std::vector<MidiPortInfo> sources() = 0;
+    virtual std::vector<MidiPortInfo> destinations() = 0;
     // Display name and name of an object; none when the property is missing.
     virtual std::optional<std::string> displayName(MidiRef object) = 0;
     virtual std::optional<std::string> name(MidiRef object) = 0;

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "jack/spsc_byte_ring.h"
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+typedef struct _jack_port jack_port_t;
+
+namespace strata {
+
+// What the outgoing rings carry: an event (followed by its bytes), a barrier, a hold that keeps
+// everything behind it back until a given cycle, or a gate that keeps it back until the
+// channel's gateCycle (set by the worker once a new connection is in place).
+enum JackOutKind : std::uint32_t {
+    kJackOutEvent = 0,
+    kJackOutBarrier = 1,
+    kJackOutNotBefore = 2,
+    kJackOutGate = 3,
+};
+struct JackOutRecord {
+    std::uint32_t kind;
+    std::uint32_t length;
+    std::uint64_t cycle;
+};
+// What the incoming ring carries: one event from one of our input ports, then its bytes.
+struct JackInRecord {
+    std::uint32_t endpoint;
+    std::uint32_t length;
+    std::uint64_t cycle;
+};
+
+// The state the JACK process callback shares with ordinary threads, and the callback itself.
+//
+// Channels 0 and 1 of each direction are the virtual endpoints; the port pool's slots follow.
+// Every outgoing ring has one producer (whoever holds the backend's producer lock) and the
+// process callback as its consumer; the incoming ring has the process callback as its producer
+// and the worker thread as its consumer. Ports are published with release stores, so the
+// callback sees a port only once it is registered, and nothing once it is gone.
+class JackProcess {
+public:
+    static constexpr std::size_t kVirtualEndpoints = 2;
+    static constexpr std::size_t kMaxOutputSlots = 8;
+    static constexpr std::size_t kMaxInputSlots = 64;
+    static constexpr std::size_t kOutgoingRingBytes = 64 * 1024;
+    static constexpr std::size_t kIncomingRingBytes = 256 * 1024;
+
+    // One outgoing stream: a virtual source or one output slot.
+    struct OutputChannel {
+        OutputChannel() : ring(kOutgoingRingBytes) {}
+        SpscByteRing ring;
+        std::atomic<jack_port_t*> port{nullptr};
+        std::size_t sentOfCurrent = 0; // process callback only: bytes of the head event already out
+        std::uint64_t lastWriteCycle = 0;        // process callback only: the last cycle that wrote
+        std::atomic<std::uint64_t> gateCycle{0}; // a gate record waits for this cycle
+    };
+    // One incoming stream: a virtual destination or one input slot.
+    struct InputChannel {
+        std::atomic<jack_port_t*> port{nullptr};
+        std::atomic<std::uint64_t> refCon{0};
+        std::atomic<bool> suppressed{false};
+    };
+
+    explicit JackProcess(bool onPipeWire) : onPipeWire_(onPipeWire) {}
+    JackProcess(const JackProcess&) = delete;
+    JackProcess& operator=(const JackProcess&) = delete;
+
+    // Handed to JACK with this object as `self`.
+    static int processCallback(std::uint32_t frames, void* self);
+    static int bufferSizeCallback(std::uint32_t frames, void* self);
+    static int xrunCallback(void* self);
+    // Both kinds of shutdown notice; may run on the process thread.
+    static void shutdownCallback(void* self);
+
+    // Not while the process callback may run: forgets what was queued and every port.
+    void resetStreams();
+    void forgetPorts();
+
+    std::array<OutputChannel, kVirtualEndpoints + kMaxOutputSlots> outputs;
+    std::array<InputChannel, kVirtualEndpoints + kMaxInputSlots> inputs;
+    SpscByteRing incoming{kIncomingRingBytes};
+
+    std::atomic<std::uint64_t> cycle{0};
+    // JACK's clock when the latest process callback began, stored when it has finished (so
+    // that what it wrote into the incoming ring is visible to whoever reads this).
+    std::atomic<std::uint64_t> lastProcessMicros{0};
+    std::atomic<std::uint32_t> periodFrames{0};
+    std::atomic<std::uint32_t> sampleRate{0};
+    std::atomic<std::uint64_t> droppedOutgoing{0};
+    std::atomic<std::uint64_t> droppedIncoming{0};
+    // Events written whole into an output port's buffer: what JACK was handed.
+    std::atomic<std::uint64_t> writtenOutgoing{0};
+    std::atomic<std::uint64_t> xruns{0};
+    std::atomic<bool> shutdownSignalled{false};
+
+private:
+    int process(std::uint32_t frames);
+    void drainOutput(OutputChannel& channel, void* buffer, std::uint64_t cycle);
+
+    const bool onPipeWire_;
+};
+
+} // namespace strata

@@ -1,0 +1,187 @@
+// The backend's worker thread: hands what the process callback received to the handlers, turns
+// JACK's notifications into setup and subscriber notifications, and reconnects when the server
+// comes back.
+#include "jack/jack_midi_backend.h"
+#include "platform/log.h"
+
+#include <algorithm>
+#include <jack/jack.h>
+
+namespace strata {
+namespace {
+
+// Packets handed to the engine hold at most this many bytes; longer events (system-exclusive
+// dumps) are cut into consecutive packets of one delivery.
+constexpr std::size_t kMaxPacketBytes = 256;
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Worker thread
+
+void JackMidiBackend::deliver(std::uint32_t endpoint, const MidiPacketList& list) {
+    std::lock_guard lock(handlerMutex_);
+    if (endpoint < kVirtualEndpoints) {
+        if (destinationHandlers_[endpoint])
+            destinationHandlers_[endpoint](list);
+        return;
+    }
+    const JackProcess::InputChannel& channel = process_.inputs[endpoint];
+    if (channel.suppressed.load(std::memory_order_acquire))
+        return;
+    if (readHandler_)
+        readHandler_(list, channel.refCon.load(std::memory_order_acquire));
+}
+
+void JackMidiBackend::dispatchIncoming() {
+    // One delivery is what one port received in one cycle.
+    SpscByteRing& incoming = process_.incoming;
+    JackInRecord record;
+    while (incoming.peek(&record, sizeof record)) {
+        const std::uint32_t endpoint = record.endpoint;
+        const std::uint64_t cycle = record.cycle;
+        dispatchBytes_.clear();
+        std::vector<std::pair<std::size_t, std::size_t>> pieces;
+        while (incoming.peek(&record, sizeof record) && record.endpoint == endpoint &&
+               record.cycle == cycle) {
+            const std::size_t offset = dispatchBytes_.size();
+            dispatchBytes_.resize(offset + record.length);
+            incoming.peek(dispatchBytes_.data() + offset, record.length, sizeof record);
+            incoming.skip(sizeof record + record.length);
+            for (std::size_t p = 0; p < record.length; p += kMaxPacketBytes)
+                pieces.emplace_back(offset + p, std::min(kMaxPacketBytes, record.length - p));
+        }
+        dispatchPackets_.clear();
+        for (auto [offset, length] : pieces)
+            dispatchPackets_.push_back(MidiPacket{dispatchBytes_.data() + offset, length});
+        if (endpoint < process_.inputs.size())
+            deliver(endpoint, MidiPacketList{dispatchPackets_.data(), dispatchPackets_.size()});
+    }
+}
+
+void JackMidiBackend::handleNotifications(std::chrono::steady_clock::time_point now) {
+    JackObserver::News news;
+    std::vector<std::string> feedback;
+    {
+        std::lock_guard lock(controlMutex_);
+        JackObserver::OwnPorts own;
+        for (std::size_t k = 0; k < kVirtualEndpoints; ++k)
+            own.virtualSources[k] = {process_.outputs[k].port.load(), virtualSourceRefs_[k]};
+        own.ownPlumbing = [this](jack_port_t* port) { return pool_.owns(port); };
+        news = observer_.collect(session_.client(), own, now);
+        if (news.connectionChanged)
+            pool_.refreshSuppression(session_.client(), feedbackPorts());
+    }
+    if (!news.subscribed.empty()) {
+        std::lock_guard lock(handlerMutex_);
+        for (MidiRef ref : news.subscribed)
+            if (subscriberHandler_)
+                subscriberHandler_(ref);
+    }
+    if (news.setupDue) {
+        std::lock_guard lock(handlerMutex_);
+        if (setupHandler_)
+            setupHandler_();
+    }
+}
+
+void JackMidiBackend::logDropsIfAny(std::chrono::steady_clock::time_point now) {
+    const std::uint64_t drops = process_.droppedOutgoing.load() + process_.droppedIncoming.load();
+    const std::uint64_t xruns = process_.xruns.load();
+    if ((drops == loggedDrops_ && xruns == loggedXruns_) ||
+        now - lastDropLog_ < std::chrono::seconds(1))
+        return;
+    if (drops != loggedDrops_)
+        logLine("[MIDI] JACK: " + std::to_string(drops - loggedDrops_) +
+                " MIDI events dropped (buffers full or no server)");
+    // Under xruns an asynchronous server can leave MIDI we wrote unread by the DAW, and we
+    // cannot tell which events. Say so rather than stay silent.
+    if (xruns != loggedXruns_)
+        logLine("[MIDI] JACK: " + std::to_string(xruns - loggedXruns_) +
+                " cycles missed (xruns); MIDI sent meanwhile may not have reached the DAW");
+    loggedDrops_ = drops;
+    loggedXruns_ = xruns;
+    lastDropLog_ = now;
+}
+
+std::chrono::microseconds JackMidiBackend::workerWait(std::uint64_t lastProcessMicros) const {
+    using std::chrono::microseconds;
+    // Setup notifications are looked at on every pass; they need no more than this.
+    constexpr microseconds longest{20000};
+    const microseconds closely = std::max(microseconds{50}, options_.pollInterval / 4);
+    if (!available()) {
+        // No cycles and no notifications without a server: only the next retry matters (the
+        // destructor wakes the worker to stop).
+        if (!options_.waitForServer)
+            return longest;
+        const auto untilRetry =
+            std::chrono::duration_cast<microseconds>(nextRetry_ - std::chrono::steady_clock::now());
+        return std::clamp(untilRetry, closely, longest);
+    }
+    const auto period = std::chrono::duration_cast<microseconds>(cyclePeriod());
+    if (lastProcessMicros == 0 || period.count() <= 0)
+        return options_.pollInterval;
+    // Our next process callback is due one period after the latest began.
+    const auto due = static_cast<std::int64_t>(lastProcessMicros + period.count());
+    const auto now = static_cast<std::int64_t>(jack_get_time());
+    if (due > now)
+        return std::clamp(microseconds{due - now} + closely / 4, closely, longest);
+    if (now - due < options_.pollInterval.count() + period.count())
+        return closely;           // due: look closely until it has run
+    return options_.pollInterval; // a late or stalled graph (an xrun): the steady poll
+}
+
+void JackMidiBackend::workerLoop() {
+    std::unique_lock lock(workerMutex_);
+    while (!stopping_) {
+        lock.unlock();
+        const auto now = std::chrono::steady_clock::now();
+        // Read before the ring: everything the callback that finished then wrote is read below.
+        const std::uint64_t lastProcess =
+            process_.lastProcessMicros.load(std::memory_order_acquire);
+        dispatchIncoming();
+
+        if (process_.shutdownSignalled.exchange(false, std::memory_order_acq_rel)) {
+            dispatchIncoming();
+            if (session_.drop()) {
+                if (!lossAnnounced_)
+                    logLine("[MIDI] JACK server stopped; MIDI is unavailable until it is back");
+                lossAnnounced_ = true;
+                nextRetry_ = now + options_.retryInterval;
+                observer_.cancelSetup();
+                std::lock_guard handlers(handlerMutex_);
+                if (availabilityHandler_)
+                    availabilityHandler_(false);
+                if (setupHandler_)
+                    setupHandler_();
+            }
+        } else {
+            handleNotifications(now);
+        }
+
+        if (!available() && options_.waitForServer && now >= nextRetry_) {
+            nextRetry_ = now + options_.retryInterval;
+            const bool wasEverConnected = session_.everConnected();
+            if (session_.open([this](jack_client_t* client) { registerPorts(client); })) {
+                logLine(wasEverConnected ? "[MIDI] JACK server is back"
+                                         : "[MIDI] JACK server answered; MIDI is available");
+                lossAnnounced_ = false;
+                std::lock_guard handlers(handlerMutex_);
+                if (availabilityHandler_)
+                    availabilityHandler_(true);
+                if (setupHandler_)
+                    setupHandler_();
+            }
+        }
+        {
+            std::lock_guard control(controlMutex_);
+            pool_.openLinkGates(session_.client(), now);
+        }
+        logDropsIfAny(now);
+
+        lock.lock();
+        workerWake_.wait_for(lock, workerWait(lastProcess), [this] { return stopping_; });
+    }
+}
+
+} // namespace strata

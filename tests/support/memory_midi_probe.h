@@ -1,0 +1,306 @@
+#pragma once
+
+#include "backends/memory/memory_midi_system.h"
+
+#include <algorithm>
+#include <functional>
+
+namespace strata {
+
+// The in-memory MIDI system with the other applications played by the test: it adds external
+// sources that send packet lists, external destinations that record what reaches them, DAW
+// listeners that record what our virtual sources emit, sends surface feedback into our virtual
+// destinations, renames and removes endpoints and fires setup-change notifications.
+//
+// Header-only, so that the benchmarks and fuzz targets use it without the test support library.
+class MemoryMidiProbe final : public MemoryMidiSystem {
+public:
+    using Bytes = std::vector<std::uint8_t>;
+    using ListenerId = std::uint32_t;
+
+    // One entry of what a DAW listener heard: a packet, or the mark of a barrier between
+    // deliveries.
+    struct Heard {
+        bool barrier = false;
+        Bytes bytes;
+        friend bool operator==(const Heard&, const Heard&) = default;
+    };
+
+    // ---- What our side does, recorded ----------------------------------------------------------
+
+    void received(MidiRef virtualSource, const std::uint8_t* data, std::size_t length) override {
+        std::shared_ptr<DeliveryHook> hook;
+        {
+            std::lock_guard lock(mutex_);
+            if (!isOwnSourceLocked(virtualSource))
+                return;
+            for (auto& [id, l] : listeners_)
+                if (l.source == virtualSource)
+                    l.heard.push_back(Heard{false, Bytes(data, data + length)});
+            hook = deliveryHook_;
+        }
+        if (hook)
+            (*hook)(virtualSource, data, length);
+        MemoryMidiSystem::received(virtualSource, data, length);
+    }
+
+    void send(MidiRef outputPort, MidiRef destination, const std::uint8_t* data,
+              std::size_t length) override {
+        std::shared_ptr<DeliveryHook> hook;
+        {
+            std::lock_guard lock(mutex_);
+            if (!canSendLocked(outputPort, destination))
+                return;
+            if (findLocked(destination)->owner == 0)
+                receivedBy_[destination].emplace_back(data, data + length);
+            hook = deliveryHook_;
+        }
+        if (hook)
+            (*hook)(destination, data, length);
+        MemoryMidiSystem::send(outputPort, destination, data, length);
+    }
+
+    void barrier(MidiRef virtualSource) override {
+        std::lock_guard lock(mutex_);
+        for (auto& [id, l] : listeners_)
+            if (l.source == virtualSource)
+                l.heard.push_back(Heard{true, {}});
+    }
+
+    void disposeClient(MidiRef client) override {
+        {
+            std::lock_guard lock(mutex_);
+            std::erase_if(listeners_, [&](const auto& entry) {
+                const Object* source = findLocked(entry.second.source);
+                return source && source->owner == client;
+            });
+        }
+        MemoryMidiSystem::disposeClient(client);
+    }
+
+    // ---- The other applications ----------------------------------------------------------------
+
+    // An external source or destination, appended to the system order, with `name` as its name
+    // and display name (rename() gives it other names or none).
+    MidiRef addSource(std::string_view name) {
+        std::lock_guard lock(mutex_);
+        return addObject(Object::named(Object::Type::source, name));
+    }
+    MidiRef addDestination(std::string_view name) {
+        std::lock_guard lock(mutex_);
+        return addObject(Object::named(Object::Type::destination, name));
+    }
+
+    // Takes any endpoint out of the system (its connections and listeners go with it).
+    void removeEndpoint(MidiRef endpoint) {
+        std::lock_guard lock(mutex_);
+        const Object* o = findLocked(endpoint);
+        if (!o || (o->type != Object::Type::source && o->type != Object::Type::destination))
+            return;
+        std::erase_if(listeners_,
+                      [endpoint](const auto& entry) { return entry.second.source == endpoint; });
+        receivedBy_.erase(endpoint);
+        removeLocked(endpoint);
+    }
+
+    // Changes both names of any object.
+    void rename(MidiRef object, std::optional<std::string> name,
+                std::optional<std::string> displayName) {
+        std::lock_guard lock(mutex_);
+        if (Object* o = findLocked(object)) {
+            o->name = std::move(name);
+            o->displayName = std::move(displayName);
+        }
+    }
+
+    // Gives any object the aliases a JACK port may carry.
+    void setAliases(MidiRef object, std::vector<std::string> aliases) {
+        std::lock_guard lock(mutex_);
+        if (Object* o = findLocked(object))
+            o->aliases = std::move(aliases);
+    }
+
+    // Calls every client's setup handler on the calling thread.
+    void notifySetupChanged() {
+        std::vector<std::shared_ptr<SetupHandler>> handlers;
+        {
+            std::lock_guard lock(mutex_);
+            for (const auto& [ref, o] : objects_)
+                if (o->type == Object::Type::client && o->onSetup)
+                    handlers.push_back(o->onSetup);
+        }
+        for (const auto& h : handlers)
+            (*h)();
+    }
+
+    // `source` sends one packet list: every input port connected to it receives it, with the
+    // connection's value.
+    void sendFromSource(MidiRef source, const std::vector<Bytes>& packets) {
+        Targets targets;
+        {
+            std::lock_guard lock(mutex_);
+            targets = targetsOfLocked(source);
+        }
+        const auto list = packetsOf(packets);
+        deliverToPorts(targets, MidiPacketList{list.data(), list.size()});
+    }
+
+    // Delivers a packet list to an input port with any connection value (0: none), as a platform
+    // would for input it cannot attribute.
+    void deliverToInputPort(MidiRef inputPort, const std::vector<Bytes>& packets,
+                            std::uint64_t refCon) {
+        std::shared_ptr<ReadHandler> handler;
+        {
+            std::lock_guard lock(mutex_);
+            const Object* port = findLocked(inputPort);
+            if (!port || !port->onRead)
+                return;
+            handler = port->onRead;
+        }
+        const auto list = packetsOf(packets);
+        (*handler)(MidiPacketList{list.data(), list.size()}, refCon);
+    }
+
+    // Another application sends one packet list to a destination: a virtual destination's handler
+    // receives it; an external destination records it.
+    void sendToDestination(MidiRef destination, const std::vector<Bytes>& packets) {
+        std::shared_ptr<DestinationHandler> handler;
+        {
+            std::lock_guard lock(mutex_);
+            const Object* dst = findLocked(destination);
+            if (!dst || dst->type != Object::Type::destination)
+                return;
+            if (dst->owner == 0) {
+                auto& into = receivedBy_[destination];
+                into.insert(into.end(), packets.begin(), packets.end());
+                return;
+            }
+            handler = dst->onDestination;
+        }
+        if (!handler)
+            return;
+        const auto list = packetsOf(packets);
+        (*handler)(MidiPacketList{list.data(), list.size()});
+    }
+
+    // Each packet an external destination has received, in order.
+    std::vector<Bytes> receivedBy(MidiRef destination) const {
+        std::lock_guard lock(mutex_);
+        auto it = receivedBy_.find(destination);
+        return it == receivedBy_.end() ? std::vector<Bytes>{} : it->second;
+    }
+
+    // A DAW connects to one of the virtual sources (the subscriber handler is told) and from then
+    // on records what it emits and where barriers fall.
+    ListenerId listen(MidiRef virtualSource) {
+        ListenerId id = 0;
+        std::shared_ptr<SubscriberHandler> handler;
+        {
+            std::lock_guard lock(mutex_);
+            if (!isOwnSourceLocked(virtualSource))
+                return 0;
+            id = nextListener_++;
+            listeners_.emplace(id, Listener{virtualSource, {}});
+            handler = subscriberHandler_;
+        }
+        if (handler)
+            (*handler)(virtualSource);
+        return id;
+    }
+    void stopListening(ListenerId listener) {
+        std::lock_guard lock(mutex_);
+        listeners_.erase(listener);
+    }
+    std::vector<Heard> heard(ListenerId listener) const {
+        std::lock_guard lock(mutex_);
+        auto it = listeners_.find(listener);
+        return it == listeners_.end() ? std::vector<Heard>{} : it->second.heard;
+    }
+    // The packets only, barrier marks left out.
+    std::vector<Bytes> heardPackets(ListenerId listener) const {
+        std::vector<Bytes> out;
+        for (auto& h : heard(listener))
+            if (!h.barrier)
+                out.push_back(std::move(h.bytes));
+        return out;
+    }
+    void clearHeard() {
+        std::lock_guard lock(mutex_);
+        for (auto& [id, l] : listeners_)
+            l.heard.clear();
+        for (auto& [ref, packets] : receivedBy_)
+            packets.clear();
+    }
+
+    // The first endpoint (in system order) whose display name, else name, equals `name`; 0 when
+    // there is none.
+    MidiRef sourceNamed(std::string_view name) const {
+        std::lock_guard lock(mutex_);
+        return firstNamed(sources_, name);
+    }
+    MidiRef destinationNamed(std::string_view name) const {
+        std::lock_guard lock(mutex_);
+        return firstNamed(destinations_, name);
+    }
+    // The first object of any kind whose name is `name`, 0 when none (ports, clients).
+    MidiRef objectNamed(std::string_view name) const {
+        std::lock_guard lock(mutex_);
+        for (const auto& [ref, o] : objects_)
+            if (o->name && *o->name == name)
+                return ref;
+        return 0;
+    }
+    // Which client created an object (0 for external endpoints and unknown references).
+    MidiRef ownerOf(MidiRef object) const {
+        std::lock_guard lock(mutex_);
+        const Object* o = findLocked(object);
+        return o ? o->owner : 0;
+    }
+    // How many input connections exist from `source`.
+    std::size_t connectionCount(MidiRef source) const {
+        std::lock_guard lock(mutex_);
+        return static_cast<std::size_t>(
+            std::count_if(connections_.begin(), connections_.end(),
+                          [source](const Connection& c) { return c.source == source; }));
+    }
+
+    // Called with every packet handed over through received() or send() (after it was recorded),
+    // on the calling thread. For latency measurements.
+    using DeliveryHook = std::function<void(MidiRef endpoint, const std::uint8_t*, std::size_t)>;
+    void setDeliveryHook(DeliveryHook hook) {
+        std::lock_guard lock(mutex_);
+        deliveryHook_ = hook ? std::make_shared<DeliveryHook>(std::move(hook)) : nullptr;
+    }
+
+private:
+    struct Listener {
+        MidiRef source;
+        std::vector<Heard> heard;
+    };
+
+    static std::vector<MidiPacket> packetsOf(const std::vector<Bytes>& packets) {
+        std::vector<MidiPacket> out;
+        out.reserve(packets.size());
+        for (const auto& p : packets)
+            out.push_back(MidiPacket{p.data(), p.size()});
+        return out;
+    }
+
+    MidiRef firstNamed(const std::vector<MidiRef>& order, std::string_view name) const {
+        for (MidiRef ref : order) {
+            const Object* o = findLocked(ref);
+            if (!o || !(o->displayName || o->name))
+                continue;
+            if ((o->displayName ? *o->displayName : *o->name) == name)
+                return ref;
+        }
+        return 0;
+    }
+
+    std::map<ListenerId, Listener> listeners_;
+    ListenerId nextListener_ = 1;
+    std::map<MidiRef, std::vector<Bytes>> receivedBy_;
+    std::shared_ptr<DeliveryHook> deliveryHook_;
+};
+
+} // namespace strata
