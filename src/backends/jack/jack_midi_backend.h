@@ -41,11 +41,12 @@ namespace strata {
 // The parts: JackProcess is the process callback and what it shares (it only moves bytes between
 // port buffers and lock-free rings: no allocation, locks or system calls); JackSession opens,
 // closes and reopens the client; JackObserver turns JACK's notifications into news; this class
-// puts them together behind the MidiBackend interface and runs the worker thread.
+// puts them together behind the MidiBackend interface and runs the worker thread
+// (jack_worker.cpp).
 //
-// Threads: one worker thread of ours reads the incoming ring and
-// calls the read handlers, turns JACK's notifications into coalesced setup notifications, and
-// reconnects when the server comes back. Handlers are called on that worker thread.
+// Threads: one worker thread of ours reads the incoming ring and calls the read handlers, turns
+// JACK's notifications into coalesced setup notifications, and reconnects when the server comes
+// back. Handlers are called on that worker thread.
 class JackMidiBackend : public MidiBackend {
 public:
     struct Options {
