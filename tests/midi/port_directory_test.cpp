@@ -84,38 +84,38 @@ TEST(PortDirectory, ASendReachesThePortThatCarriesTheNameAfterTheSetupChanges) {
         const char* what;
         // Changes the system around the destination "Synth" that was sent to before; returns the
         // destinations that carry the names "Synth" and "Other" now (0 for none).
-        std::function<std::pair<MidiRef, MidiRef>(MemoryMidiSystem&, MidiRef synth)> change;
+        std::function<std::pair<MidiRef, MidiRef>(MemoryMidiProbe&, MidiRef synth)> change;
         bool notify = true;
     };
     const Case cases[] = {
         {"renamed, and another port takes its name",
-         [](MemoryMidiSystem& midi, MidiRef synth) {
+         [](MemoryMidiProbe& midi, MidiRef synth) {
              midi.rename(synth, "Old Synth", std::nullopt);
              return std::pair{midi.addDestination("Synth"), MidiRef{0}};
          }},
         {"gone, and back under the same name",
-         [](MemoryMidiSystem& midi, MidiRef synth) {
+         [](MemoryMidiProbe& midi, MidiRef synth) {
              midi.removeEndpoint(synth);
              return std::pair{midi.addDestination("Synth"), MidiRef{0}};
          }},
         {"renamed, and nothing carries its name",
-         [](MemoryMidiSystem& midi, MidiRef synth) {
+         [](MemoryMidiProbe& midi, MidiRef synth) {
              midi.rename(synth, "Old Synth", std::nullopt);
              return std::pair{MidiRef{0}, MidiRef{0}};
          }},
         {"given a display name, which is its name from now on",
-         [](MemoryMidiSystem& midi, MidiRef synth) {
+         [](MemoryMidiProbe& midi, MidiRef synth) {
              midi.rename(synth, "Synth", "Stage Synth");
              return std::pair{MidiRef{0}, MidiRef{0}};
          }},
         {"the first of two of that name gone: the second carries it",
-         [](MemoryMidiSystem& midi, MidiRef synth) {
+         [](MemoryMidiProbe& midi, MidiRef synth) {
              const MidiRef second = midi.addDestination("Synth");
              midi.removeEndpoint(synth);
              return std::pair{second, MidiRef{0}};
          }},
         {"a port renamed to a name that was sent to before, unannounced",
-         [](MemoryMidiSystem& midi, MidiRef synth) {
+         [](MemoryMidiProbe& midi, MidiRef synth) {
              const MidiRef other = midi.addDestination("x");
              midi.rename(other, "Other", std::nullopt);
              return std::pair{synth, other};
