@@ -105,6 +105,7 @@ MidiService::~MidiService() {
 // ---- Port directory ----------------------------------------------------------------------------
 
 void MidiService::refreshPorts() {
+    STRATA_ASSERT_THREAD(mainThread_);
     std::vector<std::string> dests{std::string(kMainSurfacePort)};
     for (const MidiPortInfo& port : ports_.destinations()) {
         auto name = PortDirectory::endpointName(port);
@@ -136,6 +137,7 @@ void MidiService::refreshPorts() {
 }
 
 void MidiService::connectSources() {
+    STRATA_ASSERT_THREAD(mainThread_);
     if (inPort_ == 0)
         return;
     for (const MidiPortInfo& port : ports_.sources()) {
@@ -182,6 +184,7 @@ void MidiService::resetMackieShadow() {
 void MidiService::panicAllOn(std::vector<Layer> allLayers, ControlMode mode,
                              std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset,
                              DawHost host) {
+    STRATA_ASSERT_THREAD(mainThread_);
     auto work = [&] {
         if (life_->alive.load())
             panicImpl(std::move(allLayers), mode, std::move(mackiePort), mackieTrackOffset, host);

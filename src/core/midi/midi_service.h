@@ -15,6 +15,7 @@
 #include "platform/serial_queue.h"
 #include "platform/settings.h"
 #include "platform/signal.h"
+#include "platform/thread_check.h"
 
 #include <array>
 #include <atomic>
@@ -257,6 +258,7 @@ private:
     SurfaceFeedbackParser feedback_;
     SlotNames lastPublishedNames_;
 
+    ThreadCheck mainThread_;
     PortDirectory ports_;
     OutputPath out_;
     MackieOutput mackie_;

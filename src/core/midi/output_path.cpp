@@ -1,6 +1,7 @@
 #include "midi/output_path.h"
 
 #include "midi/mackie_protocol.h"
+#include "platform/thread_check.h"
 
 #include <limits>
 
@@ -31,6 +32,7 @@ OutputPath::OutputPath(MidiBackend& backend, PortDirectory& ports, ServiceTasks&
       lastTxPublish_(kNeverStamped) {}
 
 void OutputPath::deliver(const std::uint8_t* bytes, std::size_t length, std::string_view portName) {
+    STRATA_ASSERT_THREAD(tasks_.queue());
     if (ports_.deliver(bytes, length, portName))
         noteTx();
 }
@@ -42,6 +44,7 @@ void OutputPath::noteTx() {
 }
 
 void OutputPath::cycleBreak(std::string_view portName) {
+    STRATA_ASSERT_THREAD(tasks_.queue());
     const MidiRef source = ports_.surfaceSource(portName);
     if (source == 0)
         return;
@@ -51,6 +54,7 @@ void OutputPath::cycleBreak(std::string_view portName) {
 }
 
 void OutputPath::pressButton(std::uint8_t noteNumber, std::string_view portName) {
+    STRATA_ASSERT_THREAD(tasks_.queue());
     // A toggle pressed twice in one cycle would be left as pressed once.
     if (const MidiRef source = ports_.surfaceSource(portName); source != 0) {
         auto& pressed = pressedSinceBreak_[surfaceIndex(source)];
@@ -65,6 +69,7 @@ void OutputPath::pressButton(std::uint8_t noteNumber, std::string_view portName)
 }
 
 void OutputPath::toggleCC(std::uint8_t channel, std::uint8_t cc, std::string_view portName) {
+    STRATA_ASSERT_THREAD(tasks_.queue());
     if (const MidiRef source = ports_.surfaceSource(portName); source != 0) {
         auto& toggled = toggledSinceBreak_[surfaceIndex(source)];
         const std::size_t bit = std::size_t{channel} * 128 + cc;

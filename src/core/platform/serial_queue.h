@@ -33,6 +33,8 @@ public:
 
     // True on the queue's worker thread.
     bool isCurrent() const { return std::this_thread::get_id() == worker_.get_id(); }
+    // The same, for STRATA_ASSERT_THREAD: the worker is the thread the queue's jobs belong to.
+    bool onOwnerThread() const { return isCurrent(); }
 
     const std::string& label() const { return label_; }
 
