@@ -7,13 +7,6 @@
 #include <jack/jack.h>
 
 namespace strata {
-namespace {
-
-bool startsWith(const std::string& text, const std::string& prefix) {
-    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
-} // namespace
 
 bool JackMidiBackend::libraryIsPipeWire() {
     return JackSession::libraryIsPipeWire();
@@ -225,7 +218,7 @@ std::vector<MidiRef> JackMidiBackend::listSystemPorts(bool sources) {
     const std::string prefix = ownPrefix(client);
     std::vector<std::pair<std::string, std::string>> seen;
     for (const char** name = names; *name; ++name)
-        if (!startsWith(*name, prefix))
+        if (!std::string_view(*name).starts_with(prefix))
             seen.emplace_back(*name, *name);
     jack_free(names);
     return objects_.listing(sources ? Kind::systemSource : Kind::systemDestination, seen);

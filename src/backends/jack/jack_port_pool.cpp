@@ -13,10 +13,6 @@ namespace {
 // How long output to a new PipeWire connection waits at most for the link to be listed.
 constexpr std::chrono::milliseconds kLinkWaitLimit{500};
 
-bool startsWith(const std::string& text, const std::string& prefix) {
-    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
 // The DAW's control-surface output feeds our feedback inputs and nothing else (apart from our
 // own input ports, which we connected ourselves). Its traffic is LED and display feedback, not a
 // performer pressing something.
@@ -35,7 +31,7 @@ bool isSurfaceOutput(jack_client_t* client, const std::string& sourceName,
         const std::string target(*c);
         if (std::find(feedbackPorts.begin(), feedbackPorts.end(), target) != feedbackPorts.end())
             ++intoFeedback;
-        else if (!startsWith(target, prefix))
+        else if (!target.starts_with(prefix))
             ++elsewhere;
     }
     jack_free(connections);
