@@ -90,13 +90,13 @@ void exercise(AppState& app, VirtualMainLoop& loop) {
 
     // Edits on the current song and the layers, whatever shape they are in.
     if (const Section* first = app.currentSection()) {
-        const Section section = *first;
+        const Uuid section = first->id;
         app.addStep(section);
         app.setAdvanceBars(std::numeric_limits<std::int64_t>::max(), section, 0);
         app.toggleMomentary(section, 0);
         app.addMoment(section);
         if (!app.setlist().layers.empty())
-            app.toggleLayer(app.setlist().layers.front(), section, 0);
+            app.toggleLayer(app.setlist().layers.front().id, section, 0);
         app.deleteStep(section, 0);
     }
     app.duplicateSection(0);

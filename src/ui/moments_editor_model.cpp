@@ -176,9 +176,7 @@ void MomentsEditorModel::openFor(const QString& sectionID) {
     const auto id = parseUuid(sectionID);
     if (!id)
         return;
-    Section key;
-    key.id = *id;
-    binding_ = std::make_unique<MomentsBinding>(state_.momentsBinding(key));
+    binding_ = std::make_unique<MomentsBinding>(state_.momentsBinding(*id));
     Q_EMIT changed();
 }
 
@@ -193,7 +191,7 @@ void MomentsEditorModel::close() {
 
 void MomentsEditorModel::addMoment() {
     if (const Section* section = findSection(state_, binding_.get()))
-        state_.addMoment(Section(*section));
+        state_.addMoment(section->id);
 }
 
 void MomentsEditorModel::deleteMoment(const QString& momentID) {
@@ -201,9 +199,7 @@ void MomentsEditorModel::deleteMoment(const QString& momentID) {
     const auto id = parseUuid(momentID);
     if (!section || !id)
         return;
-    Moment key;
-    key.id = *id;
-    state_.deleteMoment(key, Section(*section));
+    state_.deleteMoment(*id, section->id);
 }
 
 void MomentsEditorModel::test(const QString& momentID) {

@@ -67,7 +67,7 @@ TEST_F(LiveTest, CCMutesGoOutOnceForEachChangeAndChangesOfOneTurnAreSentTogether
     // Several changes in one turn: one send, of the final state.
     app->setCurrentSectionIndex(0);
     app->setCurrentSectionIndex(2);
-    app->toggleLayer(layer(0), section(2), 0);
+    app->toggleLayer(layer(0).id, section(2).id, 0);
     settle();
     EXPECT_EQ(synthHeard(), ccRound({0, 2, 3}));
 
@@ -251,7 +251,7 @@ TEST_F(LiveTest, AllOnHoldsUntilTheSectionsMixIsSentAgain) {
         {"entering stage mode", [&] { app->setStageMode(true); }, false},
         {"the next step", [&] { app->nextStep(); }, true},
         {"the next section", [&] { app->advance(); }, true},
-        {"a mute edit", [&] { app->toggleLayer(layer(2), *app->currentSection(), 0); }, true},
+        {"a mute edit", [&] { app->toggleLayer(layer(2).id, app->currentSection()->id, 0); }, true},
         {"the feature level", [&] { live->setMode(StrataMode::essentials); }, true},
     };
     for (const Row& row : rows) {

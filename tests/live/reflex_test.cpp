@@ -172,7 +172,7 @@ TEST_F(ReflexTest, AnEditBeforeTheMoveIsTakenOverIsSentAfterIt) {
     sendOnly();
     EXPECT_EQ(synthHeard(), ccRound({1}));
     // The main thread, still busy with an edit, mutes A in the section the press went to.
-    app->toggleLayer(layer(0), section(1), 0);
+    app->toggleLayer(layer(0).id, section(1).id, 0);
     settle();
     EXPECT_EQ(position(), (Position{0, 1, 0}));
     EXPECT_EQ(synthHeard(), ccRound({0, 1}));

@@ -463,18 +463,18 @@ int main(int argc, char** argv) {
 
     models.live.setPro(true);
     {
-        const Section intro = state.currentSong()->sections[0];
+        const Uuid intro = state.currentSong()->sections[0].id;
         state.addStep(intro);
         state.addStep(intro);
         state.addStep(intro);
     }
-    auto introSection = [&] { return state.currentSong()->sections[0]; };
+    auto introSection = [&] { return state.currentSong()->sections[0].id; };
     state.setAdvanceBars(4, introSection(), 0);
     state.toggleMomentary(introSection(), 1);
     state.setAdvanceBars(2, introSection(), 1);
     state.setAdvanceBars(8, introSection(), 2);
-    state.toggleLayer(state.setlist().layers[0], introSection(), 1);
-    state.toggleLayer(state.setlist().layers[5], introSection(), 2);
+    state.toggleLayer(state.setlist().layers[0].id, introSection(), 1);
+    state.toggleLayer(state.setlist().layers[5].id, introSection(), 2);
     state.setCurrentStepIndex(1);
     models.grid.jumpChipClicked(1);
     rig.settle();

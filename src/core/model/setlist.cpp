@@ -92,6 +92,54 @@ std::optional<LayerRule::Effect> effectFromRaw(std::string_view raw) {
     return std::nullopt;
 }
 
+PatchChange PatchChange::fresh() {
+    PatchChange record;
+    record.id = Uuid::random();
+    return record;
+}
+
+CCSend CCSend::fresh() {
+    CCSend record;
+    record.id = Uuid::random();
+    return record;
+}
+
+SectionStep SectionStep::fresh() {
+    SectionStep record;
+    record.id = Uuid::random();
+    return record;
+}
+
+Moment Moment::fresh() {
+    Moment record;
+    record.id = Uuid::random();
+    return record;
+}
+
+Section Section::fresh() {
+    Section record;
+    record.id = Uuid::random();
+    return record;
+}
+
+Song Song::fresh() {
+    Song record;
+    record.id = Uuid::random();
+    return record;
+}
+
+LayerRule LayerRule::fresh() {
+    LayerRule record;
+    record.id = Uuid::random();
+    return record;
+}
+
+Layer Layer::fresh() {
+    Layer record;
+    record.id = Uuid::random();
+    return record;
+}
+
 Section Section::named(std::string name) {
     Section s;
     s.name = std::move(name);

@@ -82,6 +82,9 @@ struct PatchChange {
     std::int64_t channel = 1;
     std::int64_t program = 0;
 
+    // A new record with a fresh id and every other field at its default.
+    static PatchChange fresh();
+
     friend bool operator==(const PatchChange&, const PatchChange&) = default;
 };
 
@@ -92,6 +95,9 @@ struct CCSend {
     std::int64_t cc = 0;
     std::int64_t value = 0;
 
+    // A new record with a fresh id and every other field at its default.
+    static CCSend fresh();
+
     friend bool operator==(const CCSend&, const CCSend&) = default;
 };
 
@@ -100,6 +106,9 @@ struct SectionStep {
     UuidSet mutedLayerIDs;
     std::optional<std::int64_t> advanceBars;
     bool returnToMain = false;
+
+    // A new record with a fresh id and every other field at its default.
+    static SectionStep fresh();
 
     friend bool operator==(const SectionStep&, const SectionStep&) = default;
 };
@@ -114,6 +123,9 @@ struct Moment {
     std::vector<PatchChange> programChanges;
     std::vector<CCSend> ccSends;
 
+    // A new record with a fresh id and every other field at its default.
+    static Moment fresh();
+
     friend bool operator==(const Moment&, const Moment&) = default;
 };
 
@@ -127,6 +139,9 @@ struct Section {
     // A new section: new id, exactly one default step, no jump trigger, no Moments.
     static Section named(std::string name);
 
+    // A new record with a fresh id and every other field at its default.
+    static Section fresh();
+
     friend bool operator==(const Section&, const Section&) = default;
 };
 
@@ -136,6 +151,9 @@ struct Song {
     std::vector<Section> sections;
     std::optional<double> tempo;
     std::optional<std::string> key;
+
+    // A new record with a fresh id and every other field at its default.
+    static Song fresh();
 
     friend bool operator==(const Song&, const Song&) = default;
 };
@@ -148,6 +166,9 @@ struct LayerRule {
     FireAnchor anchor = FireAnchor::barsBeforeSectionEnd(2);
     bool allSections = true;
     std::set<std::string> sectionNames;
+
+    // A new record with a fresh id and every other field at its default.
+    static LayerRule fresh();
 
     friend bool operator==(const LayerRule&, const LayerRule&) = default;
 };
@@ -165,6 +186,9 @@ struct Layer {
 
     // Piano, Poly, Pad, Lead on channels 1-4 with CCs 20-23; the same ids for the whole run.
     static const std::vector<Layer>& defaults();
+
+    // A new record with a fresh id and every other field at its default.
+    static Layer fresh();
 
     friend bool operator==(const Layer&, const Layer&) = default;
 };
