@@ -1,5 +1,6 @@
 #pragma once
 
+#include "json/result.h"
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -109,13 +110,14 @@ inline CueBytes cueBytes(std::string_view text) {
 
 // Decoding from the raw bytes of one datagram. Each call parses the bytes afresh; none keeps
 // state. Every failure (not JSON, nested too deeply, not an object, wrong types, missing required
-// keys) is an empty result and nothing else: no exception, no log line.
-std::optional<Envelope> decodeEnvelope(CueBytes bytes);
-std::optional<Hello> decodeHello(CueBytes bytes);
-std::optional<SetlistSnapshot> decodeSetlistSnapshot(CueBytes bytes);
-std::optional<LiveState> decodeLiveState(CueBytes bytes);
-std::optional<Fire> decodeFire(CueBytes bytes);
-std::optional<MarkerHit> decodeMarkerHit(CueBytes bytes);
+// keys) is an empty result that carries the reason (for diagnostics; the wording is not stable)
+// and nothing else: no exception, no log line.
+Result<Envelope> decodeEnvelope(CueBytes bytes);
+Result<Hello> decodeHello(CueBytes bytes);
+Result<SetlistSnapshot> decodeSetlistSnapshot(CueBytes bytes);
+Result<LiveState> decodeLiveState(CueBytes bytes);
+Result<Fire> decodeFire(CueBytes bytes);
+Result<MarkerHit> decodeMarkerHit(CueBytes bytes);
 
 // One datagram as the link consumes it: the envelope, and the typed message its type selects,
 // both read from a single parse of the bytes. `message` is empty (monostate) when the type
@@ -128,6 +130,6 @@ struct DecodedDatagram {
     Envelope envelope;
     Message message;
 };
-std::optional<DecodedDatagram> decodeDatagram(CueBytes bytes);
+Result<DecodedDatagram> decodeDatagram(CueBytes bytes);
 
 } // namespace strata

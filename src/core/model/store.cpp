@@ -107,10 +107,9 @@ std::optional<Setlist> load(const StoreLocation& location, LoadProblem* problem)
     case FileReadResult::Status::ok:
         break;
     }
-    std::string error;
-    auto setlist = decodeSetlist(read.bytes, &error);
+    auto setlist = decodeSetlist(read.bytes);
     if (!setlist)
-        keepAside(file, "not a setlist document: " + error, problem);
+        keepAside(file, "not a setlist document: " + setlist.reason(), problem);
     return setlist;
 }
 
