@@ -283,7 +283,7 @@ void MomentsEditorModel::solo(const QString& momentID, const QString& layerID) {
 
 void MomentsEditorModel::addPatch(const QString& momentID) {
     editMoment(binding_.get(), momentID, [&](Moment& m) {
-        PatchChange change;
+        PatchChange change = PatchChange::fresh();
         change.portName = defaultPatchPort(state_.setlist(), m);
         m.programChanges.push_back(std::move(change));
     });
@@ -315,7 +315,7 @@ void MomentsEditorModel::setPatch(const QString& momentID, const QString& patchI
 
 void MomentsEditorModel::addCC(const QString& momentID) {
     editMoment(binding_.get(), momentID, [&](Moment& m) {
-        CCSend send;
+        CCSend send = CCSend::fresh();
         send.portName = defaultCCPort(state_.setlist(), m);
         m.ccSends.push_back(std::move(send));
     });

@@ -1,4 +1,5 @@
 #include "engine_fixture.h"
+#include "support/records.h"
 
 #include <functional>
 
@@ -47,12 +48,12 @@ TEST_F(Editing, GridSectionOperationsKeepThePerformerInPlace) {
 TEST_F(Editing, DuplicateCopiesStepsButNotTriggersMomentsOrMomentary) {
     Setlist set = makeSet({{"Song", "A", "B"}});
     Section& a = set.songs[0].sections[0];
-    a.steps.resize(2);
+    growTo(a.steps, 2);
     a.steps[0].mutedLayerIDs = {set.layers[0].id};
     a.steps[1].advanceBars = 4;
     a.steps[1].returnToMain = true;
     a.jumpTrigger = AdvanceTrigger{"FCB", AdvanceTrigger::Kind::note, 36};
-    a.moments.emplace_back();
+    a.moments.push_back(Moment::fresh());
     set.songs[0].sections[1].steps.clear();
     load(set);
 
@@ -184,7 +185,7 @@ TEST_F(Editing, LayersAddUpToTheCapAndLeaveEveryStepWhenDeleted) {
     set.layers[0].channel = 7;
     const Uuid q = set.layers[1].id;
     set.songs[1].sections[0].steps[0].mutedLayerIDs = {q};
-    set.songs[0].sections[1].moments.push_back(Moment{});
+    set.songs[0].sections[1].moments.push_back(Moment::fresh());
     set.songs[0].sections[1].moments[0].muteLayerIDs = {q};
     load(set, StrataMode::essentials);
 

@@ -24,9 +24,9 @@ protected:
         muteAt(set, 0, 2, 0, {2});
         muteAt(set, 0, 3, 0, {3});
         muteAt(set, 0, 4, 0, {1, 2});
-        set.songs[0].sections[3].steps.push_back(SectionStep{});
+        set.songs[0].sections[3].steps.push_back(SectionStep::fresh());
         muteAt(set, 0, 3, 1, {0, 1});
-        set.songs[0].sections[1].steps.push_back(SectionStep{});
+        set.songs[0].sections[1].steps.push_back(SectionStep::fresh());
         muteAt(set, 0, 1, 1, {0});
         muteAt(set, 1, 0, 0, {0, 3});
         set.songs[0].sections[3].jumpTrigger =

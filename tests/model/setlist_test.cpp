@@ -51,7 +51,7 @@ TEST(Records, EqualityAndHashCoverEveryFieldIncludingIds) {
     EXPECT_NE(a, b);
 
     // One change in any field makes a different record (and, for these, a different hash).
-    Moment base;
+    Moment base = Moment::fresh();
     base.name = "m";
     base.muteLayerIDs = {Uuid::random()};
     std::vector<std::function<void(Moment&)>> edits = {
@@ -79,8 +79,13 @@ TEST(Records, EqualityAndHashCoverEveryFieldIncludingIds) {
 }
 
 TEST(Records, DefaultsOfNewRecords) {
+    // A record made with its type's defaults has the nil id; a new one from fresh() has an id of
+    // its own.
     const SectionStep step;
-    EXPECT_FALSE(step.id.isNil());
+    EXPECT_TRUE(step.id.isNil());
+    EXPECT_FALSE(SectionStep::fresh().id.isNil());
+    EXPECT_NE(Moment::fresh().id, Moment::fresh().id);
+    EXPECT_EQ(Layer::fresh().name, Layer().name);
     EXPECT_TRUE(step.mutedLayerIDs.empty());
     EXPECT_FALSE(step.advanceBars);
     EXPECT_FALSE(step.returnToMain);

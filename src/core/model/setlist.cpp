@@ -141,9 +141,9 @@ Layer Layer::fresh() {
 }
 
 Section Section::named(std::string name) {
-    Section s;
+    Section s = Section::fresh();
     s.name = std::move(name);
-    s.steps.emplace_back();
+    s.steps.push_back(SectionStep::fresh());
     return s;
 }
 
@@ -152,7 +152,7 @@ const std::vector<Layer>& Layer::defaults() {
         std::vector<Layer> v;
         const char* names[] = {"Piano", "Poly", "Pad", "Lead"};
         for (int i = 0; i < 4; ++i) {
-            Layer l;
+            Layer l = Layer::fresh();
             l.name = names[i];
             l.channel = i + 1;
             l.muteCC = 20 + i;
@@ -166,7 +166,7 @@ const std::vector<Layer>& Layer::defaults() {
 Setlist Setlist::empty() {
     Setlist s;
     s.name = "Untitled Set";
-    Song song;
+    Song song = Song::fresh();
     song.name = "New Song";
     for (const char* n :
          {"Intro", "Verse 1", "Chorus", "Verse 2", "Chorus", "Bridge", "Chorus", "Outro"})

@@ -39,6 +39,10 @@ std::string_view rawValue(StrataMode mode);
 StrataMode strataModeFromStored(std::optional<std::string_view> stored);
 
 // ---- Records -----------------------------------------------------------------------------------
+//
+// A default-constructed record has the nil id: making one costs no call for randomness, which
+// matters where records are built in bulk (reading a file) and then get their id from elsewhere.
+// A new record the user creates comes from the record's fresh() (or a factory built on it).
 
 // When a Moment or layer rule fires. `bars` is meaningful only for the two bar-timed kinds and is
 // zero for the others, so member-wise equality is case-and-payload equality.
@@ -77,7 +81,7 @@ std::string_view rawValue(AdvanceTrigger::Kind kind);
 std::optional<AdvanceTrigger::Kind> triggerKindFromRaw(std::string_view raw);
 
 struct PatchChange {
-    Uuid id = Uuid::random();
+    Uuid id;
     std::string portName;
     std::int64_t channel = 1;
     std::int64_t program = 0;
@@ -89,7 +93,7 @@ struct PatchChange {
 };
 
 struct CCSend {
-    Uuid id = Uuid::random();
+    Uuid id;
     std::string portName;
     std::int64_t channel = 1;
     std::int64_t cc = 0;
@@ -102,7 +106,7 @@ struct CCSend {
 };
 
 struct SectionStep {
-    Uuid id = Uuid::random();
+    Uuid id;
     UuidSet mutedLayerIDs;
     std::optional<std::int64_t> advanceBars;
     bool returnToMain = false;
@@ -114,7 +118,7 @@ struct SectionStep {
 };
 
 struct Moment {
-    Uuid id = Uuid::random();
+    Uuid id;
     std::string name;
     FireAnchor anchor;
     std::optional<AdvanceTrigger> trigger;
@@ -130,7 +134,7 @@ struct Moment {
 };
 
 struct Section {
-    Uuid id = Uuid::random();
+    Uuid id;
     std::string name;
     std::vector<SectionStep> steps;
     std::optional<AdvanceTrigger> jumpTrigger;
@@ -146,7 +150,7 @@ struct Section {
 };
 
 struct Song {
-    Uuid id = Uuid::random();
+    Uuid id;
     std::string name;
     std::vector<Section> sections;
     std::optional<double> tempo;
@@ -160,7 +164,7 @@ struct Song {
 
 struct LayerRule {
     enum class Effect { swellIn, muteOut };
-    Uuid id = Uuid::random();
+    Uuid id;
     bool enabled = true;
     Effect effect = Effect::swellIn;
     FireAnchor anchor = FireAnchor::barsBeforeSectionEnd(2);
@@ -177,7 +181,7 @@ std::string_view label(LayerRule::Effect effect); // "Swell IN" / "Mute OUT"
 std::optional<LayerRule::Effect> effectFromRaw(std::string_view raw);
 
 struct Layer {
-    Uuid id = Uuid::random();
+    Uuid id;
     std::string name;
     std::string portName;
     std::int64_t channel = 1;
