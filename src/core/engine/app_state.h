@@ -20,8 +20,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <system_error>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -58,7 +56,9 @@ private:
 // after every field it wrote has notified, for observers that recompute from the whole object.
 //
 // Every change of the document goes through setSetlist(), one write per user edit; an edit that
-// finds nothing to do writes nothing. An undo history can record `setlist` before and after each
+// finds nothing to do writes nothing. The edits themselves are pure functions of the document
+// (engine/set_edits.h); the operations here run them on the current set and keep the position.
+// The Moment bookkeeping lives in a MomentScheduler, the writing to disk in an Autosave. An undo history can record `setlist` before and after each
 // write there.
 class AppState {
 public:
