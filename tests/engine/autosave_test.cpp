@@ -109,7 +109,7 @@ TEST_F(Saving, AFailingDiskIsReportedOncePerEpisodeAndRetriedUntilItWorks) {
 
 TEST_F(Saving, StartsFromTheStoredSetOrTheDefaultSet) {
     const Setlist set = makeSet({{"Stored", "A", "B"}});
-    ASSERT_TRUE(Store::save(location(), set));
+    ASSERT_TRUE(Store::write(location(), set));
     MemorySettings other;
     const AppState stored(location(), other, loop);
     EXPECT_EQ(stored.setlist(), set);

@@ -232,21 +232,3 @@ inline constexpr std::string_view kMainSurfacePort = "Strata";
 inline constexpr std::string_view kExtenderPort = "Strata XT";
 
 } // namespace strata
-
-// Hashing over every stored field, ids included (sets hash independently of order).
-#define STRATA_DECLARE_HASH(T)                                                                     \
-    template <>                                                                                    \
-    struct std::hash<strata::T> {                                                                  \
-        std::size_t operator()(const strata::T& value) const noexcept;                             \
-    };
-STRATA_DECLARE_HASH(FireAnchor)
-STRATA_DECLARE_HASH(AdvanceTrigger)
-STRATA_DECLARE_HASH(PatchChange)
-STRATA_DECLARE_HASH(CCSend)
-STRATA_DECLARE_HASH(SectionStep)
-STRATA_DECLARE_HASH(Moment)
-STRATA_DECLARE_HASH(Section)
-STRATA_DECLARE_HASH(Song)
-STRATA_DECLARE_HASH(LayerRule)
-STRATA_DECLARE_HASH(Layer)
-#undef STRATA_DECLARE_HASH

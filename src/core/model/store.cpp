@@ -113,14 +113,6 @@ std::optional<Setlist> load(const StoreLocation& location, LoadProblem* problem)
     return setlist;
 }
 
-bool save(const StoreLocation& location, const Setlist& setlist) {
-    std::string error;
-    if (write(location, setlist, &error))
-        return true;
-    logLine("[Store] could not save the setlist: " + error);
-    return false;
-}
-
 bool write(const StoreLocation& location, const Setlist& setlist, std::string* error,
            std::error_code* code) {
     const auto bytes = encodeSetlist(setlist);
