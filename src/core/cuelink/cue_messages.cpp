@@ -121,35 +121,7 @@ Result<MarkerHit> markerHitFrom(const Json& doc) {
     return f.finish(std::move(m));
 }
 
-template <typename Reader>
-auto decodeWith(CueBytes bytes, Reader reader) -> std::invoke_result_t<Reader, const Json&> {
-    using R = std::invoke_result_t<Reader, const Json&>;
-    const auto doc = parseDocument(bytes);
-    if (!doc)
-        return R::failure(doc);
-    return reader(*doc);
-}
-
 } // namespace
-
-Result<Envelope> decodeEnvelope(CueBytes bytes) {
-    return decodeWith(bytes, envelopeFrom);
-}
-Result<Hello> decodeHello(CueBytes bytes) {
-    return decodeWith(bytes, helloFrom);
-}
-Result<SetlistSnapshot> decodeSetlistSnapshot(CueBytes bytes) {
-    return decodeWith(bytes, setlistSnapshotFrom);
-}
-Result<LiveState> decodeLiveState(CueBytes bytes) {
-    return decodeWith(bytes, liveStateFrom);
-}
-Result<Fire> decodeFire(CueBytes bytes) {
-    return decodeWith(bytes, fireFrom);
-}
-Result<MarkerHit> decodeMarkerHit(CueBytes bytes) {
-    return decodeWith(bytes, markerHitFrom);
-}
 
 Result<DecodedDatagram> decodeDatagram(CueBytes bytes) {
     using R = Result<DecodedDatagram>;
