@@ -53,7 +53,7 @@ Result<Json> parseDocument(CueBytes bytes) {
 
 // Another program's integers may be written with a fraction or an exponent when their value is
 // integral (3.0 is 3); 2.5 and anything beyond the signed 64-bit range are not integers.
-Result<std::int64_t> readInteger(const Json& value) {
+Result<std::int64_t> readCueInteger(const Json& value) {
     return json::readInteger(value, json::IntegralFloats::accepted);
 }
 
@@ -61,7 +61,7 @@ Result<std::vector<std::string>> readStrings(const Json& value) {
     return readArray(value, readString);
 }
 
-Result<SetlistSnapshot::Song> readSong(const Json& value) {
+Result<SetlistSnapshot::Song> readSnapshotSong(const Json& value) {
     Fields f(value);
     SetlistSnapshot::Song song;
     song.name = f.required("name", readString);
@@ -89,17 +89,17 @@ Result<Hello> helloFrom(const Json& doc) {
 Result<SetlistSnapshot> setlistSnapshotFrom(const Json& doc) {
     Fields f(doc);
     SetlistSnapshot m;
-    m.songs = f.required("songs", [](const Json& v) { return readArray(v, readSong); });
+    m.songs = f.required("songs", [](const Json& v) { return readArray(v, readSnapshotSong); });
     return f.finish(std::move(m));
 }
 
 Result<LiveState> liveStateFrom(const Json& doc) {
     Fields f(doc);
     LiveState m;
-    m.songIdx = f.required("songIdx", readInteger);
-    m.sectionIdx = f.required("sectionIdx", readInteger);
+    m.songIdx = f.required("songIdx", readCueInteger);
+    m.sectionIdx = f.required("sectionIdx", readCueInteger);
     m.nextSection = f.optional("nextSection", readString);
-    m.barsToNext = f.optional("barsToNext", readInteger);
+    m.barsToNext = f.optional("barsToNext", readCueInteger);
     m.playing = f.optional("playing", readBool);
     m.bpm = f.optional("bpm", readNumber);
     return f.finish(std::move(m));
@@ -108,8 +108,8 @@ Result<LiveState> liveStateFrom(const Json& doc) {
 Result<Fire> fireFrom(const Json& doc) {
     Fields f(doc);
     Fire m;
-    m.songIdx = f.required("songIdx", readInteger);
-    m.sectionIdx = f.required("sectionIdx", readInteger);
+    m.songIdx = f.required("songIdx", readCueInteger);
+    m.sectionIdx = f.required("sectionIdx", readCueInteger);
     return f.finish(m);
 }
 

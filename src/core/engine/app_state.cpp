@@ -1,26 +1,13 @@
 #include "engine/app_state.h"
 
+#include "engine/indices.h"
 #include "engine/position.h"
 
 #include <algorithm>
 
 namespace strata {
 
-namespace {
-
-std::int64_t count(const auto& container) {
-    return static_cast<std::int64_t>(container.size());
-}
-
-bool inRange(std::int64_t index, const auto& container) {
-    return index >= 0 && index < count(container);
-}
-
-std::optional<Uuid> idOf(const Section* section) {
-    return section ? std::optional<Uuid>(section->id) : std::nullopt;
-}
-
-} // namespace
+using namespace indices;
 
 // ---- Construction and notification -------------------------------------------------------------
 

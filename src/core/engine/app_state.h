@@ -58,8 +58,8 @@ private:
 // Every change of the document goes through setSetlist(), one write per user edit; an edit that
 // finds nothing to do writes nothing. The edits themselves are pure functions of the document
 // (engine/set_edits.h); the operations here run them on the current set and keep the position.
-// The Moment bookkeeping lives in a MomentScheduler, the writing to disk in an Autosave. An undo history can record `setlist` before and after each
-// write there.
+// The Moment bookkeeping lives in a MomentScheduler, the writing to disk in an Autosave. An undo
+// history can record `setlist` before and after each write there.
 class AppState {
 public:
     // What the next learned MIDI trigger is for.

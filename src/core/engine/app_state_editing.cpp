@@ -1,4 +1,5 @@
 #include "engine/app_state.h"
+#include "engine/indices.h"
 #include "engine/set_edits.h"
 #include "model/setlist_import.h"
 
@@ -8,21 +9,7 @@
 // keeps the performer's position where the edit leaves it.
 namespace strata {
 
-namespace {
-
-std::int64_t count(const auto& container) {
-    return static_cast<std::int64_t>(container.size());
-}
-
-bool inRange(std::int64_t index, const auto& container) {
-    return index >= 0 && index < count(container);
-}
-
-std::optional<Uuid> idOf(const Section* section) {
-    return section ? std::optional<Uuid>(section->id) : std::nullopt;
-}
-
-} // namespace
+using namespace indices;
 
 // ---- MomentsBinding ----------------------------------------------------------------------------
 

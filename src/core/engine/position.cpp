@@ -1,14 +1,14 @@
 #include "engine/position.h"
 
+#include "engine/indices.h"
+
 #include <algorithm>
 
 namespace strata {
 
-namespace {
+using namespace indices;
 
-std::int64_t count(const auto& container) {
-    return static_cast<std::int64_t>(container.size());
-}
+namespace {
 
 // The index of the record with that id, if any.
 template <typename Record>

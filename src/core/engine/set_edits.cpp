@@ -1,5 +1,6 @@
 #include "engine/set_edits.h"
 
+#include "engine/indices.h"
 #include "model/setlist_import.h"
 
 #include <algorithm>
@@ -7,15 +8,9 @@
 
 namespace strata::edits {
 
+using namespace indices;
+
 namespace {
-
-std::int64_t count(const auto& container) {
-    return static_cast<std::int64_t>(container.size());
-}
-
-bool inRange(std::int64_t index, const auto& container) {
-    return index >= 0 && index < count(container);
-}
 
 // Moves the element at `from` so that it ends up before the element that stood at `to` (the size
 // means the end), as list reordering does. Returns whether the order changed.
