@@ -102,8 +102,8 @@ int main(int argc, char** argv) {
     Setlist set;
     set.name = "Timing";
     set.controlMode = ControlMode::mackieControl;
-    set.layers = {Layer{}, Layer{}};
-    Song song;
+    set.layers = {Layer::fresh(), Layer::fresh()};
+    Song song = Song::fresh();
     song.name = "Click";
     song.sections = {Section::named("Count-in"), Section::named("Timed")};
     auto& timed = song.sections[1].steps;

@@ -64,12 +64,12 @@ Setlist largeSet(bool oneOnEnter) {
     Setlist set = Setlist::empty();
     set.layers.clear();
     for (int l = 0; l < kLayers; ++l) {
-        Layer layer;
+        Layer layer = Layer::fresh();
         layer.name = "Layer " + std::to_string(l + 1);
         layer.channel = l % 16 + 1;
         layer.muteCC = 20 + l;
         for (int r = 0; r < kRulesPerLayer; ++r) {
-            LayerRule rule;
+            LayerRule rule = LayerRule::fresh();
             rule.effect = r % 2 ? LayerRule::Effect::muteOut : LayerRule::Effect::swellIn;
             rule.anchor = r % 3 ? FireAnchor::barsBeforeSectionEnd(2 + r % 3)
                                 : FireAnchor::barsAfterStart(1 + r);
@@ -81,11 +81,12 @@ Setlist largeSet(bool oneOnEnter) {
     }
     set.songs.clear();
     for (int s = 0; s < kSongs; ++s) {
-        Song song;
+        Song song = Song::fresh();
         song.name = "Song " + std::to_string(s);
         for (int k = 0; k < kSections; ++k) {
             Section section = Section::named("Section " + std::to_string(k));
-            section.steps.resize(4);
+            while (section.steps.size() < 4)
+                section.steps.push_back(SectionStep::fresh());
             section.steps[0].mutedLayerIDs = {set.layers[0].id, set.layers[3].id};
             song.sections.push_back(std::move(section));
         }
@@ -93,7 +94,7 @@ Setlist largeSet(bool oneOnEnter) {
     }
     auto& moments = set.songs[0].sections[0].moments;
     for (int m = 0; m < kMoments; ++m) {
-        Moment moment;
+        Moment moment = Moment::fresh();
         moment.name = "Moment " + std::to_string(m + 1);
         moment.anchor = m % 2 ? FireAnchor::barsBeforeSectionEnd(1 + m % 4)
                               : FireAnchor::barsAfterStart(1 + m % 5);

@@ -132,7 +132,9 @@ void BM_SendSectionStateToLastByte(benchmark::State& state) {
     MidiService service(midi, loop, settings);
     [[maybe_unused]] const auto daw = midi.listen(service.virtualSourceRef(false));
 
-    std::vector<Layer> layers(layerCount);
+    std::vector<Layer> layers;
+    while (layers.size() < static_cast<std::size_t>(layerCount))
+        layers.push_back(Layer::fresh());
     for (auto& l : layers)
         l.portName = "Synth";
     const UuidSet none;

@@ -123,7 +123,9 @@ int main(int argc, char** argv) {
     JackRig rig(server.name());
     rig.service->advanceTrigger.set(
         AdvanceTrigger{pedal.fullName(out), AdvanceTrigger::Kind::note, 60});
-    std::vector<Layer> layers(8);
+    std::vector<Layer> layers;
+    while (layers.size() < 8)
+        layers.push_back(Layer::fresh());
     const UuidSet sections[2] = {{}, {layers[0].id}};
     int section = 0;
     Connection next = rig.service->advancePressed.connect([&] {

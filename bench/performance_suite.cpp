@@ -209,8 +209,8 @@ Setlist alternatingSet(int sections) {
     Setlist set;
     set.name = "Figures";
     set.controlMode = ControlMode::mackieControl;
-    set.layers = {Layer{}, Layer{}};
-    Song song;
+    set.layers = {Layer::fresh(), Layer::fresh()};
+    Song song = Song::fresh();
     song.name = "Long song";
     for (int k = 0; k < sections; ++k) {
         song.sections.push_back(Section::named("Part " + std::to_string(k)));

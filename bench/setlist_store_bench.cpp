@@ -64,7 +64,7 @@ void BM_StoreSave(benchmark::State& state) {
     Folder folder;
     const auto location = StoreLocation::under(folder.path);
     for (auto _ : state)
-        benchmark::DoNotOptimize(Store::save(location, theSet()));
+        benchmark::DoNotOptimize(Store::write(location, theSet()));
     reportSize(state);
 }
 BENCHMARK(BM_StoreSave)->Unit(benchmark::kMillisecond);
@@ -72,7 +72,7 @@ BENCHMARK(BM_StoreSave)->Unit(benchmark::kMillisecond);
 void BM_StoreLoad(benchmark::State& state) {
     Folder folder;
     const auto location = StoreLocation::under(folder.path);
-    Store::save(location, theSet());
+    Store::write(location, theSet());
     for (auto _ : state)
         benchmark::DoNotOptimize(Store::load(location));
     reportSize(state);

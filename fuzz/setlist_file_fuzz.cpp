@@ -40,8 +40,7 @@ void writeFile(const fs::path& path, std::string_view bytes) {
 void checkRoundTrip(const Setlist& decoded) {
     const auto encoded = encodeSetlist(decoded);
     FUZZ_CHECK(encoded.has_value());
-    std::string error;
-    const auto again = decodeSetlist(*encoded, &error);
+    const auto again = decodeSetlist(*encoded);
     FUZZ_CHECK(again.has_value());
     FUZZ_CHECK(*again == decoded);
     FUZZ_CHECK(encodeSetlist(*again) == encoded);
@@ -90,13 +89,13 @@ void exercise(AppState& app, VirtualMainLoop& loop) {
 
     // Edits on the current song and the layers, whatever shape they are in.
     if (const Section* first = app.currentSection()) {
-        const Section section = *first;
+        const Uuid section = first->id;
         app.addStep(section);
         app.setAdvanceBars(std::numeric_limits<std::int64_t>::max(), section, 0);
         app.toggleMomentary(section, 0);
         app.addMoment(section);
         if (!app.setlist().layers.empty())
-            app.toggleLayer(app.setlist().layers.front(), section, 0);
+            app.toggleLayer(app.setlist().layers.front().id, section, 0);
         app.deleteStep(section, 0);
     }
     app.duplicateSection(0);

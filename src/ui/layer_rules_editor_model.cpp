@@ -118,7 +118,7 @@ void LayerRulesEditorModel::addRule() {
             if (layer.id != *id)
                 continue;
             // The record's defaults: on, swell in, two bars before the end, every section.
-            layer.rules.push_back(LayerRule{});
+            layer.rules.push_back(LayerRule::fresh());
             return true;
         }
         return false;

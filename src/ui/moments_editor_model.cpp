@@ -176,9 +176,7 @@ void MomentsEditorModel::openFor(const QString& sectionID) {
     const auto id = parseUuid(sectionID);
     if (!id)
         return;
-    Section key;
-    key.id = *id;
-    binding_ = std::make_unique<MomentsBinding>(state_.momentsBinding(key));
+    binding_ = std::make_unique<MomentsBinding>(state_.momentsBinding(*id));
     Q_EMIT changed();
 }
 
@@ -193,7 +191,7 @@ void MomentsEditorModel::close() {
 
 void MomentsEditorModel::addMoment() {
     if (const Section* section = findSection(state_, binding_.get()))
-        state_.addMoment(Section(*section));
+        state_.addMoment(section->id);
 }
 
 void MomentsEditorModel::deleteMoment(const QString& momentID) {
@@ -201,9 +199,7 @@ void MomentsEditorModel::deleteMoment(const QString& momentID) {
     const auto id = parseUuid(momentID);
     if (!section || !id)
         return;
-    Moment key;
-    key.id = *id;
-    state_.deleteMoment(key, Section(*section));
+    state_.deleteMoment(*id, section->id);
 }
 
 void MomentsEditorModel::test(const QString& momentID) {
@@ -287,7 +283,7 @@ void MomentsEditorModel::solo(const QString& momentID, const QString& layerID) {
 
 void MomentsEditorModel::addPatch(const QString& momentID) {
     editMoment(binding_.get(), momentID, [&](Moment& m) {
-        PatchChange change;
+        PatchChange change = PatchChange::fresh();
         change.portName = defaultPatchPort(state_.setlist(), m);
         m.programChanges.push_back(std::move(change));
     });
@@ -319,7 +315,7 @@ void MomentsEditorModel::setPatch(const QString& momentID, const QString& patchI
 
 void MomentsEditorModel::addCC(const QString& momentID) {
     editMoment(binding_.get(), momentID, [&](Moment& m) {
-        CCSend send;
+        CCSend send = CCSend::fresh();
         send.portName = defaultCCPort(state_.setlist(), m);
         m.ccSends.push_back(std::move(send));
     });

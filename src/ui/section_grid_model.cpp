@@ -149,7 +149,7 @@ void SectionGridModel::addSection() {
 
 void SectionGridModel::addStepToCurrentSection() {
     if (const Section* section = state_.currentSection())
-        state_.addStep(Section(*section));
+        state_.addStep(section->id);
 }
 
 // ---- Sections ----------------------------------------------------------------------------------
@@ -192,7 +192,7 @@ void SectionGridModel::toggleCell(int section, int step, int column) {
     const auto layers = state_.visibleLayers();
     if (!s || column < 0 || column >= static_cast<int>(layers.size()))
         return;
-    state_.toggleLayer(Layer(layers[static_cast<std::size_t>(column)]), Section(*s), step);
+    state_.toggleLayer(layers[static_cast<std::size_t>(column)].id, s->id, step);
 }
 
 void SectionGridModel::cycleBadge(int section, int step) {
@@ -203,22 +203,22 @@ void SectionGridModel::cycleBadge(int section, int step) {
     const SectionStep& current = s->steps[j];
     if (!editor::stepBadge(current, j + 1 == s->steps.size()).clickable)
         return;
-    state_.setAdvanceBars(editor::nextAdvanceBars(current.advanceBars), Section(*s), step);
+    state_.setAdvanceBars(editor::nextAdvanceBars(current.advanceBars), s->id, step);
 }
 
 void SectionGridModel::addStep(int section) {
     if (const Section* s = sectionAt(state_, section))
-        state_.addStep(Section(*s));
+        state_.addStep(s->id);
 }
 
 void SectionGridModel::deleteStep(int section, int step) {
     if (const Section* s = sectionAt(state_, section))
-        state_.deleteStep(Section(*s), step);
+        state_.deleteStep(s->id, step);
 }
 
 void SectionGridModel::toggleMomentary(int section, int step) {
     if (const Section* s = sectionAt(state_, section))
-        state_.toggleMomentary(Section(*s), step);
+        state_.toggleMomentary(s->id, step);
 }
 
 // ---- Chips -------------------------------------------------------------------------------------

@@ -40,7 +40,7 @@ void AppFixtureFiles::writeSettings(const std::map<std::string, bool>& flags,
 
 void AppFixtureFiles::writeSet(const Setlist& set) const {
     fs::create_directories(home());
-    Store::save(StoreLocation{dataHome(), home()}, set);
+    Store::write(StoreLocation{dataHome(), home()}, set);
 }
 
 AppProcess::~AppProcess() {

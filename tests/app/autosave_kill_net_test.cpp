@@ -192,9 +192,8 @@ TEST(StrataAppCrash, SigkillWhileAutosavingLeavesAWholeDocumentThatLoads) {
             ++midSave;
         const FileReadResult read = readWholeFile(file, Store::kMaxFileBytes);
         ASSERT_EQ(read.status, FileReadResult::Status::ok) << "round " << rounds;
-        std::string error;
-        const auto onFile = decodeSetlist(read.bytes, &error);
-        ASSERT_TRUE(onFile) << "round " << rounds << ": " << error;
+        const auto onFile = decodeSetlist(read.bytes);
+        ASSERT_TRUE(onFile) << "round " << rounds << ": " << onFile.reason();
         const auto edit = editOf(*onFile);
         ASSERT_TRUE(edit) << "round " << rounds << ": a document the program never had";
         // The one before or a later one the program had by then, whole and exactly.

@@ -61,7 +61,7 @@ struct WindowRig {
         app = std::make_unique<AppState>(StoreLocation::under(dir.path()), settings, loop);
         Setlist set = Setlist::empty();
         set.songs.at(0).sections = {Section::named("Verse"), Section::named("Chorus")};
-        set.songs[0].sections[0].steps.push_back(SectionStep{});
+        set.songs[0].sections[0].steps.push_back(SectionStep::fresh());
         app->setSetlist(set);
         app->setMode(StrataMode::pro);
         // As the program runs without a MIDI system: an in-memory one that says it is not there.

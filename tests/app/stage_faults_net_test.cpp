@@ -13,6 +13,7 @@
 #include "jack_test_server.h"
 #include "model/store.h"
 #include "support/cue_sender.h"
+#include "support/records.h"
 #include "support/test_support.h"
 
 #include <atomic>
@@ -87,8 +88,8 @@ public:
         Setlist set;
         set.name = "Stage";
         set.controlMode = ControlMode::mackieControl;
-        set.layers.resize(kLayers);
-        Song song;
+        growTo(set.layers, kLayers);
+        Song song = Song::fresh();
         song.name = "Long song";
         for (int k = 0; k < kSections; ++k) {
             song.sections.push_back(Section::named("Part " + std::to_string(k)));

@@ -79,8 +79,8 @@ TEST(StrataApp, FollowsTheFootswitchAndCadenzoAndDrivesTheDawPortAndQuitsOnSigte
     Setlist set;
     set.name = "Show";
     set.controlMode = ControlMode::mackieControl;
-    set.layers = {Layer{}, Layer{}, Layer{}, Layer{}};
-    Song song;
+    set.layers = {Layer::fresh(), Layer::fresh(), Layer::fresh(), Layer::fresh()};
+    Song song = Song::fresh();
     song.name = "Opener";
     for (const char* name : {"Intro", "Verse", "Chorus"})
         song.sections.push_back(Section::named(name));

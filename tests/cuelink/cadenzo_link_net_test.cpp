@@ -169,7 +169,7 @@ TEST_F(CadenzoLinkNet, ADeadCadenzoLooksDeadWhileOurOwnDiscoveryKeepsComingBack)
     AppState app(StoreLocation::under(dir.path()), settings, loop);
     app.setMode(StrataMode::pro);
     Setlist set;
-    Song song;
+    Song song = Song::fresh();
     song.name = "One";
     for (const char* name : {"Verse", "Chorus"}) {
         Section section = Section::named(name);

@@ -9,7 +9,7 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 // Each test forgets a write by removing the file, so that the next write shows.
-class Autosave : public EngineTest {
+class Saving : public EngineTest {
 protected:
     fs::path file() const { return Store::fileURL(location()); }
     bool written() const { return fs::exists(file()); }
@@ -19,7 +19,7 @@ protected:
     }
 };
 
-TEST_F(Autosave, TheLoadedSetIsWrittenOnceAfterTheDebounce) {
+TEST_F(Saving, TheLoadedSetIsWrittenOnceAfterTheDebounce) {
     loop.advance(399ms);
     EXPECT_FALSE(written());
     loop.advance(1ms);
@@ -30,7 +30,7 @@ TEST_F(Autosave, TheLoadedSetIsWrittenOnceAfterTheDebounce) {
     EXPECT_FALSE(written());
 }
 
-TEST_F(Autosave, ABurstOfEditsGivesOneWriteAfterTheLast) {
+TEST_F(Saving, ABurstOfEditsGivesOneWriteAfterTheLast) {
     loop.advance(400ms);
     fs::remove(file());
     for (int i = 0; i < 10; ++i) {
@@ -47,7 +47,7 @@ TEST_F(Autosave, ABurstOfEditsGivesOneWriteAfterTheLast) {
     EXPECT_FALSE(written());
 }
 
-TEST_F(Autosave, FlushWritesAPendingChangeAtOnce) {
+TEST_F(Saving, FlushWritesAPendingChangeAtOnce) {
     app->renameSet("Before quit");
     EXPECT_TRUE(app->flush());
     EXPECT_EQ(storedName(), "Before quit");
@@ -59,7 +59,7 @@ TEST_F(Autosave, FlushWritesAPendingChangeAtOnce) {
 
 // The folder is blocked by a file of the same name, so that every write fails (even for root).
 // The real file systems (full, read-only) are in the storage suite.
-TEST_F(Autosave, AFailingDiskIsReportedOncePerEpisodeAndRetriedUntilItWorks) {
+TEST_F(Saving, AFailingDiskIsReportedOncePerEpisodeAndRetriedUntilItWorks) {
     const fs::path folder = file().parent_path();
     loop.advance(400ms);
     const auto block = [&] {
@@ -107,9 +107,9 @@ TEST_F(Autosave, AFailingDiskIsReportedOncePerEpisodeAndRetriedUntilItWorks) {
     }
 }
 
-TEST_F(Autosave, StartsFromTheStoredSetOrTheDefaultSet) {
+TEST_F(Saving, StartsFromTheStoredSetOrTheDefaultSet) {
     const Setlist set = makeSet({{"Stored", "A", "B"}});
-    ASSERT_TRUE(Store::save(location(), set));
+    ASSERT_TRUE(Store::write(location(), set));
     MemorySettings other;
     const AppState stored(location(), other, loop);
     EXPECT_EQ(stored.setlist(), set);

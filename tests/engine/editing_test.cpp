@@ -1,4 +1,5 @@
 #include "engine_fixture.h"
+#include "support/records.h"
 
 #include <functional>
 
@@ -47,12 +48,12 @@ TEST_F(Editing, GridSectionOperationsKeepThePerformerInPlace) {
 TEST_F(Editing, DuplicateCopiesStepsButNotTriggersMomentsOrMomentary) {
     Setlist set = makeSet({{"Song", "A", "B"}});
     Section& a = set.songs[0].sections[0];
-    a.steps.resize(2);
+    growTo(a.steps, 2);
     a.steps[0].mutedLayerIDs = {set.layers[0].id};
     a.steps[1].advanceBars = 4;
     a.steps[1].returnToMain = true;
     a.jumpTrigger = AdvanceTrigger{"FCB", AdvanceTrigger::Kind::note, 36};
-    a.moments.emplace_back();
+    a.moments.push_back(Moment::fresh());
     set.songs[0].sections[1].steps.clear();
     load(set);
 
@@ -80,40 +81,40 @@ TEST_F(Editing, StepOperations) {
     set.songs[0].sections[1].steps.clear();
     load(set);
 
-    app->addStep(section(0)); // starts from the last step's mutes
-    app->addStep(section(1));
+    app->addStep(section(0).id); // starts from the last step's mutes
+    app->addStep(section(1).id);
     EXPECT_EQ(names(section(0).steps.at(1).mutedLayerIDs), (Names{"A", "B"}));
     EXPECT_TRUE(section(1).steps.at(0).mutedLayerIDs.empty());
 
-    app->deleteStep(section(1), 0); // never the last one
+    app->deleteStep(section(1).id, 0); // never the last one
     EXPECT_EQ(section(1).steps.size(), 1u);
-    app->addStep(section(0));
+    app->addStep(section(0).id);
     app->setCurrentStepIndex(2);
-    app->deleteStep(section(0), 1);
+    app->deleteStep(section(0).id, 1);
     EXPECT_EQ(section(0).steps.size(), 2u);
     EXPECT_EQ(app->currentStepIndex(), 1);
 
-    app->toggleMomentary(section(0), 0); // never the main step
-    app->toggleMomentary(section(0), 1);
+    app->toggleMomentary(section(0).id, 0); // never the main step
+    app->toggleMomentary(section(0).id, 1);
     EXPECT_FALSE(section(0).steps[0].returnToMain);
     EXPECT_TRUE(section(0).steps[1].returnToMain);
-    app->setAdvanceBars(3, section(0), 1);
+    app->setAdvanceBars(3, section(0).id, 1);
     EXPECT_EQ(section(0).steps[1].advanceBars, 3);
 
     const Song other = song(1); // sections of another song are not found
-    app->addStep(other.sections[0]);
-    app->setAdvanceBars(2, other.sections[0], 0);
+    app->addStep(other.sections[0].id);
+    app->setAdvanceBars(2, other.sections[0].id, 0);
     app->setJumpTrigger(AdvanceTrigger{}, other.sections[0].id);
-    app->addMoment(other.sections[0]);
+    app->addMoment(other.sections[0].id);
     EXPECT_EQ(song(1), other);
 }
 
 TEST_F(Editing, MomentsAreNumberedFromTheirCount) {
     load(makeSet({{"Song", "A"}}));
     for (int i = 0; i < 3; ++i)
-        app->addMoment(section(0));
-    app->deleteMoment(section(0).moments[1], section(0));
-    app->addMoment(section(0));
+        app->addMoment(section(0).id);
+    app->deleteMoment(section(0).moments[1].id, section(0).id);
+    app->addMoment(section(0).id);
     Names names;
     for (const auto& m : section(0).moments)
         names.push_back(m.name);
@@ -123,8 +124,8 @@ TEST_F(Editing, MomentsAreNumberedFromTheirCount) {
 
 TEST_F(Editing, MomentsBindingIsSafeAfterTheStateIsGone) {
     load(makeSet({{"Song", "A", "B"}}));
-    app->addMoment(section(1));
-    const MomentsBinding binding = app->momentsBinding(section(1));
+    app->addMoment(section(1).id);
+    const MomentsBinding binding = app->momentsBinding(section(1).id);
     auto moments = binding.get();
     ASSERT_EQ(moments.size(), 1u);
     moments[0].name = "Swell";
@@ -157,7 +158,7 @@ TEST_F(Editing, EveryEditIsOneWriteAndNoOpsWriteNothing) {
     auto d = app->changed.connect([&] { ++changes; });
     app->duplicateSection(0);
     app->deleteSection(0); // the set and two indices: one change of the whole
-    app->deleteMoment(Moment{}, section(0));
+    app->deleteMoment(Uuid::random(), section(0).id);
     app->moveSectionUp(0);
     app->renameCurrentSong("Song");
     EXPECT_EQ(writes, 2);
@@ -184,7 +185,7 @@ TEST_F(Editing, LayersAddUpToTheCapAndLeaveEveryStepWhenDeleted) {
     set.layers[0].channel = 7;
     const Uuid q = set.layers[1].id;
     set.songs[1].sections[0].steps[0].mutedLayerIDs = {q};
-    set.songs[0].sections[1].moments.push_back(Moment{});
+    set.songs[0].sections[1].moments.push_back(Moment::fresh());
     set.songs[0].sections[1].moments[0].muteLayerIDs = {q};
     load(set, StrataMode::essentials);
 

@@ -18,14 +18,14 @@ inline Setlist makeSet(const std::vector<Names>& songs,
     Setlist set;
     set.name = "Test Set";
     for (const auto& entry : songs) {
-        Song song;
+        Song song = Song::fresh();
         song.name = entry.at(0);
         for (std::size_t i = 1; i < entry.size(); ++i)
             song.sections.push_back(Section::named(entry[i]));
         set.songs.push_back(std::move(song));
     }
     for (const auto& name : layers) {
-        Layer layer;
+        Layer layer = Layer::fresh();
         layer.name = name;
         set.layers.push_back(std::move(layer));
     }
@@ -49,7 +49,7 @@ protected:
     }
     // Fires a hand-made Moment, so that the current section has Moment bookkeeping to lose.
     Moment armMomentState() {
-        Moment m;
+        Moment m = Moment::fresh();
         app->fireManually(m);
         return m;
     }

@@ -1,4 +1,5 @@
 #include "engine_fixture.h"
+#include "support/records.h"
 
 #include <functional>
 
@@ -114,7 +115,7 @@ TEST_F(Navigation, StepsFollowTheLevelAndSnapBackFromMomentarySteps) {
         SCOPED_TRACE(c.what);
         Setlist set = setOfSizes({2});
         auto& steps = set.songs[0].sections[0].steps;
-        steps.resize(c.momentary.size());
+        growTo(steps, c.momentary.size());
         for (std::size_t i = 0; i < steps.size(); ++i)
             steps[i].returnToMain = c.momentary[i];
         load(set, c.mode);
@@ -137,7 +138,7 @@ TEST_F(Navigation, DerivedRecordsGiveNothingOutOfRange) {
 
     Setlist set = setOfSizes({2, 3});
     const auto& steps = set.songs[0].sections[1].steps;
-    set.songs[0].sections[1].steps.resize(3);
+    growTo(set.songs[0].sections[1].steps, 3);
     load(set);
     position(0, 1, 9);
     EXPECT_EQ(app->currentSection()->id, set.songs[0].sections[1].id);

@@ -117,7 +117,7 @@ TEST_F(Undo, ThePerformerStaysOnTheSameSongAndSectionOrIsClampedIntoTheSet) {
     // Undoing a deleted section in front of the current one: the same section stays current,
     // its step kept.
     app->selectSong(1);
-    app->addStep(section(2, 1));
+    app->addStep(section(2, 1).id);
     position(1, 2, 1);
     app->deleteSection(0);
     EXPECT_EQ(positionNow(), (std::array<std::int64_t, 3>{1, 1, 0}));

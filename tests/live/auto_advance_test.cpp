@@ -2,6 +2,7 @@
 // it alone.
 
 #include "live_rig.h"
+#include "support/records.h"
 
 #include <cmath>
 #include <functional>
@@ -28,7 +29,7 @@ protected:
         Setlist set = makeSet({{"One", "Verse", "Chorus"}}, ControlMode::ccMute);
         set.songs[0].tempo = songTempo;
         auto& steps = set.songs[0].sections[0].steps;
-        steps.resize(3);
+        growTo(steps, 3);
         steps[0].advanceBars = bars;
         steps[1].advanceBars = bars;
         start(std::move(set));
@@ -182,7 +183,7 @@ TEST_F(AutoAdvanceTest, HalfWayThroughAStepOnlyPositionTempoAndBarsChangeItsEnd)
         SCOPED_TRACE(row.what);
         restartWith(4, 120.0);
         editSet([this](Setlist& set) {
-            Moment swell;
+            Moment swell = Moment::fresh();
             swell.anchor = FireAnchor::barsBeforeSectionEnd(2);
             swell.muteLayerIDs = {set.layers[2].id};
             set.songs[0].sections[0].moments = {swell};

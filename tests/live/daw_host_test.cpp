@@ -2,6 +2,7 @@
 // controls.
 #include "live_rig.h"
 #include "midi/ardour_midi_map.h"
+#include "support/records.h"
 
 #include <fstream>
 #include <sstream>
@@ -67,7 +68,7 @@ TEST_F(LiveTest, TheSetsHostReachesEverySendSectionChangesPanicAndHostSwitch) {
 
 TEST_F(LiveTest, TheHostIsPartOfTheSectionState) {
     Setlist set = makeSet({{"One", "a"}}, ControlMode::mackieControl);
-    set.layers.resize(1);
+    growTo(set.layers, 1);
     start(std::move(set));
     const auto plain = LiveCoordinator::sectionStateKey(*app);
     live->setDawHost(DawHost::ardour);

@@ -3,6 +3,7 @@
 
 #include "live_rig.h"
 #include "model/setlist_codec.h"
+#include "support/records.h"
 
 #include <functional>
 
@@ -67,7 +68,7 @@ TEST_F(LiveTest, CCMutesGoOutOnceForEachChangeAndChangesOfOneTurnAreSentTogether
     // Several changes in one turn: one send, of the final state.
     app->setCurrentSectionIndex(0);
     app->setCurrentSectionIndex(2);
-    app->toggleLayer(layer(0), section(2), 0);
+    app->toggleLayer(layer(0).id, section(2).id, 0);
     settle();
     EXPECT_EQ(synthHeard(), ccRound({0, 2, 3}));
 
@@ -99,7 +100,7 @@ TEST_F(LiveTest, FireMovesWithinRangeResetsTheStepAndPushesAtOnce) {
         makeSet({{"One", "a", "b", "c"}, {"Two", "a", "b", "c"}, {"Three", "a", "b", "c"}},
                 ControlMode::ccMute);
     for (auto& song : set.songs)
-        song.sections[2].steps.push_back(SectionStep{});
+        song.sections[2].steps.push_back(SectionStep::fresh());
     muteAt(set, 1, 0, 0, {0});
     muteAt(set, 0, 2, 0, {1});
     muteAt(set, 2, 2, 0, {2});
@@ -150,7 +151,7 @@ TEST_F(LiveTest, ProgramChangesSelectSectionsOfTheCurrentSongOnly) {
 
 TEST_F(LiveTest, LiveTickFiringMomentsSendsTheirMessagesThenTheMuteStateOnce) {
     Setlist set = makeSet({{"One", "Verse", "Chorus"}}, ControlMode::mackieControl);
-    Moment swell;
+    Moment swell = Moment::fresh();
     swell.name = "Swell";
     swell.anchor = FireAnchor::barsBeforeSectionEnd(2);
     swell.muteLayerIDs = {set.layers[1].id};
@@ -158,7 +159,7 @@ TEST_F(LiveTest, LiveTickFiringMomentsSendsTheirMessagesThenTheMuteStateOnce) {
                             PatchChange{Uuid::random(), "", 3, 9}};
     swell.ccSends = {CCSend{Uuid::random(), "Synth", 3, 7, 100},
                      CCSend{Uuid::random(), "", 3, 8, 1}};
-    Moment drop;
+    Moment drop = Moment::fresh();
     drop.anchor = FireAnchor::barsBeforeSectionEnd(2);
     drop.ccSends = {CCSend{Uuid::random(), "Synth", 16, 300, -4}}; // clamped on the way out
     set.songs[0].sections[0].moments = {swell, drop};
@@ -192,7 +193,7 @@ TEST_F(LiveTest, LiveTickFiringMomentsSendsTheirMessagesThenTheMuteStateOnce) {
 
 TEST_F(LiveTest, LiveTickWhereOnlyARuleFiresStillPushesOnce) {
     Setlist set = makeSet({{"One", "Verse", "Chorus"}}, ControlMode::mackieControl);
-    LayerRule rule;
+    LayerRule rule = LayerRule::fresh();
     rule.effect = LayerRule::Effect::muteOut;
     rule.anchor = FireAnchor::barsBeforeSectionEnd(1);
     set.layers[2].rules = {rule};
@@ -213,7 +214,7 @@ TEST_F(LiveTest, PanicUnmutesEverythingAndTheStepsOwnMixReturnsAfterAMoment) {
     live->appear();
     settle();
     synthHeard();
-    Moment m;
+    Moment m = Moment::fresh();
     m.muteLayerIDs = {layer(1).id};
     live->testMoment(m);
     settle();
@@ -234,7 +235,7 @@ TEST_F(LiveTest, AllOnHoldsUntilTheSectionsMixIsSentAgain) {
     Setlist set = makeSet({{"One", "Verse", "Chorus"}}, ControlMode::ccMute);
     muteAt(set, 0, 0, 0, {0});
     muteAt(set, 0, 1, 0, {1});
-    set.songs[0].sections[0].steps.push_back(SectionStep{});
+    set.songs[0].sections[0].steps.push_back(SectionStep::fresh());
     start(std::move(set));
     live->appear();
     settle();
@@ -251,7 +252,7 @@ TEST_F(LiveTest, AllOnHoldsUntilTheSectionsMixIsSentAgain) {
         {"entering stage mode", [&] { app->setStageMode(true); }, false},
         {"the next step", [&] { app->nextStep(); }, true},
         {"the next section", [&] { app->advance(); }, true},
-        {"a mute edit", [&] { app->toggleLayer(layer(2), *app->currentSection(), 0); }, true},
+        {"a mute edit", [&] { app->toggleLayer(layer(2).id, app->currentSection()->id, 0); }, true},
         {"the feature level", [&] { live->setMode(StrataMode::essentials); }, true},
     };
     for (const Row& row : rows) {
@@ -347,7 +348,7 @@ TEST_F(LiveTest, KeysChangeExactlyWithWhatIsSent) {
         AdvanceTrigger{"FCB1010", AdvanceTrigger::Kind::note, 36};
     set.mackiePort = "MCU";
     set.mackieTrackOffset = -9;
-    set.layers.resize(3);
+    growTo(set.layers, 3);
     muteAt(set, 2, 2, 0, {1, 0});
     start(std::move(set));
     app->setCurrentSongIndex(2);

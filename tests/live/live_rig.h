@@ -54,7 +54,7 @@ protected:
         set.name = "Live";
         set.controlMode = mode;
         for (const auto& entry : songs) {
-            Song song;
+            Song song = Song::fresh();
             song.name = entry.at(0);
             for (std::size_t i = 1; i < entry.size(); ++i)
                 song.sections.push_back(Section::named(entry[i]));
@@ -62,7 +62,7 @@ protected:
         }
         int channel = 1;
         for (const char* name : {"A", "B", "C", "D"}) {
-            Layer layer;
+            Layer layer = Layer::fresh();
             layer.name = name;
             layer.portName = "Synth";
             layer.channel = channel++;

@@ -24,9 +24,9 @@ protected:
         muteAt(set, 0, 2, 0, {2});
         muteAt(set, 0, 3, 0, {3});
         muteAt(set, 0, 4, 0, {1, 2});
-        set.songs[0].sections[3].steps.push_back(SectionStep{});
+        set.songs[0].sections[3].steps.push_back(SectionStep::fresh());
         muteAt(set, 0, 3, 1, {0, 1});
-        set.songs[0].sections[1].steps.push_back(SectionStep{});
+        set.songs[0].sections[1].steps.push_back(SectionStep::fresh());
         muteAt(set, 0, 1, 1, {0});
         muteAt(set, 1, 0, 0, {0, 3});
         set.songs[0].sections[3].jumpTrigger =
@@ -172,7 +172,7 @@ TEST_F(ReflexTest, AnEditBeforeTheMoveIsTakenOverIsSentAfterIt) {
     sendOnly();
     EXPECT_EQ(synthHeard(), ccRound({1}));
     // The main thread, still busy with an edit, mutes A in the section the press went to.
-    app->toggleLayer(layer(0), section(1), 0);
+    app->toggleLayer(layer(0).id, section(1).id, 0);
     settle();
     EXPECT_EQ(position(), (Position{0, 1, 0}));
     EXPECT_EQ(synthHeard(), ccRound({0, 1}));

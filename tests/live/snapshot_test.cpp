@@ -28,7 +28,7 @@ TEST_F(LiveTest, SnapshotsRenameAddAndDropSectionsOfTheCurrentSong) {
     Setlist set = makeSet({{"Other", "x"}, {"Song", "Intro", "Verse", "Chorus", "Outro"}},
                           ControlMode::ccMute);
     set.songs[1].tempo = 90;
-    set.songs[1].sections[1].steps.push_back(SectionStep{});
+    set.songs[1].sections[1].steps.push_back(SectionStep::fresh());
     set.songs[1].sections[3].jumpTrigger = AdvanceTrigger{"Pedal", AdvanceTrigger::Kind::cc, 3};
     start(std::move(set));
     app->setCurrentSongIndex(1);
@@ -108,7 +108,7 @@ TEST_F(LiveTest, SnapshotsRenameAddAndDropSectionsOfTheCurrentSong) {
 
 TEST_F(LiveTest, DroppedSectionsStayRecoverableInACopyOfTheSetTakenBeforeTheChange) {
     Setlist set = makeSet({{"Song", "Intro", "Verse", "Bridge", "Outro"}}, ControlMode::ccMute);
-    Moment m;
+    Moment m = Moment::fresh();
     m.name = "Lift";
     set.songs[0].sections[2].moments = {m};
     set.songs[0].sections[3].jumpTrigger = AdvanceTrigger{"Pedal", AdvanceTrigger::Kind::note, 9};
@@ -154,7 +154,7 @@ TEST_F(LiveTest, DroppedSectionsStayRecoverableInACopyOfTheSetTakenBeforeTheChan
 
 TEST_F(LiveTest, DroppedSectionsAreReportedAndCanBePutBackWhereTheyStood) {
     Setlist set = makeSet({{"Song", "Intro", "Verse", "Bridge", "Outro"}}, ControlMode::ccMute);
-    Moment m;
+    Moment m = Moment::fresh();
     m.name = "Lift";
     set.songs[0].sections[2].moments = {m};
     set.songs[0].sections[3].jumpTrigger = AdvanceTrigger{"Pedal", AdvanceTrigger::Kind::note, 9};

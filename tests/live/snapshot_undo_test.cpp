@@ -43,7 +43,7 @@ TEST_F(LiveTest, UndoingAMuteEditResendsTheRestoredMutes) {
     synthHeard();
     UndoHistory history(*app);
 
-    app->toggleLayer(layer(1), section(0), 0);
+    app->toggleLayer(layer(1).id, section(0).id, 0);
     settle();
     EXPECT_EQ(synthHeard(), ccRound({1}));
 

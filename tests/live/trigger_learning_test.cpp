@@ -78,7 +78,7 @@ TEST_F(TriggerLearningTest, CancellingWinsOverAPressAlreadyOnItsWay) {
 
 TEST_F(TriggerLearningTest, ALearnedMomentTriggerFiresItOnlyInItsSectionAndOnlyByHand) {
     Setlist set = makeSet({{"One", "a", "b"}}, ControlMode::ccMute);
-    Moment drop;
+    Moment drop = Moment::fresh();
     drop.name = "Drop B";
     drop.anchor = FireAnchor::manual();
     drop.muteLayerIDs = {set.layers[1].id};

@@ -1,4 +1,5 @@
 #include "midi/ardour_midi_map.h"
+#include "support/records.h"
 #include "support/test_support.h"
 
 #include <fstream>
@@ -10,7 +11,7 @@ using namespace strata;
 namespace {
 
 Layer layer(std::string name, std::int64_t channel, std::optional<std::int64_t> cc) {
-    Layer l;
+    Layer l = Layer::fresh();
     l.name = std::move(name);
     l.portName = "Strata";
     l.channel = channel;
@@ -57,7 +58,7 @@ TEST(ArdourMidiMap, OneBindingPerLayerToTheTrackAtItsPositionFromTheBankOffset) 
     // Without an offset the first layer drives the first track; a set without layers gives a
     // map without bindings.
     set.mackieTrackOffset.reset();
-    set.layers.resize(1);
+    strata::testing::growTo(set.layers, 1);
     EXPECT_NE(ArdourMidiMap::generate(set).find("uri=\"/route/mute 1\""), std::string::npos);
     set.layers.clear();
     EXPECT_EQ(ArdourMidiMap::generate(set).find("<Binding"), std::string::npos);

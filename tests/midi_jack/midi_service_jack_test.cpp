@@ -1,6 +1,7 @@
 // The MIDI engine's trigger input and routing through a real JACK server.
 #include "jack_rig.h"
 #include "jack_server_suite.h"
+#include "support/records.h"
 
 #include <gtest/gtest.h>
 #include <string_view>
@@ -38,7 +39,8 @@ TEST_F(MidiServiceThroughJack, AControllerPluggedInAfterStartFiresNextAndJumpsWi
     DawSimulator daw(server_->name(), "daw", {16, {}, 0, 8, 19});
     ASSERT_TRUE(daw.ok());
     ASSERT_TRUE(rig.wire(daw, 0));
-    std::vector<Layer> layers(4);
+    std::vector<Layer> layers;
+    strata::testing::growTo(layers, 4);
     const std::vector<UuidSet> sections = {{layers[0].id}, {layers[1].id, layers[3].id}};
     int section = 0;
     int nexts = 0;
@@ -93,11 +95,11 @@ TEST_F(MidiServiceThroughJack, ProgramChangesCcSendsAndPatchChangesReachOnlyTheN
     ASSERT_TRUE(synths[0]->waitCycles(3));
     daw.takeReceived();
 
-    PatchChange patch;
+    PatchChange patch = PatchChange::fresh();
     patch.portName = "synthC:in";
     patch.channel = 16;
     patch.program = 42;
-    CCSend ccSend;
+    CCSend ccSend = CCSend::fresh();
     ccSend.portName = "synthB:in";
     ccSend.channel = 3;
     ccSend.cc = 7;

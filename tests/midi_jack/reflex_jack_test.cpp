@@ -47,11 +47,11 @@ struct Stage {
         set.name = "Show";
         set.controlMode = ControlMode::mackieControl;
         for (int i = 0; i < 8; ++i) {
-            Layer layer;
+            Layer layer = Layer::fresh();
             layer.name = "L" + std::to_string(i);
             set.layers.push_back(std::move(layer));
         }
-        Song song;
+        Song song = Song::fresh();
         song.name = "One";
         for (std::size_t k = 0; k < kSectionMutes.size(); ++k) {
             Section section = Section::named("S" + std::to_string(k));

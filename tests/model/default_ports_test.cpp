@@ -10,13 +10,13 @@ using namespace strata;
 namespace {
 
 Layer layerOn(std::string port) {
-    Layer layer;
+    Layer layer = Layer::fresh();
     layer.portName = std::move(port);
     return layer;
 }
 
 Moment momentWith(std::vector<std::string> patchPorts, std::vector<std::string> ccPorts) {
-    Moment m;
+    Moment m = Moment::fresh();
     for (auto& port : patchPorts)
         m.programChanges.push_back(PatchChange{Uuid::random(), std::move(port), 1, 0});
     for (auto& port : ccPorts)
@@ -64,7 +64,7 @@ TEST(DefaultPorts, ANewRowFollowsItsMomentThenTheSetAndEachKindItsOwn) {
     struct Row {
         const char* what;
         Setlist set;
-        Moment moment;
+        Moment moment = Moment::fresh();
         std::string patch, cc;
     };
     const std::vector<Row> rows{

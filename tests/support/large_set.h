@@ -16,13 +16,13 @@ inline Setlist largeSet(int songs = 200) {
     set.mackiePort = "Strata";
     set.mackieTrackOffset = 16;
     for (int l = 0; l < 16; ++l) {
-        Layer layer;
+        Layer layer = Layer::fresh();
         layer.name = "Layer " + std::to_string(l + 1);
         layer.portName = l % 2 ? "IAC Bus 1" : "";
         layer.channel = l % 16 + 1;
         layer.muteCC = 20 + l;
         for (int r = 0; r < 4; ++r) {
-            LayerRule rule;
+            LayerRule rule = LayerRule::fresh();
             rule.effect = r % 2 ? LayerRule::Effect::muteOut : LayerRule::Effect::swellIn;
             rule.anchor =
                 r % 2 ? FireAnchor::barsAfterStart(r) : FireAnchor::barsBeforeSectionEnd(2);
@@ -35,19 +35,19 @@ inline Setlist largeSet(int songs = 200) {
     const char* names[] = {"Intro",  "Verse 1", "Pre",       "Chorus", "Verse 2", "Pre",
                            "Chorus", "Bridge",  "Breakdown", "Chorus", "Tag",     "Outro"};
     for (int s = 0; s < songs; ++s) {
-        Song song;
+        Song song = Song::fresh();
         song.name = "Song number " + std::to_string(s + 1);
         song.tempo = 72.0 + s % 80;
         if (s % 3 == 0)
             song.key = "F#m";
         for (int c = 0; c < 12; ++c) {
-            Section section;
+            Section section = Section::fresh();
             section.name = names[c];
             if (c == 0)
                 section.jumpTrigger =
                     AdvanceTrigger{"FCB1010", AdvanceTrigger::Kind::note, s % 128};
             for (int t = 0; t < 4; ++t) {
-                SectionStep step;
+                SectionStep step = SectionStep::fresh();
                 for (int l = 0; l < 16; ++l)
                     if ((l + t + c) % 3 == 0)
                         step.mutedLayerIDs.insert(set.layers[l].id);
@@ -57,7 +57,7 @@ inline Setlist largeSet(int songs = 200) {
                 section.steps.push_back(step);
             }
             for (int m = 0; m < 4; ++m) {
-                Moment moment;
+                Moment moment = Moment::fresh();
                 moment.name = "Moment " + std::to_string(m + 1);
                 moment.anchor = FireAnchor::barsAfterStart(m * 2);
                 moment.unmuteLayerIDs = {set.layers[m].id, set.layers[m + 4].id};

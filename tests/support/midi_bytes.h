@@ -68,9 +68,11 @@ inline Bytes lcdMessage(std::uint8_t offset, const std::string& text) {
 
 // Layers "L1".."Ln" with the default channel and CC.
 inline std::vector<Layer> makeLayers(std::size_t n) {
-    std::vector<Layer> layers(n);
-    for (std::size_t i = 0; i < n; ++i)
-        layers[i].name = "L" + std::to_string(i + 1);
+    std::vector<Layer> layers;
+    for (std::size_t i = 0; i < n; ++i) {
+        layers.push_back(Layer::fresh());
+        layers.back().name = "L" + std::to_string(i + 1);
+    }
     return layers;
 }
 

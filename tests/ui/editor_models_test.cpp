@@ -2,6 +2,7 @@
 // document and the edits their controls make.
 
 #include "editor_texts.h"
+#include "support/records.h"
 #include "ui_rig.h"
 #include "ui_text.h"
 
@@ -35,7 +36,7 @@ TEST(EditorTexts, StepBadges) {
          false},
     };
     for (const Case& c : cases) {
-        SectionStep step;
+        SectionStep step = SectionStep::fresh();
         step.advanceBars = c.bars;
         step.returnToMain = c.momentary;
         const auto badge = editor::stepBadge(step, c.last);
@@ -83,11 +84,12 @@ TEST(EditorTexts, AnchorChipsKeepTheBarCountOrStartAtTwo) {
 }
 
 TEST(EditorTexts, MomentSummaries) {
-    std::vector<Layer> layers(3);
+    std::vector<Layer> layers;
+    strata::testing::growTo(layers, 3);
     layers[0].name = "Pad";
     layers[1].name = "Keys";
     layers[2].name = "Bass";
-    Layer other; // not on the card: never named
+    Layer other = Layer::fresh(); // not on the card: never named
     other.name = "Choir";
 
     struct Case {
@@ -125,7 +127,7 @@ TEST(EditorTexts, MomentSummaries) {
          "changes, 3 effect sends."},
     };
     for (const Case& c : cases) {
-        Moment moment;
+        Moment moment = Moment::fresh();
         moment.anchor = c.anchor;
         moment.unmuteLayerIDs = c.unmute;
         moment.muteLayerIDs = c.mute;

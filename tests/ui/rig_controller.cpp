@@ -99,7 +99,7 @@ void RigController::loadDemoSet() {
 
 void RigController::addStepToCurrentSection() {
     if (const Section* section = rig_->app->currentSection())
-        rig_->app->addStep(Section(*section));
+        rig_->app->addStep(section->id);
     rig_->settle();
 }
 

@@ -90,7 +90,7 @@ void UiRig::addHandFiredMoment(const std::string& name, const std::string& devic
     const Section* section = app->currentSection();
     if (!section)
         return;
-    Moment moment;
+    Moment moment = Moment::fresh();
     moment.name = name;
     moment.anchor = FireAnchor::manual();
     if (!app->setlist().layers.empty())
@@ -111,7 +111,7 @@ void UiRig::addHandFiredMoment(const std::string& name, const std::string& devic
 }
 
 void UiRig::fireMoment() {
-    Moment moment;
+    Moment moment = Moment::fresh();
     moment.name = "Drop the piano";
     if (!app->setlist().layers.empty())
         moment.muteLayerIDs.insert(app->setlist().layers.front().id);
@@ -140,14 +140,14 @@ Setlist UiRig::demoSet() {
     set.name = "Friday at The Crown";
     set.layers = Layer::defaults();
     for (const char* name : {"Strings", "Choir"}) {
-        Layer layer;
+        Layer layer = Layer::fresh();
         layer.name = name;
         layer.channel = static_cast<std::int64_t>(set.layers.size()) + 1;
         layer.muteCC = 20 + static_cast<std::int64_t>(set.layers.size());
         set.layers.push_back(layer);
     }
     auto song = [](std::string name, std::vector<std::string> sections) {
-        Song s;
+        Song s = Song::fresh();
         s.name = std::move(name);
         for (auto& section : sections)
             s.sections.push_back(Section::named(std::move(section)));

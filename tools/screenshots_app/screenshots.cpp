@@ -419,19 +419,19 @@ int main(int argc, char** argv) {
         trigger.data1 = 7;
         trigger.deviceName = "FCB1010";
         sections[2].jumpTrigger = trigger;
-        Moment swell;
+        Moment swell = Moment::fresh();
         swell.name = "Pad swell";
         swell.anchor = FireAnchor::barsBeforeSectionEnd(2);
         swell.unmuteLayerIDs = {set.layers[2].id};
         sections[1].moments.push_back(swell);
-        Moment patch;
+        Moment patch = Moment::fresh();
         patch.name = "Lead patch";
         patch.anchor = FireAnchor::manual();
         patch.muteLayerIDs = {set.layers[4].id, set.layers[5].id};
-        patch.programChanges.push_back(PatchChange{});
+        patch.programChanges.push_back(PatchChange::fresh());
         patch.programChanges.back().portName = "Strata";
         patch.programChanges.back().program = 12;
-        patch.ccSends.push_back(CCSend{});
+        patch.ccSends.push_back(CCSend::fresh());
         patch.ccSends.back().portName = "Strata";
         patch.ccSends.back().cc = 91;
         patch.ccSends.back().value = 100;
@@ -463,18 +463,18 @@ int main(int argc, char** argv) {
 
     models.live.setPro(true);
     {
-        const Section intro = state.currentSong()->sections[0];
+        const Uuid intro = state.currentSong()->sections[0].id;
         state.addStep(intro);
         state.addStep(intro);
         state.addStep(intro);
     }
-    auto introSection = [&] { return state.currentSong()->sections[0]; };
+    auto introSection = [&] { return state.currentSong()->sections[0].id; };
     state.setAdvanceBars(4, introSection(), 0);
     state.toggleMomentary(introSection(), 1);
     state.setAdvanceBars(2, introSection(), 1);
     state.setAdvanceBars(8, introSection(), 2);
-    state.toggleLayer(state.setlist().layers[0], introSection(), 1);
-    state.toggleLayer(state.setlist().layers[5], introSection(), 2);
+    state.toggleLayer(state.setlist().layers[0].id, introSection(), 1);
+    state.toggleLayer(state.setlist().layers[5].id, introSection(), 2);
     state.setCurrentStepIndex(1);
     models.grid.jumpChipClicked(1);
     rig.settle();
@@ -544,7 +544,7 @@ int main(int argc, char** argv) {
 
     // A song without sections.
     state.updateSetlist([](Setlist& set) {
-        Song empty;
+        Song empty = Song::fresh();
         empty.name = "New Song";
         set.songs.push_back(empty);
         return true;

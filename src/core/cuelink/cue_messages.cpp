@@ -1,55 +1,17 @@
 #include "cuelink/cue_messages.h"
 
+#include "json/json_reading.h"
 #include <algorithm>
-#include <cmath>
-#include <limits>
-#include <nlohmann/json.hpp>
 
 namespace strata {
 namespace {
 
-using Json = nlohmann::json;
-
-// Cheap gate in front of the parser for input from an unauthenticated network: bounds the size
-// and the nesting depth, and refuses NUL bytes. A JSON text can never contain a raw NUL, and the
-// parser would take one as the end of the input and silently accept whatever trails it.
-bool passesGate(CueBytes bytes) {
-    if (bytes.size() > maxDatagramSize)
-        return false;
-    int depth = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (const std::uint8_t b : bytes) {
-        if (b == 0)
-            return false;
-        if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (b == '\\')
-                escaped = true;
-            else if (b == '"')
-                inString = false;
-            continue;
-        }
-        switch (b) {
-        case '"':
-            inString = true;
-            break;
-        case '[':
-        case '{':
-            if (++depth > maxJsonNesting)
-                return false;
-            break;
-        case ']':
-        case '}':
-            --depth; // unbalanced input is the parser's to reject
-            break;
-        default:
-            break;
-        }
-    }
-    return true;
-}
+using json::Fields;
+using json::Json;
+using json::readArray;
+using json::readBool;
+using json::readNumber;
+using json::readString;
 
 bool isMessageKey(std::string_view key) {
     static constexpr std::string_view keys[] = {
@@ -62,16 +24,17 @@ bool isSongKey(std::string_view key) {
     return key == "name" || key == "sections" || key == "tempo" || key == "key";
 }
 
-// The parsed document, or a discarded value. Default settings: strict JSON, no comments.
+// The parsed document, behind a cheap gate for input from an unauthenticated network: the size,
+// the nesting depth and NUL bytes are checked before the parser runs.
 //
 // The whole text is checked as JSON, but only what a message can use is built: the values of keys
 // no message defines, at the top level or in a song of "songs", are skipped without being stored,
 // so a datagram of thousands of unknown values costs a scan rather than thousands of allocations.
 // Keys elsewhere can only sit in an object where every message expects text, a number or a list
 // of text, and that object makes the message invalid whatever its keys hold.
-Json parseDocument(CueBytes bytes) {
-    if (!passesGate(bytes))
-        return Json(Json::value_t::discarded);
+Result<Json> parseDocument(CueBytes bytes) {
+    if (bytes.size() > maxDatagramSize)
+        return Result<Json>::failure("larger than " + std::to_string(maxDatagramSize) + " bytes");
     bool inSongs = false;
     const Json::parser_callback_t keepOnlyMessageKeys =
         [&inSongs](int depth, Json::parse_event_t event, Json& parsed) {
@@ -84,268 +47,90 @@ Json parseDocument(CueBytes bytes) {
             }
             return depth == 3 && inSongs && isSongKey(key);
         };
-    const auto* first = reinterpret_cast<const char*>(bytes.data());
-    return Json::parse(first, first + bytes.size(), keepOnlyMessageKeys,
-                       /*allow_exceptions=*/false, /*ignore_comments=*/false);
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return json::parse(text, {.maxDepth = maxJsonNesting, .refuseNul = true}, keepOnlyMessageKeys);
 }
 
-// ---- Values of one JSON type
-// --------------------------------------------------------------------- Each returns no value when
-// the JSON value is not of the declared type.
+// Another program's integers may be written with a fraction or an exponent when their value is
+// integral (3.0 is 3); 2.5 and anything beyond the signed 64-bit range are not integers.
+Result<std::int64_t> readCueInteger(const Json& value) {
+    return json::readInteger(value, json::IntegralFloats::accepted);
+}
 
-template <typename T>
-struct As;
+Result<std::vector<std::string>> readStrings(const Json& value) {
+    return readArray(value, readString);
+}
 
-template <>
-struct As<std::string> {
-    static std::optional<std::string> from(const Json& v) {
-        if (!v.is_string())
-            return std::nullopt;
-        return v.get_ref<const std::string&>();
-    }
-};
+Result<SetlistSnapshot::Song> readSnapshotSong(const Json& value) {
+    Fields f(value);
+    SetlistSnapshot::Song song;
+    song.name = f.required("name", readString);
+    song.sections = f.required("sections", readStrings);
+    song.tempo = f.optional("tempo", readNumber);
+    song.key = f.optional("key", readString);
+    return f.finish(std::move(song));
+}
 
-template <>
-struct As<bool> {
-    static std::optional<bool> from(const Json& v) {
-        if (!v.is_boolean())
-            return std::nullopt;
-        return v.get<bool>();
-    }
-};
-
-// Integers are signed 64-bit. A number written with a fraction or an exponent is accepted when
-// its value is integral and fits (3.0 is 3); 2.5 and anything beyond the 64-bit range are not.
-template <>
-struct As<std::int64_t> {
-    static std::optional<std::int64_t> from(const Json& v) {
-        switch (v.type()) {
-        case Json::value_t::number_integer:
-            return v.get<std::int64_t>();
-        case Json::value_t::number_unsigned: {
-            const auto u = v.get<std::uint64_t>();
-            if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
-                return std::nullopt;
-            return static_cast<std::int64_t>(u);
-        }
-        case Json::value_t::number_float: {
-            const double d = v.get<double>();
-            // 2^63 is exactly representable; the valid range is [-2^63, 2^63).
-            constexpr double limit = 9223372036854775808.0;
-            if (!std::isfinite(d) || std::trunc(d) != d || d < -limit || d >= limit)
-                return std::nullopt;
-            return static_cast<std::int64_t>(d);
-        }
-        default:
-            return std::nullopt;
-        }
-    }
-};
-
-// Floating point accepts any JSON number ("bpm": 120 is 120.0), as long as it is finite.
-template <>
-struct As<double> {
-    static std::optional<double> from(const Json& v) {
-        if (!v.is_number())
-            return std::nullopt;
-        const double d = v.get<double>();
-        if (!std::isfinite(d))
-            return std::nullopt;
-        return d;
-    }
-};
-
-template <typename T>
-struct As<std::vector<T>> {
-    static std::optional<std::vector<T>> from(const Json& v) {
-        if (!v.is_array())
-            return std::nullopt;
-        std::vector<T> out;
-        out.reserve(v.size());
-        for (const auto& element : v) {
-            auto item = As<T>::from(element);
-            if (!item)
-                return std::nullopt;
-            out.push_back(std::move(*item));
-        }
-        return out;
-    }
-};
-
-// ---- Reading the keys of one object
-// ----------------------------------------------------------------
-
-// Reads keys of one JSON object; the first missing required key or mistyped value marks the
-// whole read as failed.
-class Fields {
-public:
-    explicit Fields(const Json& object) : object_(object), ok_(object.is_object()) {}
-
-    bool ok() const { return ok_; }
-
-    template <typename T>
-    void required(std::string_view key, T& out) {
-        const Json* v = lookup(key);
-        if (!v) {
-            ok_ = false;
-            return;
-        }
-        read(*v, out);
-    }
-
-    template <typename T>
-    void optional(std::string_view key, std::optional<T>& out) {
-        const Json* v = lookup(key);
-        if (!v) {
-            out.reset();
-            return;
-        }
-        T value{};
-        if (read(*v, value))
-            out = std::move(value);
-    }
-
-private:
-    // The value of `key`; none when absent or null (null is the same as absent).
-    const Json* lookup(std::string_view key) const {
-        if (!ok_)
-            return nullptr;
-        const auto it = object_.find(key);
-        if (it == object_.end() || it->is_null())
-            return nullptr;
-        return &*it;
-    }
-
-    template <typename T>
-    bool read(const Json& v, T& out) {
-        if (!ok_)
-            return false;
-        auto value = As<T>::from(v);
-        if (!value) {
-            ok_ = false;
-            return false;
-        }
-        out = std::move(*value);
-        return true;
-    }
-
-    const Json& object_;
-    bool ok_;
-};
-
-template <>
-struct As<SetlistSnapshot::Song> {
-    static std::optional<SetlistSnapshot::Song> from(const Json& v) {
-        SetlistSnapshot::Song song;
-        Fields f(v);
-        f.required("name", song.name);
-        f.required("sections", song.sections);
-        f.optional("tempo", song.tempo);
-        f.optional("key", song.key);
-        if (!f.ok())
-            return std::nullopt;
-        return song;
-    }
-};
-
-std::optional<Envelope> envelopeFrom(const Json& doc) {
+Result<Envelope> envelopeFrom(const Json& doc) {
+    Fields f(doc);
     Envelope e;
-    Fields f(doc);
-    f.required("type", e.type);
-    if (!f.ok())
-        return std::nullopt;
-    return e;
+    e.type = f.required("type", readString);
+    return f.finish(std::move(e));
 }
 
-std::optional<Hello> helloFrom(const Json& doc) {
+Result<Hello> helloFrom(const Json& doc) {
+    Fields f(doc);
     Hello m;
-    Fields f(doc);
-    f.required("host", m.host);
-    f.optional("version", m.version);
-    if (!f.ok())
-        return std::nullopt;
-    return m;
+    m.host = f.required("host", readString);
+    m.version = f.optional("version", readString);
+    return f.finish(std::move(m));
 }
 
-std::optional<SetlistSnapshot> setlistSnapshotFrom(const Json& doc) {
+Result<SetlistSnapshot> setlistSnapshotFrom(const Json& doc) {
+    Fields f(doc);
     SetlistSnapshot m;
-    Fields f(doc);
-    f.required("songs", m.songs);
-    if (!f.ok())
-        return std::nullopt;
-    return m;
+    m.songs = f.required("songs", [](const Json& v) { return readArray(v, readSnapshotSong); });
+    return f.finish(std::move(m));
 }
 
-std::optional<LiveState> liveStateFrom(const Json& doc) {
+Result<LiveState> liveStateFrom(const Json& doc) {
+    Fields f(doc);
     LiveState m;
-    Fields f(doc);
-    f.required("songIdx", m.songIdx);
-    f.required("sectionIdx", m.sectionIdx);
-    f.optional("nextSection", m.nextSection);
-    f.optional("barsToNext", m.barsToNext);
-    f.optional("playing", m.playing);
-    f.optional("bpm", m.bpm);
-    if (!f.ok())
-        return std::nullopt;
-    return m;
+    m.songIdx = f.required("songIdx", readCueInteger);
+    m.sectionIdx = f.required("sectionIdx", readCueInteger);
+    m.nextSection = f.optional("nextSection", readString);
+    m.barsToNext = f.optional("barsToNext", readCueInteger);
+    m.playing = f.optional("playing", readBool);
+    m.bpm = f.optional("bpm", readNumber);
+    return f.finish(std::move(m));
 }
 
-std::optional<Fire> fireFrom(const Json& doc) {
+Result<Fire> fireFrom(const Json& doc) {
+    Fields f(doc);
     Fire m;
-    Fields f(doc);
-    f.required("songIdx", m.songIdx);
-    f.required("sectionIdx", m.sectionIdx);
-    if (!f.ok())
-        return std::nullopt;
-    return m;
+    m.songIdx = f.required("songIdx", readCueInteger);
+    m.sectionIdx = f.required("sectionIdx", readCueInteger);
+    return f.finish(m);
 }
 
-std::optional<MarkerHit> markerHitFrom(const Json& doc) {
+Result<MarkerHit> markerHitFrom(const Json& doc) {
+    Fields f(doc);
     MarkerHit m;
-    Fields f(doc);
-    f.required("name", m.name);
-    f.optional("kind", m.kind);
-    if (!f.ok())
-        return std::nullopt;
-    return m;
-}
-
-template <typename T, typename Reader>
-std::optional<T> decodeWith(CueBytes bytes, Reader reader) {
-    const Json doc = parseDocument(bytes);
-    if (doc.is_discarded())
-        return std::nullopt;
-    return reader(doc);
+    m.name = f.required("name", readString);
+    m.kind = f.optional("kind", readString);
+    return f.finish(std::move(m));
 }
 
 } // namespace
 
-std::optional<Envelope> decodeEnvelope(CueBytes bytes) {
-    return decodeWith<Envelope>(bytes, envelopeFrom);
-}
-std::optional<Hello> decodeHello(CueBytes bytes) {
-    return decodeWith<Hello>(bytes, helloFrom);
-}
-std::optional<SetlistSnapshot> decodeSetlistSnapshot(CueBytes bytes) {
-    return decodeWith<SetlistSnapshot>(bytes, setlistSnapshotFrom);
-}
-std::optional<LiveState> decodeLiveState(CueBytes bytes) {
-    return decodeWith<LiveState>(bytes, liveStateFrom);
-}
-std::optional<Fire> decodeFire(CueBytes bytes) {
-    return decodeWith<Fire>(bytes, fireFrom);
-}
-std::optional<MarkerHit> decodeMarkerHit(CueBytes bytes) {
-    return decodeWith<MarkerHit>(bytes, markerHitFrom);
-}
-
-std::optional<DecodedDatagram> decodeDatagram(CueBytes bytes) {
-    const Json doc = parseDocument(bytes);
-    if (doc.is_discarded())
-        return std::nullopt;
-    auto envelope = envelopeFrom(doc);
+Result<DecodedDatagram> decodeDatagram(CueBytes bytes) {
+    using R = Result<DecodedDatagram>;
+    const auto doc = parseDocument(bytes);
+    if (!doc)
+        return R::failure(doc);
+    auto envelope = envelopeFrom(*doc);
     if (!envelope)
-        return std::nullopt;
+        return R::failure(envelope);
 
     DecodedDatagram out{std::move(*envelope), std::monostate{}};
     const std::string_view type = out.envelope.type;
@@ -355,15 +140,15 @@ std::optional<DecodedDatagram> decodeDatagram(CueBytes bytes) {
     };
     // Compared in a fixed order; "GOODBYE" and every other type carry nothing beyond the envelope.
     if (type == cue_type::hello)
-        take(helloFrom(doc));
+        take(helloFrom(*doc));
     else if (type == cue_type::setlistSnapshot)
-        take(setlistSnapshotFrom(doc));
+        take(setlistSnapshotFrom(*doc));
     else if (type == cue_type::liveState)
-        take(liveStateFrom(doc));
+        take(liveStateFrom(*doc));
     else if (type == cue_type::fire)
-        take(fireFrom(doc));
+        take(fireFrom(*doc));
     else if (type == cue_type::markerHit)
-        take(markerHitFrom(doc));
+        take(markerHitFrom(*doc));
     return out;
 }
 

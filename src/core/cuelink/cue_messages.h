@@ -1,5 +1,6 @@
 #pragma once
 
+#include "json/result.h"
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -107,16 +108,6 @@ inline CueBytes cueBytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-// Decoding from the raw bytes of one datagram. Each call parses the bytes afresh; none keeps
-// state. Every failure (not JSON, nested too deeply, not an object, wrong types, missing required
-// keys) is an empty result and nothing else: no exception, no log line.
-std::optional<Envelope> decodeEnvelope(CueBytes bytes);
-std::optional<Hello> decodeHello(CueBytes bytes);
-std::optional<SetlistSnapshot> decodeSetlistSnapshot(CueBytes bytes);
-std::optional<LiveState> decodeLiveState(CueBytes bytes);
-std::optional<Fire> decodeFire(CueBytes bytes);
-std::optional<MarkerHit> decodeMarkerHit(CueBytes bytes);
-
 // One datagram as the link consumes it: the envelope, and the typed message its type selects,
 // both read from a single parse of the bytes. `message` is empty (monostate) when the type
 // carries nothing ("GOODBYE", "STRATA_HELLO", unknown types) or when the typed message is
@@ -128,6 +119,10 @@ struct DecodedDatagram {
     Envelope envelope;
     Message message;
 };
-std::optional<DecodedDatagram> decodeDatagram(CueBytes bytes);
+// Decoding from the raw bytes of one datagram. Each call parses the bytes afresh and keeps no
+// state. Every failure (not JSON, nested too deeply, not an object, no text "type") is an empty
+// result that carries the reason (for diagnostics; the wording is not stable) and nothing else:
+// no exception, no log line.
+Result<DecodedDatagram> decodeDatagram(CueBytes bytes);
 
 } // namespace strata

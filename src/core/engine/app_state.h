@@ -1,6 +1,8 @@
 #pragma once
 
+#include "engine/autosave.h"
 #include "engine/moment_fire.h"
+#include "engine/moment_scheduler.h"
 #include "engine/visible_layers.h"
 #include "model/setlist.h"
 #include "model/store.h"
@@ -18,8 +20,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <system_error>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -46,15 +46,6 @@ private:
     Uuid sectionID_;
 };
 
-// Why writing the set failed: the store's text and the system's error number (none when the set
-// could not be encoded).
-struct SaveFailure {
-    std::string detail;
-    std::error_code code;
-
-    friend bool operator==(const SaveFailure&, const SaveFailure&) = default;
-};
-
 // The live performance state: the set being played and edited, the position in it, the feature
 // level, the learn target and the bookkeeping of Moments. One instance lives for the whole run;
 // everything here runs on the main thread.
@@ -65,8 +56,10 @@ struct SaveFailure {
 // after every field it wrote has notified, for observers that recompute from the whole object.
 //
 // Every change of the document goes through setSetlist(), one write per user edit; an edit that
-// finds nothing to do writes nothing. An undo history can record `setlist` before and after each
-// write there.
+// finds nothing to do writes nothing. The edits themselves are pure functions of the document
+// (engine/set_edits.h); the operations here run them on the current set and keep the position.
+// The Moment bookkeeping lives in a MomentScheduler, the writing to disk in an Autosave. An undo
+// history can record `setlist` before and after each write there.
 class AppState {
 public:
     // What the next learned MIDI trigger is for.
@@ -83,11 +76,10 @@ public:
         friend bool operator==(const LearnTarget&, const LearnTarget&) = default;
     };
 
-    // The pause after the last change before the set is written.
-    static constexpr Duration kSaveDebounce = std::chrono::milliseconds(400);
-    // After a failed write (a full disk, a read-only folder) the set is written again this often
-    // until it succeeds, so that it reaches the disk once the disk allows, edit or no edit.
-    static constexpr Duration kSaveRetry = std::chrono::seconds(5);
+    // The pause after the last change before the set is written, and the retry interval while
+    // writes fail.
+    static constexpr Duration kSaveDebounce = Autosave::kDebounce;
+    static constexpr Duration kSaveRetry = Autosave::kRetry;
     // The user-defaults key of the feature level.
     static constexpr std::string_view kModeKey = "strataMode";
 
@@ -174,7 +166,7 @@ public:
     std::vector<Layer> enabledLayers() const;
     // Flips the layer's mute in one step of a section of the current song. Never touches the
     // Moment override.
-    void toggleLayer(const Layer& layer, const Section& section, std::int64_t stepIndex);
+    void toggleLayer(Uuid layerID, Uuid sectionID, std::int64_t stepIndex);
 
     // ---- Moments and layer rules ---------------------------------------------------------------
 
@@ -186,27 +178,24 @@ public:
     void fireManually(const Moment& moment);
 
     // Bookkeeping of the current section visit, read-only.
-    bool hasFired(const Uuid& momentOrRuleID) const {
-        return firedMomentIDs_.contains(momentOrRuleID);
-    }
-    std::optional<std::int64_t> sectionStartBars() const { return sectionStartBars_; }
+    bool hasFired(const Uuid& momentOrRuleID) const { return moments_.hasFired(momentOrRuleID); }
+    std::optional<std::int64_t> sectionStartBars() const { return moments_.sectionStartBars(); }
 
     // ---- Editing the current song's sections (sections are found again by id) ------------------
 
-    void addStep(const Section& section);
-    void deleteStep(const Section& section, std::int64_t stepIndex);
-    void setAdvanceBars(std::optional<std::int64_t> bars, const Section& section,
-                        std::int64_t stepIndex);
-    void toggleMomentary(const Section& section, std::int64_t stepIndex);
-    void addMoment(const Section& section);
-    void deleteMoment(const Moment& moment, const Section& section);
-    MomentsBinding momentsBinding(const Section& section) const;
-    void setJumpTrigger(std::optional<AdvanceTrigger> trigger, const Uuid& sectionID);
+    void addStep(Uuid sectionID);
+    void deleteStep(Uuid sectionID, std::int64_t stepIndex);
+    void setAdvanceBars(std::optional<std::int64_t> bars, Uuid sectionID, std::int64_t stepIndex);
+    void toggleMomentary(Uuid sectionID, std::int64_t stepIndex);
+    void addMoment(Uuid sectionID);
+    void deleteMoment(Uuid momentID, Uuid sectionID);
+    MomentsBinding momentsBinding(Uuid sectionID) const;
+    void setJumpTrigger(std::optional<AdvanceTrigger> trigger, Uuid sectionID);
     // Section index in the current song → its jump trigger, for the sections that have one.
     std::map<std::int64_t, AdvanceTrigger> currentJumpTriggers() const;
     // The trigger of the Moment with that id, wherever it is in the set (a learn may end after
     // the performer has moved on).
-    void setMomentTrigger(std::optional<AdvanceTrigger> trigger, const Uuid& momentID);
+    void setMomentTrigger(std::optional<AdvanceTrigger> trigger, Uuid momentID);
     // The hand-fired Moments of the current section that have a trigger, in section order: only
     // these fire from MIDI.
     std::vector<std::pair<Uuid, AdvanceTrigger>> currentMomentTriggers() const;
@@ -230,7 +219,7 @@ public:
     // (empty: none yet).
     void addLayer(std::string portName);
     // Removes the layer and its id from every step's mutes; Moments keep their references.
-    void deleteLayer(const Uuid& layerID);
+    void deleteLayer(Uuid layerID);
 
     // ---- The set and its songs (setlist pane) --------------------------------------------------
 
@@ -254,11 +243,11 @@ public:
     // once; for the shell at quit. Returns whether the file holds the current set afterwards.
     bool flush();
     // Whether a change has not reached the file yet.
-    bool hasUnsavedChanges() const { return dirty_; }
+    bool hasUnsavedChanges() const { return autosave_.hasUnsavedChanges(); }
     // Whether the last write failed. Edits go on in memory meanwhile. A run of failures is one
     // episode: one "[Store] ..." line when writing starts failing, one when a write succeeds
     // again (and writes everything), nothing for the attempts in between.
-    bool isSaveFailing() const { return failedSaves_ > 0; }
+    bool isSaveFailing() const { return autosave_.isFailing(); }
     // What happened to a stored file that could not be loaded at start-up (the run then began
     // with the default set); none when it loaded or there was none.
     const std::optional<Store::LoadProblem>& loadProblem() const { return loadProblem_; }
@@ -283,34 +272,22 @@ private:
     void publish(OwnedPublished<T, AppState>& field, T value);
     void writeIndex(OwnedPublished<std::int64_t, AppState>& field, std::int64_t index);
 
-    std::optional<std::size_t> sectionIndex(const Section& section) const;
     std::optional<std::size_t> sectionIndex(const Uuid& sectionID) const;
-    // Edits the current song when there is one; `edit` returns whether it changed anything.
-    bool updateCurrentSong(const std::function<bool(Song&)>& edit);
-    // Edits the section of the current song with that id, when there is one.
-    bool updateSection(const Uuid& sectionID, const std::function<bool(Section&)>& edit);
+    // Writes the result of a pure edit when it changed something; returns whether it did.
+    bool apply(std::optional<Setlist> edited);
+    // Clears the Moment bookkeeping and the override of the section that was current (assigns
+    // only: the caller notifies the override).
+    void leaveSection();
 
-    void applyMomentMute(const UuidSet& unmute, const UuidSet& mute);
-    void applyRuleMute(const Uuid& layerID, bool mute);
-
-    void scheduleSave();
-    bool saveNow();
-
-    StoreLocation location_;
     Settings& settings_;
-    MainLoop& loop_;
 
-    std::unordered_set<Uuid> firedMomentIDs_;
-    std::optional<std::int64_t> sectionStartBars_;
+    MomentScheduler moments_;
 
     int batchDepth_ = 0;
     bool batchChanged_ = false;
 
-    bool dirty_ = false;
-    // Failed writes since the last successful one.
-    std::int64_t failedSaves_ = 0;
     std::optional<Store::LoadProblem> loadProblem_;
-    TimerHandle saveTimer_;
+    Autosave autosave_;
 
     // Weak handles to this object (Moments bindings) see it vanish.
     std::shared_ptr<AppState*> self_;

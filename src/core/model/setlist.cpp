@@ -92,10 +92,58 @@ std::optional<LayerRule::Effect> effectFromRaw(std::string_view raw) {
     return std::nullopt;
 }
 
+PatchChange PatchChange::fresh() {
+    PatchChange record;
+    record.id = Uuid::random();
+    return record;
+}
+
+CCSend CCSend::fresh() {
+    CCSend record;
+    record.id = Uuid::random();
+    return record;
+}
+
+SectionStep SectionStep::fresh() {
+    SectionStep record;
+    record.id = Uuid::random();
+    return record;
+}
+
+Moment Moment::fresh() {
+    Moment record;
+    record.id = Uuid::random();
+    return record;
+}
+
+Section Section::fresh() {
+    Section record;
+    record.id = Uuid::random();
+    return record;
+}
+
+Song Song::fresh() {
+    Song record;
+    record.id = Uuid::random();
+    return record;
+}
+
+LayerRule LayerRule::fresh() {
+    LayerRule record;
+    record.id = Uuid::random();
+    return record;
+}
+
+Layer Layer::fresh() {
+    Layer record;
+    record.id = Uuid::random();
+    return record;
+}
+
 Section Section::named(std::string name) {
-    Section s;
+    Section s = Section::fresh();
     s.name = std::move(name);
-    s.steps.emplace_back();
+    s.steps.push_back(SectionStep::fresh());
     return s;
 }
 
@@ -104,7 +152,7 @@ const std::vector<Layer>& Layer::defaults() {
         std::vector<Layer> v;
         const char* names[] = {"Piano", "Poly", "Pad", "Lead"};
         for (int i = 0; i < 4; ++i) {
-            Layer l;
+            Layer l = Layer::fresh();
             l.name = names[i];
             l.channel = i + 1;
             l.muteCC = 20 + i;
@@ -118,7 +166,7 @@ const std::vector<Layer>& Layer::defaults() {
 Setlist Setlist::empty() {
     Setlist s;
     s.name = "Untitled Set";
-    Song song;
+    Song song = Song::fresh();
     song.name = "New Song";
     for (const char* n :
          {"Intro", "Verse 1", "Chorus", "Verse 2", "Chorus", "Bridge", "Chorus", "Outro"})
@@ -141,95 +189,3 @@ std::string Setlist::effectiveMackiePort() const {
 }
 
 } // namespace strata
-
-// ---- Hashing -----------------------------------------------------------------------------------
-
-namespace {
-struct Hasher {
-    std::size_t h = 0xcbf29ce484222325ULL;
-    template <typename T>
-    Hasher& add(const T& v) {
-        h ^= std::hash<T>{}(v) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
-        return *this;
-    }
-    template <typename T>
-    Hasher& add(const std::optional<T>& v) {
-        add(v.has_value());
-        if (v)
-            add(*v);
-        return *this;
-    }
-    template <typename T>
-    Hasher& add(const std::vector<T>& v) {
-        add(v.size());
-        for (const auto& e : v)
-            add(e);
-        return *this;
-    }
-    template <typename T>
-    Hasher& add(const std::set<T>& v) {
-        // Order-independent, as befits a set.
-        std::size_t sum = 0;
-        for (const auto& e : v)
-            sum += std::hash<T>{}(e)*0x100000001b3ULL;
-        return add(sum).add(v.size());
-    }
-    Hasher& addEnum(int v) { return add(v); }
-};
-} // namespace
-
-using namespace strata;
-
-std::size_t std::hash<FireAnchor>::operator()(const FireAnchor& v) const noexcept {
-    return Hasher{}.addEnum(static_cast<int>(v.kind)).add(v.bars).h;
-}
-std::size_t std::hash<AdvanceTrigger>::operator()(const AdvanceTrigger& v) const noexcept {
-    return Hasher{}.add(v.deviceName).addEnum(static_cast<int>(v.kind)).add(v.data1).h;
-}
-std::size_t std::hash<PatchChange>::operator()(const PatchChange& v) const noexcept {
-    return Hasher{}.add(v.id).add(v.portName).add(v.channel).add(v.program).h;
-}
-std::size_t std::hash<CCSend>::operator()(const CCSend& v) const noexcept {
-    return Hasher{}.add(v.id).add(v.portName).add(v.channel).add(v.cc).add(v.value).h;
-}
-std::size_t std::hash<SectionStep>::operator()(const SectionStep& v) const noexcept {
-    return Hasher{}.add(v.id).add(v.mutedLayerIDs).add(v.advanceBars).add(v.returnToMain).h;
-}
-std::size_t std::hash<Moment>::operator()(const Moment& v) const noexcept {
-    return Hasher{}
-        .add(v.id)
-        .add(v.name)
-        .add(v.anchor)
-        .add(v.trigger)
-        .add(v.unmuteLayerIDs)
-        .add(v.muteLayerIDs)
-        .add(v.programChanges)
-        .add(v.ccSends)
-        .h;
-}
-std::size_t std::hash<Section>::operator()(const Section& v) const noexcept {
-    return Hasher{}.add(v.id).add(v.name).add(v.steps).add(v.jumpTrigger).add(v.moments).h;
-}
-std::size_t std::hash<Song>::operator()(const Song& v) const noexcept {
-    return Hasher{}.add(v.id).add(v.name).add(v.sections).add(v.tempo).add(v.key).h;
-}
-std::size_t std::hash<LayerRule>::operator()(const LayerRule& v) const noexcept {
-    return Hasher{}
-        .add(v.id)
-        .add(v.enabled)
-        .addEnum(static_cast<int>(v.effect))
-        .add(v.anchor)
-        .add(v.allSections)
-        .add(v.sectionNames)
-        .h;
-}
-std::size_t std::hash<Layer>::operator()(const Layer& v) const noexcept {
-    return Hasher{}
-        .add(v.id)
-        .add(v.name)
-        .add(v.portName)
-        .add(v.channel)
-        .add(v.muteCC)
-        .add(v.rules)
-        .h;
-}

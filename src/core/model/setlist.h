@@ -39,6 +39,10 @@ std::string_view rawValue(StrataMode mode);
 StrataMode strataModeFromStored(std::optional<std::string_view> stored);
 
 // ---- Records -----------------------------------------------------------------------------------
+//
+// A default-constructed record has the nil id: making one costs no call for randomness, which
+// matters where records are built in bulk (reading a file) and then get their id from elsewhere.
+// A new record the user creates comes from the record's fresh() (or a factory built on it).
 
 // When a Moment or layer rule fires. `bars` is meaningful only for the two bar-timed kinds and is
 // zero for the others, so member-wise equality is case-and-payload equality.
@@ -77,35 +81,44 @@ std::string_view rawValue(AdvanceTrigger::Kind kind);
 std::optional<AdvanceTrigger::Kind> triggerKindFromRaw(std::string_view raw);
 
 struct PatchChange {
-    Uuid id = Uuid::random();
+    Uuid id;
     std::string portName;
     std::int64_t channel = 1;
     std::int64_t program = 0;
+
+    // A new record with a fresh id and every other field at its default.
+    static PatchChange fresh();
 
     friend bool operator==(const PatchChange&, const PatchChange&) = default;
 };
 
 struct CCSend {
-    Uuid id = Uuid::random();
+    Uuid id;
     std::string portName;
     std::int64_t channel = 1;
     std::int64_t cc = 0;
     std::int64_t value = 0;
 
+    // A new record with a fresh id and every other field at its default.
+    static CCSend fresh();
+
     friend bool operator==(const CCSend&, const CCSend&) = default;
 };
 
 struct SectionStep {
-    Uuid id = Uuid::random();
+    Uuid id;
     UuidSet mutedLayerIDs;
     std::optional<std::int64_t> advanceBars;
     bool returnToMain = false;
+
+    // A new record with a fresh id and every other field at its default.
+    static SectionStep fresh();
 
     friend bool operator==(const SectionStep&, const SectionStep&) = default;
 };
 
 struct Moment {
-    Uuid id = Uuid::random();
+    Uuid id;
     std::string name;
     FireAnchor anchor;
     std::optional<AdvanceTrigger> trigger;
@@ -114,11 +127,14 @@ struct Moment {
     std::vector<PatchChange> programChanges;
     std::vector<CCSend> ccSends;
 
+    // A new record with a fresh id and every other field at its default.
+    static Moment fresh();
+
     friend bool operator==(const Moment&, const Moment&) = default;
 };
 
 struct Section {
-    Uuid id = Uuid::random();
+    Uuid id;
     std::string name;
     std::vector<SectionStep> steps;
     std::optional<AdvanceTrigger> jumpTrigger;
@@ -127,27 +143,36 @@ struct Section {
     // A new section: new id, exactly one default step, no jump trigger, no Moments.
     static Section named(std::string name);
 
+    // A new record with a fresh id and every other field at its default.
+    static Section fresh();
+
     friend bool operator==(const Section&, const Section&) = default;
 };
 
 struct Song {
-    Uuid id = Uuid::random();
+    Uuid id;
     std::string name;
     std::vector<Section> sections;
     std::optional<double> tempo;
     std::optional<std::string> key;
+
+    // A new record with a fresh id and every other field at its default.
+    static Song fresh();
 
     friend bool operator==(const Song&, const Song&) = default;
 };
 
 struct LayerRule {
     enum class Effect { swellIn, muteOut };
-    Uuid id = Uuid::random();
+    Uuid id;
     bool enabled = true;
     Effect effect = Effect::swellIn;
     FireAnchor anchor = FireAnchor::barsBeforeSectionEnd(2);
     bool allSections = true;
     std::set<std::string> sectionNames;
+
+    // A new record with a fresh id and every other field at its default.
+    static LayerRule fresh();
 
     friend bool operator==(const LayerRule&, const LayerRule&) = default;
 };
@@ -156,7 +181,7 @@ std::string_view label(LayerRule::Effect effect); // "Swell IN" / "Mute OUT"
 std::optional<LayerRule::Effect> effectFromRaw(std::string_view raw);
 
 struct Layer {
-    Uuid id = Uuid::random();
+    Uuid id;
     std::string name;
     std::string portName;
     std::int64_t channel = 1;
@@ -165,6 +190,9 @@ struct Layer {
 
     // Piano, Poly, Pad, Lead on channels 1-4 with CCs 20-23; the same ids for the whole run.
     static const std::vector<Layer>& defaults();
+
+    // A new record with a fresh id and every other field at its default.
+    static Layer fresh();
 
     friend bool operator==(const Layer&, const Layer&) = default;
 };
@@ -204,21 +232,3 @@ inline constexpr std::string_view kMainSurfacePort = "Strata";
 inline constexpr std::string_view kExtenderPort = "Strata XT";
 
 } // namespace strata
-
-// Hashing over every stored field, ids included (sets hash independently of order).
-#define STRATA_DECLARE_HASH(T)                                                                     \
-    template <>                                                                                    \
-    struct std::hash<strata::T> {                                                                  \
-        std::size_t operator()(const strata::T& value) const noexcept;                             \
-    };
-STRATA_DECLARE_HASH(FireAnchor)
-STRATA_DECLARE_HASH(AdvanceTrigger)
-STRATA_DECLARE_HASH(PatchChange)
-STRATA_DECLARE_HASH(CCSend)
-STRATA_DECLARE_HASH(SectionStep)
-STRATA_DECLARE_HASH(Moment)
-STRATA_DECLARE_HASH(Section)
-STRATA_DECLARE_HASH(Song)
-STRATA_DECLARE_HASH(LayerRule)
-STRATA_DECLARE_HASH(Layer)
-#undef STRATA_DECLARE_HASH

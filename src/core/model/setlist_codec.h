@@ -2,6 +2,7 @@
 
 #include "model/setlist.h"
 
+#include "json/result.h"
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,22 +17,21 @@ namespace strata {
 // rejected before they are parsed: the setlist itself is about ten levels deep.
 inline constexpr int kMaxJsonDepth = 128;
 
-// The decoded set, or none when the document is rejected as a whole. `error`, when given, receives
-// a short reason for a rejection (for diagnostics only; the wording is not stable).
-std::optional<Setlist> decodeSetlist(std::string_view json, std::string* error = nullptr);
+// The decoded set, or why the document is rejected as a whole (a short reason for diagnostics; the
+// wording is not stable).
+Result<Setlist> decodeSetlist(std::string_view json);
 // The document's bytes; none only when the set cannot be encoded. Strings that are not valid UTF-8
 // are written with U+FFFD in place of the bad bytes, and a tempo that is not a finite number is
 // left out, so that one bad value never stops the whole set from being saved.
 std::optional<std::string> encodeSetlist(const Setlist& setlist);
 
 // The JSON form of one trigger (also how the NEXT trigger is kept in the settings store).
-std::optional<AdvanceTrigger> decodeAdvanceTrigger(std::string_view json,
-                                                   std::string* error = nullptr);
+Result<AdvanceTrigger> decodeAdvanceTrigger(std::string_view json);
 std::optional<std::string> encodeAdvanceTrigger(const AdvanceTrigger& trigger);
 
 // The JSON form of one anchor, e.g. {"barsAfterStart":{"_0":4}}. A rejected anchor whose object
 // does not hold exactly one case name reports "Invalid number of keys found, expected one.".
-std::optional<FireAnchor> decodeFireAnchor(std::string_view json, std::string* error = nullptr);
+Result<FireAnchor> decodeFireAnchor(std::string_view json);
 std::string encodeFireAnchor(const FireAnchor& anchor);
 
 } // namespace strata

@@ -118,7 +118,7 @@ std::vector<Song> parseSetlistText(std::string_view text) {
             return;
         if (sections.empty())
             sections.push_back(Section::named("Intro"));
-        Song song;
+        Song song = Song::fresh();
         song.name = std::move(*title);
         song.sections = std::move(sections);
         songs.push_back(std::move(song));
@@ -145,7 +145,7 @@ std::vector<Song> parseSetlistText(std::string_view text) {
 }
 
 Song newDefaultSong() {
-    Song song;
+    Song song = Song::fresh();
     song.name = "New Song";
     for (const char* name : {"Intro", "Verse", "Chorus"})
         song.sections.push_back(Section::named(name));

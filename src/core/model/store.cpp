@@ -107,19 +107,10 @@ std::optional<Setlist> load(const StoreLocation& location, LoadProblem* problem)
     case FileReadResult::Status::ok:
         break;
     }
-    std::string error;
-    auto setlist = decodeSetlist(read.bytes, &error);
+    auto setlist = decodeSetlist(read.bytes);
     if (!setlist)
-        keepAside(file, "not a setlist document: " + error, problem);
+        keepAside(file, "not a setlist document: " + setlist.reason(), problem);
     return setlist;
-}
-
-bool save(const StoreLocation& location, const Setlist& setlist) {
-    std::string error;
-    if (write(location, setlist, &error))
-        return true;
-    logLine("[Store] could not save the setlist: " + error);
-    return false;
 }
 
 bool write(const StoreLocation& location, const Setlist& setlist, std::string* error,

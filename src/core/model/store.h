@@ -53,13 +53,10 @@ std::filesystem::path fileURL(const StoreLocation& location);
 std::optional<Setlist> load(const StoreLocation& location, LoadProblem* problem = nullptr);
 
 // Encodes and writes the whole file atomically (temporary file in the same folder, flushed, then
-// renamed over the old one). Returns whether the file now holds the set; a failure prints one
-// "[Store] ..." line and leaves the old file as it was.
-bool save(const StoreLocation& location, const Setlist& setlist);
-
-// save() without the diagnostic line: on failure `error` (when given) receives the reason and
-// `code` (when given) the system's error number (none when the set could not be encoded), and
-// reporting is the caller's (the autosave reports a failing disk once, not on every attempt).
+// renamed over the old one). Returns whether the file now holds the set; a failure leaves the old
+// file as it was. On failure `error` (when given) receives the reason and `code` (when given) the
+// system's error number (none when the set could not be encoded). Reporting is the caller's (the
+// autosave reports a failing disk once, not on every attempt).
 bool write(const StoreLocation& location, const Setlist& setlist, std::string* error = nullptr,
            std::error_code* code = nullptr);
 
