@@ -28,7 +28,7 @@ AppState::AppState(StoreLocation location, Settings& settings, MainLoop& loop)
       autosave_(
           location, loop, [this]() -> const Setlist& { return setlist(); },
           [this](std::optional<SaveFailure> failure) { saveFailure.set(std::move(failure)); }),
-      self_(std::make_shared<AppState*>(this)) {
+      lifetime_(this) {
     // An unreadable or undecodable file gives the default set; what became of the file is kept
     // for the window to say.
     Store::LoadProblem problem;
@@ -113,6 +113,7 @@ void AppState::setCurrentSongIndex(std::int64_t index) {
 }
 
 void AppState::setCurrentSectionIndex(std::int64_t index) {
+    STRATA_ASSERT_THREAD(thread_);
     writeIndex(currentSectionIndex, index);
 }
 
@@ -184,6 +185,7 @@ std::span<const Layer> AppState::visibleLayers() const {
 // ---- Navigation --------------------------------------------------------------------------------
 
 void AppState::advance() {
+    STRATA_ASSERT_THREAD(thread_);
     Batch batch(*this);
     const Song* song = currentSong();
     if (!song)
@@ -202,6 +204,7 @@ void AppState::advance() {
 }
 
 void AppState::retreat() {
+    STRATA_ASSERT_THREAD(thread_);
     Batch batch(*this);
     const std::int64_t section = currentSectionIndex();
     const std::int64_t songIndex = currentSongIndex();
@@ -217,6 +220,7 @@ void AppState::retreat() {
 }
 
 void AppState::nextStep() {
+    STRATA_ASSERT_THREAD(thread_);
     Batch batch(*this);
     if (mode() != StrataMode::pro)
         return;
@@ -239,6 +243,7 @@ void AppState::nextStep() {
 }
 
 void AppState::prevStep() {
+    STRATA_ASSERT_THREAD(thread_);
     Batch batch(*this);
     if (mode() != StrataMode::pro)
         return;
@@ -256,6 +261,7 @@ void AppState::prevStep() {
 }
 
 void AppState::jump(std::int64_t sectionIndex) {
+    STRATA_ASSERT_THREAD(thread_);
     Batch batch(*this);
     const Song* song = currentSong();
     if (!song || !inRange(sectionIndex, song->sections))

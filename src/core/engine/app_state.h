@@ -6,10 +6,12 @@
 #include "engine/visible_layers.h"
 #include "model/setlist.h"
 #include "model/store.h"
+#include "platform/lifetime.h"
 #include "platform/main_loop.h"
 #include "platform/owned_published.h"
 #include "platform/settings.h"
 #include "platform/signal.h"
+#include "platform/thread_check.h"
 
 #include <chrono>
 #include <cstdint>
@@ -39,10 +41,10 @@ public:
 
 private:
     friend class AppState;
-    MomentsBinding(std::weak_ptr<AppState*> state, Uuid sectionID)
+    MomentsBinding(Lifetime<AppState>::Watch state, Uuid sectionID)
         : state_(std::move(state)), sectionID_(sectionID) {}
 
-    std::weak_ptr<AppState*> state_;
+    Lifetime<AppState>::Watch state_;
     Uuid sectionID_;
 };
 
@@ -290,7 +292,8 @@ private:
     Autosave autosave_;
 
     // Weak handles to this object (Moments bindings) see it vanish.
-    std::shared_ptr<AppState*> self_;
+    ThreadCheck thread_;
+    Lifetime<AppState> lifetime_;
 };
 
 } // namespace strata

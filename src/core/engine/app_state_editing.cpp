@@ -14,10 +14,10 @@ using namespace indices;
 // ---- MomentsBinding ----------------------------------------------------------------------------
 
 std::vector<Moment> MomentsBinding::get() const {
-    const auto alive = state_.lock();
+    const AppState* alive = state_.get();
     if (!alive)
         return {};
-    const AppState& state = **alive;
+    const AppState& state = *alive;
     const auto index = state.sectionIndex(sectionID_);
     if (!index)
         return {};
@@ -25,10 +25,10 @@ std::vector<Moment> MomentsBinding::get() const {
 }
 
 void MomentsBinding::set(std::vector<Moment> moments) const {
-    const auto alive = state_.lock();
+    AppState* alive = state_.get();
     if (!alive)
         return;
-    AppState& state = **alive;
+    AppState& state = *alive;
     AppState::Batch batch(state);
     state.apply(edits::setMoments(state.setlist(), state.currentSongIndex(), sectionID_,
                                   std::move(moments)));
@@ -97,7 +97,7 @@ void AppState::deleteMoment(Uuid momentID, Uuid sectionID) {
 }
 
 MomentsBinding AppState::momentsBinding(Uuid sectionID) const {
-    return MomentsBinding(self_, sectionID);
+    return MomentsBinding(lifetime_.watch(), sectionID);
 }
 
 void AppState::setJumpTrigger(std::optional<AdvanceTrigger> trigger, Uuid sectionID) {
