@@ -59,7 +59,7 @@ int groupSender() {
 void sendToGroup(int fd, std::string_view bytes) {
     sockaddr_in group{};
     group.sin_family = AF_INET;
-    group.sin_port = htons(cue_link::port);
+    group.sin_port = htons(cue_link::kPort);
     ::inet_pton(AF_INET, "239.42.7.1", &group.sin_addr);
     (void)::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&group),
                    sizeof group);
@@ -89,17 +89,17 @@ std::vector<std::string> malformedFlood(bool worstOnly) {
         R"({"type":"SETLIST_SNAPSHOT","songs":[{"name":"A","sections":["V",7]}]})",
     };
     std::string bigArray = R"({"type":"FIRE","songIdx":1,"x":[)";
-    while (bigArray.size() < maxDatagramSize - 4)
+    while (bigArray.size() < kMaxDatagramSize - 4)
         bigArray += "0,";
     bigArray += "0]}";
     std::string deep = R"({"type":"FIRE","songIdx":1,"sectionIdx":2.5,"x":)";
-    deep += std::string(maxJsonNesting - 1, '[') + std::string(maxJsonNesting - 1, ']');
-    deep += R"(,"pad":")" + std::string(maxDatagramSize - deep.size() - 10, 'a') + R"("})";
+    deep += std::string(kMaxJsonNesting - 1, '[') + std::string(kMaxJsonNesting - 1, ']');
+    deep += R"(,"pad":")" + std::string(kMaxDatagramSize - deep.size() - 10, 'a') + R"("})";
     std::string bigString = R"({"type":"FIRE","songIdx":")" +
-                            std::string(maxDatagramSize - 60, 'x') + R"(","sectionIdx":1})";
+                            std::string(kMaxDatagramSize - 60, 'x') + R"(","sectionIdx":1})";
     const std::vector<std::string> worst{bigArray, deep, bigString};
     for (const auto& w : worst)
-        if (w.size() > maxDatagramSize)
+        if (w.size() > kMaxDatagramSize)
             std::abort(); // would be refused by size alone and measure nothing
 
     std::vector<std::string> out;
@@ -108,7 +108,7 @@ std::vector<std::string> malformedFlood(bool worstOnly) {
         const int kind = worstOnly ? 3 : i % 4;
         std::string d;
         if (kind == 0) {
-            d.resize(std::uniform_int_distribution<std::size_t>(1, maxDatagramSize)(rng));
+            d.resize(std::uniform_int_distribution<std::size_t>(1, kMaxDatagramSize)(rng));
             for (auto& c : d)
                 c = static_cast<char>(rng());
         } else if (kind == 1) {

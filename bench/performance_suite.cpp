@@ -61,7 +61,7 @@ using SteadyClock = std::chrono::steady_clock;
 namespace {
 
 // The floor process listens on the cue-link group at the next port, which the program ignores.
-constexpr std::uint16_t kFloorCuePort = cue_link::port + 1;
+constexpr std::uint16_t kFloorCuePort = cue_link::kPort + 1;
 constexpr std::uint8_t kNextNote = 36;
 
 int fail(const std::string& why, const AppProcess* app = nullptr) {
@@ -82,7 +82,7 @@ int joinedSocket(std::uint16_t port) {
     local.sin_port = htons(port);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     ip_mreq membership{};
-    ::inet_pton(AF_INET, std::string(cue_link::groupAddress).c_str(), &membership.imr_multiaddr);
+    ::inet_pton(AF_INET, std::string(cue_link::kGroupAddress).c_str(), &membership.imr_multiaddr);
     membership.imr_interface.s_addr = htonl(INADDR_ANY);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
         ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0) {
@@ -96,7 +96,7 @@ bool sendToFloor(int fd, std::string_view datagram) {
     sockaddr_in group{};
     group.sin_family = AF_INET;
     group.sin_port = htons(kFloorCuePort);
-    ::inet_pton(AF_INET, std::string(cue_link::groupAddress).c_str(), &group.sin_addr);
+    ::inet_pton(AF_INET, std::string(cue_link::kGroupAddress).c_str(), &group.sin_addr);
     return ::sendto(fd, datagram.data(), datagram.size(), 0,
                     reinterpret_cast<const sockaddr*>(&group),
                     sizeof group) == static_cast<ssize_t>(datagram.size());

@@ -31,14 +31,14 @@ int depthOf(const Json& value) {
 // The envelope as a plain, unfiltered parse sees it, for datagrams inside the size and nesting
 // bounds: an object whose "type" is text.
 std::optional<std::string> referenceType(CueBytes bytes) {
-    if (bytes.size() > maxDatagramSize)
+    if (bytes.size() > kMaxDatagramSize)
         return std::nullopt;
     for (const std::uint8_t b : bytes)
         if (b == 0)
             return std::nullopt;
     const auto* text = reinterpret_cast<const char*>(bytes.data());
     const Json doc = Json::parse(text, text + bytes.size(), nullptr, /*allow_exceptions=*/false);
-    if (doc.is_discarded() || !doc.is_object() || depthOf(doc) > maxJsonNesting)
+    if (doc.is_discarded() || !doc.is_object() || depthOf(doc) > kMaxJsonNesting)
         return std::nullopt;
     const auto it = doc.find("type");
     if (it == doc.end() || !it->is_string())
@@ -60,11 +60,11 @@ void checkDecoder(CueBytes bytes) {
     if (std::holds_alternative<std::monostate>(message))
         return;
     FUZZ_CHECK(
-        (type == cue_type::hello && std::holds_alternative<Hello>(message)) ||
-        (type == cue_type::setlistSnapshot && std::holds_alternative<SetlistSnapshot>(message)) ||
-        (type == cue_type::liveState && std::holds_alternative<LiveState>(message)) ||
-        (type == cue_type::fire && std::holds_alternative<Fire>(message)) ||
-        (type == cue_type::markerHit && std::holds_alternative<MarkerHit>(message)));
+        (type == cue_type::kHello && std::holds_alternative<Hello>(message)) ||
+        (type == cue_type::kSetlistSnapshot && std::holds_alternative<SetlistSnapshot>(message)) ||
+        (type == cue_type::kLiveState && std::holds_alternative<LiveState>(message)) ||
+        (type == cue_type::kFire && std::holds_alternative<Fire>(message)) ||
+        (type == cue_type::kMarkerHit && std::holds_alternative<MarkerHit>(message)));
 }
 
 std::vector<CueBytes> splitAtNul(CueBytes bytes) {
@@ -138,7 +138,7 @@ void runLink(const std::vector<CueBytes>& pieces, std::optional<int> destroyAfte
             FUZZ_CHECK(link->liveState() == *live);
         } else if (const auto* hello = std::get_if<Hello>(&decoded->message)) {
             FUZZ_CHECK(link->connection.get() == ConnectionState::connected(hello->host));
-        } else if (decoded->envelope.type == cue_type::goodbye) {
+        } else if (decoded->envelope.type == cue_type::kGoodbye) {
             FUZZ_CHECK(!link->connection.get().isConnected());
             FUZZ_CHECK(!link->liveState());
         }
@@ -151,7 +151,7 @@ void runLink(const std::vector<CueBytes>& pieces, std::optional<int> destroyAfte
     }
     // Long silence gives the connection up.
     if (link) {
-        loop.advance(cue_link::silenceLimit + cue_link::watchdogPeriod);
+        loop.advance(cue_link::kSilenceLimit + cue_link::kWatchdogPeriod);
         if (link)
             FUZZ_CHECK(!link->connection.get().isConnected());
     }

@@ -118,7 +118,7 @@ TEST(StrataAppCrash, SigkillWhileAutosavingLeavesAWholeDocumentThatLoads) {
     // Big enough (about 1 MB) that a save takes a while, small enough for many rounds.
     files.writeSet(largeSet(12));
     const StoreLocation location{files.dataHome(), files.home()};
-    const fs::path file = Store::fileURL(location);
+    const fs::path file = Store::filePath(location);
     // Every document the program can have written: the set as it reads it, with the current
     // song's sections renamed by edit k.
     const auto first = Store::load(location);

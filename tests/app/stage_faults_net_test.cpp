@@ -66,7 +66,7 @@ CuePortQueue cuePortQueue() {
             continue;
         const auto colon = f[1].find(':');
         if (colon == std::string::npos ||
-            std::stoul(f[1].substr(colon + 1), nullptr, 16) != cue_link::port)
+            std::stoul(f[1].substr(colon + 1), nullptr, 16) != cue_link::kPort)
             continue;
         total.queuedBytes += std::stol(f[4].substr(f[4].find(':') + 1), nullptr, 16);
         total.drops += std::stol(f.back());

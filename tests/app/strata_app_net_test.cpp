@@ -44,8 +44,8 @@ bool sendCue(const std::string& json) {
         return false;
     sockaddr_in group{};
     group.sin_family = AF_INET;
-    group.sin_port = htons(cue_link::port);
-    ::inet_pton(AF_INET, std::string(cue_link::groupAddress).c_str(), &group.sin_addr);
+    group.sin_port = htons(cue_link::kPort);
+    ::inet_pton(AF_INET, std::string(cue_link::kGroupAddress).c_str(), &group.sin_addr);
     const auto n = ::sendto(fd, json.data(), json.size(), 0,
                             reinterpret_cast<const sockaddr*>(&group), sizeof group);
     ::close(fd);

@@ -54,7 +54,7 @@ bool onlyLoopbackIsUp() {
 sockaddr_in groupEndpoint() {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_port = htons(cue_link::port);
+    addr.sin_port = htons(cue_link::kPort);
     ::inet_pton(AF_INET, "239.42.7.1", &addr.sin_addr);
     return addr;
 }
@@ -79,7 +79,7 @@ struct Listener : Socket {
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &one, sizeof one);
         sockaddr_in local{};
         local.sin_family = AF_INET;
-        local.sin_port = htons(cue_link::port);
+        local.sin_port = htons(cue_link::kPort);
         EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
         ip_mreq m{};
         m.imr_multiaddr = groupEndpoint().sin_addr;
@@ -216,7 +216,7 @@ TEST_F(CadenzoLinkNet, ADeadCadenzoLooksDeadWhileOurOwnDiscoveryKeepsComingBack)
             for (;;) {
                 const auto got = group.next(2000ms);
                 ASSERT_TRUE(got) << "our discovery datagram never reached the group";
-                if (got->first == discoveryDatagram)
+                if (got->first == kDiscoveryDatagram)
                     break;
             }
             ++discoveries;
@@ -251,8 +251,8 @@ TEST_F(CadenzoLinkNet, DiscoveryGoesOutOnScheduleFromTheCueLinkPort) {
         loop.advanceTo(start + seconds(t));
         const auto got = watcher.next(2000ms);
         ASSERT_TRUE(got);
-        EXPECT_EQ(got->first, std::string(discoveryDatagram));
-        EXPECT_EQ(got->second, cue_link::port);
+        EXPECT_EQ(got->first, std::string(kDiscoveryDatagram));
+        EXPECT_EQ(got->second, cue_link::kPort);
         ++received;
         EXPECT_FALSE(watcher.next(0ms)) << "more than one discovery datagram at once";
     }
@@ -268,7 +268,7 @@ TEST_F(CadenzoLinkNet, OversizeDatagramsAreDroppedNotCut) {
         std::size_t size;
         bool applied;
     };
-    for (const Row row : {Row{maxDatagramSize, true}, Row{maxDatagramSize + 1, false},
+    for (const Row row : {Row{kMaxDatagramSize, true}, Row{kMaxDatagramSize + 1, false},
                           Row{20000, false}, Row{65507, false}}) {
         SCOPED_TRACE(row.size);
         CadenzoLink link(loop);
@@ -424,7 +424,7 @@ TEST_F(CadenzoLinkNet, PortTakenWithoutSharingReportsTheBindFailure) {
     Socket blocker(::socket(AF_INET, SOCK_DGRAM, 0));
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    local.sin_port = htons(cue_link::port);
+    local.sin_port = htons(cue_link::kPort);
     ASSERT_EQ(::bind(blocker.fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
 
     expectStaysWithoutSocket(buildAndWatch(),

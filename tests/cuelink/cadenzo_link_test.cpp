@@ -98,7 +98,7 @@ TEST(CadenzoLinkStates, ConnectionFollowsTheDatagrams) {
          {R"({"type":"live_state","songIdx":1,"sectionIdx":2})"},
          {},
          false},
-        {"own discovery carries nothing", {std::string(discoveryDatagram)}, {}, false},
+        {"own discovery carries nothing", {std::string(kDiscoveryDatagram)}, {}, false},
         {"other messages do not connect",
          {R"({"type":"FIRE","songIdx":0,"sectionIdx":0})", R"({"type":"MARKER_HIT","name":"m"})",
           R"({"type":"SETLIST_SNAPSHOT","songs":[]})"},
@@ -222,7 +222,7 @@ TEST_F(CadenzoLinkTest, AnyEnvelopeFromCadenzoKeepsTheConnectionAliveButDiscover
     for (int i = 0; i < 6; ++i) {
         feed(R"({"type":7})");
         feed("not json");
-        feed(std::string(discoveryDatagram));
+        feed(std::string(kDiscoveryDatagram));
         loop.advance(1s);
     }
     EXPECT_EQ(link->lastHeartbeat(), last);

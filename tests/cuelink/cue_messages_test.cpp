@@ -49,9 +49,9 @@ std::string nested(int depth) {
 
 TEST(CueMessages, DiscoveryDatagramIsTheFixedTwentyThreeBytes) {
     const std::string expected = "{\"type\":\"STRATA_HELLO\"}";
-    EXPECT_EQ(std::string(discoveryDatagram), expected);
-    EXPECT_EQ(discoveryDatagram.size(), 23u);
-    EXPECT_EQ(envelopeOf(cueBytes(discoveryDatagram)), Envelope{"STRATA_HELLO"});
+    EXPECT_EQ(std::string(kDiscoveryDatagram), expected);
+    EXPECT_EQ(kDiscoveryDatagram.size(), 23u);
+    EXPECT_EQ(envelopeOf(cueBytes(kDiscoveryDatagram)), Envelope{"STRATA_HELLO"});
 }
 
 TEST(CueMessages, Envelope) {
@@ -82,13 +82,13 @@ TEST(CueMessages, Envelope) {
             {"single quotes", R"({'type':'HELLO'})", std::nullopt},
             {"invalid UTF-8", "{\"type\":\"\xff\xfe\"}", std::nullopt},
             {"number beyond double range", R"({"type":"X","n":1e400})", std::nullopt},
-            {"nesting at the limit", nested(maxJsonNesting), Envelope{"HELLO"}},
-            {"nesting beyond the limit", nested(maxJsonNesting + 1), std::nullopt},
+            {"nesting at the limit", nested(kMaxJsonNesting), Envelope{"HELLO"}},
+            {"nesting beyond the limit", nested(kMaxJsonNesting + 1), std::nullopt},
             {"brackets inside strings do not nest",
              R"({"type":"[[[[[[[[[[[[[[[[[[[[\"{{{{{{{{{{"})",
              Envelope{R"([[[[[[[[[[[[[[[[[[[["{{{{{{{{{{)"}},
             {"longer than any datagram",
-             R"({"type":"X","p":")" + std::string(maxDatagramSize, 'a') + R"("})", std::nullopt},
+             R"({"type":"X","p":")" + std::string(kMaxDatagramSize, 'a') + R"("})", std::nullopt},
         },
         envelopeOf);
 }
@@ -287,6 +287,6 @@ TEST(CueMessages, HostileShapesAreRejectedByTheDepthGate) {
     // Within the datagram size, but nested beyond the limit inside an otherwise valid message.
     std::string deep = R"({"type":"FIRE","songIdx":1,"sectionIdx":2,"x":)" +
                        std::string(4000, '[') + std::string(4000, ']') + "}";
-    ASSERT_LE(deep.size(), maxDatagramSize);
+    ASSERT_LE(deep.size(), kMaxDatagramSize);
     EXPECT_FALSE(decodeDatagram(cueBytes(deep)));
 }

@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 // Each test forgets a write by removing the file, so that the next write shows.
 class Saving : public EngineTest {
 protected:
-    fs::path file() const { return Store::fileURL(location()); }
+    fs::path file() const { return Store::filePath(location()); }
     bool written() const { return fs::exists(file()); }
     std::optional<std::string> storedName() const {
         const auto stored = Store::load(location());

@@ -19,7 +19,7 @@ std::string snapshotOf(const std::string& sections, const std::string& extra = "
 }
 
 std::filesystem::path storeFolder(const TempDir& dir) {
-    return Store::fileURL(StoreLocation::under(dir.path())).parent_path();
+    return Store::filePath(StoreLocation::under(dir.path())).parent_path();
 }
 
 } // namespace
@@ -226,7 +226,7 @@ TEST(SetlistBackups, KeepsOnlyTheNewestCopies) {
     LogCapture log;
     TempDir dir;
     const StoreLocation location = StoreLocation::under(dir.path());
-    const auto folder = Store::fileURL(location).parent_path();
+    const auto folder = Store::filePath(location).parent_path();
     std::ofstream(folder / "setlist.json") << "{}"; // the set itself is never touched
     std::ofstream(folder / "setlist.before-cadenzo-notes.txt") << "mine";
     {

@@ -81,7 +81,7 @@ TEST(StoreLocation, FollowsXdgDataHomeThenHome) {
         const auto location = StoreLocation::fromEnvironment();
         EXPECT_EQ(location.applicationSupport, row.expected);
         EXPECT_EQ(location.home, fs::path(home));
-        const auto file = Store::fileURL(location);
+        const auto file = Store::filePath(location);
         EXPECT_EQ(file, row.expected / "KorvelPatches" / "setlist.json");
         EXPECT_TRUE(fs::is_directory(file.parent_path())); // the folders are created
     }
@@ -91,10 +91,10 @@ TEST(StoreLocation, FallsBackToHomeWhenTheDataFolderCannotBeMade) {
     TempDir tmp;
     fs::create_directories(tmp.path() / "home");
     writeFile(tmp.path() / "data", "a file where the folder should be");
-    EXPECT_EQ(Store::fileURL(StoreLocation::under(tmp.path())),
+    EXPECT_EQ(Store::filePath(StoreLocation::under(tmp.path())),
               tmp.path() / "home" / "KorvelPatches" / "setlist.json");
     StoreLocation none{std::nullopt, tmp.path() / "home"};
-    EXPECT_EQ(Store::fileURL(none), tmp.path() / "home" / "KorvelPatches" / "setlist.json");
+    EXPECT_EQ(Store::filePath(none), tmp.path() / "home" / "KorvelPatches" / "setlist.json");
 }
 
 TEST(Store, SavesAtomicallyAndLoadsWhatItSaved) {
@@ -108,7 +108,7 @@ TEST(Store, SavesAtomicallyAndLoadsWhatItSaved) {
     set.name = "Second";
     ASSERT_TRUE(Store::write(location, set));
     EXPECT_EQ(Store::load(location), set);
-    const auto file = Store::fileURL(location);
+    const auto file = Store::filePath(location);
     EXPECT_EQ(readFile(file), encodeSetlist(set));
     EXPECT_EQ(filesIn(file.parent_path()), std::vector<fs::path>{"setlist.json"}); // no leftovers
     EXPECT_TRUE(log.lines().empty());
@@ -117,7 +117,7 @@ TEST(Store, SavesAtomicallyAndLoadsWhatItSaved) {
 TEST(Store, UnreadableFileIsKeptAsideBeforeAnySaveCanReplaceIt) {
     TempDir tmp;
     const auto location = StoreLocation::under(tmp.path());
-    const auto file = Store::fileURL(location);
+    const auto file = Store::filePath(location);
     for (std::string_view damaged : {std::string_view("{\"name\": \"half a fi"),
                                      std::string_view("{\"name\":\"x\",\"songs\":[],\"layers\":[],"
                                                       "\"controlMode\":\"telepathy\"}")}) {
@@ -152,7 +152,7 @@ TEST(Store, UnreadableFileIsKeptAsideBeforeAnySaveCanReplaceIt) {
 TEST(Store, FailedWriteSaysWhyLeavesTheOldFileAndTheNextSaveTriesAgain) {
     TempDir tmp;
     const auto location = StoreLocation::under(tmp.path());
-    const auto file = Store::fileURL(location);
+    const auto file = Store::filePath(location);
     // A non-empty folder where the file should be: the final rename must fail (even for root).
     fs::create_directories(file / "blocker");
     LogCapture log;
@@ -175,7 +175,7 @@ TEST(Store, LoadRemovesUnfinishedSavesOfProcessesThatAreGoneAndNothingElse) {
     const auto location = StoreLocation::under(tmp.path());
     const Setlist set = Setlist::empty();
     ASSERT_TRUE(Store::write(location, set));
-    const auto file = Store::fileURL(location);
+    const auto file = Store::filePath(location);
     const fs::path folder = file.parent_path();
 
     // A process id that is certainly free now: a child that has ended and been reaped.

@@ -98,7 +98,7 @@ protected:
         app = std::make_unique<AppState>(location, settings, loop);
         loop.advance(AppState::kSaveDebounce); // the start-up write
         ASSERT_FALSE(app->hasUnsavedChanges());
-        file = Store::fileURL(location);
+        file = Store::filePath(location);
     }
     void TearDown() override { app.reset(); }
 

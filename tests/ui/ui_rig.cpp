@@ -27,7 +27,7 @@ void UiRig::start(bool clearSettings, const std::string* storedFile) {
         settings = MemorySettings();
     dir = std::make_unique<TempDir>(); // a launch of its own: nothing left by the last one
     if (storedFile)
-        std::ofstream(Store::fileURL(location()), std::ios::binary) << *storedFile;
+        std::ofstream(Store::filePath(location()), std::ios::binary) << *storedFile;
     makeState();
     makeLive();
     models = std::make_unique<UiModels>(*app, *service, *link, *live, loop);
@@ -120,7 +120,7 @@ void UiRig::fireMoment() {
 }
 
 void UiRig::blockSaving(bool blocked) {
-    const auto folder = Store::fileURL(location()).parent_path();
+    const auto folder = Store::filePath(location()).parent_path();
     std::error_code ec;
     if (blocked) {
         std::filesystem::remove_all(folder, ec);

@@ -16,8 +16,8 @@ namespace {
 sockaddr_in groupEndpoint() {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_port = htons(cue_link::port);
-    ::inet_pton(AF_INET, std::string(cue_link::groupAddress).c_str(), &addr.sin_addr);
+    addr.sin_port = htons(cue_link::kPort);
+    ::inet_pton(AF_INET, std::string(cue_link::kGroupAddress).c_str(), &addr.sin_addr);
     return addr;
 }
 
@@ -62,7 +62,7 @@ void CadenzoLink::openSocket() {
 
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    local.sin_port = htons(cue_link::port);
+    local.sin_port = htons(cue_link::kPort);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     if (::bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         const int err = errno;
@@ -86,7 +86,7 @@ void CadenzoLink::openSocket() {
     ::setsockopt(s, IPPROTO_IP, IP_MULTICAST_LOOP, &loopBack, sizeof loopBack);
 
     fd_ = s;
-    readBuffer_.resize(cue_link::readSize);
+    readBuffer_.resize(cue_link::kReadSize);
     // The watch belongs to the link and ends with it, so the callback never outlives `this`.
     source_ = loop_.watchReadable(fd_, [this] { receive(); });
 }
@@ -115,14 +115,14 @@ void CadenzoLink::handleDatagram(CueBytes bytes) {
     // about Cadenzo, so neither may keep a link alive whose Cadenzo has gone. Every other
     // well-formed envelope is traffic from Cadenzo, whatever its type and whether or not the typed
     // message turns out valid.
-    if (decoded->envelope.type == cue_type::strataHello)
+    if (decoded->envelope.type == cue_type::kStrataHello)
         return;
     lastHeartbeat_ = loop_.now();
 
     const auto alive = lifetime_.watch();
     std::visit(Overloaded{
                    [&](std::monostate) {
-                       if (decoded->envelope.type == cue_type::goodbye)
+                       if (decoded->envelope.type == cue_type::kGoodbye)
                            disconnect();
                    },
                    [&](const Hello& m) { connection.set(ConnectionState::connected(m.host)); },
@@ -130,7 +130,7 @@ void CadenzoLink::handleDatagram(CueBytes bytes) {
                    [&](const LiveState& m) {
                        if (!connection.get().isConnected()) {
                            connection.set(
-                               ConnectionState::connected(std::string(cue_link::fallbackHost)));
+                               ConnectionState::connected(std::string(cue_link::kFallbackHost)));
                            if (alive.expired())
                                return;
                        }
@@ -153,13 +153,13 @@ void CadenzoLink::disconnect() {
 }
 
 void CadenzoLink::startHeartbeatWatcher() {
-    heartbeatTimer_ = loop_.every(cue_link::watchdogPeriod, [this] { checkHeartbeat(); });
+    heartbeatTimer_ = loop_.every(cue_link::kWatchdogPeriod, [this] { checkHeartbeat(); });
 }
 
 void CadenzoLink::checkHeartbeat() {
     if (!lastHeartbeat_)
         return;
-    if (loop_.now() - *lastHeartbeat_ <= cue_link::silenceLimit)
+    if (loop_.now() - *lastHeartbeat_ <= cue_link::kSilenceLimit)
         return;
     if (!connection.get().isConnected())
         return;
@@ -169,8 +169,8 @@ void CadenzoLink::checkHeartbeat() {
 void CadenzoLink::startDiscoveryPing() {
     for (std::size_t i = 0; i < earlyDiscovery_.size(); ++i)
         earlyDiscovery_[i] =
-            loop_.after(seconds(cue_link::earlyDiscoverySeconds[i]), [this] { sendDiscovery(); });
-    discoveryTimer_ = loop_.every(cue_link::discoveryPeriod, [this] { sendDiscovery(); });
+            loop_.after(seconds(cue_link::kEarlyDiscoverySeconds[i]), [this] { sendDiscovery(); });
+    discoveryTimer_ = loop_.every(cue_link::kDiscoveryPeriod, [this] { sendDiscovery(); });
 }
 
 void CadenzoLink::sendDiscovery() {
@@ -179,7 +179,7 @@ void CadenzoLink::sendDiscovery() {
     static const sockaddr_in group = groupEndpoint();
     // From the link's own socket, so the source port is the cue-link port. A failed send is
     // not reported; the next period tries again. Never wait for buffer space on the main thread.
-    (void)::sendto(fd_, discoveryDatagram.data(), discoveryDatagram.size(), MSG_DONTWAIT,
+    (void)::sendto(fd_, kDiscoveryDatagram.data(), kDiscoveryDatagram.size(), MSG_DONTWAIT,
                    reinterpret_cast<const sockaddr*>(&group), sizeof group);
 }
 

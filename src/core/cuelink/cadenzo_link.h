@@ -18,17 +18,17 @@ namespace strata {
 
 // Fixed figures of the cue link.
 namespace cue_link {
-inline constexpr std::string_view groupAddress = "239.42.7.1";
-inline constexpr std::uint16_t port = 46810;
-inline constexpr std::size_t readSize = maxDatagramSize;
-// One-shot discovery sends after start, then one every discoveryPeriod from start.
-inline constexpr std::array<double, 4> earlyDiscoverySeconds{0.0, 0.5, 1.5, 3.0};
-inline constexpr Duration discoveryPeriod = seconds(5.0);
-inline constexpr Duration watchdogPeriod = seconds(2.0);
+inline constexpr std::string_view kGroupAddress = "239.42.7.1";
+inline constexpr std::uint16_t kPort = 46810;
+inline constexpr std::size_t kReadSize = kMaxDatagramSize;
+// One-shot discovery sends after start, then one every kDiscoveryPeriod from start.
+inline constexpr std::array<double, 4> kEarlyDiscoverySeconds{0.0, 0.5, 1.5, 3.0};
+inline constexpr Duration kDiscoveryPeriod = seconds(5.0);
+inline constexpr Duration kWatchdogPeriod = seconds(2.0);
 // The connection is given up once more than this has passed since the last envelope.
-inline constexpr Duration silenceLimit = seconds(10.0);
+inline constexpr Duration kSilenceLimit = seconds(10.0);
 // Host shown when live state arrives without a greeting.
-inline constexpr std::string_view fallbackHost = "Cadenzo";
+inline constexpr std::string_view kFallbackHost = "Cadenzo";
 } // namespace cue_link
 
 // Listens to Cadenzo on the cue-link multicast group, keeps the connection state the toolbar
@@ -95,7 +95,7 @@ private:
     std::optional<LiveState> liveState_;
     TimerHandle heartbeatTimer_;
     TimerHandle discoveryTimer_;
-    std::array<TimerHandle, cue_link::earlyDiscoverySeconds.size()> earlyDiscovery_;
+    std::array<TimerHandle, cue_link::kEarlyDiscoverySeconds.size()> earlyDiscovery_;
     std::vector<std::uint8_t> readBuffer_;
     // Expires when the link is destroyed; lets the handler notice an observer that destroyed it.
     ThreadCheck thread_;

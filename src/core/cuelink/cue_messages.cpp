@@ -33,8 +33,8 @@ bool isSongKey(std::string_view key) {
 // Keys elsewhere can only sit in an object where every message expects text, a number or a list
 // of text, and that object makes the message invalid whatever its keys hold.
 Result<Json> parseDocument(CueBytes bytes) {
-    if (bytes.size() > maxDatagramSize)
-        return Result<Json>::failure("larger than " + std::to_string(maxDatagramSize) + " bytes");
+    if (bytes.size() > kMaxDatagramSize)
+        return Result<Json>::failure("larger than " + std::to_string(kMaxDatagramSize) + " bytes");
     bool inSongs = false;
     const Json::parser_callback_t keepOnlyMessageKeys =
         [&inSongs](int depth, Json::parse_event_t event, Json& parsed) {
@@ -48,7 +48,7 @@ Result<Json> parseDocument(CueBytes bytes) {
             return depth == 3 && inSongs && isSongKey(key);
         };
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return json::parse(text, {.maxDepth = maxJsonNesting, .refuseNul = true}, keepOnlyMessageKeys);
+    return json::parse(text, {.maxDepth = kMaxJsonNesting, .refuseNul = true}, keepOnlyMessageKeys);
 }
 
 // Another program's integers may be written with a fraction or an exponent when their value is
@@ -139,15 +139,15 @@ Result<DecodedDatagram> decodeDatagram(CueBytes bytes) {
             out.message = std::move(*message);
     };
     // Compared in a fixed order; "GOODBYE" and every other type carry nothing beyond the envelope.
-    if (type == cue_type::hello)
+    if (type == cue_type::kHello)
         take(helloFrom(*doc));
-    else if (type == cue_type::setlistSnapshot)
+    else if (type == cue_type::kSetlistSnapshot)
         take(setlistSnapshotFrom(*doc));
-    else if (type == cue_type::liveState)
+    else if (type == cue_type::kLiveState)
         take(liveStateFrom(*doc));
-    else if (type == cue_type::fire)
+    else if (type == cue_type::kFire)
         take(fireFrom(*doc));
-    else if (type == cue_type::markerHit)
+    else if (type == cue_type::kMarkerHit)
         take(markerHitFrom(*doc));
     return out;
 }

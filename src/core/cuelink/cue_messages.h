@@ -79,27 +79,27 @@ struct MarkerHit {
 
 // The type strings, compared exactly and case-sensitively.
 namespace cue_type {
-inline constexpr std::string_view hello = "HELLO";
-inline constexpr std::string_view setlistSnapshot = "SETLIST_SNAPSHOT";
-inline constexpr std::string_view liveState = "LIVE_STATE";
-inline constexpr std::string_view fire = "FIRE";
-inline constexpr std::string_view markerHit = "MARKER_HIT";
-inline constexpr std::string_view goodbye = "GOODBYE";
-inline constexpr std::string_view strataHello = "STRATA_HELLO";
+inline constexpr std::string_view kHello = "HELLO";
+inline constexpr std::string_view kSetlistSnapshot = "SETLIST_SNAPSHOT";
+inline constexpr std::string_view kLiveState = "LIVE_STATE";
+inline constexpr std::string_view kFire = "FIRE";
+inline constexpr std::string_view kMarkerHit = "MARKER_HIT";
+inline constexpr std::string_view kGoodbye = "GOODBYE";
+inline constexpr std::string_view kStrataHello = "STRATA_HELLO";
 } // namespace cue_type
 
 // What this system sends to the group so that a Cadenzo can discover it: a fixed text, never
 // formatted at run time.
-inline constexpr std::string_view discoveryDatagram = R"({"type":"STRATA_HELLO"})";
-static_assert(discoveryDatagram.size() == 23);
+inline constexpr std::string_view kDiscoveryDatagram = R"({"type":"STRATA_HELLO"})";
+static_assert(kDiscoveryDatagram.size() == 23);
 
 // Largest datagram the link reads; anything longer is not a cue-link message.
-inline constexpr std::size_t maxDatagramSize = 16384;
+inline constexpr std::size_t kMaxDatagramSize = 16384;
 
 // Deepest nesting of arrays and objects a datagram may have. The messages themselves need four
 // levels (object, "songs", song, "sections"); the rest leaves room for structured values under
 // keys a newer Cadenzo may add, while keeping work on hostile input small and bounded.
-inline constexpr int maxJsonNesting = 16;
+inline constexpr int kMaxJsonNesting = 16;
 
 using CueBytes = std::span<const std::uint8_t>;
 

@@ -47,7 +47,7 @@ SetlistBackups::~SetlistBackups() = default;
 
 void SetlistBackups::keep(Setlist setlist, std::string what) {
     // The folder is looked up here, on the main thread, like every other use of the store.
-    const fs::path folder = Store::fileURL(location_).parent_path();
+    const fs::path folder = Store::filePath(location_).parent_path();
     queue_.submit([this, folder, setlist = std::move(setlist), what = std::move(what)] {
         write(folder, setlist, what);
     });

@@ -75,7 +75,7 @@ void keepAside(const fs::path& file, const std::string& reason, LoadProblem* pro
 
 } // namespace
 
-fs::path fileURL(const StoreLocation& location) {
+fs::path filePath(const StoreLocation& location) {
     fs::path base = location.home;
     if (location.applicationSupport) {
         std::error_code ec;
@@ -90,7 +90,7 @@ fs::path fileURL(const StoreLocation& location) {
 }
 
 std::optional<Setlist> load(const StoreLocation& location, LoadProblem* problem) {
-    const fs::path file = fileURL(location);
+    const fs::path file = filePath(location);
     // A program killed in the middle of a save leaves its unfinished temporary file behind; the
     // document itself is whole (the rename never happened), so the leftover is only clutter.
     if (const std::size_t stale = removeStaleTemporaries(file); stale > 0)
@@ -121,7 +121,7 @@ bool write(const StoreLocation& location, const Setlist& setlist, std::string* e
             *error = "the setlist could not be encoded; the file is unchanged";
         return false;
     }
-    return writeFileAtomically(fileURL(location), *bytes, error, code);
+    return writeFileAtomically(filePath(location), *bytes, error, code);
 }
 
 } // namespace Store

@@ -42,7 +42,7 @@ inline constexpr std::size_t kMaxFileBytes = 64u << 20;
 
 // The file's path; creates the "KorvelPatches" folder (errors ignored). Repeats the steps on every
 // call.
-std::filesystem::path fileURL(const StoreLocation& location);
+std::filesystem::path filePath(const StoreLocation& location);
 
 // Reads and decodes the file once, after removing the unfinished temporary files of saves that
 // were cut short by the end of their process (one "[Store] ..." line when there were any). None
