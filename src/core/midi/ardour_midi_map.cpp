@@ -14,36 +14,20 @@ namespace {
 // and control characters by blanks: the map must stay a well-formed document whatever a name
 // holds, or the host drops all of it.
 void appendText(std::string& out, std::string_view text, bool attribute) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const unsigned char c = p[i];
-        if (c < 0x80) {
-            if (c < 0x20 || c == 0x7F)
-                out.push_back(' ');
-            else if (c == '&')
-                out += "&amp;";
-            else if (c == '<')
-                out += "&lt;";
-            else if (c == '>')
-                out += "&gt;";
-            else if (c == '"' && attribute)
-                out += "&quot;";
-            else
-                out.push_back(static_cast<char>(c));
-            ++i;
-            continue;
-        }
-        const std::size_t length = utf8SequenceLength(p, n, i);
-        if (length > 0) {
-            out.append(text.data() + i, length);
-            i += length;
-        } else {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        }
-    }
+    appendValidUtf8(out, text, [attribute](std::string& o, unsigned char c) {
+        if (c < 0x20 || c == 0x7F)
+            o.push_back(' ');
+        else if (c == '&')
+            o += "&amp;";
+        else if (c == '<')
+            o += "&lt;";
+        else if (c == '>')
+            o += "&gt;";
+        else if (c == '"' && attribute)
+            o += "&quot;";
+        else
+            o.push_back(static_cast<char>(c));
+    });
 }
 
 std::string attribute(std::string_view text) {

@@ -10,58 +10,41 @@ namespace {
 
 // Appends `text` as a JSON string literal.
 void appendQuoted(std::string& out, std::string_view text) {
-    static constexpr char hex[] = "0123456789abcdef";
-    static constexpr std::string_view replacement = "\xEF\xBF\xBD";
     out.push_back('"');
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const unsigned char c = p[i];
-        if (c < 0x80) {
-            switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    out += "\\u00";
-                    out.push_back(hex[c >> 4]);
-                    out.push_back(hex[c & 0x0F]);
-                } else {
-                    out.push_back(static_cast<char>(c));
-                }
+    appendValidUtf8(out, text, [](std::string& o, unsigned char c) {
+        static constexpr char hex[] = "0123456789abcdef";
+        switch (c) {
+        case '"':
+            o += "\\\"";
+            break;
+        case '\\':
+            o += "\\\\";
+            break;
+        case '\b':
+            o += "\\b";
+            break;
+        case '\f':
+            o += "\\f";
+            break;
+        case '\n':
+            o += "\\n";
+            break;
+        case '\r':
+            o += "\\r";
+            break;
+        case '\t':
+            o += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                o += "\\u00";
+                o.push_back(hex[c >> 4]);
+                o.push_back(hex[c & 0x0F]);
+            } else {
+                o.push_back(static_cast<char>(c));
             }
-            ++i;
-            continue;
         }
-        const std::size_t length = utf8SequenceLength(p, n, i);
-        if (length > 0) {
-            out.append(text.data() + i, length);
-            i += length;
-        } else {
-            out += replacement;
-            ++i;
-        }
-    }
+    });
     out.push_back('"');
 }
 

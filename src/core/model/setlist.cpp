@@ -92,52 +92,46 @@ std::optional<LayerRule::Effect> effectFromRaw(std::string_view raw) {
     return std::nullopt;
 }
 
-PatchChange PatchChange::fresh() {
-    PatchChange record;
+namespace {
+// Ids are drawn only where a record is made new; a default record carries the nil id.
+template <typename Record>
+Record withFreshId() {
+    Record record;
     record.id = Uuid::random();
     return record;
+}
+} // namespace
+
+PatchChange PatchChange::fresh() {
+    return withFreshId<PatchChange>();
 }
 
 CCSend CCSend::fresh() {
-    CCSend record;
-    record.id = Uuid::random();
-    return record;
+    return withFreshId<CCSend>();
 }
 
 SectionStep SectionStep::fresh() {
-    SectionStep record;
-    record.id = Uuid::random();
-    return record;
+    return withFreshId<SectionStep>();
 }
 
 Moment Moment::fresh() {
-    Moment record;
-    record.id = Uuid::random();
-    return record;
+    return withFreshId<Moment>();
 }
 
 Section Section::fresh() {
-    Section record;
-    record.id = Uuid::random();
-    return record;
+    return withFreshId<Section>();
 }
 
 Song Song::fresh() {
-    Song record;
-    record.id = Uuid::random();
-    return record;
+    return withFreshId<Song>();
 }
 
 LayerRule LayerRule::fresh() {
-    LayerRule record;
-    record.id = Uuid::random();
-    return record;
+    return withFreshId<LayerRule>();
 }
 
 Layer Layer::fresh() {
-    Layer record;
-    record.id = Uuid::random();
-    return record;
+    return withFreshId<Layer>();
 }
 
 Section Section::named(std::string name) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <string_view>
 
 namespace strata {
 
@@ -30,6 +32,28 @@ inline std::size_t utf8SequenceLength(const unsigned char* p, std::size_t n, std
             return 0;
     }
     return length;
+}
+
+// Appends `text` to `out` as well-formed UTF-8: every valid multi-byte sequence as it is, every
+// byte that starts none as U+FFFD, and each ASCII byte through `appendAscii(out, byte)`, which
+// escapes it as the target format needs.
+template <typename AppendAscii>
+void appendValidUtf8(std::string& out, std::string_view text, AppendAscii&& appendAscii) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        if (p[i] < 0x80) {
+            appendAscii(out, p[i]);
+            ++i;
+        } else if (const std::size_t length = utf8SequenceLength(p, n, i); length > 0) {
+            out.append(text.data() + i, length);
+            i += length;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
 }
 
 } // namespace strata
