@@ -7,16 +7,16 @@
 #include <regex>
 
 using namespace strata;
-using nlohmann::json;
+using Json = nlohmann::json;
 using namespace strata::testing;
 
 namespace {
 
 // Edits one value of a document: `value` nullopt removes the key.
 std::string edited(std::string_view document, const std::string& pointer,
-                   std::optional<json> value) {
-    json doc = json::parse(document);
-    const json::json_pointer ptr(pointer);
+                   std::optional<Json> value) {
+    Json doc = Json::parse(document);
+    const Json::json_pointer ptr(pointer);
     if (value)
         doc[ptr] = *value;
     else
@@ -61,19 +61,19 @@ TEST(SetlistCodec, RoundTripKeepsEverythingAndWritesTheSameBytesAgain) {
         for (std::sregex_iterator it(text.begin(), text.end(), uuid), end; it != end; ++it, ++uuids)
             EXPECT_EQ(it->str().find_first_of("abcdef"), std::string::npos) << it->str();
     EXPECT_GT(uuids, 30);
-    const auto songs = json::parse(*bytes)["songs"];
+    const auto songs = Json::parse(*bytes)["songs"];
     EXPECT_FALSE(songs[1].contains("tempo"));
     EXPECT_FALSE(songs[1].contains("key"));
-    EXPECT_FALSE(json::parse(*bytes)["layers"][1].contains("muteCC"));
+    EXPECT_FALSE(Json::parse(*bytes)["layers"][1].contains("muteCC"));
 
     // Keys come out in ascending order in every object.
     std::vector<std::string> lastKey(64);
     bool sorted = true;
-    const json checked =
-        json::parse(*bytes, [&](int depth, json::parse_event_t event, json& parsed) {
-            if (event == json::parse_event_t::object_start)
+    const Json checked =
+        Json::parse(*bytes, [&](int depth, Json::parse_event_t event, Json& parsed) {
+            if (event == Json::parse_event_t::object_start)
                 lastKey[depth + 1].clear();
-            if (event == json::parse_event_t::key) {
+            if (event == Json::parse_event_t::key) {
                 const auto& k = parsed.get_ref<const std::string&>();
                 sorted = sorted && lastKey[depth] < k;
                 lastKey[depth] = k;
@@ -101,13 +101,13 @@ TEST(SetlistCodec, StrictFailuresRejectTheWholeFile) {
     const std::string big = "9223372036854775808";
     struct Row {
         std::string pointer;
-        std::optional<json> value;
+        std::optional<Json> value;
     };
     const std::vector<Row> rows = {
         {"/name", std::nullopt},
         {"/name", nullptr},
         {"/songs", std::nullopt},
-        {"/songs", json::object()},
+        {"/songs", Json::object()},
         {"/layers", std::nullopt},
         {"/layers/0", "Piano"}, // an element that is not an object fails the whole array
         {"/controlMode", "mackie"},
@@ -116,14 +116,14 @@ TEST(SetlistCodec, StrictFailuresRejectTheWholeFile) {
         {"/mackieTrackOffset", "8"},
         {"/mackieTrackOffset", 8.5},
         {"/mackieTrackOffset", 8.0},
-        {"/mackieTrackOffset", json::parse(big)},
-        {"/mackieTrackOffset", json::parse("-" + big + "1")},
+        {"/mackieTrackOffset", Json::parse(big)},
+        {"/mackieTrackOffset", Json::parse("-" + big + "1")},
         {"/songs/0/id", std::nullopt},
         {"/songs/0/id", "00000000-0000-0000-0000-00000000000"},
         {"/songs/0/id", "{00000000-0000-0000-0000-000000000002}"},
         {"/songs/0/name", 3},
         {"/songs/0/sections", std::nullopt},
-        {"/songs/0/sections/0", json::array()},
+        {"/songs/0/sections/0", Json::array()},
         {"/songs/0/tempo", "120"},
         {"/songs/0/key", false},
         {"/songs/0", 1},
@@ -179,15 +179,15 @@ TEST(SetlistCodec, TolerantRecordsFallBackKeyByKey) {
     };
     struct Row {
         std::string pointer;
-        std::optional<json> value;
+        std::optional<Json> value;
         Check check;
     };
     const std::vector<Row> rows = {
         {layer + "/channel", "2", [&](auto& s) { EXPECT_EQ(L(s).channel, 1); }},
         {layer + "/channel", 2.5, [&](auto& s) { EXPECT_EQ(L(s).channel, 1); }},
-        {layer + "/channel", json::parse("9223372036854775808"),
+        {layer + "/channel", Json::parse("9223372036854775808"),
          [&](auto& s) { EXPECT_EQ(L(s).channel, 1); }},
-        {layer + "/channel", json::parse("-9223372036854775808"),
+        {layer + "/channel", Json::parse("-9223372036854775808"),
          [&](auto& s) { EXPECT_EQ(L(s).channel, INT64_MIN); }},
         {layer + "/muteCC", nullptr, [&](auto& s) { EXPECT_FALSE(L(s).muteCC); }},
         {layer + "/muteCC", "20", [&](auto& s) { EXPECT_FALSE(L(s).muteCC); }},
@@ -203,11 +203,11 @@ TEST(SetlistCodec, TolerantRecordsFallBackKeyByKey) {
         {rule + "/effect", "fadeOut",
          [&](auto& s) { EXPECT_EQ(R(s).effect, LayerRule::Effect::swellIn); }},
         {rule + "/allSections", nullptr, [&](auto& s) { EXPECT_TRUE(R(s).allSections); }},
-        {rule + "/sectionNames", json{"Chorus", 1},
+        {rule + "/sectionNames", Json{"Chorus", 1},
          [&](auto& s) { EXPECT_TRUE(R(s).sectionNames.empty()); }},
-        {rule + "/anchor", json{{"barsAfterStart", {{"_0", 4}}}, {"manual", json::object()}},
+        {rule + "/anchor", Json{{"barsAfterStart", {{"_0", 4}}}, {"manual", Json::object()}},
          [&](auto& s) { EXPECT_EQ(R(s).anchor, FireAnchor::barsBeforeSectionEnd(2)); }},
-        {section + "/name", json::array(), [&](auto& s) { EXPECT_EQ(S(s).name, "Section"); }},
+        {section + "/name", Json::array(), [&](auto& s) { EXPECT_EQ(S(s).name, "Section"); }},
         {section + "/jumpTrigger/kind", std::nullopt,
          [&](auto& s) { EXPECT_FALSE(S(s).jumpTrigger); }},
         {section + "/jumpTrigger/kind", "pitch", [&](auto& s) { EXPECT_FALSE(S(s).jumpTrigger); }},
@@ -224,7 +224,7 @@ TEST(SetlistCodec, TolerantRecordsFallBackKeyByKey) {
          }},
         {moment + "/ccSends/1/channel", 1.5, [&](auto& s) { EXPECT_TRUE(M(s).ccSends.empty()); }},
         {moment + "/name", std::nullopt, [&](auto& s) { EXPECT_EQ(M(s).name, "Moment"); }},
-        {moment + "/anchor", json{{"x", 1}},
+        {moment + "/anchor", Json{{"x", 1}},
          [&](auto& s) { EXPECT_EQ(M(s).anchor, FireAnchor::manual()); }},
         {moment + "/trigger/data1", "64", [&](auto& s) { EXPECT_FALSE(M(s).trigger); }},
         {moment + "/muteLayerIDs", "x",
@@ -245,16 +245,16 @@ TEST(SetlistCodec, TolerantRecordsFallBackKeyByKey) {
 TEST(SetlistCodec, LegacySectionForms) {
     const auto a = id(1).string();
     struct Row {
-        json section;
+        Json section;
         UuidSet muted;
         std::string name;
     };
     const std::vector<Row> rows = {
         {{{"name", "Verse"}, {"mutedLayerIDs", {a}}}, {id(1)}, "Verse"},
-        {{{"name", "Verse"}, {"steps", json::array()}}, {}, "Verse"},
-        {{{"name", "Verse"}, {"steps", json::array()}, {"mutedLayerIDs", {a}}}, {id(1)}, "Verse"},
+        {{{"name", "Verse"}, {"steps", Json::array()}}, {}, "Verse"},
+        {{{"name", "Verse"}, {"steps", Json::array()}, {"mutedLayerIDs", {a}}}, {id(1)}, "Verse"},
         {{{"steps", "x"}, {"mutedLayerIDs", {a, "bad"}}}, {}, "Section"},
-        {json::object(), {}, "Section"},
+        {Json::object(), {}, "Section"},
         // A readable non-empty "steps" wins over a section-level set.
         {{{"steps", {{{"id", id(9).string()}}}}, {"mutedLayerIDs", {a}}}, {}, "Section"},
     };
@@ -335,9 +335,9 @@ TEST(SetlistCodec, DeepNestingIsRejectedWithoutExhaustingTheStack) {
                           .replace(1, 0, "\"y\":" + deep + "1" + std::string(100000, '}') + ",")));
     // Brackets inside strings do not count; moderately nested unknown keys still load.
     EXPECT_TRUE(decodeSetlist(edited(kSample, "/x", std::string(1000, '['))));
-    json nested = 1;
+    Json nested = 1;
     for (int i = 0; i < kMaxJsonDepth - 2; ++i)
-        nested = json::array({nested});
+        nested = Json::array({nested});
     EXPECT_TRUE(decodeSetlist(edited(kSample, "/x", nested)));
 }
 
@@ -371,8 +371,8 @@ TEST(SetlistCodec, DawHostIsOptionalAndAnUnknownValueReadsAsAbsent) {
 
     // Null, a host this version does not know, or a value of the wrong type: the file still
     // loads, as if the key were absent.
-    for (const json& value :
-         {json(nullptr), json("cubase"), json("Ardour"), json(1), json::array()}) {
+    for (const Json& value :
+         {Json(nullptr), Json("cubase"), Json("Ardour"), Json(1), Json::array()}) {
         const auto s = decodeSetlist(edited(kSample, "/dawHost", value));
         ASSERT_TRUE(s) << value;
         EXPECT_EQ(*s, *plain) << value;
