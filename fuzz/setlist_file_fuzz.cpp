@@ -130,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const fuzz::ScratchFolder scratch;
     scratch.clear();
     const StoreLocation location = StoreLocation::under(scratch.path());
-    const fs::path file = Store::fileURL(location);
+    const fs::path file = Store::filePath(location);
     writeFile(file, bytes);
 
     MemorySettings settings;
