@@ -249,18 +249,24 @@ void TriggerInput::persistAdvanceTrigger() {
         settings_.remove(kAdvanceTriggerKey);
 }
 
+namespace {
+// A trigger table as the input thread matches it: device names in their stable form, shared.
+template <typename Table>
+std::shared_ptr<const Table> matchable(Table triggers) {
+    for (auto& entry : triggers)
+        entry.second.deviceName = stableDeviceName(entry.second.deviceName);
+    return std::make_shared<const Table>(std::move(triggers));
+}
+} // namespace
+
 void TriggerInput::setJumpTriggers(JumpTriggerTable triggers) {
-    for (auto& [key, trigger] : triggers)
-        trigger.deviceName = stableDeviceName(trigger.deviceName);
-    auto table = std::make_shared<const JumpTriggerTable>(std::move(triggers));
+    auto table = matchable(std::move(triggers));
     std::lock_guard lock(lock_);
     view_.jumpTriggers = std::move(table);
 }
 
 void TriggerInput::setMomentTriggers(MomentTriggerTable triggers) {
-    for (auto& [id, trigger] : triggers)
-        trigger.deviceName = stableDeviceName(trigger.deviceName);
-    auto table = std::make_shared<const MomentTriggerTable>(std::move(triggers));
+    auto table = matchable(std::move(triggers));
     std::lock_guard lock(lock_);
     view_.momentTriggers = std::move(table);
 }
