@@ -72,15 +72,3 @@ TEST_F(LiveTest, FirstRunFlagsDecideBetweenModeChooserAndQuickStart) {
         EXPECT_FALSE(live->showQuickStart());
     }
 }
-
-TEST_F(LiveTest, ContinueInTheModeChooserOpensTheSetupGuideAfterTheCurrentEvent) {
-    start(makeSet({{"One", "Verse"}}, ControlMode::ccMute));
-    live->appear();
-    ASSERT_TRUE(live->showModeChooser());
-    live->setShowModeChooserAtStartup(false);
-    EXPECT_FALSE(live->showModeChooserAtStartup());
-    live->modeChooserContinued();
-    EXPECT_FALSE(live->showSetup());
-    loop.runPending();
-    EXPECT_TRUE(live->showSetup());
-}

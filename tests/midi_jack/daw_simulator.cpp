@@ -133,10 +133,6 @@ int DawSimulator::bank(int unit) const {
     return units_[unitIndex(unit)].bank.load();
 }
 
-std::string DawSimulator::trackName(int track) const {
-    return track >= 0 && track < kMaxTracks ? names_[track] : "";
-}
-
 void DawSimulator::userToggle(int track) {
     clicks_.write(&track, sizeof track);
 }

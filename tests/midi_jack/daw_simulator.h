@@ -99,7 +99,6 @@ public:
     // The session as it is now.
     std::vector<bool> mutes() const;
     int bank(int unit) const;
-    std::string trackName(int track) const;
     // The user clicks a mute in the DAW window (the LED follows a cycle later).
     void userToggle(int track);
 

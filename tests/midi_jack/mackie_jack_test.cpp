@@ -16,13 +16,6 @@ using testing::JackServerSuite;
 using testing::JackTestServer;
 using testing::mute;
 
-std::vector<bool> sessionWith(int tracks, const std::vector<int>& muted) {
-    std::vector<bool> session(static_cast<std::size_t>(tracks));
-    for (int t : muted)
-        session[static_cast<std::size_t>(t)] = true;
-    return session;
-}
-
 int pressesOf(const std::vector<DawSimulator::Received>& received, int unit, std::uint8_t firstNote,
               std::uint8_t lastNote) {
     int n = 0;
@@ -205,40 +198,6 @@ TEST_F(MackieThroughJack, ADawConnectingAfterThePushIsBroughtToTheCurrentState) 
     EXPECT_EQ(daw->mutes(), intended(session, 0, 12, want));
     EXPECT_EQ(daw->mergedPresses(), 0);
     EXPECT_EQ(daw->mutesBesideBankMoves(), 0);
-}
-
-TEST_F(MackieThroughJack, TheDawsLcdAndLedsReachTrackNamesAndShadow) {
-    auto daw = makeDaw({24, {}, 0, 8, 19});
-    JackRig rig(server_->name());
-    wireAndAwaitReport(rig, *daw);
-    const auto layers = testing::makeLayers(12);
-    push(rig, layers, {});
-    ASSERT_TRUE(rig.quiesce());
-    SlotNames names;
-    for (int strip = 0; strip < 8; ++strip)
-        names[strip] = daw->trackName(strip);
-    EXPECT_EQ(rig.service->mackieSlotNames.get(), names);
-
-    // The user mutes tracks in the DAW: the LEDs tell the shadow, and the next section change
-    // puts the wanted state back.
-    daw->userToggle(3);
-    daw->userToggle(9);
-    ASSERT_TRUE(rig.driver.runUntil([&] {
-        const auto shadow = rig.service->mackieShadow();
-        return shadow.muted[3] == true && shadow.muted[9] == true;
-    }));
-    push(rig, layers, {5});
-    ASSERT_TRUE(rig.quiesce());
-    EXPECT_EQ(daw->mutes(), intended(sessionWith(24, {}), 0, 12, {5}));
-
-    // Another bank: the names of its tracks.
-    rig.service->resetMackieShadow();
-    push(rig, layers, {5}, 8);
-    ASSERT_TRUE(rig.quiesce());
-    for (int strip = 0; strip < 8; ++strip)
-        names[strip] = daw->trackName(8 + strip);
-    EXPECT_EQ(rig.service->mackieSlotNames.get(), names);
-    EXPECT_EQ(daw->mutes(), intended(intended(sessionWith(24, {}), 0, 12, {5}), 8, 12, {5}));
 }
 
 } // namespace

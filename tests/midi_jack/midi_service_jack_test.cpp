@@ -1,4 +1,4 @@
-// The MIDI engine's trigger input and routing through a real JACK server.
+// The MIDI engine's routing and learned triggers through a real JACK server.
 #include "jack_rig.h"
 #include "jack_server_suite.h"
 #include "support/records.h"
@@ -27,60 +27,6 @@ std::vector<Bytes> bytesOf(const std::vector<JackTestEvent>& events) {
 class MidiServiceThroughJack : public JackServerSuite {
 protected:
 };
-
-TEST_F(MidiServiceThroughJack, AControllerPluggedInAfterStartFiresNextAndJumpsWithoutRestart) {
-    JackRig rig(server_->name());
-    rig.service->advanceTrigger.set(AdvanceTrigger{"pedal:out", AdvanceTrigger::Kind::note, 60});
-    rig.service->resolveTriggerSource();
-    rig.service->setJumpTriggers({{2, AdvanceTrigger{"pedal:out", AdvanceTrigger::Kind::cc, 27}}});
-    EXPECT_EQ(rig.service->footswitchSource(), 0u);
-
-    // A DAW, and a stand-in for the coordinator: NEXT moves on to the next section's mutes.
-    DawSimulator daw(server_->name(), "daw", {16, {}, 0, 8, 19});
-    ASSERT_TRUE(daw.ok());
-    ASSERT_TRUE(rig.wire(daw, 0));
-    std::vector<Layer> layers;
-    strata::testing::growTo(layers, 4);
-    const std::vector<UuidSet> sections = {{layers[0].id}, {layers[1].id, layers[3].id}};
-    int section = 0;
-    int nexts = 0;
-    std::vector<int> jumps;
-    Connection next = rig.service->advancePressed.connect([&] {
-        ++nexts;
-        section = (section + 1) % 2;
-        rig.service->sendSectionState(layers, sections[static_cast<std::size_t>(section)],
-                                      ControlMode::mackieControl, std::nullopt, 0);
-    });
-    Connection jump = rig.service->jumpRequested.connect([&](int key) { jumps.push_back(key); });
-    rig.service->sendSectionState(layers, sections[0], ControlMode::mackieControl, std::nullopt, 0);
-    ASSERT_TRUE(rig.quiesce());
-
-    // The pedal appears: the setup notification lists it, connects it and finds the NEXT
-    // trigger's source.
-    JackTestClient pedal(server_->name(), "pedal");
-    ASSERT_TRUE(pedal.ok());
-    const std::size_t out = pedal.addOutput("out");
-    ASSERT_TRUE(rig.driver.runUntil([&] { return rig.service->footswitchSource() != 0; }));
-    const auto& sources = rig.service->sources.get();
-    EXPECT_NE(std::find(sources.begin(), sources.end(), "pedal:out"), sources.end());
-    ASSERT_TRUE(pedal.waitCycles(3)); // the new connection is in the graph
-
-    pedal.send(out, {0x90, 60, 100});
-    pedal.send(out, {0x80, 60, 0});
-    ASSERT_TRUE(rig.driver.runUntil([&] { return nexts > 0; }));
-    ASSERT_TRUE(rig.quiesce());
-    EXPECT_EQ(nexts, 1);
-    EXPECT_EQ(daw.mutes(),
-              (std::vector<bool>{false, true, false, true, false, false, false, false, false, false,
-                                 false, false, false, false, false, false}));
-
-    pedal.send(out, {0xB0, 27, 127});
-    pedal.send(out, {0xB0, 27, 0});
-    ASSERT_TRUE(rig.driver.runUntil([&] { return !jumps.empty(); }));
-    rig.driver.runFor(std::chrono::milliseconds(50));
-    EXPECT_EQ(jumps, std::vector<int>{2});
-    EXPECT_EQ(nexts, 1) << "a jump trigger's press is not also a NEXT";
-}
 
 TEST_F(MidiServiceThroughJack, ProgramChangesCcSendsAndPatchChangesReachOnlyTheNamedDestination) {
     JackRig rig(server_->name());

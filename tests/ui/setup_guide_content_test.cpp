@@ -3,7 +3,6 @@
 // that point the DAW at them. The wording itself is the sheet's business, not the tests'.
 
 #include "setup_guide_content.h"
-#include "ui_rig.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -94,42 +93,6 @@ TEST(SetupGuide, OnPipeWireOneLastStepSaysWhereThePortsAppear) {
             // Only the Mackie surfaces answer back.
             EXPECT_EQ(mentions(last, "Strata feedback"), mode == ModeChoice::mackie);
         }
-}
-
-TEST(SetupGuide, ModelStartsAtLogicAndCcMuteAndTakesThePortsFromTheMidiEngine) {
-    UiRig rig;
-    SetupGuideModel& guide = rig.models->guide;
-    EXPECT_EQ(guide.hostLabels(), (QStringList{"Logic Pro", "MainStage", "Ardour"}));
-    EXPECT_EQ(guide.modeLabels(), (QStringList{"CC Mute", "Mackie"}));
-    EXPECT_EQ(guide.hostLabel(), "Logic Pro");
-    EXPECT_EQ(guide.modeLabel(), "CC Mute");
-
-    guide.setMode(1);
-    guide.setHost(1);
-    guide.setHost(7); // out of range: ignored
-    const QVariantList steps = guide.steps();
-    const auto expected = guideSteps(HostChoice::mainStage, ModeChoice::mackie, kOnePortPerSurface);
-    ASSERT_EQ(steps.size(), static_cast<qsizetype>(expected.size()));
-    for (qsizetype i = 0; i < steps.size(); ++i) {
-        const auto step = steps[i].toMap();
-        EXPECT_EQ(step["number"].toInt(), i + 1);
-        EXPECT_EQ(step["title"].toString().toStdString(), expected[std::size_t(i)].title);
-        EXPECT_EQ(step["detail"].toString().toStdString(), expected[std::size_t(i)].detail);
-    }
-
-    guide.reset();
-    EXPECT_EQ(guide.host(), 0);
-    EXPECT_EQ(guide.mode(), 0);
-}
-
-TEST(QuickStart, FiveCardsEachWithItsOwnSymbol) {
-    const auto& cards = quickStartCards();
-    ASSERT_EQ(cards.size(), 5u);
-    for (std::size_t i = 0; i < cards.size(); ++i) {
-        EXPECT_FALSE(cards[i].title.empty());
-        for (std::size_t j = 0; j < i; ++j)
-            EXPECT_NE(cards[i].icon, cards[j].icon);
-    }
 }
 
 } // namespace

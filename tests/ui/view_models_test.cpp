@@ -1,5 +1,5 @@
 // The view models over the real core objects, for what the QML tests cannot see well: the lights'
-// timers, signal counts, the map folder on disk and the first-run flags the coordinator keeps.
+// timers, their signal counts and the map folder on disk.
 // Virtual time throughout.
 
 #include "ui_rig.h"
@@ -82,44 +82,6 @@ TEST_F(ViewModels, DawLightStaysLitThreeSecondsAfterTheLastFeedbackAndNewStampsE
     rig.advance(seconds(0.1));
     EXPECT_FALSE(ui().midi.dawLit());
     EXPECT_FALSE(ui().midi.lightTimerArmed());
-}
-
-TEST_F(ViewModels, CueIndicatorShowsTheHostWhileConnectedAndOfflineOtherwise) {
-    QSignalSpy changes(&ui().cue, &CueModel::connectionChanged);
-    EXPECT_FALSE(ui().cue.connected());
-    EXPECT_EQ(ui().cue.caption(), QStringLiteral("CUE \u00B7 OFFLINE"));
-
-    rig.cueHello("FOH-Mac");
-    rig.cueHello("FOH-Mac");
-    EXPECT_TRUE(ui().cue.connected());
-    EXPECT_EQ(ui().cue.caption(), QStringLiteral("CUE \u00B7 FOH-Mac"));
-    EXPECT_EQ(changes.count(), 1) << "a repeated greeting changes nothing on screen";
-
-    rig.cueGoodbye();
-    EXPECT_EQ(ui().cue.caption(), QStringLiteral("CUE \u00B7 OFFLINE"));
-
-    rig.cueHello("Stage Left");
-    rig.advance(seconds(12.5));
-    EXPECT_FALSE(ui().cue.connected()) << "silence ends the connection";
-}
-
-// ---- First run (the coordinator decides; the model shows its flags) ----------------------------
-
-TEST(FirstRunFlags, TheModelFollowsTheCoordinatorsFlagsAndWritesThemBack) {
-    UiRig rig;
-    rig.settings.setBool(LiveCoordinator::kShowModeChooserKey, false);
-    ShellModel& shell = rig.models->shell;
-    QSignalSpy quickStart(&shell, &ShellModel::showQuickStartChanged);
-    shell.mainViewAppeared();
-    EXPECT_FALSE(shell.showModeChooser());
-    rig.advance(LiveCoordinator::kQuickStartDelay);
-    EXPECT_TRUE(shell.showQuickStart());
-    EXPECT_EQ(quickStart.count(), 1);
-
-    shell.setShowQuickStart(false); // the sheet was dismissed
-    EXPECT_FALSE(rig.live->showQuickStart());
-    shell.setShowSetup(true);
-    EXPECT_TRUE(rig.live->showSetup());
 }
 
 } // namespace

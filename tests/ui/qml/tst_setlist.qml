@@ -336,45 +336,5 @@ Item {
             keyClick(Qt.Key_Y, Qt.ControlModifier)
             compare(view.appState.setName, "Friday at The Crown live")
         }
-
-        function test_undoOfImportNewSetAndDeleteClampsThePosition() {
-            verify(view.setlist.importSetlist("A\na1\na2\n\nB\nb1", false) === 2)
-            select(6, 0)
-            click("newSetButton")
-            tryVerify(() => find("newSetConfirmation").opened)
-            click("confirmNewSetButton")
-            tryVerify(() => !find("newSetConfirmation").visible)
-            compare(songNames(), ["New Song"])
-
-            undo()
-            compare(view.appState.songCount, 7)
-            compare(songNames()[6], "B")
-            // The new set's song is not in the restored set: the index is clamped (here 0 stays).
-            compare(view.appState.songIndex, 0)
-            select(6, 0)
-            undo()
-            compare(view.appState.songCount, 5)
-            // The imported song the performer was on is gone: clamped to the last song.
-            compare(view.appState.songIndex, 4)
-            compare(view.appState.sectionIndex, 0)
-            verify(row(4).isCurrent)
-            redo()
-            redo()
-            compare(songNames(), ["New Song"])
-            undo()
-            undo()
-            compare(view.appState.songCount, 5)
-
-            // Undo of a delete brings the song back and keeps the performer on their song.
-            select(2, 3)
-            menuCommand(0, 3)
-            compare(view.appState.songName, "Slow Burn")
-            select(1, 3)
-            undo()
-            compare(songNames()[0], "Northern Lights")
-            compare(view.appState.songName, "Harbour Song")
-            compare(view.appState.songIndex, 2)
-            compare(view.appState.sectionIndex, 3)
-        }
     }
 }

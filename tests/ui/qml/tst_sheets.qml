@@ -122,6 +122,10 @@ Item {
             compare(stepTitles().length, 6)
             verify(stepTitles()[0].includes("MainStage"), stepTitles()[0])
             rowsShowTheSteps()
+            // The steps name the ports of the MIDI system that runs.
+            verify(view.guide.steps.some(step => step.detail.includes("\"Strata XT\"")))
+            view.guide.host = 7
+            verify(stepTitles()[0].includes("MainStage"), "a host out of range is ignored")
 
             click("segment_Ardour")
             verify(stepTitles()[0].includes("Ardour"), stepTitles()[0])
