@@ -17,6 +17,11 @@ TestCase {
 
     when: windowShown
 
+    // How long a wait for something the view does (a layout, an animation, a delayed tooltip) may
+    // take before it counts as never: long enough that a loaded machine fails nothing that was
+    // merely slow. A wait ends as soon as what it waits for holds.
+    readonly property int patience: 20000
+
     Component {
         id: viewComponent
         ContentView {}

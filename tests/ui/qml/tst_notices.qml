@@ -16,12 +16,12 @@ Item {
         }
         // Waits for a notice and for the window to make room for it, so that clicks land on it.
         function shown(kind) {
-            tryVerify(() => notice(kind) !== null, 1000, kind + " shown")
+            tryVerify(() => notice(kind) !== null, patience, kind + " shown")
             waitForRendering(view)
             return notice(kind)
         }
         function gone(kind) {
-            tryVerify(() => notice(kind) === null, 1000, kind + " gone")
+            tryVerify(() => notice(kind) === null, patience, kind + " gone")
             waitForRendering(view)
         }
         function noticeText(kind) {
@@ -88,7 +88,7 @@ Item {
 
             mouseClick(findChild(notice("keptAside"), "noticeDismiss"))
             gone("keptAside")
-            tryCompare(find("noticeBar"), "height", 0)
+            tryCompare(find("noticeBar"), "height", 0, patience)
 
             // A launch whose file reads has nothing to say.
             launch(startSettings)

@@ -15,7 +15,7 @@ Item {
         name: "Setlist"
 
         function row(i) {
-            tryVerify(() => findChild(view, "songRow_" + i) !== null, 5000, "row " + i + " is built")
+            tryVerify(() => findChild(view, "songRow_" + i) !== null, patience, "row " + i + " is built")
             return find("songRow_" + i)
         }
         function songNames() {
@@ -88,9 +88,9 @@ Item {
                 const r = list.itemAtIndex(i)
                 return r !== null && r.y >= list.contentY && r.y + r.height <= list.contentY + list.height
             }
-            tryVerify(() => inSight(5), 2000, "the first imported song")
+            tryVerify(() => inSight(5), patience, "the first imported song")
             view.setlist.selectSong(24)
-            tryVerify(() => inSight(24), 2000, "the last song")
+            tryVerify(() => inSight(24), patience, "the last song")
             // Navigation from the keyboard: back over the song boundary.
             view.setlist.selectSong(1)
             tryVerify(() => inSight(1))

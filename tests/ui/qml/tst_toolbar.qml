@@ -17,7 +17,7 @@ Item {
         function openMenu(buttonName, itemName) {
             click(buttonName)
             const item = find(itemName)
-            tryVerify(() => item.visible, 5000, "visible: " + itemName)
+            tryVerify(() => item.visible, patience, "visible: " + itemName)
             return item
         }
 
@@ -215,7 +215,7 @@ Item {
             verify(findChild(find("bankStepper"), "bankHelp").text.length > 0)
 
             mouseMove(find("allOnButton"))
-            tryVerify(() => findChild(find("allOnButton"), "help").visible, 2000)
+            tryVerify(() => findChild(find("allOnButton"), "help").visible, patience)
         }
 
         function test_controlModeMenuAndPortChoice() {
@@ -287,9 +287,9 @@ Item {
             tryVerify(() => find("mapErrorItem").visible)
             verify(find("mapErrorItem").text.startsWith("Could not save the map: "))
             tryVerify(() => find("mapErrorItem").y === find("saveMapItem").y + find("saveMapItem").height,
-                      1000, "right below the save entry")
+                      patience, "right below the save entry")
             tryVerify(() => find("defaultPortItem").y > find("mapErrorItem").y + find("mapErrorItem").height,
-                      1000, "the entries below make room")
+                      patience, "the entries below make room")
 
             // The menu entry opens the save dialog (its answer goes through saveMap).
             mouseClick(find("saveMapItem"))
@@ -299,7 +299,7 @@ Item {
             dialog.reject()
             tryVerify(() => !dialog.visible)
             verify(menu.saveMap(file))
-            tryVerify(() => !findChild(view, "mapErrorItem"), 1000, "a success clears the error")
+            tryVerify(() => !findChild(view, "mapErrorItem"), patience, "a success clears the error")
 
             mouseClick(openMenu("controlModeMenu", "logicHostItem"))
             compare(rig.storedDawHost(), undefined, "the default is stored as no host")
