@@ -1,11 +1,7 @@
 // The DAW host chosen for a set: what the coordinator sends on Ardour, and the toolbar's host
 // controls.
 #include "live_rig.h"
-#include "midi/ardour_midi_map.h"
 #include "support/records.h"
-
-#include <fstream>
-#include <sstream>
 
 using namespace strata;
 using namespace strata::testing;
@@ -79,23 +75,4 @@ TEST_F(LiveTest, TheHostIsPartOfTheSectionState) {
         return true;
     });
     EXPECT_EQ(LiveCoordinator::sectionStateKey(*app), plain);
-}
-
-TEST_F(LiveTest, SavingTheArdourMapWritesTheSetsBindingsOrSaysWhyNot) {
-    Setlist set = makeSet({{"One", "a"}}, ControlMode::ccMute);
-    set.mackieTrackOffset = 8;
-    start(std::move(set));
-    std::string error;
-    const auto path = dir->path() / "strata.map";
-    ASSERT_TRUE(live->saveArdourMidiMap(path, &error)) << error;
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(), ArdourMidiMap::generate(app->setlist()));
-    EXPECT_NE(text.str().find("<Binding channel=\"4\" ctl=\"23\" uri=\"/route/mute 12\"/>"),
-              std::string::npos);
-
-    EXPECT_FALSE(live->saveArdourMidiMap(dir->path() / "no" / "such" / "strata.map", &error));
-    EXPECT_FALSE(error.empty());
-    EXPECT_EQ(log.linesStartingWith("[MIDI] could not save the Ardour MIDI map").size(), 1u);
 }
