@@ -131,16 +131,6 @@ protected:
     const Section& section(std::size_t k, std::size_t song = 0) const {
         return app->setlist().songs.at(song).sections.at(k);
     }
-    // Mutes layer `i` in the first step of section `k` of the current song.
-    void muteIn(std::size_t k, std::size_t i) {
-        app->updateSetlist([&](Setlist& set) {
-            set.songs.at(static_cast<std::size_t>(app->currentSongIndex()))
-                .sections.at(k)
-                .steps.at(0)
-                .mutedLayerIDs.insert(set.layers.at(i).id);
-            return true;
-        });
-    }
     Position position() const {
         return {app->currentSongIndex(), app->currentSectionIndex(), app->currentStepIndex()};
     }

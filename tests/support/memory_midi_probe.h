@@ -113,13 +113,6 @@ public:
         }
     }
 
-    // Gives any object the aliases a JACK port may carry.
-    void setAliases(MidiRef object, std::vector<std::string> aliases) {
-        std::lock_guard lock(mutex_);
-        if (Object* o = findLocked(object))
-            o->aliases = std::move(aliases);
-    }
-
     // Calls every client's setup handler on the calling thread.
     void notifySetupChanged() {
         std::vector<std::shared_ptr<SetupHandler>> handlers;

@@ -130,10 +130,6 @@ void RigController::setSetting(const QString& key, const QVariant& value) {
         rig_->settings.setString(key.toStdString(), value.toString().toStdString());
 }
 
-void RigController::removeSetting(const QString& key) {
-    rig_->settings.remove(key.toStdString());
-}
-
 QVariant RigController::boolSetting(const QString& key) const {
     const auto value = rig_->settings.boolValue(key.toStdString());
     return value ? QVariant(*value) : QVariant();

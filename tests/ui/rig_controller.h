@@ -65,7 +65,6 @@ public:
     Q_INVOKABLE QStringList sectionNames() const;
 
     Q_INVOKABLE void setSetting(const QString& key, const QVariant& value);
-    Q_INVOKABLE void removeSetting(const QString& key);
     // A stored Boolean, or undefined when absent or not a Boolean.
     Q_INVOKABLE QVariant boolSetting(const QString& key) const;
     // Whether a NEXT trigger is in the preferences (for the next launch).
