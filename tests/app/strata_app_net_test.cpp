@@ -3,21 +3,17 @@
 // footswitch; the test plays Cadenzo on the multicast group.
 
 #include "app_process.h"
-#include "cuelink/cadenzo_link.h"
 #include "jack_test_client.h"
 #include "jack_test_server.h"
 #include "model/store.h"
+#include "support/cue_sender.h"
 #include "support/test_support.h"
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <iostream>
 #include <jack/jack.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace strata;
 using namespace strata::testing;
@@ -35,21 +31,6 @@ Messages presses(std::initializer_list<std::uint8_t> notes) {
         out.push_back(JackTestClient::asReceived({0x90, n, 0x00}));
     }
     return out;
-}
-
-// Sends one datagram to the cue-link group, as Cadenzo would.
-bool sendCue(const std::string& json) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in group{};
-    group.sin_family = AF_INET;
-    group.sin_port = htons(cue_link::kPort);
-    ::inet_pton(AF_INET, std::string(cue_link::kGroupAddress).c_str(), &group.sin_addr);
-    const auto n = ::sendto(fd, json.data(), json.size(), 0,
-                            reinterpret_cast<const sockaddr*>(&group), sizeof group);
-    ::close(fd);
-    return n == static_cast<ssize_t>(json.size());
 }
 
 Messages bytesOf(const std::vector<JackTestEvent>& events) {
@@ -125,7 +106,7 @@ TEST(StrataApp, FollowsTheFootswitchAndCadenzoAndDrivesTheDawPortAndQuitsOnSigte
     EXPECT_EQ(bytesOf(daw.takeCollected()), next) << app.output();
 
     // Cadenzo fires the third section; its song index is out of range and leaves the song alone.
-    ASSERT_TRUE(sendCue(R"({"type":"FIRE","songIdx":7,"sectionIdx":2})"));
+    ASSERT_TRUE(CueSender().send(R"({"type":"FIRE","songIdx":7,"sectionIdx":2})"));
     const Messages fire = presses({0x11, 0x12});
     daw.waitUntil([&](const auto& events) { return events.size() >= fire.size(); }, 10s);
     daw.waitCycles(20);
