@@ -106,10 +106,8 @@ public:
         ASSERT_TRUE(server_.start(&error)) << error;
         ASSERT_NO_FATAL_FAILURE(openClients());
         ASSERT_TRUE(app_.start(STRATA_APP_PATH, files_, {"STRATA_MIDI=jack"}));
-        const auto deadline = SteadyClock::now() + 60s;
-        while (!jack_port_by_name(pedal_->handle(), "Strata:Strata") &&
-               SteadyClock::now() < deadline)
-            std::this_thread::sleep_for(1ms);
+        waitUntil([&] { return jack_port_by_name(pedal_->handle(), "Strata:Strata") != nullptr; },
+                  60s);
         ASSERT_NO_FATAL_FAILURE(wireDaw());
         ASSERT_TRUE(app_.waitForLine("[Strata] Ready", 60s)) << app_.output();
         ASSERT_TRUE(waitForMutes(mutesOf(0), 20s)) << app_.output();
@@ -129,21 +127,14 @@ public:
     }
     void wireDaw() {
         // "Strata feedback" appears with "Strata"; retry while the program is still setting up.
-        const auto deadline = SteadyClock::now() + 30s;
-        while (!daw_->connectUnit(0, "Strata:Strata", "Strata:Strata feedback")) {
-            ASSERT_LT(SteadyClock::now(), deadline) << app_.output();
-            std::this_thread::sleep_for(10ms);
-        }
+        ASSERT_TRUE(waitUntil(
+            [&] { return daw_->connectUnit(0, "Strata:Strata", "Strata:Strata feedback"); },
+            kPatience, 10ms))
+            << app_.output();
     }
 
     bool waitForMutes(const std::vector<bool>& want, std::chrono::milliseconds timeout) {
-        const auto deadline = SteadyClock::now() + timeout;
-        while (daw_->mutes() != want) {
-            if (SteadyClock::now() >= deadline)
-                return false;
-            std::this_thread::sleep_for(200us);
-        }
-        return true;
+        return waitUntil([&] { return daw_->mutes() == want; }, timeout);
     }
     // Presses NEXT on the footswitch; how long until the DAW's mutes are those of `section`
     // (none when they never were within `timeout`).

@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 #include <iostream>
 #include <jack/jack.h>
-#include <thread>
 
 using namespace strata;
 using namespace strata::testing;
@@ -74,10 +73,7 @@ TEST(StrataApp, FollowsTheFootswitchAndCadenzoAndDrivesTheDawPortAndQuitsOnSigte
     ASSERT_TRUE(app.start(STRATA_APP_PATH, files, {"STRATA_MIDI=jack"}));
 
     // The DAW reads "Strata" as soon as the port exists, normally long before the window is up.
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!jack_port_by_name(daw.handle(), "Strata:Strata") &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(1ms);
+    waitUntil([&] { return jack_port_by_name(daw.handle(), "Strata:Strata") != nullptr; });
     ASSERT_TRUE(daw.connect("Strata:Strata", daw.fullName(dawIn))) << app.output();
     ASSERT_TRUE(app.waitForLine("[Strata] Ready (MIDI: jack)", 30s)) << app.output();
 

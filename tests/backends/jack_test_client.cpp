@@ -11,13 +11,14 @@ namespace strata::testing {
 
 bool connectPorts(jack_client_t* client, const std::string& source, const std::string& destination,
                   std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!jack_port_by_name(client, source.c_str()) ||
-           !jack_port_by_name(client, destination.c_str())) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    const bool listed = waitUntil(
+        [&] {
+            return jack_port_by_name(client, source.c_str()) &&
+                   jack_port_by_name(client, destination.c_str());
+        },
+        timeout);
+    if (!listed)
+        return false;
     const int rc = jack_connect(client, source.c_str(), destination.c_str());
     return rc == 0 || rc == EEXIST;
 }
@@ -207,27 +208,19 @@ std::vector<JackTestEvent> JackTestClient::takeSent() {
 
 bool JackTestClient::waitUntil(const std::function<bool(const std::vector<JackTestEvent>&)>& done,
                                std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        for (auto& e : drain(received_))
-            collected_.push_back(std::move(e));
-        if (done(collected_))
-            return true;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    return testing::waitUntil(
+        [&] {
+            for (auto& e : drain(received_))
+                collected_.push_back(std::move(e));
+            return done(collected_);
+        },
+        timeout);
 }
 
 bool JackTestClient::waitCycles(int cycles, std::chrono::milliseconds timeout) {
     const std::uint64_t target = cycles_.load(std::memory_order_acquire) + cycles;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (cycles_.load(std::memory_order_acquire) < target) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return testing::waitUntil([&] { return cycles_.load(std::memory_order_acquire) >= target; },
+                              timeout);
 }
 
 std::vector<JackTestEvent> JackTestClient::takeCollected() {

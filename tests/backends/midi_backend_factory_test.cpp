@@ -4,7 +4,6 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
-#include <thread>
 
 namespace strata {
 namespace {
@@ -98,10 +97,7 @@ TEST(MidiBackendFactory, ForcedJackWaitsForAServer) {
 
     std::string error;
     ASSERT_TRUE(server.start(&error)) << error;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!choice.backend->available() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(choice.backend->available());
+    EXPECT_TRUE(testing::waitUntil([&] { return choice.backend->available(); }));
 }
 
 } // namespace

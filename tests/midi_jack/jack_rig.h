@@ -39,7 +39,7 @@ public:
     }
     // Runs the loop until `done` holds; false when `timeout` passed first.
     bool runUntil(const std::function<bool()>& done,
-                  std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+                  std::chrono::milliseconds timeout = kPatience) {
         const auto end = std::chrono::steady_clock::now() + timeout;
         while (!done()) {
             if (std::chrono::steady_clock::now() >= end)
