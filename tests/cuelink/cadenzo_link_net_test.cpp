@@ -14,6 +14,7 @@
 #include "support/test_support.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <csignal>
 #include <cstddef>
 #include <cstring>
@@ -287,47 +288,39 @@ TEST_F(CadenzoLinkNet, OversizeDatagramsAreDroppedNotCut) {
     EXPECT_TRUE(log.lines().empty());
 }
 
-namespace {
-// A loop that hands out the read callback it is given, so a test can call it when the socket
-// has nothing to read, as a spurious readiness report would.
-class SpyLoop final : public MainLoop {
-public:
-    explicit SpyLoop(VirtualMainLoop& inner) : inner_(inner) {}
-    TimePoint now() const override { return inner_.now(); }
-    void post(Task task) override { inner_.post(std::move(task)); }
-    TimerHandle after(Duration d, Task task) override { return inner_.after(d, std::move(task)); }
-    TimerHandle every(Duration d, Task task) override { return inner_.every(d, std::move(task)); }
-    TimerHandle watchReadable(int fd, Task task) override {
-        onReadable = task;
-        return inner_.watchReadable(fd, std::move(task));
-    }
-    Task onReadable;
-
-private:
-    VirtualMainLoop& inner_;
-};
-} // namespace
-
-TEST_F(CadenzoLinkNet, ASpuriousReadinessReportNeverBlocks) {
-    SpyLoop spy(loop);
-    CadenzoLink link(spy);
-    ASSERT_GE(link.fd(), 0);
-    ASSERT_TRUE(spy.onReadable);
-    std::vector<Fire> fires;
-    auto c = link.fire.connect([&](const Fire& f) { fires.push_back(f); });
-
-    // A read that blocked would hang here; the alarm turns that into a failed test run.
+TEST_F(CadenzoLinkNet, TheReaderHandsDatagramsToTheMainThreadAndStopsWithTheLink) {
+    // A reader that never woke up for the stop request would hang the teardown; the alarm turns
+    // that into a failed run.
     ::alarm(20);
-    spy.onReadable(); // nothing to read
-    EXPECT_TRUE(fires.empty());
-    strata::testing::CueSender cadenzo;
-    ASSERT_TRUE(cadenzo.send(fireText(2, 3)));
-    pollfd p{link.fd(), POLLIN, 0};
-    ASSERT_EQ(::poll(&p, 1, 5000), 1);
-    spy.onReadable();
-    spy.onReadable(); // the datagram was read once; this one finds nothing again
+    for (const bool trafficAtTeardown : {false, true}) {
+        SCOPED_TRACE(trafficAtTeardown ? "datagrams still arriving" : "nothing to read");
+        auto link = std::make_unique<CadenzoLink>(loop);
+        ASSERT_GE(link->fd(), 0);
+        std::vector<Fire> fires;
+        auto c = link->fire.connect([&](const Fire& f) { fires.push_back(f); });
+        strata::testing::CueSender cadenzo;
+        ASSERT_TRUE(cadenzo.send(fireText(2, 3)));
+        // Read and decoded off the main thread; applied only when the main loop turns.
+        ASSERT_TRUE(loop.waitForPost(5000ms));
+        EXPECT_TRUE(fires.empty());
+        loop.runPending();
+        EXPECT_EQ(fires, (std::vector<Fire>{{2, 3}}));
+        std::atomic<bool> sending{trafficAtTeardown};
+        std::thread burst([&] {
+            while (sending.load())
+                cadenzo.send(fireText(1, 1));
+        });
+        if (trafficAtTeardown) {
+            ASSERT_TRUE(loop.waitForPost(5000ms));
+        }
+        link.reset();
+        sending = false;
+        burst.join();
+        // What the reader posted before it stopped finds the link gone and does nothing.
+        loop.runPending();
+        EXPECT_EQ(fires.size(), 1u);
+    }
     ::alarm(0);
-    EXPECT_EQ(fires, (std::vector<Fire>{{2, 3}}));
 }
 
 TEST_F(CadenzoLinkNet, TeardownClosesTheSocket) {

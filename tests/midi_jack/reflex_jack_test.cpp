@@ -7,8 +7,12 @@
 #include "live/live_coordinator.h"
 #include "support/test_support.h"
 
+#include <functional>
 #include <gtest/gtest.h>
+#include <string>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace strata {
 namespace {
@@ -62,7 +66,12 @@ struct Stage {
         song.sections[4].jumpTrigger = AdvanceTrigger{"pedal:out", AdvanceTrigger::Kind::cc, 27};
         set.songs.push_back(std::move(song));
         app->setSetlist(std::move(set));
-        link = std::make_unique<CadenzoLink>(rig.loop, CadenzoLink::Options{.openSocket = false});
+        // The link reads one end of a socket pair; Cadenzo writes to the other.
+        int pair[2] = {-1, -1};
+        if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair) == 0)
+            cadenzo = pair[1];
+        link = std::make_unique<CadenzoLink>(
+            rig.loop, CadenzoLink::Options{.openSocket = false, .adoptSocket = pair[0]});
         live = std::make_unique<LiveCoordinator>(*app, *rig.service, *link, rig.loop, rig.settings,
                                                  StoreLocation::under(dir.path()));
         out = pedal.addOutput("out");
@@ -71,11 +80,13 @@ struct Stage {
         live.reset();
         link.reset();
         app.reset();
+        if (cadenzo >= 0)
+            ::close(cadenzo);
     }
 
     // Wires everything, appears and waits until the DAW shows section 0.
     bool begin() {
-        if (!daw.ok() || !pedal.ok() || !rig.wire(daw, 0))
+        if (cadenzo < 0 || !daw.ok() || !pedal.ok() || !rig.wire(daw, 0))
             return false;
         rig.service->advanceTrigger.set(
             AdvanceTrigger{"pedal:out", AdvanceTrigger::Kind::note, 60});
@@ -99,18 +110,16 @@ struct Stage {
         return intended(std::move(from), offset, 8, kSectionMutes.at(k));
     }
 
-    // Holds the main thread, from before the presses are sent, until the DAW shows `want` (or a
-    // broken run gives up); then lets it run again. Returns whether the DAW showed it while held.
-    bool answeredWhileHeld(const std::vector<std::vector<std::uint8_t>>& presses,
-                           const std::vector<bool>& want) {
+    // Holds the main thread, from before `trigger` sends, until the DAW shows `want` (or a broken
+    // run gives up); then lets it run again. Returns whether the DAW showed it while held.
+    bool answeredWhileHeld(const std::function<void()>& trigger, const std::vector<bool>& want) {
         bool ran = false;
         bool seen = false;
         rig.loop.post([&] {
             ran = true;
             seen = waitFor([&] { return daw.mutes() == want; });
         });
-        for (const auto& message : presses)
-            pedal.send(out, message);
+        trigger();
         if (!rig.driver.runUntil([&] { return ran; }))
             return false;
         return seen;
@@ -132,6 +141,7 @@ struct Stage {
     DawSimulator daw;
     JackTestClient pedal;
     std::size_t out = 0;
+    int cadenzo = -1;
     std::unique_ptr<AppState> app;
     std::unique_ptr<CadenzoLink> link;
     std::unique_ptr<LiveCoordinator> live;
@@ -160,7 +170,12 @@ TEST_F(ReflexThroughJack, PressesReachTheDawWhileTheMainThreadIsHeldAndAreTakenO
         Stage stage(server_->name());
         ASSERT_TRUE(stage.begin());
         const auto want = stage.session(c.section, 0);
-        EXPECT_TRUE(stage.answeredWhileHeld(c.presses, want));
+        EXPECT_TRUE(stage.answeredWhileHeld(
+            [&] {
+                for (const auto& message : c.presses)
+                    stage.pedal.send(stage.out, message);
+            },
+            want));
         // The main thread catches up: the new position, and nothing pressed a second time.
         ASSERT_TRUE(stage.rig.driver.runUntil(
             [&] { return stage.section() == static_cast<std::int64_t>(c.section); }));
@@ -171,6 +186,24 @@ TEST_F(ReflexThroughJack, PressesReachTheDawWhileTheMainThreadIsHeldAndAreTakenO
         EXPECT_EQ(stage.mutePresses(), c.mutePresses);
         EXPECT_EQ(stage.daw.mergedPresses(), 0);
     }
+}
+
+TEST_F(ReflexThroughJack, AFireReachesTheDawWhileTheMainThreadIsHeldAndIsTakenOverOnce) {
+    Stage stage(server_->name());
+    ASSERT_TRUE(stage.begin());
+    const auto want = stage.session(3, 0);
+    const std::string fire = R"({"type":"FIRE","songIdx":0,"sectionIdx":3})";
+    EXPECT_TRUE(stage.answeredWhileHeld(
+        [&] {
+            ASSERT_EQ(::send(stage.cadenzo, fire.data(), fire.size(), 0),
+                      static_cast<ssize_t>(fire.size()));
+        },
+        want));
+    ASSERT_TRUE(stage.rig.driver.runUntil([&] { return stage.section() == 3; }));
+    ASSERT_TRUE(stage.rig.quiesce());
+    EXPECT_EQ(stage.daw.mutes(), want);
+    EXPECT_EQ(stage.mutePresses(), 1); // track 5; track 0 stays muted
+    EXPECT_EQ(stage.daw.mergedPresses(), 0);
 }
 
 TEST_F(ReflexThroughJack, APressAcrossABankMoveWaitsForTheSettleAndLandsOnTheNewBank) {

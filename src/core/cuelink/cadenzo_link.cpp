@@ -4,8 +4,11 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdint>
 #include <netinet/in.h>
+#include <poll.h>
 #include <string>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -33,13 +36,25 @@ Overloaded(Fs...) -> Overloaded<Fs...>;
 CadenzoLink::CadenzoLink(MainLoop& loop) : CadenzoLink(loop, Options{}) {}
 
 CadenzoLink::CadenzoLink(MainLoop& loop, Options options) : loop_(loop) {
-    if (options.openSocket)
+    if (options.adoptSocket >= 0)
+        fd_ = options.adoptSocket;
+    else if (options.openSocket)
         openSocket();
+    if (fd_ >= 0)
+        startReading();
     startHeartbeatWatcher();
     startDiscoveryPing();
 }
 
 CadenzoLink::~CadenzoLink() {
+    if (reader_.joinable()) {
+        const std::uint64_t one = 1;
+        // An eventfd write of 1 cannot block or fail short of an overflow of its counter.
+        (void)!::write(stopFd_, &one, sizeof one);
+        reader_.join();
+    }
+    if (stopFd_ >= 0)
+        ::close(std::exchange(stopFd_, -1));
     source_.reset();
     heartbeatTimer_.reset();
     discoveryTimer_.reset();
@@ -86,19 +101,75 @@ void CadenzoLink::openSocket() {
     ::setsockopt(s, IPPROTO_IP, IP_MULTICAST_LOOP, &loopBack, sizeof loopBack);
 
     fd_ = s;
+    groupSocket_ = true;
+}
+
+void CadenzoLink::startReading() {
+    stopFd_ = ::eventfd(0, EFD_CLOEXEC);
+    if (stopFd_ >= 0) {
+        reader_ = std::thread([this] { readLoop(); });
+        return;
+    }
+    logLine("[CadenzoLink] eventfd() failed; reading on the main thread");
     readBuffer_.resize(cue_link::kReadSize);
     // The watch belongs to the link and ends with it, so the callback never outlives `this`.
     source_ = loop_.watchReadable(fd_, [this] { receive(); });
+}
+
+void CadenzoLink::readLoop() {
+    std::vector<std::uint8_t> buffer(cue_link::kReadSize);
+    pollfd watched[2] = {{fd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+    for (;;) {
+        watched[0].revents = watched[1].revents = 0;
+        if (::poll(watched, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            const int err = errno;
+            logLine("[CadenzoLink] poll() failed errno=" + std::to_string(err));
+            return;
+        }
+        if (watched[1].revents != 0)
+            return;
+        // An error report (an ICMP error queued on the socket, say) is cleared by the read, which
+        // then comes back empty.
+        if (watched[0].revents != 0)
+            readOne(buffer);
+    }
+}
+
+void CadenzoLink::readOne(std::vector<std::uint8_t>& buffer) {
+    // MSG_DONTWAIT: a readiness report can be spurious (a datagram dropped for a bad checksum),
+    // and a blocking read would then not see the stop request. MSG_TRUNC reports the datagram's
+    // real length, so that a cut-off part of an oversize datagram is never decoded.
+    const ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC);
+    if (n < 1 || static_cast<std::size_t>(n) > buffer.size())
+        return;
+    auto decoded = decodeDatagram(CueBytes(buffer.data(), static_cast<std::size_t>(n)));
+    if (!decoded)
+        return;
+    // A FIRE is answered here when the reflex can, so that the jump's mutes never wait for the
+    // main thread; the main thread still learns of the datagram (traffic, in order) afterwards.
+    bool answered = false;
+    if (const Fire* fire = std::get_if<Fire>(&decoded->message)) {
+        std::lock_guard lock(reflexLock_);
+        answered = fireReflex_ && fireReflex_(*fire);
+    }
+    loop_.post([alive = lifetime_.watch(), datagram = std::move(*decoded), answered] {
+        if (CadenzoLink* self = alive.get())
+            self->apply(datagram, answered);
+    });
+}
+
+void CadenzoLink::setFireReflex(FireReflex reflex) {
+    std::lock_guard lock(reflexLock_);
+    fireReflex_ = std::move(reflex);
 }
 
 void CadenzoLink::receive() {
     STRATA_ASSERT_THREAD(thread_);
     if (fd_ < 0)
         return;
-    // One read per readiness report. The socket stays blocking, but a readiness report can be
-    // spurious (a datagram dropped for a bad checksum, say), and a blocking read would then stall
-    // the main thread mid-show; MSG_DONTWAIT turns that into an empty read. MSG_TRUNC reports the
-    // datagram's real length, so that a cut-off part of an oversize datagram is never decoded.
+    // One read per readiness report; never blocking (see readOne).
     const ssize_t n = ::recv(fd_, readBuffer_.data(), readBuffer_.size(), MSG_DONTWAIT | MSG_TRUNC);
     if (n < 1 || static_cast<std::size_t>(n) > readBuffer_.size())
         return;
@@ -107,22 +178,26 @@ void CadenzoLink::receive() {
 
 void CadenzoLink::handleDatagram(CueBytes bytes) {
     STRATA_ASSERT_THREAD(thread_);
-    auto decoded = decodeDatagram(bytes);
-    if (!decoded)
-        return;
+    const auto decoded = decodeDatagram(bytes);
+    if (decoded)
+        apply(*decoded, false);
+}
+
+void CadenzoLink::apply(const DecodedDatagram& decoded, bool answered) {
+    STRATA_ASSERT_THREAD(thread_);
     // Discovery datagrams are what Strata sends, never Cadenzo: our own comes back over loopback
     // every few seconds, and another Strata on the network sends its own. Neither says anything
     // about Cadenzo, so neither may keep a link alive whose Cadenzo has gone. Every other
     // well-formed envelope is traffic from Cadenzo, whatever its type and whether or not the typed
     // message turns out valid.
-    if (decoded->envelope.type == cue_type::kStrataHello)
+    if (decoded.envelope.type == cue_type::kStrataHello)
         return;
     lastHeartbeat_ = loop_.now();
 
     const auto alive = lifetime_.watch();
     std::visit(Overloaded{
                    [&](std::monostate) {
-                       if (decoded->envelope.type == cue_type::kGoodbye)
+                       if (decoded.envelope.type == cue_type::kGoodbye)
                            disconnect();
                    },
                    [&](const Hello& m) { connection.set(ConnectionState::connected(m.host)); },
@@ -137,10 +212,13 @@ void CadenzoLink::handleDatagram(CueBytes bytes) {
                        liveState_ = m;
                        liveTick.notify(m);
                    },
-                   [&](const Fire& m) { fire.notify(m); },
+                   [&](const Fire& m) {
+                       if (!answered)
+                           fire.notify(m);
+                   },
                    [&](const MarkerHit& m) { markerHit.notify(m); },
                },
-               decoded->message);
+               decoded.message);
 }
 
 void CadenzoLink::disconnect() {
@@ -174,7 +252,7 @@ void CadenzoLink::startDiscoveryPing() {
 }
 
 void CadenzoLink::sendDiscovery() {
-    if (fd_ < 0)
+    if (fd_ < 0 || !groupSocket_)
         return;
     static const sockaddr_in group = groupEndpoint();
     // From the link's own socket, so the source port is the cue-link port. A failed send is

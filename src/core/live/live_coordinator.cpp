@@ -39,6 +39,11 @@ LiveCoordinator::LiveCoordinator(AppState& app, MidiService& midi, CadenzoLink& 
     });
 
     subscriptions_ += link_.fire.connect([this](const Fire& fire) { handleFire(fire); });
+    // A FIRE the MIDI engine can answer from its snapshot is answered on the link's reader
+    // thread and reaches this side as a reflex move; the rest arrive on `fire`.
+    link_.setFireReflex([&midi = midi_](const Fire& fire) {
+        return midi.answerCueJump(fire.songIdx, fire.sectionIdx);
+    });
     subscriptions_ +=
         link_.liveTick.connect([this](const LiveState& state) { handleLiveTick(state); });
     subscriptions_ += link_.snapshot.connect(
@@ -53,6 +58,7 @@ LiveCoordinator::LiveCoordinator(AppState& app, MidiService& midi, CadenzoLink& 
 }
 
 LiveCoordinator::~LiveCoordinator() {
+    link_.setFireReflex(nullptr);
     midi_.publishReflex(nullptr);
     subscriptions_.clear();
     clock_.cancel();
@@ -210,9 +216,13 @@ void LiveCoordinator::pushSectionState() {
     const Setlist& set = app_.setlist();
     midi_.sendSectionState(activeLayers(), app_.activeMutedIDs(), set.effectiveControlMode(),
                            set.mackiePort, set.effectiveTrackOffset(), set.effectiveDawHost());
+    ++sends_;
     pushedKey_ = sectionStateKey(app_);
     if (allOn())
         allOn.set(false);
+    // A move the engine decides from now on is queued after this send.
+    if (!adopting_)
+        publishReflex();
 }
 
 void LiveCoordinator::panic() {
@@ -220,6 +230,7 @@ void LiveCoordinator::panic() {
     const Setlist& set = app_.setlist();
     midi_.panicAllOn(activeLayers(), set.effectiveControlMode(), set.mackiePort,
                      set.effectiveTrackOffset(), set.effectiveDawHost());
+    ++sends_;
     // The DAW no longer holds what was pushed last.
     pushedKey_.reset();
     allOn.set(true);
@@ -285,6 +296,8 @@ void LiveCoordinator::publishReflex() {
     snapshot->position = {app_.currentSongIndex(), app_.currentSectionIndex(),
                           app_.currentStepIndex()};
     snapshot->pro = app_.mode() == StrataMode::pro;
+    snapshot->songCount = static_cast<std::int64_t>(app_.setlist().songs.size());
+    snapshot->ownerSends = sends_;
     snapshot->sections.reserve(song->sections.size());
     for (const Section& section : song->sections) {
         ReflexSnapshot::SectionMutes entry{section.id, {}};
@@ -320,14 +333,15 @@ void LiveCoordinator::adoptReflexMove(const ReflexMove& move) {
         app_.setCurrentStepIndex(move.to.step);
         followed = true;
     }
-    adopting_ = false;
     const Setlist& set = app_.setlist();
-    const bool sentAlready = followed && app_.activeMutedIDs() == basis.mutesAt(move.to) &&
-                             activeLayers() == basis.layers &&
-                             set.effectiveControlMode() == basis.mode &&
-                             set.mackiePort == basis.mackiePort &&
-                             set.effectiveTrackOffset() == basis.mackieTrackOffset &&
-                             set.effectiveDawHost() == basis.host;
+    // A send of this side's own since the snapshot was built (a FIRE or a Moment handled while
+    // the move was on its way) may have reached the queue after the move: the state goes again.
+    const bool sentAlready =
+        followed && basis.ownerSends == sends_ && app_.activeMutedIDs() == basis.mutesAt(move.to) &&
+        activeLayers() == basis.layers && set.effectiveControlMode() == basis.mode &&
+        set.mackiePort == basis.mackiePort &&
+        set.effectiveTrackOffset() == basis.mackieTrackOffset &&
+        set.effectiveDawHost() == basis.host;
     if (sentAlready) {
         // What the key watcher would send for this change is on its way to the DAW.
         pushedKey_ = sectionStateKey(app_);
@@ -336,6 +350,7 @@ void LiveCoordinator::adoptReflexMove(const ReflexMove& move) {
     } else {
         pushSectionState();
     }
+    adopting_ = false;
     publishReflex();
 }
 

@@ -279,6 +279,8 @@ private:
     // While a move of the MIDI engine is being taken over, the snapshot is published once at its
     // end rather than after each of its writes.
     bool adopting_ = false;
+    // Mute sends made here (pushes and panics); each snapshot carries the count it was built at.
+    std::uint64_t sends_ = 0;
 
     TimerHandle quickStartTimer_;
     // Runs while a learn is in progress; its end cancels the learn.

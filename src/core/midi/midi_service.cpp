@@ -195,6 +195,11 @@ void MidiService::panicAllOn(std::vector<Layer> allLayers, ControlMode mode,
         midiQueue_->submitAndWait(work);
 }
 
+bool MidiService::answerCueJump(std::int64_t song, std::int64_t section) {
+    const ServiceLife::Entry entry(*life_);
+    return entry.entered && input_.answerCue(song, section);
+}
+
 void MidiService::resyncCCMutes() {
     tasks_.onQueue([this] { cc_.forget(); });
 }

@@ -182,6 +182,11 @@ public:
     void publishReflex(std::shared_ptr<const ReflexSnapshot> snapshot) {
         input_.publishReflex(std::move(snapshot));
     }
+    // A jump commanded over the cue link (a FIRE: section `section` of song `song`), answered
+    // at once from the published snapshot when it can be, as a press is; true when the mutes are
+    // queued and reflexMoved will follow on the main thread. False (nothing done) leaves the jump
+    // to the main thread. Any thread but a real-time one; false once the service is going.
+    bool answerCueJump(std::int64_t song, std::int64_t section);
 
     // ---- Inspection (tests, views) --------------------------------------------------------------
 

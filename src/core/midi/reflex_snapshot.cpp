@@ -19,7 +19,7 @@ const UuidSet& ReflexSnapshot::mutesAt(const ReflexPosition& at) const {
 
 std::optional<ReflexPosition> reflexTarget(const ReflexSnapshot& snapshot,
                                            const ReflexPosition& from, ReflexTrigger trigger,
-                                           std::int64_t argument) {
+                                           std::int64_t argument, std::int64_t song) {
     const auto count = static_cast<std::int64_t>(snapshot.sections.size());
     // A position the snapshot does not describe: its song changed since, or no section is current.
     if (from.song != snapshot.position.song || from.section < 0 || from.section >= count)
@@ -33,6 +33,10 @@ std::optional<ReflexPosition> reflexTarget(const ReflexSnapshot& snapshot,
         to.section = from.section + 1;
         to.step = 0;
         break;
+    case ReflexTrigger::cue:
+        if (song >= 0 && song < snapshot.songCount && song != from.song)
+            return std::nullopt;
+        [[fallthrough]];
     case ReflexTrigger::jump:
         to.section = argument;
         to.step = 0;

@@ -18,10 +18,11 @@ struct ReflexPosition {
     friend bool operator==(const ReflexPosition&, const ReflexPosition&) = default;
 };
 
-// What the MIDI input thread needs to answer a trigger that moves the position without asking
-// the main thread: the current song's sections with the muted layers of each step, the position,
-// and what the mute output is driven with. The main thread builds one whenever any of it may have
-// changed and hands it over whole; nobody changes it afterwards, so any thread may read it.
+// What the MIDI input thread and the cue link's reader need to answer a trigger that moves the
+// position without asking the main thread: the current song's sections with the muted layers of
+// each step, the position, the number of songs, and what the mute output is driven with. The main
+// thread builds one whenever any of it may have changed and hands it over whole; nobody changes it
+// afterwards, so any thread may read it.
 struct ReflexSnapshot {
     struct SectionMutes {
         Uuid id;
@@ -32,6 +33,11 @@ struct ReflexSnapshot {
     // Pro plays every step; Essentials only each section's first.
     bool pro = false;
     std::vector<SectionMutes> sections; // the current song's
+    std::int64_t songCount = 0;         // songs in the set
+    // The owner's count of its own mute sends when it built this snapshot. Opaque to the MIDI
+    // side; the owner compares it on taking a move over, to tell whether it sent anything itself
+    // that may have reached the queue after the move.
+    std::uint64_t ownerSends = 0;
 
     // The output settings, as the main thread would send them.
     std::vector<Layer> layers;
@@ -50,15 +56,18 @@ enum class ReflexTrigger {
     next,    // the NEXT footswitch: the following section of the song, its first step
     jump,    // a section's jump trigger: that section, its first step
     program, // a program change: that section, the step index kept
+    cue,     // the cue link's FIRE: that section of the named song, its first step
 };
 
-// Where `trigger` (with the section index `argument` for jump and program) takes the performer
+// Where `trigger` (with the section index `argument` for jump, program and cue) takes the performer
 // from `from`, when the snapshot answers it exactly as the main thread would; none otherwise
 // (another song, a move within the same section, an index out of range), and the main thread then
-// decides as it always has.
+// decides as it always has. A cue names a song too (`song`): one outside the set leaves the
+// performer in the current song, as on the main thread; another song of the set is not the
+// snapshot's to answer (it holds the current song's sections only).
 std::optional<ReflexPosition> reflexTarget(const ReflexSnapshot& snapshot,
                                            const ReflexPosition& from, ReflexTrigger trigger,
-                                           std::int64_t argument);
+                                           std::int64_t argument, std::int64_t song = -1);
 
 // A move the input side made on its own: mutes for `to` are already queued for the DAW. The main
 // thread takes the position over once, without sending again.

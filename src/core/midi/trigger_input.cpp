@@ -277,7 +277,12 @@ void TriggerInput::publishReflex(std::shared_ptr<const ReflexSnapshot> snapshot)
     reflexBasis_ = reflexDelivered_;
 }
 
-bool TriggerInput::tryReflex(ReflexTrigger trigger, std::int64_t argument, bool learning) {
+bool TriggerInput::answerCue(std::int64_t song, std::int64_t section) {
+    return tryReflex(ReflexTrigger::cue, section, false, song);
+}
+
+bool TriggerInput::tryReflex(ReflexTrigger trigger, std::int64_t argument, bool learning,
+                             std::int64_t song) {
     // A learn takes the next press for itself, whatever it would otherwise do.
     if (learning)
         return false;
@@ -288,7 +293,7 @@ bool TriggerInput::tryReflex(ReflexTrigger trigger, std::int64_t argument, bool 
     // The main thread's position is the newer one only once it has taken over every move made
     // here; before that it is the one this side left behind.
     const ReflexPosition from = reflexBasis_ == reflexMoves_ ? snapshot.position : reflexAt_;
-    const std::optional<ReflexPosition> to = reflexTarget(snapshot, from, trigger, argument);
+    const std::optional<ReflexPosition> to = reflexTarget(snapshot, from, trigger, argument, song);
     if (!to)
         return false;
     reflexAt_ = *to;

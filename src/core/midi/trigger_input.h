@@ -80,6 +80,10 @@ public:
     void setMomentTriggers(MomentTriggerTable triggers);
     // Main thread.
     void publishReflex(std::shared_ptr<const ReflexSnapshot> snapshot);
+    // The cue link's FIRE, answered by the same reflex as a press when the snapshot can: true
+    // when the mutes are queued and the move is on its way to the main thread (reflexMoved). A
+    // learn in progress does not take it. Any thread but a real-time one.
+    bool answerCue(std::int64_t song, std::int64_t section);
 
 private:
     // What the input threads read of main-thread state; under lock_. The triggers' devices are
@@ -102,7 +106,8 @@ private:
     void finishLearn(AdvanceTrigger trigger);
     // Answers a move on the input side when the reflex snapshot can; false leaves it to the main
     // thread. Input threads.
-    bool tryReflex(ReflexTrigger trigger, std::int64_t argument, bool learning);
+    bool tryReflex(ReflexTrigger trigger, std::int64_t argument, bool learning,
+                   std::int64_t song = -1);
 
     MidiService& service_;
     PortDirectory& ports_;
