@@ -55,7 +55,7 @@ Item {
             verify(last.help.startsWith("Last step"))
             mouseClick(last)
             compare(last.text, "hold")
-            compare(view.grid.sections[0].rows[2].badge, "hold")
+            compare(view.grid.sections.get(0).rows[2].badge, "hold")
         }
 
         function test_rowTapSelectsTheSectionThenTheStep() {
@@ -82,12 +82,12 @@ Item {
             laidOut()
             // The first step plays everything but the first layer.
             mouseClick(inside("row_0_0", "cell_0"))
-            verify(!view.grid.sections[0].rows[0].cells[0])
+            verify(!view.grid.sections.get(0).rows[0].cells[0])
             rowMenu("row_0_0")
             mouseClick(find("addStepBelowItem"))
             laidOut()
-            compare(view.grid.sections[0].rows.length, 4)
-            verify(!view.grid.sections[0].rows[0].cells[0], "the first step stays first")
+            compare(view.grid.sections.get(0).rows.length, 4)
+            verify(!view.grid.sections.get(0).rows[0].cells[0], "the first step stays first")
             verify(find("row_0_3").visible)
         }
 
@@ -112,7 +112,7 @@ Item {
             compare(momentary.text, "Momentary (return to main)")
             mouseClick(momentary)
             compare(badge(0, 1).text, "hold")
-            verify(view.grid.sections[0].rows[1].momentary)
+            verify(view.grid.sections.get(0).rows[1].momentary)
             verify(badge(0, 1).clickable, "a momentary last step cycles")
             mouseClick(badge(0, 1))
             compare(badge(0, 1).text, "2 bars \u21A9")
@@ -128,11 +128,11 @@ Item {
             for (let i = 0; i < 6; ++i)
                 mouseClick(add)
             compare(view.layerEditor.layers.length, 12)
-            compare(view.grid.columns.length, 12)
+            compare(view.grid.columns.count, 12)
             verify(add.visible)
 
             click("segment_ESSENTIALS")
-            compare(view.grid.columns.length, 8)
+            compare(view.grid.columns.count, 8)
             compare(find("row_0_0").step.cells.length, 8)
             verify(find("header_7"))
             verify(!findChild(find("columnHeaders"), "header_8"))
@@ -147,7 +147,7 @@ Item {
             tryVerify(() => !findChild(view, "momentsEditor").visible)
 
             goPro()
-            compare(view.grid.columns.length, 12)
+            compare(view.grid.columns.count, 12)
             compare(view.appState.playingLayers.length, 7)
             verify(add.visible)
         }
@@ -291,10 +291,11 @@ Item {
         }
 
         function test_deletingALayerDropsItsColumn() {
-            const name = view.grid.columns[2].name
+            const name = view.grid.columns.get(2).name
             mouseClick(inside("layerRow_2", "deleteLayerButton"))
-            compare(view.grid.columns.length, 5)
-            verify(view.grid.columns.every(c => c.name !== name))
+            compare(view.grid.columns.count, 5)
+            for (let i = 0; i < view.grid.columns.count; ++i)
+                verify(view.grid.columns.get(i).name !== name)
         }
         function test_testButtonFiresTheMomentThroughTheCoordinator() {
             // The DAW hears the main Mackie surface.
