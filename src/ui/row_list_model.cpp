@@ -33,7 +33,8 @@ void RowListModel::update(std::vector<Row> rows) {
     if (rows.size() > rows_.size()) {
         beginInsertRows(QModelIndex(), static_cast<int>(rows_.size()),
                         static_cast<int>(rows.size()) - 1);
-        rows_.insert(rows_.end(), std::make_move_iterator(rows.begin() + static_cast<std::ptrdiff_t>(kept)),
+        rows_.insert(rows_.end(),
+                     std::make_move_iterator(rows.begin() + static_cast<std::ptrdiff_t>(kept)),
                      std::make_move_iterator(rows.end()));
         endInsertRows();
         Q_EMIT countChanged();
