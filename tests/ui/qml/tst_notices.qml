@@ -32,7 +32,7 @@ Item {
         }
         // An edit of the set, which the autosave writes 400 ms later.
         function edit(name) {
-            view.layerEditor.setName(view.layerEditor.layers[0].id, name)
+            view.layerEditor.setName(view.layerEditor.layers.get(0).id, name)
             rig.advance(400)
         }
 
