@@ -150,7 +150,6 @@ protected:
     }
     UiModels& ui() { return *rig.models; }
     const Section& section(std::size_t i) { return rig.app->currentSong()->sections.at(i); }
-    static QVariantMap at(const QVariantList& list, int i) { return list.at(i).toMap(); }
     static QVariantMap at(const RowListModel* list, int i) { return list->get(i); }
     UiRig rig;
 };

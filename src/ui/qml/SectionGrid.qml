@@ -199,6 +199,10 @@ Rectangle {
             }
         }
     }
+    Component.onCompleted: {
+        revealedSection = gridModel.currentSection
+        Qt.callLater(revealCurrent)
+    }
     function revealCurrent() {
         if (gridModel.currentSection >= 0 && gridModel.currentSection < sectionCount)
             body.positionViewAtIndex(gridModel.currentSection, ListView.Contain)
