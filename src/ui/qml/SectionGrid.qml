@@ -120,37 +120,45 @@ Rectangle {
         }
 
         // ---- Sections ----
-        ListView {
+        Flickable {
             id: body
             objectName: "sectionsView"
             Layout.fillWidth: true
             Layout.fillHeight: true
             visible: grid.sectionCount > 0
             clip: true
-            spacing: 10
-            // Blocks are made as they come into view (and a few screens around it): a long song
-            // costs no more to open than a short one.
-            cacheBuffer: 1600
+            contentWidth: width
+            contentHeight: blocks.implicitHeight
             boundsBehavior: Flickable.StopAtBounds
             ScrollBar.vertical: ScrollBar {
                 policy: ScrollBar.AsNeeded
             }
-            // Row by row: a block re-reads only the roles of its own section that changed.
-            model: grid.gridModel.sections
-            delegate: SectionBlock {
-                required property int index
-                required property var model
-                objectName: "section_" + index
-                width: body.width - 10
-                gridModel: grid.gridModel
-                sectionIndex: index
-                section: model
-                isCurrent: index === grid.gridModel.currentSection
-                allOn: grid.allOn && isCurrent
-                currentStep: grid.gridModel.currentStep
-                cellWidth: grid.cellWidth
-                gutterWidth: grid.gutterWidth
-                onRowMenuRequested: (step, row, x, y) => grid.openRowMenu(index, step, row, x, y)
+
+            Column {
+                id: blocks
+                width: body.width
+                spacing: 10
+
+                Repeater {
+                    id: blockRepeater
+                    // Row by row: a block re-reads only the roles of its own section that changed.
+                    model: grid.gridModel.sections
+                    SectionBlock {
+                        required property int index
+                        required property var model
+                        objectName: "section_" + index
+                        width: blocks.width - 10
+                        gridModel: grid.gridModel
+                        sectionIndex: index
+                        section: model
+                        isCurrent: index === grid.gridModel.currentSection
+                        allOn: grid.allOn && isCurrent
+                        currentStep: grid.gridModel.currentStep
+                        cellWidth: grid.cellWidth
+                        gutterWidth: grid.gutterWidth
+                        onRowMenuRequested: (step, row, x, y) => grid.openRowMenu(index, step, row, x, y)
+                    }
+                }
             }
         }
 
@@ -204,8 +212,14 @@ Rectangle {
         Qt.callLater(revealCurrent)
     }
     function revealCurrent() {
-        if (gridModel.currentSection >= 0 && gridModel.currentSection < sectionCount)
-            body.positionViewAtIndex(gridModel.currentSection, ListView.Contain)
+        const item = blockRepeater.itemAt(gridModel.currentSection)
+        if (!item)
+            return
+        if (item.y < body.contentY)
+            body.contentY = item.y
+        else if (item.y + item.height > body.contentY + body.height)
+            body.contentY = Math.max(0, Math.min(item.y, item.y + item.height - body.height,
+                                                 body.contentHeight - body.height))
     }
 
     // ---- The row menu ----
@@ -213,8 +227,8 @@ Rectangle {
     property int menuStep: -1
     // The section's live row in the model, so that the menu follows its edits.
     readonly property var menuData: menuSection >= 0 && menuSection < sectionCount
-                                    && body.itemAtIndex(menuSection)
-                                    ? body.itemAtIndex(menuSection).section : null
+                                    && blockRepeater.itemAt(menuSection)
+                                    ? blockRepeater.itemAt(menuSection).section : null
     readonly property var menuRow: menuData && menuStep >= 0 && menuStep < menuData.rows.length
                                    ? menuData.rows[menuStep] : null
 
