@@ -9,14 +9,18 @@
 //   - start-up: process start to the first mute push on "Strata";
 //   - CPU with nothing happening, and with Cadenzo sending LIVE_STATE at 10 Hz, next to the
 //     floor process over the same spans;
-//   - resident memory after start, after start with the large set, next to the floor process.
+//   - resident memory after start, after start with the large set, next to the floor process;
+//   - NEXT presses while the program's main thread is held busy for 2 s (its test hook), next to
+//     the same floor; afterwards the window must show the new section and the DAW must have heard
+//     the move once.
 //
 // Latencies use JACK's clock: the cycle the press went out in (or the moment the datagram was
 // sent) to the cycle the DAW read the event in.
 //
 // Inside a private network namespace only (it joins the cue-link group):
-//   tools/netns build/debug/bench/strata_performance_suite <strata> [rounds] [idle seconds]
-// Defaults: 200 rounds of each latency, 30 s for each CPU span. tools/perf runs it with the
+//   tools/netns build/debug/bench/strata_performance_suite [--loaded] <strata> [rounds] [idle s]
+// Defaults: 200 rounds of each latency, 30 s for each CPU span. --loaded only labels the figures:
+// tools/perf --loaded keeps both cores busy around the run. tools/perf runs it with the
 // auto-advance timing harness.
 
 #include "app_process.h"
@@ -195,12 +199,12 @@ std::optional<std::uint64_t> arrival(JackTestClient& daw, std::size_t port,
 }
 
 void printLatency(const char* what, const std::vector<double>& program,
-                  const std::vector<double>& floor, int rounds) {
+                  const std::vector<double>& floor, int rounds, int floorRounds) {
     std::printf("%-34s median %7.3f ms  p99 %7.3f ms   floor: median %7.3f ms  p99 %7.3f ms"
                 "   (%zu/%d and %zu/%d rounds)\n",
                 what, percentile(program, 0.5) / 1000.0, percentile(program, 0.99) / 1000.0,
                 percentile(floor, 0.5) / 1000.0, percentile(floor, 0.99) / 1000.0, program.size(),
-                rounds, floor.size(), rounds);
+                rounds, floor.size(), floorRounds);
 }
 
 // A set whose sections alternate between layer 1 muted and nothing muted, so that every move to
@@ -221,6 +225,20 @@ Setlist alternatingSet(int sections) {
     return set;
 }
 
+// The position the program's test hook reported in the first line after `from` that holds `what`
+// ("song 0 section 5" -> 5), or -1.
+int reportedSection(const AppProcess& app, std::size_t from, const std::string& what) {
+    const std::string out = app.output();
+    const auto at = out.find(what, from);
+    if (at == std::string::npos)
+        return -1;
+    const auto section = out.find(" section ", at);
+    const auto end = out.find('\n', at);
+    if (section == std::string::npos || section > end)
+        return -1;
+    return std::atoi(out.c_str() + section + 9);
+}
+
 void writePreferences(const AppFixtureFiles& files) {
     files.writeSettings({{"showModeChooserAtStartup", false}, {"hasSeenQuickStart", true}},
                         {{"strataMode", "essentials"}},
@@ -232,8 +250,13 @@ void writePreferences(const AppFixtureFiles& files) {
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "--floor-process") == 0)
         return runFloorProcess();
+    const bool loaded = argc > 1 && std::strcmp(argv[1], "--loaded") == 0;
+    if (loaded) {
+        --argc;
+        ++argv;
+    }
     if (argc < 2)
-        return fail("usage: strata_performance_suite <strata> [rounds] [idle seconds]");
+        return fail("usage: strata_performance_suite [--loaded] <strata> [rounds] [idle seconds]");
     const std::string program = argv[1];
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 200;
     const int idleSeconds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 30;
@@ -277,7 +300,7 @@ int main(int argc, char** argv) {
     files.writeSet(alternatingSet(2 * rounds + 4));
     AppProcess app;
     const std::uint64_t startedJack = jack_get_time();
-    if (!app.start(program, files, {"STRATA_MIDI=jack"}))
+    if (!app.start(program, files, {"STRATA_MIDI=jack", "STRATA_TEST_HOOKS=1"}))
         return fail("could not start " + program);
     for (auto deadline = SteadyClock::now() + 30s;
          !jack_port_by_name(daw.handle(), "Strata:Strata") && SteadyClock::now() < deadline;)
@@ -326,6 +349,41 @@ int main(int argc, char** argv) {
         if (through && !floorSent.empty())
             nextFloor.push_back(static_cast<double>(*through) -
                                 static_cast<double>(floorSent.front().cycleMicros));
+    }
+
+    // NEXT presses while the main thread is held: each press goes out 100 ms into a 2 s hold. The
+    // DAW's input is read throughout, so that a second send of the same move is seen.
+    const int heldRounds = std::clamp(rounds / 20, 3, 10);
+    std::vector<double> heldProgram;
+    int heldShown = 0, heldOnce = 0;
+    for (int i = 0; i < heldRounds; ++i) {
+        const std::size_t from = app.output().size();
+        ::kill(app.pid(), SIGUSR1);
+        if (!app.waitForLine("test hook: holding", 5s, from))
+            return fail("the program's test hook did not answer", &app);
+        const int before = reportedSection(app, from, "test hook: holding");
+        std::this_thread::sleep_for(100ms);
+        daw.takeReceived();
+        pedal.takeSent();
+        pedal.send(next, {0x90, kNextNote, 100});
+        pedal.send(next, {0x80, kNextNote, 0});
+        std::vector<std::uint64_t> presses;
+        const auto collect = [&] {
+            for (const auto& e : daw.takeReceived())
+                if (e.port == fromStrata && isMutePress(e))
+                    presses.push_back(e.cycleMicros);
+        };
+        for (auto deadline = SteadyClock::now() + 8s;
+             SteadyClock::now() < deadline && !app.waitForLine("test hook: released", 1ms, from);)
+            collect();
+        std::this_thread::sleep_for(300ms); // anything sent late, twice, goes by
+        collect();
+        const auto sent = pedal.takeSent();
+        if (!presses.empty() && !sent.empty())
+            heldProgram.push_back(static_cast<double>(presses.front()) -
+                                  static_cast<double>(sent.front().cycleMicros));
+        heldShown += reportedSection(app, from, "test hook: released") == before + 1 ? 1 : 0;
+        heldOnce += presses.size() == 1 ? 1 : 0;
     }
 
     // Cadenzo's FIREs go back and forth between the last two sections (the first muted, the
@@ -403,14 +461,18 @@ int main(int argc, char** argv) {
     const auto largeStatus = large.stop(SIGTERM, 30s);
 
     const double periodMs = 1000.0 * JackTestServer::kPeriodFrames / JackTestServer::kSampleRate;
-    std::printf("strata performance suite: %s\n", program.c_str());
+    std::printf("strata performance suite: %s%s\n", program.c_str(),
+                loaded ? "   (loaded: two busy processes on the cores throughout)" : "");
     std::printf("JACK dummy driver, %d frames at %d Hz (period %.2f ms), asynchronous; latencies "
                 "are JACK times of the DAW's reading cycle, so each carries up to one period\n",
                 JackTestServer::kPeriodFrames, JackTestServer::kSampleRate, periodMs);
     std::printf("floor: a minimal JACK client in a process of its own (pass-through in the same "
                 "cycle; a datagram becomes one event)\n");
-    printLatency("NEXT press -> first mute byte", nextProgram, nextFloor, rounds);
-    printLatency("FIRE datagram -> first mute byte", fireProgram, fireFloor, rounds);
+    printLatency("NEXT press -> first mute byte", nextProgram, nextFloor, rounds, rounds);
+    printLatency("FIRE datagram -> first mute byte", fireProgram, fireFloor, rounds, rounds);
+    printLatency("NEXT press, main thread held 2 s", heldProgram, nextFloor, heldRounds, rounds);
+    std::printf("%-34s window at the new section %d/%d, move heard once %d/%d\n",
+                "  after each hold", heldShown, heldRounds, heldOnce, heldRounds);
     std::printf("%-34s %.1f ms\n", "start-up -> first mute press", startupMs);
     std::printf("%-34s %.1f ms (large set: 200 songs x 12 sections x 4 steps)\n",
                 "start-up -> \"Ready\" line, large set", readyWithLargeMs);

@@ -14,6 +14,7 @@
 #include "qt_main_loop.h"
 #include "qt_settings.h"
 #include "signal_quitter.h"
+#include "test_hooks.h"
 #include "ui_models.h"
 
 #include <QGuiApplication>
@@ -64,6 +65,7 @@ int main(int argc, char** argv) {
     // Before anything else, so that a stop request during start-up waits for the event loop.
     if (!SignalQuitter::install())
         logLine("[Strata] could not watch SIGTERM/SIGINT; they end the program without saving");
+    TestHooks::install();
 
     QGuiApplication application(argc, argv);
     QGuiApplication::setOrganizationName(QStringLiteral("Korvel"));
@@ -110,6 +112,11 @@ int main(int argc, char** argv) {
             logLine("[Strata] the main window could not be loaded");
             status = 1;
         } else {
+            // Where the window stands, as its view models show it.
+            TestHooks hooks([&models] {
+                return "song " + std::to_string(models.appState.songIndex()) + " section " +
+                       std::to_string(models.appState.sectionIndex());
+            });
             SignalQuitter quitter;
             QObject::connect(&quitter, &SignalQuitter::quitRequested, window, [window](int number) {
                 logLine(std::string("[Strata] ") + signalName(number) + " received; quitting");

@@ -17,8 +17,43 @@ QString text(const std::string& s) {
 } // namespace
 
 AppStateModel::AppStateModel(AppState& state, QObject* parent)
-    : QObject(parent), state_(state), undo_(new UndoModel(state, this)) {
-    connections_ += state_.changed.connect([this] { Q_EMIT stateChanged(); });
+    : QObject(parent), state_(state), undo_(new UndoModel(state, this)),
+      layers_({"name", "channel", "playing"}) {
+    refresh();
+    connections_ += state_.changed.connect([this] { refresh(); });
+}
+
+void AppStateModel::refresh() {
+    std::vector<RowListModel::Row> layers;
+    const UuidSet& muted = state_.activeMutedIDs();
+    for (const Layer& layer : state_.visibleLayers())
+        layers.push_back(
+            {text(layer.name), static_cast<int>(layer.channel), !muted.contains(layer.id)});
+    layers_.update(std::move(layers));
+
+    // Stores the group's values and tells whether they differ from the last ones.
+    const auto moved = [](QVariantList& last, QVariantList now) {
+        if (now == last)
+            return false;
+        last = std::move(now);
+        return true;
+    };
+    const bool set =
+        moved(set_, {isPro(), stageMode(), setName(), songCount(), songNames(), mackieMode(),
+                     controlModeTitle(), ardourHost(), mackiePort(), bankOffset()});
+    const bool song = moved(song_, {songName(), songIndex()});
+    const bool position =
+        moved(position_, {hasSection(), sectionName(), sectionIndex(), hasNextSection(),
+                          nextSectionName(), stepIndex(), stepCount(), momentActive()});
+    const bool mix = moved(mix_, {playingLayers()});
+    if (set)
+        Q_EMIT setChanged();
+    if (song)
+        Q_EMIT songChanged();
+    if (position)
+        Q_EMIT positionChanged();
+    if (mix)
+        Q_EMIT mixChanged();
 }
 
 bool AppStateModel::isPro() const {
@@ -86,25 +121,6 @@ int AppStateModel::stepIndex() const {
 int AppStateModel::stepCount() const {
     const Section* section = state_.currentSection();
     return section ? static_cast<int>(section->steps.size()) : 0;
-}
-
-QVariantList AppStateModel::sections() const {
-    QVariantList list;
-    if (const Song* song = state_.currentSong())
-        for (const Section& section : song->sections)
-            list << QVariantMap{{"name", text(section.name)},
-                                {"steps", static_cast<int>(section.steps.size())}};
-    return list;
-}
-
-QVariantList AppStateModel::layers() const {
-    QVariantList list;
-    const UuidSet& muted = state_.activeMutedIDs();
-    for (const Layer& layer : state_.visibleLayers())
-        list << QVariantMap{{"name", text(layer.name)},
-                            {"channel", static_cast<int>(layer.channel)},
-                            {"playing", !muted.contains(layer.id)}};
-    return list;
 }
 
 QStringList AppStateModel::playingLayers() const {

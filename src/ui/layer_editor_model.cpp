@@ -32,12 +32,24 @@ constexpr std::size_t kMainSurfaceStrips = 8;
 } // namespace
 
 LayerEditorModel::LayerEditorModel(AppState& state, MidiService& midi, QObject* parent)
-    : QObject(parent), state_(state), midi_(midi), rules_(state) {
-    connections_ += state_.changed.connect([this] { Q_EMIT changed(); });
-    connections_ += midi_.destinations.changed.connect(
-        [this](const std::vector<std::string>&) { Q_EMIT changed(); });
+    : QObject(parent), state_(state), midi_(midi), rules_(state),
+      layers_({"id", "name", "driven", "track", "trackHelp", "dawLine", "port", "channel", "muteCC",
+               "ruleCount"}) {
+    refresh();
+    connections_ += state_.changed.connect([this] { refresh(); });
     connections_ +=
-        midi_.mackieSlotNames.changed.connect([this](const SlotNames&) { Q_EMIT changed(); });
+        midi_.destinations.changed.connect([this](const std::vector<std::string>&) { refresh(); });
+    connections_ += midi_.mackieSlotNames.changed.connect([this](const SlotNames&) { refresh(); });
+}
+
+void LayerEditorModel::refresh() {
+    layers_.update(buildLayers());
+    QVariantList shown{mackieMode(), canAddLayer(), canUseDawNames(), rulesEnabled(),
+                       modeHint(),   layerCap(),    ports()};
+    if (shown == shown_)
+        return;
+    shown_ = std::move(shown);
+    Q_EMIT changed();
 }
 
 bool LayerEditorModel::mackieMode() const {
@@ -76,8 +88,8 @@ QStringList LayerEditorModel::ports() const {
     return names;
 }
 
-QVariantList LayerEditorModel::layers() const {
-    QVariantList list;
+std::vector<RowListModel::Row> LayerEditorModel::buildLayers() const {
+    std::vector<RowListModel::Row> list;
     const Setlist& set = state_.setlist();
     const bool mackie = mackieMode();
     const std::size_t cap = visibleLayerCap(state_.mode());
@@ -105,20 +117,18 @@ QVariantList LayerEditorModel::layers() const {
                                 .arg(t);
             }
         }
-        list << QVariantMap{
-            {"id", qtext(layer.id)},
-            {"name", qtext(layer.name)},
-            {"driven", i < cap},
-            {"track", track},
-            {"trackHelp", trackHelp},
-            {"dawLine", dawLine},
-            {"port", qtext(layer.portName)},
-            {"channel", static_cast<int>(std::clamp<std::int64_t>(layer.channel, -999, 999))},
-            {"muteCC", layer.muteCC
-                           ? static_cast<int>(std::clamp<std::int64_t>(*layer.muteCC, -1, 9999))
-                           : -1},
-            {"ruleCount", static_cast<int>(layer.rules.size())},
-        };
+        list.push_back({
+            qtext(layer.id),
+            qtext(layer.name),
+            i < cap,
+            track,
+            trackHelp,
+            dawLine,
+            qtext(layer.portName),
+            static_cast<int>(std::clamp<std::int64_t>(layer.channel, -999, 999)),
+            layer.muteCC ? static_cast<int>(std::clamp<std::int64_t>(*layer.muteCC, -1, 9999)) : -1,
+            static_cast<int>(layer.rules.size()),
+        });
     }
     return list;
 }

@@ -2,11 +2,11 @@
 
 #include "layer_rules_editor_model.h"
 #include "platform/signal.h"
+#include "row_list_model.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 
 namespace strata {
@@ -31,10 +31,11 @@ class LayerEditorModel : public QObject {
     // How many layers this feature level drives: 8 or 16.
     Q_PROPERTY(int layerCap READ layerCap NOTIFY changed)
     Q_PROPERTY(QStringList ports READ ports NOTIFY changed)
-    // Every layer of the set, in stored order: {id, name, driven (within the level's cap),
+    // Every layer of the set, in stored order; roles id, name, driven (within the level's cap),
     // track ("TRK 3" / "XT 11" / ""), trackHelp, dawLine ("DAW: Piano" / "waiting for DAW track
-    // name…" / "" where the DAW reports no names), port, channel, muteCC (-1: none), ruleCount}.
-    Q_PROPERTY(QVariantList layers READ layers NOTIFY changed)
+    // name…" / "" where the DAW reports no names), port, channel, muteCC (-1: none), ruleCount.
+    // Updated row by row.
+    Q_PROPERTY(strata::RowListModel* layers READ layers CONSTANT)
     Q_PROPERTY(LayerRulesEditorModel* rulesEditor READ rulesEditor CONSTANT)
 
 public:
@@ -47,7 +48,7 @@ public:
     QString modeHint() const;
     int layerCap() const;
     QStringList ports() const;
-    QVariantList layers() const;
+    RowListModel* layers() { return &layers_; }
     LayerRulesEditorModel* rulesEditor() { return &rules_; }
 
     // Appends "Layer n" on the port the last layer with a port uses, else on none.
@@ -65,12 +66,19 @@ public:
     Q_INVOKABLE void setMuteCC(const QString& layerID, int cc);
 
 Q_SIGNALS:
+    // Once after an operation that changed one of the properties above the list.
     void changed();
 
 private:
+    void refresh();
+    std::vector<RowListModel::Row> buildLayers() const;
+
     AppState& state_;
     MidiService& midi_;
     LayerRulesEditorModel rules_;
+    RowListModel layers_;
+    // The properties' values as last announced.
+    QVariantList shown_;
     ConnectionBag connections_;
 };
 

@@ -54,8 +54,19 @@ std::optional<FireAnchor::Kind> ruleAnchorKind(const QString& kind) {
 } // namespace
 
 LayerRulesEditorModel::LayerRulesEditorModel(AppState& state, QObject* parent)
-    : QObject(parent), state_(state) {
-    connections_ += state_.changed.connect([this] { Q_EMIT changed(); });
+    : QObject(parent), state_(state),
+      rules_({"id", "enabled", "effect", "anchor", "bars", "allSections", "chosen"}) {
+    refresh();
+    connections_ += state_.changed.connect([this] { refresh(); });
+}
+
+void LayerRulesEditorModel::refresh() {
+    rules_.update(buildRules());
+    QVariantList shown{open(), layerName(), sectionNames()};
+    if (shown == shown_)
+        return;
+    shown_ = std::move(shown);
+    Q_EMIT changed();
 }
 
 bool LayerRulesEditorModel::open() const {
@@ -76,8 +87,8 @@ QStringList LayerRulesEditorModel::sectionNames() const {
     return names;
 }
 
-QVariantList LayerRulesEditorModel::rules() const {
-    QVariantList list;
+std::vector<RowListModel::Row> LayerRulesEditorModel::buildRules() const {
+    std::vector<RowListModel::Row> list;
     const Layer* layer = findLayer(state_, layerID_);
     if (!layer)
         return list;
@@ -86,27 +97,27 @@ QVariantList LayerRulesEditorModel::rules() const {
         QVariantList chosen;
         for (const QString& name : names)
             chosen << rule.sectionNames.contains(name.toStdString());
-        list << QVariantMap{
-            {"id", qtext(rule.id)},
-            {"enabled", rule.enabled},
-            {"effect", qtext(rawValue(rule.effect))},
-            {"anchor", qtext(caseName(rule.anchor.kind))},
-            {"bars", static_cast<int>(std::clamp<std::int64_t>(rule.anchor.bars, -1000, 1000))},
-            {"allSections", rule.allSections},
-            {"chosen", chosen},
-        };
+        list.push_back({
+            qtext(rule.id),
+            rule.enabled,
+            qtext(rawValue(rule.effect)),
+            qtext(caseName(rule.anchor.kind)),
+            static_cast<int>(std::clamp<std::int64_t>(rule.anchor.bars, -1000, 1000)),
+            rule.allSections,
+            chosen,
+        });
     }
     return list;
 }
 
 void LayerRulesEditorModel::openFor(const QString& layerID) {
     layerID_ = layerID;
-    Q_EMIT changed();
+    refresh();
 }
 
 void LayerRulesEditorModel::close() {
     layerID_.clear();
-    Q_EMIT changed();
+    refresh();
 }
 
 void LayerRulesEditorModel::addRule() {

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "platform/signal.h"
+#include "row_list_model.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 
 namespace strata {
@@ -24,10 +24,10 @@ class LayerRulesEditorModel : public QObject {
     Q_PROPERTY(QString layerName READ layerName NOTIFY changed)
     // The current song's section names, each once, in playing order.
     Q_PROPERTY(QStringList sectionNames READ sectionNames NOTIFY changed)
-    // {id, enabled, effect ("swellIn" / "muteOut"), anchor ("onSectionEnter",
-    // "barsBeforeSectionEnd", "barsAfterStart"; "manual" when stored so), bars, allSections,
-    // chosen: [bool per entry of sectionNames]}.
-    Q_PROPERTY(QVariantList rules READ rules NOTIFY changed)
+    // The open layer's rules (none while closed); roles id, enabled, effect ("swellIn" /
+    // "muteOut"), anchor ("onSectionEnter", "barsBeforeSectionEnd", "barsAfterStart"; "manual"
+    // when stored so), bars, allSections, chosen: [bool per entry of sectionNames].
+    Q_PROPERTY(strata::RowListModel* rules READ rules CONSTANT)
 
 public:
     explicit LayerRulesEditorModel(AppState& state, QObject* parent = nullptr);
@@ -35,7 +35,7 @@ public:
     bool open() const;
     QString layerName() const;
     QStringList sectionNames() const;
-    QVariantList rules() const;
+    RowListModel* rules() { return &rules_; }
 
     Q_INVOKABLE void openFor(const QString& layerID);
     Q_INVOKABLE void close();
@@ -51,12 +51,19 @@ public:
     Q_INVOKABLE void toggleSection(const QString& ruleID, const QString& name);
 
 Q_SIGNALS:
+    // Once after an operation that changed one of the properties other than the list.
     void changed();
 
 private:
+    void refresh();
+    std::vector<RowListModel::Row> buildRules() const;
+
     AppState& state_;
     // The open layer's id as text; empty while closed.
     QString layerID_;
+    RowListModel rules_;
+    // The properties' values as last announced.
+    QVariantList shown_;
     ConnectionBag connections_;
 };
 

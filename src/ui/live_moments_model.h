@@ -1,10 +1,10 @@
 #pragma once
 
 #include "platform/signal.h"
+#include "row_list_model.h"
 
 #include <QObject>
 #include <QString>
-#include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 
 namespace strata {
@@ -20,27 +20,28 @@ class LiveMomentsModel : public QObject {
     QML_ELEMENT
     QML_UNCREATABLE("Created by the application")
 
-    // In section order: {id, name, hasTrigger, triggerText ("NOTE 64 · FCB1010"), connected
-    // (its trigger's device is plugged in), fired (already fired in this visit of the section)}.
+    // In section order; roles id, name, hasTrigger, triggerText ("NOTE 64 · FCB1010"), connected
+    // (its trigger's device is plugged in), fired (already fired in this visit of the section).
     // A Moment without a name is called "Moment <n>", n counting the section's hand-fired ones.
-    Q_PROPERTY(QVariantList moments READ moments NOTIFY changed)
+    // Updated row by row: a button stays put while its Moment changes, as it does when it fires.
+    Q_PROPERTY(strata::RowListModel* moments READ moments CONSTANT)
 
 public:
     LiveMomentsModel(AppState& state, MidiService& midi, LiveCoordinator& live,
                      QObject* parent = nullptr);
 
-    QVariantList moments() const;
+    RowListModel* moments() { return &moments_; }
 
     // Fires the hand-fired Moment of the current section with that id; anything else is ignored.
     Q_INVOKABLE void fire(const QString& momentID);
 
-Q_SIGNALS:
-    void changed();
-
 private:
+    void refresh();
+
     AppState& state_;
     MidiService& midi_;
     LiveCoordinator& live_;
+    RowListModel moments_;
     ConnectionBag connections_;
 };
 

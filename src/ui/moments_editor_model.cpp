@@ -38,14 +38,29 @@ T* byID(std::vector<T>& list, const QString& id) {
 
 MomentsEditorModel::MomentsEditorModel(AppState& state, MidiService& midi, LiveCoordinator& live,
                                        QObject* parent)
-    : QObject(parent), state_(state), midi_(midi), live_(live) {
-    connections_ += state_.changed.connect([this] { Q_EMIT changed(); });
-    connections_ += midi_.destinations.changed.connect(
-        [this](const std::vector<std::string>&) { Q_EMIT changed(); });
-    connections_ += midi_.sources.changed.connect(
-        [this](const std::vector<std::string>&) { Q_EMIT changed(); });
+    : QObject(parent), state_(state), midi_(midi), live_(live), layers_({"id", "name"}),
+      moments_({"id", "name", "anchor", "bars", "summary", "selected", "states", "patches", "ccs",
+                "hasTrigger", "triggerText", "triggerHelp", "triggerConnected", "listening"}) {
+    refresh();
+    connections_ += state_.changed.connect([this] { refresh(); });
     connections_ +=
-        midi_.isLearningTrigger.changed.connect([this](const bool&) { Q_EMIT changed(); });
+        midi_.destinations.changed.connect([this](const std::vector<std::string>&) { refresh(); });
+    connections_ +=
+        midi_.sources.changed.connect([this](const std::vector<std::string>&) { refresh(); });
+    connections_ += midi_.isLearningTrigger.changed.connect([this](const bool&) { refresh(); });
+}
+
+void MomentsEditorModel::refresh() {
+    std::vector<RowListModel::Row> layers;
+    for (const Layer& layer : state_.visibleLayers())
+        layers.push_back({qtext(layer.id), layerDisplayName(layer)});
+    layers_.update(std::move(layers));
+    moments_.update(buildMoments());
+    QVariantList shown{open(), sectionName(), ports(), learning()};
+    if (shown == shown_)
+        return;
+    shown_ = std::move(shown);
+    Q_EMIT changed();
 }
 
 MomentsEditorModel::~MomentsEditorModel() = default;
@@ -74,13 +89,6 @@ QString MomentsEditorModel::sectionName() const {
     return section ? qtext(section->name) : QString();
 }
 
-QVariantList MomentsEditorModel::layers() const {
-    QVariantList list;
-    for (const Layer& layer : state_.visibleLayers())
-        list << QVariantMap{{"id", qtext(layer.id)}, {"name", layerDisplayName(layer)}};
-    return list;
-}
-
 QStringList MomentsEditorModel::ports() const {
     QStringList names;
     for (const std::string& name : midi_.destinations())
@@ -88,8 +96,8 @@ QStringList MomentsEditorModel::ports() const {
     return names;
 }
 
-QVariantList MomentsEditorModel::moments() const {
-    QVariantList list;
+std::vector<RowListModel::Row> MomentsEditorModel::buildMoments() const {
+    std::vector<RowListModel::Row> list;
     if (!open())
         return list;
     const auto layers = state_.visibleLayers();
@@ -127,23 +135,23 @@ QVariantList MomentsEditorModel::moments() const {
                                {"channel", static_cast<int>(c.channel)},
                                {"cc", static_cast<int>(c.cc)},
                                {"value", static_cast<int>(c.value)}};
-        list << QVariantMap{
-            {"id", qtext(moment.id)},
-            {"name", qtext(moment.name)},
-            {"anchor", qtext(caseName(moment.anchor.kind))},
-            {"bars", static_cast<int>(std::clamp<std::int64_t>(moment.anchor.bars, -1000, 1000))},
-            {"summary", qtext(editor::momentSummary(moment, layers))},
-            {"selected", selected == 0 ? QStringLiteral("none selected")
-                                       : QStringLiteral("%1 selected").arg(selected)},
-            {"states", states},
-            {"patches", patches},
-            {"ccs", ccs},
-            {"hasTrigger", trigger.has_value()},
-            {"triggerText", trigger ? qtext(editor::momentTriggerText(*trigger)) : QString()},
-            {"triggerHelp", qtext(triggerHelp)},
-            {"triggerConnected", connected},
-            {"listening", listening},
-        };
+        list.push_back({
+            qtext(moment.id),
+            qtext(moment.name),
+            qtext(caseName(moment.anchor.kind)),
+            static_cast<int>(std::clamp<std::int64_t>(moment.anchor.bars, -1000, 1000)),
+            qtext(editor::momentSummary(moment, layers)),
+            selected == 0 ? QStringLiteral("none selected")
+                          : QStringLiteral("%1 selected").arg(selected),
+            states,
+            patches,
+            ccs,
+            trigger.has_value(),
+            trigger ? qtext(editor::momentTriggerText(*trigger)) : QString(),
+            qtext(triggerHelp),
+            connected,
+            listening,
+        });
     }
     return list;
 }
@@ -177,7 +185,7 @@ void MomentsEditorModel::openFor(const QString& sectionID) {
     if (!id)
         return;
     binding_ = std::make_unique<MomentsBinding>(state_.momentsBinding(*id));
-    Q_EMIT changed();
+    refresh();
 }
 
 void MomentsEditorModel::close() {
@@ -186,7 +194,7 @@ void MomentsEditorModel::close() {
     if (midi_.isLearningTrigger() && target && target->kind == AppState::LearnTarget::Kind::moment)
         live_.cancelLearning();
     binding_.reset();
-    Q_EMIT changed();
+    refresh();
 }
 
 void MomentsEditorModel::addMoment() {

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "platform/signal.h"
+#include "row_list_model.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
-#include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 #include <memory>
 
@@ -28,14 +28,16 @@ class MomentsEditorModel : public QObject {
 
     Q_PROPERTY(bool open READ open NOTIFY changed)
     Q_PROPERTY(QString sectionName READ sectionName NOTIFY changed)
-    // The visible layers: {id, name}; a layer without a name reads "waiting for DAW track name…".
-    Q_PROPERTY(QVariantList layers READ layers NOTIFY changed)
+    // The visible layers; roles id, name (a layer without a name reads "waiting for DAW track
+    // name…").
+    Q_PROPERTY(strata::RowListModel* layers READ layers CONSTANT)
     Q_PROPERTY(QStringList ports READ ports NOTIFY changed)
-    // {id, name, anchor ("manual", "onSectionEnter", "barsBeforeSectionEnd", "barsAfterStart"),
-    // bars, summary, selected ("none selected" / "2 selected"), states: [0 unchanged, 1 IN,
-    // 2 OUT] per layer, patches: [{id, port, channel, program}], ccs: [{id, port, channel, cc,
-    // value}], hasTrigger, triggerText, triggerHelp, triggerConnected, listening}.
-    Q_PROPERTY(QVariantList moments READ moments NOTIFY changed)
+    // The open section's Moments (none while closed); roles id, name, anchor ("manual",
+    // "onSectionEnter", "barsBeforeSectionEnd", "barsAfterStart"), bars, summary, selected ("none
+    // selected" / "2 selected"), states: [0 unchanged, 1 IN, 2 OUT] per layer, patches: [{id,
+    // port, channel, program}], ccs: [{id, port, channel, cc, value}], hasTrigger, triggerText,
+    // triggerHelp, triggerConnected, listening.
+    Q_PROPERTY(strata::RowListModel* moments READ moments CONSTANT)
     // Whether a trigger is being learned (for any control): Escape then ends the learn.
     Q_PROPERTY(bool learning READ learning NOTIFY changed)
 
@@ -46,9 +48,9 @@ public:
 
     bool open() const;
     QString sectionName() const;
-    QVariantList layers() const;
+    RowListModel* layers() { return &layers_; }
     QStringList ports() const;
-    QVariantList moments() const;
+    RowListModel* moments() { return &moments_; }
     bool learning() const;
 
     // Opens the editor for the section of the current song with that id.
@@ -87,14 +89,22 @@ public:
                            const QVariant& value);
 
 Q_SIGNALS:
+    // Once after an operation that changed one of the properties other than the lists.
     void changed();
 
 private:
+    void refresh();
+    std::vector<RowListModel::Row> buildMoments() const;
+
     AppState& state_;
     MidiService& midi_;
     LiveCoordinator& live_;
     // The binding to the open section's Moments; none while closed.
     std::unique_ptr<MomentsBinding> binding_;
+    RowListModel layers_;
+    RowListModel moments_;
+    // The properties' values as last announced.
+    QVariantList shown_;
     ConnectionBag connections_;
 };
 

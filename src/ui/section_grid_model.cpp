@@ -24,7 +24,11 @@ const Section* sectionAt(const AppState& state, int index) {
 
 SectionGridModel::SectionGridModel(AppState& state, MidiService& midi, LiveCoordinator& live,
                                    QObject* parent)
-    : QObject(parent), state_(state), midi_(midi), live_(live), moments_(state, midi, live) {
+    : QObject(parent), state_(state), midi_(midi), live_(live), moments_(state, midi, live),
+      columns_({"id", "name", "channel"}),
+      sections_({"id", "name", "stepCount", "momentCount", "hasJumpTrigger", "jumpConnected",
+                 "listening", "jumpText", "jumpHelp", "rows"}) {
+    refresh();
     connections_ += state_.changed.connect([this] { refresh(); });
     connections_ += midi_.isLearningTrigger.changed.connect([this](const bool&) { refresh(); });
     // A jump trigger's device comes and goes.
@@ -33,8 +37,18 @@ SectionGridModel::SectionGridModel(AppState& state, MidiService& midi, LiveCoord
 }
 
 void SectionGridModel::refresh() {
-    sections_.reset();
-    Q_EMIT changed();
+    columns_.update(buildColumns());
+    sections_.update(buildSections());
+    QVariantList song{hasSong(), songName(), isPro()};
+    QVariantList position{currentSection(), currentStep(), currentStepCount()};
+    const bool songMoved = song != song_;
+    const bool positionMoved = position != position_;
+    song_ = std::move(song);
+    position_ = std::move(position);
+    if (songMoved)
+        Q_EMIT songChanged();
+    if (positionMoved)
+        Q_EMIT positionChanged();
 }
 
 bool SectionGridModel::hasSong() const {
@@ -67,23 +81,15 @@ int SectionGridModel::currentStepCount() const {
     return section ? static_cast<int>(section->steps.size()) : 0;
 }
 
-QVariantList SectionGridModel::columns() const {
-    QVariantList list;
+std::vector<RowListModel::Row> SectionGridModel::buildColumns() const {
+    std::vector<RowListModel::Row> list;
     for (const Layer& layer : state_.visibleLayers())
-        list << QVariantMap{{"id", qtext(layer.id)},
-                            {"name", qtext(layer.name)},
-                            {"channel", static_cast<int>(layer.channel)}};
+        list.push_back({qtext(layer.id), qtext(layer.name), static_cast<int>(layer.channel)});
     return list;
 }
 
-QVariantList SectionGridModel::sections() const {
-    if (!sections_)
-        sections_ = buildSections();
-    return *sections_;
-}
-
-QVariantList SectionGridModel::buildSections() const {
-    QVariantList list;
+std::vector<RowListModel::Row> SectionGridModel::buildSections() const {
+    std::vector<RowListModel::Row> list;
     const Song* song = state_.currentSong();
     if (!song)
         return list;
@@ -121,18 +127,18 @@ QVariantList SectionGridModel::buildSections() const {
             help += editor::notConnectedHelp(*trigger);
         if (listening)
             help = editor::kListeningHelp;
-        list << QVariantMap{
-            {"id", qtext(section.id)},
-            {"name", qtext(section.name)},
-            {"stepCount", static_cast<int>(stepCount)},
-            {"momentCount", static_cast<int>(section.moments.size())},
-            {"hasJumpTrigger", trigger.has_value()},
-            {"jumpConnected", connected},
-            {"listening", listening},
-            {"jumpText", trigger ? qtext(editor::jumpChipText(*trigger)) : QString()},
-            {"jumpHelp", qtext(help)},
-            {"rows", rows},
-        };
+        list.push_back({
+            qtext(section.id),
+            qtext(section.name),
+            static_cast<int>(stepCount),
+            static_cast<int>(section.moments.size()),
+            trigger.has_value(),
+            connected,
+            listening,
+            trigger ? qtext(editor::jumpChipText(*trigger)) : QString(),
+            qtext(help),
+            rows,
+        });
     }
     return list;
 }

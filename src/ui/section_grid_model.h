@@ -2,12 +2,12 @@
 
 #include "moments_editor_model.h"
 #include "platform/signal.h"
+#include "row_list_model.h"
 
 #include <QObject>
 #include <QString>
 #include <QVariantList>
 #include <QtQml/qqmlregistration.h>
-#include <optional>
 
 namespace strata {
 
@@ -16,29 +16,30 @@ class LiveCoordinator;
 class MidiService;
 
 // What the section grid shows of the current song, and the edits it makes. Sections and steps
-// are addressed by their index in the current song, as shown; every property changes with
-// `changed`, once per AppState operation (and when trigger learning starts or ends). Main thread
-// only.
+// are addressed by their index in the current song, as shown. After each AppState operation (and
+// when trigger learning starts or ends, or a device comes or goes) the lists update only the rows
+// whose values changed and each signal fires only when one of its properties did: moving from
+// section to section changes the position and nothing else. Main thread only.
 class SectionGridModel : public QObject {
     Q_OBJECT
     QML_ELEMENT
     QML_UNCREATABLE("Created by the application")
 
-    Q_PROPERTY(bool hasSong READ hasSong NOTIFY changed)
-    Q_PROPERTY(QString songName READ songName NOTIFY changed)
-    Q_PROPERTY(bool isPro READ isPro NOTIFY changed)
+    Q_PROPERTY(bool hasSong READ hasSong NOTIFY songChanged)
+    Q_PROPERTY(QString songName READ songName NOTIFY songChanged)
+    Q_PROPERTY(bool isPro READ isPro NOTIFY songChanged)
     // The effective position: in Essentials the step is always the section's first.
-    Q_PROPERTY(int currentSection READ currentSection NOTIFY changed)
-    Q_PROPERTY(int currentStep READ currentStep NOTIFY changed)
+    Q_PROPERTY(int currentSection READ currentSection NOTIFY positionChanged)
+    Q_PROPERTY(int currentStep READ currentStep NOTIFY positionChanged)
     // Steps of the current section (0 without one).
-    Q_PROPERTY(int currentStepCount READ currentStepCount NOTIFY changed)
-    // The visible layers, one column each: {id, name, channel}.
-    Q_PROPERTY(QVariantList columns READ columns NOTIFY changed)
-    // The current song's sections: {id, name, momentCount, jumpText, jumpHelp, hasJumpTrigger,
-    // jumpConnected (its device is plugged in), listening, rows: [{number, badge, badgeHelp,
-    // badgeClickable, momentary, canMomentary, cells: [bool]}]}. In Essentials a section shows its
-    // main step only.
-    Q_PROPERTY(QVariantList sections READ sections NOTIFY changed)
+    Q_PROPERTY(int currentStepCount READ currentStepCount NOTIFY positionChanged)
+    // The visible layers, one column each; roles id, name, channel.
+    Q_PROPERTY(strata::RowListModel* columns READ columns CONSTANT)
+    // The current song's sections; roles id, name, stepCount, momentCount, jumpText, jumpHelp,
+    // hasJumpTrigger, jumpConnected (its device is plugged in), listening, and rows: [{number,
+    // badge, badgeHelp, badgeClickable, momentary, canMomentary, cells: [bool]}]. In Essentials a
+    // section shows its main step only.
+    Q_PROPERTY(strata::RowListModel* sections READ sections CONSTANT)
     Q_PROPERTY(MomentsEditorModel* momentsEditor READ momentsEditor CONSTANT)
 
 public:
@@ -51,8 +52,8 @@ public:
     int currentSection() const;
     int currentStep() const;
     int currentStepCount() const;
-    QVariantList columns() const;
-    QVariantList sections() const;
+    RowListModel* columns() { return &columns_; }
+    RowListModel* sections() { return &sections_; }
     MomentsEditorModel* momentsEditor() { return &moments_; }
 
     // Header.
@@ -84,19 +85,24 @@ public:
     Q_INVOKABLE void editMoments(int section);
 
 Q_SIGNALS:
-    void changed();
+    void songChanged();
+    void positionChanged();
 
 private:
-    QVariantList buildSections() const;
-    // Drops what was built for the old state and tells the views.
+    std::vector<RowListModel::Row> buildColumns() const;
+    std::vector<RowListModel::Row> buildSections() const;
+    // Brings the lists and properties in step with the state, telling the views what changed.
     void refresh();
 
     AppState& state_;
     MidiService& midi_;
     LiveCoordinator& live_;
     MomentsEditorModel moments_;
-    // Every row's delegate reads `sections`; it is built once per change.
-    mutable std::optional<QVariantList> sections_;
+    RowListModel columns_;
+    RowListModel sections_;
+    // What the signals last announced.
+    QVariantList song_;
+    QVariantList position_;
     ConnectionBag connections_;
 };
 

@@ -150,7 +150,7 @@ protected:
     }
     UiModels& ui() { return *rig.models; }
     const Section& section(std::size_t i) { return rig.app->currentSong()->sections.at(i); }
-    static QVariantMap at(const QVariantList& list, int i) { return list.at(i).toMap(); }
+    static QVariantMap at(const RowListModel* list, int i) { return list->get(i); }
     UiRig rig;
 };
 
@@ -162,7 +162,7 @@ TEST_F(EditorModels, LayerRowsInMackieModeAndTheDawNames) {
     EXPECT_EQ(added.name, "Layer 7");
     EXPECT_EQ(added.channel, 7); // one above the highest channel in use
     EXPECT_EQ(added.muteCC, 26);
-    EXPECT_EQ(editor.layers().size(), 10);
+    EXPECT_EQ(editor.layers()->count(), 10);
     EXPECT_FALSE(editor.canUseDawNames());
 
     ui().live.setControlMode("mackieControl");

@@ -518,8 +518,7 @@ int main(int argc, char** argv) {
     rules->addRule();
     rules->addRule();
     {
-        const QVariantList list = rules->rules();
-        const QString second = list.at(1).toMap()["id"].toString();
+        const QString second = rules->rules()->value(1, "id").toString();
         rules->setEffect(second, "muteOut");
         rules->setAnchor(second, "barsAfterStart");
         rules->setBars(second, 4);

@@ -12,7 +12,7 @@ Rectangle {
     required property AppStateModel appState
     required property LayerEditorModel layerEditor
 
-    readonly property int layerCount: layerEditor.layers.length
+    readonly property int layerCount: layerEditor.layers.count
 
     color: Strata.Palette.bg1
 
@@ -77,17 +77,19 @@ Rectangle {
             spacing: 10
             clip: true
             boundsBehavior: Flickable.StopAtBounds
-            model: editor.layerCount
+            // Row by row: a card re-reads only the roles of its own layer that changed.
+            model: editor.layerEditor.layers
             ScrollBar.horizontal: ScrollBar {
                 policy: ScrollBar.AsNeeded
             }
             delegate: LayerRow {
                 required property int index
+                required property var model
                 objectName: "layerRow_" + index
                 height: cards.height - 12
                 layerEditor: editor.layerEditor
                 layerIndex: index
-                layerData: editor.layerEditor.layers[index] !== undefined ? editor.layerEditor.layers[index] : ({})
+                layerData: model
             }
 
             Text {

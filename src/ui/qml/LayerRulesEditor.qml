@@ -81,17 +81,18 @@ Sheet {
             clip: true
             spacing: 12
             boundsBehavior: Flickable.StopAtBounds
-            // The count only: cards stay put while their rule changes.
-            model: sheet.editor.rules.length
+            // Row by row: cards stay put while their rule changes.
+            model: sheet.editor.rules
             ScrollBar.vertical: ScrollBar {
                 policy: ScrollBar.AsNeeded
             }
             delegate: RuleCard {
                 required property int index
+                required property var model
                 objectName: "ruleCard_" + index
                 width: list.width - 12
                 editor: sheet.editor
-                rule: sheet.editor.rules[index] !== undefined ? sheet.editor.rules[index] : ({})
+                rule: model
             }
         }
 

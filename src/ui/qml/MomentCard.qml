@@ -161,11 +161,12 @@ Rectangle {
                 columnSpacing: 22
                 rowSpacing: 6
                 Repeater {
-                    model: card.editor.layers.length
+                    model: card.editor.layers
                     RowLayout {
                         id: layerControl
                         required property int index
-                        readonly property var entry: card.editor.layers[index]
+                        required property var model
+                        readonly property var entry: model
                         readonly property int choice: card.moment.states !== undefined ? card.moment.states[index] : 0
                         objectName: "layerControl_" + index
                         Layout.fillWidth: true

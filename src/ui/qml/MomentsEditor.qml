@@ -91,17 +91,18 @@ Sheet {
             clip: true
             spacing: 12
             boundsBehavior: Flickable.StopAtBounds
-            // The count only: cards stay put (and keep a field's focus) while their Moment changes.
-            model: sheet.editor.moments.length
+            // Row by row: cards stay put (and keep a field's focus) while their Moment changes.
+            model: sheet.editor.moments
             ScrollBar.vertical: ScrollBar {
                 policy: ScrollBar.AsNeeded
             }
             delegate: MomentCard {
                 required property int index
+                required property var model
                 objectName: "momentCard_" + index
                 width: list.width - 12
                 editor: sheet.editor
-                moment: sheet.editor.moments[index] !== undefined ? sheet.editor.moments[index] : ({})
+                moment: model
             }
         }
 

@@ -14,8 +14,8 @@ Rectangle {
     // ALL ON holds the DAW: the current step shows every layer sounding.
     property bool allOn: false
 
-    readonly property int sectionCount: gridModel.sections.length
-    readonly property int columnCount: gridModel.columns.length
+    readonly property int sectionCount: gridModel.sections.count
+    readonly property int columnCount: gridModel.columns.count
     // Left of the cells: the step number and its badge.
     readonly property real gutterWidth: 136
     // Cells share what is left; they neither crowd nor spread out thinly.
@@ -107,13 +107,14 @@ Rectangle {
             Layout.leftMargin: 6 + grid.gutterWidth
             visible: grid.sectionCount > 0
             Repeater {
-                model: grid.columnCount
+                model: grid.gridModel.columns
                 LayerHeader {
                     required property int index
+                    required property var model
                     objectName: "header_" + index
                     width: grid.cellWidth
-                    name: grid.gridModel.columns[index] !== undefined ? grid.gridModel.columns[index].name : ""
-                    channel: grid.gridModel.columns[index] !== undefined ? grid.gridModel.columns[index].channel : 0
+                    name: model.name
+                    channel: model.channel
                 }
             }
         }
@@ -140,14 +141,16 @@ Rectangle {
 
                 Repeater {
                     id: blockRepeater
-                    model: grid.sectionCount
+                    // Row by row: a block re-reads only the roles of its own section that changed.
+                    model: grid.gridModel.sections
                     SectionBlock {
                         required property int index
+                        required property var model
                         objectName: "section_" + index
                         width: blocks.width - 10
                         gridModel: grid.gridModel
                         sectionIndex: index
-                        section: grid.gridModel.sections[index] !== undefined ? grid.gridModel.sections[index] : ({})
+                        section: model
                         isCurrent: index === grid.gridModel.currentSection
                         allOn: grid.allOn && isCurrent
                         currentStep: grid.gridModel.currentStep
@@ -197,12 +200,16 @@ Rectangle {
     property int revealedSection: -1
     Connections {
         target: grid.gridModel
-        function onChanged() {
+        function onPositionChanged() {
             if (grid.gridModel.currentSection !== grid.revealedSection) {
                 grid.revealedSection = grid.gridModel.currentSection
                 Qt.callLater(grid.revealCurrent)
             }
         }
+    }
+    Component.onCompleted: {
+        revealedSection = gridModel.currentSection
+        Qt.callLater(revealCurrent)
     }
     function revealCurrent() {
         const item = blockRepeater.itemAt(gridModel.currentSection)
@@ -218,8 +225,10 @@ Rectangle {
     // ---- The row menu ----
     property int menuSection: -1
     property int menuStep: -1
+    // The section's live row in the model, so that the menu follows its edits.
     readonly property var menuData: menuSection >= 0 && menuSection < sectionCount
-                                    ? gridModel.sections[menuSection] : null
+                                    && blockRepeater.itemAt(menuSection)
+                                    ? blockRepeater.itemAt(menuSection).section : null
     readonly property var menuRow: menuData && menuStep >= 0 && menuStep < menuData.rows.length
                                    ? menuData.rows[menuStep] : null
 

@@ -14,9 +14,9 @@ Rectangle {
     required property LiveMomentsModel liveMoments
     required property bool midiAvailable
     required property NoticesModel notices
-    // What sounds: every driven layer while ALL ON holds the DAW, else the section's mix.
-    readonly property var soundingLayers: notices.allOn ? appState.layers.map(l => l.name)
-                                                        : appState.playingLayers
+    // How many layers sound: every driven one while ALL ON holds the DAW, else the section's mix.
+    readonly property int soundingCount: notices.allOn ? appState.layers.count
+                                                       : appState.playingLayers.length
     // Less room: the same information, smaller.
     property bool compact: height < 560
 
@@ -174,7 +174,7 @@ Rectangle {
         // The Moments the performer fires by hand, through the same path as the editor's TEST.
         Heading {
             objectName: "stageMomentsHeading"
-            visible: stage.liveMoments.moments.length > 0
+            visible: stage.liveMoments.moments.count > 0
             text: "MOMENTS"
             color: Strata.Palette.gold
             Layout.bottomMargin: 10 * stage.k
@@ -184,17 +184,17 @@ Rectangle {
             Layout.fillWidth: true
             Layout.bottomMargin: 28 * stage.k
             spacing: 12 * stage.k
-            visible: stage.liveMoments.moments.length > 0
+            visible: stage.liveMoments.moments.count > 0
 
             Repeater {
-                // The count only: a button stays put (and keeps its press) while its Moment
-                // changes, as it does when it fires.
-                model: stage.liveMoments.moments.length
+                // Row by row: a button stays put (and keeps its press) while its Moment changes,
+                // as it does when it fires.
+                model: stage.liveMoments.moments
                 AbstractButton {
                     id: momentButton
                     required property int index
-                    readonly property var entry: stage.liveMoments.moments[index] !== undefined
-                                                     ? stage.liveMoments.moments[index] : ({})
+                    required property var model
+                    readonly property var entry: model
                     objectName: "stageMoment_" + index
                     readonly property bool offline: entry.hasTrigger === true && entry.connected !== true
                     implicitWidth: Math.max(nameText.implicitWidth, triggerText.implicitWidth)
@@ -266,12 +266,17 @@ Rectangle {
             objectName: "stagePills"
             Layout.fillWidth: true
             spacing: 12 * stage.k
-            visible: stage.soundingLayers.length > 0
+            visible: stage.soundingCount > 0
 
             Repeater {
-                model: stage.soundingLayers
+                // One pill per driven layer, shown while it sounds: a change of section only
+                // turns pills on and off.
+                model: stage.appState.layers
                 Rectangle {
-                    required property string modelData
+                    required property string name
+                    required property bool playing
+                    objectName: "stagePill"
+                    visible: playing || stage.notices.allOn
                     implicitWidth: pillText.implicitWidth + 40 * stage.k
                     implicitHeight: 54 * stage.k
                     radius: height / 2
@@ -281,7 +286,7 @@ Rectangle {
                     Text {
                         id: pillText
                         anchors.centerIn: parent
-                        text: parent.modelData
+                        text: parent.name
                         color: Strata.Palette.text
                         font.pixelSize: 24 * stage.k
                         font.weight: Font.DemiBold
@@ -291,7 +296,7 @@ Rectangle {
         }
         Text {
             objectName: "stageSilent"
-            visible: stage.soundingLayers.length === 0
+            visible: stage.soundingCount === 0
             text: "SILENT"
             color: Strata.Palette.textDim
             font.pixelSize: 30 * stage.k

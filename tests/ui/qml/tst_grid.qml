@@ -55,7 +55,7 @@ Item {
             verify(last.help.startsWith("Last step"))
             mouseClick(last)
             compare(last.text, "hold")
-            compare(view.grid.sections[0].rows[2].badge, "hold")
+            compare(view.grid.sections.get(0).rows[2].badge, "hold")
         }
 
         function test_rowTapSelectsTheSectionThenTheStep() {
@@ -82,12 +82,12 @@ Item {
             laidOut()
             // The first step plays everything but the first layer.
             mouseClick(inside("row_0_0", "cell_0"))
-            verify(!view.grid.sections[0].rows[0].cells[0])
+            verify(!view.grid.sections.get(0).rows[0].cells[0])
             rowMenu("row_0_0")
             mouseClick(find("addStepBelowItem"))
             laidOut()
-            compare(view.grid.sections[0].rows.length, 4)
-            verify(!view.grid.sections[0].rows[0].cells[0], "the first step stays first")
+            compare(view.grid.sections.get(0).rows.length, 4)
+            verify(!view.grid.sections.get(0).rows[0].cells[0], "the first step stays first")
             verify(find("row_0_3").visible)
         }
 
@@ -112,7 +112,7 @@ Item {
             compare(momentary.text, "Momentary (return to main)")
             mouseClick(momentary)
             compare(badge(0, 1).text, "hold")
-            verify(view.grid.sections[0].rows[1].momentary)
+            verify(view.grid.sections.get(0).rows[1].momentary)
             verify(badge(0, 1).clickable, "a momentary last step cycles")
             mouseClick(badge(0, 1))
             compare(badge(0, 1).text, "2 bars \u21A9")
@@ -127,12 +127,12 @@ Item {
             const add = find("addLayerButton")
             for (let i = 0; i < 6; ++i)
                 mouseClick(add)
-            compare(view.layerEditor.layers.length, 12)
-            compare(view.grid.columns.length, 12)
+            compare(view.layerEditor.layers.count, 12)
+            compare(view.grid.columns.count, 12)
             verify(add.visible)
 
             click("segment_ESSENTIALS")
-            compare(view.grid.columns.length, 8)
+            compare(view.grid.columns.count, 8)
             compare(find("row_0_0").step.cells.length, 8)
             verify(find("header_7"))
             verify(!findChild(find("columnHeaders"), "header_8"))
@@ -142,12 +142,12 @@ Item {
             // The intro plays the piano and the new layers; Essentials drives only the first eight.
             compare(view.appState.playingLayers.length, 3)
             view.grid.editMoments(0)
-            compare(view.grid.momentsEditor.layers.length, 8)
+            compare(view.grid.momentsEditor.layers.count, 8)
             view.grid.momentsEditor.close()
             tryVerify(() => !findChild(view, "momentsEditor").visible)
 
             goPro()
-            compare(view.grid.columns.length, 12)
+            compare(view.grid.columns.count, 12)
             compare(view.appState.playingLayers.length, 7)
             verify(add.visible)
         }
@@ -194,19 +194,22 @@ Item {
             compare(inside(card, "layersSelected").text, "none selected")
 
             mouseClick(inside(inside(card, "layerControl_1"), "soloButton"))
-            const m = view.grid.momentsEditor.moments[0]
+            const m = view.grid.momentsEditor.moments.get(0)
             compare(m.states, [2, 1, 2, 2, 2, 2])
             compare(inside(card, "layersSelected").text, "6 selected")
-            const names = view.grid.momentsEditor.layers.map(l => l.name)
+            const layers = view.grid.momentsEditor.layers
+            const names = []
+            for (let i = 0; i < layers.count; ++i)
+                names.push(layers.get(i).name)
             const others = names.filter((n, i) => i !== 1).join(", ")
             compare(inside(card, "momentSummary").text,
                     "Fires 2 bars before this section ends \u2014 swell " + names[1] + " in, mute " + others + " out.")
             // Choosing a state takes the layer out of the other set first.
             const editor = view.grid.momentsEditor
-            editor.setLayerState(m.id, editor.layers[0].id, 1)
-            compare(editor.moments[0].states, [1, 1, 2, 2, 2, 2])
-            editor.setLayerState(m.id, editor.layers[0].id, 0)
-            compare(editor.moments[0].states, [0, 1, 2, 2, 2, 2])
+            editor.setLayerState(m.id, editor.layers.get(0).id, 1)
+            compare(editor.moments.get(0).states, [1, 1, 2, 2, 2, 2])
+            editor.setLayerState(m.id, editor.layers.get(0).id, 0)
+            compare(editor.moments.get(0).states, [0, 1, 2, 2, 2, 2])
             compare(inside(card, "layersSelected").text, "5 selected")
 
             click("momentsDoneButton")
@@ -291,10 +294,11 @@ Item {
         }
 
         function test_deletingALayerDropsItsColumn() {
-            const name = view.grid.columns[2].name
+            const name = view.grid.columns.get(2).name
             mouseClick(inside("layerRow_2", "deleteLayerButton"))
-            compare(view.grid.columns.length, 5)
-            verify(view.grid.columns.every(c => c.name !== name))
+            compare(view.grid.columns.count, 5)
+            for (let i = 0; i < view.grid.columns.count; ++i)
+                verify(view.grid.columns.get(i).name !== name)
         }
         function test_testButtonFiresTheMomentThroughTheCoordinator() {
             // The DAW hears the main Mackie surface.
@@ -306,7 +310,7 @@ Item {
             const card = find("momentCard_0")
             // Piano plays in the intro; the Moment takes it out.
             mouseClick(inside(inside(inside(card, "layerControl_0"), "layerState"), "segment_OUT"))
-            compare(view.grid.momentsEditor.moments[0].states[0], 2)
+            compare(view.grid.momentsEditor.moments.get(0).states[0], 2)
             verify(!view.appState.momentActive)
             rig.advance(3000) // the switch to Mackie has sent the mute state, at its pace
             rig.clearHeard()
@@ -348,7 +352,7 @@ Item {
             }
             compare(field.text, data.keys)
             compare(heardCCs(), [], "nothing while typing")
-            compare(view.layerEditor.layers[0].muteCC, 20)
+            compare(view.layerEditor.layers.get(0).muteCC, 20)
 
             if (data.finish === "enter")
                 keyClick(Qt.Key_Return)
@@ -359,7 +363,7 @@ Item {
             else
                 mouseClick(inside(inside("layerRow_0", "layerChannel"), "numberInput"))
             rig.settle()
-            compare(view.layerEditor.layers[0].muteCC, data.cc)
+            compare(view.layerEditor.layers.get(0).muteCC, data.cc)
             compare(field.text, String(data.cc))
             if (data.cc === 20)
                 compare(heardCCs(), [], "nothing changed, nothing sent")
@@ -421,7 +425,7 @@ Item {
             mouseClick(inside(card, "addPatchButton"))
             mouseClick(inside(card, "addCCButton"))
             laidOut()
-            const moment = view.grid.momentsEditor.moments[0]
+            const moment = view.grid.momentsEditor.moments.get(0)
             compare(moment.patches.map(p => p.port), ["Synth", "Synth"])
             compare(moment.ccs.map(c => c.port), ["", ""], "each kind of row follows its own")
         }
