@@ -38,6 +38,9 @@ LiveCoordinator::LiveCoordinator(AppState& app, MidiService& midi, CadenzoLink& 
             learnTimer_.reset();
     });
 
+    subscriptions_ +=
+        midi_.clockChanged.connect([this](const ClockState& state) { handleClockState(state); });
+    applyClockSettings();
     subscriptions_ += link_.fire.connect([this](const Fire& fire) { handleFire(fire); });
     subscriptions_ +=
         link_.liveTick.connect([this](const LiveState& state) { handleLiveTick(state); });
@@ -106,6 +109,7 @@ void LiveCoordinator::onStateChanged() {
     // position the performer sees now.
     if (!adopting_)
         publishReflex();
+    applyClockSettings();
     if (evaluationPosted_)
         return;
     evaluationPosted_ = true;

@@ -78,6 +78,7 @@ void TriggerInput::handleIncoming(const MidiPacketList& packets, std::uint64_t s
         const std::size_t n = std::min(packet.length, kMaxPacketBytes);
         if (n == 0 || packet.data == nullptr)
             continue;
+        service_.clockInput().handle(*identity, packet.data, n);
         parseInput(packet.data, n, isTriggerDevice, view.learning, identity->learned, *identity,
                    view);
         if (collectEchoes)
