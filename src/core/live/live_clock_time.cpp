@@ -16,6 +16,7 @@ constexpr std::int64_t kMaxClockBars = 1'000'000;
 
 void LiveCoordinator::applyClockSettings() {
     midi_.setClockDevice(usesClock() ? app_.setlist().clockDevice : std::nullopt);
+    timeSourceChanged.notify();
 }
 
 void LiveCoordinator::setTimeSource(TimeSource source) {

@@ -200,6 +200,9 @@ public:
     void setTimeSource(TimeSource source);
     void setClockDevice(std::optional<std::string> device);
     bool usesClock() const { return app_.setlist().effectiveTimeSource() == TimeSource::midiClock; }
+    std::string clockDeviceName() const { return app_.setlist().clockDevice.value_or(""); }
+    // The set's time source or clock device may have changed (any change of the set notifies).
+    Signal<> timeSourceChanged;
     // What the toolbar shows of the clock: whether it is heard at all (a message within the last
     // two seconds), whether it plays, and its tempo rounded to whole beats per minute.
     struct ClockReading {
