@@ -55,7 +55,9 @@ QStringList CueModel::clockDevices() const {
     QStringList out;
     if (midi_)
         for (const std::string& name : midi_->sources())
-            out.push_back(QString::fromStdString(name));
+            // Strata's own surfaces send no clock.
+            if (name != kMainSurfacePort && name != kExtenderPort)
+                out.push_back(QString::fromStdString(name));
     return out;
 }
 
