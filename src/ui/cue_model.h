@@ -5,33 +5,62 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QtQml/qqmlregistration.h>
 
 namespace strata {
 
 class CadenzoLink;
+class LiveCoordinator;
+class MidiService;
 
-// The cue indicator: whether Cadenzo is heard, and from which host. Main thread only.
+// The cue indicator: where the set's musical time comes from and whether that source is heard —
+// Cadenzo and its host, or the MIDI clock with its state and tempo — and the time-source choice of
+// the DAW menu. Main thread only.
 class CueModel : public QObject {
     Q_OBJECT
     QML_ELEMENT
     QML_UNCREATABLE("Created by the application")
 
     Q_PROPERTY(bool connected READ connected NOTIFY connectionChanged)
-    // "CUE · <host>" while connected, "CUE · OFFLINE" otherwise.
+    // With Cadenzo: "CUE · <host>" while connected, "CUE · OFFLINE" otherwise. With MIDI clock:
+    // "CLOCK · 124 BPM" while it plays, "CLOCK · STOPPED" (and the tempo, when known) while it is
+    // heard but stopped, "CLOCK · OFFLINE" when nothing came for two seconds.
     Q_PROPERTY(QString caption READ caption NOTIFY connectionChanged)
+    Q_PROPERTY(bool clockSource READ clockSource NOTIFY sourceChanged)
+    // The clock's device as stored; empty when none is chosen.
+    Q_PROPERTY(QString clockDevice READ clockDevice NOTIFY sourceChanged)
+    // The MIDI sources the clock may come from.
+    Q_PROPERTY(QStringList clockDevices READ clockDevices NOTIFY sourceChanged)
 
 public:
-    explicit CueModel(CadenzoLink& link, QObject* parent = nullptr);
+    // Without a coordinator (and the MIDI service) the set's time source is always Cadenzo.
+    explicit CueModel(CadenzoLink& link, LiveCoordinator* live = nullptr,
+                      MidiService* midi = nullptr, QObject* parent = nullptr);
 
     bool connected() const;
     QString caption() const;
+    bool clockSource() const;
+    QString clockDevice() const;
+    QStringList clockDevices() const;
+
+    // "cadenzo" or "midiClock"; anything else is ignored.
+    Q_INVOKABLE void setTimeSource(const QString& rawSource);
+    // A source's name; the set's clock follows that device from now on.
+    Q_INVOKABLE void setClockDevice(const QString& name);
 
 Q_SIGNALS:
     void connectionChanged();
+    void sourceChanged();
 
 private:
+    void refreshSource();
+
     CadenzoLink& link_;
+    LiveCoordinator* live_;
+    MidiService* midi_;
+    bool shownClock_ = false;
+    std::string shownDevice_;
     ConnectionState shown_;
     ConnectionBag connections_;
 };

@@ -304,4 +304,43 @@ const std::vector<QuickStartCard>& quickStartCards() {
     return cards;
 }
 
+std::vector<GuideStep> clockSteps(HostChoice host) {
+    GuideStep send;
+    switch (host) {
+    case HostChoice::logic:
+        send = {"Send MIDI clock from Logic Pro",
+                "File \u2192 Project Settings \u2192 Synchronization \u2192 MIDI. Under "
+                "Destination, pick Strata's input port and tick \"Clock\", and tick \"Song "
+                "Position Pointer\" so that Strata knows the bar after you locate. Logic then "
+                "sends Start, Stop and 24 clocks a beat while it plays."};
+        break;
+    case HostChoice::mainStage:
+        send = {"Send MIDI clock from MainStage",
+                "Select the concert in the Concerts list, open the Timing section of the "
+                "Inspector and set \"Send MIDI Clock to\" to Strata's input port. MainStage "
+                "sends clock and Start and Stop at the concert's tempo."};
+        break;
+    case HostChoice::ardour:
+        send = {"Send MIDI clock from Ardour",
+                "Ardour \u2192 Edit \u2192 Preferences \u2192 Transport \u2192 Generators: tick "
+                "\"Enable MIDI Clock generation\". Then Window \u2192 MIDI Connections, Ardour "
+                "tab: connect \"MIDI Clock out\" to Strata's input port (\"Strata In\"). Ardour "
+                "sends Start, Stop, Song Position Pointer and 24 clocks a beat while it rolls."};
+        break;
+    }
+    return {
+        send,
+        {"Let the set follow the clock",
+         "In Strata's toolbar, open the mode menu and pick \"MIDI clock\" under TIME SOURCE, "
+         "then the source the clock comes from just below it. The choice is saved with the set; "
+         "sets that keep \"Cadenzo\" are unchanged. The cue area then reads \"CLOCK \u00B7 "
+         "124 BPM\" while the DAW plays."},
+        {"What follows the clock",
+         "Steps with a bar count end on the DAW's bar grid, however its tempo changes; Moments "
+         "and layer rules count bars of the clock from the section's start. \"Last N bars\" "
+         "needs the section's length, so every step of the section needs a bar count. When no "
+         "clock arrives for two seconds, Strata counts the DAW as stopped."},
+    };
+}
+
 } // namespace strata

@@ -56,6 +56,10 @@ std::vector<GuideStep> guideSteps(HostChoice host, ModeChoice mode, const GuideP
 // "You're ready. Toggle a layer in the section grid — <host> should mute or unmute …"
 std::string closingLine(HostChoice host);
 
+// How to make the host send MIDI clock to Strata and have a set follow it (optional: without it a
+// set takes its time from Cadenzo).
+std::vector<GuideStep> clockSteps(HostChoice host);
+
 // One card of the quick start. `icon` names the symbol the sheet draws.
 struct QuickStartCard {
     std::string icon;

@@ -74,6 +74,13 @@ QString SetupGuideModel::closingLine() const {
     return text(strata::closingLine(host_));
 }
 
+QVariantList SetupGuideModel::clockSteps() const {
+    QVariantList list;
+    for (const GuideStep& step : strata::clockSteps(host_))
+        list << QVariantMap{{"title", text(step.title)}, {"detail", text(step.detail)}};
+    return list;
+}
+
 void SetupGuideModel::reset() {
     if (host_ == HostChoice::logic && mode_ == ModeChoice::ccMute)
         return;

@@ -30,6 +30,8 @@ class SetupGuideModel : public QObject {
     // {number, title, detail} per step, numbered from 1.
     Q_PROPERTY(QVariantList steps READ steps NOTIFY choiceChanged)
     Q_PROPERTY(QString closingLine READ closingLine NOTIFY choiceChanged)
+    // How to make the host send MIDI clock (titles and details, unnumbered).
+    Q_PROPERTY(QVariantList clockSteps READ clockSteps NOTIFY choiceChanged)
 
 public:
     explicit SetupGuideModel(MidiService& midi, QObject* parent = nullptr);
@@ -45,6 +47,7 @@ public:
     QString modeDescription() const;
     QVariantList steps() const;
     QString closingLine() const;
+    QVariantList clockSteps() const;
 
     // Back to Logic Pro / CC Mute, as every opening starts.
     Q_INVOKABLE void reset();

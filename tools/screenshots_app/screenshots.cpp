@@ -275,6 +275,27 @@ int main(int argc, char** argv) {
     r.shot("menu-control-mode-ardour");
     r.closePopups();
     models.live.setDawHost("logic");
+    // The set takes its time from the DAW's MIDI clock, which plays at 124 BPM.
+    {
+        const MidiRef clock = rig.midi.addSource("DAW Clock");
+        rig.midi.notifySetupChanged();
+        rig.settle();
+        models.cue.setTimeSource("midiClock");
+        models.cue.setClockDevice("DAW Clock");
+        rig.settle();
+        rig.midi.sendFromSource(clock, {{0xFA}});
+        for (int i = 0; i < 30; ++i) {
+            rig.advance(std::chrono::microseconds(20161));
+            rig.midi.sendFromSource(clock, {{0xF8}});
+        }
+        rig.settle();
+        r.shot("toolbar-clock", r.toolbarRect());
+        r.click("controlModeMenu");
+        r.shot("menu-control-mode-clock");
+        r.closePopups();
+        models.cue.setTimeSource("cadenzo");
+        rig.settle();
+    }
     r.click("helpButton");
     r.shot("menu-help");
     r.closePopups();
@@ -393,6 +414,13 @@ int main(int argc, char** argv) {
     r.shot("sheet-setup-guide-ardour-mackie");
     models.guide.setMode(0);
     r.shot("sheet-setup-guide-ardour-cc-mute");
+    // The end of the guide: how the DAW sends MIDI clock.
+    if (QObject* steps = r.find("guideSteps")) {
+        steps->setProperty("contentY", steps->property("contentHeight").toReal() -
+                                           steps->property("height").toReal());
+        r.shot("sheet-setup-guide-ardour-clock");
+        steps->setProperty("contentY", 0);
+    }
     models.shell.setShowSetup(false);
 
     models.shell.setShowQuickStart(true);

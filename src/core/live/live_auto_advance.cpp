@@ -22,6 +22,14 @@ LiveCoordinator::StepTiming LiveCoordinator::timingNow(TimePoint from) const {
         t.stepID = step->id;
         t.bars = step->advanceBars;
     }
+    if (usesClock()) {
+        // Counted in clocks: the tempo only says how long that takes.
+        t.playing = clockLive_ && clockLive_->playing;
+        t.tempo = clockLive_ && clockLive_->bpm ? *clockLive_->bpm : 0.0;
+        t.counting = t.playing;
+        t.since = from;
+        return t;
+    }
     const auto& live = link_.liveState();
     t.playing = live && live->playing.value_or(false);
     // No fallback past a source that gave a tempo: Cadenzo's "bpm": 0 means no auto-advance.
@@ -50,6 +58,14 @@ std::optional<double> barSeconds(double bars, double tempo) {
 
 void LiveCoordinator::armAutoAdvance(TimePoint from) {
     clock_.cancel();
+    if (usesClock()) {
+        const bool newSection = !timing_ || timing_->song != app_.currentSongIndex() ||
+                                timing_->section != app_.currentSectionIndex();
+        timing_ = timingNow(from);
+        armClockAdvance(newSection);
+        return;
+    }
+    clockDueTick_.reset();
     timing_ = timingNow(from);
     StepTiming& t = *timing_;
     if (!t.counting || !t.bars || *t.bars <= 0)
@@ -73,6 +89,10 @@ void LiveCoordinator::followAutoAdvance(TimePoint changedAt) {
     if (!timing_ || timing_->song != next.song || timing_->section != next.section ||
         timing_->step != next.step || timing_->stepID != next.stepID) {
         armAutoAdvance(std::min(changedAt, now));
+        return;
+    }
+    if (usesClock()) {
+        followClockAdvance();
         return;
     }
     StepTiming& t = *timing_;

@@ -38,6 +38,9 @@ LiveCoordinator::LiveCoordinator(AppState& app, MidiService& midi, CadenzoLink& 
             learnTimer_.reset();
     });
 
+    subscriptions_ +=
+        midi_.clockChanged.connect([this](const ClockState& state) { handleClockState(state); });
+    applyClockSettings();
     subscriptions_ += link_.fire.connect([this](const Fire& fire) { handleFire(fire); });
     // A FIRE the MIDI engine can answer from its snapshot is answered on the link's reader
     // thread and reaches this side as a reflex move; the rest arrive on `fire`.
@@ -112,6 +115,7 @@ void LiveCoordinator::onStateChanged() {
     // position the performer sees now.
     if (!adopting_)
         publishReflex();
+    applyClockSettings();
     if (evaluationPosted_)
         return;
     evaluationPosted_ = true;

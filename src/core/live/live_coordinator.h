@@ -141,6 +141,10 @@ public:
     void handleProgramChange(std::int64_t n);
     void handleFire(const Fire& fire);
     void handleLiveTick(const LiveState& state);
+    // The MIDI clock's state, as the input thread derived it (live_clock_time.cpp). While the set
+    // takes its time from the clock, a step's end is a count of clocks, Moments count bars of
+    // clocks, and Cadenzo's live state times nothing (its FIRE still jumps).
+    void handleClockState(const ClockState& state);
     void applySnapshot(const SetlistSnapshot& snapshot);
     void handleLearned(const std::optional<AdvanceTrigger>& trigger);
     // A Moment's trigger was pressed: the Moment fires as by its TEST button, when it is still a
@@ -188,6 +192,31 @@ public:
     // The Moment editor's TEST: fires the Moment by hand, sends its program and control changes,
     // then the mute state.
     void testMoment(const Moment& moment);
+
+    // ---- Musical time -------------------------------------------------------------------------
+
+    // The set's time source and the clock's device; each writes the set, and the step is timed
+    // afresh from the new source.
+    void setTimeSource(TimeSource source);
+    void setClockDevice(std::optional<std::string> device);
+    bool usesClock() const { return app_.setlist().effectiveTimeSource() == TimeSource::midiClock; }
+    std::string clockDeviceName() const { return app_.setlist().clockDevice.value_or(""); }
+    // The set's time source or clock device may have changed (any change of the set notifies).
+    Signal<> timeSourceChanged;
+    // What the toolbar shows of the clock: whether it is heard at all (a message within the last
+    // two seconds), whether it plays, and its tempo rounded to whole beats per minute.
+    struct ClockReading {
+        bool heard = false;
+        bool playing = false;
+        std::optional<std::int64_t> bpm;
+        friend bool operator==(const ClockReading&, const ClockReading&) = default;
+    };
+    Published<ClockReading> clockReading{};
+    // Bars a section is taken to last when its steps do not all have bar counts: "after N bars"
+    // anchors count up from its start, "last N bars" ones never come due.
+    static constexpr std::int64_t kOpenSectionBars = 1 << 20;
+    // Silence after which the clock counts as stopped.
+    static constexpr Duration kClockSilence = std::chrono::seconds(2);
 
     // ---- What the window shows about the live state --------------------------------------------
 
@@ -249,6 +278,16 @@ private:
     // count re-times the rest of the step; anything else leaves the clock alone.
     void followAutoAdvance(TimePoint changedAt);
     void scheduleAdvance(TimePoint due);
+    // The clock's side of the three above: the step's end as a tick of the clock.
+    void armClockAdvance(bool newSection);
+    void followClockAdvance();
+    void advanceOnClock();
+    // The clock's bars to the section's end, for the Moments; as Cadenzo's "barsToNext".
+    std::optional<std::int64_t> clockBarsToNext() const;
+    void applyClockSettings();
+    void watchClockSilence();
+    void publishClockReading();
+    void checkClockSilence();
     void runFirstRunSteps();
     void sendMomentMessages(const Moment& moment);
     void beginLearning(AppState::LearnTarget target);
@@ -275,6 +314,17 @@ private:
     std::optional<StepTiming> timing_;
     // Whether the last live state said that Cadenzo plays (false once the link is lost).
     bool cadenzoPlaying_ = false;
+    // The clock: its last state, the tick the current step and section started on, the tick the
+    // step ends on, and when the main loop last heard from it.
+    std::optional<ClockState> clockLive_;
+    std::int64_t stepStartTick_ = 0;
+    std::int64_t sectionStartTick_ = 0;
+    std::optional<std::int64_t> clockDueTick_;
+    // While the clock's own step change runs: the tick it was due on.
+    std::optional<std::int64_t> advancingTick_;
+    TimePoint clockHeardAt_{};
+    bool clockHeard_ = false;
+    TimerHandle clockWatch_;
     bool appeared_ = false;
     // While a move of the MIDI engine is being taken over, the snapshot is published once at its
     // end rather than after each of its writes.

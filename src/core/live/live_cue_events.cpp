@@ -57,6 +57,9 @@ void LiveCoordinator::handleLiveTick(const LiveState& state) {
     const bool playing = state.playing.value_or(false);
     const bool started = playing && !cadenzoPlaying_;
     cadenzoPlaying_ = playing;
+    // A set timed by another source takes nothing from Cadenzo's transport.
+    if (usesClock())
+        return;
     if (started)
         armAutoAdvance(loop_.now());
     else

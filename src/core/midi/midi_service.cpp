@@ -36,7 +36,8 @@ MidiService::MidiService(MidiBackend& backend, MainLoop& loop, Settings& setting
       midiQueue_(std::make_unique<SerialQueue>(std::string(kQueueLabel))),
       tasks_(loop, life_, *midiQueue_), lastRxPublish_(kNeverStamped), ports_(backend),
       out_(backend, ports_, tasks_, lastTxAt), mackie_(out_, [this] { pump(); }),
-      cc_(out_, mackie_, lastRequest_), input_(*this, ports_, out_, cc_, settings) {
+      cc_(out_, mackie_, lastRequest_), clock_(tasks_, clockChanged),
+      input_(*this, ports_, out_, cc_, settings) {
     const auto life = life_;
     client_ = backend_.createClient(kClientName, [this, life] {
         const ServiceLife::Entry entry(*life);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "midi/ardour_cc_mutes.h"
+#include "midi/clock_input.h"
 #include "midi/device_identity.h"
 #include "midi/mackie_output.h"
 #include "midi/output_path.h"
@@ -107,6 +108,11 @@ public:
     // The input side moved the position on its own and has queued the mutes for it already; in
     // the order the moves were made, each once.
     Signal<const ReflexMove&> reflexMoved;
+    // The MIDI clock source's state changed (clock_input.h): after every message of it.
+    Signal<const ClockState&> clockChanged;
+    // The device whose MIDI clock is followed; none follows nothing. Main thread.
+    void setClockDevice(std::optional<std::string> device) { clock_.setDevice(std::move(device)); }
+    ClockInput& clockInput() { return clock_; }
 
     // ---- Port directory -------------------------------------------------------------------------
     // Rebuilds `destinations` and `sources`. Main thread.
@@ -268,6 +274,7 @@ private:
     OutputPath out_;
     MackieOutput mackie_;
     ArdourCCMutes cc_;
+    ClockInput clock_;
     TriggerInput input_;
 };
 

@@ -6,6 +6,7 @@
 #include "model/setlist_codec.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 
 namespace strata {
@@ -78,6 +79,7 @@ void TriggerInput::handleIncoming(const MidiPacketList& packets, std::uint64_t s
         const std::size_t n = std::min(packet.length, kMaxPacketBytes);
         if (n == 0 || packet.data == nullptr)
             continue;
+        service_.clockInput().handle(*identity, packet.data, n);
         parseInput(packet.data, n, isTriggerDevice, view.learning, identity->learned, *identity,
                    view);
         if (collectEchoes)
@@ -107,6 +109,15 @@ void TriggerInput::parseInput(const std::uint8_t* bytes, std::size_t length, boo
                               bool learning, std::string_view learnSource,
                               const DeviceIdentity& source, const InputView& view) {
     length = std::min(length, kMaxPacketBytes);
+    // Realtime bytes (a DAW's clock, Start, Stop) may sit anywhere, even inside another message,
+    // and are no part of it: without them a note split by a clock is still that note.
+    std::array<std::uint8_t, kMaxPacketBytes> kept;
+    if (std::any_of(bytes, bytes + length, [](std::uint8_t b) { return b >= 0xF8; })) {
+        const auto end = std::copy_if(bytes, bytes + length, kept.begin(),
+                                      [](std::uint8_t b) { return b < 0xF8; });
+        length = static_cast<std::size_t>(end - kept.begin());
+        bytes = kept.data();
+    }
     std::size_t i = 0;
     while (i < length) {
         const std::uint8_t status = bytes[i];

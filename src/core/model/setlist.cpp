@@ -34,6 +34,22 @@ std::optional<DawHost> dawHostFromRaw(std::string_view raw) {
     return std::nullopt;
 }
 
+std::string_view rawValue(TimeSource source) {
+    return source == TimeSource::midiClock ? "midiClock" : "cadenzo";
+}
+
+std::string_view label(TimeSource source) {
+    return source == TimeSource::midiClock ? "MIDI clock" : "Cadenzo";
+}
+
+std::optional<TimeSource> timeSourceFromRaw(std::string_view raw) {
+    if (raw == "cadenzo")
+        return TimeSource::cadenzo;
+    if (raw == "midiClock")
+        return TimeSource::midiClock;
+    return std::nullopt;
+}
+
 std::string_view rawValue(StrataMode mode) {
     return mode == StrataMode::pro ? "pro" : "essentials";
 }

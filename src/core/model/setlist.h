@@ -32,6 +32,13 @@ std::string_view rawValue(DawHost host); // "logic" / "ardour"
 std::string_view label(DawHost host);    // "Logic Pro / MainStage" / "Ardour"
 std::optional<DawHost> dawHostFromRaw(std::string_view raw);
 
+// Where a set's musical time (playing, tempo, bars) comes from. Absent from a document means
+// `cadenzo`, the cue link's live state.
+enum class TimeSource { cadenzo, midiClock };
+std::string_view rawValue(TimeSource source); // "cadenzo" / "midiClock"
+std::string_view label(TimeSource source);    // "Cadenzo" / "MIDI clock"
+std::optional<TimeSource> timeSourceFromRaw(std::string_view raw);
+
 // The feature level; not part of the document.
 enum class StrataMode { essentials, pro };
 std::string_view rawValue(StrataMode mode);
@@ -207,6 +214,10 @@ struct Setlist {
     std::optional<std::int64_t> mackieTrackOffset;
     // Which host the set drives; absent means Logic Pro / MainStage.
     std::optional<DawHost> dawHost;
+    // Where musical time comes from; absent means Cadenzo.
+    std::optional<TimeSource> timeSource;
+    // The MIDI clock's source device, stored as learned triggers store theirs (its stable name).
+    std::optional<std::string> clockDevice;
 
     // The default set, used when no stored set can be read. Fresh song/section/step ids each call.
     static Setlist empty();
@@ -218,6 +229,7 @@ struct Setlist {
     // The main surface's port: "Strata" when absent or empty.
     std::string effectiveMackiePort() const;
     DawHost effectiveDawHost() const { return dawHost.value_or(DawHost::logic); }
+    TimeSource effectiveTimeSource() const { return timeSource.value_or(TimeSource::cadenzo); }
 
     friend bool operator==(const Setlist&, const Setlist&) = default;
 };

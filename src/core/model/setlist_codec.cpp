@@ -201,6 +201,10 @@ void writeLayer(PrettyWriter& w, const Layer& layer) {
 
 void writeSetlist(PrettyWriter& w, const Setlist& setlist) {
     w.beginObject();
+    if (setlist.clockDevice) {
+        w.key("clockDevice");
+        w.string(*setlist.clockDevice);
+    }
     if (setlist.controlMode) {
         w.key("controlMode");
         w.string(rawValue(*setlist.controlMode));
@@ -229,6 +233,10 @@ void writeSetlist(PrettyWriter& w, const Setlist& setlist) {
     for (const auto& song : setlist.songs)
         writeSong(w, song);
     w.endArray();
+    if (setlist.timeSource) {
+        w.key("timeSource");
+        w.string(rawValue(*setlist.timeSource));
+    }
     w.endObject();
 }
 

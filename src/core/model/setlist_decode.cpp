@@ -240,6 +240,10 @@ Result<Setlist> readSetlist(const Json& value) {
     // Read tolerantly, unlike the control mode: a host this version does not know (written by a
     // later one) or a damaged value means the default host, not a rejected file.
     setlist.dawHost = f.tolerant("dawHost", enumReader(dawHostFromRaw, "unknown DAW host"));
+    // Tolerant as the host: a source a later version added falls back to Cadenzo.
+    setlist.timeSource =
+        f.tolerant("timeSource", enumReader(timeSourceFromRaw, "unknown time source"));
+    setlist.clockDevice = f.tolerant("clockDevice", readString);
     return f.finish(std::move(setlist));
 }
 

@@ -5,13 +5,15 @@ import Strata.Ui
 import Strata.Ui as Strata
 
 // How Strata drives the DAW: Mackie Control or CC mutes, which DAW it is (Ardour banks and takes
-// CC mutes differently), and where the Mackie surface talks.
+// CC mutes differently), where the Mackie surface talks, and where musical time comes from
+// (Cadenzo's cue link or the DAW's MIDI clock, from which source).
 ToolbarButton {
     id: control
 
     required property AppStateModel appState
     required property MidiModel midi
     required property LiveControls live
+    required property CueModel cue
 
     text: appState.controlModeTitle
     accent: Strata.Palette.text
@@ -107,6 +109,45 @@ ToolbarButton {
                 for (let i = 0; i < menu.count; ++i) {
                     if (menu.itemAt(i) === saveMapItem) {
                         menu.insertItem(i + 1, object)
+                        return
+                    }
+                }
+            }
+            onObjectRemoved: (index, object) => menu.removeItem(object)
+        }
+        MenuDivider {}
+        MenuHeading {
+            text: "TIME SOURCE"
+        }
+        DarkMenuItem {
+            objectName: "cadenzoTimeItem"
+            text: "Cadenzo (cue link)"
+            checked: !control.cue.clockSource
+            onTriggered: control.cue.setTimeSource("cadenzo")
+        }
+        DarkMenuItem {
+            id: clockTimeItem
+            objectName: "clockTimeItem"
+            text: "MIDI clock"
+            checked: control.cue.clockSource
+            onTriggered: control.cue.setTimeSource("midiClock")
+        }
+        Instantiator {
+            // The sources the clock may come from, below "MIDI clock"; greyed out while the set
+            // takes its time from Cadenzo.
+            model: control.cue.clockDevices
+            delegate: DarkMenuItem {
+                required property string modelData
+                objectName: "clockDeviceItem_" + modelData
+                text: "    " + modelData
+                enabled: control.cue.clockSource
+                checked: control.cue.clockDevice === modelData
+                onTriggered: control.cue.setClockDevice(modelData)
+            }
+            onObjectAdded: (index, object) => {
+                for (let i = 0; i < menu.count; ++i) {
+                    if (menu.itemAt(i) === clockTimeItem) {
+                        menu.insertItem(i + 1 + index, object)
                         return
                     }
                 }

@@ -83,6 +83,7 @@ Rectangle {
             appState: toolbar.appState
             midi: toolbar.midi
             live: toolbar.live
+            cue: toolbar.cue
         }
 
         BankStepper {

@@ -1,0 +1,178 @@
+// The coordinator's musical time from MIDI clock: a step ends on a count of clocks, Moments count
+// bars of clocks, and a source that falls silent stops.
+#include "live/live_coordinator.h"
+
+#include <algorithm>
+
+namespace strata {
+
+namespace {
+
+// Bar counts above this are never armed: no show lasts that long, and the tick arithmetic stays
+// far from its limits.
+constexpr std::int64_t kMaxClockBars = 1'000'000;
+
+} // namespace
+
+void LiveCoordinator::applyClockSettings() {
+    midi_.setClockDevice(usesClock() ? app_.setlist().clockDevice : std::nullopt);
+    timeSourceChanged.notify();
+}
+
+void LiveCoordinator::setTimeSource(TimeSource source) {
+    const bool changed = app_.updateSetlist([source](Setlist& set) {
+        if (set.effectiveTimeSource() == source)
+            return false;
+        set.timeSource =
+            source == TimeSource::cadenzo ? std::nullopt : std::optional<TimeSource>(source);
+        return true;
+    });
+    if (!changed)
+        return;
+    applyClockSettings();
+    // The new source times the step and the section from here on.
+    timing_.reset();
+    scheduleAutoAdvance();
+}
+
+void LiveCoordinator::setClockDevice(std::optional<std::string> device) {
+    if (device && device->empty())
+        device.reset();
+    app_.updateSetlist([&device](Setlist& set) {
+        if (set.clockDevice == device)
+            return false;
+        set.clockDevice = device;
+        return true;
+    });
+    applyClockSettings();
+}
+
+void LiveCoordinator::armClockAdvance(bool newSection) {
+    const std::int64_t ticks = clockLive_ ? clockLive_->ticks : 0;
+    stepStartTick_ = advancingTick_.value_or(ticks);
+    if (newSection)
+        sectionStartTick_ = stepStartTick_;
+    clockDueTick_.reset();
+    const auto bars = timing_ ? timing_->bars : std::nullopt;
+    if (!bars || *bars <= 0 || *bars > kMaxClockBars)
+        return;
+    clockDueTick_ = stepStartTick_ + *bars * ClockFollower::kClocksPerBar;
+}
+
+void LiveCoordinator::followClockAdvance() {
+    StepTiming next = timingNow(loop_.now());
+    // A new bar count for the running step: its end moves, its start stays.
+    const bool rebar = next.bars != timing_->bars;
+    *timing_ = next;
+    if (!rebar)
+        return;
+    const bool wasAdvancing = advancingTick_.has_value();
+    if (!wasAdvancing)
+        advancingTick_ = stepStartTick_;
+    armClockAdvance(false);
+    if (!wasAdvancing)
+        advancingTick_.reset();
+}
+
+void LiveCoordinator::advanceOnClock() {
+    const std::int64_t due = *clockDueTick_;
+    const auto position = std::make_tuple(app_.currentSongIndex(), app_.currentSectionIndex(),
+                                          app_.currentStepIndex());
+    // The next step starts on the tick this one ended on, not on whichever tick the step change
+    // was noticed: a chain of timed steps stays on the clock's bar grid.
+    advancingTick_ = due;
+    app_.nextStep();
+    const bool moved =
+        position != std::make_tuple(app_.currentSongIndex(), app_.currentSectionIndex(),
+                                    app_.currentStepIndex());
+    if (moved)
+        armAutoAdvance(loop_.now());
+    else
+        clockDueTick_.reset(); // the last step holds
+    advancingTick_.reset();
+}
+
+std::optional<std::int64_t> LiveCoordinator::clockBarsToNext() const {
+    const Section* section = app_.currentSection();
+    if (!clockLive_ || !section)
+        return std::nullopt;
+    const std::int64_t elapsed = std::max<std::int64_t>(0, clockLive_->ticks - sectionStartTick_);
+    std::int64_t bars = 0;
+    bool known = !section->steps.empty();
+    for (const SectionStep& step : section->steps) {
+        if (!step.advanceBars || *step.advanceBars <= 0 || *step.advanceBars > kMaxClockBars) {
+            known = false;
+            break;
+        }
+        bars += *step.advanceBars;
+    }
+    if (!known)
+        return kOpenSectionBars - elapsed / ClockFollower::kClocksPerBar;
+    const std::int64_t remaining = bars * ClockFollower::kClocksPerBar - elapsed;
+    if (remaining <= 0)
+        return 0;
+    return (remaining + ClockFollower::kClocksPerBar - 1) / ClockFollower::kClocksPerBar;
+}
+
+void LiveCoordinator::handleClockState(const ClockState& state) {
+    STRATA_ASSERT_THREAD(thread_);
+    const bool wasPlaying = clockLive_ && clockLive_->playing;
+    clockLive_ = state;
+    clockHeardAt_ = loop_.now();
+    clockHeard_ = true;
+    publishClockReading();
+    watchClockSilence();
+    if (!usesClock())
+        return;
+    if (state.playing && !wasPlaying) {
+        // Playing starts: the step and the section are counted from here.
+        clock_.cancel();
+        timing_ = timingNow(loop_.now());
+        armClockAdvance(true);
+    } else if (state.playing && clockDueTick_ && state.ticks >= *clockDueTick_) {
+        advanceOnClock();
+    }
+    if (!state.playing)
+        return;
+    const MomentFire fired = app_.dueMoments(clockBarsToNext(), true);
+    if (!fired.anyFired)
+        return;
+    for (const Moment& moment : fired.moments)
+        sendMomentMessages(moment);
+    pushSectionState();
+}
+
+void LiveCoordinator::publishClockReading() {
+    ClockReading reading;
+    reading.heard = clockHeard_;
+    reading.playing = clockLive_ && clockLive_->playing;
+    if (clockLive_ && clockLive_->bpm)
+        reading.bpm = static_cast<std::int64_t>(*clockLive_->bpm + 0.5);
+    if (!(clockReading() == reading))
+        clockReading.set(reading);
+}
+
+void LiveCoordinator::watchClockSilence() {
+    if (clockWatch_)
+        return;
+    clockWatch_ =
+        loop_.after(clockHeardAt_ + kClockSilence - loop_.now(), [this] { checkClockSilence(); });
+}
+
+void LiveCoordinator::checkClockSilence() {
+    clockWatch_.reset();
+    if (loop_.now() < clockHeardAt_ + kClockSilence) {
+        watchClockSilence();
+        return;
+    }
+    // Silent: stopped, tempo unknown, the position where it stood. The input side finds the same
+    // on its next message.
+    clockHeard_ = false;
+    if (clockLive_) {
+        clockLive_->playing = false;
+        clockLive_->bpm.reset();
+    }
+    publishClockReading();
+}
+
+} // namespace strata
