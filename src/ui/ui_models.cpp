@@ -10,10 +10,10 @@ namespace strata {
 
 UiModels::UiModels(AppState& state, MidiService& midiService, CadenzoLink& link,
                    LiveCoordinator& coordinator, MainLoop& loop)
-    : appState(state), midi(midiService, coordinator, loop), cue(link, &coordinator, &midiService), live(state, coordinator),
-      shell(coordinator), guide(midiService), setlist(state), grid(state, midiService, coordinator),
-      layerEditor(state, midiService), notices(state, coordinator),
-      liveMoments(state, midiService, coordinator) {}
+    : appState(state), midi(midiService, coordinator, loop), cue(link, &coordinator, &midiService),
+      live(state, coordinator), shell(coordinator), guide(midiService), setlist(state),
+      grid(state, midiService, coordinator), layerEditor(state, midiService),
+      notices(state, coordinator), liveMoments(state, midiService, coordinator) {}
 
 QVariantMap UiModels::properties() {
     return {
