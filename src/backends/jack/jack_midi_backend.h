@@ -117,6 +117,10 @@ public:
 
     void setSubscriberHandler(SubscriberHandler handler) override;
     void setAvailabilityHandler(AvailabilityHandler handler) override;
+    // Raised after xruns that followed output written within kLossCycles cycles, or while
+    // output still waited in a ring.
+    void setOutputLossHandler(OutputLossHandler handler) override;
+    static constexpr std::uint64_t kLossCycles = 64;
 
     // Whether the JACK library this process loaded is PipeWire's (else jackd's).
     static bool libraryIsPipeWire();
@@ -141,6 +145,9 @@ private:
     void handleNotifications(std::chrono::steady_clock::time_point now);
     void registerPorts(jack_client_t* client);
     void logDropsIfAny(std::chrono::steady_clock::time_point now);
+    // Tells the loss handler about xruns reported since the last look, when output of ours may
+    // have been in flight.
+    void reportOutputLoss();
 
     // Control paths (callers hold controlMutex_).
     std::string ownPortName(const std::string& shortName) const;
@@ -182,6 +189,7 @@ private:
     std::array<DestinationHandler, kVirtualEndpoints> destinationHandlers_;
     SubscriberHandler subscriberHandler_;
     AvailabilityHandler availabilityHandler_;
+    OutputLossHandler outputLossHandler_;
 
     // Worker.
     std::mutex workerMutex_;
@@ -195,6 +203,7 @@ private:
     std::chrono::steady_clock::time_point lastDropLog_{};
     std::uint64_t loggedDrops_ = 0;
     std::uint64_t loggedXruns_ = 0;
+    std::uint64_t lossCheckedXruns_ = 0;
     bool lossAnnounced_ = false;
 };
 
