@@ -216,6 +216,29 @@ TEST_F(MackieThroughJack, ADawConnectingAfterThePushIsBroughtToTheCurrentState) 
     EXPECT_EQ(daw->mutesBesideBankMoves(), 0);
 }
 
+// A bank-right press lost in a missed cycle: reported, the bank is homed again and the mutes land
+// on the intended tracks; unreported, they land a bank too low.
+TEST_F(MackieThroughJack, ABankMoveLostInAMissedCycleIsMadeAgain) {
+    for (const bool reported : {true, false}) {
+        SCOPED_TRACE(reported ? "reported" : "not reported");
+        auto daw = makeDaw({24, {}, 0, 8, 19});
+        JackRig rig(server_->name());
+        wireAndAwaitReport(rig, *daw);
+        daw->losePresses(mackie::kBankRight, 1);
+        const auto layers = testing::makeLayers(5);
+        push(rig, layers, {1, 3}, 8);
+        if (reported)
+            rig.backend->reportMissedCycle();
+        ASSERT_TRUE(rig.quiesce());
+        EXPECT_EQ(daw->pressesStillToLose(), 0);
+        EXPECT_EQ(daw->bank(0), reported ? 8 : 0);
+        std::vector<bool> expected(24, false);
+        expected[reported ? 9 : 1] = true;
+        expected[reported ? 11 : 3] = true;
+        EXPECT_EQ(daw->mutes(), expected);
+    }
+}
+
 TEST_F(MackieThroughJack, TheDawsLcdAndLedsReachTrackNamesAndShadow) {
     auto daw = makeDaw({24, {}, 0, 8, 19});
     JackRig rig(server_->name());

@@ -131,6 +131,9 @@ public:
     // empty when it has no port right now.
     std::string jackPortName(MidiRef object) const;
     Counters counters() const;
+    // Counts one missed cycle as the server's xrun notification does (the loss handler follows
+    // on the worker when output may have been in flight). For tests that play a lost cycle.
+    void reportMissedCycle() { process_.xruns.fetch_add(1, std::memory_order_relaxed); }
 
 private:
     using Objects = MidiObjectTable<std::string>; // system ports keyed by their full JACK name

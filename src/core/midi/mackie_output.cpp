@@ -67,6 +67,7 @@ bool MackieOutput::positionBank(std::string_view port, std::int64_t desiredOffse
     u.lastKnownPort = std::string(port);
     u.pendingChannelRights = 0;
     u.bankMoving = true;
+    u.rehoming = std::exchange(u.rehomeNext, false);
     startSettle(unit, port, kBankLeftPresses + (desiredOffset >= 8 ? target / 8 : 0));
     return true;
 }
@@ -100,6 +101,7 @@ bool MackieOutput::positionGroup(std::string_view port, std::int64_t desiredOffs
     // The remaining half of a group goes by channel, after the bank has settled.
     u.pendingChannelRights = target % 16;
     u.bankMoving = true;
+    u.rehoming = std::exchange(u.rehomeNext, false);
     startSettle(kMainUnit, port, kBankLeftPresses + target / 16);
     return true;
 }
@@ -226,6 +228,8 @@ void MackieOutput::connected(Unit unit, Stamp at) {
     forgetPresses(first, 8);
     u.bankMoving = false;
     u.bankSettledAt.reset();
+    u.rehoming = false;
+    u.rehomeNext = false;
 }
 
 void MackieOutput::forgetPresses(int firstSlot, int count) {
@@ -246,8 +250,9 @@ MackieOutput::LossRecovery MackieOutput::outputLost() {
         UnitState& u = units_[static_cast<std::size_t>(unit)];
         const bool recent =
             u.bankMoving || (u.bankSettledAt && !out_.hasPassed(*u.bankSettledAt, window));
-        if (!recent || !positions_[static_cast<std::size_t>(unit)])
+        if (!recent || u.rehoming || !positions_[static_cast<std::size_t>(unit)])
             continue;
+        u.rehomeNext = true;
         // The next pump homes the bank and settles; the strips keep what is known of them when
         // the bank ends where it was meant to be, and the DAW reports them anew where it moves.
         positions_[static_cast<std::size_t>(unit)].reset();

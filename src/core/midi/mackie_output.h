@@ -84,7 +84,8 @@ public:
 
     // Output may have been lost on its way (MidiBackend::OutputLossHandler). A unit whose bank
     // moves went out lately forgets its position, so that the next pump homes the bank again
-    // (homing ends in the same place however many moves arrived) and lets it settle. A recent
+    // (homing ends in the same place however many moves arrived) and lets it settle; once per
+    // positioning, as for presses. A recent
     // press is in doubt until it can have been answered; if no LED report answered it by then it
     // counts as lost: the strip is believed as before it and `settled` is called so that it is
     // pressed again, once (a retry is never retried, so a strip the DAW never reports on cannot
@@ -120,6 +121,11 @@ private:
         // Bank moves went out and their settle has not ended; when the last such settle ended.
         bool bankMoving = false;
         std::optional<Stamp> bankSettledAt;
+        // The latest positioning is itself the one homing again after a loss: a loss reported
+        // during it is not answered with yet another (under steady xruns the bank would never
+        // settle and no mute would go out).
+        bool rehoming = false;
+        bool rehomeNext = false;
     };
 
     // The latest press of a strip, for telling a lost one after missed cycles.
