@@ -226,11 +226,15 @@ TEST_F(MackieThroughJack, ABankMoveLostInAMissedCycleIsMadeAgain) {
         wireAndAwaitReport(rig, *daw);
         daw->losePresses(mackie::kBankRight, 1);
         const auto layers = testing::makeLayers(5);
+        const std::uint64_t xruns = rig.xruns();
         push(rig, layers, {1, 3}, 8);
         if (reported)
             rig.backend->reportMissedCycle();
         ASSERT_TRUE(rig.quiesce());
         EXPECT_EQ(daw->pressesStillToLose(), 0);
+        // A real xrun on a busy machine would be reported all the same.
+        if (!reported && rig.xruns() != xruns)
+            continue;
         EXPECT_EQ(daw->bank(0), reported ? 8 : 0);
         std::vector<bool> expected(24, false);
         expected[reported ? 9 : 1] = true;

@@ -253,6 +253,9 @@ MackieOutput::LossRecovery MackieOutput::outputLost() {
         if (!recent || u.rehoming || !positions_[static_cast<std::size_t>(unit)])
             continue;
         u.rehomeNext = true;
+        // Presses of ours may still wait to go out: the homing must not share their cycle.
+        if (!u.lastKnownPort.empty())
+            out_.cycleBreak(u.lastKnownPort);
         // The next pump homes the bank and settles; the strips keep what is known of them when
         // the bank ends where it was meant to be, and the DAW reports them anew where it moves.
         positions_[static_cast<std::size_t>(unit)].reset();
