@@ -131,7 +131,8 @@ TEST(OutputLoss, ALostBankMoveIsMadeAgainBeforeAnyMute) {
 }
 
 // A mute press that never arrived is pressed again once it can have been answered, and once only;
-// a strip the DAW never reports on is retried once however often losses are reported.
+// a strip the DAW never reports on is retried once however often losses are reported, and a
+// surface whose DAW reports nothing is never retried.
 TEST(OutputLoss, AnUnansweredPressIsRetriedOnce) {
     struct Row {
         const char* name;
@@ -146,6 +147,8 @@ TEST(OutputLoss, AnUnansweredPressIsRetriedOnce) {
         {"dropped press, several reports", true, {}, 3, 1, true},
         {"silent strip", false, {3}, 3, 2, false},
         {"answered press", false, {}, 2, 1, true},
+        // No feedback wired back at all: silence says nothing, nothing is retried.
+        {"no feedback", false, {0, 1, 2, 3, 4, 5, 6, 7}, 2, 1, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -190,6 +190,7 @@ void MackieOutput::feedLeds(const std::uint8_t* bytes, std::size_t length, int f
     releaseHolds();
     forEachMuteLed(bytes, length, [&](int strip, bool lit) {
         const auto slot = static_cast<std::size_t>(firstSlot + strip);
+        units_[slot < 8 ? kMainUnit : kExtenderUnit].reports = true;
         if (presses_[slot].at)
             presses_[slot].answered = true;
         if (holds_[slot].pressedAt)
@@ -230,6 +231,7 @@ void MackieOutput::connected(Unit unit, Stamp at) {
     u.bankSettledAt.reset();
     u.rehoming = false;
     u.rehomeNext = false;
+    u.reports = false;
 }
 
 void MackieOutput::forgetPresses(int firstSlot, int count) {
@@ -249,7 +251,7 @@ MackieOutput::LossRecovery MackieOutput::outputLost() {
     for (int unit = kMainUnit; unit <= kExtenderUnit; ++unit) {
         UnitState& u = units_[static_cast<std::size_t>(unit)];
         const bool recent =
-            u.bankMoving || (u.bankSettledAt && !out_.hasPassed(*u.bankSettledAt, window));
+            u.bankMoving || (u.bankSettledAt && !out_.hasPassed(*u.bankSettledAt, kBankLossWindow));
         if (!recent || u.rehoming || !positions_[static_cast<std::size_t>(unit)])
             continue;
         u.rehomeNext = true;
@@ -261,8 +263,10 @@ MackieOutput::LossRecovery MackieOutput::outputLost() {
         positions_[static_cast<std::size_t>(unit)].reset();
         recovery.rehomed[static_cast<std::size_t>(unit)] = true;
     }
-    for (PressRecord& p : presses_) {
-        if (!p.at || p.answered || p.retry || p.inDoubt || out_.hasPassed(*p.at, window))
+    for (std::size_t slot = 0; slot < presses_.size(); ++slot) {
+        PressRecord& p = presses_[slot];
+        if (!p.at || p.answered || p.retry || p.inDoubt || out_.hasPassed(*p.at, window) ||
+            !units_[slot < 8 ? kMainUnit : kExtenderUnit].reports)
             continue;
         p.inDoubt = true;
         ++recovery.pressesInDoubt;

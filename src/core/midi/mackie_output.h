@@ -60,6 +60,9 @@ public:
     // cycles) is in doubt. A system that missed cycles says so a few cycles later.
     static constexpr Duration kLossWindow = std::chrono::milliseconds(500);
     static constexpr int kLossCycles = 32;
+    // Bank moves are in doubt while they settle and this long after (the settle already waited
+    // for the DAW's answer to the last of them).
+    static constexpr Duration kBankLossWindow = std::chrono::milliseconds(100);
 
     MackieOutput(OutputPath& out, std::function<void()> settled);
 
@@ -126,6 +129,9 @@ private:
         // settle and no mute would go out).
         bool rehoming = false;
         bool rehomeNext = false;
+        // An LED report came from the unit since a DAW connected to it: its silence about a
+        // press means something. Where the DAW's feedback is not wired back, it does not.
+        bool reports = false;
     };
 
     // The latest press of a strip, for telling a lost one after missed cycles.
