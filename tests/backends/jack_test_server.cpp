@@ -217,7 +217,10 @@ bool JackTestServer::startPipeWire(std::string* error) {
 }
 
 bool JackTestServer::startJackd(std::string* error) {
-    std::vector<std::string> args = {"jackd", "-n", name_, "-r", "-p", "64"};
+    // The server dies with this process, also when a timeout kills it: a server left behind
+    // runs its cycles for ever and steals time from every later test.
+    std::vector<std::string> args = {"setpriv", "--pdeathsig", "KILL", "jackd", "-n",
+                                     name_,     "-r",          "-p",   "64"};
     if (mode_ == Mode::synchronous)
         args.insert(args.end(), {"-S", "-t", "2000"});
     args.insert(args.end(),
