@@ -228,11 +228,6 @@ void DawSimulator::readUnit(int u, void* buffer, std::uint64_t cycle, int bankAt
         jack_midi_event_t event;
         if (jack_midi_event_get(&event, buffer, e) != 0 || event.size == 0)
             continue;
-        if (u == 0 && event.size == 3 && event.buffer[2] != 0 &&
-            event.buffer[1] == loseNote_.load() && losePresses_.load() > 0) {
-            losePresses_.fetch_sub(1);
-            continue;
-        }
         record(u, event.buffer, event.size, cycle);
         if (event.size != 3 || (event.buffer[0] & 0xF0) != mackie::kNoteOn || event.buffer[2] == 0)
             continue;

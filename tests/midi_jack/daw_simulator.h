@@ -116,13 +116,6 @@ public:
     // Bank or channel buttons pressed on the extender (Ardour ignores them).
     int extenderMoves() const { return extenderMoves_.load(); }
     int mutesBesideBankMoves() const { return mutesBesideBankMoves_.load(); }
-    // A lost cycle: the next `count` presses of `note` on the main unit never reach the DAW (they
-    // are neither recorded nor acted on).
-    void losePresses(std::uint8_t note, int count) {
-        loseNote_.store(note);
-        losePresses_.store(count);
-    }
-    int pressesStillToLose() const { return losePresses_.load(); }
 
 private:
     static constexpr int kUnits = 3; // main surface, extender, Generic MIDI
@@ -170,8 +163,6 @@ private:
     std::atomic<int> mergedToggles_{0};
     std::array<std::uint64_t, 16 * 128> toggledAt_{}; // Generic MIDI: cycle of each CC's toggle
     std::atomic<int> mutesBesideBankMoves_{0};
-    std::atomic<int> loseNote_{-1};
-    std::atomic<int> losePresses_{0};
     std::atomic<int> extenderMoves_{0};
     // User clicks, handed to the process thread.
     SpscByteRing clicks_{4096};

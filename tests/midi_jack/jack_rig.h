@@ -84,11 +84,6 @@ struct JackRig {
         return daw.disconnectUnit(unit, sourcePort(unit == 1), feedbackPort(unit == 1));
     }
 
-    // Cycles the server reported missed so far. After one, the engine homes recently moved banks
-    // again and may retry a press, so exact press counts only hold for rounds without any;
-    // what the DAW ends with must be right either way.
-    std::uint64_t xruns() const { return backend->counters().xruns; }
-
     bool settling() {
         const auto s = service->mackieShadow();
         return s.settling[0] || s.settling[1];

@@ -34,8 +34,6 @@ public:
             std::lock_guard lock(mutex_);
             if (!isOwnSourceLocked(virtualSource))
                 return;
-            if (dropLocked(data, length))
-                return;
             for (auto& [id, l] : listeners_)
                 if (l.source == virtualSource)
                     l.heard.push_back(Heard{false, Bytes(data, data + length)});
@@ -267,47 +265,7 @@ public:
         deliveryHook_ = hook ? std::make_shared<DeliveryHook>(std::move(hook)) : nullptr;
     }
 
-    // A lost cycle: the next `count` packets our virtual sources emit that equal `bytes` reach
-    // no listener (nor the delivery hook).
-    void dropEmitted(Bytes bytes, int count = 1) {
-        std::lock_guard lock(mutex_);
-        drops_.push_back(Drop{std::move(bytes), count});
-    }
-    // Packets dropEmitted still has to drop.
-    int dropsPending() const {
-        std::lock_guard lock(mutex_);
-        int n = 0;
-        for (const Drop& d : drops_)
-            n += d.count;
-        return n;
-    }
-    // Tells the engine that output may have been lost, as a system that missed cycles would,
-    // on the calling thread.
-    void raiseOutputLoss() {
-        std::shared_ptr<OutputLossHandler> handler;
-        {
-            std::lock_guard lock(mutex_);
-            handler = outputLossHandler_;
-        }
-        if (handler)
-            (*handler)();
-    }
-
 private:
-    struct Drop {
-        Bytes bytes;
-        int count = 0;
-    };
-    bool dropLocked(const std::uint8_t* data, std::size_t length) {
-        for (Drop& d : drops_) {
-            if (d.count > 0 && std::equal(d.bytes.begin(), d.bytes.end(), data, data + length)) {
-                --d.count;
-                return true;
-            }
-        }
-        return false;
-    }
-
     struct Listener {
         MidiRef source;
         std::vector<Heard> heard;
@@ -336,7 +294,6 @@ private:
     ListenerId nextListener_ = 1;
     std::map<MidiRef, std::vector<Bytes>> receivedBy_;
     std::shared_ptr<DeliveryHook> deliveryHook_;
-    std::vector<Drop> drops_;
 };
 
 } // namespace strata

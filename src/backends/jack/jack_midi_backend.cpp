@@ -158,11 +158,6 @@ MidiRef JackMidiBackend::createVirtualDestination(MidiRef client, std::string_vi
     return ref;
 }
 
-void JackMidiBackend::setOutputLossHandler(OutputLossHandler handler) {
-    std::lock_guard lock(handlerMutex_);
-    outputLossHandler_ = std::move(handler);
-}
-
 void JackMidiBackend::setSubscriberHandler(SubscriberHandler handler) {
     std::lock_guard lock(handlerMutex_);
     subscriberHandler_ = std::move(handler);

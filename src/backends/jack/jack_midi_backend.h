@@ -117,10 +117,6 @@ public:
 
     void setSubscriberHandler(SubscriberHandler handler) override;
     void setAvailabilityHandler(AvailabilityHandler handler) override;
-    // Raised after xruns that followed output written within kLossCycles cycles, or while
-    // output still waited in a ring.
-    void setOutputLossHandler(OutputLossHandler handler) override;
-    static constexpr std::uint64_t kLossCycles = 64;
 
     // Whether the JACK library this process loaded is PipeWire's (else jackd's).
     static bool libraryIsPipeWire();
@@ -131,9 +127,6 @@ public:
     // empty when it has no port right now.
     std::string jackPortName(MidiRef object) const;
     Counters counters() const;
-    // Counts one missed cycle as the server's xrun notification does (the loss handler follows
-    // on the worker when output may have been in flight). For tests that play a lost cycle.
-    void reportMissedCycle() { process_.xruns.fetch_add(1, std::memory_order_relaxed); }
 
 private:
     using Objects = MidiObjectTable<std::string>; // system ports keyed by their full JACK name
@@ -148,9 +141,6 @@ private:
     void handleNotifications(std::chrono::steady_clock::time_point now);
     void registerPorts(jack_client_t* client);
     void logDropsIfAny(std::chrono::steady_clock::time_point now);
-    // Tells the loss handler about xruns reported since the last look, when output of ours may
-    // have been in flight.
-    void reportOutputLoss();
 
     // Control paths (callers hold controlMutex_).
     std::string ownPortName(const std::string& shortName) const;
@@ -192,7 +182,6 @@ private:
     std::array<DestinationHandler, kVirtualEndpoints> destinationHandlers_;
     SubscriberHandler subscriberHandler_;
     AvailabilityHandler availabilityHandler_;
-    OutputLossHandler outputLossHandler_;
 
     // Worker.
     std::mutex workerMutex_;
@@ -206,7 +195,6 @@ private:
     std::chrono::steady_clock::time_point lastDropLog_{};
     std::uint64_t loggedDrops_ = 0;
     std::uint64_t loggedXruns_ = 0;
-    std::uint64_t lossCheckedXruns_ = 0;
     bool lossAnnounced_ = false;
 };
 

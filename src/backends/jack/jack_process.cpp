@@ -56,7 +56,6 @@ void JackProcess::resetStreams() {
         channel.gateCycle.store(0, std::memory_order_relaxed);
     }
     incoming.clear();
-    lastOutputCycle.store(0, std::memory_order_relaxed);
 }
 
 void JackProcess::forgetPorts() {
@@ -117,7 +116,6 @@ void JackProcess::drainOutput(OutputChannel& channel, void* buffer, std::uint64_
         channel.sentOfCurrent += piece;
         wroteThisCycle = true;
         channel.lastWriteCycle = cycle;
-        lastOutputCycle.store(cycle, std::memory_order_relaxed);
         if (channel.sentOfCurrent == record.length) {
             channel.ring.skip(sizeof record + record.length);
             channel.sentOfCurrent = 0;

@@ -93,8 +93,6 @@ public:
     // Events written whole into an output port's buffer: what JACK was handed.
     std::atomic<std::uint64_t> writtenOutgoing{0};
     std::atomic<std::uint64_t> xruns{0};
-    // The latest cycle that wrote any output event (0: none yet).
-    std::atomic<std::uint64_t> lastOutputCycle{0};
     std::atomic<bool> shutdownSignalled{false};
 
 private:

@@ -104,27 +104,6 @@ void JackMidiBackend::logDropsIfAny(std::chrono::steady_clock::time_point now) {
     lastDropLog_ = now;
 }
 
-void JackMidiBackend::reportOutputLoss() {
-    const std::uint64_t xruns = process_.xruns.load();
-    if (xruns == lossCheckedXruns_)
-        return;
-    lossCheckedXruns_ = xruns;
-    // The server reports an xrun without saying which cycle it cost, a little after it: output
-    // written in the cycles before the report, or still waiting, may be what the DAW never read.
-    const std::uint64_t lastWrite = process_.lastOutputCycle.load(std::memory_order_relaxed);
-    bool inFlight = lastWrite != 0 && process_.cycle.load() - lastWrite <= kLossCycles;
-    {
-        std::lock_guard control(controlMutex_);
-        for (const JackProcess::OutputChannel& channel : process_.outputs)
-            inFlight = inFlight || !channel.ring.empty();
-    }
-    if (!inFlight)
-        return;
-    std::lock_guard handlers(handlerMutex_);
-    if (outputLossHandler_)
-        outputLossHandler_();
-}
-
 std::chrono::microseconds JackMidiBackend::workerWait(std::uint64_t lastProcessMicros) const {
     using std::chrono::microseconds;
     // Setup notifications are looked at on every pass; they need no more than this.
@@ -199,7 +178,6 @@ void JackMidiBackend::workerLoop() {
             pool_.openLinkGates(session_.client(), now);
         }
         logDropsIfAny(now);
-        reportOutputLoss();
 
         lock.lock();
         workerWake_.wait_for(lock, workerWait(lastProcess), [this] { return stopping_; });

@@ -216,12 +216,6 @@ void MemoryMidiSystem::setSubscriberHandler(SubscriberHandler handler) {
         handler ? std::make_shared<SubscriberHandler>(std::move(handler)) : nullptr;
 }
 
-void MemoryMidiSystem::setOutputLossHandler(OutputLossHandler handler) {
-    std::lock_guard lock(mutex_);
-    outputLossHandler_ =
-        handler ? std::make_shared<OutputLossHandler>(std::move(handler)) : nullptr;
-}
-
 void MemoryMidiSystem::setAvailabilityHandler(AvailabilityHandler handler) {
     std::lock_guard lock(mutex_);
     availabilityHandler_ =

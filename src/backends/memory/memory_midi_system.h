@@ -51,7 +51,6 @@ public:
     void disposeClient(MidiRef client) override;
     void setSubscriberHandler(SubscriberHandler handler) override;
     void setAvailabilityHandler(AvailabilityHandler handler) override;
-    void setOutputLossHandler(OutputLossHandler handler) override;
 
     // Makes the system reachable or not, telling the availability handler. Without a MIDI system
     // the application sets it unreachable, and the MIDI engine says so.
@@ -98,8 +97,6 @@ protected:
     std::vector<MidiRef> destinations_;
     std::vector<Connection> connections_;
     std::shared_ptr<SubscriberHandler> subscriberHandler_;
-    // Never called by this system itself: a test double raises it to play a lost cycle.
-    std::shared_ptr<OutputLossHandler> outputLossHandler_;
 
 private:
     // Own lock held.

@@ -60,14 +60,11 @@ bool MackieOutput::positionBank(std::string_view port, std::int64_t desiredOffse
         const int first = isExtender ? 8 : 0;
         for (int slot = first; slot < first + 8; ++slot)
             muted_[static_cast<std::size_t>(slot)].reset();
-        forgetPresses(first, 8);
     }
     position = target;
     u.lastKnownPosition = target;
     u.lastKnownPort = std::string(port);
     u.pendingChannelRights = 0;
-    u.bankMoving = true;
-    u.rehoming = std::exchange(u.rehomeNext, false);
     startSettle(unit, port, kBankLeftPresses + (desiredOffset >= 8 ? target / 8 : 0));
     return true;
 }
@@ -90,18 +87,14 @@ bool MackieOutput::positionGroup(std::string_view port, std::int64_t desiredOffs
     // Both units' strips follow the group; what is known of them stays only where the group
     // returns to where it was (as for a single unit, see positionBank).
     UnitState& u = units_[kMainUnit];
-    if (u.lastKnownPosition && (*u.lastKnownPosition != target || u.lastKnownPort != port)) {
+    if (u.lastKnownPosition && (*u.lastKnownPosition != target || u.lastKnownPort != port))
         for (auto& slot : muted_)
             slot.reset();
-        forgetPresses(0, kSlots);
-    }
     position = target;
     u.lastKnownPosition = target;
     u.lastKnownPort = std::string(port);
     // The remaining half of a group goes by channel, after the bank has settled.
     u.pendingChannelRights = target % 16;
-    u.bankMoving = true;
-    u.rehoming = std::exchange(u.rehomeNext, false);
     startSettle(kMainUnit, port, kBankLeftPresses + target / 16);
     return true;
 }
@@ -117,13 +110,11 @@ void MackieOutput::nudgeGroup(std::string_view port) {
         muted_[slot].reset();
         holds_[slot] = SlotHold{};
     }
-    forgetPresses(0, kSlots);
     // One press per cycle: the host takes several channel moves in one cycle as fewer.
     for (std::int64_t i = 0; i < presses; ++i) {
         out_.pressButton(mackie::kChannelRight, port);
         out_.cycleBreak(port);
     }
-    u.bankMoving = true;
     startSettle(kMainUnit, port, presses);
 }
 
@@ -167,10 +158,8 @@ void MackieOutput::pump(const SectionRequest& r) {
             continue;
         out_.pressButton(mackie::muteNote(static_cast<int>(i % 8)),
                          i <= 7 ? mainPort : kExtenderPort);
-        const Stamp now = out_.stampNow();
-        presses_[i] = PressRecord{now, believed, false, std::exchange(retryNext_[i], false), false};
         believed = wanted;
-        holds_[i] = SlotHold{now, std::nullopt};
+        holds_[i] = SlotHold{out_.stampNow(), std::nullopt};
     }
 }
 
@@ -190,9 +179,6 @@ void MackieOutput::feedLeds(const std::uint8_t* bytes, std::size_t length, int f
     releaseHolds();
     forEachMuteLed(bytes, length, [&](int strip, bool lit) {
         const auto slot = static_cast<std::size_t>(firstSlot + strip);
-        units_[slot < 8 ? kMainUnit : kExtenderUnit].reports = true;
-        if (presses_[slot].at)
-            presses_[slot].answered = true;
         if (holds_[slot].pressedAt)
             holds_[slot].reported = lit;
         else
@@ -226,84 +212,6 @@ void MackieOutput::connected(Unit unit, Stamp at) {
         muted_[static_cast<std::size_t>(slot)].reset();
         holds_[static_cast<std::size_t>(slot)] = SlotHold{};
     }
-    forgetPresses(first, 8);
-    u.bankMoving = false;
-    u.bankSettledAt.reset();
-    u.rehoming = false;
-    u.rehomeNext = false;
-    u.reports = false;
-}
-
-void MackieOutput::forgetPresses(int firstSlot, int count) {
-    for (int slot = firstSlot; slot < firstSlot + count; ++slot) {
-        presses_[static_cast<std::size_t>(slot)] = PressRecord{};
-        retryNext_[static_cast<std::size_t>(slot)] = false;
-    }
-}
-
-Duration MackieOutput::lossWindow() const {
-    return std::max<Duration>(kLossWindow, kLossCycles * out_.cyclePeriod());
-}
-
-MackieOutput::LossRecovery MackieOutput::outputLost() {
-    LossRecovery recovery;
-    const Duration window = lossWindow();
-    for (int unit = kMainUnit; unit <= kExtenderUnit; ++unit) {
-        UnitState& u = units_[static_cast<std::size_t>(unit)];
-        const bool recent =
-            u.bankMoving || (u.bankSettledAt && !out_.hasPassed(*u.bankSettledAt, kBankLossWindow));
-        if (!recent || u.rehoming || !positions_[static_cast<std::size_t>(unit)])
-            continue;
-        u.rehomeNext = true;
-        // Presses of ours may still wait to go out: the homing must not share their cycle.
-        if (!u.lastKnownPort.empty())
-            out_.cycleBreak(u.lastKnownPort);
-        // The next pump homes the bank and settles; the strips keep what is known of them when
-        // the bank ends where it was meant to be, and the DAW reports them anew where it moves.
-        positions_[static_cast<std::size_t>(unit)].reset();
-        recovery.rehomed[static_cast<std::size_t>(unit)] = true;
-    }
-    for (std::size_t slot = 0; slot < presses_.size(); ++slot) {
-        PressRecord& p = presses_[slot];
-        if (!p.at || p.answered || p.retry || p.inDoubt || out_.hasPassed(*p.at, window) ||
-            !units_[slot < 8 ? kMainUnit : kExtenderUnit].reports)
-            continue;
-        p.inDoubt = true;
-        ++recovery.pressesInDoubt;
-    }
-    if (recovery.pressesInDoubt > 0) {
-        // Judged once every press in doubt can have been answered, and then some: the press
-        // may still be waiting to go out, and a late answer taken as a loss would toggle twice.
-        const Duration wait = 2 * answerTime();
-        out_.tasks().onMain([this, wait] {
-            judgeTimer_ = out_.tasks().loop().after(
-                wait, [this] { out_.tasks().onQueue([this] { judgePresses(); }); });
-        });
-    }
-    return recovery;
-}
-
-void MackieOutput::judgePresses() {
-    int lost = 0;
-    for (std::size_t slot = 0; slot < presses_.size(); ++slot) {
-        PressRecord& p = presses_[slot];
-        if (!p.inDoubt)
-            continue;
-        p.inDoubt = false;
-        if (p.answered)
-            continue;
-        // Never heard: the DAW has the strip as it was before the press.
-        muted_[slot] = p.before;
-        holds_[slot] = SlotHold{};
-        retryNext_[slot] = true;
-        p = PressRecord{};
-        ++lost;
-    }
-    if (lost == 0)
-        return;
-    if (lostPresses_)
-        lostPresses_(lost);
-    settled_();
 }
 
 void MackieOutput::startSettle(Unit unit, std::string_view port, std::int64_t presses) {
@@ -324,8 +232,6 @@ void MackieOutput::finishSettle(Unit unit, std::uint64_t token) {
         return; // superseded by a later bank move or a new connection
     u.settling = false;
     u.connectedAt.reset();
-    if (std::exchange(u.bankMoving, false))
-        u.bankSettledAt = out_.stampNow();
     settled_();
 }
 

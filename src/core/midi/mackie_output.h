@@ -56,13 +56,6 @@ public:
     static constexpr Duration kSettleLimit = std::chrono::seconds(3);
     // How often the main loop looks at a settle in progress.
     static constexpr Duration kSettlePoll = std::chrono::milliseconds(2);
-    // When output may have been lost, what went out this recently (and within kLossCycles
-    // cycles) is in doubt. A system that missed cycles says so a few cycles later.
-    static constexpr Duration kLossWindow = std::chrono::milliseconds(500);
-    static constexpr int kLossCycles = 32;
-    // Bank moves are in doubt while they settle and this long after (the settle already waited
-    // for the DAW's answer to the last of them).
-    static constexpr Duration kBankLossWindow = std::chrono::milliseconds(100);
 
     MackieOutput(OutputPath& out, std::function<void()> settled);
 
@@ -85,23 +78,6 @@ public:
     // A DAW connected to the unit's port: it missed the bank moves and the mutes.
     void connected(Unit unit, Stamp at);
 
-    // Output may have been lost on its way (MidiBackend::OutputLossHandler). A unit whose bank
-    // moves went out lately forgets its position, so that the next pump homes the bank again
-    // (homing ends in the same place however many moves arrived) and lets it settle; once per
-    // positioning, as for presses. A recent
-    // press is in doubt until it can have been answered; if no LED report answered it by then it
-    // counts as lost: the strip is believed as before it and `settled` is called so that it is
-    // pressed again, once (a retry is never retried, so a strip the DAW never reports on cannot
-    // loop). The caller pumps the last request afterwards.
-    struct LossRecovery {
-        std::array<bool, 2> rehomed{};
-        int pressesInDoubt = 0;
-    };
-    LossRecovery outputLost();
-    // How many presses the latest judgement took as lost (MIDI queue); for the log.
-    using LostPressesHandler = std::function<void(int lost)>;
-    void setLostPressesHandler(LostPressesHandler handler) { lostPresses_ = std::move(handler); }
-
     // Inspection (MIDI queue).
     const std::array<std::optional<bool>, kSlots>& muted() const { return muted_; }
     const std::optional<std::int64_t>& position(Unit unit) const { return positions_[unit]; }
@@ -121,26 +97,6 @@ private:
         // Ardour's group of 16 strips: channel-right presses still to send once the bank moves
         // have settled (main unit only).
         std::int64_t pendingChannelRights = 0;
-        // Bank moves went out and their settle has not ended; when the last such settle ended.
-        bool bankMoving = false;
-        std::optional<Stamp> bankSettledAt;
-        // The latest positioning is itself the one homing again after a loss: a loss reported
-        // during it is not answered with yet another (under steady xruns the bank would never
-        // settle and no mute would go out).
-        bool rehoming = false;
-        bool rehomeNext = false;
-        // An LED report came from the unit since a DAW connected to it: its silence about a
-        // press means something. Where the DAW's feedback is not wired back, it does not.
-        bool reports = false;
-    };
-
-    // The latest press of a strip, for telling a lost one after missed cycles.
-    struct PressRecord {
-        std::optional<Stamp> at;
-        std::optional<bool> before; // what the strip was believed to be before it
-        bool answered = false;      // an LED report for the strip arrived since
-        bool retry = false;         // it is itself the one retry of a lost press
-        bool inDoubt = false;       // output was lost around it; judged once it can be answered
     };
 
     // A strip we pressed: the DAW's LED reports for it that arrive before the press can have
@@ -173,13 +129,6 @@ private:
     // How long the DAW may take to answer what has left the backend.
     Duration answerTime() const;
 
-    // A unit's strips show other tracks, or their state is unknown: what was pressed on them
-    // says nothing any more.
-    void forgetPresses(int firstSlot, int count);
-    Duration lossWindow() const;
-    // The presses in doubt that no LED report has answered count as lost.
-    void judgePresses();
-
     // Main thread.
     void watchSettle(Unit unit, std::uint64_t token, MidiRef source, TimePoint giveUpAt,
                      std::optional<Stamp> connectedAt);
@@ -194,12 +143,8 @@ private:
     std::array<std::optional<std::int64_t>, 2> positions_{};
     std::array<UnitState, 2> units_{};
     std::uint64_t nextSettleToken_ = 0;
-    std::array<PressRecord, kSlots> presses_{};
-    std::array<bool, kSlots> retryNext_{}; // the next press of the strip is a retry
-    LostPressesHandler lostPresses_;
 
     std::array<SettleWatch, 2> settleWatch_; // main thread
-    TimerHandle judgeTimer_;                 // main thread
 };
 
 } // namespace strata

@@ -2,7 +2,6 @@
 
 #include "midi/mackie_protocol.h"
 #include "midi/midi_message.h"
-#include "platform/log.h"
 
 #include <algorithm>
 #include <limits>
@@ -87,15 +86,6 @@ MidiService::MidiService(MidiBackend& backend, MainLoop& loop, Settings& setting
         const ServiceLife::Entry entry(*life);
         if (entry.entered)
             tasks_.onMain([this, available] { midiAvailable.set(available); });
-    });
-    backend_.setOutputLossHandler([this, life] {
-        const ServiceLife::Entry entry(*life);
-        if (entry.entered)
-            tasks_.onQueue([this] { outputLost(); });
-    });
-    mackie_.setLostPressesHandler([](int lost) {
-        logLine("[MIDI] " + std::to_string(lost) + " mute press" + (lost == 1 ? "" : "es") +
-                " not answered by the DAW after missed cycles; pressing again once");
     });
     midiAvailable.set(backend_.available());
 
@@ -297,39 +287,6 @@ void MidiService::surfaceConnected(MidiRef virtualSource, Stamp at) {
     }
     // Ardour's CC toggles on that port wait for the DAW's echoes of its state.
     pump();
-}
-
-void MidiService::outputLost() {
-    if (!lastRequest_)
-        return;
-    const SectionRequest& r = *lastRequest_;
-    if (r.mode == ControlMode::mackieControl) {
-        const MackieOutput::LossRecovery recovery = mackie_.outputLost();
-        const auto [main, extender] = recovery.rehomed;
-        if (!main && !extender && recovery.pressesInDoubt == 0)
-            return;
-        std::string line = "[MIDI] Cycles missed while Mackie output was on its way:";
-        if (main || extender)
-            line += std::string(" homing the bank of the ") +
-                    (main && extender ? "main surface and the extender"
-                     : main           ? "main surface"
-                                      : "extender") +
-                    " again;";
-        if (recovery.pressesInDoubt > 0)
-            line += " " + std::to_string(recovery.pressesInDoubt) + " mute press" +
-                    (recovery.pressesInDoubt == 1 ? " is" : "es are") +
-                    " in doubt until the DAW answers;";
-        line.pop_back();
-        logLine(line);
-        pump();
-    } else if (r.host == DawHost::logic) {
-        // The CCs carry the state, so sending them all again is harmless.
-        logLine("[MIDI] Cycles missed while CC mutes were on their way: sending the mute state "
-                "again");
-        sendCCMutes(out_, r.allLayers, &r.mutedIDs);
-    }
-    // Ardour's CC toggles are not resent: each waits for its echo, and a toggle that no echo
-    // answers is not repeated blindly (a late echo would make it toggle twice).
 }
 
 // ---- Surface feedback --------------------------------------------------------------------------

@@ -240,9 +240,6 @@ private:
                    DawHost host);
     // A DAW connected to one of our surface ports.
     void surfaceConnected(MidiRef virtualSource, Stamp at);
-    // The MIDI system may have lost output of ours (missed cycles): re-establish what the DAW
-    // may not have heard. On midiQueue.
-    void outputLost();
     // One chunk of a unit's feedback, on midiQueue.
     void feedSurface(const std::uint8_t* bytes, std::size_t length, bool extender,
                      const Stamp& arrived);

@@ -57,10 +57,6 @@ public:
     using SubscriberHandler = std::function<void(MidiRef virtualSource)>;
     // The MIDI system became available or went away (a JACK server stopping, say).
     using AvailabilityHandler = std::function<void(bool available)>;
-    // Output of ours may have been lost on its way: the system missed cycles (JACK's xruns)
-    // while something we emitted was written in recent cycles or still waited to go out. Which
-    // bytes, if any, never reached their listeners cannot be told.
-    using OutputLossHandler = std::function<void()>;
 
     virtual ~MidiBackend() = default;
 
@@ -126,8 +122,6 @@ public:
     // would take it away from the engine.
     virtual void setSubscriberHandler(SubscriberHandler handler) { (void)handler; }
     virtual void setAvailabilityHandler(AvailabilityHandler handler) { (void)handler; }
-    // Systems that hand everything over at once lose nothing and never call it.
-    virtual void setOutputLossHandler(OutputLossHandler handler) { (void)handler; }
 };
 
 } // namespace strata
