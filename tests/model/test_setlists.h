@@ -65,6 +65,9 @@ inline Setlist richSetlist() {
     s.controlMode = ControlMode::ccMute;
     s.mackiePort = "IAC Bus 2";
     s.mackieTrackOffset = -9;
+    s.dawHost = DawHost::ardour;
+    s.timeSource = TimeSource::midiClock;
+    s.clockDevice = "Ardour Clock Out";
     Layer piano{id(1), "Piano", "Port A", 16, 20, {}};
     piano.rules.push_back(LayerRule{id(2),
                                     false,
