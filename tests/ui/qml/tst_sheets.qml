@@ -57,14 +57,42 @@ Item {
             compare(rig.boolSetting("showModeChooserAtStartup"), false)
         }
 
-        function test_quickStartComesOnce400msAfterTheWindowAppears() {
-            launch({ "showModeChooserAtStartup": false })
+        // Which sheet the stored first-run flags bring up when the window first appears, and
+        // what is stored then. Absent keys are left out; a text value is what an INI file gives.
+        function test_firstRunFlagsChooseTheSheet_data() {
+            return [
+                { tag: "first launch ever", stored: {}, chooser: true, quickStart: false, seen: undefined },
+                { tag: "chooser switched off", stored: { "showModeChooserAtStartup": false },
+                  chooser: false, quickStart: true, seen: true },
+                { tag: "later launches", stored: { "showModeChooserAtStartup": false, "hasSeenQuickStart": true },
+                  chooser: false, quickStart: false, seen: true },
+                { tag: "chooser on, quick start seen", stored: { "showModeChooserAtStartup": true, "hasSeenQuickStart": true },
+                  chooser: true, quickStart: false, seen: true },
+                { tag: "chooser off stored as INI text", stored: { "showModeChooserAtStartup": "false", "hasSeenQuickStart": false },
+                  chooser: false, quickStart: true, seen: true },
+                { tag: "a value of the wrong type counts as true", stored: { "showModeChooserAtStartup": "maybe", "hasSeenQuickStart": false },
+                  chooser: true, quickStart: false, seen: false },
+            ]
+        }
+        function test_firstRunFlagsChooseTheSheet(data) {
+            launch(data.stored)
             view.shell.mainViewAppeared()
+            compare(view.shell.showModeChooser, data.chooser)
+            compare(rig.boolSetting("hasSeenQuickStart"), data.seen)
+            // The quick start comes 400 ms after the window appears.
             rig.advance(399)
-            verify(!sheetOpen("quickStartSheet"))
+            verify(!view.shell.showQuickStart)
             rig.advance(1)
-            tryVerify(() => sheetOpen("quickStartSheet"))
-            verify(!sheetOpen("modeChooser"))
+            compare(view.shell.showQuickStart, data.quickStart)
+            if (data.quickStart)
+                tryVerify(() => sheetOpen("quickStartSheet"))
+            verify(!view.shell.showSetup)
+
+            // Appearing again (the window shown once more) offers nothing new.
+            view.shell.showQuickStart = false
+            view.shell.mainViewAppeared()
+            rig.advance(1000)
+            verify(!view.shell.showQuickStart)
         }
 
         function test_quickStartButtonsPerPage() {
