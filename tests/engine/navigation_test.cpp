@@ -153,6 +153,7 @@ TEST_F(Navigation, DerivedRecordsGiveNothingOutOfRange) {
 
 TEST_F(Navigation, TheLevelIsStoredOnEveryWriteAndReadAtStart) {
     EXPECT_EQ(settings.writeCount(AppState::kModeKey), 0);
+    EXPECT_EQ(app->mode(), StrataMode::essentials); // nothing stored
     app->setMode(StrataMode::pro);
     app->setMode(StrataMode::pro);
     EXPECT_EQ(settings.writeCount(AppState::kModeKey), 2);

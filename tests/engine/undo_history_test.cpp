@@ -150,31 +150,30 @@ TEST_F(Undo, ConnectionSettingsAndThePositionAreNotPartOfTheHistory) {
     EXPECT_EQ(app->mode(), StrataMode::pro);
 }
 
-TEST_F(Undo, KeepsOnlyTheNewestStepsUpToItsLimit) {
-    history = std::make_unique<UndoHistory>(*app, 3);
-    for (int i = 1; i <= 5; ++i)
-        app->renameSet("v" + std::to_string(i));
-    EXPECT_EQ(history->undoCount(), 3u);
-    while (history->canUndo())
-        history->undo();
-    EXPECT_EQ(app->setlist().name, "v2");
-    EXPECT_EQ(history->redoCount(), 3u);
-
+TEST_F(Undo, KeepsOnlyTheNewestStepsWithinItsLimitAndAlwaysTheNewestOne) {
+    struct Row {
+        const char* what;
+        std::size_t limit, recordBudget, kept;
+    };
+    for (const Row& row : {Row{"a limit of three steps", 3, UndoHistory::kDefaultRecordBudget, 3},
+                           Row{"a record budget smaller than one copy", 100, 1, 1}}) {
+        SCOPED_TRACE(row.what);
+        history = std::make_unique<UndoHistory>(*app, row.limit, row.recordBudget);
+        for (int i = 1; i <= 5; ++i)
+            app->renameSet("v" + std::to_string(i));
+        EXPECT_EQ(history->undoCount(), row.kept);
+        while (history->canUndo())
+            history->undo();
+        EXPECT_EQ(app->setlist().name, "v" + std::to_string(5 - row.kept));
+        EXPECT_EQ(history->redoCount(), row.kept);
+        while (history->canRedo())
+            history->redo();
+        EXPECT_EQ(app->setlist().name, "v5");
+        EXPECT_EQ(history->undoCount(), row.kept);
+    }
     history->clear();
     EXPECT_FALSE(history->canUndo());
     EXPECT_FALSE(history->canRedo());
-}
-
-TEST_F(Undo, ARecordBudgetSmallerThanOneCopyStillKeepsTheNewestStep) {
-    history = std::make_unique<UndoHistory>(*app, 100, /*recordBudget=*/1);
-    for (int i = 1; i <= 5; ++i)
-        app->renameSet("v" + std::to_string(i));
-    EXPECT_EQ(history->undoCount(), 1u);
-    history->undo();
-    EXPECT_EQ(app->setlist().name, "v4");
-    history->redo();
-    EXPECT_EQ(app->setlist().name, "v5");
-    EXPECT_EQ(history->undoCount(), 1u);
 }
 
 TEST_F(Undo, AMomentPlayingOnTheCurrentSectionSurvivesAnUndoThatKeepsThatSection) {

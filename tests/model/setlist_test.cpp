@@ -181,7 +181,4 @@ TEST(Records, EnumerationsAndLabels) {
     for (auto mode : allControlModes)
         EXPECT_EQ(controlModeFromRaw(rawValue(mode)), mode);
     EXPECT_FALSE(controlModeFromRaw("CCMute"));
-    EXPECT_EQ(strataModeFromStored("pro"), StrataMode::pro);
-    EXPECT_EQ(strataModeFromStored("Pro"), StrataMode::essentials);
-    EXPECT_EQ(strataModeFromStored(std::nullopt), StrataMode::essentials);
 }
