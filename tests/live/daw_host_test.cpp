@@ -1,7 +1,6 @@
 // The DAW host chosen for a set: what the coordinator sends on Ardour, and the toolbar's host
 // controls.
 #include "live_rig.h"
-#include "support/records.h"
 
 using namespace strata;
 using namespace strata::testing;
@@ -60,19 +59,4 @@ TEST_F(LiveTest, TheSetsHostReachesEverySendSectionChangesPanicAndHostSwitch) {
     live->setDawHost(DawHost::logic); // no change: nothing
     settle();
     EXPECT_EQ(synthHeard(), Packets{});
-}
-
-TEST_F(LiveTest, TheHostIsPartOfTheSectionState) {
-    Setlist set = makeSet({{"One", "a"}}, ControlMode::mackieControl);
-    growTo(set.layers, 1);
-    start(std::move(set));
-    const auto plain = LiveCoordinator::sectionStateKey(*app);
-    live->setDawHost(DawHost::ardour);
-    EXPECT_EQ(app->setlist().dawHost, DawHost::ardour);
-    EXPECT_NE(LiveCoordinator::sectionStateKey(*app), plain);
-    app->updateSetlist([](Setlist& s) {
-        s.dawHost = DawHost::logic;
-        return true;
-    });
-    EXPECT_EQ(LiveCoordinator::sectionStateKey(*app), plain);
 }

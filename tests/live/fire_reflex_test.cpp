@@ -21,13 +21,6 @@ std::string fireText(std::int64_t song, std::int64_t section) {
            std::to_string(section) + "}";
 }
 
-Packets concat(std::initializer_list<Packets> rounds) {
-    Packets out;
-    for (const Packets& round : rounds)
-        out.insert(out.end(), round.begin(), round.end());
-    return out;
-}
-
 class FireReflexTest : public LiveTest {
 protected:
     ~FireReflexTest() override {

@@ -137,18 +137,6 @@ TEST_F(LiveTest, FireMovesWithinRangeResetsTheStepAndPushesAtOnce) {
     }
 }
 
-TEST_F(LiveTest, ProgramChangesSelectSectionsOfTheCurrentSongOnly) {
-    start(makeSet({{"One", "a", "b", "c"}}, ControlMode::ccMute));
-    live->appear();
-    settle();
-    for (auto [program, section] :
-         std::vector<std::pair<int, std::int64_t>>{{2, 2}, {3, 2}, {0, 0}, {127, 0}, {1, 1}}) {
-        footswitch({0xC5, static_cast<std::uint8_t>(program)});
-        settle();
-        EXPECT_EQ(app->currentSectionIndex(), section) << "program " << program;
-    }
-}
-
 TEST_F(LiveTest, LiveTickFiringMomentsSendsTheirMessagesThenTheMuteStateOnce) {
     Setlist set = makeSet({{"One", "Verse", "Chorus"}}, ControlMode::mackieControl);
     Moment swell = Moment::fresh();
@@ -374,6 +362,9 @@ TEST_F(LiveTest, KeysChangeExactlyWithWhatIsSent) {
         {"a layer's channel", [](Setlist& s) { s.layers[2].channel = 9; }, true, false},
         {"a layer's mute CC", [](Setlist& s) { s.layers[1].muteCC = 7; }, true, false},
         {"a layer's port", [](Setlist& s) { s.layers[0].portName = "Elsewhere"; }, true, false},
+        {"the default DAW host written out", [](Setlist& s) { s.dawHost = DawHost::logic; }, false,
+         false},
+        {"another DAW host", [](Setlist& s) { s.dawHost = DawHost::ardour; }, true, false},
         {"the control mode", [](Setlist& s) { s.controlMode = ControlMode::ccMute; }, true, false},
         {"the current song's jump trigger",
          [&](Setlist& s) { s.songs[2].sections[0].jumpTrigger = trigger(64); }, false, true},

@@ -21,6 +21,14 @@ inline void storeNextTrigger(MemorySettings& settings, const AdvanceTrigger& tri
     settings.setBytes(MidiService::kAdvanceTriggerKey, Bytes(json->begin(), json->end()));
 }
 
+// Rounds of packets one after another.
+inline Packets concat(std::initializer_list<Packets> rounds) {
+    Packets out;
+    for (const Packets& round : rounds)
+        out.insert(out.end(), round.begin(), round.end());
+    return out;
+}
+
 // Where the performer stands: song, section, step.
 struct Position {
     std::int64_t song = 0, section = 0, step = 0;

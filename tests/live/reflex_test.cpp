@@ -58,63 +58,50 @@ TEST_F(ReflexTest, PressesAreAnsweredBeforeTheMainThreadRunsAndTakenOverOnce) {
     startShow();
     struct Case {
         const char* name;
+        Position from; // reached on the main thread, after the last case's presses
         std::vector<Bytes> presses;
         Packets before; // heard while the main thread has not run
         Position after;
     };
-    // Each case starts from (0, 0, 0).
     const std::vector<Case> cases{
-        {"one NEXT", {kNextPress}, ccRound({1}), {0, 1, 0}},
+        {"one NEXT", {0, 0, 0}, {kNextPress}, ccRound({1}), {0, 1, 0}},
         {"two NEXTs: the second steps on from the first",
+         {0, 0, 0},
          {kNextPress, kNextPress},
-         [] {
-             Packets p = ccRound({1});
-             const Packets q = ccRound({2});
-             p.insert(p.end(), q.begin(), q.end());
-             return p;
-         }(),
+         concat({ccRound({1}), ccRound({2})}),
          {0, 2, 0}},
-        {"a jump trigger", {kJumpPress}, ccRound({3}), {0, 3, 0}},
-        {"a program change", {program(4)}, ccRound({1, 2}), {0, 4, 0}},
+        {"a jump trigger", {0, 0, 0}, {kJumpPress}, ccRound({3}), {0, 3, 0}},
+        {"a program change", {0, 0, 0}, {program(4)}, ccRound({1, 2}), {0, 4, 0}},
         {"NEXT, then a jump",
+         {0, 0, 0},
          {kNextPress, kJumpPress},
-         [] {
-             Packets p = ccRound({1});
-             const Packets q = ccRound({3});
-             p.insert(p.end(), q.begin(), q.end());
-             return p;
-         }(),
+         concat({ccRound({1}), ccRound({3})}),
          {0, 3, 0}},
+        // Section 3's second step mutes A and B.
+        {"a program change keeps the step, as the main thread does",
+         {0, 1, 1},
+         {program(3)},
+         ccRound({0, 1}),
+         {0, 3, 1}},
+        {"NEXT from where the main thread moved", {0, 2, 0}, {kNextPress}, ccRound({3}), {0, 3, 0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        app->jump(0);
+        app->jump(c.from.section);
+        for (std::int64_t i = 0; i < c.from.step; ++i)
+            app->nextStep();
         settle();
         synthHeard();
         for (const Bytes& message : c.presses)
             footswitch(message);
         sendOnly();
         EXPECT_EQ(synthHeard(), c.before);
-        EXPECT_EQ(position(), (Position{0, 0, 0})); // the main thread has not run
+        EXPECT_EQ(position(), c.from); // the main thread has not run
         settle();
         EXPECT_EQ(position(), c.after);
         EXPECT_EQ(synthHeard(), Packets{}); // nothing a second time
         EXPECT_FALSE(live->allOn());
     }
-}
-
-TEST_F(ReflexTest, AProgramChangeKeepsTheStepAsTheMainThreadDoes) {
-    startShow();
-    app->jump(1);
-    app->nextStep(); // (0, 1, 1)
-    settle();
-    synthHeard();
-    footswitch(program(3));
-    sendOnly();
-    EXPECT_EQ(synthHeard(), ccRound({0, 1})); // section 3's second step
-    settle();
-    EXPECT_EQ(position(), (Position{0, 3, 1}));
-    EXPECT_EQ(synthHeard(), Packets{});
 }
 
 TEST_F(ReflexTest, WhatTheSnapshotCannotAnswerWaitsForTheMainThread) {
@@ -178,21 +165,6 @@ TEST_F(ReflexTest, AnEditBeforeTheMoveIsTakenOverIsSentAfterIt) {
     EXPECT_EQ(synthHeard(), ccRound({0, 1}));
 }
 
-TEST_F(ReflexTest, TheMainThreadsOwnMovesAreWhereTheNextPressStepsFrom) {
-    startShow();
-    footswitch(kNextPress);
-    settle();
-    EXPECT_EQ(position(), (Position{0, 1, 0}));
-    app->advance(); // the performer clicks on
-    settle();
-    synthHeard();
-    footswitch(kNextPress);
-    sendOnly();
-    EXPECT_EQ(synthHeard(), ccRound({3}));
-    settle();
-    EXPECT_EQ(position(), (Position{0, 3, 0}));
-}
-
 TEST_F(ReflexTest, PressesFromAnotherThreadWhileTheMainThreadEditsEndWhereTheyShould) {
     startShow();
     // Four NEXT presses from section 0 on an input thread, each after the main thread has made
@@ -216,10 +188,7 @@ TEST_F(ReflexTest, PressesFromAnotherThreadWhileTheMainThreadEditsEndWhereTheySh
     settle();
     EXPECT_EQ(position(), (Position{0, 4, 0}));
     // One round per press, in order, none twice.
-    Packets want;
-    for (const Packets& round : {ccRound({1}), ccRound({2}), ccRound({3}), ccRound({1, 2})})
-        want.insert(want.end(), round.begin(), round.end());
-    EXPECT_EQ(synthHeard(), want);
+    EXPECT_EQ(synthHeard(), concat({ccRound({1}), ccRound({2}), ccRound({3}), ccRound({1, 2})}));
 }
 
 TEST_F(ReflexTest, ACoordinatorMadeAnewOverTheSameEngineStepsFromThePositionItPublishes) {

@@ -106,53 +106,7 @@ TEST_F(LiveTest, SnapshotsRenameAddAndDropSectionsOfTheCurrentSong) {
     EXPECT_EQ(app->setlist().songs[0], other);
 }
 
-TEST_F(LiveTest, DroppedSectionsStayRecoverableInACopyOfTheSetTakenBeforeTheChange) {
-    Setlist set = makeSet({{"Song", "Intro", "Verse", "Bridge", "Outro"}}, ControlMode::ccMute);
-    Moment m = Moment::fresh();
-    m.name = "Lift";
-    set.songs[0].sections[2].moments = {m};
-    set.songs[0].sections[3].jumpTrigger = AdvanceTrigger{"Pedal", AdvanceTrigger::Kind::note, 9};
-    muteAt(set, 0, 2, 0, {1, 2});
-    start(std::move(set));
-    live->appear();
-    settle();
-    const Setlist before = app->setlist();
-
-    // A rename without a drop loses no section: no copy.
-    cue(snapshotOf(R"("Intro","Verse","Bridge","End")"));
-    settle();
-    live->backups().drain();
-    EXPECT_TRUE(SetlistBackups::list(storeFolder(*dir)).empty());
-    const Setlist renamed = app->setlist();
-
-    cue(snapshotOf(R"("Intro","Verse")"));
-    settle();
-    live->backups().drain();
-    ASSERT_EQ(section(1).name, "Verse");
-    ASSERT_EQ(app->currentSong()->sections.size(), 2u);
-
-    const auto copies = SetlistBackups::list(storeFolder(*dir));
-    ASSERT_EQ(copies.size(), 1u);
-    const auto file = readWholeFile(copies[0], Store::kMaxFileBytes);
-    ASSERT_EQ(file.status, FileReadResult::Status::ok);
-    const auto kept = decodeSetlist(file.bytes);
-    ASSERT_TRUE(kept.has_value());
-    EXPECT_EQ(*kept, renamed); // the whole set as it was just before, dropped sections included
-    EXPECT_EQ(kept->songs[0].sections[2], before.songs[0].sections[2]);
-
-    const auto lines = log.linesStartingWith("[LiveCoordinator]");
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find(copies[0].string()), std::string::npos) << lines[0];
-    EXPECT_NE(lines[0].find("\"Bridge\", \"End\""), std::string::npos) << lines[0];
-
-    // The document itself holds only what Cadenzo asked for; the autosave writes that.
-    loop.advance(AppState::kSaveDebounce);
-    const auto saved = Store::load(location());
-    ASSERT_TRUE(saved.has_value());
-    EXPECT_EQ(saved->songs[0].sections.size(), 2u);
-}
-
-TEST_F(LiveTest, DroppedSectionsAreReportedAndCanBePutBackWhereTheyStood) {
+TEST_F(LiveTest, DroppedSectionsAreKeptInACopyReportedAndCanBePutBackWhereTheyStood) {
     Setlist set = makeSet({{"Song", "Intro", "Verse", "Bridge", "Outro"}}, ControlMode::ccMute);
     Moment m = Moment::fresh();
     m.name = "Lift";
@@ -163,6 +117,10 @@ TEST_F(LiveTest, DroppedSectionsAreReportedAndCanBePutBackWhereTheyStood) {
     live->appear();
     settle();
     const Song before = *app->currentSong();
+    const auto copies = [&] {
+        live->backups().drain();
+        return SetlistBackups::list(storeFolder(*dir));
+    };
 
     std::vector<DroppedSections> reported;
     std::vector<std::size_t> sectionsWhenReported;
@@ -170,11 +128,12 @@ TEST_F(LiveTest, DroppedSectionsAreReportedAndCanBePutBackWhereTheyStood) {
         reported.push_back(d);
         sectionsWhenReported.push_back(app->currentSong()->sections.size());
     });
-    // Renaming, adding: nothing is lost, nothing is reported.
+    // Renaming, adding: nothing is lost, nothing is reported, no copy is made.
     cue(snapshotOf(R"("Intro","Verse","Bridge","Outro","Tag")"));
     cue(snapshotOf(R"("Intro","Verse","Bridge","End","Tag")"));
     settle();
     EXPECT_TRUE(reported.empty());
+    EXPECT_TRUE(copies().empty());
     cue(snapshotOf(R"("Intro","Verse","Bridge","Outro")"));
     settle();
     ASSERT_EQ(reported.size(), 1u) << "dropping the added Tag is a drop too";
@@ -182,6 +141,7 @@ TEST_F(LiveTest, DroppedSectionsAreReportedAndCanBePutBackWhereTheyStood) {
     reported.clear();
     sectionsWhenReported.clear();
 
+    const Setlist beforeDrop = app->setlist();
     cue(snapshotOf(R"("Intro","Verse")"));
     settle();
     ASSERT_EQ(reported.size(), 1u);
@@ -192,6 +152,23 @@ TEST_F(LiveTest, DroppedSectionsAreReportedAndCanBePutBackWhereTheyStood) {
     EXPECT_EQ(dropped.from, 2u);
     EXPECT_EQ(dropped.sections,
               (std::vector<Section>{before.sections[2], before.sections[3]})); // whole
+
+    // The whole set as it was just before, dropped sections included, is kept in a copy, and
+    // the log says where and what.
+    const auto kept = copies();
+    ASSERT_EQ(kept.size(), 2u);
+    const auto file = readWholeFile(kept.back(), Store::kMaxFileBytes);
+    ASSERT_EQ(file.status, FileReadResult::Status::ok);
+    EXPECT_EQ(decodeSetlist(file.bytes), beforeDrop);
+    const auto lines = log.linesStartingWith("[LiveCoordinator]");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[1].find(kept.back().string()), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find("\"Bridge\", \"Outro\""), std::string::npos) << lines[1];
+    // The document itself holds only what Cadenzo asked for; the autosave writes that.
+    loop.advance(AppState::kSaveDebounce);
+    const auto saved = Store::load(location());
+    ASSERT_TRUE(saved.has_value());
+    EXPECT_EQ(saved->songs[0].sections.size(), 2u);
 
     // Meanwhile the performer adds a section and stands on it.
     app->addSection();
