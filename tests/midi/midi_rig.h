@@ -61,6 +61,14 @@ struct MidiRig : CoreStack {
         settleBanks();
     }
 
+    // A section's state sent, and the banks let settle.
+    void push(const std::vector<Layer>& layers, const UuidSet& muted,
+              ControlMode mode = ControlMode::mackieControl, DawHost host = DawHost::logic,
+              std::int64_t offset = 0) {
+        service->sendSectionState(layers, muted, mode, std::nullopt, offset, host);
+        settleBanks();
+    }
+
     Packets heard() { return midi.heardPackets(daw); }
     Packets heardXT() { return midi.heardPackets(dawXT); }
 
@@ -72,32 +80,6 @@ struct MidiRig : CoreStack {
         return ref;
     }
 };
-
-// Where the cycle breaks fall: one string per delivery, "L"/"R" for a bank press, "C" for a
-// channel-right press, "M<n>" for a mute press of strip n, each press with its release; "|" for
-// a break.
-inline std::string cycles(const std::vector<MemoryMidiProbe::Heard>& heard) {
-    std::string out;
-    for (const auto& h : heard) {
-        if (h.barrier) {
-            out += '|';
-        } else if (h.bytes.size() == 3 && h.bytes[2] == mackie::kPressVelocity) {
-            out += h.bytes[1] == mackie::kBankLeft    ? std::string("L")
-                   : h.bytes[1] == mackie::kBankRight ? std::string("R")
-                   : h.bytes[1] == mackie::kChannelRight
-                       ? std::string("C")
-                       : "M" + std::to_string(h.bytes[1] - mackie::kMuteNote);
-        }
-    }
-    return out;
-}
-
-inline std::string repeat(const std::string& s, int n) {
-    std::string out;
-    for (int i = 0; i < n; ++i)
-        out += s;
-    return out;
-}
 
 // A trigger on a note of `device`.
 inline AdvanceTrigger note(std::string device, int number) {

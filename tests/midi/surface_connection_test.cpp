@@ -5,21 +5,11 @@
 using namespace strata;
 using namespace strata::testing;
 
-namespace {
-
-void push(MidiRig& rig, const std::vector<Layer>& layers, const UuidSet& muted,
-          ControlMode mode = ControlMode::mackieControl) {
-    rig.service->sendSectionState(layers, muted, mode, std::nullopt, 0);
-    rig.settleBanks();
-}
-
-} // namespace
-
 TEST(SurfaceConnection, AConnectionBeforeTheFirstPushLeadsToOneRoundOnly) {
     MidiRig rig; // the DAW listens from the start
     const auto layers = makeLayers(3);
     rig.settle();
-    push(rig, layers, idsAt(layers, {2}));
+    rig.push(layers, idsAt(layers, {2}));
     rig.loop.advance(seconds(1));
     rig.settle();
     Packets expected = bankMove(0);
@@ -44,7 +34,7 @@ TEST(SurfaceConnection, ADawConnectingLaterIsBroughtToTheCurrentStateFromWhatItR
           Case{"it reports nothing", {}, muteFirst}}) {
         MidiRig rig;
         const auto layers = makeLayers(9);
-        push(rig, layers, idsAt(layers, {0, 8}));
+        rig.push(layers, idsAt(layers, {0, 8}));
         rig.midi.clearHeard();
 
         // A DAW restarts and connects to "Strata" again: that unit is forgotten, its bank is
@@ -67,7 +57,7 @@ TEST(SurfaceConnection, ADawConnectingLaterIsBroughtToTheCurrentStateFromWhatItR
 TEST(SurfaceConnection, TheExtenderIsBroughtUpToDateOnItsOwn) {
     MidiRig rig;
     const auto layers = makeLayers(10);
-    push(rig, layers, idsAt(layers, {9}));
+    rig.push(layers, idsAt(layers, {9}));
     rig.midi.clearHeard();
     const auto newcomer = rig.midi.listen(rig.service->virtualSourceRef(true));
     rig.settleBanks();
@@ -77,7 +67,7 @@ TEST(SurfaceConnection, TheExtenderIsBroughtUpToDateOnItsOwn) {
     EXPECT_TRUE(rig.heard().empty());
 
     // With eight layers or fewer the extender is not used: a connection to it sends nothing.
-    push(rig, makeLayers(3), {});
+    rig.push(makeLayers(3), {});
     rig.midi.clearHeard();
     rig.midi.listen(rig.service->virtualSourceRef(true));
     rig.settleBanks();
@@ -92,7 +82,7 @@ TEST(SurfaceConnection, InCcModeTheLayersOnThatPortAreSentAgain) {
     layers[0].portName = "Strata";
     layers[1].portName = "Synth";
     layers[2].portName = "Strata";
-    push(rig, layers, idsAt(layers, {2}), ControlMode::ccMute);
+    rig.push(layers, idsAt(layers, {2}), ControlMode::ccMute);
     ASSERT_EQ(rig.midi.receivedBy(synth), (Packets{{0xB0, 21, 127}}));
     rig.midi.clearHeard();
     const auto newcomer = rig.midi.listen(rig.service->virtualSourceRef(false));
