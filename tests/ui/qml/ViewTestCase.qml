@@ -70,6 +70,19 @@ TestCase {
         return item
     }
 
+    // An item inside another one (or inside the item of that name), found by name.
+    function inside(outer, name) {
+        const item = findChild(typeof outer === "string" ? find(outer) : outer, name)
+        verify(item, "found " + name)
+        return item
+    }
+
+    // The CC messages the DAW heard, as "channel/cc/value" (channel from 1).
+    function heardCCs() {
+        return rig.heard().filter(p => (p[0] & 0xF0) === 0xB0)
+                          .map(p => ((p[0] & 0x0F) + 1) + "/" + p[1] + "/" + p[2])
+    }
+
     function click(name) {
         const item = find(name)
         verify(item.visible, name + " is visible")

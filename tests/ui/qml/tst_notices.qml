@@ -145,8 +145,19 @@ Item {
             return names
         }
 
-        function test_allOnShowsInTheGridAndOnStageUntilTheNextChange() {
-            // The intro plays the piano alone.
+        function test_allOnEndsAMomentAndShowsInTheGridAndOnStageUntilTheNextChange() {
+            // The intro plays the piano alone; a Moment takes it out, and the surface settles.
+            view.live.setControlMode("mackieControl")
+            rig.fireMoment()
+            rig.advance(1000)
+            verify(view.appState.momentActive)
+            rig.clearHeard()
+            click("allOnButton")
+            rig.settle()
+            verify(!view.appState.momentActive)
+            verify(rig.heard().length > 0, "every layer is unmuted in the DAW")
+            // Ending the Moment brings the step's own mix back; from the step's mix ALL ON holds
+            // until the next change.
             click("allOnButton")
             rig.settle()
             verify(view.notices.allOn)
@@ -161,6 +172,7 @@ Item {
 
             view.appState.setStageMode(true)
             verify(find("allOnBadge").visible)
+            verify(!find("momentBadge").visible)
             compare(stagePills(), ["Piano", "Poly", "Pad", "Lead", "Strings", "Choir"])
 
             // The next section puts its own mix back.

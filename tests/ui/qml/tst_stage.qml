@@ -10,12 +10,6 @@ Item {
     ViewTestCase {
         name: "StageAndKeys"
 
-        function inside(outer, name) {
-            const item = findChild(outer, name)
-            verify(item, "found " + name)
-            return item
-        }
-
         function test_stageShowsNowNextAndTheLayersThatPlay() {
             view.appState.setStageMode(true)
             verify(find("stageView").visible)

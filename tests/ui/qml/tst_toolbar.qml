@@ -39,21 +39,6 @@ Item {
             verify(!view.appState.isPro)
         }
 
-        function test_allOnClearsTheMomentBadge() {
-            view.live.setControlMode("mackieControl")
-            view.appState.setStageMode(true)
-            rig.fireMoment() // the piano goes out
-            rig.advance(1000) // the surface's banks have settled
-            const badge = find("momentBadge")
-            verify(badge.visible)
-            rig.clearHeard()
-            click("allOnButton")
-            rig.settle()
-            verify(!badge.visible)
-            verify(!view.appState.momentActive)
-            verify(rig.heard().length > 0, "every layer is unmuted in the DAW")
-        }
-
         function test_triggerLabelInItsThreeStates() {
             compare(label("triggerControl"), "SET TRIGGER")
             verify(!find("clearItem").enabled)
@@ -237,12 +222,6 @@ Item {
 
             mouseClick(openMenu("controlModeMenu", "ccMuteItem"))
             compare(rig.storedControlMode(), "ccMute")
-        }
-
-        // The CC messages the DAW heard, as "channel/cc/value" (channel from 1).
-        function heardCCs() {
-            return rig.heard().filter(p => (p[0] & 0xF0) === 0xB0)
-                              .map(p => ((p[0] & 0x0F) + 1) + "/" + p[1] + "/" + p[2])
         }
 
         function test_dawHostChoiceResyncAndMidiMap() {
