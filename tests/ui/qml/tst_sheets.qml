@@ -25,10 +25,6 @@ Item {
             click("proCard")
             verify(view.appState.isPro)
             compare(find("selectedText").text, "Selected: Pro")
-            rig.advance(1000)
-            verify(!view.shell.showQuickStart, "no quick start on a launch with the chooser")
-            compare(rig.boolSetting("hasSeenQuickStart"), undefined)
-
             click("continueButton")
             tryVerify(() => !sheetOpen("modeChooser"))
             rig.settle()
