@@ -2,7 +2,6 @@
 // set, and what reaches the DAW follows each change exactly once.
 
 #include "live_rig.h"
-#include "model/setlist_codec.h"
 #include "support/records.h"
 
 #include <functional>
@@ -264,7 +263,7 @@ TEST_F(LiveTest, LearningANextTriggerAndASectionTrigger) {
     midi.notifySetupChanged();
     settle();
 
-    // NEXT: the learned key moves on from then on, and is stored.
+    // NEXT: the learned key moves on from then on (its storing: the toolbar's QML test).
     live->learnNextTrigger();
     midi.sendFromSource(keys, {{0x90, 60, 90}});
     settle();
@@ -272,11 +271,6 @@ TEST_F(LiveTest, LearningANextTriggerAndASectionTrigger) {
     EXPECT_EQ(service->advanceTrigger(), learned);
     EXPECT_FALSE(service->isLearningTrigger());
     EXPECT_EQ(app->learnTarget(), std::nullopt);
-    EXPECT_EQ(decodeAdvanceTrigger(
-                  std::string(reinterpret_cast<const char*>(
-                                  settings.bytesValue(MidiService::kAdvanceTriggerKey)->data()),
-                              settings.bytesValue(MidiService::kAdvanceTriggerKey)->size())),
-              learned);
     midi.sendFromSource(keys, {{0x90, 60, 90}});
     settle();
     EXPECT_EQ(app->currentSectionIndex(), 1);
