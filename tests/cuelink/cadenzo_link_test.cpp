@@ -49,14 +49,20 @@ protected:
 
 } // namespace
 
-TEST_F(CadenzoLinkTest, StartsDisconnectedWithNothingHeard) {
+TEST_F(CadenzoLinkTest, StartsDisconnectedWithNothingHeardAndTeardownStopsEveryTimer) {
     EXPECT_EQ(link->connection.get(), disconnected);
     EXPECT_FALSE(link->liveState());
     EXPECT_FALSE(link->lastHeartbeat());
     EXPECT_EQ(link->fd(), -1);
-    loop.advance(60s);
+    EXPECT_EQ(loop.armedTimerCount(), 6u); // four early discovery sends, discovery, watchdog
+    loop.advance(4s);
+    EXPECT_EQ(loop.armedTimerCount(), 2u);
+    loop.advance(56s);
     EXPECT_TRUE(changes.empty());
     EXPECT_TRUE(log.lines().empty()); // no socket asked for, so no failure to report
+    link.reset();
+    EXPECT_EQ(loop.armedTimerCount(), 0u);
+    loop.advance(60s); // nothing left to run into a destroyed link
 }
 
 TEST(CadenzoLinkStates, ConnectionFollowsTheDatagrams) {
@@ -232,15 +238,6 @@ TEST_F(CadenzoLinkTest, AnyEnvelopeFromCadenzoKeepsTheConnectionAliveButDiscover
     // Once disconnected, further watchdog rounds write nothing.
     loop.advance(60s);
     EXPECT_EQ(changes.size(), 2u);
-}
-
-TEST_F(CadenzoLinkTest, TeardownStopsEveryTimer) {
-    EXPECT_EQ(loop.armedTimerCount(), 6u); // four early discovery sends, discovery, watchdog
-    loop.advance(4s);
-    EXPECT_EQ(loop.armedTimerCount(), 2u);
-    link.reset();
-    EXPECT_EQ(loop.armedTimerCount(), 0u);
-    loop.advance(60s); // nothing left to run into a destroyed link
 }
 
 TEST_F(CadenzoLinkTest, MayBeDestroyedFromInsideItsOwnNotifications) {
