@@ -1,6 +1,7 @@
 // The coordinator end to end on virtual time: MIDI presses, Cadenzo datagrams and commands move the
 // set, and what reaches the DAW follows each change exactly once.
 
+#include "engine/undo_history.h"
 #include "live_rig.h"
 #include "support/records.h"
 
@@ -401,4 +402,20 @@ TEST_F(LiveTest, ToolbarChangesResendAtOnce) {
         settle();
         EXPECT_EQ(synthHeard(), Packets{}); // and only once
     }
+}
+
+TEST_F(LiveTest, UndoingAMuteEditResendsTheRestoredMutes) {
+    start(makeSet({{"Song", "Intro", "Verse"}}, ControlMode::ccMute));
+    live->appear();
+    settle();
+    synthHeard();
+    UndoHistory history(*app);
+
+    app->toggleLayer(layer(1).id, section(0).id, 0);
+    settle();
+    EXPECT_EQ(synthHeard(), ccRound({1}));
+
+    history.undo();
+    settle();
+    EXPECT_EQ(synthHeard(), ccRound({}));
 }
