@@ -32,11 +32,17 @@ constexpr std::size_t sequenceCost(std::size_t eventBytes) {
 
 } // namespace
 
-JackProcess::JackProcess(bool onPipeWire) : onPipeWire_(onPipeWire) { sem_init(&wake_, 0, 0); }
+JackProcess::JackProcess(bool onPipeWire) : onPipeWire_(onPipeWire) {
+    sem_init(&wake_, 0, 0);
+}
 
-JackProcess::~JackProcess() { sem_destroy(&wake_); }
+JackProcess::~JackProcess() {
+    sem_destroy(&wake_);
+}
 
-void JackProcess::wakeWorker() { sem_post(&wake_); }
+void JackProcess::wakeWorker() {
+    sem_post(&wake_);
+}
 
 void JackProcess::waitForWork(std::chrono::microseconds timeout) {
     timespec until{};

@@ -5,9 +5,9 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <semaphore.h>
 #include <cstddef>
 #include <cstdint>
+#include <semaphore.h>
 
 typedef struct _jack_port jack_port_t;
 
