@@ -26,11 +26,8 @@ JackMidiBackend::JackMidiBackend(Options options)
 }
 
 JackMidiBackend::~JackMidiBackend() {
-    {
-        std::lock_guard lock(workerMutex_);
-        stopping_ = true;
-    }
-    workerWake_.notify_all();
+    stopping_.store(true, std::memory_order_release);
+    process_.wakeWorker();
     if (worker_.joinable())
         worker_.join();
     session_.close();

@@ -104,7 +104,8 @@ void JackMidiBackend::logDropsIfAny(std::chrono::steady_clock::time_point now) {
     lastDropLog_ = now;
 }
 
-std::chrono::microseconds JackMidiBackend::workerWait(std::uint64_t lastProcessMicros) const {
+std::chrono::microseconds JackMidiBackend::workerWait(std::uint64_t lastProcessMicros,
+                                                      bool gatesPending) const {
     using std::chrono::microseconds;
     // Setup notifications are looked at on every pass; they need no more than this.
     constexpr microseconds longest{20000};
@@ -118,6 +119,10 @@ std::chrono::microseconds JackMidiBackend::workerWait(std::uint64_t lastProcessM
             std::chrono::duration_cast<microseconds>(nextRetry_ - std::chrono::steady_clock::now());
         return std::clamp(untilRetry, closely, longest);
     }
+    // Input wakes the worker itself; only a connection waiting to open its gate is watched
+    // cycle by cycle, so that what waits behind the gate goes out in the first cycle it may.
+    if (!gatesPending)
+        return longest;
     const auto period = std::chrono::duration_cast<microseconds>(cyclePeriod());
     if (lastProcessMicros == 0 || period.count() <= 0)
         return options_.pollInterval;
@@ -132,9 +137,7 @@ std::chrono::microseconds JackMidiBackend::workerWait(std::uint64_t lastProcessM
 }
 
 void JackMidiBackend::workerLoop() {
-    std::unique_lock lock(workerMutex_);
-    while (!stopping_) {
-        lock.unlock();
+    while (!stopping_.load(std::memory_order_acquire)) {
         const auto now = std::chrono::steady_clock::now();
         // Read before the ring: everything the callback that finished then wrote is read below.
         const std::uint64_t lastProcess =
@@ -173,14 +176,15 @@ void JackMidiBackend::workerLoop() {
                     setupHandler_();
             }
         }
+        bool gatesPending = false;
         {
             std::lock_guard control(controlMutex_);
-            pool_.openLinkGates(session_.client(), now);
+            gatesPending = pool_.openLinkGates(session_.client(), now);
         }
         logDropsIfAny(now);
 
-        lock.lock();
-        workerWake_.wait_for(lock, workerWait(lastProcess), [this] { return stopping_; });
+        if (!stopping_.load(std::memory_order_acquire))
+            process_.waitForWork(workerWait(lastProcess, gatesPending));
     }
 }
 
