@@ -49,6 +49,7 @@
 #include <random>
 #include <spawn.h>
 #include <sstream>
+#include <string_view>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -163,12 +164,13 @@ double cpuSeconds(pid_t pid) {
            static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
-// Resident memory of a process, in MiB.
-double residentMiB(pid_t pid) {
+// Resident memory of a process, in MiB: all of it ("VmRSS:"), or one part ("RssShmem:" is shared
+// memory, which for a JACK client is mostly the server's segment every client maps).
+double residentMiB(pid_t pid, std::string_view field = "VmRSS:") {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(in, line);)
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::atof(line.c_str() + 6) / 1024.0;
+        if (line.rfind(field, 0) == 0)
+            return std::atof(line.c_str() + field.size()) / 1024.0;
     return NAN;
 }
 
@@ -318,6 +320,8 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(2s); // settle: the rest of the first push, the window's first frame
     const double residentAtStart = residentMiB(app.pid());
     const double floorResident = residentMiB(floorPid);
+    const double sharedAtStart = residentMiB(app.pid(), "RssShmem:");
+    const double floorShared = residentMiB(floorPid, "RssShmem:");
 
     std::mt19937 random(42);
     std::uniform_int_distribution<int> phase(0, 6);
@@ -482,6 +486,8 @@ int main(int argc, char** argv) {
                 "CPU, Cadenzo LIVE_STATE at 10 Hz", liveCpu.first, liveCpu.second, idleSeconds);
     std::printf("%-34s %6.1f MiB                    floor: %6.1f MiB\n",
                 "resident memory after start", residentAtStart, floorResident);
+    std::printf("%-34s %6.1f MiB                    floor: %6.1f MiB\n",
+                "  of which shared (JACK's segment)", sharedAtStart, floorShared);
     std::printf("%-34s %6.1f MiB\n", "resident memory, large set", residentWithLarge);
     std::printf("JACK xruns reported: %d; load average %s before, %s after (%u CPUs)\n",
                 server.xrunReports(), loadBefore.c_str(), loadAverage().c_str(),
