@@ -71,7 +71,7 @@ TEST_F(ClockCue, CaptionShowsTheClocksStateAndTempoAndCadenzoStaysAsItWas) {
     }
 
     cue().setTimeSource(QStringLiteral("cadenzo"));
-    cue().setTimeSource(QStringLiteral("link")); // not a source here: ignored
+    cue().setTimeSource(QStringLiteral("ltc")); // not a source here: ignored
     rig.settle();
     EXPECT_EQ(cue().caption(), QStringLiteral("CUE \u00B7 FOH-Mac"));
     EXPECT_FALSE(rig.app->setlist().timeSource);
