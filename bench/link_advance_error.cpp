@@ -18,6 +18,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 using namespace strata;
 using namespace strata::testing;
@@ -83,6 +84,9 @@ int main() {
         const BeatSessionState now = session.capture();
         const double barLine = std::round(now.beat / 4) * 4;
         errors.push_back((now.beat - barLine) * 60.0e6 / now.tempo);
+        if (std::getenv("STRATA_BENCH_VERBOSE"))
+            std::fprintf(stderr, "step %lld at beat %.4f (tempo %.2f)\n",
+                         static_cast<long long>(step), now.beat, now.tempo);
     });
     peer.type(" ");
     const bool half = driver.runUntil([&] { return step >= kSteps / 2; }, std::chrono::minutes(2));

@@ -104,9 +104,9 @@ TEST(LinkPeer, StrataFollowsThePeersTempoTransportAndBars) {
     });
     peer.type(kStartStop);
     ASSERT_TRUE(driver.runUntil([&] { return reading().playing; })) << peer.screen();
-    // Where playing started, and the session's bar line at or before it.
+    // Where playing started, and the session's first bar line from there.
     const double start = session.capture().startBeat;
-    const double barLine = std::floor(start / 4) * 4;
+    const double barLine = std::ceil(start / 4 - 1e-6) * 4;
     const auto sessionText = [&] {
         const BeatSessionState now = session.capture();
         return "session: beat " + std::to_string(now.beat) + ", started at " +

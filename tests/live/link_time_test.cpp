@@ -1,10 +1,10 @@
 // Musical time from a network beat session, on virtual time: a session that follows a straight
-// beat timeline (tempo changes keep the beat continuous, as Link does) stands in for the network,
-// and steps, Moments and the toolbar's reading follow its beats.
+// beat timeline (support/timeline_session.h) stands in for the network, and steps, Moments and
+// the toolbar's reading follow its beats.
 
 #include "live_rig.h"
-#include "platform/beat_session.h"
 #include "support/records.h"
+#include "support/timeline_session.h"
 
 #include <cmath>
 
@@ -13,74 +13,6 @@ using namespace strata::testing;
 using namespace std::chrono_literals;
 
 namespace {
-
-// A session on the loop's own clock. Changes reach the coordinator as the platform's do: posted
-// to the main loop.
-class TimelineSession final : public BeatSession {
-public:
-    explicit TimelineSession(VirtualMainLoop& loop) : loop_(loop), origin_(loop.now()) {}
-
-    void setEnabled(bool enabled) override { enabled_ = enabled; }
-    BeatSessionState capture() const override {
-        BeatSessionState s;
-        s.enabled = enabled_;
-        s.playing = playing_;
-        s.tempo = tempo_;
-        s.beat = beatAt(loop_.now());
-        s.startBeat = startBeat_;
-        s.peers = peers_;
-        s.startStopSync = true;
-        s.at = loop_.now();
-        return s;
-    }
-    TimePoint timeAtBeat(double beat) const override {
-        return origin_ + std::chrono::duration_cast<Duration>(
-                             std::chrono::duration<double>((beat - originBeat_) * 60.0 / tempo_));
-    }
-    double beatAt(TimePoint t) const {
-        return originBeat_ + std::chrono::duration<double>(t - origin_).count() * tempo_ / 60.0;
-    }
-
-    void setTempo(double bpm) {
-        originBeat_ = beatAt(loop_.now());
-        origin_ = loop_.now();
-        tempo_ = bpm;
-        post();
-    }
-    // A peer starts the transport now, on `beat`; `announce`: false while the news is still on
-    // its way (the test notifies later).
-    void startAt(double beat, bool announce = true) {
-        originBeat_ = beat;
-        origin_ = loop_.now();
-        startBeat_ = beat;
-        playing_ = true;
-        if (announce)
-            post();
-    }
-    void stop() {
-        playing_ = false;
-        post();
-    }
-    void setPeers(std::size_t peers) {
-        peers_ = peers;
-        post();
-    }
-    bool enabled() const { return enabled_; }
-
-private:
-    void post() {
-        loop_.post([this] { changed.notify(); });
-    }
-
-    VirtualMainLoop& loop_;
-    TimePoint origin_;
-    double originBeat_ = 0;
-    double tempo_ = 120;
-    double startBeat_ = 0;
-    bool playing_ = false;
-    bool enabled_ = false;
-    std::size_t peers_ = 0;
-};
 
 class LinkTimeTest : public LiveTest {
 protected:
@@ -161,7 +93,7 @@ TEST_F(LinkTimeTest, AStepEndsOnTheSessionsBeatGridWhateverTheTempoDoes) {
         {"steady 120", 0, {}, {8, 16}},
         {"124 to 90 mid-step", 0, {{5.5, 90}}, {8, 16}},
         {"speeding up each bar", 0, {{4, 140}, {8, 160}, {12, 200}}, {8, 16}},
-        {"started mid-grid", 2, {{3.25, 77}}, {10, 18}},
+        {"started mid-bar: from the next bar line", 2, {{3.25, 77}}, {12, 20}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

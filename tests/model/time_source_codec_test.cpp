@@ -56,7 +56,7 @@ TEST(TimeSourceCodec, UnreadableValuesLoadAsAbsent) {
     const auto plain = decodeSetlist(kSample);
     ASSERT_TRUE(plain);
     const std::vector<std::pair<std::string, nlohmann::json>> cases = {
-        {"timeSource", "link"}, {"timeSource", "MidiClock"},
+        {"timeSource", "Link"}, {"timeSource", "MidiClock"},
         {"timeSource", 3},      {"timeSource", nullptr},
         {"clockDevice", 7},     {"clockDevice", nlohmann::json::array()},
     };
@@ -68,6 +68,10 @@ TEST(TimeSourceCodec, UnreadableValuesLoadAsAbsent) {
     const auto cadenzo = decodeSetlist(withKey("timeSource", "cadenzo"));
     ASSERT_TRUE(cadenzo);
     EXPECT_EQ(cadenzo->timeSource, TimeSource::cadenzo);
+    const auto link = decodeSetlist(withKey("timeSource", "link"));
+    ASSERT_TRUE(link);
+    EXPECT_EQ(link->timeSource, TimeSource::link);
+    EXPECT_NE(encodeSetlist(*link)->find("\"timeSource\" : \"link\""), std::string::npos);
 }
 
 } // namespace

@@ -66,14 +66,17 @@ void LiveCoordinator::followLink() {
     if (state.playing) {
         const std::int64_t start = tickOf(session.startBeat);
         state.position = std::max<std::int64_t>(0, state.ticks - start);
-        // Playing that started within the last beat (noticed a little late) is counted from the
-        // beat it started on. Joining a session that has played for a while counts from its
-        // latest bar line (a multiple of four beats for every peer) instead of hurrying through
-        // the steps it missed: steps end on the session's bar lines either way.
-        if (!wasPlaying)
-            startTick = start >= state.ticks - kTicksPerBeat
-                            ? start
+        // A peer that starts the transport starts the music on the session's next bar line (a
+        // multiple of four beats, the same instant for every peer), not on the instant of its
+        // key press. Playing noticed within a beat of that bar line counts from it. Joining a
+        // session that has played for a while counts from its latest bar line instead of
+        // hurrying through the steps it missed: steps end on the session's bar lines either way.
+        if (!wasPlaying) {
+            const std::int64_t downbeat = -floorDiv(-start, kTicksPerBar) * kTicksPerBar;
+            startTick = downbeat >= state.ticks - kTicksPerBeat
+                            ? downbeat
                             : floorDiv(state.ticks, kTicksPerBar) * kTicksPerBar;
+        }
     }
     clockLive_ = state;
     linkPeers_ = session.peers;
