@@ -31,7 +31,10 @@ struct LinkBeatSession::Impl {
 };
 
 LinkBeatSession::LinkBeatSession(MainLoop& loop, double initialTempo)
-    : loop_(loop), impl_(std::make_unique<Impl>(initialTempo)) {
+    : loop_(loop), initialTempo_(initialTempo) {}
+
+void LinkBeatSession::create() {
+    impl_ = std::make_unique<Impl>(initialTempo_);
     impl_->link.enableStartStopSync(true);
     // Link's threads: a flag and at most one posted task until the main loop took it.
     const auto notify = [this, watch = lifetime_.watch()] {
@@ -49,7 +52,8 @@ LinkBeatSession::LinkBeatSession(MainLoop& loop, double initialTempo)
 
 LinkBeatSession::~LinkBeatSession() {
     // Leaves the session and stops Link's threads before anything they might touch goes.
-    impl_->link.enable(false);
+    if (impl_)
+        impl_->link.enable(false);
     impl_.reset();
 }
 
@@ -59,12 +63,23 @@ void LinkBeatSession::deliver() {
 }
 
 void LinkBeatSession::setEnabled(bool enabled) {
+    // Link's threads start with the first join: a program whose sets never use Link runs none.
+    if (!impl_ && !enabled)
+        return;
+    if (!impl_)
+        create();
     if (impl_->link.isEnabled() == enabled)
         return;
     impl_->link.enable(enabled);
 }
 
 BeatSessionState LinkBeatSession::capture() const {
+    if (!impl_) {
+        BeatSessionState state;
+        state.tempo = initialTempo_;
+        state.at = loop_.now();
+        return state;
+    }
     const auto session = impl_->link.captureAppSessionState();
     const Impl::Clocks clocks = impl_->sample(loop_);
     BeatSessionState state;
@@ -80,6 +95,9 @@ BeatSessionState LinkBeatSession::capture() const {
 }
 
 TimePoint LinkBeatSession::timeAtBeat(double beat) const {
+    if (!impl_) // never joined: a session alone at its first tempo, from beat 0 now
+        return loop_.now() + std::chrono::duration_cast<Duration>(
+                                 std::chrono::duration<double>(beat * 60.0 / initialTempo_));
     const auto session = impl_->link.captureAppSessionState();
     const Impl::Clocks clocks = impl_->sample(loop_);
     const Micros at = session.timeAtBeat(beat, kQuantum);

@@ -10,8 +10,8 @@
 namespace strata {
 
 // The network beat session on Ableton Link: tempo, the beat (quantum 4, one bar) and shared start
-// and stop. Created left (not on the network); it joins only when enabled, and then opens sockets
-// on every interface and joins Link's multicast group.
+// and stop. Created left (not on the network, and without Link's threads); it joins only when
+// enabled, and then opens sockets on every interface and joins Link's multicast group.
 //
 // Link runs threads of its own; their callbacks (peers, tempo, start/stop) only raise a flag and,
 // when it was clear, post one task to the main loop, which emits `changed` there. Reading the
@@ -33,10 +33,12 @@ public:
 
 private:
     struct Impl;
+    void create();
     void deliver();
 
     MainLoop& loop_;
-    std::unique_ptr<Impl> impl_;
+    double initialTempo_;
+    std::unique_ptr<Impl> impl_; // from the first join on
     // Set by Link's threads when a change is on its way to the main loop.
     std::atomic<bool> pending_{false};
     Lifetime<LinkBeatSession> lifetime_{this};
