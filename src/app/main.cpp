@@ -6,6 +6,7 @@
 #include "engine/app_state.h"
 #include "jack/jack_midi_backend.h"
 #include "jack/pipewire_jack.h"
+#include "link_beat_session.h"
 #include "live/live_coordinator.h"
 #include "main_window.h"
 #include "midi/midi_service.h"
@@ -93,6 +94,9 @@ int main(int argc, char** argv) {
     auto midi = std::make_unique<MidiService>(*backend, loop, settings);
     auto link = std::make_unique<CadenzoLink>(loop);
     auto live = std::make_unique<LiveCoordinator>(*state, *midi, *link, loop, settings, location);
+    // Ableton Link: joins the network only while the set takes its time from it.
+    auto beats = std::make_unique<LinkBeatSession>(loop);
+    live->setBeatSession(beats.get());
 
     int status = 0;
     {
@@ -130,6 +134,7 @@ int main(int argc, char** argv) {
     // Orderly shutdown: nothing drives the state any more, the last change reaches the file, the
     // cue link leaves the group, MIDI output in flight goes out and the MIDI client closes.
     live.reset();
+    beats.reset();
     state->flush();
     link.reset();
     midi->drain();

@@ -11,10 +11,11 @@ CueModel::CueModel(CadenzoLink& link, LiveCoordinator* live, MidiService* midi, 
     : QObject(parent), link_(link), live_(live), midi_(midi), shown_(link.connection()) {
     if (live_) {
         shownClock_ = live_->usesClock();
+        shownLink_ = live_->usesLink();
         shownDevice_ = live_->clockDeviceName();
         connections_ +=
             live_->clockReading.changed.connect([this](const LiveCoordinator::ClockReading&) {
-                if (live_->usesClock())
+                if (live_->usesClock() || live_->usesLink())
                     Q_EMIT connectionChanged();
             });
         connections_ += live_->timeSourceChanged.connect([this] { refreshSource(); });
@@ -34,10 +35,12 @@ CueModel::CueModel(CadenzoLink& link, LiveCoordinator* live, MidiService* midi, 
 
 void CueModel::refreshSource() {
     const bool clock = live_->usesClock();
+    const bool link = live_->usesLink();
     std::string device = live_->clockDeviceName();
-    if (clock == shownClock_ && device == shownDevice_)
+    if (clock == shownClock_ && link == shownLink_ && device == shownDevice_)
         return;
     shownClock_ = clock;
+    shownLink_ = link;
     shownDevice_ = std::move(device);
     Q_EMIT sourceChanged();
     Q_EMIT connectionChanged();
@@ -45,6 +48,10 @@ void CueModel::refreshSource() {
 
 bool CueModel::clockSource() const {
     return live_ && live_->usesClock();
+}
+
+bool CueModel::linkSource() const {
+    return live_ && live_->usesLink();
 }
 
 QString CueModel::clockDevice() const {
@@ -74,12 +81,27 @@ void CueModel::setClockDevice(const QString& name) {
 }
 
 bool CueModel::connected() const {
-    if (clockSource())
+    if (clockSource() || linkSource())
         return live_->clockReading().heard;
     return link_.connection().isConnected();
 }
 
 QString CueModel::caption() const {
+    if (linkSource()) {
+        const LiveCoordinator::ClockReading reading = live_->clockReading();
+        QString text = QStringLiteral("LINK \u00B7 ");
+        if (!reading.heard)
+            return text + QStringLiteral("OFFLINE");
+        const std::int64_t peers = reading.peers.value_or(0);
+        text += QString::number(peers) +
+                (peers == 1 ? QStringLiteral(" peer") : QStringLiteral(" peers"));
+        if (!reading.playing)
+            text += QStringLiteral(" \u00B7 STOPPED");
+        if (reading.bpm)
+            text +=
+                QStringLiteral(" \u00B7 ") + QString::number(*reading.bpm) + QStringLiteral(" BPM");
+        return text;
+    }
     if (clockSource()) {
         const LiveCoordinator::ClockReading reading = live_->clockReading();
         QString text = QStringLiteral("CLOCK \u00B7 ");

@@ -343,4 +343,23 @@ std::vector<GuideStep> clockSteps(HostChoice host) {
     };
 }
 
+std::vector<GuideStep> linkSteps() {
+    return {
+        {"Turn Link on in the DAW",
+         "Ableton Link shares tempo, the bar and start/stop between programs on the same "
+         "network, with no cables or ports. In the DAW (or any Link app), switch Link on and "
+         "also its \"Start Stop Sync\", so that pressing play there starts the shared "
+         "transport."},
+        {"Same network",
+         "The computer running Strata and the one running the DAW must be on the same local "
+         "network (or be the same computer). Link finds its peers by itself; a firewall must let "
+         "its multicast traffic through."},
+        {"Let the set follow Link",
+         "In the toolbar's mode menu pick \"Ableton Link\" under TIME SOURCE. Strata joins the "
+         "session only while a set uses it. The cue area then reads \"LINK \u00B7 1 peer "
+         "\u00B7 120 BPM\". Steps, Moments and layer rules count bars of four beats on the "
+         "session's own bar lines, following every tempo change."},
+    };
+}
+
 } // namespace strata

@@ -59,6 +59,8 @@ std::string closingLine(HostChoice host);
 // How to make the host send MIDI clock to Strata and have a set follow it (optional: without it a
 // set takes its time from Cadenzo).
 std::vector<GuideStep> clockSteps(HostChoice host);
+// How to share tempo and bars with the DAW over Ableton Link instead (any host that has Link).
+std::vector<GuideStep> linkSteps();
 
 // One card of the quick start. `icon` names the symbol the sheet draws.
 struct QuickStartCard {

@@ -81,6 +81,13 @@ QVariantList SetupGuideModel::clockSteps() const {
     return list;
 }
 
+QVariantList SetupGuideModel::linkSteps() const {
+    QVariantList list;
+    for (const GuideStep& step : strata::linkSteps())
+        list << QVariantMap{{"title", text(step.title)}, {"detail", text(step.detail)}};
+    return list;
+}
+
 void SetupGuideModel::reset() {
     if (host_ == HostChoice::logic && mode_ == ModeChoice::ccMute)
         return;

@@ -32,6 +32,8 @@ class SetupGuideModel : public QObject {
     Q_PROPERTY(QString closingLine READ closingLine NOTIFY choiceChanged)
     // How to make the host send MIDI clock (titles and details, unnumbered).
     Q_PROPERTY(QVariantList clockSteps READ clockSteps NOTIFY choiceChanged)
+    // How to share time over Ableton Link (the same for every host).
+    Q_PROPERTY(QVariantList linkSteps READ linkSteps CONSTANT)
 
 public:
     explicit SetupGuideModel(MidiService& midi, QObject* parent = nullptr);
@@ -48,6 +50,7 @@ public:
     QVariantList steps() const;
     QString closingLine() const;
     QVariantList clockSteps() const;
+    QVariantList linkSteps() const;
 
     // Back to Logic Pro / CC Mute, as every opening starts.
     Q_INVOKABLE void reset();

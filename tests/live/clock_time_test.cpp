@@ -127,13 +127,14 @@ TEST_F(ClockTimeTest, TwoSecondsOfSilenceStopTheClockAndTheToolbarShowsIt) {
     EXPECT_FALSE(live->clockReading().heard);
     transport(0xFA);
     clocks(48, 124);
-    EXPECT_EQ(live->clockReading(), (LiveCoordinator::ClockReading{true, true, 124}));
+    EXPECT_EQ(live->clockReading(), (LiveCoordinator::ClockReading{true, true, 124, std::nullopt}));
     loop.advance(1999ms);
     settle();
     EXPECT_TRUE(live->clockReading().playing);
     loop.advance(1ms);
     settle();
-    EXPECT_EQ(live->clockReading(), (LiveCoordinator::ClockReading{false, false, std::nullopt}));
+    EXPECT_EQ(live->clockReading(),
+              (LiveCoordinator::ClockReading{false, false, std::nullopt, std::nullopt}));
     // Clocks without Start or Continue after the silence play nothing.
     clocks(400, 124);
     EXPECT_EQ(step(), 0);

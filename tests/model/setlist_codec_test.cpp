@@ -346,7 +346,8 @@ TEST(SetlistCodec, DeepNestingIsRejectedWithoutExhaustingTheStack) {
 // the key were absent.
 TEST(SetlistCodec, SetLevelChoicesRoundTripAndUnreadableValuesReadAsAbsent) {
     for (const DawHost host : allDawHosts)
-        for (const TimeSource source : {TimeSource::cadenzo, TimeSource::midiClock}) {
+        for (const TimeSource source :
+             {TimeSource::cadenzo, TimeSource::midiClock, TimeSource::link}) {
             Setlist set = richSetlist();
             set.dawHost = host;
             set.timeSource = source;
@@ -359,7 +360,7 @@ TEST(SetlistCodec, SetLevelChoicesRoundTripAndUnreadableValuesReadAsAbsent) {
     const std::vector<std::pair<std::string, Json>> unreadable{
         {"/dawHost", nullptr},           {"/dawHost", "cubase"},
         {"/dawHost", "Ardour"},          {"/dawHost", 1},
-        {"/dawHost", Json::array()},     {"/timeSource", "link"},
+        {"/dawHost", Json::array()},     {"/timeSource", "Link"},
         {"/timeSource", "MidiClock"},    {"/timeSource", 3},
         {"/timeSource", nullptr},        {"/clockDevice", 7},
         {"/clockDevice", Json::array()},
@@ -371,6 +372,7 @@ TEST(SetlistCodec, SetLevelChoicesRoundTripAndUnreadableValuesReadAsAbsent) {
     }
     EXPECT_EQ(decodeSetlist(edited(kSample, "/timeSource", "cadenzo"))->timeSource,
               TimeSource::cadenzo);
+    EXPECT_EQ(decodeSetlist(edited(kSample, "/timeSource", "link"))->timeSource, TimeSource::link);
     EXPECT_EQ(label(DawHost::logic), "Logic Pro / MainStage");
     EXPECT_EQ(label(DawHost::ardour), "Ardour");
 }

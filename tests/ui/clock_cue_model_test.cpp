@@ -2,6 +2,7 @@
 // time: a DAW's clock source sends into the in-memory MIDI system.
 
 #include "setup_guide_content.h"
+#include "support/timeline_session.h"
 #include "ui_rig.h"
 
 #include <QSignalSpy>
@@ -71,10 +72,53 @@ TEST_F(ClockCue, CaptionShowsTheClocksStateAndTempoAndCadenzoStaysAsItWas) {
     }
 
     cue().setTimeSource(QStringLiteral("cadenzo"));
-    cue().setTimeSource(QStringLiteral("link")); // not a source here: ignored
+    cue().setTimeSource(QStringLiteral("ltc")); // not a source here: ignored
     rig.settle();
     EXPECT_EQ(cue().caption(), QStringLiteral("CUE \u00B7 FOH-Mac"));
     EXPECT_FALSE(rig.app->setlist().timeSource);
+}
+
+TEST_F(ClockCue, CaptionShowsLinksPeersStateAndTempo) {
+    cue().setTimeSource(QStringLiteral("link"));
+    rig.settle();
+    EXPECT_TRUE(cue().linkSource());
+    EXPECT_FALSE(cue().clockSource());
+    EXPECT_EQ(rig.app->setlist().timeSource, TimeSource::link);
+    // No session to join (no platform session given): offline.
+    EXPECT_EQ(cue().caption(), QStringLiteral("LINK \u00B7 OFFLINE"));
+    EXPECT_FALSE(cue().connected());
+
+    TimelineSession session(rig.loop);
+    rig.live->setBeatSession(&session);
+    rig.settle();
+    struct Row {
+        const char* name;
+        std::function<void()> act;
+        const char* caption;
+    };
+    const std::vector<Row> rows{
+        {"alone", [] {}, "LINK \u00B7 0 peers \u00B7 STOPPED \u00B7 120 BPM"},
+        {"one peer", [&] { session.setPeers(1); },
+         "LINK \u00B7 1 peer \u00B7 STOPPED \u00B7 120 BPM"},
+        {"playing", [&] { session.startAt(0); }, "LINK \u00B7 1 peer \u00B7 120 BPM"},
+        {"three peers, a new tempo",
+         [&] {
+             session.setPeers(3);
+             session.setTempo(96.4);
+         },
+         "LINK \u00B7 3 peers \u00B7 96 BPM"},
+    };
+    for (const Row& row : rows) {
+        row.act();
+        rig.settle();
+        EXPECT_EQ(cue().caption(), QString::fromUtf8(row.caption)) << row.name;
+        EXPECT_TRUE(cue().connected()) << row.name;
+    }
+    cue().setTimeSource(QStringLiteral("cadenzo"));
+    rig.settle();
+    EXPECT_FALSE(cue().linkSource());
+    EXPECT_FALSE(session.enabled());
+    rig.live->setBeatSession(nullptr);
 }
 
 TEST(ClockGuide, EachHostSaysHowItSendsClockAndWhereToChooseIt) {
@@ -85,6 +129,11 @@ TEST(ClockGuide, EachHostSaysHowItSendsClockAndWhereToChooseIt) {
         EXPECT_NE(steps[0].title.find(rawValue(host)), std::string::npos);
         EXPECT_NE(steps[1].detail.find("TIME SOURCE"), std::string::npos);
     }
+    const auto link = linkSteps();
+    ASSERT_EQ(link.size(), 3u);
+    EXPECT_NE(link[0].detail.find("Start Stop Sync"), std::string::npos);
+    EXPECT_NE(link[1].title.find("network"), std::string::npos);
+    EXPECT_NE(link[2].detail.find("TIME SOURCE"), std::string::npos);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Renders the main window in its states, each sheet and the toolbar's states to PNG files, on the
 // offscreen platform, over the same objects the UI tests use. tools/screenshots runs it.
 
+#include "support/timeline_session.h"
 #include "ui_models.h"
 #include "ui_rig.h"
 
@@ -296,6 +297,22 @@ int main(int argc, char** argv) {
         models.cue.setTimeSource("cadenzo");
         rig.settle();
     }
+    // The set takes its time from an Ableton Link session with three other peers at 120 BPM.
+    {
+        testing::TimelineSession session(rig.loop);
+        rig.live->setBeatSession(&session);
+        models.cue.setTimeSource("link");
+        session.setPeers(3);
+        session.startAt(0);
+        rig.settle();
+        r.shot("toolbar-link", r.toolbarRect());
+        r.click("controlModeMenu");
+        r.shot("menu-control-mode-link");
+        r.closePopups();
+        models.cue.setTimeSource("cadenzo");
+        rig.settle();
+        rig.live->setBeatSession(nullptr);
+    }
     r.click("helpButton");
     r.shot("menu-help");
     r.closePopups();
@@ -418,7 +435,7 @@ int main(int argc, char** argv) {
     if (QObject* steps = r.find("guideSteps")) {
         steps->setProperty("contentY", steps->property("contentHeight").toReal() -
                                            steps->property("height").toReal());
-        r.shot("sheet-setup-guide-ardour-clock");
+        r.shot("sheet-setup-guide-ardour-clock-and-link");
         steps->setProperty("contentY", 0);
     }
     models.shell.setShowSetup(false);

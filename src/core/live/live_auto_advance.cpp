@@ -22,7 +22,7 @@ LiveCoordinator::StepTiming LiveCoordinator::timingNow(TimePoint from) const {
         t.stepID = step->id;
         t.bars = step->advanceBars;
     }
-    if (usesClock()) {
+    if (countsTicks()) {
         // Counted in clocks: the tempo only says how long that takes.
         t.playing = clockLive_ && clockLive_->playing;
         t.tempo = clockLive_ && clockLive_->bpm ? *clockLive_->bpm : 0.0;
@@ -58,7 +58,7 @@ std::optional<double> barSeconds(double bars, double tempo) {
 
 void LiveCoordinator::armAutoAdvance(TimePoint from) {
     clock_.cancel();
-    if (usesClock()) {
+    if (countsTicks()) {
         const bool newSection = !timing_ || timing_->song != app_.currentSongIndex() ||
                                 timing_->section != app_.currentSectionIndex();
         timing_ = timingNow(from);
@@ -91,7 +91,7 @@ void LiveCoordinator::followAutoAdvance(TimePoint changedAt) {
         armAutoAdvance(std::min(changedAt, now));
         return;
     }
-    if (usesClock()) {
+    if (countsTicks()) {
         followClockAdvance();
         return;
     }

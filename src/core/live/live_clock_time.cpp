@@ -16,7 +16,32 @@ constexpr std::int64_t kMaxClockBars = 1'000'000;
 
 void LiveCoordinator::applyClockSettings() {
     midi_.setClockDevice(usesClock() ? app_.setlist().clockDevice : std::nullopt);
+    const bool join = usesLink() && beats_;
+    if (join != linkJoined_) {
+        // Into or out of Link: what the other source counted means nothing to this one.
+        linkJoined_ = join;
+        forgetTicks();
+        beats_->setEnabled(join);
+        if (join) {
+            // After the change that chose Link has been handled completely.
+            const auto weak = lifetime_.watch();
+            loop_.post([weak] {
+                if (auto* self = weak.get())
+                    self->followLink();
+            });
+        }
+    }
     timeSourceChanged.notify();
+}
+
+void LiveCoordinator::forgetTicks() {
+    clockLive_.reset();
+    clockDueTick_.reset();
+    clockHeard_ = false;
+    clockWatch_.reset();
+    linkWake_.reset();
+    linkPeers_ = 0;
+    publishClockReading();
 }
 
 void LiveCoordinator::setTimeSource(TimeSource source) {
@@ -57,6 +82,8 @@ void LiveCoordinator::armClockAdvance(bool newSection) {
     if (!bars || *bars <= 0 || *bars > kMaxClockBars)
         return;
     clockDueTick_ = stepStartTick_ + *bars * ClockFollower::kClocksPerBar;
+    if (usesLink())
+        scheduleLinkWake();
 }
 
 void LiveCoordinator::followClockAdvance() {
@@ -116,19 +143,29 @@ std::optional<std::int64_t> LiveCoordinator::clockBarsToNext() const {
 
 void LiveCoordinator::handleClockState(const ClockState& state) {
     STRATA_ASSERT_THREAD(thread_);
+    // Link counts the ticks meanwhile; a clock state still on its way is of no use to it.
+    if (usesLink())
+        return;
     const bool wasPlaying = clockLive_ && clockLive_->playing;
     clockLive_ = state;
     clockHeardAt_ = loop_.now();
     clockHeard_ = true;
     publishClockReading();
     watchClockSilence();
-    if (!usesClock())
-        return;
+    if (usesClock())
+        followTicks(wasPlaying, std::nullopt);
+}
+
+void LiveCoordinator::followTicks(bool wasPlaying, std::optional<std::int64_t> startTick) {
+    const ClockState state = *clockLive_;
     if (state.playing && !wasPlaying) {
-        // Playing starts: the step and the section are counted from here.
+        // Playing starts: the step and the section are counted from here (or from where the
+        // source says it started).
         clock_.cancel();
         timing_ = timingNow(loop_.now());
+        advancingTick_ = startTick;
         armClockAdvance(true);
+        advancingTick_.reset();
     } else if (state.playing && clockDueTick_ && state.ticks >= *clockDueTick_) {
         advanceOnClock();
     }
@@ -148,6 +185,8 @@ void LiveCoordinator::publishClockReading() {
     reading.playing = clockLive_ && clockLive_->playing;
     if (clockLive_ && clockLive_->bpm)
         reading.bpm = static_cast<std::int64_t>(*clockLive_->bpm + 0.5);
+    if (usesLink() && clockHeard_)
+        reading.peers = static_cast<std::int64_t>(linkPeers_);
     if (!(clockReading() == reading))
         clockReading.set(reading);
 }

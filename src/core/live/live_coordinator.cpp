@@ -61,6 +61,8 @@ LiveCoordinator::LiveCoordinator(AppState& app, MidiService& midi, CadenzoLink& 
 }
 
 LiveCoordinator::~LiveCoordinator() {
+    if (beats_ && linkJoined_)
+        beats_->setEnabled(false);
     link_.setFireReflex(nullptr);
     midi_.publishReflex(nullptr);
     subscriptions_.clear();

@@ -5,6 +5,7 @@
 #include "live/setlist_backups.h"
 #include "live/step_clock.h"
 #include "midi/midi_service.h"
+#include "platform/beat_session.h"
 #include "platform/lifetime.h"
 #include "platform/main_loop.h"
 #include "platform/settings.h"
@@ -145,6 +146,10 @@ public:
     // takes its time from the clock, a step's end is a count of clocks, Moments count bars of
     // clocks, and Cadenzo's live state times nothing (its FIRE still jumps).
     void handleClockState(const ClockState& state);
+    // The network beat session the set may take its time from (live_link_time.cpp); none: that
+    // source is never heard. The session joins the network only while the set's time source is
+    // Link. Not owned; it must outlive the coordinator or be replaced by none first.
+    void setBeatSession(BeatSession* session);
     void applySnapshot(const SetlistSnapshot& snapshot);
     void handleLearned(const std::optional<AdvanceTrigger>& trigger);
     // A Moment's trigger was pressed: the Moment fires as by its TEST button, when it is still a
@@ -200,15 +205,18 @@ public:
     void setTimeSource(TimeSource source);
     void setClockDevice(std::optional<std::string> device);
     bool usesClock() const { return app_.setlist().effectiveTimeSource() == TimeSource::midiClock; }
+    bool usesLink() const { return app_.setlist().effectiveTimeSource() == TimeSource::link; }
     std::string clockDeviceName() const { return app_.setlist().clockDevice.value_or(""); }
     // The set's time source or clock device may have changed (any change of the set notifies).
     Signal<> timeSourceChanged;
     // What the toolbar shows of the clock: whether it is heard at all (a message within the last
-    // two seconds), whether it plays, and its tempo rounded to whole beats per minute.
+    // two seconds), whether it plays, and its tempo rounded to whole beats per minute. With Link:
+    // heard while the session runs, and the number of other peers in it.
     struct ClockReading {
         bool heard = false;
         bool playing = false;
         std::optional<std::int64_t> bpm;
+        std::optional<std::int64_t> peers;
         friend bool operator==(const ClockReading&, const ClockReading&) = default;
     };
     Published<ClockReading> clockReading{};
@@ -288,6 +296,16 @@ private:
     void watchClockSilence();
     void publishClockReading();
     void checkClockSilence();
+    // Both tick sources, the MIDI clock and Link (in clocks of 24 a beat), share the tick
+    // arithmetic above; this is what follows the source's new state (already in clockLive_).
+    // `startTick`: where playing began, when that is known better than "the latest tick".
+    void followTicks(bool wasPlaying, std::optional<std::int64_t> startTick);
+    bool countsTicks() const { return usesClock() || usesLink(); }
+    // Link: reads the session, follows it like a clock, and wakes up again on the next tick
+    // that matters (the step's end, the section's next bar line).
+    void followLink();
+    void scheduleLinkWake();
+    void forgetTicks();
     void runFirstRunSteps();
     void sendMomentMessages(const Moment& moment);
     void beginLearning(AppState::LearnTarget target);
@@ -325,6 +343,12 @@ private:
     TimePoint clockHeardAt_{};
     bool clockHeard_ = false;
     TimerHandle clockWatch_;
+    // Link: the session, its change subscription and the wake-up at the next tick that matters.
+    BeatSession* beats_ = nullptr;
+    Connection beatsChanged_;
+    TimerHandle linkWake_;
+    std::size_t linkPeers_ = 0;
+    bool linkJoined_ = false;
     bool appeared_ = false;
     // While a move of the MIDI engine is being taken over, the snapshot is published once at its
     // end rather than after each of its writes.

@@ -58,7 +58,7 @@ void LiveCoordinator::handleLiveTick(const LiveState& state) {
     const bool started = playing && !cadenzoPlaying_;
     cadenzoPlaying_ = playing;
     // A set timed by another source takes nothing from Cadenzo's transport.
-    if (usesClock())
+    if (countsTicks())
         return;
     if (started)
         armAutoAdvance(loop_.now());

@@ -35,11 +35,27 @@ std::optional<DawHost> dawHostFromRaw(std::string_view raw) {
 }
 
 std::string_view rawValue(TimeSource source) {
-    return source == TimeSource::midiClock ? "midiClock" : "cadenzo";
+    switch (source) {
+    case TimeSource::midiClock:
+        return "midiClock";
+    case TimeSource::link:
+        return "link";
+    case TimeSource::cadenzo:
+        break;
+    }
+    return "cadenzo";
 }
 
 std::string_view label(TimeSource source) {
-    return source == TimeSource::midiClock ? "MIDI clock" : "Cadenzo";
+    switch (source) {
+    case TimeSource::midiClock:
+        return "MIDI clock";
+    case TimeSource::link:
+        return "Ableton Link";
+    case TimeSource::cadenzo:
+        break;
+    }
+    return "Cadenzo";
 }
 
 std::optional<TimeSource> timeSourceFromRaw(std::string_view raw) {
@@ -47,6 +63,8 @@ std::optional<TimeSource> timeSourceFromRaw(std::string_view raw) {
         return TimeSource::cadenzo;
     if (raw == "midiClock")
         return TimeSource::midiClock;
+    if (raw == "link")
+        return TimeSource::link;
     return std::nullopt;
 }
 

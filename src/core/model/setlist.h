@@ -34,9 +34,9 @@ std::optional<DawHost> dawHostFromRaw(std::string_view raw);
 
 // Where a set's musical time (playing, tempo, bars) comes from. Absent from a document means
 // `cadenzo`, the cue link's live state.
-enum class TimeSource { cadenzo, midiClock };
-std::string_view rawValue(TimeSource source); // "cadenzo" / "midiClock"
-std::string_view label(TimeSource source);    // "Cadenzo" / "MIDI clock"
+enum class TimeSource { cadenzo, midiClock, link };
+std::string_view rawValue(TimeSource source); // "cadenzo" / "midiClock" / "link"
+std::string_view label(TimeSource source);    // "Cadenzo" / "MIDI clock" / "Ableton Link"
 std::optional<TimeSource> timeSourceFromRaw(std::string_view raw);
 
 // The feature level; not part of the document.

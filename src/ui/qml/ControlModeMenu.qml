@@ -6,7 +6,7 @@ import Strata.Ui as Strata
 
 // How Strata drives the DAW: Mackie Control or CC mutes, which DAW it is (Ardour banks and takes
 // CC mutes differently), where the Mackie surface talks, and where musical time comes from
-// (Cadenzo's cue link or the DAW's MIDI clock, from which source).
+// (Cadenzo's cue link, the DAW's MIDI clock and from which source, or Ableton Link).
 ToolbarButton {
     id: control
 
@@ -122,7 +122,7 @@ ToolbarButton {
         DarkMenuItem {
             objectName: "cadenzoTimeItem"
             text: "Cadenzo (cue link)"
-            checked: !control.cue.clockSource
+            checked: !control.cue.clockSource && !control.cue.linkSource
             onTriggered: control.cue.setTimeSource("cadenzo")
         }
         DarkMenuItem {
@@ -153,6 +153,12 @@ ToolbarButton {
                 }
             }
             onObjectRemoved: (index, object) => menu.removeItem(object)
+        }
+        DarkMenuItem {
+            objectName: "linkTimeItem"
+            text: "Ableton Link"
+            checked: control.cue.linkSource
+            onTriggered: control.cue.setTimeSource("link")
         }
         MenuDivider {}
         MenuHeading {

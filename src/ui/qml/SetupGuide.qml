@@ -210,6 +210,44 @@ Sheet {
                         }
                     }
                 }
+
+                Text {
+                    Layout.fillWidth: true
+                    Layout.topMargin: 14
+                    text: "MUSICAL TIME FROM ABLETON LINK (OPTIONAL)"
+                    color: Strata.Palette.textDim
+                    font.pixelSize: 11
+                    font.weight: Font.Bold
+                    font.letterSpacing: 1
+                }
+                Repeater {
+                    objectName: "linkRows"
+                    model: sheet.guide.linkSteps
+
+                    Column {
+                        required property var modelData
+                        Layout.fillWidth: true
+                        spacing: 4
+                        Text {
+                            objectName: "linkTitle"
+                            width: parent.width
+                            text: modelData.title
+                            color: Strata.Palette.text
+                            font.pixelSize: 14
+                            font.weight: Font.Bold
+                            wrapMode: Text.Wrap
+                        }
+                        Text {
+                            width: parent.width
+                            text: modelData.detail
+                            color: Strata.Palette.textDim
+                            font.pixelSize: 13
+                            wrapMode: Text.Wrap
+                            lineHeightMode: Text.FixedHeight
+                            lineHeight: 18
+                        }
+                    }
+                }
             }
         }
 

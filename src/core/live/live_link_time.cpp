@@ -1,0 +1,105 @@
+// The coordinator's musical time from a network beat session (Ableton Link). The session's beats
+// are counted as clocks of 24 a beat, so that a step's end, the section's bars and the Moments use
+// the clock's arithmetic unchanged; instead of waiting for each clock, the coordinator reads the
+// session when something changes and wakes up exactly when the next tick that matters is due.
+#include "live/live_coordinator.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace strata {
+
+namespace {
+
+constexpr std::int64_t kTicksPerBeat = ClockFollower::kClocksPerBeat;
+constexpr std::int64_t kTicksPerBar = ClockFollower::kClocksPerBar;
+// Beats this far out are taken as the limit: the tick arithmetic stays far from overflow.
+constexpr double kMaxBeats = 1.0e12;
+// A wake-up that found its tick not quite reached (clock conversions round) looks again this soon.
+constexpr Duration kRetry = std::chrono::milliseconds(1);
+
+// The tick a session beat falls in. A hair of tolerance, so that a wake-up at the tick's own time
+// counts the tick even when the conversions between clocks rounded it a microsecond early.
+std::int64_t tickOf(double beat) {
+    if (!std::isfinite(beat))
+        return 0;
+    const double ticks = std::clamp(beat, -kMaxBeats, kMaxBeats) * kTicksPerBeat + 1.0e-3;
+    return static_cast<std::int64_t>(std::floor(ticks));
+}
+
+std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
+    const std::int64_t q = a / b;
+    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+} // namespace
+
+void LiveCoordinator::setBeatSession(BeatSession* session) {
+    STRATA_ASSERT_THREAD(thread_);
+    if (beats_ && linkJoined_)
+        beats_->setEnabled(false);
+    beatsChanged_.disconnect();
+    linkJoined_ = false;
+    forgetTicks();
+    beats_ = session;
+    if (beats_)
+        beatsChanged_ = beats_->changed.connect([this] { followLink(); });
+    applyClockSettings();
+}
+
+void LiveCoordinator::followLink() {
+    STRATA_ASSERT_THREAD(thread_);
+    linkWake_.reset();
+    if (!usesLink() || !beats_ || !linkJoined_)
+        return;
+    const BeatSessionState session = beats_->capture();
+    const bool wasPlaying = clockLive_ && clockLive_->playing;
+    ClockState state;
+    state.playing = session.enabled && session.playing;
+    if (session.enabled && std::isfinite(session.tempo) && session.tempo > 0)
+        state.bpm = session.tempo;
+    state.ticks = tickOf(session.beat);
+    state.atMicros =
+        std::chrono::duration_cast<std::chrono::microseconds>(session.at.time_since_epoch())
+            .count();
+    std::optional<std::int64_t> startTick;
+    if (state.playing) {
+        const std::int64_t start = tickOf(session.startBeat);
+        state.position = std::max<std::int64_t>(0, state.ticks - start);
+        // A peer that starts the transport starts the music on the session's next bar line (a
+        // multiple of four beats, the same instant for every peer), not on the instant of its
+        // key press. Playing noticed within a beat of that bar line counts from it. Joining a
+        // session that has played for a while counts from its latest bar line instead of
+        // hurrying through the steps it missed: steps end on the session's bar lines either way.
+        if (!wasPlaying) {
+            const std::int64_t downbeat = -floorDiv(-start, kTicksPerBar) * kTicksPerBar;
+            startTick = downbeat >= state.ticks - kTicksPerBeat
+                            ? downbeat
+                            : floorDiv(state.ticks, kTicksPerBar) * kTicksPerBar;
+        }
+    }
+    clockLive_ = state;
+    linkPeers_ = session.peers;
+    clockHeard_ = session.enabled;
+    publishClockReading();
+    followTicks(wasPlaying, startTick);
+    scheduleLinkWake();
+}
+
+void LiveCoordinator::scheduleLinkWake() {
+    linkWake_.reset();
+    if (!usesLink() || !beats_ || !linkJoined_ || !clockLive_ || !clockLive_->playing)
+        return;
+    const std::int64_t now = clockLive_->ticks;
+    // The section's next bar line: Moments count bars from the section's start.
+    std::int64_t target =
+        sectionStartTick_ + (floorDiv(now - sectionStartTick_, kTicksPerBar) + 1) * kTicksPerBar;
+    if (clockDueTick_ && *clockDueTick_ > now)
+        target = std::min(target, *clockDueTick_);
+    const TimePoint when = beats_->timeAtBeat(static_cast<double>(target) / kTicksPerBeat);
+    const TimePoint current = loop_.now();
+    const Duration delay = when > current ? when - current : kRetry;
+    linkWake_ = loop_.after(delay, [this] { followLink(); });
+}
+
+} // namespace strata
