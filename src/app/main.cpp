@@ -13,6 +13,8 @@
 #include "platform/log.h"
 #include "qt_main_loop.h"
 #include "qt_settings.h"
+#include "remote/remote_hub.h"
+#include "remote_server.h"
 #include "signal_quitter.h"
 #include "test_hooks.h"
 #include "ui_models.h"
@@ -93,12 +95,15 @@ int main(int argc, char** argv) {
     auto midi = std::make_unique<MidiService>(*backend, loop, settings);
     auto link = std::make_unique<CadenzoLink>(loop);
     auto live = std::make_unique<LiveCoordinator>(*state, *midi, *link, loop, settings, location);
+    // The band remote: off until the performer turns it on; its servers run on their own thread.
+    auto remoteHub = std::make_unique<RemoteHub>(*state, *live, *midi, *link, loop, settings);
+    auto remoteServer = std::make_unique<RemoteServer>(*remoteHub);
 
     int status = 0;
     {
         // The toolbar follows MidiService::midiAvailable, which follows the backend (a JACK
         // server can go away and come back while the program runs).
-        UiModels models(*state, *midi, *link, *live, loop);
+        UiModels models(*state, *midi, *link, *live, loop, remoteHub.get());
         models.guide.setPipeWire(choice.kind == "jack" && JackMidiBackend::libraryIsPipeWire());
         QQmlApplicationEngine engine;
         const std::string midiKind = choice.kind;
@@ -127,8 +132,11 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Orderly shutdown: nothing drives the state any more, the last change reaches the file, the
-    // cue link leaves the group, MIDI output in flight goes out and the MIDI client closes.
+    // Orderly shutdown: no remote commands, nothing drives the state any more, the last change
+    // reaches the file, the cue link leaves the group, MIDI output in flight goes out and the MIDI
+    // client closes.
+    remoteServer.reset();
+    remoteHub.reset();
     live.reset();
     state->flush();
     link.reset();

@@ -52,8 +52,12 @@ TEST_F(RemoteHubTest, CommandsTakeTheFootswitchWayExactlyOnce) {
     const std::vector<Case> cases{
         {"NEXT in the song: the reflex", {0, 0, 0}, {Kind::next, 0}, ccRound({1}), {0, 1, 0}, {}},
         {"a section: the reflex", {0, 0, 0}, {Kind::section, 2}, ccRound({2}), {0, 2, 0}, {}},
-        {"NEXT on the last section: the main thread", {0, 2, 0}, {Kind::next, 0}, {},
-         {1, 0, 0}, ccRound({0, 3})},
+        {"NEXT on the last section: the main thread",
+         {0, 2, 0},
+         {Kind::next, 0},
+         {},
+         {1, 0, 0},
+         ccRound({0, 3})},
         {"a section out of range: nothing", {0, 1, 0}, {Kind::section, 9}, {}, {0, 1, 0}, {}},
         {"PREV: the main thread", {0, 2, 0}, {Kind::prev, 0}, {}, {0, 1, 0}, ccRound({1})},
         {"a song: the main thread", {0, 1, 0}, {Kind::song, 1}, {}, {1, 0, 0}, ccRound({0, 3})},
@@ -107,7 +111,8 @@ TEST_F(RemoteHubTest, TheStateFollowsTheSetOncePerChange) {
     EXPECT_EQ(state->song, "One");
     EXPECT_EQ(state->now, "Intro");
     EXPECT_EQ(state->next, "Verse");
-    EXPECT_EQ((std::pair{state->step, state->steps}), (std::pair<std::int64_t, std::int64_t>{1, 1}));
+    EXPECT_EQ((std::pair{state->step, state->steps}),
+              (std::pair<std::int64_t, std::int64_t>{1, 1}));
     EXPECT_EQ(state->sections, (Names{"Intro", "Verse", "Chorus"}));
     stateChanges = 0;
     app->jump(2);

@@ -216,7 +216,7 @@ TEST(RemotePacing, ClientsAreHeldToTheirRateAndUpdatesToTenASecond) {
     EXPECT_EQ(pacer.changed(t0 + milliseconds(30)), milliseconds(70));
     EXPECT_EQ(pacer.changed(t0 + milliseconds(60)), milliseconds(40));
     EXPECT_FALSE(pacer.due(t0 + milliseconds(99)));
-    EXPECT_TRUE(pacer.due(t0 + milliseconds(100))); // the two changes go out together
+    EXPECT_TRUE(pacer.due(t0 + milliseconds(100)));  // the two changes go out together
     EXPECT_FALSE(pacer.due(t0 + milliseconds(300))); // nothing waits
     EXPECT_EQ(pacer.changed(t0 + milliseconds(150)), milliseconds(50));
     EXPECT_EQ(pacer.changed(t0 + milliseconds(400)), Duration::zero());

@@ -299,7 +299,8 @@ void TriggerInput::remoteMove(ReflexTrigger trigger, std::int64_t section) {
         return;
     }
     if (!tryReflex(ReflexTrigger::jump, section, false))
-        tasks_.onMain([this, key = static_cast<int>(section)] { service_.jumpRequested.notify(key); });
+        tasks_.onMain(
+            [this, key = static_cast<int>(section)] { service_.jumpRequested.notify(key); });
 }
 
 bool TriggerInput::tryReflex(ReflexTrigger trigger, std::int64_t argument, bool learning,

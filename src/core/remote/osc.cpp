@@ -8,7 +8,9 @@ namespace strata::osc {
 
 namespace {
 
-constexpr std::size_t padded(std::size_t n) { return (n + 3) & ~std::size_t{3}; }
+constexpr std::size_t padded(std::size_t n) {
+    return (n + 3) & ~std::size_t{3};
+}
 
 class Reader {
 public:

@@ -72,7 +72,8 @@ std::vector<RemotePairing> readPairings(const Settings& settings) {
     for (const auto& entry : array) {
         if (!entry.is_object())
             continue;
-        RemotePairing pairing{entry.value("id", std::string()), entry.value("device", std::string()),
+        RemotePairing pairing{entry.value("id", std::string()),
+                              entry.value("device", std::string()),
                               entry.value("key", std::string())};
         // A key too short to be one of ours is no key.
         if (pairing.key.size() >= 32 && !pairing.id.empty() &&
@@ -102,11 +103,12 @@ RemoteState buildState(const AppState& app, bool cue, bool midi, bool allOn) {
         state.now = section->name;
         // Essentials plays each section's first step only.
         const bool pro = app.mode() == StrataMode::pro;
-        state.steps = pro ? static_cast<std::int64_t>(section->steps.size())
-                          : std::min<std::int64_t>(1, static_cast<std::int64_t>(section->steps.size()));
-        state.step = state.steps == 0 ? 0
-                                      : std::clamp<std::int64_t>(app.currentStepIndex() + 1, 1,
-                                                                 state.steps);
+        state.steps =
+            pro ? static_cast<std::int64_t>(section->steps.size())
+                : std::min<std::int64_t>(1, static_cast<std::int64_t>(section->steps.size()));
+        state.step = state.steps == 0
+                         ? 0
+                         : std::clamp<std::int64_t>(app.currentStepIndex() + 1, 1, state.steps);
     }
     if (const Section* next = app.nextSection())
         state.next = next->name;
@@ -134,7 +136,8 @@ RemoteHub::RemoteHub(AppState& app, LiveCoordinator& live, MidiService& midi, Ca
 
     subscriptions_ += app_.changed.connect([this] { scheduleRefresh(); });
     subscriptions_ += live_.allOn.changed.connect([this](const bool&) { scheduleRefresh(); });
-    subscriptions_ += midi_.midiAvailable.changed.connect([this](const bool&) { scheduleRefresh(); });
+    subscriptions_ +=
+        midi_.midiAvailable.changed.connect([this](const bool&) { scheduleRefresh(); });
     subscriptions_ +=
         link_.connection.changed.connect([this](const ConnectionState&) { scheduleRefresh(); });
 }
@@ -205,8 +208,8 @@ std::optional<std::string> RemoteHub::pair(std::string_view code, std::string_vi
             key = randomHex(16);
             if (pairings_.size() >= kMaxPairings)
                 pairings_.erase(pairings_.begin());
-            pairings_.push_back(RemotePairing{randomHex(4),
-                                              device.empty() ? "Phone" : std::string(device), *key});
+            pairings_.push_back(
+                RemotePairing{randomHex(4), device.empty() ? "Phone" : std::string(device), *key});
         }
     }
     loop_.post([watch = lifetime_.watch()] {

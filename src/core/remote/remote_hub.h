@@ -1,12 +1,11 @@
 #pragma once
 
-#include "remote/remote_protocol.h"
-
 #include "platform/lifetime.h"
 #include "platform/main_loop.h"
 #include "platform/settings.h"
 #include "platform/signal.h"
 #include "platform/thread_check.h"
+#include "remote/remote_protocol.h"
 
 #include <cstdint>
 #include <functional>

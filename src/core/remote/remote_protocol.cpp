@@ -1,7 +1,6 @@
 #include "remote/remote_protocol.h"
 
 #include <algorithm>
-
 #include <limits>
 #include <nlohmann/json.hpp>
 
