@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
     // Before anything else, so that a stop request during start-up waits for the event loop.
     if (!SignalQuitter::install())
         logLine("[Strata] could not watch SIGTERM/SIGINT; they end the program without saving");
-    TestHooks::install();
+    const bool testHooks = TestHooks::install();
 
     QGuiApplication application(argc, argv);
     QGuiApplication::setOrganizationName(QStringLiteral("Korvel"));
@@ -98,6 +98,9 @@ int main(int argc, char** argv) {
     // The band remote: off until the performer turns it on; its servers run on their own thread.
     auto remoteHub = std::make_unique<RemoteHub>(*state, *live, *midi, *link, loop, settings);
     auto remoteServer = std::make_unique<RemoteServer>(*remoteHub);
+    // The pairing code is shown on the performer's screen only; a test harness reads it here.
+    if (testHooks)
+        logLine("[Remote] pairing code " + remoteHub->pairingCode());
 
     int status = 0;
     {
