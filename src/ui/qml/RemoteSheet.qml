@@ -185,7 +185,13 @@ Sheet {
                 text: sheet.remote.oscAllowed
                 placeholderText: "none: e.g. 192.168.1.20, 192.168.1.21"
                 color: Strata.Palette.text
+                placeholderTextColor: Strata.Palette.textDim
                 font.pixelSize: 13
+                background: Rectangle {
+                    color: Strata.Palette.bg2
+                    radius: 6
+                    border.color: Strata.Palette.border
+                }
                 onEditingFinished: sheet.remote.oscAllowed = text
             }
         }
