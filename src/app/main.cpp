@@ -14,6 +14,8 @@
 #include "platform/log.h"
 #include "qt_main_loop.h"
 #include "qt_settings.h"
+#include "remote/remote_hub.h"
+#include "remote_server.h"
 #include "signal_quitter.h"
 #include "test_hooks.h"
 #include "ui_models.h"
@@ -66,7 +68,7 @@ int main(int argc, char** argv) {
     // Before anything else, so that a stop request during start-up waits for the event loop.
     if (!SignalQuitter::install())
         logLine("[Strata] could not watch SIGTERM/SIGINT; they end the program without saving");
-    TestHooks::install();
+    const bool testHooks = TestHooks::install();
 
     QGuiApplication application(argc, argv);
     QGuiApplication::setOrganizationName(QStringLiteral("Korvel"));
@@ -97,12 +99,18 @@ int main(int argc, char** argv) {
     // Ableton Link: joins the network only while the set takes its time from it.
     auto beats = std::make_unique<LinkBeatSession>(loop);
     live->setBeatSession(beats.get());
+    // The band remote: off until the performer turns it on; its servers run on their own thread.
+    auto remoteHub = std::make_unique<RemoteHub>(*state, *live, *midi, *link, loop, settings);
+    auto remoteServer = std::make_unique<RemoteServer>(*remoteHub);
+    // The pairing code is shown on the performer's screen only; a test harness reads it here.
+    if (testHooks)
+        logLine("[Remote] pairing code " + remoteHub->pairingCode());
 
     int status = 0;
     {
         // The toolbar follows MidiService::midiAvailable, which follows the backend (a JACK
         // server can go away and come back while the program runs).
-        UiModels models(*state, *midi, *link, *live, loop);
+        UiModels models(*state, *midi, *link, *live, loop, remoteHub.get());
         models.guide.setPipeWire(choice.kind == "jack" && JackMidiBackend::libraryIsPipeWire());
         QQmlApplicationEngine engine;
         const std::string midiKind = choice.kind;
@@ -131,8 +139,11 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Orderly shutdown: nothing drives the state any more, the last change reaches the file, the
-    // cue link leaves the group, MIDI output in flight goes out and the MIDI client closes.
+    // Orderly shutdown: no remote commands, nothing drives the state any more, the last change
+    // reaches the file, the cue link leaves the group, MIDI output in flight goes out and the MIDI
+    // client closes.
+    remoteServer.reset();
+    remoteHub.reset();
     live.reset();
     beats.reset();
     state->flush();

@@ -9,11 +9,12 @@
 namespace strata {
 
 UiModels::UiModels(AppState& state, MidiService& midiService, CadenzoLink& link,
-                   LiveCoordinator& coordinator, MainLoop& loop)
+                   LiveCoordinator& coordinator, MainLoop& loop, RemoteHub* remoteHub)
     : appState(state), midi(midiService, coordinator, loop), cue(link, &coordinator, &midiService),
       live(state, coordinator), shell(coordinator), guide(midiService), setlist(state),
       grid(state, midiService, coordinator), layerEditor(state, midiService),
-      notices(state, coordinator), liveMoments(state, midiService, coordinator) {}
+      notices(state, coordinator), liveMoments(state, midiService, coordinator), remote(remoteHub) {
+}
 
 QVariantMap UiModels::properties() {
     return {
@@ -29,6 +30,7 @@ QVariantMap UiModels::properties() {
         {"layerEditor", QVariant::fromValue(&layerEditor)},
         {"notices", QVariant::fromValue(&notices)},
         {"liveMoments", QVariant::fromValue(&liveMoments)},
+        {"remote", QVariant::fromValue(&remote)},
     };
 }
 

@@ -7,6 +7,7 @@
 #include "live_moments_model.h"
 #include "midi_model.h"
 #include "notices_model.h"
+#include "remote_model.h"
 #include "section_grid_model.h"
 #include "setlist_model.h"
 #include "setup_guide_model.h"
@@ -29,7 +30,7 @@ inline constexpr const char* kMainWindowUrl = "qrc:/qt/qml/Strata/Ui/Main.qml";
 class UiModels {
 public:
     UiModels(AppState& state, MidiService& midi, CadenzoLink& link, LiveCoordinator& live,
-             MainLoop& loop);
+             MainLoop& loop, RemoteHub* remoteHub = nullptr);
     UiModels(const UiModels&) = delete;
     UiModels& operator=(const UiModels&) = delete;
 
@@ -48,6 +49,7 @@ public:
     LayerEditorModel layerEditor;
     NoticesModel notices;
     LiveMomentsModel liveMoments;
+    RemoteModel remote;
 };
 
 // The display face, before any QML is loaded: League Spartan for every text item (plain Text does

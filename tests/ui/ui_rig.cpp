@@ -18,6 +18,7 @@ UiRig::~UiRig() {
 
 void UiRig::stop() {
     models.reset();
+    remoteHub.reset();
     CoreStack::stop();
 }
 
@@ -30,7 +31,8 @@ void UiRig::start(bool clearSettings, const std::string* storedFile) {
         std::ofstream(Store::filePath(location()), std::ios::binary) << *storedFile;
     makeState();
     makeLive();
-    models = std::make_unique<UiModels>(*app, *service, *link, *live, loop);
+    remoteHub = std::make_unique<RemoteHub>(*app, *live, *service, *link, loop, settings);
+    models = std::make_unique<UiModels>(*app, *service, *link, *live, loop, remoteHub.get());
     settle();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "remote/remote_hub.h"
 #include "support/core_stack.h"
 #include "ui_models.h"
 
@@ -56,6 +57,7 @@ public:
     // A set to look at: named songs and sections and six layers.
     static Setlist demoSet();
 
+    std::unique_ptr<RemoteHub> remoteHub;
     std::unique_ptr<UiModels> models;
 };
 

@@ -84,5 +84,31 @@ TEST_F(ViewModels, DawLightStaysLitThreeSecondsAfterTheLastFeedbackAndNewStampsE
     EXPECT_FALSE(ui().midi.lightTimerArmed());
 }
 
+TEST_F(ViewModels, BandRemoteSheetEditsTheSetupAndDrawsTheLinkAsAQrCode) {
+    RemoteModel& remote = ui().remote;
+    EXPECT_FALSE(remote.webEnabled());
+    EXPECT_TRUE(remote.viewerLink().endsWith(QString::fromStdString(rig.remoteHub->viewerToken())));
+    // A version 3 or larger code, square, with the finder pattern's dark corner.
+    ASSERT_GE(remote.qrSize(), 29);
+    ASSERT_EQ(remote.qrModules().size(), remote.qrSize() * remote.qrSize());
+    EXPECT_TRUE(remote.qrModules().front().toBool());
+    const auto before = remote.qrModules();
+
+    QSignalSpy changed(&remote, &RemoteModel::changed);
+    remote.setWebEnabled(true);
+    remote.setWebPort(80); // below what a user may open: the lowest usable port
+    remote.setOscAllowed(QStringLiteral("127.0.0.1, stage-pc  10.0.0.2,"));
+    EXPECT_GE(changed.count(), 3);
+    const RemoteConfig config = rig.remoteHub->config();
+    EXPECT_TRUE(config.webEnabled);
+    EXPECT_EQ(config.webPort, 1024);
+    EXPECT_EQ(config.oscAllowed, (std::vector<std::string>{"127.0.0.1", "10.0.0.2"}));
+    EXPECT_EQ(remote.oscAllowed(), QStringLiteral("127.0.0.1, 10.0.0.2"));
+
+    // A new link draws a new code.
+    remote.renewLink();
+    EXPECT_NE(remote.qrModules(), before);
+}
+
 } // namespace
 } // namespace strata::testing

@@ -418,6 +418,13 @@ int main(int argc, char** argv) {
     }
 
     // Sheets.
+    if (QObject* remote = r.find("remoteSheet")) {
+        models.remote.setWebEnabled(true);
+        QMetaObject::invokeMethod(remote, "open");
+        r.shot("sheet-band-remote");
+        QMetaObject::invokeMethod(remote, "close");
+        models.remote.setWebEnabled(false);
+    }
     models.shell.setShowModeChooser(true);
     r.shot("sheet-mode-chooser");
     models.shell.setShowModeChooser(false);

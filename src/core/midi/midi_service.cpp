@@ -201,6 +201,12 @@ bool MidiService::answerCueJump(std::int64_t song, std::int64_t section) {
     return entry.entered && input_.answerCue(song, section);
 }
 
+void MidiService::remoteMove(ReflexTrigger trigger, std::int64_t section) {
+    const ServiceLife::Entry entry(*life_);
+    if (entry.entered)
+        input_.remoteMove(trigger, section);
+}
+
 void MidiService::resyncCCMutes() {
     tasks_.onQueue([this] { cc_.forget(); });
 }

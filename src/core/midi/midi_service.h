@@ -193,6 +193,11 @@ public:
     // queued and reflexMoved will follow on the main thread. False (nothing done) leaves the jump
     // to the main thread. Any thread but a real-time one; false once the service is going.
     bool answerCueJump(std::int64_t song, std::int64_t section);
+    // NEXT (`trigger` next) or a jump to `section` (`trigger` jump) from the band remote, taking
+    // the footswitch's way: the reflex when the snapshot answers it, else advancePressed or
+    // jumpRequested on the main thread; exactly one of them. Any thread but a real-time one;
+    // nothing once the service is going.
+    void remoteMove(ReflexTrigger trigger, std::int64_t section);
 
     // ---- Inspection (tests, views) --------------------------------------------------------------
 

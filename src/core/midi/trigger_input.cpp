@@ -292,6 +292,17 @@ bool TriggerInput::answerCue(std::int64_t song, std::int64_t section) {
     return tryReflex(ReflexTrigger::cue, section, false, song);
 }
 
+void TriggerInput::remoteMove(ReflexTrigger trigger, std::int64_t section) {
+    if (trigger == ReflexTrigger::next) {
+        if (!tryReflex(ReflexTrigger::next, 0, false))
+            tasks_.onMain([this] { service_.advancePressed.notify(); });
+        return;
+    }
+    if (!tryReflex(ReflexTrigger::jump, section, false))
+        tasks_.onMain(
+            [this, key = static_cast<int>(section)] { service_.jumpRequested.notify(key); });
+}
+
 bool TriggerInput::tryReflex(ReflexTrigger trigger, std::int64_t argument, bool learning,
                              std::int64_t song) {
     // A learn takes the next press for itself, whatever it would otherwise do.

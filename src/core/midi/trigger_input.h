@@ -84,6 +84,11 @@ public:
     // when the mutes are queued and the move is on its way to the main thread (reflexMoved). A
     // learn in progress does not take it. Any thread but a real-time one.
     bool answerCue(std::int64_t song, std::int64_t section);
+    // A NEXT or a section jump from the band remote: answered by the reflex as a press is, else
+    // handed to the main thread as a press's fallback is (advancePressed, jumpRequested). Exactly
+    // one of the two happens. A learn in progress does not take it: it is no MIDI input. Any thread
+    // but a real-time one.
+    void remoteMove(ReflexTrigger trigger, std::int64_t section);
 
 private:
     // What the input threads read of main-thread state; under lock_. The triggers' devices are

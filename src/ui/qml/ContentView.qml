@@ -20,6 +20,7 @@ Item {
     required property LayerEditorModel layerEditor
     required property NoticesModel notices
     required property LiveMomentsModel liveMoments
+    required property RemoteModel remote
 
     // The "Section" menu's commands; the window's menu bar shows the same actions.
     readonly property list<Action> sectionActions: [
@@ -104,6 +105,7 @@ Item {
         cue: root.cue
         live: root.live
         shell: root.shell
+        onRemoteRequested: remoteSheet.open()
     }
 
     NoticeBar {
@@ -159,6 +161,12 @@ Item {
         objectName: "setupGuide"
         guide: root.guide
         onClosed: root.shell.showSetup = false
+    }
+
+    RemoteSheet {
+        id: remoteSheet
+        objectName: "remoteSheet"
+        remote: root.remote
     }
 
     QuickStart {

@@ -18,6 +18,7 @@ ApplicationWindow {
     required property LayerEditorModel layerEditor
     required property NoticesModel notices
     required property LiveMomentsModel liveMoments
+    required property RemoteModel remote
 
     title: "Strata"
     width: 1280
@@ -84,5 +85,6 @@ ApplicationWindow {
         layerEditor: window.layerEditor
         notices: window.notices
         liveMoments: window.liveMoments
+        remote: window.remote
     }
 }

@@ -14,6 +14,9 @@ Rectangle {
     required property LiveControls live
     required property ShellModel shell
 
+    // "Band Remote…" was chosen.
+    signal remoteRequested()
+
     implicitHeight: 56
     color: Strata.Palette.bg1
 
@@ -116,6 +119,11 @@ Rectangle {
                     objectName: "setupGuideItem"
                     text: "MIDI Setup Guide"
                     onTriggered: toolbar.shell.showSetup = true
+                }
+                DarkMenuItem {
+                    objectName: "bandRemoteItem"
+                    text: "Band Remote…"
+                    onTriggered: toolbar.remoteRequested()
                 }
             }
         }

@@ -299,6 +299,19 @@ Item {
             mouseClick(openMenu("helpButton", "setupGuideItem"))
             verify(view.shell.showSetup)
             tryVerify(() => find("setupGuide").opened)
+            keyClick(Qt.Key_Escape)
+            tryVerify(() => !find("setupGuide").opened)
+
+            // The band remote's sheet: turning the page on there turns it on in the setup.
+            mouseClick(openMenu("helpButton", "bandRemoteItem"))
+            tryVerify(() => find("remoteSheet").opened)
+            verify(!view.remote.webEnabled)
+            compare(find("remotePairingCode").text.length, 6)
+            verify(find("remoteLink").text.indexOf("/?t=") > 0)
+            mouseClick(find("remoteWebEnabled"))
+            verify(view.remote.webEnabled)
+            click("remoteDone")
+            tryVerify(() => !find("remoteSheet").opened)
         }
 
         function test_stageButtonOnlyEntersStageMode() {
