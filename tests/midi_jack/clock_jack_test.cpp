@@ -76,8 +76,7 @@ struct ClockStage {
     Sent send(std::uint8_t status, int cycles) {
         if (!daw.waitCycles(cycles))
             return Sent::failed;
-        rig.loop.advance(std::chrono::duration_cast<Duration>(
-            rig.backend->cyclePeriod() * cycles));
+        rig.loop.advance(std::chrono::duration_cast<Duration>(rig.backend->cyclePeriod() * cycles));
         const int before = states;
         const std::uint64_t xruns = rig.backend->counters().xruns;
         const std::uint64_t sentAt = rig.backend->cycleCount();
