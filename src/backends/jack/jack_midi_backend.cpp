@@ -369,10 +369,6 @@ std::uint64_t JackMidiBackend::cycleCount() const {
     return process_.cycle.load(std::memory_order_acquire);
 }
 
-std::uint64_t JackMidiBackend::dispatchedCycle() const {
-    return dispatchedCycle_.load(std::memory_order_acquire);
-}
-
 std::string JackMidiBackend::destinationJackName(MidiRef destination) const {
     const auto* obj = objects_.find(destination);
     if (!obj)

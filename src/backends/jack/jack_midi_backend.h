@@ -104,7 +104,6 @@ public:
     bool outputPending(MidiRef virtualSource) const override;
     std::chrono::nanoseconds cyclePeriod() const override;
     std::uint64_t cycleCount() const override;
-    std::uint64_t dispatchedCycle() const override;
 
     std::vector<MidiPortInfo> sources() override;
     std::vector<MidiPortInfo> destinations() override;
@@ -197,8 +196,6 @@ private:
     std::uint64_t loggedDrops_ = 0;
     std::uint64_t loggedXruns_ = 0;
     bool lossAnnounced_ = false;
-    // The last completed cycle whose input the worker has handed over (see dispatchedCycle).
-    std::atomic<std::uint64_t> dispatchedCycle_{0};
     // Our cycle count from which the DAW-surface judgement is made again (0: none due).
     std::uint64_t suppressionRecheckAt_ = 0;
 };

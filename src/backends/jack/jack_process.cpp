@@ -167,7 +167,6 @@ int JackProcess::process(jack_nframes_t frames) {
                 droppedIncoming.fetch_add(1, std::memory_order_relaxed);
         }
     }
-    completedCycle.store(current, std::memory_order_release);
     lastProcessMicros.store(startedMicros, std::memory_order_release);
     return 0;
 }

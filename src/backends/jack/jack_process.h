@@ -83,8 +83,6 @@ public:
     SpscByteRing incoming{kIncomingRingBytes};
 
     std::atomic<std::uint64_t> cycle{0};
-    // The last cycle whose callback has finished (everything it read is in `incoming`).
-    std::atomic<std::uint64_t> completedCycle{0};
     // JACK's clock when the latest process callback began, stored when it has finished (so
     // that what it wrote into the incoming ring is visible to whoever reads this).
     std::atomic<std::uint64_t> lastProcessMicros{0};

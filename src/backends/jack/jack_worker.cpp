@@ -149,9 +149,7 @@ void JackMidiBackend::workerLoop() {
         // Read before the ring: everything the callback that finished then wrote is read below.
         const std::uint64_t lastProcess =
             process_.lastProcessMicros.load(std::memory_order_acquire);
-        const std::uint64_t completed = process_.completedCycle.load(std::memory_order_acquire);
         dispatchIncoming();
-        dispatchedCycle_.store(completed, std::memory_order_release);
 
         if (process_.shutdownSignalled.exchange(false, std::memory_order_acq_rel)) {
             dispatchIncoming();

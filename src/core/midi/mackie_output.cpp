@@ -247,7 +247,6 @@ void MackieOutput::watchSettle(Unit unit, std::uint64_t token, MidiRef source, T
     w.giveUpAt = giveUpAt;
     w.drainedAt.reset();
     w.connectedAt = connectedAt;
-    w.feedbackThrough.reset();
     w.timer = out_.tasks().loop().every(kSettlePoll, [this, unit] { pollSettle(unit); });
 }
 
@@ -262,17 +261,8 @@ void MackieOutput::pollSettle(Unit unit) {
                 return;
             w.drainedAt = out_.stampNow();
         }
-        if (!w.feedbackThrough) {
-            const Stamp now = out_.stampNow();
-            if (!out_.hasPassed(*w.drainedAt, answerTime(), now) ||
-                (w.connectedAt && !out_.hasPassed(*w.connectedAt, kConnectionSettle, now)))
-                return;
-            w.feedbackThrough = now.cycle;
-        }
-        // The DAW's answers read in those cycles reach the shadow through the backend's own
-        // thread and then the MIDI queue; on a loaded machine that thread can lag the cycles by
-        // several. Once it has handed them over, the settle's end queues up behind them.
-        done = out_.backend().dispatchedCycle() >= *w.feedbackThrough;
+        done = out_.hasPassed(*w.drainedAt, answerTime()) &&
+               (!w.connectedAt || out_.hasPassed(*w.connectedAt, kConnectionSettle));
     }
     if (!done)
         return;

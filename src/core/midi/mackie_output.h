@@ -114,9 +114,6 @@ private:
         TimePoint giveUpAt{};
         std::optional<Stamp> drainedAt;
         std::optional<Stamp> connectedAt;
-        // Once the answer time has passed: the cycle whose feedback must have reached the
-        // shadow before the settle ends.
-        std::optional<std::uint64_t> feedbackThrough;
         TimerHandle timer;
     };
 

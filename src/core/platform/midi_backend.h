@@ -93,10 +93,6 @@ public:
     // far. Both are zero for systems that deliver at once. Thread-safe.
     virtual std::chrono::nanoseconds cyclePeriod() const { return {}; }
     virtual std::uint64_t cycleCount() const { return 0; }
-    // The last cycle whose input has been handed to the read and destination handlers: what a
-    // cycle read can reach a handler a while after the cycle (a thread of the backend's own hands
-    // it over). Systems that deliver at once have handed everything over. Thread-safe.
-    virtual std::uint64_t dispatchedCycle() const { return cycleCount(); }
 
     // Enumeration, in the system's order, with the names and aliases each endpoint has now.
     virtual std::vector<MidiPortInfo> sources() = 0;
