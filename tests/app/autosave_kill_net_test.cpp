@@ -1,8 +1,10 @@
 // The real program killed with SIGKILL at random moments while Cadenzo's setlist keeps renaming
 // the sections of the current song, so that the autosave keeps writing: after every kill the file
 // must hold one whole document that the program had (the one on disk before, or a later one), and
-// the next start must load it. Half of the kills aim at a save in progress: they follow the
-// creation of the save's temporary file.
+// the next start must load it. Some kills aim at a save in progress (they follow the creation of
+// the save's temporary file), some follow a finished save (its rename into place), the rest
+// strike at a random moment. The first three rounds strike each way once, so that however slow
+// the machine, the run sees saves between kills.
 //
 // Bounded for CI by a time budget; STRATA_KILL_ROUNDS and STRATA_KILL_SECONDS run it longer,
 // STRATA_KILL_SEED repeats a run.
@@ -156,7 +158,7 @@ TEST(StrataAppCrash, SigkillWhileAutosavingLeavesAWholeDocumentThatLoads) {
     // the budget): on a busy machine the saves are few and the aimed strikes can all miss.
     const auto goOn = [&] {
         const auto spent = std::chrono::steady_clock::now() - started;
-        if (rounds < maxRounds && spent < budget)
+        if (rounds < 3 || (rounds < maxRounds && spent < budget))
             return true;
         return midSave == 0 && rounds < 3 * maxRounds && spent < 3 * budget;
     };
@@ -170,22 +172,38 @@ TEST(StrataAppCrash, SigkillWhileAutosavingLeavesAWholeDocumentThatLoads) {
         EXPECT_TRUE(temporariesIn(file.parent_path()).empty()) << "round " << rounds;
 
         watch.clear();
-        const bool aim = uniform(0, 1) == 1;
+        enum class Strike { inSave, afterSave, anytime };
+        const Strike strike =
+            rounds <= 3 ? static_cast<Strike>(rounds - 1) : static_cast<Strike>(uniform(0, 2));
         const int edits = uniform(1, 5);
         for (int e = 0; e < edits; ++e) {
             ASSERT_TRUE(cadenzo.send(snapshotDatagram(songName, editNames(++sent, sectionCount))));
-            if (e + 1 < edits || !aim)
+            if (e + 1 < edits || strike == Strike::anytime)
                 std::this_thread::sleep_for(std::chrono::milliseconds(uniform(20, 700)));
         }
-        if (aim) {
+        if (strike == Strike::inSave) {
             // The save follows the last edit after the debounce; strike while it writes. A save
             // of this set takes well under a millisecond on a fast disk, so most strikes go at
             // once and the rest within a few hundred microseconds: later ones land after the
-            // rename, which the unaimed rounds cover anyway.
+            // rename, which the other rounds cover anyway.
             ++aimed;
             watch.waitForCreated(".setlist.json.", 5s);
             if (uniform(0, 1) == 1)
                 std::this_thread::sleep_for(std::chrono::microseconds(uniform(0, 400)));
+        } else if (strike == Strike::afterSave) {
+            // The last edit's save in place (the file is only ever replaced whole), then a while
+            // on.
+            const bool saved = waitUntil(
+                [&] {
+                    const FileReadResult now = readWholeFile(file, Store::kMaxFileBytes);
+                    if (now.status != FileReadResult::Status::ok)
+                        return false;
+                    const auto set = decodeSetlist(now.bytes);
+                    return set && editOf(*set) == sent;
+                },
+                kPatience, 20ms);
+            EXPECT_TRUE(saved) << "round " << rounds << ": the last edit was not saved";
+            std::this_thread::sleep_for(std::chrono::milliseconds(uniform(0, 300)));
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(uniform(0, 900)));
         }

@@ -1,8 +1,10 @@
 // The real program end to end: `strata` offscreen on a private JACK server, inside the private
-// network namespace this suite runs in. A test client plays the DAW (reading "Strata") and a
-// footswitch; the test plays Cadenzo on the multicast group.
+// network namespace this suite runs in. The DAW simulator reads "Strata" (its Mackie unit keeps
+// the session's mutes), a test client plays a footswitch; the test plays Cadenzo on the
+// multicast group.
 
 #include "app_process.h"
+#include "daw_simulator.h"
 #include "jack_test_client.h"
 #include "jack_test_server.h"
 #include "model/store.h"
@@ -13,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <iostream>
 #include <jack/jack.h>
+#include <thread>
 
 using namespace strata;
 using namespace strata::testing;
@@ -32,10 +35,30 @@ Messages presses(std::initializer_list<std::uint8_t> notes) {
     return out;
 }
 
-Messages bytesOf(const std::vector<JackTestEvent>& events) {
+// What the DAW heard on its Mackie unit, collected until `enough` of it arrived (or `timeout`
+// passed), then for 20 more of its cycles and a little longer: anything sent twice shows.
+Messages heard(DawSimulator& daw, std::size_t enough, std::chrono::milliseconds timeout) {
     Messages out;
-    for (const auto& e : events)
-        out.push_back(e.bytes);
+    const auto collect = [&] {
+        for (auto& r : daw.takeReceived())
+            out.push_back(std::move(r.bytes));
+    };
+    waitUntil(
+        [&] {
+            collect();
+            return out.size() >= enough;
+        },
+        timeout);
+    const std::uint64_t from = daw.cycles();
+    waitUntil([&] { return daw.cycles() >= from + 20; });
+    std::this_thread::sleep_for(50ms);
+    collect();
+    return out;
+}
+
+std::vector<bool> mutedOnly(int track) {
+    std::vector<bool> out(8, false);
+    out[static_cast<std::size_t>(track)] = true;
     return out;
 }
 
@@ -45,10 +68,11 @@ TEST(StrataApp, FollowsTheFootswitchAndCadenzoAndDrivesTheDawPortAndQuitsOnSigte
     JackTestServer server;
     std::string error;
     ASSERT_TRUE(server.start(&error)) << error;
-    JackTestClient daw(server.name(), "daw");
+    DawSimulator::Options host;
+    host.tracks = 8;
+    DawSimulator daw(server.name(), "daw", host);
     JackTestClient pedal(server.name(), "pedal");
     ASSERT_TRUE(daw.ok() && pedal.ok());
-    const std::size_t dawIn = daw.addInput("in");
     const std::size_t pedalOut = pedal.addOutput("out");
 
     TempDir dir;
@@ -73,9 +97,21 @@ TEST(StrataApp, FollowsTheFootswitchAndCadenzoAndDrivesTheDawPortAndQuitsOnSigte
     ASSERT_TRUE(app.start(STRATA_APP_PATH, files, {"STRATA_MIDI=jack"}));
 
     // The DAW reads "Strata" as soon as the port exists, normally long before the window is up.
-    waitUntil([&] { return jack_port_by_name(daw.handle(), "Strata:Strata") != nullptr; });
-    ASSERT_TRUE(daw.connect("Strata:Strata", daw.fullName(dawIn))) << app.output();
+    waitUntil([&] { return jack_port_by_name(pedal.handle(), "Strata:Strata") != nullptr; });
+    // The DAW's feedback stays unwired: Strata drives it blind, from what it sent.
+    ASSERT_TRUE(pedal.connect("Strata:Strata", daw.inputName(0))) << app.output();
     ASSERT_TRUE(app.waitForLine("[Strata] Ready (MIDI: jack)", 30s)) << app.output();
+
+    // Each window's bytes are compared exactly only when the server reported no missed cycle
+    // meanwhile (a cycle late, a press can share the DAW's cycle with another); what the DAW
+    // ends up with is compared always.
+    const auto expectHeard = [&](const Messages& got, const Messages& want, int xrunsBefore) {
+        if (pedal.xruns() == xrunsBefore) {
+            EXPECT_EQ(got, want) << app.output();
+        } else {
+            std::cout << "note: missed cycles; bytes not compared\n";
+        }
+    };
 
     // First push: the bank to the first track, then Intro's mute. (A DAW connected only after
     // it went out hears nothing of it; that is not what this test is about.)
@@ -86,28 +122,36 @@ TEST(StrataApp, FollowsTheFootswitchAndCadenzoAndDrivesTheDawPortAndQuitsOnSigte
     }
     for (auto& m : presses({0x10}))
         first.push_back(m);
-    daw.waitUntil([&](const auto& events) { return events.size() >= first.size(); }, 3s);
-    const Messages initial = bytesOf(daw.takeCollected());
-    if (initial.empty())
+    int xruns = pedal.xruns();
+    const Messages initial = heard(daw, first.size(), 3s);
+    // Without the first push the DAW's mutes are Intro's the wrong way round: the state is
+    // compared only when it heard it.
+    const bool heardFirst = !initial.empty();
+    if (heardFirst) {
+        expectHeard(initial, first, xruns);
+        EXPECT_EQ(daw.mutes(), mutedOnly(0));
+        EXPECT_EQ(daw.bank(0), 0);
+    } else {
         std::cout << "note: the DAW connected after the first push\n";
-    else
-        EXPECT_EQ(initial, first);
+    }
 
     // NEXT on the footswitch: Verse. Exactly its two changed strips, once.
+    xruns = pedal.xruns();
     ASSERT_TRUE(pedal.send(pedalOut, {0x90, 36, 100}));
     const Messages next = presses({0x10, 0x11});
-    daw.waitUntil([&](const auto& events) { return events.size() >= next.size(); }, 10s);
-    daw.waitCycles(20);
-    daw.waitUntil([](const auto&) { return false; }, 50ms);
-    EXPECT_EQ(bytesOf(daw.takeCollected()), next) << app.output();
+    expectHeard(heard(daw, next.size(), 10s), next, xruns);
+    if (heardFirst) {
+        EXPECT_EQ(daw.mutes(), mutedOnly(1));
+    }
 
     // Cadenzo fires the third section; its song index is out of range and leaves the song alone.
+    xruns = pedal.xruns();
     ASSERT_TRUE(CueSender().send(R"({"type":"FIRE","songIdx":7,"sectionIdx":2})"));
     const Messages fire = presses({0x11, 0x12});
-    daw.waitUntil([&](const auto& events) { return events.size() >= fire.size(); }, 10s);
-    daw.waitCycles(20);
-    daw.waitUntil([](const auto&) { return false; }, 50ms);
-    EXPECT_EQ(bytesOf(daw.takeCollected()), fire) << app.output();
+    expectHeard(heard(daw, fire.size(), 10s), fire, xruns);
+    if (heardFirst) {
+        EXPECT_EQ(daw.mutes(), mutedOnly(2));
+    }
 
     // Stopped like a service: the same orderly quit as closing the window.
     EXPECT_EQ(app.stop(SIGTERM, 20s), std::optional<int>(0)) << app.output();

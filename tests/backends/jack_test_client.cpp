@@ -41,6 +41,13 @@ JackTestClient::JackTestClient(const std::string& serverName, const std::string&
     if (!client_)
         return;
     jack_set_process_callback(client_, processCallback, this);
+    jack_set_xrun_callback(
+        client_,
+        [](void* self) {
+            static_cast<JackTestClient*>(self)->xruns_.fetch_add(1, std::memory_order_relaxed);
+            return 0;
+        },
+        this);
     // Ready once it takes part in cycles: jackd runs an activated client from the next cycle on,
     // PipeWire once it has added the client to its graph a little later.
     if (jack_activate(client_) != 0 || !waitCycles(1)) {

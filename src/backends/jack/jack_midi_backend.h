@@ -194,6 +194,8 @@ private:
     std::uint64_t loggedDrops_ = 0;
     std::uint64_t loggedXruns_ = 0;
     bool lossAnnounced_ = false;
+    // Our cycle count from which the DAW-surface judgement is made again (0: none due).
+    std::uint64_t suppressionRecheckAt_ = 0;
 };
 
 } // namespace strata

@@ -69,8 +69,18 @@ void JackMidiBackend::handleNotifications(std::chrono::steady_clock::time_point 
             own.virtualSources[k] = {process_.outputs[k].port.load(), virtualSourceRefs_[k]};
         own.ownPlumbing = [this](jack_port_t* port) { return pool_.owns(port); };
         news = observer_.collect(session_.client(), own, now);
-        if (news.connectionChanged)
+        // A connection can be reported before the server's graph, which connection queries
+        // read, holds it: the graph takes it at the start of a cycle, and a loaded machine can
+        // hold that cycle back. Judge again once two of our cycles have begun since the news,
+        // or a DAW's surface output wired to our feedback input stays read as a controller.
+        const std::uint64_t cycle = process_.cycle.load(std::memory_order_acquire);
+        if (news.connectionChanged) {
             pool_.refreshSuppression(session_.client(), feedbackPorts());
+            suppressionRecheckAt_ = cycle + 2;
+        } else if (suppressionRecheckAt_ != 0 && cycle >= suppressionRecheckAt_) {
+            pool_.refreshSuppression(session_.client(), feedbackPorts());
+            suppressionRecheckAt_ = 0;
+        }
     }
     if (!news.subscribed.empty()) {
         std::lock_guard lock(handlerMutex_);
