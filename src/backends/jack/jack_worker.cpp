@@ -115,7 +115,7 @@ void JackMidiBackend::logDropsIfAny(std::chrono::steady_clock::time_point now) {
 }
 
 std::chrono::microseconds JackMidiBackend::workerWait(std::uint64_t lastProcessMicros,
-                                                      bool gatesPending) const {
+                                                      bool watchCycles) const {
     using std::chrono::microseconds;
     // Setup notifications are looked at on every pass; they need no more than this.
     constexpr microseconds longest{20000};
@@ -129,9 +129,9 @@ std::chrono::microseconds JackMidiBackend::workerWait(std::uint64_t lastProcessM
             std::chrono::duration_cast<microseconds>(nextRetry_ - std::chrono::steady_clock::now());
         return std::clamp(untilRetry, closely, longest);
     }
-    // Input wakes the worker itself; only a connection waiting to open its gate is watched
-    // cycle by cycle, so that what waits behind the gate goes out in the first cycle it may.
-    if (!gatesPending)
+    // Input wakes the worker itself; only a connection waiting for its gate or for a second look
+    // is watched cycle by cycle, so that it is dealt with in the first cycle it may.
+    if (!watchCycles)
         return longest;
     const auto period = std::chrono::duration_cast<microseconds>(cyclePeriod());
     if (lastProcessMicros == 0 || period.count() <= 0)
@@ -186,15 +186,17 @@ void JackMidiBackend::workerLoop() {
                     setupHandler_();
             }
         }
-        bool gatesPending = false;
+        // A gate waiting to open or a connection to judge again: follow the cycles closely.
+        bool watchCycles = false;
         {
             std::lock_guard control(controlMutex_);
-            gatesPending = pool_.openLinkGates(session_.client(), now);
+            watchCycles = pool_.openLinkGates(session_.client(), now);
+            watchCycles = watchCycles || suppressionRecheckAt_ != 0;
         }
         logDropsIfAny(now);
 
         if (!stopping_.load(std::memory_order_acquire))
-            process_.waitForWork(workerWait(lastProcess, gatesPending));
+            process_.waitForWork(workerWait(lastProcess, watchCycles));
     }
 }
 
