@@ -135,7 +135,7 @@ private:
     // Worker thread.
     void workerLoop();
     // How long the worker sleeps after a pass, given when the process callback last finished.
-    std::chrono::microseconds workerWait(std::uint64_t lastProcessMicros, bool watchCycles) const;
+    std::chrono::microseconds workerWait(std::uint64_t lastProcessMicros, bool gatesPending) const;
     void dispatchIncoming();
     void deliver(std::uint32_t endpoint, const MidiPacketList& list);
     void handleNotifications(std::chrono::steady_clock::time_point now);

@@ -115,7 +115,7 @@ void JackMidiBackend::logDropsIfAny(std::chrono::steady_clock::time_point now) {
 }
 
 std::chrono::microseconds JackMidiBackend::workerWait(std::uint64_t lastProcessMicros,
-                                                      bool watchCycles) const {
+                                                      bool gatesPending) const {
     using std::chrono::microseconds;
     // Setup notifications are looked at on every pass; they need no more than this.
     constexpr microseconds longest{20000};
@@ -129,9 +129,9 @@ std::chrono::microseconds JackMidiBackend::workerWait(std::uint64_t lastProcessM
             std::chrono::duration_cast<microseconds>(nextRetry_ - std::chrono::steady_clock::now());
         return std::clamp(untilRetry, closely, longest);
     }
-    // Input wakes the worker itself; only a connection waiting for its gate or for a second look
-    // is watched cycle by cycle, so that it is dealt with in the first cycle it may.
-    if (!watchCycles)
+    // Input wakes the worker itself; only a connection waiting to open its gate is watched
+    // cycle by cycle, so that what waits behind the gate goes out in the first cycle it may.
+    if (!gatesPending)
         return longest;
     const auto period = std::chrono::duration_cast<microseconds>(cyclePeriod());
     if (lastProcessMicros == 0 || period.count() <= 0)
@@ -186,17 +186,15 @@ void JackMidiBackend::workerLoop() {
                     setupHandler_();
             }
         }
-        // A gate waiting to open or a connection to judge again: follow the cycles closely.
-        bool watchCycles = false;
+        bool gatesPending = false;
         {
             std::lock_guard control(controlMutex_);
-            watchCycles = pool_.openLinkGates(session_.client(), now);
-            watchCycles = watchCycles || suppressionRecheckAt_ != 0;
+            gatesPending = pool_.openLinkGates(session_.client(), now);
         }
         logDropsIfAny(now);
 
         if (!stopping_.load(std::memory_order_acquire))
-            process_.waitForWork(workerWait(lastProcess, watchCycles));
+            process_.waitForWork(workerWait(lastProcess, gatesPending));
     }
 }
 
