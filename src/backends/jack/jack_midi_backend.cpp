@@ -26,8 +26,11 @@ JackMidiBackend::JackMidiBackend(Options options)
 }
 
 JackMidiBackend::~JackMidiBackend() {
-    stopping_.store(true, std::memory_order_release);
-    process_.wakeWorker();
+    {
+        std::lock_guard lock(workerMutex_);
+        stopping_ = true;
+    }
+    workerWake_.notify_all();
     if (worker_.joinable())
         worker_.join();
     session_.close();

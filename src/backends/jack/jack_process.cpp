@@ -1,12 +1,9 @@
-// The process callback runs on JACK's real-time thread: no allocation, no locks, nothing that
-// can block. Only atomics, the lock-free rings, JACK's port buffer functions and, in a cycle that
-// received input, one semaphore post to wake the worker (a non-blocking futex wake, and only when
-// the worker sleeps). The worker's wait is here too, next to the post it pairs with.
+// Everything in this file may run on JACK's real-time process thread: no allocation, no locks,
+// no system calls, nothing that can block. Only atomics, the lock-free rings and JACK's port
+// buffer functions. Keep anything else out of this file.
 #include "jack/jack_process.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <ctime>
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
@@ -32,34 +29,6 @@ constexpr std::size_t sequenceCost(std::size_t eventBytes) {
 
 } // namespace
 
-JackProcess::JackProcess(bool onPipeWire) : onPipeWire_(onPipeWire) {
-    sem_init(&wake_, 0, 0);
-}
-
-JackProcess::~JackProcess() {
-    sem_destroy(&wake_);
-}
-
-void JackProcess::wakeWorker() {
-    sem_post(&wake_);
-}
-
-void JackProcess::waitForWork(std::chrono::microseconds timeout) {
-    timespec until{};
-    clock_gettime(CLOCK_MONOTONIC, &until);
-    const auto micros = std::max<std::int64_t>(0, timeout.count());
-    until.tv_sec += static_cast<time_t>(micros / 1000000);
-    until.tv_nsec += static_cast<long>(micros % 1000000) * 1000;
-    if (until.tv_nsec >= 1000000000) {
-        until.tv_sec += 1;
-        until.tv_nsec -= 1000000000;
-    }
-    while (sem_clockwait(&wake_, CLOCK_MONOTONIC, &until) != 0 && errno == EINTR) {
-    }
-    while (sem_trywait(&wake_) == 0) {
-    }
-}
-
 int JackProcess::processCallback(jack_nframes_t frames, void* self) {
     return static_cast<JackProcess*>(self)->process(frames);
 }
@@ -77,9 +46,7 @@ int JackProcess::xrunCallback(void* self) {
 }
 
 void JackProcess::shutdownCallback(void* self) {
-    auto* process = static_cast<JackProcess*>(self);
-    process->shutdownSignalled.store(true, std::memory_order_release);
-    process->wakeWorker();
+    static_cast<JackProcess*>(self)->shutdownSignalled.store(true, std::memory_order_release);
 }
 
 void JackProcess::resetStreams() {
@@ -172,7 +139,6 @@ int JackProcess::process(jack_nframes_t frames) {
         drainOutput(channel, buffer, current);
     }
 
-    bool received = false;
     for (std::size_t endpoint = 0; endpoint < inputs.size(); ++endpoint) {
         jack_port_t* port = inputs[endpoint].port.load(std::memory_order_acquire);
         if (!port)
@@ -199,12 +165,9 @@ int JackProcess::process(jack_nframes_t frames) {
             }
             if (!incoming.write(&record, sizeof record, bytes, event.size))
                 droppedIncoming.fetch_add(1, std::memory_order_relaxed);
-            received = true;
         }
     }
     lastProcessMicros.store(startedMicros, std::memory_order_release);
-    if (received)
-        wakeWorker();
     return 0;
 }
 

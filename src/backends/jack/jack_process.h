@@ -4,10 +4,8 @@
 
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <semaphore.h>
 
 typedef struct _jack_port jack_port_t;
 
@@ -65,8 +63,7 @@ public:
         std::atomic<bool> suppressed{false};
     };
 
-    explicit JackProcess(bool onPipeWire);
-    ~JackProcess();
+    explicit JackProcess(bool onPipeWire) : onPipeWire_(onPipeWire) {}
     JackProcess(const JackProcess&) = delete;
     JackProcess& operator=(const JackProcess&) = delete;
 
@@ -98,16 +95,8 @@ public:
     std::atomic<std::uint64_t> xruns{0};
     std::atomic<bool> shutdownSignalled{false};
 
-    // The worker sleeps here. The process callback posts when it put input in the ring (a post
-    // makes a system call only when the worker is asleep: a futex wake, which never blocks), so
-    // an idle program is not woken every cycle, and a press is read as soon as its cycle ends.
-    void wakeWorker();
-    // Waits until woken or `timeout` has passed; several posts since the last wait count as one.
-    void waitForWork(std::chrono::microseconds timeout);
-
 private:
     int process(std::uint32_t frames);
-    sem_t wake_;
     void drainOutput(OutputChannel& channel, void* buffer, std::uint64_t cycle);
 
     const bool onPipeWire_;
