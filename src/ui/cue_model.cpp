@@ -55,7 +55,12 @@ bool CueModel::linkSource() const {
 }
 
 QString CueModel::clockDevice() const {
-    return live_ ? QString::fromStdString(live_->clockDeviceName()) : QString();
+    if (!live_)
+        return QString();
+    // The stored device is shown as the source that answers to it now, when one is listed.
+    const std::string stored = live_->clockDeviceName();
+    const auto listed = midi_ && !stored.empty() ? midi_->sourceOfDevice(stored) : std::nullopt;
+    return QString::fromStdString(listed.value_or(stored));
 }
 
 QStringList CueModel::clockDevices() const {
@@ -77,7 +82,8 @@ void CueModel::setTimeSource(const QString& rawSource) {
 
 void CueModel::setClockDevice(const QString& name) {
     if (live_)
-        live_->setClockDevice(stableDeviceName(name.toStdString()));
+        live_->setClockDevice(midi_ ? midi_->deviceOfSource(name.toStdString())
+                                    : stableDeviceName(name.toStdString()));
 }
 
 bool CueModel::connected() const {

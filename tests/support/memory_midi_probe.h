@@ -91,6 +91,13 @@ public:
         return addObject(Object::named(Object::Type::destination, name));
     }
 
+    // Gives an endpoint the aliases a JACK system port carries.
+    void setAliases(MidiRef endpoint, std::vector<std::string> aliases) {
+        std::lock_guard lock(mutex_);
+        if (Object* o = findLocked(endpoint))
+            o->aliases = std::move(aliases);
+    }
+
     // Takes any endpoint out of the system (its connections and listeners go with it).
     void removeEndpoint(MidiRef endpoint) {
         std::lock_guard lock(mutex_);

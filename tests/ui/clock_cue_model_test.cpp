@@ -35,6 +35,32 @@ protected:
     MidiRef daw = 0;
 };
 
+// A hardware port on JACK is numbered afresh at every plug-in; the set keeps its device, as a
+// learned trigger does, and follows its clock under the new number.
+TEST_F(ClockCue, AChosenSourceIsStoredAsItsDeviceAndFollowedUnderANewNumber) {
+    const MidiRef first = rig.midi.addSource("system:midi_capture_3");
+    rig.midi.setAliases(first, {"alsa_pcm:FCB1010/midi_capture_1"});
+    rig.midi.notifySetupChanged();
+    rig.settle();
+    cue().setTimeSource(QStringLiteral("midiClock"));
+    cue().setClockDevice(QStringLiteral("system:midi_capture_3"));
+    rig.settle();
+    EXPECT_EQ(rig.app->setlist().clockDevice, "alsa_pcm:FCB1010/midi_capture_1");
+    EXPECT_EQ(cue().clockDevice(), QStringLiteral("system:midi_capture_3"));
+
+    rig.midi.removeEndpoint(first);
+    rig.midi.addSource("system:midi_capture_3"); // another device took the old number
+    daw = rig.midi.addSource("system:midi_capture_1");
+    rig.midi.setAliases(daw, {"alsa_pcm:FCB1010/midi_capture_1"});
+    rig.midi.notifySetupChanged();
+    rig.settle();
+    EXPECT_EQ(cue().clockDevice(), QStringLiteral("system:midi_capture_1"));
+    send(0xFA);
+    send(0xF8, 48);
+    EXPECT_TRUE(cue().connected());
+    EXPECT_EQ(cue().caption(), QStringLiteral("CLOCK \u00B7 124 BPM"));
+}
+
 TEST_F(ClockCue, CaptionShowsTheClocksStateAndTempoAndCadenzoStaysAsItWas) {
     rig.cueHello("FOH-Mac");
     EXPECT_EQ(cue().caption(), QStringLiteral("CUE \u00B7 FOH-Mac"));

@@ -128,13 +128,33 @@ void MidiService::refreshPorts() {
 
     std::vector<std::string> srcs;
     auto identities = std::make_shared<TriggerInput::SourceIdentities>();
+    sourceIdentities_.clear();
     for (const MidiPortInfo& port : ports_.sources()) {
-        identities->insert_or_assign(port.ref, PortDirectory::identityOf(port));
+        DeviceIdentity identity = PortDirectory::identityOf(port);
+        identities->insert_or_assign(port.ref, identity);
         srcs.push_back(PortDirectory::endpointName(port));
+        sourceIdentities_.emplace_back(srcs.back(), std::move(identity));
     }
     // Before the list is published, so that its observers see the sources as they are now.
     input_.setSources(std::move(identities));
     sources.set(std::move(srcs));
+}
+
+std::string MidiService::deviceOfSource(std::string_view name) const {
+    STRATA_ASSERT_THREAD(mainThread_);
+    for (const auto& [listed, identity] : sourceIdentities_)
+        if (listed == name)
+            return identity.learned;
+    return stableDeviceName(name);
+}
+
+std::optional<std::string> MidiService::sourceOfDevice(std::string_view storedDevice) const {
+    STRATA_ASSERT_THREAD(mainThread_);
+    const std::string stored = stableDeviceName(storedDevice);
+    for (const auto& [listed, identity] : sourceIdentities_)
+        if (identity.answersTo(stored))
+            return listed;
+    return std::nullopt;
 }
 
 void MidiService::connectSources() {

@@ -112,6 +112,12 @@ public:
     Signal<const ClockState&> clockChanged;
     // The device whose MIDI clock is followed; none follows nothing. Main thread.
     void setClockDevice(std::optional<std::string> device) { clock_.setDevice(std::move(device)); }
+    // What a choice of the source named `name` (an entry of `sources`) is stored as: the device a
+    // trigger learned from it stores, so that it is found again after a replug or a reboot; the
+    // stable form of `name` when no such source is listed. Main thread.
+    std::string deviceOfSource(std::string_view name) const;
+    // The first listed source that a stored device names. Main thread.
+    std::optional<std::string> sourceOfDevice(std::string_view storedDevice) const;
     ClockInput& clockInput() { return clock_; }
 
     // ---- Port directory -------------------------------------------------------------------------
@@ -276,6 +282,8 @@ private:
 
     ThreadCheck mainThread_;
     PortDirectory ports_;
+    // The listed sources' names and identities, in the order of `sources` (main thread).
+    std::vector<std::pair<std::string, DeviceIdentity>> sourceIdentities_;
     OutputPath out_;
     MackieOutput mackie_;
     ArdourCCMutes cc_;
