@@ -12,6 +12,7 @@
 #include "live/live_coordinator.h"
 #include "midi_jack/jack_rig.h"
 #include "percentile.h"
+#include "support/large_set.h"
 #include "support/test_support.h"
 
 #include <atomic>
@@ -39,17 +40,7 @@ int main() {
     const std::size_t out = daw.addOutput("out");
     AppState app(StoreLocation::under(dir.path()), rig.settings, rig.loop);
     app.setMode(StrataMode::pro);
-    Setlist set;
-    set.name = "Bench";
-    Song song = Song::fresh();
-    song.name = "One";
-    Section section = Section::named("Verse");
-    section.steps.resize(kSteps + 1, section.steps.at(0));
-    for (auto& step : section.steps)
-        step.advanceBars = 1;
-    song.sections.push_back(std::move(section));
-    set.songs.push_back(std::move(song));
-    set.timeSource = TimeSource::midiClock;
+    Setlist set = oneBarStepsSet(kSteps, TimeSource::midiClock);
     set.clockDevice = daw.fullName(out);
     app.setSetlist(std::move(set));
     CadenzoLink link(rig.loop, CadenzoLink::Options{.openSocket = false});

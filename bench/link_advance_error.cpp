@@ -15,6 +15,7 @@
 #include "midi_jack/jack_rig.h"
 #include "percentile.h"
 #include "support/core_stack.h"
+#include "support/large_set.h"
 
 #include <cmath>
 #include <cstdio>
@@ -38,17 +39,7 @@ int main() {
     CoreStack core;
     core.makeState();
     core.app->setMode(StrataMode::pro);
-    Setlist set;
-    set.name = "Bench";
-    Song song = Song::fresh();
-    song.name = "One";
-    Section section = Section::named("Verse");
-    section.steps.resize(kSteps + 1, section.steps.at(0));
-    for (auto& step : section.steps)
-        step.advanceBars = 1;
-    song.sections.push_back(std::move(section));
-    set.songs.push_back(std::move(song));
-    set.timeSource = TimeSource::link;
+    Setlist set = oneBarStepsSet(kSteps, TimeSource::link);
     core.app->setSetlist(std::move(set));
     core.loop.runPending();
     core.makeLive();

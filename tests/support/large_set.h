@@ -75,4 +75,21 @@ inline Setlist largeSet(int songs = 200) {
     return set;
 }
 
+// One song with one section of `steps` + 1 one-bar steps, timed by `source`: what the
+// auto-advance error benches step through.
+inline Setlist oneBarStepsSet(int steps, TimeSource source) {
+    Setlist set;
+    set.name = "Bench";
+    Song song = Song::fresh();
+    song.name = "One";
+    Section section = Section::named("Verse");
+    section.steps.resize(static_cast<std::size_t>(steps) + 1, section.steps.at(0));
+    for (auto& step : section.steps)
+        step.advanceBars = 1;
+    song.sections.push_back(std::move(section));
+    set.songs.push_back(std::move(song));
+    set.timeSource = source;
+    return set;
+}
+
 } // namespace strata::testing
