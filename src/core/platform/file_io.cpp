@@ -163,6 +163,14 @@ FileReadResult readWholeFile(const std::filesystem::path& path, std::size_t maxB
     return result;
 }
 
+namespace {
+std::atomic<BeforeReplaceHook> beforeReplace{nullptr};
+} // namespace
+
+void setBeforeReplaceHook(BeforeReplaceHook hook) {
+    beforeReplace.store(hook);
+}
+
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                          std::string* error, std::error_code* code) {
     static std::atomic<unsigned> counter{0};
@@ -201,6 +209,8 @@ bool writeFileAtomically(const std::filesystem::path& path, std::string_view byt
         return abandon("cannot flush", temporary, errno);
     if (fd.reset() != 0)
         return abandon("cannot close", temporary, errno);
+    if (const BeforeReplaceHook hook = beforeReplace.load())
+        hook(path);
     if (::rename(temporary.c_str(), path.c_str()) != 0)
         return abandon("cannot replace", path, errno);
 

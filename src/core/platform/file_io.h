@@ -34,6 +34,13 @@ FileReadResult readWholeFile(const std::filesystem::path& path, std::size_t maxB
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                          std::string* error = nullptr, std::error_code* code = nullptr);
 
+// For the crash tests only: `hook` runs in writeFileAtomically after the temporary is written and
+// flushed, right before it replaces the file at the path it is given (none by default). It lets a
+// test stop the program at the one moment a kill must not cost the document, instead of hoping a
+// kill lands there.
+using BeforeReplaceHook = void (*)(const std::filesystem::path& file);
+void setBeforeReplaceHook(BeforeReplaceHook hook);
+
 // Removes the temporary files that writeFileAtomically(`path`) left behind in processes that no
 // longer run (a program killed in the middle of a save). A temporary of a process that still runs
 // is never touched, whoever owns it. Returns how many were removed.
