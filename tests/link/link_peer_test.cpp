@@ -74,16 +74,10 @@ TEST(LinkPeer, StrataFollowsThePeersTempoTransportAndBars) {
     ASSERT_TRUE(driver.runUntil([&] { return reading().peers == 1; })) << peer.screen();
     ASSERT_TRUE(driver.runUntil([&] { return reading().bpm == 120; })) << peer.screen();
     EXPECT_FALSE(reading().playing);
-    // The utility takes one key at a time: each press waits for the tempo it makes.
     const auto pressUntil = [&](const char* key, std::int64_t bpm) {
-        for (std::int64_t now = reading().bpm.value_or(0); now != bpm;
-             now += (now < bpm ? 1 : -1)) {
-            peer.type(key);
-            const std::int64_t next = now + (now < bpm ? 1 : -1);
-            if (!driver.runUntil([&] { return reading().bpm == next; }))
-                return false;
-        }
-        return true;
+        return stepTempo(
+            peer, key, bpm, [&] { return reading().bpm; },
+            [&](const auto& done) { return driver.runUntil(done); });
     };
     // Slower than the session Strata starts at (120), then faster.
     ASSERT_TRUE(pressUntil(kSlower, 117)) << peer.screen();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <sys/types.h>
@@ -32,5 +33,19 @@ private:
     std::string tail_;
     std::thread reader_;
 };
+
+// Link's command-line peer takes one tempo key at a time: types `key` (one BPM up or down) until
+// `bpm()` reads `target`, each press waiting through `waitFor(condition)` for the tempo it makes.
+// Whether it got there.
+template <typename Bpm, typename WaitFor>
+bool stepTempo(PtyPeer& peer, const char* key, std::int64_t target, Bpm bpm, WaitFor waitFor) {
+    for (std::int64_t now = bpm().value_or(0); now != target; now += (now < target ? 1 : -1)) {
+        peer.type(key);
+        const std::int64_t next = now + (now < target ? 1 : -1);
+        if (!waitFor([&] { return bpm() == next; }))
+            return false;
+    }
+    return true;
+}
 
 } // namespace strata::testing

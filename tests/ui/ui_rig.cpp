@@ -2,7 +2,10 @@
 
 #include "cuelink/cue_messages.h"
 
+#include <QQmlApplicationEngine>
+#include <QQuickWindow>
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -170,6 +173,21 @@ Setlist UiRig::demoSet() {
         first[0].steps[0].mutedLayerIDs.insert(set.layers[i].id);
     first[1].steps[0].mutedLayerIDs = {set.layers[2].id, set.layers[4].id};
     return set;
+}
+
+QQuickWindow* UiRig::loadMainWindow(QQmlApplicationEngine& engine) {
+    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    engine.setInitialProperties(models->properties());
+    engine.load(QUrl(QString::fromLatin1(kMainWindowUrl)));
+    auto* window = engine.rootObjects().isEmpty()
+                       ? nullptr
+                       : qobject_cast<QQuickWindow*>(engine.rootObjects().first());
+    if (!window) {
+        std::fprintf(stderr, "the main window did not load\n");
+        return nullptr;
+    }
+    window->resize(1280, 800);
+    return window;
 }
 
 } // namespace strata::testing

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+class QQmlApplicationEngine;
+class QQuickWindow;
+
 namespace strata::testing {
 
 // The main window's objects as the application builds them: the core stack and the view models
@@ -23,6 +26,10 @@ public:
     // With `storedFile`, the setlist file holds those bytes when the set is loaded.
     void start(bool clearSettings = false, const std::string* storedFile = nullptr);
     void stop();
+
+    // The real main window on `engine`, bound to these models, at 1280 x 800; none (and a line on
+    // stderr) when it did not load.
+    QQuickWindow* loadMainWindow(QQmlApplicationEngine& engine);
 
     // Lets the MIDI queue finish, then runs what it handed to the main thread.
     void settle();

@@ -156,17 +156,9 @@ int main(int argc, char** argv) {
     rig.settle();
 
     QQmlApplicationEngine engine;
-    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-    engine.setInitialProperties(rig.models->properties());
-    engine.load(QUrl(QString::fromLatin1(kMainWindowUrl)));
-    auto* window = engine.rootObjects().isEmpty()
-                       ? nullptr
-                       : qobject_cast<QQuickWindow*>(engine.rootObjects().first());
-    if (!window) {
-        std::fprintf(stderr, "the main window did not load\n");
+    QQuickWindow* window = rig.loadMainWindow(engine);
+    if (!window)
         return 1;
-    }
-    window->resize(1280, 800);
     Renderer r(*window, outDir);
     auto& models = *rig.models;
     auto& state = *rig.app;
