@@ -9,9 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <spawn.h>
-#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -98,10 +96,7 @@ bool AppProcess::start(const std::string& program, const AppFixtureFiles& files,
 }
 
 std::string AppProcess::output() const {
-    std::ifstream in(outputPath_);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return readFile(outputPath_);
 }
 
 bool AppProcess::waitForLine(const std::string& text, std::chrono::milliseconds timeout,

@@ -98,11 +98,7 @@ TEST_F(AutoAdvanceTest, ArmsForTheBarsAtTheTempoOfCadenzoOrTheSongOrTheFallback)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.state);
-        ticks.reset();
-        live.reset();
-        link.reset();
-        service.reset();
-        startWith(row.bars, row.songTempo);
+        restartWith(row.bars, row.songTempo);
         cadenzo(row.state);
         EXPECT_NEAR(secondsUntil(loop, clock()), row.seconds, 1e-6);
         EXPECT_EQ(clock().armed(), row.seconds >= 0);

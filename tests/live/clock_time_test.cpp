@@ -20,10 +20,16 @@ class ClockTimeTest : public LiveTest {
 protected:
     ClockTimeTest() { dawClock = midi.addSource("DAW Clock"); }
 
-    // Song "One": section "Verse" with the given steps' bar counts (none: the step holds), then
-    // "Chorus". The set takes its time from "DAW Clock" unless `source` says otherwise.
+    // Afresh, on song "One": section "Verse" with the given steps' bar counts (none: the step
+    // holds), then "Chorus". The set takes its time from "DAW Clock" unless `source` says
+    // otherwise.
     void startWith(const std::vector<std::optional<std::int64_t>>& bars,
                    TimeSource source = TimeSource::midiClock) {
+        live.reset();
+        link.reset();
+        service.reset();
+        app->setCurrentSectionIndex(0);
+        app->setCurrentStepIndex(0);
         Setlist set = makeSet({{"One", "Verse", "Chorus"}}, ControlMode::ccMute);
         auto& steps = set.songs[0].sections[0].steps;
         growTo(steps, bars.size());
@@ -83,11 +89,6 @@ TEST_F(ClockTimeTest, AStepEndsOnItsCountOfClocksWhateverTheTempoDoes) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        live.reset();
-        link.reset();
-        service.reset();
-        app->setCurrentSectionIndex(0);
-        app->setCurrentStepIndex(0);
         startWith({2, 2, std::nullopt});
         transport(0xFA);
         clocks(1, row.tempoPerBar[0]); // the downbeat
@@ -158,11 +159,6 @@ TEST_F(ClockTimeTest, MomentsCountBarsOfClocks) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        live.reset();
-        link.reset();
-        service.reset();
-        app->setCurrentSectionIndex(0);
-        app->setCurrentStepIndex(0);
         startWith(row.bars);
         app->updateSetlist([](Setlist& set) {
             set.songs[0].sections[0].moments.clear();

@@ -50,21 +50,14 @@ TEST_F(LiveTest, SnapshotsRenameAddAndDropSectionsOfTheCurrentSong) {
         std::optional<double> tempo;
         std::int64_t sectionAfter;
     };
+    // clang-format off
     const std::vector<Row> rows{
         // Same names, no tempo: nothing changes, whatever the song's name.
-        {snapshotOf(R"("Intro","Verse","Chorus","Outro")"),
-         3,
-         {"Intro", "Verse", "Chorus", "Outro"},
-         90,
-         3},
+        {snapshotOf(R"("Intro","Verse","Chorus","Outro")"), 3, {"Intro", "Verse", "Chorus", "Outro"}, 90, 3},
         // Tempo 0 with new names: renamed, tempo kept.
         {snapshotOf(R"("In","V","C","Out")", R"(,"tempo":0)"), 3, {"In", "V", "C", "Out"}, 90, 3},
         // Same names, a new tempo: only the tempo.
-        {snapshotOf(R"("In","V","C","Out")", R"(,"tempo":128.5)"),
-         3,
-         {"In", "V", "C", "Out"},
-         128.5,
-         3},
+        {snapshotOf(R"("In","V","C","Out")", R"(,"tempo":128.5)"), 3, {"In", "V", "C", "Out"}, 128.5, 3},
         // An empty list keeps the sections; a tempo still applies.
         {snapshotOf("", R"(,"tempo":100)"), 3, {"In", "V", "C", "Out"}, 100, 3},
         // More names: the new sections are added.
@@ -73,12 +66,9 @@ TEST_F(LiveTest, SnapshotsRenameAddAndDropSectionsOfTheCurrentSong) {
         {snapshotOf(R"("A","B")"), 3, {"A", "B"}, 100, 1},
         // No songs, a malformed one: nothing.
         {R"({"type":"SETLIST_SNAPSHOT","songs":[]})", 1, {"A", "B"}, 100, 1},
-        {R"({"type":"SETLIST_SNAPSHOT","songs":[{"name":"x","sections":[1]}]})",
-         1,
-         {"A", "B"},
-         100,
-         1},
+        {R"({"type":"SETLIST_SNAPSHOT","songs":[{"name":"x","sections":[1]}]})", 1, {"A", "B"}, 100, 1},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.datagram);
         app->setCurrentSectionIndex(row.sectionBefore);

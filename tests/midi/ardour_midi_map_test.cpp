@@ -2,9 +2,7 @@
 #include "support/records.h"
 #include "support/test_support.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 using namespace strata;
 
@@ -70,10 +68,7 @@ TEST(ArdourMidiMap, SaveWritesTheMapOrSaysWhyNot) {
     const auto path = dir.path() / "strata.map";
     std::string error;
     ASSERT_TRUE(ArdourMidiMap::save(set, path, &error)) << error;
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(), ArdourMidiMap::generate(set));
+    EXPECT_EQ(strata::testing::readFile(path), ArdourMidiMap::generate(set));
 
     EXPECT_FALSE(ArdourMidiMap::save(set, dir.path() / "missing" / "strata.map", &error));
     EXPECT_FALSE(error.empty());

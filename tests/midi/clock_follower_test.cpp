@@ -111,10 +111,12 @@ TEST(ClockFollower, TempoIsTheMeanOfTheLastBeat) {
          }(),
          125.0},
         // After a step from 125 to 100 BPM the reading lags: 12 of the 24 intervals are new.
+        // (12 × 20 ms + 12 × 25 ms over 24 intervals: 22.5 ms a clock.)
         {"12 clocks after a step", clocks(48, 0, k125) + clocks(12, 47 * k125 + k100, k100),
-         60.0e6 * 24 / (12.0 * k125 + 12.0 * k100) / 24},
+         1000.0 / 9},
+        // (20 ms + 23 × 25 ms over 24 intervals.)
         {"23 clocks after a step", clocks(48, 0, k125) + clocks(23, 47 * k125 + k100, k100),
-         60.0e6 * 24 / (1.0 * k125 + 23.0 * k100) / 24},
+         12000.0 / 119},
         {"24 clocks after a step", clocks(48, 0, k125) + clocks(24, 47 * k125 + k100, k100), 100.0},
         // A gap of two seconds is not an interval: the tempo starts afresh after it.
         {"after a silence", clocks(30, 0, k125) + clocks(2, 29 * k125 + 2'000'000, k100), 100.0},

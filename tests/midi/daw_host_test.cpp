@@ -341,18 +341,3 @@ TEST(DawHostCC, ADawThatHasJustConnectedIsToggledOnlyAfterItsEchoes) {
     EXPECT_GE(waited, MidiService::kConnectionSettle);
     EXPECT_EQ(rig.heard(), (Packets{{0xB0, 20, 0x7F}, {0xB0, 21, 0x7F}}));
 }
-
-TEST(DawHostCC, BackOnLogicEverySendCarriesEveryLayersState) {
-    MidiRig rig;
-    const MidiRef synth = rig.midi.addDestination("Synth");
-    auto layers = makeLayers(2);
-    for (auto& l : layers)
-        l.portName = "Synth";
-    rig.push(layers, idsAt(layers, {1}), ControlMode::ccMute, DawHost::ardour);
-    EXPECT_EQ(rig.midi.receivedBy(synth), (Packets{{0xB0, 21, 127}}));
-    rig.midi.clearHeard();
-    for (int round = 0; round < 2; ++round)
-        rig.push(layers, idsAt(layers, {1}), ControlMode::ccMute, DawHost::logic);
-    EXPECT_EQ(rig.midi.receivedBy(synth),
-              (Packets{{0xB0, 20, 127}, {0xB0, 21, 0}, {0xB0, 20, 127}, {0xB0, 21, 0}}));
-}

@@ -5,19 +5,6 @@
 using namespace strata;
 using namespace strata::testing;
 
-TEST(SurfaceConnection, AConnectionBeforeTheFirstPushLeadsToOneRoundOnly) {
-    MidiRig rig; // the DAW listens from the start
-    const auto layers = makeLayers(3);
-    rig.settle();
-    rig.push(layers, idsAt(layers, {2}));
-    rig.loop.advance(seconds(1));
-    rig.settle();
-    Packets expected = bankMove(0);
-    press(expected, mute(2));
-    EXPECT_EQ(rig.heard(), expected);
-    EXPECT_FALSE(rig.settling());
-}
-
 TEST(SurfaceConnection, ADawConnectingLaterIsBroughtToTheCurrentStateFromWhatItReports) {
     struct Case {
         const char* what;
@@ -91,18 +78,8 @@ TEST(SurfaceConnection, InCcModeTheLayersOnThatPortAreSentAgain) {
     EXPECT_TRUE(rig.midi.receivedBy(synth).empty()) << "other ports are not sent to again";
 }
 
-TEST(SurfaceConnection, PublishesWhetherMidiIsAvailable) {
-    MidiRig rig;
-    EXPECT_TRUE(rig.service->midiAvailable.get());
-    std::vector<bool> seen;
-    Connection c =
-        rig.service->midiAvailable.changed.connect([&](const bool& up) { seen.push_back(up); });
-    rig.midi.setAvailable(false);
-    rig.loop.runPending();
-    rig.midi.setAvailable(true);
-    rig.loop.runPending();
-    EXPECT_EQ(seen, (std::vector<bool>{false, true}));
-
+// Its changes reaching the toolbar: the toolbar's QML test.
+TEST(SurfaceConnection, AnEngineStartedWithoutMidiSaysSo) {
     MemoryMidiProbe gone;
     gone.setAvailable(false);
     VirtualMainLoop loop;

@@ -169,16 +169,3 @@ TEST(Records, EffectiveTransportSettings) {
     s.mackiePort = "IAC";
     EXPECT_EQ(s.effectiveMackiePort(), "IAC");
 }
-
-TEST(Records, EnumerationsAndLabels) {
-    EXPECT_EQ((AdvanceTrigger{"FCB1010", AdvanceTrigger::Kind::note, 64}.label()),
-              "Note 64 \u00B7 FCB1010");
-    EXPECT_EQ((AdvanceTrigger{"", AdvanceTrigger::Kind::cc, 7}.label()), "CC 7 \u00B7 ");
-    EXPECT_EQ(allControlModes[0], ControlMode::ccMute);
-    EXPECT_EQ(allControlModes[1], ControlMode::mackieControl);
-    EXPECT_EQ(label(ControlMode::ccMute), "CC Mute (MIDI Learn)");
-    EXPECT_EQ(label(LayerRule::Effect::muteOut), "Mute OUT");
-    for (auto mode : allControlModes)
-        EXPECT_EQ(controlModeFromRaw(rawValue(mode)), mode);
-    EXPECT_FALSE(controlModeFromRaw("CCMute"));
-}

@@ -5,35 +5,21 @@
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using namespace strata;
+using strata::testing::filesIn;
 using strata::testing::LogCapture;
+using strata::testing::readFile;
 using strata::testing::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 void writeFile(const fs::path& path, std::string_view bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<fs::path> filesIn(const fs::path& folder) {
-    std::vector<fs::path> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // Sets an environment variable for the scope, restoring the old value afterwards.
@@ -110,7 +96,8 @@ TEST(Store, SavesAtomicallyAndLoadsWhatItSaved) {
     EXPECT_EQ(Store::load(location), set);
     const auto file = Store::filePath(location);
     EXPECT_EQ(readFile(file), encodeSetlist(set));
-    EXPECT_EQ(filesIn(file.parent_path()), std::vector<fs::path>{"setlist.json"}); // no leftovers
+    EXPECT_EQ(filesIn(file.parent_path()),
+              std::vector<std::string>{"setlist.json"}); // no leftovers
     EXPECT_TRUE(log.lines().empty());
 }
 
@@ -133,7 +120,7 @@ TEST(Store, UnreadableFileIsKeptAsideBeforeAnySaveCanReplaceIt) {
         // The damaged bytes survive under a name that says what happened.
         std::optional<fs::path> aside;
         for (const auto& name : filesIn(file.parent_path()))
-            if (name.string().starts_with("setlist.unreadable-") &&
+            if (name.starts_with("setlist.unreadable-") &&
                 readFile(file.parent_path() / name) == damaged)
                 aside = name;
         ASSERT_TRUE(aside);
@@ -163,7 +150,8 @@ TEST(Store, FailedWriteSaysWhyLeavesTheOldFileAndTheNextSaveTriesAgain) {
     EXPECT_TRUE(code);
     EXPECT_TRUE(log.lines().empty()); // reporting is the caller's
     EXPECT_TRUE(fs::is_directory(file / "blocker"));
-    EXPECT_EQ(filesIn(file.parent_path()), std::vector<fs::path>{"setlist.json"}); // temp removed
+    EXPECT_EQ(filesIn(file.parent_path()),
+              std::vector<std::string>{"setlist.json"}); // temp removed
 
     fs::remove_all(file);
     EXPECT_TRUE(Store::write(location, Setlist::empty()));

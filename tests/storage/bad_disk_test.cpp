@@ -13,9 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -74,21 +72,6 @@ private:
     std::string error_;
 };
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::vector<std::string> namesIn(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // An AppState whose store folder lies on a tiny file system of its own.
 class BadDisk : public ::testing::Test {
 protected:
@@ -128,7 +111,7 @@ protected:
         const auto lines = log.linesStartingWith("[Store]");
         ASSERT_EQ(lines.size(), 2u);
         EXPECT_NE(lines[1].find("works again"), std::string::npos) << lines[1];
-        EXPECT_EQ(namesIn(file.parent_path()), std::vector<std::string>{"setlist.json"});
+        EXPECT_EQ(filesIn(file.parent_path()), std::vector<std::string>{"setlist.json"});
     }
 
     TempDir dir;
@@ -170,7 +153,7 @@ TEST_F(BadDisk, KeepsEditsInMemoryReportsOnceAndSavesEverythingOnceRepaired) {
         EXPECT_EQ(app->setlist().name, "Set after edit 3");
         EXPECT_EQ(app->setlist().songs.size(), songs + 3);
         expectFileIs(before);
-        EXPECT_EQ(namesIn(file.parent_path()), std::vector<std::string>{"setlist.json"});
+        EXPECT_EQ(filesIn(file.parent_path()), std::vector<std::string>{"setlist.json"});
 
         if (full)
             fs::remove(filler);

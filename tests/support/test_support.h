@@ -22,6 +22,10 @@ private:
     std::filesystem::path path_;
 };
 
+// The whole file's bytes ("" when it cannot be read), and the names in a folder, sorted.
+std::string readFile(const std::filesystem::path& path);
+std::vector<std::string> filesIn(const std::filesystem::path& folder);
+
 // Collects the diagnostic lines printed while it lives, instead of printing them.
 class LogCapture {
 public:

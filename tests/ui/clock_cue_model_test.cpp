@@ -1,7 +1,6 @@
 // The cue area and the time-source choice with MIDI clock, over the real core objects on virtual
 // time: a DAW's clock source sends into the in-memory MIDI system.
 
-#include "setup_guide_content.h"
 #include "support/timeline_session.h"
 #include "ui_rig.h"
 
@@ -145,21 +144,6 @@ TEST_F(ClockCue, CaptionShowsLinksPeersStateAndTempo) {
     EXPECT_FALSE(cue().linkSource());
     EXPECT_FALSE(session.enabled());
     rig.live->setBeatSession(nullptr);
-}
-
-TEST(ClockGuide, EachHostSaysHowItSendsClockAndWhereToChooseIt) {
-    for (const HostChoice host : allHostChoices) {
-        SCOPED_TRACE(std::string(rawValue(host)));
-        const auto steps = clockSteps(host);
-        ASSERT_EQ(steps.size(), 3u);
-        EXPECT_NE(steps[0].title.find(rawValue(host)), std::string::npos);
-        EXPECT_NE(steps[1].detail.find("TIME SOURCE"), std::string::npos);
-    }
-    const auto link = linkSteps();
-    ASSERT_EQ(link.size(), 3u);
-    EXPECT_NE(link[0].detail.find("Start Stop Sync"), std::string::npos);
-    EXPECT_NE(link[1].title.find("network"), std::string::npos);
-    EXPECT_NE(link[2].detail.find("TIME SOURCE"), std::string::npos);
 }
 
 } // namespace

@@ -72,8 +72,11 @@ TEST(SetupGuide, StepsPerHostAndModeNameTheHostAndTheRunningSystemsPorts) {
         << "Ardour loads a map instead of learning";
     EXPECT_EQ(modeDescription(HostChoice::ardour, ModeChoice::mackie),
               modeDescription(ModeChoice::mackie));
-    for (const HostChoice host : allHostChoices)
+    for (const HostChoice host : allHostChoices) {
         EXPECT_NE(closingLine(host).find(rawValue(host)), std::string::npos);
+        EXPECT_NE(allText(clockSteps(host)).find(rawValue(host)), std::string::npos);
+    }
+    EXPECT_FALSE(linkSteps().empty());
 }
 
 TEST(SetupGuide, OnPipeWireOneLastStepSaysWhereThePortsAppear) {

@@ -151,9 +151,6 @@ Item {
             let menu = openMenu(0)
             verify(!menu.itemAt(0).enabled, "Move Up on the first row")
             verify(menu.itemAt(1).enabled)
-            compare(menu.itemAt(0).text, "Move Up")
-            compare(menu.itemAt(1).text, "Move Down")
-            compare(menu.itemAt(3).text, "Delete")
             menu.close()
             tryVerify(() => !menu.visible)
             menu = openMenu(4)
@@ -169,8 +166,6 @@ Item {
             const before = songNames()
             click("newSetButton")
             tryVerify(() => find("newSetConfirmation").opened)
-            compare(find("newSetQuestion").text,
-                    "Start a new set? This clears all songs and sections (your layers and ports are kept).")
             click("cancelNewSetButton")
             tryVerify(() => !find("newSetConfirmation").visible)
             compare(songNames(), before)
