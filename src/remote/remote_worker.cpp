@@ -310,12 +310,15 @@ void RemoteWorker::broadcast() {
     // After the loop: aborting disconnects at once, which takes the viewer out of the list.
     for (QWebSocket* socket : stalled)
         socket->abort();
-    if (osc_ && !subscribers_.empty()) {
+    if (osc_) {
+        const auto& subscribers = subscribers_.current(steadyNow());
+        if (subscribers.empty())
+            return;
         const auto bytes = osc::encode(oscStateMessage(*state));
         const QByteArray datagram(reinterpret_cast<const char*>(bytes.data()),
                                   static_cast<qsizetype>(bytes.size()));
-        for (const Subscriber& s : subscribers_)
-            osc_->writeDatagram(datagram, s.address, s.port);
+        for (const auto& s : subscribers)
+            osc_->writeDatagram(datagram, QHostAddress(QString::fromStdString(s.address)), s.port);
     }
 }
 
@@ -330,7 +333,8 @@ void RemoteWorker::readOsc() {
         const QNetworkDatagram datagram =
             osc_->receiveDatagram(static_cast<qint64>(osc::kMaxPacketBytes) + 4);
         const QByteArray data = datagram.data();
-        if (!hub_.oscSenderAllowed(plainAddress(datagram.senderAddress()).toStdString()))
+        const std::string sender = plainAddress(datagram.senderAddress()).toStdString();
+        if (!hub_.oscSenderAllowed(sender))
             continue;
         if (data.size() > static_cast<qsizetype>(osc::kMaxPacketBytes) ||
             !oscGate_.allow(steadyNow()))
@@ -341,12 +345,8 @@ void RemoteWorker::readOsc() {
             if (message.address == kOscSubscribe) {
                 const QHostAddress address = datagram.senderAddress();
                 const auto port = static_cast<quint16>(datagram.senderPort());
-                const bool known =
-                    std::any_of(subscribers_.begin(), subscribers_.end(), [&](const Subscriber& s) {
-                        return s.address == address && s.port == port;
-                    });
-                if (!known && subscribers_.size() < static_cast<std::size_t>(kMaxSubscribers))
-                    subscribers_.push_back({address, port});
+                // Refused when the list is full: the one reply below is all it gets.
+                subscribers_.subscribe(sender, port, steadyNow());
                 const auto bytes = osc::encode(oscStateMessage(*hub_.state()));
                 osc_->writeDatagram(reinterpret_cast<const char*>(bytes.data()),
                                     static_cast<qint64>(bytes.size()), address, port);
