@@ -431,6 +431,7 @@ int main(int argc, char** argv) {
 
     std::this_thread::sleep_for(1s);
     const double residentBeforeFlood = residentMiB(app.pid());
+    const std::size_t outputBeforeFlood = app.output().size();
     strata::bench::MalformedFlood flood;
     if (!flood.start(kRemote, &error))
         return fail(error, &app);
@@ -446,6 +447,8 @@ int main(int argc, char** argv) {
     const auto floodCounts = flood.counts();
     std::this_thread::sleep_for(2s);
     const double residentAfterFlood = residentMiB(app.pid());
+    const std::string floodOutput = app.output().substr(outputBeforeFlood);
+    const auto floodLines = std::count(floodOutput.begin(), floodOutput.end(), '\n');
     const int viewersAfterFlood = viewers.connected();
     // The remote still serves: a new viewer is let in once the flood is over.
     const int newcomer = strata::bench::openWebSocket(kRemote, kRemote.token, nullptr, 5000);
@@ -558,8 +561,10 @@ int main(int argc, char** argv) {
                 floodCounts.webSocketsRefused / floodSeconds, floodCounts.oscAllowed / floodSeconds,
                 floodCounts.oscRefused / floodSeconds, floodCounts.oscSubscribes / floodSeconds,
                 floodSeconds);
-    std::printf("%-34s %d/%d viewers still connected; a new viewer %s\n", "  after the flood",
-                viewersAfterFlood, kViewers, newcomer >= 0 ? "let in" : "NOT let in");
+    std::printf("%-34s %d/%d viewers still connected; a new viewer %s; %ld lines of program "
+                "output meanwhile\n",
+                "  after the flood", viewersAfterFlood, kViewers,
+                newcomer >= 0 ? "let in" : "NOT let in", static_cast<long>(floodLines));
     std::printf("%-34s %6.1f MiB before, %6.1f halfway, %6.1f at the end, %6.1f 2 s after\n",
                 "resident memory around the flood", residentBeforeFlood, residentMidFlood,
                 residentEndOfFlood, residentAfterFlood);
