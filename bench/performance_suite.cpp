@@ -12,7 +12,10 @@
 //   - resident memory after start, after start with the large set, next to the floor process;
 //   - NEXT presses while the program's main thread is held busy for 2 s (its test hook), next to
 //     the same floor; afterwards the window must show the new section and the DAW must have heard
-//     the move once.
+//     the move once;
+//   - with the band remote on: NEXT presses while 50 WebSocket viewers read every state update,
+//     then while a flood of malformed input hits the remote's page, WebSocket and OSC ports, each
+//     next to the floor in the same rounds; the program's resident memory around the flood.
 //
 // Latencies use JACK's clock: the cycle the press went out in (or the moment the datagram was
 // sent) to the cycle the DAW read the event in.
@@ -28,6 +31,7 @@
 #include "jack_test_client.h"
 #include "jack_test_server.h"
 #include "percentile.h"
+#include "remote_load.h"
 #include "support/cue_sender.h"
 #include "support/large_set.h"
 #include "support/test_support.h"
@@ -44,6 +48,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <jack/jack.h>
+#include <map>
 #include <netinet/in.h>
 #include <optional>
 #include <random>
@@ -241,9 +246,20 @@ int reportedSection(const AppProcess& app, std::size_t from, const std::string& 
     return std::atoi(out.c_str() + section + 9);
 }
 
-void writePreferences(const AppFixtureFiles& files) {
-    files.writeSettings({{"showModeChooserAtStartup", false}, {"hasSeenQuickStart", true}},
-                        {{"strataMode", "essentials"}},
+// The band remote, on in the main run: its page and OSC on fixed ports (the run has a network
+// namespace of its own), OSC obeyed from 127.0.0.1 only.
+const strata::bench::RemoteEndpoint kRemote{18750, 18751, "0123456789abcdef0123456789abcdef"};
+constexpr int kViewers = 50;
+
+void writePreferences(const AppFixtureFiles& files, bool remote) {
+    std::map<std::string, std::string> texts{{"strataMode", "essentials"}};
+    if (remote) {
+        texts["remoteConfig"] = R"({"web":true,"webPort":)" + std::to_string(kRemote.webPort) +
+                                R"(,"osc":true,"oscPort":)" + std::to_string(kRemote.oscPort) +
+                                R"(,"oscAllowed":["127.0.0.1"]})";
+        texts["remoteViewerToken"] = kRemote.token;
+    }
+    files.writeSettings({{"showModeChooserAtStartup", false}, {"hasSeenQuickStart", true}}, texts,
                         AdvanceTrigger{"pedal:next", AdvanceTrigger::Kind::note, kNextNote});
 }
 
@@ -295,11 +311,13 @@ int main(int argc, char** argv) {
         !pedal.connect("floor:cue", daw.fullName(fromFloor)))
         return fail("the floor process's ports did not appear");
 
-    // The program, with a set long enough for every round to move to a neighbouring section.
+    // The program, with a set long enough for every round to move to a neighbouring section (the
+    // remote's rounds start again from the first section).
+    const int sections = 2 * rounds + 4;
     TempDir dir;
     const AppFixtureFiles files{dir.path()};
-    writePreferences(files);
-    files.writeSet(alternatingSet(2 * rounds + 4));
+    writePreferences(files, true);
+    files.writeSet(alternatingSet(sections));
     AppProcess app;
     const std::uint64_t startedJack = jack_get_time();
     if (!app.start(program, files, {"STRATA_MIDI=jack", "STRATA_TEST_HOOKS=1"}))
@@ -317,6 +335,8 @@ int main(int argc, char** argv) {
     const double startupMs = static_cast<double>(*firstPush - startedJack) / 1000.0;
     if (!app.waitForLine("[Strata] Ready", 30s))
         return fail("the program did not get ready", &app);
+    if (!app.waitForLine("[Remote] web page on port", 10s))
+        return fail("the band remote did not start", &app);
     std::this_thread::sleep_for(2s); // settle: the rest of the first push, the window's first frame
     const double residentAtStart = residentMiB(app.pid());
     const double floorResident = residentMiB(floorPid);
@@ -328,32 +348,36 @@ int main(int argc, char** argv) {
     int section = 0; // where the program stands once the FIREs are through
 
     // NEXT presses, and the same press through the pass-through.
-    std::vector<double> nextProgram, nextFloor;
-    for (int i = 0; i < rounds; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(phase(random)));
-        daw.takeReceived();
-        pedal.takeSent();
-        pedal.send(next, {0x90, kNextNote, 100});
-        pedal.send(next, {0x80, kNextNote, 0});
-        const auto hit = arrival(daw, fromStrata, isMutePress);
-        const auto sent = pedal.takeSent();
-        if (hit && !sent.empty())
-            nextProgram.push_back(static_cast<double>(*hit) -
-                                  static_cast<double>(sent.front().cycleMicros));
-        std::this_thread::sleep_for(20ms); // the release and the rest of the push go by
+    const auto measureNext = [&](int count, std::vector<double>& nextProgram,
+                                 std::vector<double>& nextFloor) {
+        for (int i = 0; i < count; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(phase(random)));
+            daw.takeReceived();
+            pedal.takeSent();
+            pedal.send(next, {0x90, kNextNote, 100});
+            pedal.send(next, {0x80, kNextNote, 0});
+            const auto hit = arrival(daw, fromStrata, isMutePress);
+            const auto sent = pedal.takeSent();
+            if (hit && !sent.empty())
+                nextProgram.push_back(static_cast<double>(*hit) -
+                                      static_cast<double>(sent.front().cycleMicros));
+            std::this_thread::sleep_for(20ms); // the release and the rest of the push go by
 
-        std::this_thread::sleep_for(std::chrono::milliseconds(phase(random)));
-        daw.takeReceived();
-        pedal.takeSent();
-        pedal.send(toFloor, {0x90, kNextNote, 100});
-        const auto through = arrival(daw, fromFloor, [](const JackTestEvent& e) {
-            return e.bytes.size() == 3 && e.bytes[0] == 0x90;
-        });
-        const auto floorSent = pedal.takeSent();
-        if (through && !floorSent.empty())
-            nextFloor.push_back(static_cast<double>(*through) -
-                                static_cast<double>(floorSent.front().cycleMicros));
-    }
+            std::this_thread::sleep_for(std::chrono::milliseconds(phase(random)));
+            daw.takeReceived();
+            pedal.takeSent();
+            pedal.send(toFloor, {0x90, kNextNote, 100});
+            const auto through = arrival(daw, fromFloor, [](const JackTestEvent& e) {
+                return e.bytes.size() == 3 && e.bytes[0] == 0x90;
+            });
+            const auto floorSent = pedal.takeSent();
+            if (through && !floorSent.empty())
+                nextFloor.push_back(static_cast<double>(*through) -
+                                    static_cast<double>(floorSent.front().cycleMicros));
+        }
+    };
+    std::vector<double> nextProgram, nextFloor;
+    measureNext(rounds, nextProgram, nextFloor);
 
     // NEXT presses while the main thread is held: each press goes out 100 ms into a 2 s hold. The
     // DAW's input is read throughout, so that a second send of the same move is seen.
@@ -390,10 +414,62 @@ int main(int argc, char** argv) {
         heldOnce += presses.size() == 1 ? 1 : 0;
     }
 
+    // The band remote under load: NEXT with 50 viewers reading every state update, then NEXT
+    // while malformed input floods every port the remote listens on (the viewers still there).
+    // Each series starts from the first section, brought back by Cadenzo's FIRE.
+    CueSender cadenzo;
+    const auto backToTheStart = [&] {
+        cadenzo.send(R"({"type":"FIRE","songIdx":0,"sectionIdx":0})");
+        std::this_thread::sleep_for(300ms);
+        daw.takeReceived();
+    };
+    backToTheStart();
+    strata::bench::ViewerCrowd viewers;
+    if (!viewers.open(kRemote, kViewers, &error))
+        return fail(error, &app);
+    const auto viewersBegin = SteadyClock::now();
+    std::vector<double> viewedProgram, viewedFloor;
+    measureNext(rounds, viewedProgram, viewedFloor);
+    const double viewedSeconds =
+        std::chrono::duration<double>(SteadyClock::now() - viewersBegin).count();
+    const std::uint64_t viewedMessages = viewers.messages();
+    const std::uint64_t viewedFewest = viewers.fewestPerViewer();
+    const int viewersAfterViewing = viewers.connected();
+
+    backToTheStart();
+    std::this_thread::sleep_for(1s);
+    const double residentBeforeFlood = residentMiB(app.pid());
+    const std::size_t outputBeforeFlood = app.output().size();
+    strata::bench::MalformedFlood flood;
+    if (!flood.start(kRemote, &error))
+        return fail(error, &app);
+    const auto floodBegin = SteadyClock::now();
+    std::vector<double> floodedProgram, floodedFloor;
+    measureNext(rounds / 2, floodedProgram, floodedFloor);
+    const double residentMidFlood = residentMiB(app.pid());
+    measureNext(rounds - rounds / 2, floodedProgram, floodedFloor);
+    const double residentEndOfFlood = residentMiB(app.pid());
+    flood.stop();
+    const double floodSeconds =
+        std::chrono::duration<double>(SteadyClock::now() - floodBegin).count();
+    const auto floodCounts = flood.counts();
+    std::this_thread::sleep_for(2s);
+    const double residentAfterFlood = residentMiB(app.pid());
+    // The program's lines meanwhile, besides its reports of missed JACK cycles (a busy machine's).
+    long floodLines = 0;
+    std::istringstream floodOutput(app.output().substr(outputBeforeFlood));
+    for (std::string line; std::getline(floodOutput, line);)
+        floodLines += line.find("cycles missed") == std::string::npos ? 1 : 0;
+    const int viewersAfterFlood = viewers.connected();
+    // The remote still serves: a new viewer is let in once the flood is over.
+    const int newcomer = strata::bench::openWebSocket(kRemote, kRemote.token, nullptr, 5000);
+    if (newcomer >= 0)
+        ::close(newcomer);
+    viewers.stop();
+
     // Cadenzo's FIREs go back and forth between the last two sections (the first muted, the
     // second not), so that each is one mute press whatever happened to the rounds before.
-    const int mutedTarget = 2 * rounds + 2;
-    CueSender cadenzo;
+    const int mutedTarget = sections - 2;
     cadenzo.send(R"({"type":"FIRE","songIdx":0,"sectionIdx":)" + std::to_string(mutedTarget + 1) +
                  "}");
     std::this_thread::sleep_for(300ms);
@@ -451,7 +527,7 @@ int main(int argc, char** argv) {
     // The large set: a second start with it as the stored set.
     TempDir largeDir;
     const AppFixtureFiles largeFiles{largeDir.path()};
-    writePreferences(largeFiles);
+    writePreferences(largeFiles, false);
     largeFiles.writeSet(largeSet());
     AppProcess large;
     if (!large.start(program, largeFiles, {"STRATA_MIDI=jack"}))
@@ -477,6 +553,42 @@ int main(int argc, char** argv) {
     printLatency("NEXT press, main thread held 2 s", heldProgram, nextFloor, heldRounds, rounds);
     std::printf("%-34s window at the new section %d/%d, move heard once %d/%d\n",
                 "  after each hold", heldShown, heldRounds, heldOnce, heldRounds);
+    std::printf("band remote on (page and OSC); the floor below each remote figure was measured "
+                "in the same rounds\n");
+    // How many presses came more than a period later than the plain rounds' median: a program
+    // that the remote holds up shows it here first, before the p99 moves.
+    const auto lateRounds = [&](const std::vector<double>& program) {
+        const double limit = percentile(nextProgram, 0.5) + 1000.0 * periodMs;
+        return std::count_if(program.begin(), program.end(), [&](double v) { return v > limit; });
+    };
+    std::printf("%-34s %ld of %zu plain rounds, %ld of %zu with viewers, %ld of %zu flooded\n",
+                "  a period later than the median", static_cast<long>(lateRounds(nextProgram)),
+                nextProgram.size(), static_cast<long>(lateRounds(viewedProgram)),
+                viewedProgram.size(), static_cast<long>(lateRounds(floodedProgram)),
+                floodedProgram.size());
+    printLatency("NEXT press, 50 remote viewers", viewedProgram, viewedFloor, rounds, rounds);
+    std::printf("%-34s %d/%d still connected; %.1f state updates/s each on average "
+                "(fewest: %llu in %.1f s)\n",
+                "  viewers", viewersAfterViewing, kViewers,
+                static_cast<double>(viewedMessages) / kViewers / viewedSeconds,
+                static_cast<unsigned long long>(viewedFewest), viewedSeconds);
+    printLatency("NEXT press, remote flooded", floodedProgram, floodedFloor, rounds, rounds);
+    std::printf("%-34s per second: %.0f garbage HTTP requests, %.0f WebSockets with a bad frame "
+                "(%.0f handshakes unanswered), %.0f + %.0f malformed OSC datagrams from an "
+                "allowed and a refused sender, %.1f OSC subscriptions from ports that close "
+                "(%.1f s)\n",
+                "  flood", floodCounts.httpRequests / floodSeconds,
+                floodCounts.badFrameSockets / floodSeconds,
+                floodCounts.webSocketsRefused / floodSeconds, floodCounts.oscAllowed / floodSeconds,
+                floodCounts.oscRefused / floodSeconds, floodCounts.oscSubscribes / floodSeconds,
+                floodSeconds);
+    std::printf("%-34s %d/%d viewers still connected; a new viewer %s; %ld lines of program "
+                "output meanwhile (besides missed-cycle reports)\n",
+                "  after the flood", viewersAfterFlood, kViewers,
+                newcomer >= 0 ? "let in" : "NOT let in", floodLines);
+    std::printf("%-34s %6.1f MiB before, %6.1f halfway, %6.1f at the end, %6.1f 2 s after\n",
+                "resident memory around the flood", residentBeforeFlood, residentMidFlood,
+                residentEndOfFlood, residentAfterFlood);
     std::printf("%-34s %.1f ms\n", "start-up -> first mute press", startupMs);
     std::printf("%-34s %.1f ms (large set: 200 songs x 12 sections x 4 steps)\n",
                 "start-up -> \"Ready\" line, large set", readyWithLargeMs);
@@ -494,5 +606,8 @@ int main(int argc, char** argv) {
                 std::thread::hardware_concurrency());
     if (status != std::optional<int>(0) || largeStatus != std::optional<int>(0))
         return fail("the program did not exit cleanly after SIGTERM", &app);
-    return nextProgram.empty() || fireProgram.empty() ? 1 : 0;
+    return nextProgram.empty() || fireProgram.empty() || viewedProgram.empty() ||
+                   floodedProgram.empty()
+               ? 1
+               : 0;
 }

@@ -24,6 +24,9 @@ TimePoint steadyNow() {
 // few hundred bytes, a command a few dozen.
 constexpr double kBytesPerSecond = 8 * 1024;
 constexpr double kByteBurst = 32 * 1024;
+// The budget is kept in blocks of this many bytes (one token each), so that a read costs a few
+// steps of the gate rather than one a byte.
+constexpr qint64 kBudgetBlock = 256;
 // Refused messages after which a page's connection is closed.
 constexpr int kMaxRefused = 50;
 // Bytes waiting to go to one viewer beyond which it is taken to be gone.
@@ -35,6 +38,29 @@ QString plainAddress(const QHostAddress& address) {
     bool ok = false;
     const quint32 v4 = address.toIPv4Address(&ok);
     return ok ? QHostAddress(v4).toString() : address.toString();
+}
+
+// Whether the bytes that opened a connection hold a complete opening request for a WebSocket that
+// the WebSocket server cannot take: no key, or a protocol version other than 13.
+bool unusableUpgrade(const QByteArray& head) {
+    const qsizetype end = head.indexOf("\r\n\r\n");
+    if (end < 0)
+        return false;
+    bool upgrade = false, key = false, version13 = false;
+    for (const QByteArray& line : head.left(end).split('\n')) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon < 0)
+            continue;
+        const QByteArray name = line.left(colon).trimmed().toLower();
+        const QByteArray value = line.mid(colon + 1).trimmed();
+        if (name == "upgrade")
+            upgrade = value.toLower().contains("websocket");
+        else if (name == "sec-websocket-key")
+            key = !value.isEmpty();
+        else if (name == "sec-websocket-version")
+            version13 = value == "13";
+    }
+    return upgrade && !(key && version13);
 }
 
 QByteArray pageText() {
@@ -66,15 +92,27 @@ void CappedTcpServer::incomingConnection(qintptr descriptor) {
     // Bytes as a budget refilled over time: a sender that pushes more is cut off before its input
     // can pile up (this slot runs before the HTTP reader takes the bytes; after an upgrade the
     // WebSocket's own caps apply).
-    auto budget = std::make_shared<RateGate>(kBytesPerSecond, kByteBurst);
+    auto budget =
+        std::make_shared<RateGate>(kBytesPerSecond / kBudgetBlock, kByteBurst / kBudgetBlock);
     connect(socket, &QTcpSocket::readyRead, this, [socket, budget] {
         const qint64 n = socket->bytesAvailable();
         const TimePoint now = steadyNow();
-        for (qint64 k = 0; k < n; k += 256)
+        // Emptied before the HTTP reader's turn and closed after it: a reader that finds its
+        // socket closed prints a warning, and a flood of them would fill the program's log. (The
+        // reader owns the socket and lets it go once it is closed.)
+        const auto drop = [socket] {
+            socket->readAll();
+            QMetaObject::invokeMethod(
+                socket, [socket] { socket->abort(); }, Qt::QueuedConnection);
+        };
+        for (qint64 k = 0; k < n; k += kBudgetBlock)
             if (!budget->allow(now)) {
-                socket->abort();
+                drop();
                 return;
             }
+        // Handed over, such a request would fail inside Qt's WebSocket server, with a warning.
+        if (unusableUpgrade(socket->peek(n)))
+            drop();
     });
     addPendingConnection(socket);
 }
@@ -209,8 +247,15 @@ void RemoteWorker::acceptWebSockets() {
         const QUrl url = socket->requestUrl();
         const std::string token = QUrlQuery(url).queryItemValue(QStringLiteral("t")).toStdString();
         if (url.path() != QStringLiteral("/ws") || !hub_.viewerTokenMatches(token)) {
-            socket->close(QWebSocketProtocol::CloseCodePolicyViolated);
-            socket->deleteLater();
+            // Closed once the handshake's own reading is over: closed from inside it (this runs
+            // there), the socket is read once more after closing, with a warning each time.
+            QMetaObject::invokeMethod(
+                socket,
+                [socket] {
+                    socket->close(QWebSocketProtocol::CloseCodePolicyViolated);
+                    socket->deleteLater();
+                },
+                Qt::QueuedConnection);
             continue;
         }
         socket->setMaxAllowedIncomingMessageSize(kMaxPageMessageBytes);
@@ -310,12 +355,15 @@ void RemoteWorker::broadcast() {
     // After the loop: aborting disconnects at once, which takes the viewer out of the list.
     for (QWebSocket* socket : stalled)
         socket->abort();
-    if (osc_ && !subscribers_.empty()) {
+    if (osc_) {
+        const auto& subscribers = subscribers_.current(steadyNow());
+        if (subscribers.empty())
+            return;
         const auto bytes = osc::encode(oscStateMessage(*state));
         const QByteArray datagram(reinterpret_cast<const char*>(bytes.data()),
                                   static_cast<qsizetype>(bytes.size()));
-        for (const Subscriber& s : subscribers_)
-            osc_->writeDatagram(datagram, s.address, s.port);
+        for (const auto& s : subscribers)
+            osc_->writeDatagram(datagram, QHostAddress(QString::fromStdString(s.address)), s.port);
     }
 }
 
@@ -330,7 +378,8 @@ void RemoteWorker::readOsc() {
         const QNetworkDatagram datagram =
             osc_->receiveDatagram(static_cast<qint64>(osc::kMaxPacketBytes) + 4);
         const QByteArray data = datagram.data();
-        if (!hub_.oscSenderAllowed(plainAddress(datagram.senderAddress()).toStdString()))
+        const std::string sender = plainAddress(datagram.senderAddress()).toStdString();
+        if (!hub_.oscSenderAllowed(sender))
             continue;
         if (data.size() > static_cast<qsizetype>(osc::kMaxPacketBytes) ||
             !oscGate_.allow(steadyNow()))
@@ -341,12 +390,8 @@ void RemoteWorker::readOsc() {
             if (message.address == kOscSubscribe) {
                 const QHostAddress address = datagram.senderAddress();
                 const auto port = static_cast<quint16>(datagram.senderPort());
-                const bool known =
-                    std::any_of(subscribers_.begin(), subscribers_.end(), [&](const Subscriber& s) {
-                        return s.address == address && s.port == port;
-                    });
-                if (!known && subscribers_.size() < static_cast<std::size_t>(kMaxSubscribers))
-                    subscribers_.push_back({address, port});
+                // Refused when the list is full: the one reply below is all it gets.
+                subscribers_.subscribe(sender, port, steadyNow());
                 const auto bytes = osc::encode(oscStateMessage(*hub_.state()));
                 osc_->writeDatagram(reinterpret_cast<const char*>(bytes.data()),
                                     static_cast<qint64>(bytes.size()), address, port);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "remote/osc_subscribers.h"
 #include "remote/rate_gate.h"
 #include "remote/remote_hub.h"
 
@@ -53,9 +54,8 @@ public:
     // OSC datagrams taken each second from all allowed senders together.
     static constexpr double kOscRate = 50;
     static constexpr double kOscBurst = 20;
-    // Simultaneous TCP connections (page loads and WebSockets together), OSC subscribers.
+    // Simultaneous TCP connections (page loads and WebSockets together).
     static constexpr int kMaxConnections = 96;
-    static constexpr int kMaxSubscribers = 16;
 
     RemoteWorker(RemoteHub& hub, QHostAddress address);
     ~RemoteWorker() override;
@@ -76,10 +76,6 @@ private:
         RateGate gate{kPageRate, kPageBurst};
         int refused = 0;
     };
-    struct Subscriber {
-        QHostAddress address;
-        quint16 port = 0;
-    };
 
     void startWeb(int port);
     void stopWeb();
@@ -99,7 +95,7 @@ private:
     QPointer<CappedTcpServer> tcp_;
     QUdpSocket* osc_ = nullptr;
     std::vector<std::unique_ptr<Viewer>> viewers_;
-    std::vector<Subscriber> subscribers_;
+    OscSubscribers subscribers_;
     RateGate oscGate_{kOscRate, kOscBurst};
     UpdatePacer pacer_{std::chrono::milliseconds(100)};
     QTimer paceTimer_{this}; // a child, so that it moves to the server thread with the worker

@@ -1,9 +1,11 @@
 // The band remote in a real browser: the system's chromium, headless, driven by puppeteer-core,
-// against the real program on loopback (run inside a private network namespace). One phone opens
-// the viewer link and sees the set, is refused control without the pairing code, pairs, presses
-// NEXT; a second phone sees the change.
+// against the real program on loopback (run inside a private network namespace) and on a private
+// JACK server with a DAW on it (the DAW helper, which also writes the set). One phone opens the
+// viewer link and sees the set, is refused control without the pairing code (the DAW hears
+// nothing), pairs, presses NEXT: the DAW hears the mutes of the next section, and a second phone
+// sees the change.
 //
-//   node remote_browser_test.mjs <path of the strata program>
+//   node remote_browser_test.mjs <path of the strata program> <path of the DAW helper>
 import { spawn } from "node:child_process";
 import { mkdtempSync, mkdirSync, writeFileSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
@@ -12,6 +14,7 @@ import assert from "node:assert/strict";
 import puppeteer from "puppeteer-core";
 
 const program = process.argv[2];
+const dawHelper = process.argv[3];
 const port = 18780;
 const token = "0123456789abcdef0123456789abcdef";
 const patience = 30000; // a wait that ends as soon as what it waits for holds
@@ -27,12 +30,25 @@ writeFileSync(join(root, "config", "Korvel", "Strata.conf"), [
   "",
 ].join("\n"));
 
-const env = { ...process.env, HOME: root, XDG_CONFIG_HOME: join(root, "config"),
-  XDG_DATA_HOME: join(root, "data"), QT_QPA_PLATFORM: "offscreen", STRATA_TEST_HOOKS: "1" };
-const app = spawn(program, [], { env, stdio: ["ignore", "pipe", "pipe"] });
 let log = "";
-app.stdout.on("data", (d) => { log += d; });
-app.stderr.on("data", (d) => { log += d; });
+// The DAW: its lines ("jack <server>", "connected", "mutes 01000000") as they come.
+const daw = spawn(dawHelper, [root], { stdio: ["pipe", "pipe", "pipe"] });
+const dawLines = [];
+let dawRest = "";
+daw.stdout.on("data", (d) => {
+  const parts = (dawRest + d).split("\n");
+  dawRest = parts.pop();
+  dawLines.push(...parts);
+});
+daw.stderr.on("data", (d) => { log += "[daw] " + d; });
+const dawExited = new Promise((r) => daw.on("exit", r));
+let app;
+let appExited = Promise.resolve();
+// The DAW's mutes as last reported ("" before it is wired), one character a track.
+const dawMutes = () => {
+  const last = dawLines.filter((l) => l.startsWith("mutes ")).pop();
+  return last ? last.slice(6) : "";
+};
 
 async function until(what, check) {
   if (process.env.STRATA_VERBOSE) console.log("waiting for " + what);
@@ -47,7 +63,17 @@ async function until(what, check) {
 let browser;
 let status = 0;
 try {
-  await until("the page is served", () => log.includes("web page on port") && log.includes("Ready"));
+  await until("the JACK server", () => dawLines.some((l) => l.startsWith("jack ")));
+  const server = dawLines.find((l) => l.startsWith("jack ")).slice(5);
+  const env = { ...process.env, HOME: join(root, "home"), XDG_CONFIG_HOME: join(root, "config"),
+    XDG_DATA_HOME: join(root, "data"), QT_QPA_PLATFORM: "offscreen", STRATA_TEST_HOOKS: "1",
+    STRATA_MIDI: "jack", JACK_DEFAULT_SERVER: server, JACK_NO_START_SERVER: "1" };
+  app = spawn(program, [], { env, stdio: ["ignore", "pipe", "pipe"] });
+  app.stdout.on("data", (d) => { log += d; });
+  app.stderr.on("data", (d) => { log += d; });
+  appExited = new Promise((r) => app.on("exit", r));
+  await until("the page is served", () => log.includes("web page on port") && log.includes("Ready (MIDI: jack)"));
+  await until("the DAW wired to Strata", () => dawLines.includes("connected"));
   browser = await puppeteer.launch({ executablePath: process.env.STRATA_CHROMIUM || "/usr/bin/chromium", headless: "new",
     args: ["--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-dev-shm-usage"],
     protocolTimeout: 60000 });
@@ -85,6 +111,10 @@ try {
   await phone.evaluate(() => send({ cmd: "next" }));
   await until("the refusal", async () => (await text(phone, "msg")) === "Not paired");
   assert.equal(await text(second, "now"), "Intro");
+  // A refused command never reaches MIDI: Verse 1's track is not muted. (Intro's is, unless the
+  // DAW was wired after the program's first push went out.)
+  const before = dawMutes();
+  assert.equal(before[1], "0", "the DAW's mutes after a refused NEXT: " + before);
 
   // A wrong code is refused; the code on the performer's screen pairs.
   await phone.bringToFront();
@@ -105,6 +135,9 @@ try {
   await phone.click("#go");
   for (const page of [phone, second])
     await until("the move on both phones", async () => (await text(page, "now")) === "Verse 1");
+  // The DAW heard it: Verse 1's track muted, Intro's sounding again when it had heard Intro.
+  await until("the move in the DAW", () => dawMutes()[1] === "1");
+  assert.equal(dawMutes(), before === "10000000" ? "01000000" : "11000000");
   // The program itself moved: its window's state is what a new phone is sent.
   const third = await open(390, 844);
   await until("the move for a new phone", async () => (await text(third, "now")) === "Verse 1");
@@ -123,8 +156,10 @@ try {
   status = 1;
 } finally {
   if (browser) await browser.close();
-  app.kill("SIGTERM");
-  await new Promise((r) => app.on("exit", r));
+  if (app) app.kill("SIGTERM");
+  await appExited;
+  daw.stdin.end(); // the helper stops its JACK server
+  await dawExited;
   rmSync(root, { recursive: true, force: true });
 }
 process.exit(status);
