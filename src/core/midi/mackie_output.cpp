@@ -261,8 +261,11 @@ void MackieOutput::pollSettle(Unit unit) {
                 return;
             w.drainedAt = out_.stampNow();
         }
-        done = out_.hasPassed(*w.drainedAt, answerTime()) &&
-               (!w.connectedAt || out_.hasPassed(*w.connectedAt, kConnectionSettle));
+        // Counted in cycles whose input has reached the MIDI queue: the DAW's report for the new
+        // bank may have been read in time and still wait for a busy input thread, and the
+        // presses that waited for the settle must not go out before the queue has taken it in.
+        done = out_.inputHasPassed(*w.drainedAt, answerTime()) &&
+               (!w.connectedAt || out_.inputHasPassed(*w.connectedAt, kConnectionSettle));
     }
     if (!done)
         return;
