@@ -123,6 +123,35 @@ TEST(MackieOutput, ASettleWaitsForTheBankReportALaggingInputThreadStillHolds) {
     EXPECT_EQ(rig.heard(), expected);
 }
 
+TEST(MackieOutput, ASettleOutlastsAServerStalledWithItsBankMovesStillWaiting) {
+    // In cycles of a millisecond; the server stalls, far beyond the settle's limit, while the bank
+    // moves still wait to go out.
+    MidiRig rig;
+    rig.midi.runInCycles(std::chrono::milliseconds(1));
+    rig.midi.holdOutput(true);
+    const auto layers = makeLayers(8);
+    rig.service->sendSectionState(layers, idsAt(layers, {0}), ControlMode::mackieControl,
+                                  std::nullopt, 8);
+    rig.settle();
+    for (int ms = 0; ms < 5000; ++ms) {
+        rig.loop.advance(std::chrono::milliseconds(1));
+        rig.settle();
+    }
+    EXPECT_TRUE(rig.settling());
+    EXPECT_EQ(rig.heard(), bankMove(1));
+
+    // It runs again: the moves go out, and the DAW says that track 9 is muted already.
+    rig.midi.holdOutput(false);
+    rig.midi.sendToDestination(rig.service->virtualDestinationRef(false), {ledReport({0})});
+    for (std::uint64_t cycle = 1; cycle <= 400; ++cycle) {
+        rig.loop.advance(std::chrono::milliseconds(1));
+        rig.midi.setCycles(cycle, cycle);
+        rig.settle();
+    }
+    EXPECT_FALSE(rig.settling());
+    EXPECT_EQ(rig.heard(), bankMove(1));
+}
+
 TEST(MackieOutput, SectionChangesDuringASettleEndInTheLatestState) {
     MidiRig rig;
     const auto layers = makeLayers(4);

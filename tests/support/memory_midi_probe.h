@@ -291,6 +291,10 @@ public:
     }
     std::uint64_t cycleCount() const override { return cycleCount_.load(); }
     std::uint64_t deliveredCycle() const override { return deliveredCycle_.load(); }
+    // What our virtual sources emit waits for cycles that do not come (a stalled server); it is
+    // recorded as heard all the same.
+    void holdOutput(bool held) { outputHeld_.store(held); }
+    bool outputPending(MidiRef) const override { return outputHeld_.load(); }
     std::uint64_t deliveringCycle() const override {
         const std::uint64_t read = readCycle_.load();
         return read != 0 ? read : cycleCount_.load();
@@ -329,6 +333,7 @@ private:
     std::atomic<std::uint64_t> cycleCount_{0};
     std::atomic<std::uint64_t> deliveredCycle_{0};
     std::atomic<std::uint64_t> readCycle_{0};
+    std::atomic<bool> outputHeld_{false};
 };
 
 } // namespace strata

@@ -52,8 +52,8 @@ public:
     // After a DAW connects to a surface port it reports its whole surface state about 100 ms
     // later; a settle that follows a connection lasts at least this long from the connection.
     static constexpr Duration kConnectionSettle = std::chrono::milliseconds(250);
-    // No settle lasts longer than this beyond the cycles its bank moves need, whatever the MIDI
-    // system does (a server that stops running cycles, say).
+    // Once its bank moves have gone out, no settle lasts longer than this, whatever the MIDI
+    // system does (a server that stops running cycles, say). Until they have, it waits for them.
     static constexpr Duration kSettleLimit = std::chrono::seconds(3);
     // How often the main loop looks at a settle in progress.
     static constexpr Duration kSettlePoll = std::chrono::milliseconds(2);
