@@ -4,6 +4,8 @@
 #include "support/test_support.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <functional>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <memory>
@@ -352,6 +354,54 @@ TEST_F(JackBackendTest, SendToANamedDestinationReachesOnlyThatDestination) {
             got.push_back(ev.bytes);
         EXPECT_EQ(got, expected) << "synth" << i;
     }
+}
+
+TEST_F(JackBackendTest, InputHeldUpInItsHandlerCountsAsDeliveredOnlyOnceItIsThrough) {
+    // The handler of the first delivery holds the input thread up, as a busy machine can.
+    auto backend = makeBackend();
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false, released = false;
+    std::uint64_t readIn = 0, countThen = 0, deliveredThen = 0;
+    const MidiRef client = backend->createClient("Strata", [] {});
+    const MidiRef out = backend->createOutputPort(client, "Strata Out");
+    const MidiRef dst =
+        backend->createVirtualDestination(client, "Strata", [&](const MidiPacketList&) {
+            std::unique_lock lock(mutex);
+            if (entered)
+                return;
+            readIn = backend->deliveringCycle();
+            countThen = backend->cycleCount();
+            deliveredThen = backend->deliveredCycle();
+            entered = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return released; });
+        });
+    const auto release = [&] {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    };
+    struct Guard {
+        std::function<void()> atExit;
+        ~Guard() { atExit(); }
+    } guard{release};
+    ASSERT_TRUE(backend->available());
+    const Bytes cc = {0xB0, 0x14, 0x7F};
+    backend->send(out, dst, cc.data(), cc.size());
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard lock(mutex);
+        return entered;
+    }));
+    EXPECT_GT(readIn, 0u);
+    EXPECT_LE(readIn, countThen);
+    EXPECT_LT(deliveredThen, readIn);
+
+    // The cycles run on; the input they read is not through while the handler holds it up.
+    ASSERT_TRUE(waitUntil([&] { return backend->cycleCount() >= readIn + 10; }));
+    EXPECT_LT(backend->deliveredCycle(), readIn);
+    release();
+    ASSERT_TRUE(waitUntil([&] { return backend->deliveredCycle() >= readIn + 10; }));
 }
 
 TEST_F(JackBackendTest, TheDawSurfaceOutputIsNotReadAsController) {

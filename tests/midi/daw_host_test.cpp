@@ -240,6 +240,44 @@ TEST(DawHostCC, ArdourEchoesAnswerOurTogglesOrAreChangesByHand) {
     EXPECT_EQ(sent(), Packets{toggle20});
 }
 
+TEST(DawHostCC, AnAnswerReadInTimeCountsHoweverLateTheInputThreadHandsItOn) {
+    // In cycles of a millisecond. The answer to a toggle is handed on (a busy input thread) only
+    // after the wait for it is over, in time and in cycles; what counts is when it was read.
+    struct Row {
+        const char* what;
+        std::uint64_t readIn; // the cycle the answer was read in; 0: as it is handed on
+        bool pressedAgain;
+    };
+    const Bytes toggle20{0xB0, 20, 0x7F};
+    const Row rows[] = {
+        {"read two cycles after the toggle: the track was muted already", 12, true},
+        {"read after the wait: a change by hand", 0, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        MidiRig rig;
+        rig.midi.runInCycles(std::chrono::milliseconds(1));
+        rig.midi.setCycles(10, 10);
+        const MidiRef synth = rig.midi.addDestination("Synth");
+        const MidiRef synthOut = rig.plugSource("Synth");
+        auto layers = makeLayers(1);
+        layers[0].portName = "Synth"; // CC 20 on channel 1
+        rig.service->sendSectionState(layers, idsAt(layers, {0}), ControlMode::ccMute, std::nullopt,
+                                      0, DawHost::ardour);
+        rig.settle();
+        EXPECT_EQ(rig.midi.receivedBy(synth), Packets{toggle20});
+        rig.midi.clearHeard();
+
+        const auto late = MidiService::kEchoHold + std::chrono::milliseconds(50);
+        rig.loop.advance(late);
+        const auto cycles = 10 + static_cast<std::uint64_t>(late / std::chrono::milliseconds(1));
+        rig.midi.setCycles(cycles, cycles, row.readIn);
+        rig.midi.sendFromSource(synthOut, {{0xB0, 20, 0}});
+        rig.settle();
+        EXPECT_EQ(rig.midi.receivedBy(synth), row.pressedAgain ? Packets{toggle20} : Packets{});
+    }
+}
+
 // The generated binding map binds a channel + CC to the first layer that uses it, whatever its
 // port; the output drives that layer alone.
 TEST(DawHostCC, AChannelAndCCThatTwoLayersShareDrivesOnlyTheFirstAsTheMapBindsIt) {

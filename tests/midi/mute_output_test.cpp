@@ -64,6 +64,94 @@ TEST(MackieOutput, PressesAfterABankMoveFollowTheLedsTheDawReports) {
     EXPECT_EQ(rig.heard(), expected);
 }
 
+TEST(MackieOutput, ASettleWaitsForTheBankReportALaggingInputThreadStillHolds) {
+    // A MIDI system that runs in cycles of a millisecond, whose input thread the machine may
+    // hold back: it hands on what the cycles read only up to `delivered`.
+    MidiRig rig;
+    rig.midi.runInCycles(std::chrono::milliseconds(1));
+    std::uint64_t cycles = 0;
+    std::uint64_t delivered = 0;
+    const auto run = [&](int ms, bool inputKeepsUp) {
+        for (int i = 0; i < ms; ++i) {
+            rig.loop.advance(std::chrono::milliseconds(1));
+            ++cycles;
+            if (inputKeepsUp)
+                delivered = cycles;
+            rig.midi.setCycles(cycles, delivered);
+            rig.settle();
+        }
+    };
+    const MidiRef feedback = rig.service->virtualDestinationRef(false);
+    const auto layers = makeLayers(8);
+    rig.service->sendSectionState(layers, {}, ControlMode::mackieControl, std::nullopt, 0);
+    rig.settle();
+    rig.midi.sendToDestination(feedback, {ledReport({})});
+    run(400, true);
+    ASSERT_FALSE(rig.settling());
+
+    // Tracks 9-16 next; the DAW has track 9 muted already and says so a cycle after the bank
+    // has moved, but the input thread is held back well beyond the settle's time.
+    rig.midi.clearHeard();
+    rig.service->resetMackieShadow();
+    rig.service->sendSectionState(layers, idsAt(layers, {0}), ControlMode::mackieControl,
+                                  std::nullopt, 8);
+    rig.settle();
+    run(100, false);
+    EXPECT_TRUE(rig.settling()) << "the bank's report has not reached the queue";
+    EXPECT_EQ(rig.heard(), bankMove(1));
+
+    // The report goes through; the settle ends on it, and track 9 is left as it is.
+    rig.midi.sendToDestination(feedback, {ledReport({0})});
+    run(10, true);
+    EXPECT_FALSE(rig.settling());
+    EXPECT_EQ(rig.heard(), bankMove(1));
+
+    // An input that never catches up holds the presses no longer than the settle's limit.
+    rig.midi.clearHeard();
+    rig.service->resetMackieShadow();
+    rig.service->sendSectionState(layers, idsAt(layers, {1}), ControlMode::mackieControl,
+                                  std::nullopt, 16);
+    rig.settle();
+    const auto limit =
+        std::chrono::duration_cast<std::chrono::milliseconds>(MidiService::kSettleLimit);
+    run(static_cast<int>(limit.count()) - 10, false);
+    EXPECT_TRUE(rig.settling());
+    run(200, false);
+    EXPECT_FALSE(rig.settling());
+    Packets expected = bankMove(2);
+    press(expected, mute(1));
+    EXPECT_EQ(rig.heard(), expected);
+}
+
+TEST(MackieOutput, ASettleOutlastsAServerStalledWithItsBankMovesStillWaiting) {
+    // In cycles of a millisecond; the server stalls, far beyond the settle's limit, while the bank
+    // moves still wait to go out.
+    MidiRig rig;
+    rig.midi.runInCycles(std::chrono::milliseconds(1));
+    rig.midi.holdOutput(true);
+    const auto layers = makeLayers(8);
+    rig.service->sendSectionState(layers, idsAt(layers, {0}), ControlMode::mackieControl,
+                                  std::nullopt, 8);
+    rig.settle();
+    for (int ms = 0; ms < 5000; ++ms) {
+        rig.loop.advance(std::chrono::milliseconds(1));
+        rig.settle();
+    }
+    EXPECT_TRUE(rig.settling());
+    EXPECT_EQ(rig.heard(), bankMove(1));
+
+    // It runs again: the moves go out, and the DAW says that track 9 is muted already.
+    rig.midi.holdOutput(false);
+    rig.midi.sendToDestination(rig.service->virtualDestinationRef(false), {ledReport({0})});
+    for (std::uint64_t cycle = 1; cycle <= 400; ++cycle) {
+        rig.loop.advance(std::chrono::milliseconds(1));
+        rig.midi.setCycles(cycle, cycle);
+        rig.settle();
+    }
+    EXPECT_FALSE(rig.settling());
+    EXPECT_EQ(rig.heard(), bankMove(1));
+}
+
 TEST(MackieOutput, SectionChangesDuringASettleEndInTheLatestState) {
     MidiRig rig;
     const auto layers = makeLayers(4);

@@ -133,7 +133,7 @@ TEST_F(ArdourThroughJack, CCSectionChangesBringTracksMutedBeforeStartToTheSectio
             auto daw = makeDaw(options);
             JackRig rig(server_->name());
             // Ardour's Generic MIDI reads "Strata" and sends its feedback to "Strata feedback".
-            ASSERT_TRUE(daw->connectUnit(2, rig.sourcePort(false), rig.feedbackPort(false)));
+            ASSERT_TRUE(rig.wire(*daw, 2));
             CCSession model{daw->mutes(), {offset + 0, offset + 1, offset + 4}, offset, count};
 
             for (std::size_t k = 0; k < kWalk.size(); ++k) {
@@ -180,7 +180,7 @@ TEST_F(ArdourThroughJack, ALateConnectionEndsInTheSectionsMutes) {
         ASSERT_TRUE(rig.quiesce());
         if (k == 0) {
             EXPECT_EQ(daw->mutes(), model.session) << "nobody listens yet";
-            ASSERT_TRUE(daw->connectUnit(2, rig.sourcePort(false), rig.feedbackPort(false)));
+            ASSERT_TRUE(rig.wire(*daw, 2));
             ASSERT_TRUE(rig.driver.runUntil([&] { return rig.settling(); }));
             ASSERT_TRUE(rig.quiesce());
         }
@@ -208,7 +208,7 @@ TEST_F(ArdourThroughJack, PressesOfOneButtonOrCCAreNeverInAdjacentCycles) {
         auto daw = makeDaw(options);
         JackRig rig(server_->name());
         const int unit = cc ? 2 : 0;
-        ASSERT_TRUE(daw->connectUnit(unit, rig.sourcePort(false), rig.feedbackPort(false)));
+        ASSERT_TRUE(rig.wire(*daw, unit));
         // Mackie: the report the host sends on a connection is in (its LCD names the strips)
         // before the flicks begin. Ardour's Generic MIDI reports nothing on a connection.
         if (!cc) {

@@ -77,8 +77,18 @@ struct JackRig {
     std::string feedbackPort(bool extender) const {
         return backend->jackPortName(service->virtualDestinationRef(extender));
     }
+    // Wires a unit of the DAW (2: its Generic MIDI, on the main surface's ports) and waits until
+    // Strata has been told of the new listener and taken it in: on a busy machine that news can
+    // come well after the ports are connected, and what is sent before it reaches a DAW that
+    // Strata does not know is there.
     bool wire(DawSimulator& daw, int unit) {
-        return daw.connectUnit(unit, sourcePort(unit == 1), feedbackPort(unit == 1));
+        const std::uint64_t before = backend->counters().subscriptions;
+        if (!daw.connectUnit(unit, sourcePort(unit == 1), feedbackPort(unit == 1)))
+            return false;
+        if (!driver.runUntil([&] { return backend->counters().subscriptions > before; }))
+            return false;
+        service->drain();
+        return true;
     }
     bool unwire(DawSimulator& daw, int unit) {
         return daw.disconnectUnit(unit, sourcePort(unit == 1), feedbackPort(unit == 1));
@@ -96,6 +106,8 @@ struct JackRig {
     // Runs the loop until nothing is settling or waiting to go out, and then for `cycles` more
     // JACK cycles and at least `after` (in which the DAW acts on what arrived and answers), until
     // that holds again. Cycles, not only time: a loaded machine slows the server's cycles down.
+    // And cycles whose input has been handed to Strata: a loaded machine can hold the DAW's
+    // answers back on Strata's input thread after the cycles that read them.
     bool quiesce(int cycles = 8, std::chrono::milliseconds after = std::chrono::milliseconds(60),
                  std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
         const auto idle = [&] {
@@ -107,7 +119,8 @@ struct JackRig {
                 return false;
             const std::uint64_t from = backend->cycleCount();
             driver.runFor(after);
-            if (!driver.runUntil([&] { return backend->cycleCount() >= from + cycles; }, timeout))
+            if (!driver.runUntil([&] { return backend->deliveredCycle() >= from + cycles; },
+                                 timeout))
                 return false;
             if (idle())
                 return true;

@@ -3,6 +3,8 @@
 #include "backends/memory/memory_midi_system.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <functional>
 
 namespace strata {
@@ -272,6 +274,32 @@ public:
         deliveryHook_ = hook ? std::make_shared<DeliveryHook>(std::move(hook)) : nullptr;
     }
 
+    // ---- A system that runs in cycles -----------------------------------------------------------
+
+    // Plays a MIDI system whose cycles last `period`: the test says how many cycles have run, up
+    // to which one their input has been handed to the handlers (an input thread the machine
+    // holds back lags behind), and in which cycle the input it hands over next was read (0: the
+    // latest). Deliveries still run at once, as the test makes them.
+    void runInCycles(std::chrono::nanoseconds period) { cyclePeriod_.store(period.count()); }
+    void setCycles(std::uint64_t count, std::uint64_t delivered, std::uint64_t readIn = 0) {
+        cycleCount_.store(count);
+        deliveredCycle_.store(delivered);
+        readCycle_.store(readIn);
+    }
+    std::chrono::nanoseconds cyclePeriod() const override {
+        return std::chrono::nanoseconds(cyclePeriod_.load());
+    }
+    std::uint64_t cycleCount() const override { return cycleCount_.load(); }
+    std::uint64_t deliveredCycle() const override { return deliveredCycle_.load(); }
+    // What our virtual sources emit waits for cycles that do not come (a stalled server); it is
+    // recorded as heard all the same.
+    void holdOutput(bool held) { outputHeld_.store(held); }
+    bool outputPending(MidiRef) const override { return outputHeld_.load(); }
+    std::uint64_t deliveringCycle() const override {
+        const std::uint64_t read = readCycle_.load();
+        return read != 0 ? read : cycleCount_.load();
+    }
+
 private:
     struct Listener {
         MidiRef source;
@@ -301,6 +329,11 @@ private:
     ListenerId nextListener_ = 1;
     std::map<MidiRef, std::vector<Bytes>> receivedBy_;
     std::shared_ptr<DeliveryHook> deliveryHook_;
+    std::atomic<std::chrono::nanoseconds::rep> cyclePeriod_{0};
+    std::atomic<std::uint64_t> cycleCount_{0};
+    std::atomic<std::uint64_t> deliveredCycle_{0};
+    std::atomic<std::uint64_t> readCycle_{0};
+    std::atomic<bool> outputHeld_{false};
 };
 
 } // namespace strata

@@ -201,7 +201,8 @@ std::string JackMidiBackend::jackPortName(MidiRef ref) const {
 
 JackMidiBackend::Counters JackMidiBackend::counters() const {
     return Counters{process_.droppedOutgoing.load(), process_.droppedIncoming.load(),
-                    process_.writtenOutgoing.load(), process_.xruns.load()};
+                    process_.writtenOutgoing.load(), process_.xruns.load(),
+                    subscriptionsReported_.load(std::memory_order_acquire)};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -367,6 +368,14 @@ std::chrono::nanoseconds JackMidiBackend::cyclePeriod() const {
 
 std::uint64_t JackMidiBackend::cycleCount() const {
     return process_.cycle.load(std::memory_order_acquire);
+}
+
+std::uint64_t JackMidiBackend::deliveredCycle() const {
+    return deliveredCycle_.load(std::memory_order_acquire);
+}
+
+std::uint64_t JackMidiBackend::deliveringCycle() const {
+    return deliveringCycle_.load(std::memory_order_acquire);
 }
 
 std::string JackMidiBackend::destinationJackName(MidiRef destination) const {

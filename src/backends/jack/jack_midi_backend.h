@@ -74,6 +74,8 @@ public:
         // that sees fewer lost them in the server (a late client in an asynchronous graph).
         std::uint64_t writtenOutgoing = 0;
         std::uint64_t xruns = 0; // cycles the server reported as missed (by any client)
+        // Connections to our virtual sources handed to the subscriber handler so far.
+        std::uint64_t subscriptions = 0;
     };
 
     static constexpr std::size_t kVirtualEndpoints = JackProcess::kVirtualEndpoints;
@@ -104,6 +106,8 @@ public:
     bool outputPending(MidiRef virtualSource) const override;
     std::chrono::nanoseconds cyclePeriod() const override;
     std::uint64_t cycleCount() const override;
+    std::uint64_t deliveredCycle() const override;
+    std::uint64_t deliveringCycle() const override;
 
     std::vector<MidiPortInfo> sources() override;
     std::vector<MidiPortInfo> destinations() override;
@@ -198,6 +202,11 @@ private:
     bool lossAnnounced_ = false;
     // Our cycle count from which the DAW-surface judgement is made again (0: none due).
     std::uint64_t suppressionRecheckAt_ = 0;
+    // Set by the worker once it has handed over what the callbacks up to that cycle read.
+    std::atomic<std::uint64_t> deliveredCycle_{0};
+    // While the worker hands input to a handler: the cycle it was read in.
+    std::atomic<std::uint64_t> deliveringCycle_{0};
+    std::atomic<std::uint64_t> subscriptionsReported_{0};
 };
 
 } // namespace strata

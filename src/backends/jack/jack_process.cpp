@@ -167,6 +167,7 @@ int JackProcess::process(jack_nframes_t frames) {
                 droppedIncoming.fetch_add(1, std::memory_order_relaxed);
         }
     }
+    finishedCycle.store(current, std::memory_order_release);
     lastProcessMicros.store(startedMicros, std::memory_order_release);
     return 0;
 }

@@ -83,6 +83,9 @@ public:
     SpscByteRing incoming{kIncomingRingBytes};
 
     std::atomic<std::uint64_t> cycle{0};
+    // The latest cycle the callback has finished: everything it read into the incoming ring is
+    // there for whoever reads this.
+    std::atomic<std::uint64_t> finishedCycle{0};
     // JACK's clock when the latest process callback began, stored when it has finished (so
     // that what it wrote into the incoming ring is visible to whoever reads this).
     std::atomic<std::uint64_t> lastProcessMicros{0};

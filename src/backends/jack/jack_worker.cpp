@@ -34,6 +34,9 @@ void JackMidiBackend::deliver(std::uint32_t endpoint, const MidiPacketList& list
 }
 
 void JackMidiBackend::dispatchIncoming() {
+    // Read before the ring: all that the callbacks up to this cycle read is in it, and has been
+    // handed over once the ring has been emptied below.
+    const std::uint64_t finished = process_.finishedCycle.load(std::memory_order_acquire);
     // One delivery is what one port received in one cycle.
     SpscByteRing& incoming = process_.incoming;
     JackInRecord record;
@@ -54,9 +57,12 @@ void JackMidiBackend::dispatchIncoming() {
         dispatchPackets_.clear();
         for (auto [offset, length] : pieces)
             dispatchPackets_.push_back(MidiPacket{dispatchBytes_.data() + offset, length});
+        deliveringCycle_.store(cycle, std::memory_order_release);
         if (endpoint < process_.inputs.size())
             deliver(endpoint, MidiPacketList{dispatchPackets_.data(), dispatchPackets_.size()});
     }
+    if (finished > deliveredCycle_.load(std::memory_order_relaxed))
+        deliveredCycle_.store(finished, std::memory_order_release);
 }
 
 void JackMidiBackend::handleNotifications(std::chrono::steady_clock::time_point now) {
@@ -87,6 +93,7 @@ void JackMidiBackend::handleNotifications(std::chrono::steady_clock::time_point 
         for (MidiRef ref : news.subscribed)
             if (subscriberHandler_)
                 subscriberHandler_(ref);
+        subscriptionsReported_.fetch_add(news.subscribed.size(), std::memory_order_release);
     }
     if (news.setupDue) {
         std::lock_guard lock(handlerMutex_);

@@ -252,17 +252,24 @@ void MackieOutput::watchSettle(Unit unit, std::uint64_t token, MidiRef source, T
 
 void MackieOutput::pollSettle(Unit unit) {
     SettleWatch& w = settleWatch_[unit];
+    // The bank moves go out one per cycle; the DAW's answer to the last one can only come after
+    // it has left. Until then nothing ends the settle: presses sent meanwhile would only queue
+    // behind the moves and reach the DAW before its report of the new bank reaches us, and a
+    // busy machine can hold a running server's cycles back for seconds. (A server that has gone
+    // away has nothing pending.)
+    if (!w.drainedAt) {
+        if (w.source != 0 && out_.backend().outputPending(w.source))
+            return;
+        w.drainedAt = out_.stampNow();
+        w.giveUpAt = std::max(w.giveUpAt, w.drainedAt->time + kSettleLimit);
+    }
     bool done = out_.tasks().loop().now() >= w.giveUpAt;
     if (!done) {
-        // The bank moves go out one per cycle; the DAW's answer to the last one can only come
-        // after it has left.
-        if (!w.drainedAt) {
-            if (w.source != 0 && out_.backend().outputPending(w.source))
-                return;
-            w.drainedAt = out_.stampNow();
-        }
-        done = out_.hasPassed(*w.drainedAt, answerTime()) &&
-               (!w.connectedAt || out_.hasPassed(*w.connectedAt, kConnectionSettle));
+        // Counted in cycles whose input has reached the MIDI queue: the DAW's report for the new
+        // bank may have been read in time and still wait for a busy input thread, and the
+        // presses that waited for the settle must not go out before the queue has taken it in.
+        done = out_.inputHasPassed(*w.drainedAt, answerTime()) &&
+               (!w.connectedAt || out_.inputHasPassed(*w.connectedAt, kConnectionSettle));
     }
     if (!done)
         return;

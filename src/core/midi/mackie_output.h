@@ -18,10 +18,11 @@ namespace strata {
 // bank is (re)positioned (the first push, after a shadow reset, after a DAW connects, when the
 // offset changes) the bank moves go out one per cycle, and the presses that depend on them wait
 // until the DAW's LED feedback for the new bank has had time to arrive: until the moves have left
-// the backend and a few cycles more have passed (and, after a new connection, until the DAW's
-// full-state report is due). The wait is a timer on the main loop; it blocks neither the main
-// thread nor the MIDI queue. Meanwhile section changes only update the last requested state; when
-// the wait ends, what still differs from the shadow is pressed. The shadow keeps what is known
+// the backend, a few cycles more have passed and what those cycles read has been handed on to the
+// MIDI queue (and, after a new connection, until the DAW's full-state report is due and handed
+// on as well). The wait is a timer on the main loop; it blocks neither the main thread nor the
+// MIDI queue. Meanwhile section changes only update the last requested state; when the wait
+// ends, what still differs from the shadow is pressed. The shadow keeps what is known
 // (the DAW resends nothing for bank presses that do not move the bank) and the DAW's LED reports
 // overwrite it, except that a report for a strip we pressed a moment ago is held back until that
 // press can have been answered (it may answer an earlier one).
@@ -51,8 +52,8 @@ public:
     // After a DAW connects to a surface port it reports its whole surface state about 100 ms
     // later; a settle that follows a connection lasts at least this long from the connection.
     static constexpr Duration kConnectionSettle = std::chrono::milliseconds(250);
-    // No settle lasts longer than this beyond the cycles its bank moves need, whatever the MIDI
-    // system does (a server that stops running cycles, say).
+    // Once its bank moves have gone out, no settle lasts longer than this, whatever the MIDI
+    // system does (a server that stops running cycles, say). Until they have, it waits for them.
     static constexpr Duration kSettleLimit = std::chrono::seconds(3);
     // How often the main loop looks at a settle in progress.
     static constexpr Duration kSettlePoll = std::chrono::milliseconds(2);

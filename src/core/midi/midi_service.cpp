@@ -324,7 +324,7 @@ void MidiService::handleMackieFeedback(const MidiPacketList& packets) {
         return;
     noteMackieRx();
     tasks_.onQueue(
-        [this, bytes = std::move(bytes), ends = std::move(ends), arrived = out_.stampNow()] {
+        [this, bytes = std::move(bytes), ends = std::move(ends), arrived = out_.arrivalStamp()] {
             std::size_t begin = 0;
             for (std::size_t end : ends) {
                 feedSurface(bytes.data() + begin, end - begin, false, arrived);
@@ -341,7 +341,7 @@ void MidiService::handleExtenderFeedback(const MidiPacketList& packets) {
     if (!copyChunks(packets, bytes, ends))
         return;
     tasks_.onQueue(
-        [this, bytes = std::move(bytes), ends = std::move(ends), arrived = out_.stampNow()] {
+        [this, bytes = std::move(bytes), ends = std::move(ends), arrived = out_.arrivalStamp()] {
             std::size_t begin = 0;
             for (std::size_t end : ends) {
                 feedSurface(bytes.data() + begin, end - begin, true, arrived);

@@ -86,12 +86,20 @@ Stamp OutputPath::stampNow() const {
     return Stamp{tasks_.loop().now(), backend_.cycleCount()};
 }
 
+Stamp OutputPath::arrivalStamp() const {
+    return Stamp{tasks_.loop().now(), backend_.deliveringCycle()};
+}
+
 Duration OutputPath::cyclePeriod() const {
     return std::chrono::duration_cast<Duration>(backend_.cyclePeriod());
 }
 
 bool OutputPath::hasPassed(const Stamp& since, Duration span) const {
     return hasPassed(since, span, stampNow());
+}
+
+bool OutputPath::inputHasPassed(const Stamp& since, Duration span) const {
+    return hasPassed(since, span, Stamp{tasks_.loop().now(), backend_.deliveredCycle()});
 }
 
 bool OutputPath::hasPassed(const Stamp& since, Duration span, const Stamp& at) const {

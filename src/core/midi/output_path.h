@@ -65,10 +65,18 @@ public:
     void noteTx();
 
     Stamp stampNow() const;
+    // Within a backend's input handler: now, with the cycle the input being handed over was read
+    // in. What the DAW answered in time stays an answer however late a busy input thread hands
+    // it on.
+    Stamp arrivalStamp() const;
     // Whether `span` has passed since `since`, in time and, on a system with cycles, in cycles
     // (until now, or until `at`).
     bool hasPassed(const Stamp& since, Duration span) const;
     bool hasPassed(const Stamp& since, Duration span, const Stamp& at) const;
+    // As hasPassed, with the cycles counted only as far as their input has been handed on: what
+    // the DAW sent within `span` has by then been passed to its handler (which hands it to the
+    // MIDI queue), however far a busy input thread lags behind the cycles.
+    bool inputHasPassed(const Stamp& since, Duration span) const;
     Duration cyclePeriod() const;
 
     MidiBackend& backend() const { return backend_; }

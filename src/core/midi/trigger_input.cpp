@@ -93,7 +93,7 @@ void TriggerInput::handleIncoming(const MidiPacketList& packets, std::uint64_t s
     if (!echoes.empty())
         tasks_.onQueue([this, echoes = std::move(echoes),
                         device = ArdourCCMutes::echoDevice(ports_.endpointName(src)),
-                        arrived = out_.stampNow()] {
+                        arrived = out_.arrivalStamp()] {
             cc_.feedEchoes(echoes.data(), echoes.size(), ArdourCCMutes::kDevice, device, arrived);
         });
 }

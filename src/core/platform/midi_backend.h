@@ -93,6 +93,14 @@ public:
     // far. Both are zero for systems that deliver at once. Thread-safe.
     virtual std::chrono::nanoseconds cyclePeriod() const { return {}; }
     virtual std::uint64_t cycleCount() const { return 0; }
+    // Systems that deliver in cycles: the latest cycle whose input has been handed to the
+    // handlers in full, together with every earlier cycle's. The cycles run on a thread of their
+    // own and the handlers on another, which a busy machine can hold back well behind the cycle
+    // count: input read by then may not have reached its handler yet. Thread-safe.
+    virtual std::uint64_t deliveredCycle() const { return cycleCount(); }
+    // Systems that deliver in cycles, asked from within a handler: the cycle the input being
+    // handed over was read in, which may lie many cycles back.
+    virtual std::uint64_t deliveringCycle() const { return cycleCount(); }
 
     // Enumeration, in the system's order, with the names and aliases each endpoint has now.
     virtual std::vector<MidiPortInfo> sources() = 0;
