@@ -25,6 +25,7 @@
 #include <QQuickWindow>
 #include <csignal>
 #include <cstdio>
+#include <malloc.h>
 #include <memory>
 
 using namespace strata;
@@ -64,6 +65,12 @@ int main(int argc, char** argv) {
     // While the process still has one thread and nothing open: on a PipeWire desktop without
     // jackd, this returns only in the second start, which runs on PipeWire's JACK library.
     startThroughPipeWireIfNeeded(argv);
+
+    // glibc raises its threshold for mapping a block of its own each time such a block is freed,
+    // so after the set's file text is read once, every later buffer that size (the whole set,
+    // encoded again for each save) comes from the heap and its pages stay with the process. A
+    // fixed threshold (the default's own value) keeps big buffers mapped and returned when freed.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 
     // Before anything else, so that a stop request during start-up waits for the event loop.
     if (!SignalQuitter::install())
@@ -119,6 +126,9 @@ int main(int argc, char** argv) {
             // One line for whoever supervises the program: it now follows triggers, keys and
             // Cadenzo.
             logLine("[Strata] Ready (MIDI: " + midiKind + ")");
+            // Decoding the set and building the window leave many small blocks free in the heap;
+            // give their pages back once, now that the first push is under way.
+            malloc_trim(0);
         });
         if (!window) {
             logLine("[Strata] the main window could not be loaded");

@@ -585,6 +585,13 @@ int main(int argc, char** argv) {
     r.shot("grid-pro-16-layers-compact");
     window->resize(1280, 800);
 
+    // A long song with the performer far down it: the grid shows the current section.
+    while (state.currentSong()->sections.size() < 60)
+        state.addSection();
+    state.setCurrentSectionIndex(45);
+    rig.settle();
+    r.shot("grid-long-song-scrolled");
+
     // A song without sections.
     state.updateSetlist([](Setlist& set) {
         Song empty = Song::fresh();

@@ -136,14 +136,21 @@ Item {
             allOn: root.notices.allOn
         }
 
-        StageView {
-            objectName: "stageView"
+        // Made the first time the performer goes on stage, not at start: the first push waits
+        // for the window, and most launches begin in the editor. Once made it stays, so that
+        // going on stage again is immediate.
+        Loader {
             anchors.fill: parent
             visible: root.appState.stageMode
-            appState: root.appState
-            liveMoments: root.liveMoments
-            midiAvailable: root.midi.available
-            notices: root.notices
+            active: root.appState.stageMode
+            onLoaded: active = true
+            sourceComponent: StageView {
+                objectName: "stageView"
+                appState: root.appState
+                liveMoments: root.liveMoments
+                midiAvailable: root.midi.available
+                notices: root.notices
+            }
         }
     }
 

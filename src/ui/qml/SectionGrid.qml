@@ -120,45 +120,44 @@ Rectangle {
         }
 
         // ---- Sections ----
-        Flickable {
+        // A view, not a column of every block: a long song makes blocks only for what is on
+        // screen and a little around it, so that its size costs neither memory nor start-up time.
+        ListView {
             id: body
             objectName: "sectionsView"
             Layout.fillWidth: true
             Layout.fillHeight: true
             visible: grid.sectionCount > 0
             clip: true
-            contentWidth: width
-            contentHeight: blocks.implicitHeight
+            spacing: 10
+            // About two blocks either side: a short scroll shows blocks already made.
+            cacheBuffer: 200
             boundsBehavior: Flickable.StopAtBounds
+            // The arrow keys belong to the set's navigation, never to the view; the grid shows
+            // the current section itself, so the view keeps no current item of its own.
+            keyNavigationEnabled: false
+            highlightFollowsCurrentItem: false
+            currentIndex: -1
+            // Row by row: a block re-reads only the roles of its own section that changed.
+            model: grid.gridModel.sections
             ScrollBar.vertical: ScrollBar {
                 policy: ScrollBar.AsNeeded
             }
 
-            Column {
-                id: blocks
-                width: body.width
-                spacing: 10
-
-                Repeater {
-                    id: blockRepeater
-                    // Row by row: a block re-reads only the roles of its own section that changed.
-                    model: grid.gridModel.sections
-                    SectionBlock {
-                        required property int index
-                        required property var model
-                        objectName: "section_" + index
-                        width: blocks.width - 10
-                        gridModel: grid.gridModel
-                        sectionIndex: index
-                        section: model
-                        isCurrent: index === grid.gridModel.currentSection
-                        allOn: grid.allOn && isCurrent
-                        currentStep: grid.gridModel.currentStep
-                        cellWidth: grid.cellWidth
-                        gutterWidth: grid.gutterWidth
-                        onRowMenuRequested: (step, row, x, y) => grid.openRowMenu(index, step, row, x, y)
-                    }
-                }
+            delegate: SectionBlock {
+                required property int index
+                required property var model
+                objectName: "section_" + index
+                width: body.width - 10
+                gridModel: grid.gridModel
+                sectionIndex: index
+                section: model
+                isCurrent: index === grid.gridModel.currentSection
+                allOn: grid.allOn && isCurrent
+                currentStep: grid.gridModel.currentStep
+                cellWidth: grid.cellWidth
+                gutterWidth: grid.gutterWidth
+                onRowMenuRequested: (step, row, x, y) => grid.openRowMenu(index, step, row, x, y)
             }
         }
 
@@ -211,24 +210,22 @@ Rectangle {
         revealedSection = gridModel.currentSection
         Qt.callLater(revealCurrent)
     }
+    // The view makes the block first when it is not there yet, and scrolls no further than it
+    // must: a block already in sight stays where it is.
     function revealCurrent() {
-        const item = blockRepeater.itemAt(gridModel.currentSection)
-        if (!item)
-            return
-        if (item.y < body.contentY)
-            body.contentY = item.y
-        else if (item.y + item.height > body.contentY + body.height)
-            body.contentY = Math.max(0, Math.min(item.y, item.y + item.height - body.height,
-                                                 body.contentHeight - body.height))
+        const section = gridModel.currentSection
+        if (section >= 0 && section < body.count)
+            body.positionViewAtIndex(section, ListView.Contain)
     }
 
     // ---- The row menu ----
     property int menuSection: -1
     property int menuStep: -1
     // The section's live row in the model, so that the menu follows its edits.
+    // The menu opens from a block on screen, and stays open over it, so the block is there.
     readonly property var menuData: menuSection >= 0 && menuSection < sectionCount
-                                    && blockRepeater.itemAt(menuSection)
-                                    ? blockRepeater.itemAt(menuSection).section : null
+                                    && body.itemAtIndex(menuSection)
+                                    ? body.itemAtIndex(menuSection).section : null
     readonly property var menuRow: menuData && menuStep >= 0 && menuStep < menuData.rows.length
                                    ? menuData.rows[menuStep] : null
 

@@ -30,6 +30,64 @@ Item {
             verify(view.appState.isPro)
         }
 
+        // Gives the demo song `count` sections in all.
+        function lengthenSong(count) {
+            while (view.grid.sections.count < count)
+                view.grid.addSection()
+            laidOut()
+        }
+        // Whether the block of `section` exists and lies wholly inside the grid's view.
+        function inSight(section) {
+            const body = find("sectionsView")
+            const block = findChild(body, "section_" + section)
+            return block !== null && block.y >= body.contentY - 0.5
+                   && block.y + block.height <= body.contentY + body.height + 0.5
+        }
+
+        function test_aLongSongShowsTheCurrentSection() {
+            lengthenSong(60)
+            const body = find("sectionsView")
+            // Each move starts where the one before it left the view.
+            const moves = [
+                { tag: "far down", to: 45, scrolls: true },
+                { tag: "one up, already in sight", to: 44, scrolls: false },
+                { tag: "the last", to: 59, scrolls: true },
+                { tag: "back to the top", to: 0, scrolls: true },
+                { tag: "the next, already in sight", to: 1, scrolls: false },
+            ]
+            for (const move of moves) {
+                const before = body.contentY
+                view.grid.selectRow(move.to, 0)
+                tryVerify(() => inSight(move.to), patience, move.tag + ": in sight")
+                verify(find("section_" + move.to).isCurrent, move.tag)
+                if (move.scrolls)
+                    verify(body.contentY !== before, move.tag + ": the view moved")
+                else
+                    compare(body.contentY, before, move.tag + ": the view stayed")
+            }
+            // Blocks far from the view are not kept.
+            tryVerify(() => findChild(body, "section_40") === null, patience)
+        }
+
+        function test_theRowMenuOfASectionFarDownFollowsItsEdits() {
+            goPro()
+            lengthenSong(60)
+            view.grid.addStep(50)
+            view.grid.selectRow(50, 1)
+            tryVerify(() => inSight(50))
+            waitForRendering(view)
+            rowMenu("row_50_1")
+            const deleteStep = find("deleteStepItem")
+            verify(deleteStep.enabled, "the section has two steps")
+            verify(find("moveSectionDownItem").enabled)
+            mouseClick(deleteStep)
+            laidOut()
+            compare(view.grid.sections.get(50).rows.length, 1)
+            rowMenu("row_50_0")
+            verify(!find("deleteStepItem").enabled, "the last step stays")
+            keyClick(Qt.Key_Escape)
+        }
+
         function test_badgeClickCycleAndTheLastStepHolds() {
             goPro()
             rig.addStepToCurrentSection()
