@@ -88,7 +88,9 @@ void LiveCoordinator::followAutoAdvance(TimePoint changedAt) {
     StepTiming next = timingNow(now);
     if (!timing_ || timing_->song != next.song || timing_->section != next.section ||
         timing_->step != next.step || timing_->stepID != next.stepID) {
-        armAutoAdvance(std::min(changedAt, now));
+        // The auto-advance's own step change is timed from its bar, which lies a little ahead
+        // when the change was made early for its send.
+        armAutoAdvance(changedAt);
         return;
     }
     if (countsTicks()) {
@@ -121,7 +123,11 @@ void LiveCoordinator::followAutoAdvance(TimePoint changedAt) {
 }
 
 void LiveCoordinator::scheduleAdvance(TimePoint due) {
-    const double remaining = std::chrono::duration<double>(due - loop_.now()).count();
+    // A MIDI system that writes its output in cycles can write a send at the very frame it is
+    // due, when it has it early enough: the timer fires that much ahead of the bar and the step's
+    // mutes are queued with the bar as their due time.
+    const Duration lead = std::max(Duration::zero(), midi_.sendLead());
+    const double remaining = std::chrono::duration<double>(due - lead - loop_.now()).count();
     const auto weak = lifetime_.watch();
     clock_.schedule(std::max(0.0, remaining), [weak, due] {
         auto* self = weak.get();
@@ -129,7 +135,8 @@ void LiveCoordinator::scheduleAdvance(TimePoint due) {
             return;
         // The step changes on the bar, whenever the timer got round to it: the next timed step
         // is counted from there, so that a chain of timed steps stays on the bar grid instead of
-        // drifting by the timer's lateness every step.
+        // drifting by the timer's lateness every step. Its mutes are due on the bar too; a timer
+        // that fired after it has them sent at once.
         self->advancingAt_ = due;
         self->app_.nextStep();
         self->advancingAt_.reset();

@@ -82,6 +82,22 @@ void OutputPath::toggleCC(std::uint8_t channel, std::uint8_t cc, std::string_vie
     deliver(msg, sizeof msg, portName);
 }
 
+OutputPath::TimedSends::TimedSends(OutputPath& path, std::optional<TimePoint> due)
+    : path_(path), timed_(due.has_value()) {
+    STRATA_ASSERT_THREAD(path_.tasks_.queue());
+    if (timed_)
+        path_.backend_.setDueTime(*due);
+}
+
+OutputPath::TimedSends::~TimedSends() {
+    if (timed_)
+        path_.backend_.setDueTime(std::nullopt);
+}
+
+Duration OutputPath::sendLead() const {
+    return std::chrono::duration_cast<Duration>(backend_.sendLead());
+}
+
 Stamp OutputPath::stampNow() const {
     return Stamp{tasks_.loop().now(), backend_.cycleCount()};
 }

@@ -64,6 +64,23 @@ public:
     // Throttled activity stamp of transmission; any thread.
     void noteTx();
 
+    // While one lives, what this thread delivers is due at `due` (none: as soon as possible);
+    // see MidiBackend::setDueTime. MIDI queue only.
+    class TimedSends {
+    public:
+        TimedSends(OutputPath& path, std::optional<TimePoint> due);
+        ~TimedSends();
+        TimedSends(const TimedSends&) = delete;
+        TimedSends& operator=(const TimedSends&) = delete;
+
+    private:
+        OutputPath& path_;
+        bool timed_;
+    };
+    // How long before its due time a timed send should be made; zero: when it is due. Any
+    // thread.
+    Duration sendLead() const;
+
     Stamp stampNow() const;
     // Within a backend's input handler: now, with the cycle the input being handed over was read
     // in. What the DAW answered in time stays an answer however late a busy input thread hands
