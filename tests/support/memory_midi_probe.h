@@ -278,7 +278,8 @@ public:
         deliveryHook_ = hook ? std::make_shared<DeliveryHook>(std::move(hook)) : nullptr;
     }
 
-    // ---- Timed sends -----------------------------------------------------------------------------
+    // ---- Timed sends
+    // -----------------------------------------------------------------------------
 
     // Once asked to (recordTimedSends), every packet emitted or sent, with the due time it was
     // handed over under (the calling thread's or not: the MIDI queue is the only one that times

@@ -13,6 +13,7 @@ namespace {
 // ring, on a machine that is not overloaded. Later than that, a timed send goes out as soon as it
 // can, a little after its time.
 constexpr std::chrono::milliseconds kSendLeadMargin{4};
+
 } // namespace
 
 bool JackMidiBackend::libraryIsPipeWire() {
@@ -369,8 +370,9 @@ void JackMidiBackend::setDueTime(std::optional<std::chrono::steady_clock::time_p
     if (due) {
         std::lock_guard lock(controlMutex_);
         if (jack_client_t* client = session_.client()) {
-            // JACK's clock and the steady clock run alike (both monotonic); going by their
-            // difference now does not depend on them sharing an origin.
+            // JACK's clock runs at the steady clock's rate but not necessarily from its origin
+            // (jackd's is a quarter of a second apart from it here): bridged by their difference
+            // now, read back to back.
             const auto steadyNow = std::chrono::steady_clock::now();
             const jack_time_t jackNow = jack_get_time();
             const auto ahead =
@@ -385,6 +387,10 @@ void JackMidiBackend::setDueTime(std::optional<std::chrono::steady_clock::time_p
                 frame = jack_time_to_frames(client, jackNow + static_cast<jack_time_t>(ahead));
         }
     }
+    setDueFrame(frame);
+}
+
+void JackMidiBackend::setDueFrame(std::optional<std::uint32_t> frame) {
     std::lock_guard producer(producerMutex_);
     dueFrame_ = frame;
     dueThread_ = std::this_thread::get_id();

@@ -126,6 +126,10 @@ public:
     void setSubscriberHandler(SubscriberHandler handler) override;
     void setAvailabilityHandler(AvailabilityHandler handler) override;
 
+    // setDueTime with the time already on JACK's frame clock: what the calling thread emits or
+    // sends from now on is written at `frame` (none: as soon as possible).
+    void setDueFrame(std::optional<std::uint32_t> frame);
+
     // Whether the JACK library this process loaded is PipeWire's (else jackd's).
     static bool libraryIsPipeWire();
 

@@ -90,9 +90,7 @@ public:
     // cycle; what is due already goes out at once, and so does what is due implausibly far
     // ahead. Others ignore it and deliver at once. Only the calling thread's sends are timed:
     // another thread emitting meanwhile is not held unless it queues behind a held send.
-    virtual void setDueTime(std::optional<std::chrono::steady_clock::time_point> due) {
-        (void)due;
-    }
+    virtual void setDueTime(std::optional<std::chrono::steady_clock::time_point> due) { (void)due; }
     // How long before its due time a send must be made for it to go out at that time (a
     // main-loop timer's lateness and the hop to the MIDI queue included); zero for systems that
     // ignore due times, where a send is made when it is due. Thread-safe.
