@@ -103,11 +103,15 @@ void LiveCoordinator::followAutoAdvance(TimePoint changedAt) {
         t.playing = next.playing;
         return; // nothing that times the step changed: the running timer stays as it is
     }
-    // What has been played of the step so far stays played; the rest goes at the new tempo.
+    // What has been played of the step so far stays played; the rest goes at the new tempo. A
+    // step changed to ahead of its bar (for its send) has not begun yet: all of it goes at the
+    // new tempo, from its bar.
+    const TimePoint from = std::max(now, t.since);
     if (t.counting)
         t.barsDone +=
-            std::chrono::duration<double>(now - t.since).count() * t.tempo / 60.0 / kBeatsPerBar;
+            std::chrono::duration<double>(from - t.since).count() * t.tempo / 60.0 / kBeatsPerBar;
     next.barsDone = t.barsDone;
+    next.since = from;
     t = next;
     // Cadenzo stopped: a clock armed while it played runs out as it was armed.
     if (!t.playing)
@@ -119,7 +123,7 @@ void LiveCoordinator::followAutoAdvance(TimePoint changedAt) {
         barSeconds(std::max(0.0, static_cast<double>(*t.bars) - t.barsDone), t.tempo);
     if (!seconds)
         return;
-    scheduleAdvance(now + strata::seconds(*seconds));
+    scheduleAdvance(from + strata::seconds(*seconds));
 }
 
 void LiveCoordinator::scheduleAdvance(TimePoint due) {
