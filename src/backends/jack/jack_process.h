@@ -35,6 +35,7 @@ struct JackOutRecord {
 constexpr std::uint32_t jackMaxFramesAhead(std::uint32_t sampleRate, std::uint32_t periodFrames) {
     return std::max(sampleRate / 10, 4 * periodFrames);
 }
+
 // What the incoming ring carries: one event from one of our input ports, then its bytes.
 struct JackInRecord {
     std::uint32_t endpoint;
