@@ -625,6 +625,13 @@ TEST_F(JackBackendTest, ATimedSendIsWrittenAtItsFrameAndWhatQueuesBehindItKeepsI
 }
 
 TEST_F(JackBackendTest, ATimeOnTheSteadyClockIsHeldForTheFrameItFallsOn) {
+    if (server_->kind() == JackTestServer::Kind::pipewire)
+        GTEST_SKIP() << "names the frame by mapping the time with the test's own client, which "
+                        "agrees with the backend's mapping only when both read one snapshot of "
+                        "the server's clock: jackd keeps one for all clients; PipeWire's libjack "
+                        "appears to keep one per client, updated in each client's own cycle (one "
+                        "run in many failed here under load). The frame a timed send is written "
+                        "at is tested on PipeWire by the test above";
     auto backend = makeBackend();
     Endpoints e = start(*backend);
     auto daw = makeClient("daw");
