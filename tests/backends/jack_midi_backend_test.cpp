@@ -587,10 +587,11 @@ TEST_F(JackBackendTest, ATimedSendIsWrittenAtItsFrameAndWhatQueuesBehindItKeepsI
         backend->setDueFrame(std::nullopt);
         backend->received(e.src, behind.data(), behind.size());
         backend->received(e.srcXT, elsewhere.data(), elsewhere.size());
-        // The cycle holding the frame had not begun once everything was queued.
+        // The cycle holding the frame had not begun once everything was queued, with a cycle to
+        // spare (a client outside its callback may see the frame time a cycle late).
         const std::uint32_t afterSend = jack_last_frame_time(jack);
         const bool inTime =
-            static_cast<std::int32_t>(afterSend - cycle) < static_cast<std::int32_t>(4 * period);
+            static_cast<std::int32_t>(afterSend - cycle) < static_cast<std::int32_t>(3 * period);
         ASSERT_TRUE(daw->waitUntil([](auto& ev) { return ev.size() >= 4; }));
         const auto events = daw->takeCollected();
         if (!inTime)
@@ -610,15 +611,13 @@ TEST_F(JackBackendTest, ATimedSendIsWrittenAtItsFrameAndWhatQueuesBehindItKeepsI
             EXPECT_EQ(ev.offset, 100u);
             EXPECT_EQ(frameOf(ev), due);
         }
-        // Another endpoint is not held: out at once, in the cycle running when it was queued
-        // or the next.
+        // Another endpoint is not held: out at once, cycles before the due frame.
         const auto other = std::find_if(events.begin(), events.end(),
                                         [&](const auto& ev) { return ev.port == inXT; });
         ASSERT_NE(other, events.end());
         EXPECT_EQ(other->bytes, elsewhere);
         EXPECT_EQ(other->offset, 0u);
-        EXPECT_LE(static_cast<std::int32_t>(other->cycleFrame - afterSend),
-                  static_cast<std::int32_t>(period));
+        EXPECT_LT(static_cast<std::int32_t>(frameOf(*other) - due), 0);
         return;
     }
     FAIL() << "no attempt queued its send in time";
@@ -702,9 +701,10 @@ TEST_F(JackBackendTest, ASendDueAlreadyOrImplausiblyFarAheadGoesOutAtOnce) {
         ASSERT_EQ(events.size(), 1u);
         EXPECT_EQ(events[0].bytes, press);
         EXPECT_EQ(events[0].offset, 0u);
-        // In the cycle running when the send was made or the next one.
+        // In the cycle running when the send was made or the next one (seen from outside a
+        // callback, the frame time may be a cycle late). Held, it would come 100 ms or 10 s on.
         EXPECT_LE(static_cast<std::int32_t>(events[0].cycleFrame - after),
-                  static_cast<std::int32_t>(period));
+                  static_cast<std::int32_t>(2 * period));
     }
 }
 
