@@ -558,6 +558,156 @@ TEST_F(JackBackendTest, AFullRingDropsAndCountsButKeepsOrder) {
     }
 }
 
+std::uint32_t frameOf(const JackTestEvent& event) {
+    return event.cycleFrame + event.offset;
+}
+
+TEST_F(JackBackendTest, ATimedSendIsWrittenAtItsFrameAndWhatQueuesBehindItKeepsItsOrder) {
+    auto backend = makeBackend();
+    Endpoints e = start(*backend);
+    auto daw = makeClient("daw");
+    const std::size_t in = daw->addInput("in");
+    const std::size_t inXT = daw->addInput("in xt");
+    ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(in)));
+    ASSERT_TRUE(daw->connect(backend->jackPortName(e.srcXT), daw->fullName(inXT)));
+    ASSERT_TRUE(daw->waitCycles(3));
+    jack_client_t* jack = daw->handle();
+    const auto period = static_cast<std::uint32_t>(server_->periodFrames());
+    const Bytes pressAndRelease = {0x90, 0x10, 0x7F, 0x90, 0x10, 0x00};
+    const Bytes behind = {0x90, 0x11, 0x7F};
+    const Bytes elsewhere = {0x90, 0x12, 0x7F};
+
+    // A frame 100 frames into the cycle four cycles on. An attempt that took so long that the
+    // cycle holding that frame may have begun before the send was queued is made again.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const std::uint32_t cycle = jack_last_frame_time(jack);
+        const std::uint32_t due = cycle + 4 * period + 100;
+        backend->setDueFrame(due);
+        backend->received(e.src, pressAndRelease.data(), pressAndRelease.size());
+        backend->setDueFrame(std::nullopt);
+        backend->received(e.src, behind.data(), behind.size());
+        backend->received(e.srcXT, elsewhere.data(), elsewhere.size());
+        // The cycle holding the frame had not begun once everything was queued, with a cycle to
+        // spare (a client outside its callback may see the frame time a cycle late).
+        const std::uint32_t afterSend = jack_last_frame_time(jack);
+        const bool inTime =
+            static_cast<std::int32_t>(afterSend - cycle) < static_cast<std::int32_t>(3 * period);
+        ASSERT_TRUE(daw->waitUntil([](auto& ev) { return ev.size() >= 4; }));
+        const auto events = daw->takeCollected();
+        if (!inTime)
+            continue;
+        ASSERT_EQ(events.size(), 4u);
+        std::vector<JackTestEvent> onIn;
+        for (const auto& ev : events)
+            if (ev.port == in)
+                onIn.push_back(ev);
+        ASSERT_EQ(onIn.size(), 3u);
+        EXPECT_EQ(onIn[0].bytes, (Bytes{0x90, 0x10, 0x7F}));
+        EXPECT_EQ(onIn[1].bytes, JackTestClient::asReceived({0x90, 0x10, 0x00}));
+        EXPECT_EQ(onIn[2].bytes, behind);
+        // The press and its release at the frame; what was queued behind them, untimed, right
+        // after them (a buffer's events never go back in time).
+        for (const auto& ev : onIn) {
+            EXPECT_EQ(ev.offset, 100u);
+            EXPECT_EQ(frameOf(ev), due);
+        }
+        // Another endpoint is not held: out at once, cycles before the due frame.
+        const auto other = std::find_if(events.begin(), events.end(),
+                                        [&](const auto& ev) { return ev.port == inXT; });
+        ASSERT_NE(other, events.end());
+        EXPECT_EQ(other->bytes, elsewhere);
+        EXPECT_EQ(other->offset, 0u);
+        EXPECT_LT(static_cast<std::int32_t>(frameOf(*other) - due), 0);
+        return;
+    }
+    FAIL() << "no attempt queued its send in time";
+}
+
+TEST_F(JackBackendTest, ATimeOnTheSteadyClockIsHeldForTheFrameItFallsOn) {
+    if (server_->kind() == JackTestServer::Kind::pipewire)
+        GTEST_SKIP() << "names the frame by mapping the time with the test's own client, which "
+                        "agrees with the backend's mapping only when both read one snapshot of "
+                        "the server's clock: jackd keeps one for all clients; PipeWire's libjack "
+                        "appears to keep one per client, updated in each client's own cycle (one "
+                        "run in many failed here under load). The frame a timed send is written "
+                        "at is tested on PipeWire by the test above";
+    auto backend = makeBackend();
+    Endpoints e = start(*backend);
+    auto daw = makeClient("daw");
+    const std::size_t in = daw->addInput("in");
+    ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(in)));
+    ASSERT_TRUE(daw->waitCycles(3));
+    jack_client_t* jack = daw->handle();
+    const auto period = static_cast<std::uint32_t>(server_->periodFrames());
+    const Bytes press = {0x90, 0x30, 0x7F};
+    using std::chrono::steady_clock;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const std::uint32_t cycle = jack_last_frame_time(jack);
+        const auto before = steady_clock::now();
+        const jack_time_t jackBefore = jack_get_time();
+        const auto ahead = std::chrono::microseconds(25000); // between four and five cycles
+        backend->setDueTime(before + ahead);
+        backend->received(e.src, press.data(), press.size());
+        backend->setDueTime(std::nullopt);
+        const auto after = steady_clock::now();
+        // Within one cycle, the test and the backend map a time to a frame alike.
+        const bool oneMapping = jack_last_frame_time(jack) == cycle;
+        const std::uint32_t expected =
+            jack_time_to_frames(jack, jackBefore + static_cast<jack_time_t>(ahead.count()));
+        ASSERT_TRUE(daw->waitUntil([](auto& ev) { return !ev.empty(); }));
+        const auto events = daw->takeCollected();
+        if (!oneMapping)
+            continue;
+        ASSERT_EQ(events.size(), 1u);
+        // Each side bridges the two clocks by reading them back to back; they can differ by no
+        // more than the time between the test's reading and the end of the backend's.
+        const double slack =
+            1 + std::chrono::duration<double>(after - before).count() * JackTestServer::kSampleRate;
+        EXPECT_LE(std::abs(static_cast<std::int32_t>(frameOf(events[0]) - expected)), slack);
+        // Held: the frame lies four cycles on, not in the cycle after the send.
+        EXPECT_GE(static_cast<std::int32_t>(events[0].cycleFrame - cycle),
+                  static_cast<std::int32_t>(3 * period));
+        return;
+    }
+    FAIL() << "every attempt straddled the start of a cycle";
+}
+
+TEST_F(JackBackendTest, ASendDueAlreadyOrImplausiblyFarAheadGoesOutAtOnce) {
+    auto backend = makeBackend();
+    Endpoints e = start(*backend);
+    auto daw = makeClient("daw");
+    const std::size_t in = daw->addInput("in");
+    ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(in)));
+    ASSERT_TRUE(daw->waitCycles(3));
+    jack_client_t* jack = daw->handle();
+    const auto period = static_cast<std::uint32_t>(server_->periodFrames());
+    using namespace std::chrono_literals;
+    const struct {
+        const char* what;
+        std::chrono::milliseconds ahead;
+    } cases[] = {
+        {"due 50 ms ago (a timer that fired late)", -50ms},
+        {"due 10 s ahead (a clock mapped wrongly)", 10s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bytes press = {0x90, 0x20, 0x7F};
+        backend->setDueTime(std::chrono::steady_clock::now() + c.ahead);
+        backend->received(e.src, press.data(), press.size());
+        backend->setDueTime(std::nullopt);
+        const std::uint32_t after = jack_last_frame_time(jack);
+        ASSERT_TRUE(daw->waitUntil([](auto& ev) { return !ev.empty(); }));
+        const auto events = daw->takeCollected();
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(events[0].bytes, press);
+        EXPECT_EQ(events[0].offset, 0u);
+        // In the cycle running when the send was made or the next one (seen from outside a
+        // callback, the frame time may be a cycle late). Held, it would come 100 ms or 10 s on.
+        EXPECT_LE(static_cast<std::int32_t>(events[0].cycleFrame - after),
+                  static_cast<std::int32_t>(2 * period));
+    }
+}
+
 // A server of its own: this test stops and restarts it.
 TEST(JackBackendServerLoss, KeepsRunningSaysSoOnceAndComesBackWithItsPorts) {
     JackTestServer server;

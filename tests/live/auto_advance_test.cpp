@@ -329,3 +329,75 @@ TEST(StepClock, ACancelledOrReplacedItemNeverRuns) {
     EXPECT_EQ(ran, (std::vector<int>{2, 4, 5}));
     EXPECT_EQ(loop.armedTimerCount(), 0u);
 }
+
+// A MIDI system that writes sends at their frame wants them a little ahead: the step changes that
+// much before its bar, and its mutes are queued with the bar as their due time. Whatever happens
+// in that short window, the steps stay on the bar grid.
+TEST_F(AutoAdvanceTest, WithASendLeadTheStepChangesAheadAndItsMutesAreDueOnTheBar) {
+    constexpr Duration lead = 15ms;
+    struct Row {
+        const char* what;
+        std::function<void()> inTheWindow;
+        Duration nextStepLasts; // from the bar
+    };
+    const std::vector<Row> rows{
+        {"nothing", [] {}, 16s},
+        {"Cadenzo's tempo halves", [&] { plays(R"(,"playing":true,"bpm":60)"); }, 32s},
+        {"a Moment fires", [&] { cue(liveState(R"(,"playing":true,"bpm":120,"barsToNext":2)")); },
+         16s},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        midi.setSendLead(lead);
+        restartWith(8, std::nullopt);
+        cadenzo(R"(,"playing":true,"bpm":120)");
+        const TimePoint bar = loop.now() + 16s;
+        EXPECT_EQ(clock().dueAt(), bar - lead);
+        midi.recordTimedSends();
+        midi.clearTimedSends();
+
+        loop.advanceTo(bar - lead - 1ms);
+        EXPECT_EQ(app->currentStepIndex(), 0);
+        loop.advanceTo(bar - lead);
+        EXPECT_EQ(app->currentStepIndex(), 1);
+        service->drain();
+        const auto sent = midi.timedSends();
+        ASSERT_EQ(sent.size(), 4u) << "one round of CC mutes";
+        for (const auto& s : sent) {
+            EXPECT_EQ(s.endpoint, synth);
+            EXPECT_EQ(s.due, std::optional<TimePoint>(bar));
+        }
+        settle();
+        loop.advance(5ms);
+        row.inTheWindow();
+        settle();
+        // The next step is counted from the bar, not from the early change.
+        EXPECT_EQ(clock().dueAt(), bar + row.nextStepLasts - lead);
+    }
+}
+
+// The performer presses NEXT between the early step change and its bar: the next section's
+// mutes go out as soon as they can, queued behind the timed ones (the MIDI system keeps their
+// order, so they follow them at the bar), and nothing is timed for the step left behind.
+TEST_F(AutoAdvanceTest, ANextPressJustBeforeTheBarIsSentUntimedBehindTheTimedStep) {
+    midi.setSendLead(15ms);
+    storeNextTrigger(settings, {"Pedal", AdvanceTrigger::Kind::note, 36});
+    startWith(8, std::nullopt);
+    cadenzo(R"(,"playing":true,"bpm":120)");
+    const TimePoint bar = loop.now() + 16s;
+    midi.recordTimedSends();
+    loop.advanceTo(bar - 15ms);
+    service->drain();
+    EXPECT_EQ(app->currentStepIndex(), 1);
+
+    loop.advance(5ms);
+    footswitch({0x90, 36, 100});
+    settle();
+    EXPECT_EQ(app->currentSectionIndex(), 1);
+    EXPECT_EQ(app->currentStepIndex(), 0);
+    const auto sent = midi.timedSends();
+    ASSERT_EQ(sent.size(), 8u) << "the timed round, then the press's";
+    for (std::size_t i = 0; i < sent.size(); ++i)
+        EXPECT_EQ(sent[i].due, i < 4 ? std::optional<TimePoint>(bar) : std::nullopt) << i;
+    EXPECT_FALSE(clock().armed()) << "the Chorus has no timed steps";
+}

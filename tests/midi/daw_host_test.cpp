@@ -278,6 +278,48 @@ TEST(DawHostCC, AnAnswerReadInTimeCountsHoweverLateTheInputThreadHandsItOn) {
     }
 }
 
+TEST(DawHostCC, AnEchoReadBeforeATimedToggleIsDueIsAboutTheStateBeforeIt) {
+    // In cycles of a millisecond; the toggle is sent ahead, due 15 ms on. The track was muted
+    // already, so the DAW's own report says "unmuted" once the toggle has gone out.
+    struct Row {
+        const char* what;
+        int readAfterMs; // when the echo is read, from the send
+        bool pressedAgain;
+    };
+    const Bytes toggle20{0xB0, 20, 0x7F};
+    const Row rows[] = {
+        {"read before the toggle is due: a report of the state before it", 5, false},
+        {"read after: the answer, the track was muted already", 17, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        MidiRig rig;
+        rig.midi.runInCycles(std::chrono::milliseconds(1));
+        rig.midi.setCycles(10, 10);
+        rig.midi.recordTimedSends();
+        const MidiRef synth = rig.midi.addDestination("Synth");
+        const MidiRef synthOut = rig.plugSource("Synth");
+        auto layers = makeLayers(1);
+        layers[0].portName = "Synth"; // CC 20 on channel 1
+        const TimePoint due = rig.loop.now() + std::chrono::milliseconds(15);
+        rig.service->sendSectionState(layers, idsAt(layers, {0}), ControlMode::ccMute, std::nullopt,
+                                      0, DawHost::ardour, due);
+        rig.settle();
+        const auto timed = rig.midi.timedSends();
+        ASSERT_EQ(timed.size(), 1u);
+        EXPECT_EQ(timed[0].bytes, toggle20);
+        EXPECT_EQ(timed[0].due, std::optional<TimePoint>(due));
+        rig.midi.clearHeard();
+
+        rig.loop.advance(std::chrono::milliseconds(row.readAfterMs));
+        const auto cycle = 10 + static_cast<std::uint64_t>(row.readAfterMs);
+        rig.midi.setCycles(cycle, cycle);
+        rig.midi.sendFromSource(synthOut, {{0xB0, 20, 0}});
+        rig.settle();
+        EXPECT_EQ(rig.midi.receivedBy(synth), row.pressedAgain ? Packets{toggle20} : Packets{});
+    }
+}
+
 // The generated binding map binds a channel + CC to the first layer that uses it, whatever its
 // port; the output drives that layer alone.
 TEST(DawHostCC, AChannelAndCCThatTwoLayersShareDrivesOnlyTheFirstAsTheMapBindsIt) {

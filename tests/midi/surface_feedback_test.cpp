@@ -162,6 +162,34 @@ TEST(SurfaceFeedback, ReportsOverlappingOurOwnPressesDoNotMisleadTheShadow) {
     EXPECT_EQ(rig.service->mackieShadow().muted[0], false);
 }
 
+TEST(SurfaceFeedback, AReportReadBeforeATimedPressIsDueDoesNotAnswerIt) {
+    FeedbackRig rig;
+    const auto layers = makeLayers(2);
+    rig.sendMackie(layers, {});
+    rig.midi.clearHeard();
+    // Strip 1's press is queued ahead, due 15 ms on. The DAW reports strip 1 dark before that:
+    // the state before the press. Counted from when it was queued, the wait for the press's
+    // answer would be over 25 ms on and that report would stand; counted from its due time, it
+    // is still on.
+    const TimePoint due = rig.loop.now() + std::chrono::milliseconds(15);
+    rig.service->sendSectionState(layers, idsAt(layers, {0}), ControlMode::mackieControl,
+                                  std::nullopt, 0, DawHost::logic, due);
+    rig.settle();
+    Packets expected;
+    press(expected, mute(0));
+    EXPECT_EQ(rig.heard(), expected);
+    rig.loop.advance(std::chrono::milliseconds(10));
+    rig.feedback({{0x90, 0x10, 0x00}});
+    rig.loop.advance(std::chrono::milliseconds(20));
+    rig.feedback({{0x90, 0x11, 0x00}}); // strip 2 dark, as it is
+    EXPECT_EQ(rig.service->mackieShadow().muted[0], true);
+    // The answer, then the wait is over: it stands.
+    rig.feedback({{0x90, 0x10, 0x7F}});
+    rig.loop.advance(MidiService::kSettleTime);
+    rig.feedback({{0x90, 0x11, 0x00}});
+    EXPECT_EQ(rig.service->mackieShadow().muted[0], true);
+}
+
 TEST(SurfaceFeedback, ExtenderFeedbackSetsOnlyItsOwnMuteSlots) {
     FeedbackRig rig;
     rig.feedback({lcdMessage(0, "Piano  "), {0x90, 0x10, 0x7F, 0x90, 0x17, 0x00}}, true);

@@ -36,6 +36,8 @@ public:
             std::lock_guard lock(mutex_);
             if (!isOwnSourceLocked(virtualSource))
                 return;
+            if (recordTimed_)
+                timed_.push_back(Timed{virtualSource, Bytes(data, data + length), due_});
             for (auto& [id, l] : listeners_)
                 if (l.source == virtualSource)
                     l.heard.push_back(Heard{false, Bytes(data, data + length)});
@@ -53,6 +55,8 @@ public:
             std::lock_guard lock(mutex_);
             if (!canSendLocked(outputPort, destination))
                 return;
+            if (recordTimed_)
+                timed_.push_back(Timed{destination, Bytes(data, data + length), due_});
             if (findLocked(destination)->owner == 0)
                 receivedBy_[destination].emplace_back(data, data + length);
             hook = deliveryHook_;
@@ -274,6 +278,39 @@ public:
         deliveryHook_ = hook ? std::make_shared<DeliveryHook>(std::move(hook)) : nullptr;
     }
 
+    // ---- Timed sends
+    // -----------------------------------------------------------------------------
+
+    // Once asked to (recordTimedSends), every packet emitted or sent, with the due time it was
+    // handed over under (the calling thread's or not: the MIDI queue is the only one that times
+    // its sends).
+    struct Timed {
+        MidiRef endpoint = 0;
+        Bytes bytes;
+        std::optional<std::chrono::steady_clock::time_point> due;
+    };
+    void setDueTime(std::optional<std::chrono::steady_clock::time_point> due) override {
+        std::lock_guard lock(mutex_);
+        due_ = due;
+    }
+    void recordTimedSends() {
+        std::lock_guard lock(mutex_);
+        recordTimed_ = true;
+    }
+    std::vector<Timed> timedSends() const {
+        std::lock_guard lock(mutex_);
+        return timed_;
+    }
+    void clearTimedSends() {
+        std::lock_guard lock(mutex_);
+        timed_.clear();
+    }
+    // Plays a system that times its sends and wants them `lead` ahead.
+    void setSendLead(std::chrono::nanoseconds lead) { sendLead_.store(lead.count()); }
+    std::chrono::nanoseconds sendLead() const override {
+        return std::chrono::nanoseconds(sendLead_.load());
+    }
+
     // ---- A system that runs in cycles -----------------------------------------------------------
 
     // Plays a MIDI system whose cycles last `period`: the test says how many cycles have run, up
@@ -334,6 +371,10 @@ private:
     std::atomic<std::uint64_t> deliveredCycle_{0};
     std::atomic<std::uint64_t> readCycle_{0};
     std::atomic<bool> outputHeld_{false};
+    std::optional<std::chrono::steady_clock::time_point> due_;
+    std::vector<Timed> timed_;
+    bool recordTimed_ = false;
+    std::atomic<std::chrono::nanoseconds::rep> sendLead_{0};
 };
 
 } // namespace strata

@@ -8,6 +8,14 @@
 
 namespace strata {
 
+namespace {
+// What a main-loop timer may be late by, and the hop from it through the MIDI queue into the
+// ring, on a machine that is not overloaded. Later than that, a timed send goes out as soon as it
+// can, a little after its time.
+constexpr std::chrono::milliseconds kSendLeadMargin{4};
+
+} // namespace
+
 bool JackMidiBackend::libraryIsPipeWire() {
     return JackSession::libraryIsPipeWire();
 }
@@ -298,8 +306,12 @@ bool JackMidiBackend::connectSource(MidiRef inputPort, MidiRef source, std::uint
 
 bool JackMidiBackend::enqueue(JackProcess::OutputChannel& channel, const std::uint8_t* data,
                               std::size_t length) {
+    // The first send of a timed batch on this channel is preceded by the hold until its frame.
+    const auto index = static_cast<std::size_t>(&channel - process_.outputs.data());
+    const bool timed = dueFrame_ && dueMarked_[index] != dueGeneration_ &&
+                       dueThread_ == std::this_thread::get_id();
     // One call is all or nothing, so that a press never goes out without its release.
-    std::size_t needed = 0;
+    std::size_t needed = timed ? sizeof(JackOutRecord) : 0;
     std::size_t messages = 0;
     MidiMessageSplitter::split(data, length, [&](const std::uint8_t*, std::size_t n) {
         needed += sizeof(JackOutRecord) + n;
@@ -308,6 +320,11 @@ bool JackMidiBackend::enqueue(JackProcess::OutputChannel& channel, const std::ui
     if (needed > channel.ring.writable()) {
         process_.droppedOutgoing.fetch_add(messages, std::memory_order_relaxed);
         return false;
+    }
+    if (timed) {
+        const JackOutRecord hold{kJackOutAtFrame, 0, *dueFrame_};
+        channel.ring.write(&hold, sizeof hold);
+        dueMarked_[index] = dueGeneration_;
     }
     MidiMessageSplitter::split(data, length, [&](const std::uint8_t* bytes, std::size_t n) {
         const JackOutRecord record{kJackOutEvent, static_cast<std::uint32_t>(n), 0};
@@ -346,6 +363,45 @@ void JackMidiBackend::barrier(MidiRef virtualSource) {
         return;
     const JackOutRecord record{kJackOutBarrier, 0, 0};
     process_.outputs[*index].ring.write(&record, sizeof record);
+}
+
+void JackMidiBackend::setDueTime(std::optional<std::chrono::steady_clock::time_point> due) {
+    std::optional<std::uint32_t> frame;
+    if (due) {
+        std::lock_guard lock(controlMutex_);
+        if (jack_client_t* client = session_.client()) {
+            // JACK's clock runs at the steady clock's rate but not necessarily from its origin
+            // (jackd's is a quarter of a second apart from it here): bridged by their difference
+            // now, read back to back.
+            const auto steadyNow = std::chrono::steady_clock::now();
+            const jack_time_t jackNow = jack_get_time();
+            const auto ahead =
+                std::chrono::duration_cast<std::chrono::microseconds>(*due - steadyNow).count();
+            const std::uint32_t rate = process_.sampleRate.load(std::memory_order_relaxed);
+            const std::uint32_t limit =
+                jackMaxFramesAhead(rate, process_.periodFrames.load(std::memory_order_relaxed));
+            // What is due already, or further ahead than the process callback would hold for,
+            // goes out as any other send.
+            if (ahead > 0 && rate != 0 &&
+                static_cast<std::uint64_t>(ahead) * rate < std::uint64_t{limit} * 1000000u)
+                frame = jack_time_to_frames(client, jackNow + static_cast<jack_time_t>(ahead));
+        }
+    }
+    setDueFrame(frame);
+}
+
+void JackMidiBackend::setDueFrame(std::optional<std::uint32_t> frame) {
+    std::lock_guard producer(producerMutex_);
+    dueFrame_ = frame;
+    dueThread_ = std::this_thread::get_id();
+    ++dueGeneration_;
+}
+
+std::chrono::nanoseconds JackMidiBackend::sendLead() const {
+    const std::chrono::nanoseconds period = cyclePeriod();
+    if (period <= std::chrono::nanoseconds::zero())
+        return {};
+    return 2 * period + kSendLeadMargin;
 }
 
 bool JackMidiBackend::outputPending(MidiRef virtualSource) const {

@@ -103,6 +103,10 @@ public:
     void send(MidiRef outputPort, MidiRef destination, const std::uint8_t* data,
               std::size_t length) override;
     void barrier(MidiRef virtualSource) override;
+    void setDueTime(std::optional<std::chrono::steady_clock::time_point> due) override;
+    // Two periods (the cycle that holds the due frame starts up to one period before it, and the
+    // record must be in the ring by then) and a margin for the timer and the queue.
+    std::chrono::nanoseconds sendLead() const override;
     bool outputPending(MidiRef virtualSource) const override;
     std::chrono::nanoseconds cyclePeriod() const override;
     std::uint64_t cycleCount() const override;
@@ -121,6 +125,10 @@ public:
 
     void setSubscriberHandler(SubscriberHandler handler) override;
     void setAvailabilityHandler(AvailabilityHandler handler) override;
+
+    // setDueTime with the time already on JACK's frame clock: what the calling thread emits or
+    // sends from now on is written at `frame` (none: as soon as possible).
+    void setDueFrame(std::optional<std::uint32_t> frame);
 
     // Whether the JACK library this process loaded is PipeWire's (else jackd's).
     static bool libraryIsPipeWire();
@@ -178,6 +186,13 @@ private:
     std::array<std::string, kVirtualEndpoints> virtualDestinationNames_;
 
     std::mutex producerMutex_;
+    // Timed sends (under producerMutex_): the frame the calling thread's sends are due at, which
+    // thread that is, and which channels have had the hold for it written (a count that changes
+    // with every setDueTime).
+    std::optional<std::uint32_t> dueFrame_;
+    std::thread::id dueThread_;
+    std::uint64_t dueGeneration_ = 1;
+    std::array<std::uint64_t, kVirtualEndpoints + kMaxOutputSlots> dueMarked_{};
 
     // Handlers (called on the worker thread, set on the main thread).
     mutable std::mutex handlerMutex_;

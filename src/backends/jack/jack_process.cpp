@@ -65,11 +65,15 @@ void JackProcess::forgetPorts() {
         channel.port.store(nullptr);
 }
 
-void JackProcess::drainOutput(OutputChannel& channel, void* buffer, std::uint64_t cycle) {
+void JackProcess::drainOutput(OutputChannel& channel, void* buffer, const CycleFrames& now) {
+    const std::uint64_t cycle = now.cycle;
     // The largest event an empty buffer takes; longer ones go out in pieces of this size.
     const std::size_t pieceLimit = std::min(jack_midi_max_event_size(buffer), kMaxEventPiece);
     std::size_t budget = kCycleBudget - 16;
     bool wroteThisCycle = false;
+    // Where in the cycle the next event goes. It never moves back: a port buffer takes its events
+    // in time order only.
+    std::uint32_t offset = 0;
     JackOutRecord record;
     while (channel.ring.peek(&record, sizeof record)) {
         if (record.kind == kJackOutBarrier) {
@@ -84,6 +88,23 @@ void JackProcess::drainOutput(OutputChannel& channel, void* buffer, std::uint64_
         if (record.kind == kJackOutNotBefore) {
             if (cycle < record.cycle)
                 return;
+            channel.ring.skip(sizeof record);
+            continue;
+        }
+        if (record.kind == kJackOutAtFrame) {
+            if (now.frameKnown) {
+                // Frame times wrap around (after a day at 48 kHz); the difference does not.
+                const auto ahead = static_cast<std::int32_t>(
+                    static_cast<std::uint32_t>(record.cycle) - now.firstFrame);
+                const auto limit = static_cast<std::int32_t>(
+                    jackMaxFramesAhead(sampleRate.load(std::memory_order_relaxed),
+                                       periodFrames.load(std::memory_order_relaxed)));
+                if (ahead >= static_cast<std::int32_t>(now.frames) && ahead <= limit)
+                    return; // due in a later cycle: this and everything behind it waits
+                if (ahead > 0 && ahead < static_cast<std::int32_t>(now.frames))
+                    offset = std::max(offset, static_cast<std::uint32_t>(ahead));
+                // Past, or too far ahead to be trusted: at once.
+            }
             channel.ring.skip(sizeof record);
             continue;
         }
@@ -108,7 +129,7 @@ void JackProcess::drainOutput(OutputChannel& channel, void* buffer, std::uint64_
                 return; // the rest of this cycle's share is too small: next cycle, in order
             piece = room;
         }
-        jack_midi_data_t* target = jack_midi_event_reserve(buffer, 0, piece);
+        jack_midi_data_t* target = jack_midi_event_reserve(buffer, offset, piece);
         if (!target)
             return; // this cycle's buffer is full: the rest goes out next cycle, in order
         budget -= sequenceCost(piece);
@@ -129,6 +150,11 @@ int JackProcess::process(jack_nframes_t frames) {
     const std::uint64_t startedMicros = jack_get_time();
     const std::uint64_t current = cycle.load(std::memory_order_relaxed) + 1;
     cycle.store(current, std::memory_order_release);
+    CycleFrames now{current, frames, 0, false};
+    if (jack_client_t* self = client.load(std::memory_order_acquire)) {
+        now.firstFrame = jack_last_frame_time(self);
+        now.frameKnown = true;
+    }
 
     for (OutputChannel& channel : outputs) {
         jack_port_t* port = channel.port.load(std::memory_order_acquire);
@@ -136,7 +162,7 @@ int JackProcess::process(jack_nframes_t frames) {
             continue;
         void* buffer = jack_port_get_buffer(port, frames);
         jack_midi_clear_buffer(buffer);
-        drainOutput(channel, buffer, current);
+        drainOutput(channel, buffer, now);
     }
 
     for (std::size_t endpoint = 0; endpoint < inputs.size(); ++endpoint) {

@@ -2,29 +2,40 @@
 
 #include "jack/spsc_byte_ring.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 
 typedef struct _jack_port jack_port_t;
+typedef struct _jack_client jack_client_t;
 
 namespace strata {
 
 // What the outgoing rings carry: an event (followed by its bytes), a barrier, a hold that keeps
-// everything behind it back until a given cycle, or a gate that keeps it back until the
-// channel's gateCycle (set by the worker once a new connection is in place).
+// everything behind it back until a given cycle, a gate that keeps it back until the channel's
+// gateCycle (set by the worker once a new connection is in place), or a hold until a given JACK
+// frame, at which what follows is written (its frame time in `cycle`).
 enum JackOutKind : std::uint32_t {
     kJackOutEvent = 0,
     kJackOutBarrier = 1,
     kJackOutNotBefore = 2,
     kJackOutGate = 3,
+    kJackOutAtFrame = 4,
 };
 struct JackOutRecord {
     std::uint32_t kind;
     std::uint32_t length;
     std::uint64_t cycle;
 };
+
+// A frame time further ahead than this is not held for: a clock mapped wrongly must not keep the
+// output back. At least 100 ms, and four periods when they are longer.
+constexpr std::uint32_t jackMaxFramesAhead(std::uint32_t sampleRate, std::uint32_t periodFrames) {
+    return std::max(sampleRate / 10, 4 * periodFrames);
+}
+
 // What the incoming ring carries: one event from one of our input ports, then its bytes.
 struct JackInRecord {
     std::uint32_t endpoint;
@@ -89,6 +100,8 @@ public:
     // JACK's clock when the latest process callback began, stored when it has finished (so
     // that what it wrote into the incoming ring is visible to whoever reads this).
     std::atomic<std::uint64_t> lastProcessMicros{0};
+    // The open client, for the frame time of each cycle; none while there is none.
+    std::atomic<jack_client_t*> client{nullptr};
     std::atomic<std::uint32_t> periodFrames{0};
     std::atomic<std::uint32_t> sampleRate{0};
     std::atomic<std::uint64_t> droppedOutgoing{0};
@@ -100,7 +113,15 @@ public:
 
 private:
     int process(std::uint32_t frames);
-    void drainOutput(OutputChannel& channel, void* buffer, std::uint64_t cycle);
+    // What a cycle's output is written against: its count, its length, and the frame time of its
+    // first frame (none when unknown: frame holds then let everything through).
+    struct CycleFrames {
+        std::uint64_t cycle = 0;
+        std::uint32_t frames = 0;
+        std::uint32_t firstFrame = 0;
+        bool frameKnown = false;
+    };
+    void drainOutput(OutputChannel& channel, void* buffer, const CycleFrames& now);
 
     const bool onPipeWire_;
 };

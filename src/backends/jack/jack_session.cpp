@@ -89,6 +89,7 @@ bool JackSession::open(const std::function<void(jack_client_t*)>& registerPorts)
     // one above when both are set).
     jack_on_shutdown(client, JackProcess::shutdownCallback, &process_);
     client_ = client;
+    process_.client.store(client, std::memory_order_release);
     process_.shutdownSignalled.store(false);
 
     // The process callback is not running: this thread may act as the rings' consumer and
@@ -98,6 +99,7 @@ bool JackSession::open(const std::function<void(jack_client_t*)>& registerPorts)
 
     if (jack_activate(client) != 0) {
         client_ = nullptr;
+        process_.client.store(nullptr, std::memory_order_release);
         process_.forgetPorts();
         jack_client_close(client);
         return false;
@@ -120,6 +122,8 @@ bool JackSession::drop() {
     }
     if (client)
         jack_client_close(client);
+    // Only now: the process callback reads it until the close has stopped it.
+    process_.client.store(nullptr, std::memory_order_release);
     // A client's shutdown can be reported twice (once per kind of shutdown callback, from two of
     // its threads); whatever arrived until the close returned is about the client just dropped.
     process_.shutdownSignalled.store(false, std::memory_order_release);
@@ -137,6 +141,8 @@ void JackSession::close() {
     }
     if (client)
         jack_client_close(client);
+    // Only now: the process callback reads it until the close has stopped it.
+    process_.client.store(nullptr, std::memory_order_release);
 }
 
 } // namespace strata

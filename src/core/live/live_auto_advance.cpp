@@ -88,7 +88,9 @@ void LiveCoordinator::followAutoAdvance(TimePoint changedAt) {
     StepTiming next = timingNow(now);
     if (!timing_ || timing_->song != next.song || timing_->section != next.section ||
         timing_->step != next.step || timing_->stepID != next.stepID) {
-        armAutoAdvance(std::min(changedAt, now));
+        // The auto-advance's own step change is timed from its bar, which lies a little ahead
+        // when the change was made early for its send.
+        armAutoAdvance(changedAt);
         return;
     }
     if (countsTicks()) {
@@ -101,11 +103,15 @@ void LiveCoordinator::followAutoAdvance(TimePoint changedAt) {
         t.playing = next.playing;
         return; // nothing that times the step changed: the running timer stays as it is
     }
-    // What has been played of the step so far stays played; the rest goes at the new tempo.
+    // What has been played of the step so far stays played; the rest goes at the new tempo. A
+    // step changed to ahead of its bar (for its send) has not begun yet: all of it goes at the
+    // new tempo, from its bar.
+    const TimePoint from = std::max(now, t.since);
     if (t.counting)
         t.barsDone +=
-            std::chrono::duration<double>(now - t.since).count() * t.tempo / 60.0 / kBeatsPerBar;
+            std::chrono::duration<double>(from - t.since).count() * t.tempo / 60.0 / kBeatsPerBar;
     next.barsDone = t.barsDone;
+    next.since = from;
     t = next;
     // Cadenzo stopped: a clock armed while it played runs out as it was armed.
     if (!t.playing)
@@ -117,11 +123,15 @@ void LiveCoordinator::followAutoAdvance(TimePoint changedAt) {
         barSeconds(std::max(0.0, static_cast<double>(*t.bars) - t.barsDone), t.tempo);
     if (!seconds)
         return;
-    scheduleAdvance(now + strata::seconds(*seconds));
+    scheduleAdvance(from + strata::seconds(*seconds));
 }
 
 void LiveCoordinator::scheduleAdvance(TimePoint due) {
-    const double remaining = std::chrono::duration<double>(due - loop_.now()).count();
+    // A MIDI system that writes its output in cycles can write a send at the very frame it is
+    // due, when it has it early enough: the timer fires that much ahead of the bar and the step's
+    // mutes are queued with the bar as their due time.
+    const Duration lead = std::max(Duration::zero(), midi_.sendLead());
+    const double remaining = std::chrono::duration<double>(due - lead - loop_.now()).count();
     const auto weak = lifetime_.watch();
     clock_.schedule(std::max(0.0, remaining), [weak, due] {
         auto* self = weak.get();
@@ -129,7 +139,8 @@ void LiveCoordinator::scheduleAdvance(TimePoint due) {
             return;
         // The step changes on the bar, whenever the timer got round to it: the next timed step
         // is counted from there, so that a chain of timed steps stays on the bar grid instead of
-        // drifting by the timer's lateness every step.
+        // drifting by the timer's lateness every step. Its mutes are due on the bar too; a timer
+        // that fired after it has them sent at once.
         self->advancingAt_ = due;
         self->app_.nextStep();
         self->advancingAt_.reset();

@@ -220,8 +220,10 @@ void LiveCoordinator::pushSectionState() {
     if (!app_.currentSection())
         return;
     const Setlist& set = app_.setlist();
+    // The auto-advance's own step change is sent for its bar (see scheduleAdvance).
     midi_.sendSectionState(activeLayers(), app_.activeMutedIDs(), set.effectiveControlMode(),
-                           set.mackiePort, set.effectiveTrackOffset(), set.effectiveDawHost());
+                           set.mackiePort, set.effectiveTrackOffset(), set.effectiveDawHost(),
+                           advancingAt_);
     ++sends_;
     pushedKey_ = sectionStateKey(app_);
     if (allOn())

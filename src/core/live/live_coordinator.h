@@ -280,7 +280,8 @@ private:
     void evaluateKeys();
     // The step's timing as of now, counted from `from`.
     StepTiming timingNow(TimePoint from) const;
-    // Times the current step afresh, counted from `from` (not later than now).
+    // Times the current step afresh, counted from `from`: not later than now, but for the
+    // auto-advance's own step change, made a send lead ahead of its bar and counted from it.
     void armAutoAdvance(TimePoint from);
     // After any change: a new position is timed afresh from `changedAt`; a new tempo or bar
     // count re-times the rest of the step; anything else leaves the clock alone.
@@ -327,7 +328,7 @@ private:
     bool evaluationPosted_ = false;
     // When the first change of the turn being re-evaluated happened.
     std::optional<TimePoint> changedAt_;
-    // While the clock's own step change runs: the time it was due.
+    // While the clock's own step change runs: the time it was due (its mutes are sent for it).
     std::optional<TimePoint> advancingAt_;
     std::optional<StepTiming> timing_;
     // Whether the last live state said that Cadenzo plays (false once the link is lost).

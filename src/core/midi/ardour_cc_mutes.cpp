@@ -117,6 +117,8 @@ void ArdourCCMutes::sendToggles(const std::vector<Layer>& allLayers, const UuidS
                                 const std::set<CCTarget>* only) {
     const Stamp now = out_.stampNow();
     releaseHolds(now);
+    // A toggle timed for later goes out then; an echo before that is about the state before it.
+    const Stamp sentAt = out_.sendStamp();
     // One layer per channel + CC, whatever the port: a CC drives the one track the binding map
     // binds it to, the first layer's. The others are left out, as the map leaves them out.
     std::vector<std::pair<std::uint8_t, std::uint8_t>> seen;
@@ -157,7 +159,7 @@ void ArdourCCMutes::sendToggles(const std::vector<Layer>& allLayers, const UuidS
         deferred_.erase(t);
         out_.toggleCC(channel, cc, layer.portName);
         state.muted = wanted;
-        state.toggledAt = now;
+        state.toggledAt = sentAt;
         state.repress = std::exchange(state.pressAgain, false);
     }
     if (deferred) {

@@ -159,7 +159,7 @@ void MackieOutput::pump(const SectionRequest& r) {
         out_.pressButton(mackie::muteNote(static_cast<int>(i % 8)),
                          i <= 7 ? mainPort : kExtenderPort);
         believed = wanted;
-        holds_[i] = SlotHold{out_.stampNow(), std::nullopt};
+        holds_[i] = SlotHold{out_.sendStamp(), std::nullopt};
     }
 }
 

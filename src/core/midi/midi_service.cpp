@@ -190,10 +190,13 @@ MidiService::SurfacePorts MidiService::surfacePorts(bool extender) const {
 
 void MidiService::sendSectionState(std::vector<Layer> allLayers, UuidSet mutedIDs, ControlMode mode,
                                    std::optional<std::string> mackiePort,
-                                   std::int64_t mackieTrackOffset, DawHost host) {
-    tasks_.onQueue([this, request = SectionRequest{std::move(allLayers), std::move(mutedIDs), mode,
-                                                   std::move(mackiePort), mackieTrackOffset, false,
-                                                   host}]() mutable {
+                                   std::int64_t mackieTrackOffset, DawHost host,
+                                   std::optional<TimePoint> due) {
+    tasks_.onQueue([this,
+                    request = SectionRequest{std::move(allLayers), std::move(mutedIDs), mode,
+                                             std::move(mackiePort), mackieTrackOffset, false, host},
+                    due]() mutable {
+        const OutputPath::TimedSends timed(out_, due);
         sendSectionStateImpl(std::move(request));
     });
 }

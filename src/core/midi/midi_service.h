@@ -144,9 +144,15 @@ public:
     // Any thread; returns at once. The arguments are copied into one midiQueue job, which also
     // keeps them as the state to bring a newly connected DAW to. In Mackie mode, presses that
     // depend on a bank move follow once the bank has settled (mackie_output.h).
+    // `due`: when the send is meant to reach the DAW (on the main loop's clock), for a send made
+    // ahead of its time (sendLead); what the job sends at once is timed to it (and what waits for
+    // a bank to settle follows as soon as it has). None: as soon as possible.
     void sendSectionState(std::vector<Layer> allLayers, UuidSet mutedIDs, ControlMode mode,
                           std::optional<std::string> mackiePort, std::int64_t mackieTrackOffset,
-                          DawHost host = DawHost::logic);
+                          DawHost host = DawHost::logic, std::optional<TimePoint> due = {});
+    // How long before its due time a timed send should be made (zero: when it is due). Any
+    // thread.
+    Duration sendLead() const { return out_.sendLead(); }
     // Forgets both bank positions (on midiQueue), so the next send positions the banks again and
     // lets them settle before it presses anything (MackieOutput::forgetPositions).
     void resetMackieShadow();

@@ -82,6 +82,38 @@ void OutputPath::toggleCC(std::uint8_t channel, std::uint8_t cc, std::string_vie
     deliver(msg, sizeof msg, portName);
 }
 
+OutputPath::TimedSends::TimedSends(OutputPath& path, std::optional<TimePoint> due)
+    : path_(path), timed_(due.has_value()) {
+    STRATA_ASSERT_THREAD(path_.tasks_.queue());
+    if (!timed_)
+        return;
+    path_.sendDue_ = due;
+    path_.backend_.setDueTime(*due);
+}
+
+OutputPath::TimedSends::~TimedSends() {
+    if (!timed_)
+        return;
+    path_.sendDue_.reset();
+    path_.backend_.setDueTime(std::nullopt);
+}
+
+Stamp OutputPath::sendStamp() const {
+    STRATA_ASSERT_THREAD(tasks_.queue());
+    Stamp at = stampNow();
+    if (!sendDue_ || *sendDue_ <= at.time)
+        return at;
+    const Duration period = cyclePeriod();
+    if (period > Duration::zero())
+        at.cycle += static_cast<std::uint64_t>((*sendDue_ - at.time) / period);
+    at.time = *sendDue_;
+    return at;
+}
+
+Duration OutputPath::sendLead() const {
+    return std::chrono::duration_cast<Duration>(backend_.sendLead());
+}
+
 Stamp OutputPath::stampNow() const {
     return Stamp{tasks_.loop().now(), backend_.cycleCount()};
 }

@@ -64,6 +64,27 @@ public:
     // Throttled activity stamp of transmission; any thread.
     void noteTx();
 
+    // While one lives, what this thread delivers is due at `due` (none: as soon as possible);
+    // see MidiBackend::setDueTime. MIDI queue only.
+    class TimedSends {
+    public:
+        TimedSends(OutputPath& path, std::optional<TimePoint> due);
+        ~TimedSends();
+        TimedSends(const TimedSends&) = delete;
+        TimedSends& operator=(const TimedSends&) = delete;
+
+    private:
+        OutputPath& path_;
+        bool timed_;
+    };
+    // How long before its due time a timed send should be made; zero: when it is due. Any
+    // thread.
+    Duration sendLead() const;
+    // When what is delivered now goes out: now, or within TimedSends its due time (with the
+    // cycles that will have begun by then, counted low), so that an answer from the DAW that
+    // arrives before it is not taken for the answer to it. MIDI queue only.
+    Stamp sendStamp() const;
+
     Stamp stampNow() const;
     // Within a backend's input handler: now, with the cycle the input being handed over was read
     // in. What the DAW answered in time stays an answer however late a busy input thread hands
@@ -95,6 +116,8 @@ private:
     // CCs toggled (channel * 128 + controller).
     std::array<std::bitset<128>, 2> pressedSinceBreak_{};
     std::array<std::bitset<16 * 128>, 2> toggledSinceBreak_{};
+    // The due time of the sends being made (TimedSends); MIDI queue only.
+    std::optional<TimePoint> sendDue_;
 };
 
 // Stamps `last` with `now` when more than `threshold` has passed; true when this caller won.

@@ -83,6 +83,18 @@ public:
     // that read a control surface once per cycle merge repeated presses of one button within a
     // cycle, and at times in adjacent cycles.
     virtual void barrier(MidiRef virtualSource) { (void)virtualSource; }
+    // Timed sends. What the calling thread emits or sends after this call, up to its next call,
+    // is due at `due`, a point on the steady clock (the main loop's clock); none: as soon as
+    // possible. A system that delivers in cycles writes it at the frame `due` falls on, holding
+    // it (and whatever is queued behind it on the same endpoint: order is kept) until that
+    // cycle; what is due already goes out at once, and so does what is due implausibly far
+    // ahead. Others ignore it and deliver at once. Only the calling thread's sends are timed:
+    // another thread emitting meanwhile is not held unless it queues behind a held send.
+    virtual void setDueTime(std::optional<std::chrono::steady_clock::time_point> due) { (void)due; }
+    // How long before its due time a send must be made for it to go out at that time (a
+    // main-loop timer's lateness and the hop to the MIDI queue included); zero for systems that
+    // ignore due times, where a send is made when it is due. Thread-safe.
+    virtual std::chrono::nanoseconds sendLead() const { return {}; }
     // True while something emitted from `virtualSource` still waits for a coming cycle to go out.
     // Systems that hand everything over at once never have anything pending. Thread-safe.
     virtual bool outputPending(MidiRef virtualSource) const {
