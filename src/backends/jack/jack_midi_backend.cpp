@@ -158,6 +158,38 @@ MidiRef JackMidiBackend::createVirtualDestination(MidiRef client, std::string_vi
     return ref;
 }
 
+bool JackMidiBackend::prepareAnswers(const PreparedAnswerSet& set, std::uint64_t generation) {
+    std::array<int, PreparedAnswer::kOutputs> channel{};
+    {
+        std::lock_guard lock(controlMutex_);
+        for (std::size_t k = 0; k < channel.size(); ++k) {
+            const auto index = set.outputs[k] != 0 ? virtualSourceIndex(set.outputs[k])
+                                                   : std::optional<std::size_t>();
+            channel[k] = index ? static_cast<int>(*index) : -1;
+        }
+    }
+    if (!available())
+        return false;
+    std::lock_guard lock(preparedMutex_);
+    return process_.prepared.publish(set, channel, generation, process_.cycle,
+                                     process_.finishedCycle);
+}
+
+PreparedOutcome JackMidiBackend::withdrawAnswers(std::uint64_t generation) {
+    std::lock_guard lock(preparedMutex_);
+    return process_.prepared.withdraw(generation);
+}
+
+PreparedOutcome JackMidiBackend::preparedOutcome(std::uint64_t generation) const {
+    std::lock_guard lock(preparedMutex_);
+    return process_.prepared.outcome(generation);
+}
+
+void JackMidiBackend::setAnsweredHandler(AnsweredHandler handler) {
+    std::lock_guard lock(handlerMutex_);
+    answeredHandler_ = std::move(handler);
+}
+
 void JackMidiBackend::setSubscriberHandler(SubscriberHandler handler) {
     std::lock_guard lock(handlerMutex_);
     subscriberHandler_ = std::move(handler);
@@ -200,9 +232,12 @@ std::string JackMidiBackend::jackPortName(MidiRef ref) const {
 }
 
 JackMidiBackend::Counters JackMidiBackend::counters() const {
-    return Counters{process_.droppedOutgoing.load(), process_.droppedIncoming.load(),
-                    process_.writtenOutgoing.load(), process_.xruns.load(),
-                    subscriptionsReported_.load(std::memory_order_acquire)};
+    return Counters{process_.droppedOutgoing.load(),
+                    process_.droppedIncoming.load(),
+                    process_.writtenOutgoing.load(),
+                    process_.xruns.load(),
+                    subscriptionsReported_.load(std::memory_order_acquire),
+                    process_.answeredInCycle.load()};
 }
 
 // ---------------------------------------------------------------------------------------------

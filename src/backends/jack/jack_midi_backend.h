@@ -76,6 +76,8 @@ public:
         std::uint64_t xruns = 0; // cycles the server reported as missed (by any client)
         // Connections to our virtual sources handed to the subscriber handler so far.
         std::uint64_t subscriptions = 0;
+        // Presses the process callback answered from a prepared table in their own cycle.
+        std::uint64_t answeredInCycle = 0;
     };
 
     static constexpr std::size_t kVirtualEndpoints = JackProcess::kVirtualEndpoints;
@@ -118,6 +120,12 @@ public:
     std::vector<std::string> aliases(MidiRef object) override;
     // Our virtual destinations are the "… feedback" inputs.
     std::string externalName(MidiRef ownEndpoint) override;
+
+    // Prepared answers are written by the process callback in the cycle that reads their press.
+    bool prepareAnswers(const PreparedAnswerSet& set, std::uint64_t generation) override;
+    PreparedOutcome withdrawAnswers(std::uint64_t generation) override;
+    PreparedOutcome preparedOutcome(std::uint64_t generation) const override;
+    void setAnsweredHandler(AnsweredHandler handler) override;
 
     void setSubscriberHandler(SubscriberHandler handler) override;
     void setAvailabilityHandler(AvailabilityHandler handler) override;
@@ -178,6 +186,8 @@ private:
     std::array<std::string, kVirtualEndpoints> virtualDestinationNames_;
 
     std::mutex producerMutex_;
+    // Serialises publishing and withdrawing prepared answers (ordinary threads only).
+    mutable std::mutex preparedMutex_;
 
     // Handlers (called on the worker thread, set on the main thread).
     mutable std::mutex handlerMutex_;
@@ -185,6 +195,7 @@ private:
     ReadHandler readHandler_;
     std::array<DestinationHandler, kVirtualEndpoints> destinationHandlers_;
     SubscriberHandler subscriberHandler_;
+    AnsweredHandler answeredHandler_;
     AvailabilityHandler availabilityHandler_;
 
     // Worker.

@@ -124,21 +124,114 @@ void JackProcess::drainOutput(OutputChannel& channel, void* buffer, std::uint64_
     }
 }
 
+namespace {
+
+// Whether a message would take part in trigger input: a note or controller press or a program
+// change, on any channel.
+bool pressLike(const std::uint8_t* bytes, std::size_t size) {
+    const std::uint8_t kind = bytes[0] & 0xF0;
+    if (kind == 0xC0)
+        return size >= 2;
+    return size >= 3 && ((kind == 0x90 && bytes[2] > 0) || (kind == 0xB0 && bytes[2] >= 64));
+}
+
+} // namespace
+
+bool JackProcess::claimPrepared(const std::uint8_t* bytes, std::size_t size, std::uint64_t source,
+                                std::uint64_t current) {
+    const std::size_t wanted = (bytes[0] & 0xF0) == 0xC0 ? 2 : 3;
+    if (size != wanted || claimCycle_ == current)
+        return false;
+    const PreparedPool::Table* table = prepared.armed();
+    if (!table)
+        return false;
+    // An earlier press still on its way to the worker may move the position the table was
+    // prepared from; a press of the cycle before may be merged with this one by the host.
+    if (lastUnansweredCycle_ > handedOnCycle.load(std::memory_order_acquire) ||
+        (lastPressCycle_ != 0 && current < lastPressCycle_ + 2))
+        return false;
+    const PreparedAnswerSet& set = table->set;
+    for (std::size_t i = 0; i < set.count && i < set.answers.size(); ++i) {
+        const PreparedAnswer& answer = set.answers[i];
+        if (!answer.fires(bytes[0], bytes[1], size > 2 ? bytes[2] : 0, source))
+            continue;
+        for (std::size_t k = 0; k < PreparedAnswer::kOutputs; ++k) {
+            if (answer.length[k] == 0)
+                continue;
+            const int index = table->channel[k];
+            if (index < 0 || static_cast<std::size_t>(index) >= outputs.size())
+                return false;
+            OutputChannel& channel = outputs[static_cast<std::size_t>(index)];
+            // The answer goes out first in its cycle: only where nothing queued waits to go
+            // before it, and where the host cannot merge it with what went out a cycle before.
+            if (!channel.port.load(std::memory_order_acquire) || channel.ring.readable() != 0 ||
+                channel.sentOfCurrent != 0 ||
+                (channel.lastWriteCycle != 0 && current < channel.lastWriteCycle + 2) ||
+                current < channel.gateCycle.load(std::memory_order_acquire))
+                return false;
+        }
+        // The first answer that fires is the press's, claimed or not.
+        if (!prepared.claim(*table, i, claim_))
+            return false;
+        claimCycle_ = current;
+        answeredInCycle.fetch_add(1, std::memory_order_relaxed);
+        return true;
+    }
+    return false;
+}
+
+void JackProcess::writePrepared(std::size_t channelIndex, void* buffer, std::uint64_t current) {
+    if (claimCycle_ != current || !claim_.table)
+        return;
+    const PreparedPool::Table& table = *claim_.table;
+    const PreparedAnswer& answer = table.set.answers[claim_.index];
+    for (std::size_t k = 0; k < PreparedAnswer::kOutputs; ++k) {
+        if (table.channel[k] != static_cast<int>(channelIndex) || answer.length[k] == 0)
+            continue;
+        const std::uint8_t* bytes = answer.bytes[k].data();
+        const std::size_t length = std::min<std::size_t>(answer.length[k], answer.bytes[k].size());
+        // One event per message, as the queued path hands them over.
+        for (std::size_t at = 0; at < length;) {
+            const std::uint8_t kind = bytes[at] & 0xF0;
+            const std::size_t size =
+                std::min<std::size_t>(kind == 0xC0 || kind == 0xD0 ? 2 : 3, length - at);
+            if (jack_midi_event_write(buffer, 0, bytes + at, size) == 0)
+                writtenOutgoing.fetch_add(1, std::memory_order_relaxed);
+            else
+                droppedOutgoing.fetch_add(1, std::memory_order_relaxed);
+            at += size;
+        }
+        outputs[channelIndex].lastWriteCycle = current;
+    }
+}
+
 int JackProcess::process(jack_nframes_t frames) {
     // JACK's clock is a vDSO read, no system call.
     const std::uint64_t startedMicros = jack_get_time();
     const std::uint64_t current = cycle.load(std::memory_order_relaxed) + 1;
-    cycle.store(current, std::memory_order_release);
+    // Sequentially consistent: a table retired after this store is never read below (see
+    // PreparedPool).
+    cycle.store(current, std::memory_order_seq_cst);
 
-    for (OutputChannel& channel : outputs) {
+    // Input first: a press that claims a prepared answer has it written below, in this cycle.
+    readInputs(frames, current);
+
+    for (std::size_t index = 0; index < outputs.size(); ++index) {
+        OutputChannel& channel = outputs[index];
         jack_port_t* port = channel.port.load(std::memory_order_acquire);
         if (!port)
             continue;
         void* buffer = jack_port_get_buffer(port, frames);
         jack_midi_clear_buffer(buffer);
+        writePrepared(index, buffer, current);
         drainOutput(channel, buffer, current);
     }
+    finishedCycle.store(current, std::memory_order_release);
+    lastProcessMicros.store(startedMicros, std::memory_order_release);
+    return 0;
+}
 
+void JackProcess::readInputs(jack_nframes_t frames, std::uint64_t current) {
     for (std::size_t endpoint = 0; endpoint < inputs.size(); ++endpoint) {
         jack_port_t* port = inputs[endpoint].port.load(std::memory_order_acquire);
         if (!port)
@@ -149,8 +242,8 @@ int JackProcess::process(jack_nframes_t frames) {
             jack_midi_event_t event;
             if (jack_midi_event_get(&event, buffer, i) != 0 || event.size == 0)
                 continue;
-            const JackInRecord record{static_cast<std::uint32_t>(endpoint),
-                                      static_cast<std::uint32_t>(event.size), current};
+            JackInRecord record{static_cast<std::uint32_t>(endpoint),
+                                static_cast<std::uint32_t>(event.size), current};
             // PipeWire's libjack hands its reader every Note On of velocity 0 as a Note Off of
             // velocity 64 (its "jack.fix-midi-events", on by default). A Mackie host sends a
             // dark LED as Note On velocity 0, and the feedback reader knows only that form; both
@@ -163,13 +256,26 @@ int JackProcess::process(jack_nframes_t frames) {
                 noteOff[2] = 0;
                 bytes = noteOff;
             }
+            // Presses from sources (not the DAW's feedback) may claim a prepared answer. A
+            // claimed press must reach the worker, which takes the move over: only with room for
+            // it in the ring, and never from a source read as the DAW's own surface.
+            if (endpoint >= kVirtualEndpoints && pressLike(bytes, event.size)) {
+                if (incoming.writable() >= sizeof record + event.size &&
+                    !inputs[endpoint].suppressed.load(std::memory_order_acquire) &&
+                    claimPrepared(bytes, event.size,
+                                  inputs[endpoint].refCon.load(std::memory_order_acquire),
+                                  current)) {
+                    record.answer = static_cast<std::uint32_t>(claim_.index + 1);
+                    record.generation = claim_.generation;
+                } else {
+                    lastUnansweredCycle_ = current;
+                }
+                lastPressCycle_ = current;
+            }
             if (!incoming.write(&record, sizeof record, bytes, event.size))
                 droppedIncoming.fetch_add(1, std::memory_order_relaxed);
         }
     }
-    finishedCycle.store(current, std::memory_order_release);
-    lastProcessMicros.store(startedMicros, std::memory_order_release);
-    return 0;
 }
 
 } // namespace strata
