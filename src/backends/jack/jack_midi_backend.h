@@ -122,6 +122,7 @@ public:
     std::string externalName(MidiRef ownEndpoint) override;
 
     // Prepared answers are written by the process callback in the cycle that reads their press.
+    bool takesPreparedAnswers() const override { return true; }
     bool prepareAnswers(const PreparedAnswerSet& set, std::uint64_t generation) override;
     PreparedOutcome withdrawAnswers(std::uint64_t generation) override;
     PreparedOutcome preparedOutcome(std::uint64_t generation) const override;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/prepared_pool.h"
 #include "jack/spsc_byte_ring.h"
+#include "platform/prepared_pool.h"
 
 #include <array>
 #include <atomic>

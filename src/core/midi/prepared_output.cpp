@@ -83,7 +83,17 @@ bool PreparedOutput::fill(PreparedAnswer& answer, const SectionRequest& r,
     return true;
 }
 
-void PreparedOutput::build(Prepared& into) const {
+SectionRequest& PreparedOutput::baseFor(const std::shared_ptr<const ReflexSnapshot>& snapshot) {
+    if (baseSnapshot_ != snapshot) {
+        const ReflexSnapshot& s = *snapshot;
+        base_ =
+            SectionRequest{s.layers, {}, s.mode, s.mackiePort, s.mackieTrackOffset, false, s.host};
+        baseSnapshot_ = snapshot;
+    }
+    return base_;
+}
+
+void PreparedOutput::build(Prepared& into) {
     into.plan = plan_;
     into.set.count = 0;
     into.presses.clear();
@@ -99,7 +109,9 @@ void PreparedOutput::build(Prepared& into) const {
         answer.status = entry.status;
         answer.data1 = entry.data1;
         // One that cannot be prepared fires for no source: its press takes the queued path.
-        if (!fill(answer, requestFor(*plan_, i), into.presses[i])) {
+        SectionRequest& request = baseFor(plan_->snapshot);
+        request.mutedIDs = plan_->snapshot->mutesAt(entry.target);
+        if (!fill(answer, request, into.presses[i])) {
             answer.length = {};
             into.presses[i].clear();
             continue;
@@ -138,8 +150,7 @@ bool PreparedOutput::resolve(bool withdraw, bool takeRequest) {
 }
 
 void PreparedOutput::prepare() {
-    // A system that hands output over at once has nothing to gain.
-    if (out_.cyclePeriod() <= Duration::zero() || !out_.backend().available()) {
+    if (!out_.backend().takesPreparedAnswers() || !out_.backend().available()) {
         resolve(true);
         return;
     }

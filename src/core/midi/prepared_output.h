@@ -62,10 +62,13 @@ private:
         std::vector<std::vector<int>> presses;
     };
 
-    void build(Prepared& into) const;
+    void build(Prepared& into);
     // Fills the bytes of one answer; false when it cannot be prepared.
     bool fill(PreparedAnswer& answer, const SectionRequest& r, std::vector<int>& presses) const;
     SectionRequest requestFor(const ReflexPlan& plan, std::size_t index) const;
+    // The request for a snapshot's settings with no mutes, kept while the snapshot is the same
+    // (its layers are copied once, not once per answer and job).
+    SectionRequest& baseFor(const std::shared_ptr<const ReflexSnapshot>& snapshot);
     // Returns whether a claimed answer was taken in.
     bool resolve(bool withdraw, bool takeRequest = true);
     void scheduleRetry();
@@ -81,6 +84,8 @@ private:
     std::uint64_t generation_ = 0; // handed over, not yet settled
     std::unique_ptr<Prepared> handed_;
     std::unique_ptr<Prepared> scratch_;
+    std::shared_ptr<const ReflexSnapshot> baseSnapshot_;
+    SectionRequest base_;
     bool retryPending_ = false;
     TimerHandle retry_; // main thread
 };

@@ -108,6 +108,8 @@ public:
     // cycle that reads its press; the others keep these defaults and take none, and every press
     // then goes to the read handler as always.
     //
+    // Whether the system takes prepared answers at all.
+    virtual bool takesPreparedAnswers() const { return false; }
     // Hands `set` over as the system's latest; `generation` grows with every hand-over. The one
     // before must have been withdrawn (or seen claimed) by then. True when the system took it.
     // Called from one thread at a time.
