@@ -105,7 +105,7 @@ public:
             if (!answer.fires(press[0], press[1], press.size() > 2 ? press[2] : 0, source))
                 continue;
             PreparedPool::Claim claim;
-            if (!prepared_.claim(*table, i, claim))
+            if (!answer.answerable || !prepared_.claim(*table, i, claim))
                 return std::nullopt;
             for (std::size_t k = 0; k < PreparedAnswer::kOutputs; ++k)
                 for (std::size_t at = 0; at + 3 <= answer.length[k]; at += 3)

@@ -128,6 +128,11 @@ namespace {
 
 // Whether a message would take part in trigger input: a note or controller press or a program
 // change, on any channel.
+// A press's trigger, whatever its channel: kind and first data byte.
+std::uint32_t pressKey(const std::uint8_t* bytes) {
+    return std::uint32_t{bytes[0] & 0xF0u} << 8 | bytes[1];
+}
+
 bool pressLike(const std::uint8_t* bytes, std::size_t size) {
     const std::uint8_t kind = bytes[0] & 0xF0;
     if (kind == 0xC0)
@@ -137,47 +142,53 @@ bool pressLike(const std::uint8_t* bytes, std::size_t size) {
 
 } // namespace
 
-bool JackProcess::claimPrepared(const std::uint8_t* bytes, std::size_t size, std::uint64_t source,
-                                std::uint64_t current) {
-    const std::size_t wanted = (bytes[0] & 0xF0) == 0xC0 ? 2 : 3;
-    if (size != wanted || claimCycle_ == current)
-        return false;
+JackProcess::ClaimResult JackProcess::claimPrepared(const std::uint8_t* bytes, std::size_t size,
+                                                    std::uint64_t source, std::uint64_t current) {
     const PreparedPool::Table* table = prepared.armed();
+    // Without a table the press may be anyone's trigger.
     if (!table)
-        return false;
-    // An earlier press still on its way to the worker may move the position the table was
-    // prepared from; a press of the cycle before may be merged with this one by the host.
-    if (lastUnansweredCycle_ > handedOnCycle.load(std::memory_order_acquire) ||
-        (lastPressCycle_ != 0 && current < lastPressCycle_ + 2))
-        return false;
+        return ClaimResult::refused;
     const PreparedAnswerSet& set = table->set;
-    for (std::size_t i = 0; i < set.count && i < set.answers.size(); ++i) {
-        const PreparedAnswer& answer = set.answers[i];
-        if (!answer.fires(bytes[0], bytes[1], size > 2 ? bytes[2] : 0, source))
-            continue;
-        for (std::size_t k = 0; k < PreparedAnswer::kOutputs; ++k) {
-            if (answer.length[k] == 0)
-                continue;
-            const int index = table->channel[k];
-            if (index < 0 || static_cast<std::size_t>(index) >= outputs.size())
-                return false;
-            OutputChannel& channel = outputs[static_cast<std::size_t>(index)];
-            // The answer goes out first in its cycle: only where nothing queued waits to go
-            // before it, and where the host cannot merge it with what went out a cycle before.
-            if (!channel.port.load(std::memory_order_acquire) || channel.ring.readable() != 0 ||
-                channel.sentOfCurrent != 0 ||
-                (channel.lastWriteCycle != 0 && current < channel.lastWriteCycle + 2) ||
-                current < channel.gateCycle.load(std::memory_order_acquire))
-                return false;
+    const PreparedAnswer* found = nullptr;
+    std::size_t index = 0;
+    for (; index < set.count && index < set.answers.size(); ++index)
+        if (set.answers[index].fires(bytes[0], bytes[1], size > 2 ? bytes[2] : 0, source)) {
+            found = &set.answers[index];
+            break;
         }
-        // The first answer that fires is the press's, claimed or not.
-        if (!prepared.claim(*table, i, claim_))
-            return false;
-        claimCycle_ = current;
-        answeredInCycle.fetch_add(1, std::memory_order_relaxed);
-        return true;
+    // No trigger of the table's: this press moves nothing the table depends on.
+    if (!found)
+        return ClaimResult::noTrigger;
+    const std::size_t wanted = (bytes[0] & 0xF0) == 0xC0 ? 2 : 3;
+    if (!found->answerable || size != wanted || claimCycle_ == current)
+        return ClaimResult::refused;
+    // An earlier trigger still on its way to the worker may move the position the table was
+    // prepared from; the same trigger pressed a cycle before (a bouncing switch) is left to the
+    // worker, which sees both.
+    if (lastUnansweredCycle_ > handedOnCycle.load(std::memory_order_acquire) ||
+        (pressKey(bytes) == lastPressKey_ && source == lastPressSource_ &&
+         current < lastPressCycle_ + 2))
+        return ClaimResult::refused;
+    for (std::size_t k = 0; k < PreparedAnswer::kOutputs; ++k) {
+        if (found->length[k] == 0)
+            continue;
+        const int channelIndex = table->channel[k];
+        if (channelIndex < 0 || static_cast<std::size_t>(channelIndex) >= outputs.size())
+            return ClaimResult::refused;
+        OutputChannel& channel = outputs[static_cast<std::size_t>(channelIndex)];
+        // The answer goes out first in its cycle: only where nothing queued waits to go before
+        // it, and where the host cannot merge it with what went out a cycle before.
+        if (!channel.port.load(std::memory_order_acquire) || channel.ring.readable() != 0 ||
+            channel.sentOfCurrent != 0 ||
+            (channel.lastWriteCycle != 0 && current < channel.lastWriteCycle + 2) ||
+            current < channel.gateCycle.load(std::memory_order_acquire))
+            return ClaimResult::refused;
     }
-    return false;
+    if (!prepared.claim(*table, index, claim_))
+        return ClaimResult::refused;
+    claimCycle_ = current;
+    answeredInCycle.fetch_add(1, std::memory_order_relaxed);
+    return ClaimResult::claimed;
 }
 
 void JackProcess::writePrepared(std::size_t channelIndex, void* buffer, std::uint64_t current) {
@@ -260,17 +271,21 @@ void JackProcess::readInputs(jack_nframes_t frames, std::uint64_t current) {
             // claimed press must reach the worker, which takes the move over: only with room for
             // it in the ring, and never from a source read as the DAW's own surface.
             if (endpoint >= kVirtualEndpoints && pressLike(bytes, event.size)) {
+                const std::uint64_t source =
+                    inputs[endpoint].refCon.load(std::memory_order_acquire);
+                ClaimResult result = ClaimResult::refused;
                 if (incoming.writable() >= sizeof record + event.size &&
-                    !inputs[endpoint].suppressed.load(std::memory_order_acquire) &&
-                    claimPrepared(bytes, event.size,
-                                  inputs[endpoint].refCon.load(std::memory_order_acquire),
-                                  current)) {
+                    !inputs[endpoint].suppressed.load(std::memory_order_acquire))
+                    result = claimPrepared(bytes, event.size, source, current);
+                if (result == ClaimResult::claimed) {
                     record.answer = static_cast<std::uint32_t>(claim_.index + 1);
                     record.generation = claim_.generation;
-                } else {
+                } else if (result == ClaimResult::refused) {
                     lastUnansweredCycle_ = current;
                 }
                 lastPressCycle_ = current;
+                lastPressKey_ = pressKey(bytes);
+                lastPressSource_ = source;
             }
             if (!incoming.write(&record, sizeof record, bytes, event.size))
                 droppedIncoming.fetch_add(1, std::memory_order_relaxed);

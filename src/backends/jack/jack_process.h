@@ -118,16 +118,20 @@ private:
     void drainOutput(OutputChannel& channel, void* buffer, std::uint64_t cycle);
     // Input step: reads every input port into the incoming ring.
     void readInputs(std::uint32_t frames, std::uint64_t cycle);
-    // Input step: whether the event read from a source claims a prepared answer now.
-    bool claimPrepared(const std::uint8_t* bytes, std::size_t size, std::uint64_t source,
-                       std::uint64_t cycle);
+    // Input step: whether the press read from a source claims a prepared answer now, or is
+    // left to the worker (refused: it may be a trigger), or is no trigger the table knows.
+    enum class ClaimResult { claimed, refused, noTrigger };
+    ClaimResult claimPrepared(const std::uint8_t* bytes, std::size_t size, std::uint64_t source,
+                              std::uint64_t cycle);
     // Output step, before the ring is drained: the answer claimed in this cycle, if it has bytes
     // for this channel.
     void writePrepared(std::size_t channelIndex, void* buffer, std::uint64_t cycle);
 
-    // Callback only: the last cycle that read a press from a source (claimed or not), and the
-    // last in which a press that did not claim went to the worker.
+    // Callback only: the last press read from a source (claimed or not), its source and cycle,
+    // and the last cycle in which a press that may be a trigger went to the worker unclaimed.
     std::uint64_t lastPressCycle_ = 0;
+    std::uint32_t lastPressKey_ = 0;
+    std::uint64_t lastPressSource_ = 0;
     std::uint64_t lastUnansweredCycle_ = 0;
     // Callback only: the claim of the current cycle.
     PreparedPool::Claim claim_{};

@@ -108,18 +108,18 @@ void PreparedOutput::build(Prepared& into) {
         answer = PreparedAnswer{};
         answer.status = entry.status;
         answer.data1 = entry.data1;
-        // One that cannot be prepared fires for no source: its press takes the queued path.
-        SectionRequest& request = baseFor(plan_->snapshot);
-        request.mutedIDs = plan_->snapshot->mutesAt(entry.target);
-        if (!fill(answer, request, into.presses[i])) {
-            answer.length = {};
-            into.presses[i].clear();
-            continue;
-        }
         answer.anySource = entry.anySource;
         answer.sourceCount =
             static_cast<std::uint8_t>(std::min(entry.sources.size(), PreparedAnswer::kMaxSources));
         std::copy_n(entry.sources.begin(), answer.sourceCount, answer.sources.begin());
+        // One that cannot be prepared still names its trigger: its press takes the queued path.
+        SectionRequest& request = baseFor(plan_->snapshot);
+        request.mutedIDs = plan_->snapshot->mutesAt(entry.target);
+        if (!fill(answer, request, into.presses[i])) {
+            answer.answerable = false;
+            answer.length = {};
+            into.presses[i].clear();
+        }
     }
     into.set.count = count;
 }

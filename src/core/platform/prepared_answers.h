@@ -30,12 +30,15 @@ struct PreparedAnswer {
     bool anySource = false;
     std::uint8_t sourceCount = 0;
     std::array<std::uint64_t, kMaxSources> sources{};
+    // False: the press is this trigger's, but its answer could not be prepared (it takes the
+    // ordinary way, and whoever reads presses must not answer it with a later entry).
+    bool answerable = true;
     // What goes out on each of the set's outputs, in order.
     std::array<std::uint16_t, kOutputs> length{};
     std::array<std::array<std::uint8_t, kMaxBytes>, kOutputs> bytes{};
 
     // Whether any press can fire it.
-    bool live() const { return anySource || sourceCount > 0; }
+    bool live() const { return answerable && (anySource || sourceCount > 0); }
     friend bool operator==(const PreparedAnswer&, const PreparedAnswer&) = default;
 
     bool fires(std::uint8_t message, std::uint8_t first, std::uint8_t second,
