@@ -279,6 +279,24 @@ TEST_F(ReflexThroughJack, APressAcrossABankMoveWaitsForTheSettleAndLandsOnTheNew
     EXPECT_EQ(stage.section(), 1);
 }
 
+TEST_F(ReflexThroughJack, AJumpWhileTheDawsReportIsAwaitedTakesTheQueuedPathAndEndsRight) {
+    Stage stage(server_->name());
+    ASSERT_TRUE(stage.begin(true));
+    ASSERT_TRUE(stage.rig.driver.runUntil([&] { return stage.rig.service->answersPrepared(); }));
+    // The DAW connects anew: its report is awaited (a settle), so nothing is answered ahead.
+    ASSERT_TRUE(stage.rig.unwire(stage.daw, 0));
+    ASSERT_TRUE(stage.rig.wire(stage.daw, 0, true));
+    EXPECT_FALSE(stage.rig.service->answersPrepared());
+    const std::uint64_t answeredBefore = stage.rig.backend->counters().answeredInCycle;
+    stage.pedal.send(stage.out, {0xB0, 27, 127});
+    ASSERT_TRUE(stage.rig.driver.runUntil([&] { return stage.section() == 4; }));
+    ASSERT_TRUE(stage.rig.driver.runUntil([&] { return !stage.rig.settling(); }));
+    ASSERT_TRUE(stage.rig.quiesce());
+    EXPECT_EQ(stage.rig.backend->counters().answeredInCycle, answeredBefore);
+    EXPECT_EQ(stage.daw.mutes(), stage.session(4, 0));
+    EXPECT_EQ(stage.daw.mergedPresses(), 0);
+}
+
 TEST_F(ReflexThroughJack, TwoPressesInConsecutiveCyclesLandOnTheSecondSectionWithNothingMerged) {
     Stage stage(server_->name());
     ASSERT_TRUE(stage.begin(true));
