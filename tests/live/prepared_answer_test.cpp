@@ -52,7 +52,7 @@ protected:
     Connection moves_;
 };
 
-const Bytes kNext{0x90, 36, 100};
+const Bytes kPedalNext{0x90, 36, 100};
 
 TEST_F(PreparedAnswerTest, ClaimedAnswersAreTheQueuesOwnSendsAndEachMoveIsTakenOverOnce) {
     startShow();
@@ -64,8 +64,8 @@ TEST_F(PreparedAnswerTest, ClaimedAnswersAreTheQueuesOwnSendsAndEachMoveIsTakenO
     };
     // Each answer is prepared from the shadow the previous claimed answer left.
     const std::vector<Step> steps{
-        {"NEXT to S1", kNext, presses({0, 2}), {0, 1, 0}},
-        {"NEXT to S2", kNext, presses({0}), {0, 2, 0}},
+        {"NEXT to S1", kPedalNext, presses({0, 2}), {0, 1, 0}},
+        {"NEXT to S2", kPedalNext, presses({0}), {0, 2, 0}},
         {"program change to S3", {0xC0, 3}, presses({1, 2, 3}), {0, 3, 0}},
         {"program change back to S0", {0xC2, 0}, presses({1, 3}), {0, 0, 0}},
     };

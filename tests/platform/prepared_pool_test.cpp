@@ -25,7 +25,7 @@ PreparedAnswerSet twoAnswers() {
 
 constexpr std::array<int, PreparedAnswer::kOutputs> kChannels{0, 1};
 
-struct Counters {
+struct PoolCycles {
     std::atomic<std::uint64_t> cycle{0};
     std::atomic<std::uint64_t> finished{0};
     void runCycle() {
@@ -75,7 +75,7 @@ TEST(PreparedPool, ClaimAndWithdrawExcludeEachOtherInEitherOrder) {
     for (const Case c : {Case{"claim, then withdraw", true}, Case{"withdraw, then claim", false}}) {
         SCOPED_TRACE(c.name);
         PreparedPool pool;
-        Counters counters;
+        PoolCycles counters;
         ASSERT_TRUE(pool.publish(twoAnswers(), kChannels, 5, counters.cycle, counters.finished));
         EXPECT_EQ(pool.outcome(5).kind, PreparedOutcome::armed);
         const PreparedPool::Table* table = pool.armed();
@@ -105,7 +105,7 @@ TEST(PreparedPool, ClaimAndWithdrawExcludeEachOtherInEitherOrder) {
 
 TEST(PreparedPool, ATableIsWrittenAgainOnlyOnceTheReaderHasFinishedTheCycleItWasRetiredIn) {
     PreparedPool pool;
-    Counters counters;
+    PoolCycles counters;
     std::uint64_t generation = 0;
     // Nothing new while the current table is armed: its outcome must be known first.
     ASSERT_TRUE(
@@ -142,7 +142,7 @@ TEST(PreparedPool, ATableIsWrittenAgainOnlyOnceTheReaderHasFinishedTheCycleItWas
 TEST(PreparedPool, AReaderAndAWriterAgreeOnEveryGeneration) {
     constexpr std::uint64_t kGenerations = 20000;
     PreparedPool pool;
-    Counters counters;
+    PoolCycles counters;
     std::vector<int> claimedBy(kGenerations + 1, -1); // reader's record, by generation
     std::atomic<bool> stop{false};
     std::thread reader([&] {
