@@ -5,6 +5,8 @@
 
 #include "live_rig.h"
 
+#include <functional>
+
 using namespace strata;
 using namespace strata::testing;
 
@@ -105,6 +107,51 @@ TEST_F(PreparedAnswerTest, AFireThatLearnsOfAClaimFirstMovesOnFromTheClaimedPosi
     EXPECT_EQ(position(), (Position{0, 1, 0}));
     EXPECT_EQ(moves, 2);
     EXPECT_EQ(mutePresses(), Packets{});
+}
+
+TEST_F(PreparedAnswerTest, AFireAndTheRemotesNextSendThePreparedAnswerThemselves) {
+    startShow();
+    struct Step {
+        const char* name;
+        std::function<bool()> move;
+        Packets answer; // heard before the MIDI queue has run
+        Position after;
+    };
+    const std::vector<Step> steps{
+        {"a FIRE for S3", [&] { return service->answerCueJump(0, 3); }, presses({1, 3}), {0, 3, 0}},
+        {"the remote's NEXT is the main thread's at the last section",
+         [&] {
+             service->remoteMove(ReflexTrigger::next, 0);
+             return false;
+         },
+         {},
+         {0, 3, 0}},
+        {"a FIRE for S1, from the shadow S3 left",
+         [&] { return service->answerCueJump(0, 1); },
+         presses({0, 1, 2, 3}),
+         {0, 1, 0}},
+        {"the remote's NEXT to S2",
+         [&] {
+             service->remoteMove(ReflexTrigger::next, 0);
+             return true;
+         },
+         presses({0}),
+         {0, 2, 0}},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.name);
+        settle();
+        ASSERT_TRUE(service->answersPrepared());
+        const int sendsBefore = midi.preparedSends();
+        const int movesBefore = moves;
+        const bool prepared = s.move();
+        EXPECT_EQ(midi.preparedSends(), sendsBefore + (prepared ? 1 : 0));
+        EXPECT_EQ(mutePresses(), s.answer);
+        settle();
+        EXPECT_EQ(position(), s.after);
+        EXPECT_EQ(moves, movesBefore + (prepared ? 1 : 0));
+        EXPECT_EQ(mutePresses(), Packets{}); // nothing sent a second time
+    }
 }
 
 } // namespace

@@ -107,15 +107,25 @@ public:
             PreparedPool::Claim claim;
             if (!answer.answerable || !prepared_.claim(*table, i, claim))
                 return std::nullopt;
-            for (std::size_t k = 0; k < PreparedAnswer::kOutputs; ++k)
-                for (std::size_t at = 0; at + 3 <= answer.length[k]; at += 3)
-                    hearFrom(table->set.outputs[k],
-                             Bytes(answer.bytes[k].begin() + static_cast<std::ptrdiff_t>(at),
-                                   answer.bytes[k].begin() + static_cast<std::ptrdiff_t>(at + 3)));
+            hearAnswer(table->set, i);
             return Claimed{claim.generation, claim.index};
         }
         return std::nullopt;
     }
+    bool sendPrepared(std::uint64_t generation, std::size_t index) override {
+        std::lock_guard lock(preparedMutex_);
+        const PreparedPool::Table* table = prepared_.armedTable(generation);
+        if (!table || index >= table->set.count || !table->set.answers[index].answerable)
+            return false;
+        PreparedPool::Claim claim;
+        if (!prepared_.claim(*table, index, claim))
+            return false;
+        hearAnswer(table->set, index);
+        preparedSends_.fetch_add(1);
+        return true;
+    }
+    // Answers sent through sendPrepared so far.
+    int preparedSends() const { return preparedSends_.load(); }
     // The claimed press reaches the input thread (this thread plays it).
     void handAnswered(const Claimed& claimed) {
         AnsweredHandler handler;
@@ -366,6 +376,15 @@ public:
     }
 
 private:
+    // An answer's bytes, one packet per three-byte message, as the DAW hears them.
+    void hearAnswer(const PreparedAnswerSet& set, std::size_t index) {
+        const PreparedAnswer& answer = set.answers[index];
+        for (std::size_t k = 0; k < PreparedAnswer::kOutputs; ++k)
+            for (std::size_t at = 0; at + 3 <= answer.length[k]; at += 3)
+                hearFrom(set.outputs[k],
+                         Bytes(answer.bytes[k].begin() + static_cast<std::ptrdiff_t>(at),
+                               answer.bytes[k].begin() + static_cast<std::ptrdiff_t>(at + 3)));
+    }
     void hearFrom(MidiRef source, const Bytes& bytes) {
         std::lock_guard lock(mutex_);
         for (auto& [id, l] : listeners_)
@@ -412,6 +431,7 @@ private:
     std::atomic<std::uint64_t> cycle_{0};
     std::atomic<std::uint64_t> finished_{0};
     AnsweredHandler answered_;
+    std::atomic<int> preparedSends_{0};
 };
 
 } // namespace strata

@@ -126,6 +126,7 @@ public:
     bool prepareAnswers(const PreparedAnswerSet& set, std::uint64_t generation) override;
     PreparedOutcome withdrawAnswers(std::uint64_t generation) override;
     PreparedOutcome preparedOutcome(std::uint64_t generation) const override;
+    bool sendPrepared(std::uint64_t generation, std::size_t index) override;
     void setAnsweredHandler(AnsweredHandler handler) override;
 
     void setSubscriberHandler(SubscriberHandler handler) override;

@@ -311,26 +311,28 @@ void TriggerInput::publishReflex(std::shared_ptr<const ReflexSnapshot> snapshot)
 }
 
 bool TriggerInput::answerCue(std::int64_t song, std::int64_t section) {
-    return tryReflex(ReflexTrigger::cue, section, false, song);
+    return tryReflex(ReflexTrigger::cue, section, false, song, true);
 }
 
 void TriggerInput::remoteMove(ReflexTrigger trigger, std::int64_t section) {
     if (trigger == ReflexTrigger::next) {
-        if (!tryReflex(ReflexTrigger::next, 0, false))
+        if (!tryReflex(ReflexTrigger::next, 0, false, -1, true))
             tasks_.onMain([this] { service_.advancePressed.notify(); });
         return;
     }
-    if (!tryReflex(ReflexTrigger::jump, section, false))
+    if (!tryReflex(ReflexTrigger::jump, section, false, -1, true))
         tasks_.onMain(
             [this, key = static_cast<int>(section)] { service_.jumpRequested.notify(key); });
 }
 
 bool TriggerInput::tryReflex(ReflexTrigger trigger, std::int64_t argument, bool learning,
-                             std::int64_t song) {
+                             std::int64_t song, bool ordinaryThread) {
     // A learn takes the next press for itself, whatever it would otherwise do.
     if (learning)
         return false;
     std::lock_guard lock(reflexLock_);
+    if (ordinaryThread && sendPreparedLocked(trigger, argument, song))
+        return true;
     // A prepared answer claimed meanwhile moved the position first; none is claimed from the
     // position this move leaves behind.
     settleClaimLocked();
@@ -424,6 +426,35 @@ void TriggerInput::replanLocked() {
     }
     plan_ = plan;
     service_.planChanged(std::move(plan));
+}
+
+bool TriggerInput::sendPreparedLocked(ReflexTrigger trigger, std::int64_t argument,
+                                      std::int64_t song) {
+    if (preparedGeneration_ == 0 || !preparedPlan_ || preparedPlan_ != plan_ || !reflex_ ||
+        preparedPlan_->snapshot != reflex_)
+        return false;
+    // A press that claimed meanwhile moves first: the ordinary way settles it.
+    if (out_.backend().preparedOutcome(preparedGeneration_).kind != PreparedOutcome::armed)
+        return false;
+    const ReflexSnapshot& snapshot = *reflex_;
+    const ReflexPosition from = reflexBasis_ == reflexMoves_ ? snapshot.position : reflexAt_;
+    const std::optional<ReflexPosition> to = reflexTarget(snapshot, from, trigger, argument, song);
+    if (!to)
+        return false;
+    // Any entry that leads there carries the same bytes.
+    const auto& entries = preparedPlan_->entries;
+    const auto entry = std::find_if(entries.begin(), entries.end(),
+                                    [&](const ReflexPlan::Entry& e) { return e.target == *to; });
+    if (entry == entries.end())
+        return false;
+    const auto index = static_cast<std::size_t>(entry - entries.begin());
+    const std::uint64_t generation = preparedGeneration_;
+    if (!out_.backend().sendPrepared(generation, index))
+        return false;
+    preparedGeneration_ = 0;
+    absorbLocked(generation, index, *preparedPlan_);
+    replanLocked();
+    return true;
 }
 
 void TriggerInput::settleClaimLocked() {

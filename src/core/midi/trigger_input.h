@@ -128,8 +128,13 @@ private:
     void finishLearn(AdvanceTrigger trigger);
     // Answers a move on the input side when the reflex snapshot can; false leaves it to the main
     // thread. Input threads.
+    // `ordinaryThread`: a move decided off the input thread (a cue, the remote), which may send
+    // a prepared answer itself.
     bool tryReflex(ReflexTrigger trigger, std::int64_t argument, bool learning,
-                   std::int64_t song = -1);
+                   std::int64_t song = -1, bool ordinaryThread = false);
+    // A move decided on an ordinary thread, answered with the prepared answer for its target when
+    // one is armed: its bytes go straight to the MIDI system, without the MIDI queue's hop.
+    bool sendPreparedLocked(ReflexTrigger trigger, std::int64_t argument, std::int64_t song);
 
     MidiService& service_;
     PortDirectory& ports_;

@@ -124,6 +124,15 @@ public:
         (void)generation;
         return {};
     }
+    // Claims answer `index` of hand-over `generation` for a move decided on an ordinary thread
+    // (a cue-link FIRE, the remote's NEXT) and queues its bytes to go out in a coming cycle, after
+    // a cycle break. False (nothing done) when that hand-over is no longer armed, or the answer
+    // was not prepared or does not fit. Thread-safe (not from a real-time thread).
+    virtual bool sendPrepared(std::uint64_t generation, std::size_t index) {
+        (void)generation;
+        (void)index;
+        return false;
+    }
     // What became of hand-over `generation` so far, without taking it back. Thread-safe (not
     // from a real-time thread).
     virtual PreparedOutcome preparedOutcome(std::uint64_t generation) const {

@@ -131,6 +131,16 @@ public:
         return {};
     }
 
+    // Ordinary threads, serialised with publish: the table of `generation` while it is armed.
+    const Table* armedTable(std::uint64_t generation) const {
+        for (const Table& table : tables_) {
+            const std::uint64_t w = table.state.load(std::memory_order_acquire);
+            if (generationOf(w) == generation && stateOf(w) == kArmed)
+                return &table;
+        }
+        return nullptr;
+    }
+
     // Process callback. The current table when it is armed, else none.
     const Table* armed() const {
         const int index = current_.load(std::memory_order_seq_cst);
@@ -140,7 +150,8 @@ public:
         return stateOf(table.state.load(std::memory_order_acquire)) == kArmed ? &table : nullptr;
     }
 
-    // Process callback. Claims answer `index` of `table` (found armed by armed()).
+    // Claims answer `index` of `table` (found armed by armed() or armedTable()). The process
+    // callback, or an ordinary thread serialised with publish.
     bool claim(const Table& table, std::size_t index, Claim& claim) {
         Table& t = const_cast<Table&>(table);
         std::uint64_t w = t.state.load(std::memory_order_acquire);
