@@ -29,6 +29,7 @@ struct ReceivedRecord {
     std::uint32_t unit;
     std::uint32_t length;
     std::uint64_t cycle;
+    std::uint32_t frame;
 };
 
 int unitIndex(int unit) {
@@ -109,7 +110,12 @@ std::string DawSimulator::outputName(int unit) const {
 }
 
 bool DawSimulator::connectUnit(int unit, const std::string& strataSource,
-                               const std::string& strataFeedback) {
+                               const std::string& strataFeedback, bool surfaceFirst) {
+    if (surfaceFirst) {
+        const bool b = connectPorts(client_, strataSource, inputName(unit));
+        const bool a = connectPorts(client_, outputName(unit), strataFeedback);
+        return a && b;
+    }
     const bool a = connectPorts(client_, outputName(unit), strataFeedback);
     const bool b = connectPorts(client_, strataSource, inputName(unit));
     return a && b;
@@ -143,6 +149,7 @@ std::vector<DawSimulator::Received> DawSimulator::takeReceived() {
         Received r;
         r.unit = static_cast<int>(record.unit);
         r.cycle = record.cycle;
+        r.frame = record.frame;
         r.bytes.resize(record.length);
         received_.peek(r.bytes.data(), record.length, sizeof record);
         received_.skip(sizeof record + record.length);
@@ -210,7 +217,7 @@ int DawSimulator::processCallback(jack_nframes_t frames, void* self) {
 void DawSimulator::record(int unit, const std::uint8_t* bytes, std::size_t size,
                           std::uint64_t cycle) {
     const ReceivedRecord record{static_cast<std::uint32_t>(unit), static_cast<std::uint32_t>(size),
-                                cycle};
+                                cycle, cycleFrame_};
     received_.write(&record, sizeof record, bytes, size);
 }
 
@@ -373,6 +380,7 @@ void DawSimulator::writeUnit(int u, void* buffer, std::uint64_t cycle) {
 
 int DawSimulator::process(jack_nframes_t frames) {
     const std::uint64_t cycle = cycle_.fetch_add(1, std::memory_order_acq_rel) + 1;
+    cycleFrame_ = jack_last_frame_time(client_);
     for (Unit& unit : units_) {
         unit.ledsNow = unit.ledsDue;
         unit.ledsDue = 0;

@@ -79,6 +79,7 @@ public:
         int unit = 0; // 0 main surface, 1 extender, 2 Generic MIDI
         std::vector<std::uint8_t> bytes;
         std::uint64_t cycle = 0; // the DAW's cycle number
+        std::uint32_t frame = 0; // JACK's frame time at the start of that cycle
     };
 
     DawSimulator(const std::string& serverName, const std::string& clientName, Options options);
@@ -92,7 +93,11 @@ public:
     std::string inputName(int unit) const;
     std::string outputName(int unit) const;
     // Wires one unit both ways: `strataSource` -> its input, its output -> `strataFeedback`.
-    bool connectUnit(int unit, const std::string& strataSource, const std::string& strataFeedback);
+    // The server orders a loop by the connection made first: with `surfaceFirst` the DAW runs
+    // after Strata in each cycle and reads what Strata wrote in that cycle; otherwise before it,
+    // reading it a cycle later.
+    bool connectUnit(int unit, const std::string& strataSource, const std::string& strataFeedback,
+                     bool surfaceFirst = false);
     bool disconnectUnit(int unit, const std::string& strataSource,
                         const std::string& strataFeedback);
 
@@ -156,6 +161,7 @@ private:
     // Tracks whose mute changed, for Generic MIDI feedback (process thread only).
     std::array<bool, kMaxTracks> feedbackDue_{};
     std::array<bool, kMaxTracks> feedbackNow_{};
+    std::uint32_t cycleFrame_ = 0; // process thread: the current cycle's first frame
     std::array<std::atomic<bool>, kMaxTracks> muted_{};
     std::array<char[8], kMaxTracks> names_{};
     std::atomic<std::uint64_t> cycle_{0};

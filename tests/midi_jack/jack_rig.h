@@ -81,9 +81,9 @@ struct JackRig {
     // Strata has been told of the new listener and taken it in: on a busy machine that news can
     // come well after the ports are connected, and what is sent before it reaches a DAW that
     // Strata does not know is there.
-    bool wire(DawSimulator& daw, int unit) {
+    bool wire(DawSimulator& daw, int unit, bool surfaceFirst = false) {
         const std::uint64_t before = backend->counters().subscriptions;
-        if (!daw.connectUnit(unit, sourcePort(unit == 1), feedbackPort(unit == 1)))
+        if (!daw.connectUnit(unit, sourcePort(unit == 1), feedbackPort(unit == 1), surfaceFirst))
             return false;
         if (!driver.runUntil([&] { return backend->counters().subscriptions > before; }))
             return false;

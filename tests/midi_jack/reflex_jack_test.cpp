@@ -84,9 +84,10 @@ struct Stage {
             ::close(cadenzo);
     }
 
-    // Wires everything, appears and waits until the DAW shows section 0.
-    bool begin() {
-        if (cadenzo < 0 || !daw.ok() || !pedal.ok() || !rig.wire(daw, 0))
+    // Wires everything, appears and waits until the DAW shows section 0. `dawAfterStrata`: the
+    // server runs the DAW after Strata in each cycle (see DawSimulator::connectUnit).
+    bool begin(bool dawAfterStrata = false) {
+        if (cadenzo < 0 || !daw.ok() || !pedal.ok() || !rig.wire(daw, 0, dawAfterStrata))
             return false;
         rig.service->advanceTrigger.set(
             AdvanceTrigger{"pedal:out", AdvanceTrigger::Kind::note, 60});
@@ -188,6 +189,58 @@ TEST_F(ReflexThroughJack, PressesReachTheDawWhileTheMainThreadIsHeldAndAreTakenO
     }
 }
 
+// Mute presses of the DAW's mute buttons among `received`.
+std::vector<DawSimulator::Received> mutePressesIn(const std::vector<DawSimulator::Received>& all) {
+    std::vector<DawSimulator::Received> presses;
+    for (const auto& r : all)
+        if (r.bytes.size() == 3 && (r.bytes[0] & 0xF0) == 0x90 && r.bytes[1] >= 0x10 &&
+            r.bytes[1] < 0x18 && r.bytes[2] > 0)
+            presses.push_back(r);
+    return presses;
+}
+
+TEST_F(ReflexThroughJack, AKnownAnswerReachesTheDawInTheCycleThatReadsThePress) {
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> press;
+        std::size_t section;
+        int mutePresses;
+    };
+    const std::vector<Case> cases{
+        {"NEXT", kNextOn, 1, 3},
+        {"a jump trigger", {0xB0, 27, 127}, 4, 3},
+        {"a program change", {0xC0, 3}, 3, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Stage stage(server_->name());
+        ASSERT_TRUE(stage.begin(true));
+        ASSERT_TRUE(
+            stage.rig.driver.runUntil([&] { return stage.rig.service->answersPrepared(); }));
+        stage.pedal.takeSent();
+        const std::uint64_t answeredBefore = stage.rig.backend->counters().answeredInCycle;
+        const auto want = stage.session(c.section, 0);
+        // With the main thread held throughout.
+        EXPECT_TRUE(stage.answeredWhileHeld([&] { stage.pedal.send(stage.out, c.press); }, want));
+        const auto sent = stage.pedal.takeSent();
+        ASSERT_EQ(sent.size(), 1u);
+        const auto presses = mutePressesIn(stage.daw.takeReceived());
+        ASSERT_EQ(presses.size(), static_cast<std::size_t>(c.mutePresses));
+        for (const auto& p : presses)
+            EXPECT_EQ(p.frame, sent[0].cycleFrame) << "the answer left in a later cycle";
+        EXPECT_EQ(stage.rig.backend->counters().answeredInCycle, answeredBefore + 1);
+        // The main thread takes the move over once; nothing is pressed again.
+        ASSERT_TRUE(stage.rig.driver.runUntil(
+            [&] { return stage.section() == static_cast<std::int64_t>(c.section); }));
+        ASSERT_TRUE(stage.rig.quiesce());
+        EXPECT_EQ(stage.section(), static_cast<std::int64_t>(c.section));
+        EXPECT_EQ(stage.app->currentStepIndex(), 0);
+        EXPECT_EQ(stage.daw.mutes(), want);
+        EXPECT_EQ(stage.mutePresses(), 0);
+        EXPECT_EQ(stage.daw.mergedPresses(), 0);
+    }
+}
+
 TEST_F(ReflexThroughJack, AFireReachesTheDawWhileTheMainThreadIsHeldAndIsTakenOverOnce) {
     Stage stage(server_->name());
     ASSERT_TRUE(stage.begin());
@@ -211,16 +264,57 @@ TEST_F(ReflexThroughJack, APressAcrossABankMoveWaitsForTheSettleAndLandsOnTheNew
     ASSERT_TRUE(stage.begin());
     // The toolbar moves the bank to tracks 8-15 and the pedal is pressed at once: the press is
     // answered on the MIDI side, behind the bank moves, and pressed once they have settled.
+    const std::uint64_t answeredBefore = stage.rig.backend->counters().answeredInCycle;
     stage.live->setMackieTrackOffset(8);
     stage.pedal.send(stage.out, kNextOn);
     stage.pedal.send(stage.out, kNextOff);
     ASSERT_TRUE(stage.rig.driver.runUntil([&] { return stage.section() == 1; }));
     ASSERT_TRUE(stage.rig.quiesce());
+    // Nothing could be answered ahead across the bank move.
+    EXPECT_EQ(stage.rig.backend->counters().answeredInCycle, answeredBefore);
     EXPECT_EQ(stage.daw.bank(0), 8);
     // Tracks 0-7 keep section 0's mutes; 8-15 show section 1.
     EXPECT_EQ(stage.daw.mutes(), stage.session(1, 8, stage.session(0, 0)));
     EXPECT_EQ(stage.daw.mutesBesideBankMoves(), 0);
     EXPECT_EQ(stage.section(), 1);
+}
+
+TEST_F(ReflexThroughJack, AJumpWhileTheDawsReportIsAwaitedTakesTheQueuedPathAndEndsRight) {
+    Stage stage(server_->name());
+    ASSERT_TRUE(stage.begin(true));
+    ASSERT_TRUE(stage.rig.driver.runUntil([&] { return stage.rig.service->answersPrepared(); }));
+    // The DAW connects anew: its report is awaited (a settle), so nothing is answered ahead.
+    ASSERT_TRUE(stage.rig.unwire(stage.daw, 0));
+    ASSERT_TRUE(stage.rig.wire(stage.daw, 0, true));
+    EXPECT_FALSE(stage.rig.service->answersPrepared());
+    const std::uint64_t answeredBefore = stage.rig.backend->counters().answeredInCycle;
+    stage.pedal.send(stage.out, {0xB0, 27, 127});
+    ASSERT_TRUE(stage.rig.driver.runUntil([&] { return stage.section() == 4; }));
+    ASSERT_TRUE(stage.rig.driver.runUntil([&] { return !stage.rig.settling(); }));
+    ASSERT_TRUE(stage.rig.quiesce());
+    EXPECT_EQ(stage.rig.backend->counters().answeredInCycle, answeredBefore);
+    EXPECT_EQ(stage.daw.mutes(), stage.session(4, 0));
+    EXPECT_EQ(stage.daw.mergedPresses(), 0);
+}
+
+TEST_F(ReflexThroughJack, TwoPressesInConsecutiveCyclesLandOnTheSecondSectionWithNothingMerged) {
+    Stage stage(server_->name());
+    ASSERT_TRUE(stage.begin(true));
+    ASSERT_TRUE(stage.rig.driver.runUntil([&] { return stage.rig.service->answersPrepared(); }));
+    stage.pedal.takeSent();
+    // The second press goes out as soon as the first has: in the next cycle, or a few later on
+    // a busy machine. Either it is answered from a table prepared again, or it takes the queued
+    // path; the DAW must end on section 2 without a press taken as one with another.
+    stage.pedal.send(stage.out, kNextOn);
+    ASSERT_TRUE(
+        stage.pedal.waitUntil([&](const auto&) { return !stage.pedal.takeSent().empty(); }));
+    stage.pedal.send(stage.out, kNextOn);
+    ASSERT_TRUE(stage.rig.driver.runUntil([&] { return stage.section() == 2; }));
+    ASSERT_TRUE(stage.rig.quiesce());
+    EXPECT_EQ(stage.section(), 2);
+    EXPECT_EQ(stage.daw.mutes(), stage.session(2, 0));
+    EXPECT_EQ(stage.mutePresses(), 6); // tracks 0, 1, 3, then 1, 2, 3
+    EXPECT_EQ(stage.daw.mergedPresses(), 0);
 }
 
 } // namespace

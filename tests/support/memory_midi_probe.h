@@ -1,11 +1,13 @@
 #pragma once
 
 #include "backends/memory/memory_midi_system.h"
+#include "platform/prepared_pool.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <optional>
 
 namespace strata {
 
@@ -64,6 +66,79 @@ public:
         if (hook)
             (*hook)(destination, data, length);
         MemoryMidiSystem::send(outputPort, destination, data, length);
+    }
+
+    // ---- Prepared answers, with the test as the real-time side ----------------------------------
+
+    // From now on answers prepared ahead are taken (as a JACK server's callback takes them).
+    void takePreparedAnswers() { preparedOn_.store(true); }
+    bool takesPreparedAnswers() const override { return preparedOn_.load(); }
+    bool prepareAnswers(const PreparedAnswerSet& set, std::uint64_t generation) override {
+        if (!preparedOn_.load())
+            return false;
+        std::lock_guard lock(preparedMutex_);
+        // Every hand-over runs a cycle here, so retired tables come free again.
+        finished_.store(cycle_.fetch_add(1) + 1);
+        return prepared_.publish(set, {0, 1}, generation, cycle_, finished_);
+    }
+    PreparedOutcome withdrawAnswers(std::uint64_t generation) override {
+        std::lock_guard lock(preparedMutex_);
+        return prepared_.withdraw(generation);
+    }
+    PreparedOutcome preparedOutcome(std::uint64_t generation) const override {
+        std::lock_guard lock(preparedMutex_);
+        return prepared_.outcome(generation);
+    }
+    void setAnsweredHandler(AnsweredHandler handler) override {
+        std::lock_guard lock(mutex_);
+        answered_ = std::move(handler);
+    }
+    struct Claimed {
+        std::uint64_t generation = 0;
+        std::size_t index = 0;
+    };
+    // A press from `source` read by the real-time side: when an armed answer fires for it, it is
+    // claimed and its bytes are heard at once (one packet per message), as the callback writes
+    // them; the input thread is told later (handAnswered).
+    std::optional<Claimed> pressPrepared(MidiRef source, const Bytes& press) {
+        const PreparedPool::Table* table = prepared_.armed();
+        if (!table || press.size() < 2)
+            return std::nullopt;
+        for (std::size_t i = 0; i < table->set.count; ++i) {
+            const PreparedAnswer& answer = table->set.answers[i];
+            if (!answer.fires(press[0], press[1], press.size() > 2 ? press[2] : 0, source))
+                continue;
+            PreparedPool::Claim claim;
+            if (!answer.answerable || !prepared_.claim(*table, i, claim))
+                return std::nullopt;
+            hearAnswer(table->set, i);
+            return Claimed{claim.generation, claim.index};
+        }
+        return std::nullopt;
+    }
+    bool sendPrepared(std::uint64_t generation, std::size_t index) override {
+        std::lock_guard lock(preparedMutex_);
+        const PreparedPool::Table* table = prepared_.armedTable(generation);
+        if (!table || index >= table->set.count || !table->set.answers[index].answerable)
+            return false;
+        PreparedPool::Claim claim;
+        if (!prepared_.claim(*table, index, claim))
+            return false;
+        hearAnswer(table->set, index);
+        preparedSends_.fetch_add(1);
+        return true;
+    }
+    // Answers sent through sendPrepared so far.
+    int preparedSends() const { return preparedSends_.load(); }
+    // The claimed press reaches the input thread (this thread plays it).
+    void handAnswered(const Claimed& claimed) {
+        AnsweredHandler handler;
+        {
+            std::lock_guard lock(mutex_);
+            handler = answered_;
+        }
+        if (handler)
+            handler(claimed.generation, claimed.index);
     }
 
     void barrier(MidiRef virtualSource) override {
@@ -338,6 +413,22 @@ public:
     }
 
 private:
+    // An answer's bytes, one packet per three-byte message, as the DAW hears them.
+    void hearAnswer(const PreparedAnswerSet& set, std::size_t index) {
+        const PreparedAnswer& answer = set.answers[index];
+        for (std::size_t k = 0; k < PreparedAnswer::kOutputs; ++k)
+            for (std::size_t at = 0; at + 3 <= answer.length[k]; at += 3)
+                hearFrom(set.outputs[k],
+                         Bytes(answer.bytes[k].begin() + static_cast<std::ptrdiff_t>(at),
+                               answer.bytes[k].begin() + static_cast<std::ptrdiff_t>(at + 3)));
+    }
+    void hearFrom(MidiRef source, const Bytes& bytes) {
+        std::lock_guard lock(mutex_);
+        for (auto& [id, l] : listeners_)
+            if (l.source == source)
+                l.heard.push_back(Heard{false, bytes});
+    }
+
     struct Listener {
         MidiRef source;
         std::vector<Heard> heard;
@@ -375,6 +466,13 @@ private:
     std::vector<Timed> timed_;
     bool recordTimed_ = false;
     std::atomic<std::chrono::nanoseconds::rep> sendLead_{0};
+    std::atomic<bool> preparedOn_{false};
+    mutable std::mutex preparedMutex_;
+    PreparedPool prepared_;
+    std::atomic<std::uint64_t> cycle_{0};
+    std::atomic<std::uint64_t> finished_{0};
+    AnsweredHandler answered_;
+    std::atomic<int> preparedSends_{0};
 };
 
 } // namespace strata

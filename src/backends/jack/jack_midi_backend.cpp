@@ -166,6 +166,81 @@ MidiRef JackMidiBackend::createVirtualDestination(MidiRef client, std::string_vi
     return ref;
 }
 
+bool JackMidiBackend::prepareAnswers(const PreparedAnswerSet& set, std::uint64_t generation) {
+    std::array<int, PreparedAnswer::kOutputs> channel{};
+    {
+        std::lock_guard lock(controlMutex_);
+        for (std::size_t k = 0; k < channel.size(); ++k) {
+            const auto index = set.outputs[k] != 0 ? virtualSourceIndex(set.outputs[k])
+                                                   : std::optional<std::size_t>();
+            channel[k] = index ? static_cast<int>(*index) : -1;
+        }
+    }
+    if (!available())
+        return false;
+    std::lock_guard lock(preparedMutex_);
+    return process_.prepared.publish(set, channel, generation, process_.cycle,
+                                     process_.finishedCycle);
+}
+
+PreparedOutcome JackMidiBackend::withdrawAnswers(std::uint64_t generation) {
+    std::lock_guard lock(preparedMutex_);
+    return process_.prepared.withdraw(generation);
+}
+
+bool JackMidiBackend::sendPrepared(std::uint64_t generation, std::size_t index) {
+    if (!available())
+        return false;
+    // Whoever else writes into the rings waits; their free space only grows meanwhile.
+    std::lock_guard producer(producerMutex_);
+    std::lock_guard lock(preparedMutex_);
+    const PreparedPool::Table* table = process_.prepared.armedTable(generation);
+    if (!table || index >= table->set.count || !table->set.answers[index].answerable)
+        return false;
+    const PreparedAnswer& answer = table->set.answers[index];
+    for (std::size_t k = 0; k < PreparedAnswer::kOutputs; ++k) {
+        if (answer.length[k] == 0)
+            continue;
+        const int channel = table->channel[k];
+        if (channel < 0 || static_cast<std::size_t>(channel) >= process_.outputs.size())
+            return false;
+        std::size_t needed = sizeof(JackOutRecord);
+        MidiMessageSplitter::split(
+            answer.bytes[k].data(), answer.length[k],
+            [&](const std::uint8_t*, std::size_t n) { needed += sizeof(JackOutRecord) + n; });
+        if (needed > process_.outputs[static_cast<std::size_t>(channel)].ring.writable())
+            return false;
+    }
+    PreparedPool::Claim claim;
+    if (!process_.prepared.claim(*table, index, claim))
+        return false; // a press claimed it first
+    for (std::size_t k = 0; k < PreparedAnswer::kOutputs; ++k) {
+        if (answer.length[k] == 0)
+            continue;
+        SpscByteRing& ring = process_.outputs[static_cast<std::size_t>(table->channel[k])].ring;
+        // A cycle between these presses and whatever went out before: a host merges repeats.
+        const JackOutRecord barrier{kJackOutBarrier, 0, 0};
+        ring.write(&barrier, sizeof barrier);
+        MidiMessageSplitter::split(
+            answer.bytes[k].data(), answer.length[k],
+            [&](const std::uint8_t* bytes, std::size_t n) {
+                const JackOutRecord record{kJackOutEvent, static_cast<std::uint32_t>(n), 0};
+                ring.write(&record, sizeof record, bytes, n);
+            });
+    }
+    return true;
+}
+
+PreparedOutcome JackMidiBackend::preparedOutcome(std::uint64_t generation) const {
+    std::lock_guard lock(preparedMutex_);
+    return process_.prepared.outcome(generation);
+}
+
+void JackMidiBackend::setAnsweredHandler(AnsweredHandler handler) {
+    std::lock_guard lock(handlerMutex_);
+    answeredHandler_ = std::move(handler);
+}
+
 void JackMidiBackend::setSubscriberHandler(SubscriberHandler handler) {
     std::lock_guard lock(handlerMutex_);
     subscriberHandler_ = std::move(handler);
@@ -208,9 +283,12 @@ std::string JackMidiBackend::jackPortName(MidiRef ref) const {
 }
 
 JackMidiBackend::Counters JackMidiBackend::counters() const {
-    return Counters{process_.droppedOutgoing.load(), process_.droppedIncoming.load(),
-                    process_.writtenOutgoing.load(), process_.xruns.load(),
-                    subscriptionsReported_.load(std::memory_order_acquire)};
+    return Counters{process_.droppedOutgoing.load(),
+                    process_.droppedIncoming.load(),
+                    process_.writtenOutgoing.load(),
+                    process_.xruns.load(),
+                    subscriptionsReported_.load(std::memory_order_acquire),
+                    process_.answeredInCycle.load()};
 }
 
 // ---------------------------------------------------------------------------------------------

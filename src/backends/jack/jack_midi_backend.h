@@ -76,6 +76,8 @@ public:
         std::uint64_t xruns = 0; // cycles the server reported as missed (by any client)
         // Connections to our virtual sources handed to the subscriber handler so far.
         std::uint64_t subscriptions = 0;
+        // Presses the process callback answered from a prepared table in their own cycle.
+        std::uint64_t answeredInCycle = 0;
     };
 
     static constexpr std::size_t kVirtualEndpoints = JackProcess::kVirtualEndpoints;
@@ -122,6 +124,14 @@ public:
     std::vector<std::string> aliases(MidiRef object) override;
     // Our virtual destinations are the "… feedback" inputs.
     std::string externalName(MidiRef ownEndpoint) override;
+
+    // Prepared answers are written by the process callback in the cycle that reads their press.
+    bool takesPreparedAnswers() const override { return true; }
+    bool prepareAnswers(const PreparedAnswerSet& set, std::uint64_t generation) override;
+    PreparedOutcome withdrawAnswers(std::uint64_t generation) override;
+    PreparedOutcome preparedOutcome(std::uint64_t generation) const override;
+    bool sendPrepared(std::uint64_t generation, std::size_t index) override;
+    void setAnsweredHandler(AnsweredHandler handler) override;
 
     void setSubscriberHandler(SubscriberHandler handler) override;
     void setAvailabilityHandler(AvailabilityHandler handler) override;
@@ -193,6 +203,8 @@ private:
     std::thread::id dueThread_;
     std::uint64_t dueGeneration_ = 1;
     std::array<std::uint64_t, kVirtualEndpoints + kMaxOutputSlots> dueMarked_{};
+    // Serialises publishing and withdrawing prepared answers (ordinary threads only).
+    mutable std::mutex preparedMutex_;
 
     // Handlers (called on the worker thread, set on the main thread).
     mutable std::mutex handlerMutex_;
@@ -200,6 +212,7 @@ private:
     ReadHandler readHandler_;
     std::array<DestinationHandler, kVirtualEndpoints> destinationHandlers_;
     SubscriberHandler subscriberHandler_;
+    AnsweredHandler answeredHandler_;
     AvailabilityHandler availabilityHandler_;
 
     // Worker.

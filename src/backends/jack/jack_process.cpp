@@ -145,26 +145,130 @@ void JackProcess::drainOutput(OutputChannel& channel, void* buffer, const CycleF
     }
 }
 
+namespace {
+
+// Whether a message would take part in trigger input: a note or controller press or a program
+// change, on any channel.
+// A press's trigger, whatever its channel: kind and first data byte.
+std::uint32_t pressKey(const std::uint8_t* bytes) {
+    return std::uint32_t{bytes[0] & 0xF0u} << 8 | bytes[1];
+}
+
+bool pressLike(const std::uint8_t* bytes, std::size_t size) {
+    const std::uint8_t kind = bytes[0] & 0xF0;
+    if (kind == 0xC0)
+        return size >= 2;
+    return size >= 3 && ((kind == 0x90 && bytes[2] > 0) || (kind == 0xB0 && bytes[2] >= 64));
+}
+
+} // namespace
+
+JackProcess::ClaimResult JackProcess::claimPrepared(const std::uint8_t* bytes, std::size_t size,
+                                                    std::uint64_t source, std::uint64_t current) {
+    const PreparedPool::Table* table = prepared.armed();
+    // Without a table the press may be anyone's trigger.
+    if (!table)
+        return ClaimResult::refused;
+    const PreparedAnswerSet& set = table->set;
+    const PreparedAnswer* found = nullptr;
+    std::size_t index = 0;
+    for (; index < set.count && index < set.answers.size(); ++index)
+        if (set.answers[index].fires(bytes[0], bytes[1], size > 2 ? bytes[2] : 0, source)) {
+            found = &set.answers[index];
+            break;
+        }
+    // No trigger of the table's: this press moves nothing the table depends on.
+    if (!found)
+        return ClaimResult::noTrigger;
+    const std::size_t wanted = (bytes[0] & 0xF0) == 0xC0 ? 2 : 3;
+    if (!found->answerable || size != wanted || claimCycle_ == current)
+        return ClaimResult::refused;
+    // An earlier trigger still on its way to the worker may move the position the table was
+    // prepared from; the same trigger pressed a cycle before (a bouncing switch) is left to the
+    // worker, which sees both.
+    if (lastUnansweredCycle_ > handedOnCycle.load(std::memory_order_acquire) ||
+        (pressKey(bytes) == lastPressKey_ && source == lastPressSource_ &&
+         current < lastPressCycle_ + 2))
+        return ClaimResult::refused;
+    for (std::size_t k = 0; k < PreparedAnswer::kOutputs; ++k) {
+        if (found->length[k] == 0)
+            continue;
+        const int channelIndex = table->channel[k];
+        if (channelIndex < 0 || static_cast<std::size_t>(channelIndex) >= outputs.size())
+            return ClaimResult::refused;
+        OutputChannel& channel = outputs[static_cast<std::size_t>(channelIndex)];
+        // The answer goes out first in its cycle: only where nothing queued waits to go before
+        // it, and where the host cannot merge it with what went out a cycle before.
+        if (!channel.port.load(std::memory_order_acquire) || channel.ring.readable() != 0 ||
+            channel.sentOfCurrent != 0 ||
+            (channel.lastWriteCycle != 0 && current < channel.lastWriteCycle + 2) ||
+            current < channel.gateCycle.load(std::memory_order_acquire))
+            return ClaimResult::refused;
+    }
+    if (!prepared.claim(*table, index, claim_))
+        return ClaimResult::refused;
+    claimCycle_ = current;
+    answeredInCycle.fetch_add(1, std::memory_order_relaxed);
+    return ClaimResult::claimed;
+}
+
+void JackProcess::writePrepared(std::size_t channelIndex, void* buffer, std::uint64_t current) {
+    if (claimCycle_ != current || !claim_.table)
+        return;
+    const PreparedPool::Table& table = *claim_.table;
+    const PreparedAnswer& answer = table.set.answers[claim_.index];
+    for (std::size_t k = 0; k < PreparedAnswer::kOutputs; ++k) {
+        if (table.channel[k] != static_cast<int>(channelIndex) || answer.length[k] == 0)
+            continue;
+        const std::uint8_t* bytes = answer.bytes[k].data();
+        const std::size_t length = std::min<std::size_t>(answer.length[k], answer.bytes[k].size());
+        // One event per message, as the queued path hands them over.
+        for (std::size_t at = 0; at < length;) {
+            const std::uint8_t kind = bytes[at] & 0xF0;
+            const std::size_t size =
+                std::min<std::size_t>(kind == 0xC0 || kind == 0xD0 ? 2 : 3, length - at);
+            if (jack_midi_event_write(buffer, 0, bytes + at, size) == 0)
+                writtenOutgoing.fetch_add(1, std::memory_order_relaxed);
+            else
+                droppedOutgoing.fetch_add(1, std::memory_order_relaxed);
+            at += size;
+        }
+        outputs[channelIndex].lastWriteCycle = current;
+    }
+}
+
 int JackProcess::process(jack_nframes_t frames) {
     // JACK's clock is a vDSO read, no system call.
     const std::uint64_t startedMicros = jack_get_time();
     const std::uint64_t current = cycle.load(std::memory_order_relaxed) + 1;
-    cycle.store(current, std::memory_order_release);
+    // Sequentially consistent: a table retired after this store is never read below (see
+    // PreparedPool).
+    cycle.store(current, std::memory_order_seq_cst);
     CycleFrames now{current, frames, 0, false};
     if (jack_client_t* self = client.load(std::memory_order_acquire)) {
         now.firstFrame = jack_last_frame_time(self);
         now.frameKnown = true;
     }
 
-    for (OutputChannel& channel : outputs) {
+    // Input first: a press that claims a prepared answer has it written below, in this cycle.
+    readInputs(frames, current);
+
+    for (std::size_t index = 0; index < outputs.size(); ++index) {
+        OutputChannel& channel = outputs[index];
         jack_port_t* port = channel.port.load(std::memory_order_acquire);
         if (!port)
             continue;
         void* buffer = jack_port_get_buffer(port, frames);
         jack_midi_clear_buffer(buffer);
+        writePrepared(index, buffer, current);
         drainOutput(channel, buffer, now);
     }
+    finishedCycle.store(current, std::memory_order_release);
+    lastProcessMicros.store(startedMicros, std::memory_order_release);
+    return 0;
+}
 
+void JackProcess::readInputs(jack_nframes_t frames, std::uint64_t current) {
     for (std::size_t endpoint = 0; endpoint < inputs.size(); ++endpoint) {
         jack_port_t* port = inputs[endpoint].port.load(std::memory_order_acquire);
         if (!port)
@@ -175,8 +279,8 @@ int JackProcess::process(jack_nframes_t frames) {
             jack_midi_event_t event;
             if (jack_midi_event_get(&event, buffer, i) != 0 || event.size == 0)
                 continue;
-            const JackInRecord record{static_cast<std::uint32_t>(endpoint),
-                                      static_cast<std::uint32_t>(event.size), current};
+            JackInRecord record{static_cast<std::uint32_t>(endpoint),
+                                static_cast<std::uint32_t>(event.size), current};
             // PipeWire's libjack hands its reader every Note On of velocity 0 as a Note Off of
             // velocity 64 (its "jack.fix-midi-events", on by default). A Mackie host sends a
             // dark LED as Note On velocity 0, and the feedback reader knows only that form; both
@@ -189,13 +293,30 @@ int JackProcess::process(jack_nframes_t frames) {
                 noteOff[2] = 0;
                 bytes = noteOff;
             }
+            // Presses from sources (not the DAW's feedback) may claim a prepared answer. A
+            // claimed press must reach the worker, which takes the move over: only with room for
+            // it in the ring, and never from a source read as the DAW's own surface.
+            if (endpoint >= kVirtualEndpoints && pressLike(bytes, event.size)) {
+                const std::uint64_t source =
+                    inputs[endpoint].refCon.load(std::memory_order_acquire);
+                ClaimResult result = ClaimResult::refused;
+                if (incoming.writable() >= sizeof record + event.size &&
+                    !inputs[endpoint].suppressed.load(std::memory_order_acquire))
+                    result = claimPrepared(bytes, event.size, source, current);
+                if (result == ClaimResult::claimed) {
+                    record.answer = static_cast<std::uint32_t>(claim_.index + 1);
+                    record.generation = claim_.generation;
+                } else if (result == ClaimResult::refused) {
+                    lastUnansweredCycle_ = current;
+                }
+                lastPressCycle_ = current;
+                lastPressKey_ = pressKey(bytes);
+                lastPressSource_ = source;
+            }
             if (!incoming.write(&record, sizeof record, bytes, event.size))
                 droppedIncoming.fetch_add(1, std::memory_order_relaxed);
         }
     }
-    finishedCycle.store(current, std::memory_order_release);
-    lastProcessMicros.store(startedMicros, std::memory_order_release);
-    return 0;
 }
 
 } // namespace strata

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "jack/spsc_byte_ring.h"
+#include "platform/prepared_pool.h"
 
 #include <algorithm>
 #include <array>
@@ -36,11 +37,15 @@ constexpr std::uint32_t jackMaxFramesAhead(std::uint32_t sampleRate, std::uint32
     return std::max(sampleRate / 10, 4 * periodFrames);
 }
 
-// What the incoming ring carries: one event from one of our input ports, then its bytes.
+// What the incoming ring carries: one event from one of our input ports, then its bytes. A press
+// that claimed a prepared answer says which (`answer` is its index + 1, else 0).
 struct JackInRecord {
     std::uint32_t endpoint;
     std::uint32_t length;
     std::uint64_t cycle;
+    std::uint32_t answer = 0;
+    std::uint32_t reserved = 0;
+    std::uint64_t generation = 0;
 };
 
 // The state the JACK process callback shares with ordinary threads, and the callback itself.
@@ -111,6 +116,16 @@ public:
     std::atomic<std::uint64_t> xruns{0};
     std::atomic<bool> shutdownSignalled{false};
 
+    // Prepared answers (platform/prepared_answers.h): published and withdrawn by ordinary
+    // threads, claimed by the callback.
+    PreparedPool prepared;
+    // Set by the worker: every cycle up to this one has had its input handed to the handlers.
+    // A press is answered from a prepared table only when no earlier press still waits for
+    // them (that press may move the position the table was prepared from).
+    std::atomic<std::uint64_t> handedOnCycle{0};
+    // Presses answered from a prepared table.
+    std::atomic<std::uint64_t> answeredInCycle{0};
+
 private:
     int process(std::uint32_t frames);
     // What a cycle's output is written against: its count, its length, and the frame time of its
@@ -122,6 +137,26 @@ private:
         bool frameKnown = false;
     };
     void drainOutput(OutputChannel& channel, void* buffer, const CycleFrames& now);
+    // Input step: reads every input port into the incoming ring.
+    void readInputs(std::uint32_t frames, std::uint64_t cycle);
+    // Input step: whether the press read from a source claims a prepared answer now, or is
+    // left to the worker (refused: it may be a trigger), or is no trigger the table knows.
+    enum class ClaimResult { claimed, refused, noTrigger };
+    ClaimResult claimPrepared(const std::uint8_t* bytes, std::size_t size, std::uint64_t source,
+                              std::uint64_t cycle);
+    // Output step, before the ring is drained: the answer claimed in this cycle, if it has bytes
+    // for this channel.
+    void writePrepared(std::size_t channelIndex, void* buffer, std::uint64_t cycle);
+
+    // Callback only: the last press read from a source (claimed or not), its source and cycle,
+    // and the last cycle in which a press that may be a trigger went to the worker unclaimed.
+    std::uint64_t lastPressCycle_ = 0;
+    std::uint32_t lastPressKey_ = 0;
+    std::uint64_t lastPressSource_ = 0;
+    std::uint64_t lastUnansweredCycle_ = 0;
+    // Callback only: the claim of the current cycle.
+    PreparedPool::Claim claim_{};
+    std::uint64_t claimCycle_ = 0;
 
     const bool onPipeWire_;
 };

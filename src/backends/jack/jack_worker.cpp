@@ -43,10 +43,20 @@ void JackMidiBackend::dispatchIncoming() {
     while (incoming.peek(&record, sizeof record)) {
         const std::uint32_t endpoint = record.endpoint;
         const std::uint64_t cycle = record.cycle;
+        if (record.answer != 0) {
+            // A press the process callback answered already: its move is taken over, and the
+            // press is not read again as a trigger.
+            incoming.skip(sizeof record + record.length);
+            deliveringCycle_.store(cycle, std::memory_order_release);
+            std::lock_guard lock(handlerMutex_);
+            if (answeredHandler_)
+                answeredHandler_(record.generation, record.answer - 1);
+            continue;
+        }
         dispatchBytes_.clear();
         std::vector<std::pair<std::size_t, std::size_t>> pieces;
         while (incoming.peek(&record, sizeof record) && record.endpoint == endpoint &&
-               record.cycle == cycle) {
+               record.cycle == cycle && record.answer == 0) {
             const std::size_t offset = dispatchBytes_.size();
             dispatchBytes_.resize(offset + record.length);
             incoming.peek(dispatchBytes_.data() + offset, record.length, sizeof record);
@@ -61,8 +71,10 @@ void JackMidiBackend::dispatchIncoming() {
         if (endpoint < process_.inputs.size())
             deliver(endpoint, MidiPacketList{dispatchPackets_.data(), dispatchPackets_.size()});
     }
-    if (finished > deliveredCycle_.load(std::memory_order_relaxed))
+    if (finished > deliveredCycle_.load(std::memory_order_relaxed)) {
         deliveredCycle_.store(finished, std::memory_order_release);
+        process_.handedOnCycle.store(finished, std::memory_order_release);
+    }
 }
 
 void JackMidiBackend::handleNotifications(std::chrono::steady_clock::time_point now) {

@@ -163,6 +163,52 @@ void MackieOutput::pump(const SectionRequest& r) {
     }
 }
 
+std::optional<std::vector<int>> MackieOutput::plannedPresses(const SectionRequest& r) const {
+    if (r.allOn || r.mode != ControlMode::mackieControl)
+        return std::nullopt;
+    const std::int64_t base = bankBase(r.mackieTrackOffset);
+    const bool ardour = r.host == DawHost::ardour;
+    const bool grouped = ardour && r.allLayers.size() >= 9;
+    const bool extender = !ardour && r.allLayers.size() >= 9;
+    // As pump would see it: no bank move, nothing settling, no report awaited.
+    const auto still = [&](Unit unit, std::int64_t target) {
+        const UnitState& u = units_[unit];
+        return positions_[unit] && *positions_[unit] == target && !u.settling && !u.connectedAt &&
+               u.pendingChannelRights == 0;
+    };
+    if (!still(kMainUnit, base))
+        return std::nullopt;
+    if (grouped && (units_[kExtenderUnit].settling || units_[kExtenderUnit].connectedAt))
+        return std::nullopt;
+    if (extender && !still(kExtenderUnit, bankBase(base + 8)))
+        return std::nullopt;
+    const std::size_t slots =
+        std::min<std::size_t>(extender || grouped ? kSlots : 8, r.allLayers.size());
+    std::vector<int> presses;
+    for (std::size_t i = 0; i < slots; ++i) {
+        // A report held back would overwrite the shadow once its hold ends.
+        const SlotHold& hold = holds_[i];
+        if (hold.pressedAt && hold.reported && *hold.reported != muted_[i].value_or(false))
+            return std::nullopt;
+        const bool wanted = r.mutedIDs.count(r.allLayers[i].id) != 0;
+        if (wanted != muted_[i].value_or(false))
+            presses.push_back(static_cast<int>(i));
+    }
+    return presses;
+}
+
+void MackieOutput::pressedElsewhere(const SectionRequest& r, const std::vector<int>& slots) {
+    const std::string_view mainPort = mainSurfacePort(r.mackiePort);
+    for (int slot : slots) {
+        const auto i = static_cast<std::size_t>(slot);
+        if (i >= muted_.size() || i >= r.allLayers.size())
+            continue;
+        muted_[i] = r.mutedIDs.count(r.allLayers[i].id) != 0;
+        holds_[i] = SlotHold{out_.stampNow(), std::nullopt};
+        out_.notePressed(mackie::muteNote(slot % 8), i < 8 ? mainPort : kExtenderPort);
+    }
+}
+
 void MackieOutput::releaseHolds() {
     const Duration span = answerTime();
     for (std::size_t slot = 0; slot < holds_.size(); ++slot) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace strata {
 
@@ -78,6 +79,14 @@ public:
     bool ready(Unit unit, std::string_view port);
     // A DAW connected to the unit's port: it missed the bank moves and the mutes.
     void connected(Unit unit, Stamp at);
+
+    // The slots pump(r) would press right now, when that is all it would do: none when a bank
+    // would move, a unit settles or waits for a newly connected DAW's report, or a held-back LED
+    // report would change the shadow first. Changes nothing.
+    std::optional<std::vector<int>> plannedPresses(const SectionRequest& r) const;
+    // The presses plannedPresses(r) returned went out by another way: the shadow takes them
+    // as if pump had sent them.
+    void pressedElsewhere(const SectionRequest& r, const std::vector<int>& slots);
 
     // Inspection (MIDI queue).
     const std::array<std::optional<bool>, kSlots>& muted() const { return muted_; }

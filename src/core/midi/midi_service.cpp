@@ -37,8 +37,13 @@ MidiService::MidiService(MidiBackend& backend, MainLoop& loop, Settings& setting
       tasks_(loop, life_, *midiQueue_), lastRxPublish_(kNeverStamped), ports_(backend),
       out_(backend, ports_, tasks_, lastTxAt), mackie_(out_, [this] { pump(); }),
       cc_(out_, mackie_, lastRequest_), clock_(tasks_, clockChanged),
-      input_(*this, ports_, out_, cc_, settings) {
+      input_(*this, ports_, out_, cc_, settings),
+      prepared_(out_, mackie_, cc_, lastRequest_, input_) {
     const auto life = life_;
+    // Answers prepared ahead are settled before each job that may write and prepared again
+    // after every job (prepared_output.h).
+    tasks_.setJobHooks([this] { prepared_.settle(); }, [this] { prepared_.prepare(); });
+    out_.setBeforeOutput([this] { prepared_.settleForOutput(); });
     client_ = backend_.createClient(kClientName, [this, life] {
         const ServiceLife::Entry entry(*life);
         if (!entry.entered)
@@ -81,6 +86,12 @@ MidiService::MidiService(MidiBackend& backend, MainLoop& loop, Settings& setting
         if (!entry.entered)
             return;
         tasks_.onQueue([this, source, at = out_.stampNow()] { surfaceConnected(source, at); });
+    });
+    // A press the backend answered in its own cycle: its move is taken over, once.
+    backend_.setAnsweredHandler([this, life](std::uint64_t generation, std::size_t index) {
+        const ServiceLife::Entry entry(*life);
+        if (entry.entered)
+            input_.answered(generation, index);
     });
     backend_.setAvailabilityHandler([this, life](bool available) {
         const ServiceLife::Entry entry(*life);
@@ -210,8 +221,11 @@ void MidiService::panicAllOn(std::vector<Layer> allLayers, ControlMode mode,
                              DawHost host) {
     STRATA_ASSERT_THREAD(mainThread_);
     auto work = [&] {
-        if (life_->alive.load())
-            panicImpl(std::move(allLayers), mode, std::move(mackiePort), mackieTrackOffset, host);
+        if (!life_->alive.load())
+            return;
+        prepared_.settle();
+        panicImpl(std::move(allLayers), mode, std::move(mackiePort), mackieTrackOffset, host);
+        prepared_.prepare();
     };
     if (midiQueue_->isCurrent())
         work();
@@ -228,6 +242,11 @@ void MidiService::remoteMove(ReflexTrigger trigger, std::int64_t section) {
     const ServiceLife::Entry entry(*life_);
     if (entry.entered)
         input_.remoteMove(trigger, section);
+}
+
+void MidiService::planChanged(std::shared_ptr<const ReflexPlan> plan) {
+    tasks_.onQueueQuiet(
+        [this, plan = std::move(plan)]() mutable { prepared_.setPlan(std::move(plan)); });
 }
 
 void MidiService::resyncCCMutes() {
@@ -326,7 +345,7 @@ void MidiService::handleMackieFeedback(const MidiPacketList& packets) {
     if (!copyChunks(packets, bytes, ends))
         return;
     noteMackieRx();
-    tasks_.onQueue(
+    tasks_.onQueueQuiet(
         [this, bytes = std::move(bytes), ends = std::move(ends), arrived = out_.arrivalStamp()] {
             std::size_t begin = 0;
             for (std::size_t end : ends) {
@@ -343,7 +362,7 @@ void MidiService::handleExtenderFeedback(const MidiPacketList& packets) {
     std::vector<std::size_t> ends;
     if (!copyChunks(packets, bytes, ends))
         return;
-    tasks_.onQueue(
+    tasks_.onQueueQuiet(
         [this, bytes = std::move(bytes), ends = std::move(ends), arrived = out_.arrivalStamp()] {
             std::size_t begin = 0;
             for (std::size_t end : ends) {
@@ -376,6 +395,8 @@ void MidiService::publishSlotNames() {
 MidiService::MackieShadow MidiService::mackieShadow() {
     MackieShadow shadow;
     midiQueue_->submitAndWait([&] {
+        // A press answered ahead counts as sent.
+        prepared_.prepare();
         mackie_.releaseHolds();
         shadow.muted = mackie_.muted();
         shadow.bankPositionedAt = mackie_.position(MackieOutput::kMainUnit);
@@ -390,6 +411,15 @@ MidiService::MackieShadow MidiService::mackieShadow() {
 
 void MidiService::drain() {
     midiQueue_->drain();
+}
+
+bool MidiService::answersPrepared() {
+    bool prepared = false;
+    midiQueue_->submitAndWait([&] {
+        prepared_.prepare();
+        prepared = prepared_.handedOver() != 0;
+    });
+    return prepared;
 }
 
 } // namespace strata

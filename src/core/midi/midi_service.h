@@ -6,6 +6,7 @@
 #include "midi/mackie_output.h"
 #include "midi/output_path.h"
 #include "midi/port_directory.h"
+#include "midi/prepared_output.h"
 #include "midi/reflex_snapshot.h"
 #include "midi/service_tasks.h"
 #include "midi/surface_feedback.h"
@@ -210,6 +211,8 @@ public:
     // jumpRequested on the main thread; exactly one of them. Any thread but a real-time one;
     // nothing once the service is going.
     void remoteMove(ReflexTrigger trigger, std::int64_t section);
+    // The input side's plan changed (prepared_output.h); any thread but a real-time one.
+    void planChanged(std::shared_ptr<const ReflexPlan> plan);
 
     // ---- Inspection (tests, views) --------------------------------------------------------------
 
@@ -228,6 +231,9 @@ public:
     MackieShadow mackieShadow();
     // Waits until every midiQueue job submitted before the call has run.
     void drain();
+    // Whether answers prepared ahead are with the MIDI system now (prepared_output.h), as the
+    // queue sees it after taking in any that a press claimed. Not from the queue itself.
+    bool answersPrepared();
     // The source whose presses count for NEXT, 0 when none.
     MidiRef footswitchSource() const { return input_.footswitchSource(); }
     MidiRef clientRef() const { return client_; }
@@ -295,6 +301,7 @@ private:
     ArdourCCMutes cc_;
     ClockInput clock_;
     TriggerInput input_;
+    PreparedOutput prepared_;
 };
 
 } // namespace strata

@@ -33,6 +33,8 @@ OutputPath::OutputPath(MidiBackend& backend, PortDirectory& ports, ServiceTasks&
 
 void OutputPath::deliver(const std::uint8_t* bytes, std::size_t length, std::string_view portName) {
     STRATA_ASSERT_THREAD(tasks_.queue());
+    if (beforeOutput_)
+        beforeOutput_();
     if (ports_.deliver(bytes, length, portName))
         noteTx();
 }
@@ -48,9 +50,16 @@ void OutputPath::cycleBreak(std::string_view portName) {
     const MidiRef source = ports_.surfaceSource(portName);
     if (source == 0)
         return;
+    if (beforeOutput_)
+        beforeOutput_();
     backend_.barrier(source);
     pressedSinceBreak_[surfaceIndex(source)].reset();
     toggledSinceBreak_[surfaceIndex(source)].reset();
+}
+
+void OutputPath::notePressed(std::uint8_t noteNumber, std::string_view portName) {
+    if (const MidiRef source = ports_.surfaceSource(portName); source != 0)
+        pressedSinceBreak_[surfaceIndex(source)].set(noteNumber & 0x7F);
 }
 
 void OutputPath::pressButton(std::uint8_t noteNumber, std::string_view portName) {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <bitset>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -60,6 +61,12 @@ public:
     void toggleCC(std::uint8_t channel, std::uint8_t cc, std::string_view portName);
     // Everything emitted on `portName` after this goes out in a later cycle.
     void cycleBreak(std::string_view portName);
+    // A press of `noteNumber` on `portName` went out by another way (a prepared answer): the
+    // next press of that button waits for a cycle break as if this one had gone out here.
+    void notePressed(std::uint8_t noteNumber, std::string_view portName);
+    // Called before anything is written to the MIDI system (prepared answers are withdrawn
+    // then). Set once, before the first output.
+    void setBeforeOutput(std::function<void()> hook) { beforeOutput_ = std::move(hook); }
 
     // Throttled activity stamp of transmission; any thread.
     void noteTx();
@@ -118,6 +125,7 @@ private:
     std::array<std::bitset<16 * 128>, 2> toggledSinceBreak_{};
     // The due time of the sends being made (TimedSends); MIDI queue only.
     std::optional<TimePoint> sendDue_;
+    std::function<void()> beforeOutput_;
 };
 
 // Stamps `last` with `now` when more than `threshold` has passed; true when this caller won.

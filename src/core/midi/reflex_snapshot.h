@@ -69,6 +69,23 @@ std::optional<ReflexPosition> reflexTarget(const ReflexSnapshot& snapshot,
                                            const ReflexPosition& from, ReflexTrigger trigger,
                                            std::int64_t argument, std::int64_t song = -1);
 
+// The moves the input side would make for each trigger it knows, from where it stands now: what
+// the MIDI queue prepares answers for (prepared_output.h). Entries are in the order a press looks
+// for its trigger; no two fire on the same press. Immutable once built; `id` grows with every
+// plan.
+struct ReflexPlan {
+    struct Entry {
+        std::uint8_t status = 0; // 0x90 a note press, 0xB0 a controller press, 0xC0 a program
+        std::uint8_t data1 = 0;
+        bool anySource = false;
+        std::vector<std::uint32_t> sources; // the sources (by reference) that fire it
+        ReflexPosition target;
+    };
+    std::uint64_t id = 0;
+    std::shared_ptr<const ReflexSnapshot> snapshot; // none: nothing is answered ahead
+    std::vector<Entry> entries;
+};
+
 // A move the input side made on its own: mutes for `to` are already queued for the DAW. The main
 // thread takes the position over once, without sending again.
 struct ReflexMove {

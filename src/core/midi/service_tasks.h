@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -71,10 +72,33 @@ public:
     }
     template <typename F>
     void onQueue(F&& job) {
-        queue_.submit([life = life_, job = std::forward<F>(job)]() mutable {
-            if (life->alive.load())
-                job();
+        queue_.submit([this, life = life_, job = std::forward<F>(job)]() mutable {
+            if (!life->alive.load())
+                return;
+            if (beforeJob_)
+                beforeJob_();
+            job();
+            if (afterJob_)
+                afterJob_();
         });
+    }
+    // A job that only reads what the DAW reported (it writes no output): the before-job hook is
+    // left out.
+    template <typename F>
+    void onQueueQuiet(F&& job) {
+        queue_.submit([this, life = life_, job = std::forward<F>(job)]() mutable {
+            if (!life->alive.load())
+                return;
+            job();
+            if (afterJob_)
+                afterJob_();
+        });
+    }
+    // Run on the MIDI queue around every job handed over here (prepared answers are settled
+    // before and prepared again after). Set once, before the first job.
+    void setJobHooks(std::function<void()> before, std::function<void()> after) {
+        beforeJob_ = std::move(before);
+        afterJob_ = std::move(after);
     }
 
     MainLoop& loop() const { return loop_; }
@@ -85,6 +109,8 @@ private:
     MainLoop& loop_;
     std::shared_ptr<ServiceLife> life_;
     SerialQueue& queue_;
+    std::function<void()> beforeJob_;
+    std::function<void()> afterJob_;
 };
 
 } // namespace strata

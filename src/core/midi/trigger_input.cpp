@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <tuple>
+#include <utility>
 
 namespace strata {
 
@@ -22,14 +24,20 @@ TriggerInput::TriggerInput(MidiService& service, PortDirectory& ports, OutputPat
 
     // The input threads see the main thread's writes through copies under lock_.
     mirrors_ += service_.isLearningTrigger.changed.connect([this](const bool& learning) {
-        std::lock_guard lock(lock_);
-        view_.learning = learning;
+        {
+            std::lock_guard lock(lock_);
+            view_.learning = learning;
+        }
+        replan();
     });
     mirrors_ +=
         service_.advanceTrigger.changed.connect([this](const std::optional<AdvanceTrigger>& t) {
             auto copy = t ? std::make_shared<const AdvanceTrigger>(*t) : nullptr;
-            std::lock_guard lock(lock_);
-            view_.advanceTrigger = std::move(copy);
+            {
+                std::lock_guard lock(lock_);
+                view_.advanceTrigger = std::move(copy);
+            }
+            replan();
         });
 }
 
@@ -40,8 +48,11 @@ TriggerInput::InputView TriggerInput::inputView() const {
 
 void TriggerInput::setSources(std::shared_ptr<const SourceIdentities> sources) {
     sources_ = std::move(sources);
-    std::lock_guard lock(lock_);
-    view_.sources = sources_;
+    {
+        std::lock_guard lock(lock_);
+        view_.sources = sources_;
+    }
+    replan();
 }
 
 bool TriggerInput::deviceConnected(std::string_view deviceName) const {
@@ -235,6 +246,7 @@ void TriggerInput::resolveTriggerSource() {
         std::lock_guard lock(lock_);
         view_.footswitchSrc = found;
     }
+    replan();
     if (service_.advanceTriggerConnected.get() != (found != 0))
         service_.advanceTriggerConnected.set(found != 0);
 }
@@ -272,43 +284,58 @@ std::shared_ptr<const Table> matchable(Table triggers) {
 
 void TriggerInput::setJumpTriggers(JumpTriggerTable triggers) {
     auto table = matchable(std::move(triggers));
-    std::lock_guard lock(lock_);
-    view_.jumpTriggers = std::move(table);
+    {
+        std::lock_guard lock(lock_);
+        view_.jumpTriggers = std::move(table);
+    }
+    replan();
 }
 
 void TriggerInput::setMomentTriggers(MomentTriggerTable triggers) {
     auto table = matchable(std::move(triggers));
-    std::lock_guard lock(lock_);
-    view_.momentTriggers = std::move(table);
+    {
+        std::lock_guard lock(lock_);
+        view_.momentTriggers = std::move(table);
+    }
+    replan();
 }
 
 void TriggerInput::publishReflex(std::shared_ptr<const ReflexSnapshot> snapshot) {
     std::lock_guard lock(reflexLock_);
+    // A press that claimed an answer of the last snapshot's was made before this one: its move
+    // is taken over first, as if the input thread had decided it a moment before.
+    settleClaimLocked();
     reflex_ = std::move(snapshot);
     reflexBasis_ = reflexDelivered_;
+    replanLocked();
 }
 
 bool TriggerInput::answerCue(std::int64_t song, std::int64_t section) {
-    return tryReflex(ReflexTrigger::cue, section, false, song);
+    return tryReflex(ReflexTrigger::cue, section, false, song, true);
 }
 
 void TriggerInput::remoteMove(ReflexTrigger trigger, std::int64_t section) {
     if (trigger == ReflexTrigger::next) {
-        if (!tryReflex(ReflexTrigger::next, 0, false))
+        if (!tryReflex(ReflexTrigger::next, 0, false, -1, true))
             tasks_.onMain([this] { service_.advancePressed.notify(); });
         return;
     }
-    if (!tryReflex(ReflexTrigger::jump, section, false))
+    if (!tryReflex(ReflexTrigger::jump, section, false, -1, true))
         tasks_.onMain(
             [this, key = static_cast<int>(section)] { service_.jumpRequested.notify(key); });
 }
 
 bool TriggerInput::tryReflex(ReflexTrigger trigger, std::int64_t argument, bool learning,
-                             std::int64_t song) {
+                             std::int64_t song, bool ordinaryThread) {
     // A learn takes the next press for itself, whatever it would otherwise do.
     if (learning)
         return false;
     std::lock_guard lock(reflexLock_);
+    if (ordinaryThread && sendPreparedLocked(trigger, argument, song))
+        return true;
+    // A prepared answer claimed meanwhile moved the position first; none is claimed from the
+    // position this move leaves behind.
+    settleClaimLocked();
     if (!reflex_)
         return false;
     const ReflexSnapshot& snapshot = *reflex_;
@@ -328,7 +355,159 @@ bool TriggerInput::tryReflex(ReflexTrigger trigger, std::int64_t argument, bool 
         ++reflexDelivered_;
         service_.reflexMoved.notify(move);
     });
+    replanLocked();
     return true;
+}
+
+// ---- Prepared answers --------------------------------------------------------------------------
+
+void TriggerInput::replan() {
+    std::lock_guard lock(reflexLock_);
+    settleClaimLocked();
+    replanLocked();
+}
+
+void TriggerInput::replanLocked() {
+    auto plan = std::make_shared<ReflexPlan>();
+    plan->id = ++nextPlanId_;
+    const InputView view = inputView();
+    if (reflex_ && !view.learning) {
+        const ReflexSnapshot& snapshot = *reflex_;
+        plan->snapshot = reflex_;
+        const ReflexPosition from = reflexBasis_ == reflexMoves_ ? snapshot.position : reflexAt_;
+        const auto statusOf = [](const AdvanceTrigger& t) -> std::uint8_t {
+            return t.kind == AdvanceTrigger::Kind::cc ? 0xB0 : 0x90;
+        };
+        const auto answering = [&](const AdvanceTrigger& t) {
+            std::vector<std::uint32_t> refs;
+            for (const auto& [ref, identity] : *view.sources)
+                if (identity.answersTo(t.deviceName))
+                    refs.push_back(ref);
+            return refs;
+        };
+        const auto add = [&](std::uint8_t status, std::uint8_t data1, bool anySource,
+                             std::vector<std::uint32_t> sources, ReflexPosition target) {
+            if (plan->entries.size() < PreparedAnswerSet::kMaxAnswers)
+                plan->entries.push_back({status, data1, anySource, std::move(sources), target});
+        };
+        // A press fires one thing: the first jump trigger it matches, else a Moment's, else
+        // NEXT. A jump the snapshot cannot answer still takes its presses (to the main thread).
+        std::vector<std::tuple<std::uint8_t, std::uint8_t, std::uint32_t>> taken;
+        const auto isTaken = [&](std::uint8_t status, std::uint8_t data1, std::uint32_t ref) {
+            return std::find(taken.begin(), taken.end(), std::tuple{status, data1, ref}) !=
+                   taken.end();
+        };
+        for (const auto& [section, trigger] : *view.jumpTriggers) {
+            const std::uint8_t status = statusOf(trigger);
+            std::vector<std::uint32_t> refs;
+            for (std::uint32_t ref : answering(trigger))
+                if (!isTaken(status, trigger.data1, ref)) {
+                    refs.push_back(ref);
+                    taken.emplace_back(status, trigger.data1, ref);
+                }
+            const auto to = reflexTarget(snapshot, from, ReflexTrigger::jump, section);
+            if (to && !refs.empty() && trigger.data1 <= 0x7F)
+                add(status, static_cast<std::uint8_t>(trigger.data1), false, std::move(refs), *to);
+        }
+        for (const auto& [id, trigger] : *view.momentTriggers)
+            for (std::uint32_t ref : answering(trigger))
+                taken.emplace_back(statusOf(trigger), trigger.data1, ref);
+        if (view.advanceTrigger && view.footswitchSrc != 0 && view.advanceTrigger->data1 <= 0x7F) {
+            const std::uint8_t status = statusOf(*view.advanceTrigger);
+            const auto to = reflexTarget(snapshot, from, ReflexTrigger::next, 0);
+            if (to && !isTaken(status, view.advanceTrigger->data1, view.footswitchSrc))
+                add(status, static_cast<std::uint8_t>(view.advanceTrigger->data1), false,
+                    {view.footswitchSrc}, *to);
+        }
+        const auto sections = static_cast<std::int64_t>(snapshot.sections.size());
+        for (std::int64_t k = 0; k < std::min<std::int64_t>(sections, 128); ++k)
+            if (const auto to = reflexTarget(snapshot, from, ReflexTrigger::program, k))
+                add(0xC0, static_cast<std::uint8_t>(k), true, {}, *to);
+    }
+    plan_ = plan;
+    service_.planChanged(std::move(plan));
+}
+
+bool TriggerInput::sendPreparedLocked(ReflexTrigger trigger, std::int64_t argument,
+                                      std::int64_t song) {
+    if (preparedGeneration_ == 0 || !preparedPlan_ || preparedPlan_ != plan_ || !reflex_ ||
+        preparedPlan_->snapshot != reflex_)
+        return false;
+    // A press that claimed meanwhile moves first: the ordinary way settles it.
+    if (out_.backend().preparedOutcome(preparedGeneration_).kind != PreparedOutcome::armed)
+        return false;
+    const ReflexSnapshot& snapshot = *reflex_;
+    const ReflexPosition from = reflexBasis_ == reflexMoves_ ? snapshot.position : reflexAt_;
+    const std::optional<ReflexPosition> to = reflexTarget(snapshot, from, trigger, argument, song);
+    if (!to)
+        return false;
+    // Any entry that leads there carries the same bytes.
+    const auto& entries = preparedPlan_->entries;
+    const auto entry = std::find_if(entries.begin(), entries.end(),
+                                    [&](const ReflexPlan::Entry& e) { return e.target == *to; });
+    if (entry == entries.end())
+        return false;
+    const auto index = static_cast<std::size_t>(entry - entries.begin());
+    const std::uint64_t generation = preparedGeneration_;
+    if (!out_.backend().sendPrepared(generation, index))
+        return false;
+    preparedGeneration_ = 0;
+    absorbLocked(generation, index, *preparedPlan_);
+    replanLocked();
+    return true;
+}
+
+void TriggerInput::settleClaimLocked() {
+    if (preparedGeneration_ == 0)
+        return;
+    const std::uint64_t generation = std::exchange(preparedGeneration_, 0);
+    const PreparedOutcome outcome = out_.backend().withdrawAnswers(generation);
+    if (outcome.kind == PreparedOutcome::claimed && preparedPlan_ &&
+        generation > absorbedGeneration_) {
+        absorbLocked(generation, outcome.index, *preparedPlan_);
+        replanLocked(); // from where the claimed press led
+    }
+}
+
+void TriggerInput::absorbLocked(std::uint64_t generation, std::size_t index,
+                                const ReflexPlan& plan) {
+    if (generation <= absorbedGeneration_ || index >= plan.entries.size() || !plan.snapshot)
+        return;
+    absorbedGeneration_ = generation;
+    const ReflexPosition to = plan.entries[index].target;
+    reflexAt_ = to;
+    ++reflexMoves_;
+    tasks_.onMain([this, move = ReflexMove{to, plan.snapshot}] {
+        ++reflexDelivered_;
+        service_.reflexMoved.notify(move);
+    });
+}
+
+TriggerInput::PreparedHandOver TriggerInput::handOverPrepared(std::uint64_t planId,
+                                                              std::uint64_t generation,
+                                                              const PreparedAnswerSet& set) {
+    std::lock_guard lock(reflexLock_);
+    // The answers before these may have been claimed: that move comes first, and the plan these
+    // were prepared for is then out of date.
+    settleClaimLocked();
+    if (!plan_ || plan_->id != planId)
+        return PreparedHandOver::stale;
+    if (!out_.backend().prepareAnswers(set, generation))
+        return PreparedHandOver::refused;
+    preparedGeneration_ = generation;
+    preparedPlan_ = plan_;
+    return PreparedHandOver::handed;
+}
+
+void TriggerInput::answered(std::uint64_t generation, std::size_t index) {
+    std::lock_guard lock(reflexLock_);
+    if (generation <= absorbedGeneration_)
+        return; // taken over already, by a thread that withdrew the answers before a move
+    if (generation == preparedGeneration_ && preparedPlan_) {
+        preparedGeneration_ = 0;
+        absorbLocked(generation, index, *preparedPlan_);
+        replanLocked();
+    }
 }
 
 } // namespace strata

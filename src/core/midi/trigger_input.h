@@ -90,6 +90,23 @@ public:
     // but a real-time one.
     void remoteMove(ReflexTrigger trigger, std::int64_t section);
 
+    // Answers prepared ahead (prepared_output.h). The plan says what each trigger would do from
+    // where the input side stands; it is rebuilt, and the prepared answers withdrawn, before
+    // anything moves that position, so an answer is only ever claimed for the position it was
+    // prepared from. A claimed answer is taken over here as a move, exactly once, by whoever
+    // learns of it first: the input thread when the press reaches it, or any thread that
+    // withdraws the answers under the reflex lock before a move of its own.
+    //
+    // MIDI queue: hands `set` (prepared for plan `planId`) to the backend as `generation`.
+    enum class PreparedHandOver { handed, stale, refused };
+    PreparedHandOver handOverPrepared(std::uint64_t planId, std::uint64_t generation,
+                                      const PreparedAnswerSet& set);
+    // Input thread: a press claimed answer `index` of `generation` and it went out.
+    void answered(std::uint64_t generation, std::size_t index);
+    // Rebuilds the plan (after the triggers or the sources changed). Any thread but a real-time
+    // one.
+    void replan();
+
 private:
     // What the input threads read of main-thread state; under lock_. The triggers' devices are
     // kept in stable form.
@@ -111,8 +128,13 @@ private:
     void finishLearn(AdvanceTrigger trigger);
     // Answers a move on the input side when the reflex snapshot can; false leaves it to the main
     // thread. Input threads.
+    // `ordinaryThread`: a move decided off the input thread (a cue, the remote), which may send
+    // a prepared answer itself.
     bool tryReflex(ReflexTrigger trigger, std::int64_t argument, bool learning,
-                   std::int64_t song = -1);
+                   std::int64_t song = -1, bool ordinaryThread = false);
+    // A move decided on an ordinary thread, answered with the prepared answer for its target when
+    // one is armed: its bytes go straight to the MIDI system, without the MIDI queue's hop.
+    bool sendPreparedLocked(ReflexTrigger trigger, std::int64_t argument, std::int64_t song);
 
     MidiService& service_;
     PortDirectory& ports_;
@@ -136,6 +158,18 @@ private:
     ReflexPosition reflexAt_;           // where the input side's latest move went
     std::uint64_t reflexMoves_ = 0;     // moves made so far
     std::uint64_t reflexDelivered_ = 0; // main thread: moves handed to reflexMoved so far
+
+    // Prepared answers; guarded by reflexLock_.
+    void replanLocked();
+    // Learns what became of the answers last handed over, withdrawing them, and takes over the
+    // move of a press that claimed one.
+    void settleClaimLocked();
+    void absorbLocked(std::uint64_t generation, std::size_t index, const ReflexPlan& plan);
+    std::shared_ptr<const ReflexPlan> plan_;
+    std::uint64_t nextPlanId_ = 0;
+    std::uint64_t preparedGeneration_ = 0; // handed over and not yet settled (0: none)
+    std::shared_ptr<const ReflexPlan> preparedPlan_;
+    std::uint64_t absorbedGeneration_ = 0; // the latest claim taken over
 
     MidiRef footswitchSrc_ = 0; // main thread's copy; the input threads read view_
     // Main thread's copy of view_.sources.

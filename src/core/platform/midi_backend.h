@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/prepared_answers.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -113,6 +115,47 @@ public:
     // Systems that deliver in cycles, asked from within a handler: the cycle the input being
     // handed over was read in, which may lie many cycles back.
     virtual std::uint64_t deliveringCycle() const { return cycleCount(); }
+
+    // Prepared answers (prepared_answers.h), for systems that can write a known answer in the
+    // cycle that reads its press; the others keep these defaults and take none, and every press
+    // then goes to the read handler as always.
+    //
+    // Whether the system takes prepared answers at all.
+    virtual bool takesPreparedAnswers() const { return false; }
+    // Hands `set` over as the system's latest; `generation` grows with every hand-over. The one
+    // before must have been withdrawn (or seen claimed) by then. True when the system took it.
+    // Called from one thread at a time.
+    virtual bool prepareAnswers(const PreparedAnswerSet& set, std::uint64_t generation) {
+        (void)set;
+        (void)generation;
+        return false;
+    }
+    // Takes hand-over `generation` back unless a press has claimed it; says which happened.
+    // Thread-safe (not from a real-time thread).
+    virtual PreparedOutcome withdrawAnswers(std::uint64_t generation) {
+        (void)generation;
+        return {};
+    }
+    // Claims answer `index` of hand-over `generation` for a move decided on an ordinary thread
+    // (a cue-link FIRE, the remote's NEXT) and queues its bytes to go out in a coming cycle, after
+    // a cycle break. False (nothing done) when that hand-over is no longer armed, or the answer
+    // was not prepared or does not fit. Thread-safe (not from a real-time thread).
+    virtual bool sendPrepared(std::uint64_t generation, std::size_t index) {
+        (void)generation;
+        (void)index;
+        return false;
+    }
+    // What became of hand-over `generation` so far, without taking it back. Thread-safe (not
+    // from a real-time thread).
+    virtual PreparedOutcome preparedOutcome(std::uint64_t generation) const {
+        (void)generation;
+        return {};
+    }
+    // A press that claimed answer `index` of hand-over `generation` is handed to this handler
+    // instead of the read handler, on the same thread and in the same order as the rest of the
+    // input. One handler, set by the MIDI engine.
+    using AnsweredHandler = std::function<void(std::uint64_t generation, std::size_t index)>;
+    virtual void setAnsweredHandler(AnsweredHandler handler) { (void)handler; }
 
     // Enumeration, in the system's order, with the names and aliases each endpoint has now.
     virtual std::vector<MidiPortInfo> sources() = 0;
