@@ -339,10 +339,7 @@ bool TriggerInput::tryReflex(ReflexTrigger trigger, std::int64_t argument, bool 
     if (!reflex_)
         return false;
     const ReflexSnapshot& snapshot = *reflex_;
-    // The main thread's position is the newer one only once it has taken over every move made
-    // here; before that it is the one this side left behind.
-    const ReflexPosition from = reflexBasis_ == reflexMoves_ ? snapshot.position : reflexAt_;
-    const std::optional<ReflexPosition> to = reflexTarget(snapshot, from, trigger, argument, song);
+    const std::optional<ReflexPosition> to = targetLocked(trigger, argument, song);
     if (!to)
         return false;
     reflexAt_ = *to;
@@ -436,9 +433,7 @@ bool TriggerInput::sendPreparedLocked(ReflexTrigger trigger, std::int64_t argume
     // A press that claimed meanwhile moves first: the ordinary way settles it.
     if (out_.backend().preparedOutcome(preparedGeneration_).kind != PreparedOutcome::armed)
         return false;
-    const ReflexSnapshot& snapshot = *reflex_;
-    const ReflexPosition from = reflexBasis_ == reflexMoves_ ? snapshot.position : reflexAt_;
-    const std::optional<ReflexPosition> to = reflexTarget(snapshot, from, trigger, argument, song);
+    const std::optional<ReflexPosition> to = targetLocked(trigger, argument, song);
     if (!to)
         return false;
     // Any entry that leads there carries the same bytes.
@@ -455,6 +450,15 @@ bool TriggerInput::sendPreparedLocked(ReflexTrigger trigger, std::int64_t argume
     absorbLocked(generation, index, *preparedPlan_);
     replanLocked();
     return true;
+}
+
+std::optional<ReflexPosition>
+TriggerInput::targetLocked(ReflexTrigger trigger, std::int64_t argument, std::int64_t song) const {
+    const ReflexSnapshot& snapshot = *reflex_;
+    // The main thread's position is the newer one only once it has taken over every move made
+    // here; before that it is the one this side left behind.
+    const ReflexPosition from = reflexBasis_ == reflexMoves_ ? snapshot.position : reflexAt_;
+    return reflexTarget(snapshot, from, trigger, argument, song);
 }
 
 void TriggerInput::settleClaimLocked() {

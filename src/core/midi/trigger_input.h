@@ -164,6 +164,9 @@ private:
     // Learns what became of the answers last handed over, withdrawing them, and takes over the
     // move of a press that claimed one.
     void settleClaimLocked();
+    // Where `trigger` leads from the reflex's own position (a snapshot is in place).
+    std::optional<ReflexPosition> targetLocked(ReflexTrigger trigger, std::int64_t argument,
+                                               std::int64_t song) const;
     void absorbLocked(std::uint64_t generation, std::size_t index, const ReflexPlan& plan);
     std::shared_ptr<const ReflexPlan> plan_;
     std::uint64_t nextPlanId_ = 0;
