@@ -147,13 +147,13 @@ void JackProcess::drainOutput(OutputChannel& channel, void* buffer, const CycleF
 
 namespace {
 
-// Whether a message would take part in trigger input: a note or controller press or a program
-// change, on any channel.
 // A press's trigger, whatever its channel: kind and first data byte.
 std::uint32_t pressKey(const std::uint8_t* bytes) {
     return std::uint32_t{bytes[0] & 0xF0u} << 8 | bytes[1];
 }
 
+// Whether a message would take part in trigger input: a note or controller press or a program
+// change, on any channel.
 bool pressLike(const std::uint8_t* bytes, std::size_t size) {
     const std::uint8_t kind = bytes[0] & 0xF0;
     if (kind == 0xC0)
