@@ -172,7 +172,7 @@ TEST_F(AutoAdvanceTest, HalfWayThroughAStepOnlyPositionTempoAndBarsChangeItsEnd)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         restartWith(4, 120.0);
-        editSet([this](Setlist& set) {
+        editSet([](Setlist& set) {
             Moment swell = Moment::fresh();
             swell.anchor = FireAnchor::barsBeforeSectionEnd(2);
             swell.muteLayerIDs = {set.layers[2].id};

@@ -169,7 +169,9 @@ TEST(RemoteProtocol, StateReachesThePageAndOscSubscribers) {
     EXPECT_EQ(json["control"], false);
     // Broken UTF-8 in a name is replaced rather than thrown over.
     state.song = "\xC3";
-    EXPECT_NO_THROW(nlohmann::json::parse(encodeStateJson(state, true)));
+    nlohmann::json reparsed;
+    EXPECT_NO_THROW(reparsed = nlohmann::json::parse(encodeStateJson(state, true)));
+    EXPECT_TRUE(reparsed.is_object());
 
     const osc::Message message = oscStateMessage(state);
     EXPECT_EQ(message.address, "/strata/state");
