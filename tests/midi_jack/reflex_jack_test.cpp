@@ -42,6 +42,16 @@ const std::vector<std::vector<int>> kSectionMutes{{0}, {1, 3}, {2}, {0, 5}, {6, 
 
 // The whole live setup on the JACK rig: the set, the coordinator, a DAW playing the Mackie host
 // with 24 tracks, and a pedal whose note 60 is NEXT and whose CC 27 jumps to section 4.
+// Mute presses of the DAW's mute buttons among `received`.
+std::vector<DawSimulator::Received> mutePressesIn(const std::vector<DawSimulator::Received>& all) {
+    std::vector<DawSimulator::Received> presses;
+    for (const auto& r : all)
+        if (r.bytes.size() == 3 && (r.bytes[0] & 0xF0) == 0x90 && r.bytes[1] >= 0x10 &&
+            r.bytes[1] < 0x18 && r.bytes[2] > 0)
+            presses.push_back(r);
+    return presses;
+}
+
 struct Stage {
     explicit Stage(const std::string& server)
         : rig(server), daw(server, "daw", {24, {}, 0, 8, 19}), pedal(server, "pedal") {
@@ -127,15 +137,20 @@ struct Stage {
     }
 
     // Mute buttons pressed since the last call.
-    int mutePresses() {
-        int n = 0;
-        for (const auto& r : daw.takeReceived())
-            if (r.bytes.size() == 3 && (r.bytes[0] & 0xF0) == 0x90 && r.bytes[1] >= 0x10 &&
-                r.bytes[1] < 0x18 && r.bytes[2] > 0)
-                ++n;
-        return n;
-    }
+    int mutePresses() { return static_cast<int>(mutePressesIn(daw.takeReceived()).size()); }
     std::int64_t section() const { return app->currentSectionIndex(); }
+
+    // The main thread takes the move to section `k` over: it shows k's first step, the DAW
+    // shows `want`, with `presses` mute presses since the last look and none merged.
+    void expectTakenOver(std::size_t k, const std::vector<bool>& want, int presses) {
+        ASSERT_TRUE(rig.driver.runUntil([&] { return section() == static_cast<std::int64_t>(k); }));
+        ASSERT_TRUE(rig.quiesce());
+        EXPECT_EQ(section(), static_cast<std::int64_t>(k));
+        EXPECT_EQ(app->currentStepIndex(), 0);
+        EXPECT_EQ(daw.mutes(), want);
+        EXPECT_EQ(mutePresses(), presses);
+        EXPECT_EQ(daw.mergedPresses(), 0);
+    }
 
     TempDir dir;
     JackRig rig;
@@ -178,25 +193,8 @@ TEST_F(ReflexThroughJack, PressesReachTheDawWhileTheMainThreadIsHeldAndAreTakenO
             },
             want));
         // The main thread catches up: the new position, and nothing pressed a second time.
-        ASSERT_TRUE(stage.rig.driver.runUntil(
-            [&] { return stage.section() == static_cast<std::int64_t>(c.section); }));
-        ASSERT_TRUE(stage.rig.quiesce());
-        EXPECT_EQ(stage.section(), static_cast<std::int64_t>(c.section));
-        EXPECT_EQ(stage.app->currentStepIndex(), 0);
-        EXPECT_EQ(stage.daw.mutes(), want);
-        EXPECT_EQ(stage.mutePresses(), c.mutePresses);
-        EXPECT_EQ(stage.daw.mergedPresses(), 0);
+        stage.expectTakenOver(c.section, want, c.mutePresses);
     }
-}
-
-// Mute presses of the DAW's mute buttons among `received`.
-std::vector<DawSimulator::Received> mutePressesIn(const std::vector<DawSimulator::Received>& all) {
-    std::vector<DawSimulator::Received> presses;
-    for (const auto& r : all)
-        if (r.bytes.size() == 3 && (r.bytes[0] & 0xF0) == 0x90 && r.bytes[1] >= 0x10 &&
-            r.bytes[1] < 0x18 && r.bytes[2] > 0)
-            presses.push_back(r);
-    return presses;
 }
 
 TEST_F(ReflexThroughJack, AKnownAnswerReachesTheDawInTheCycleThatReadsThePress) {
@@ -230,14 +228,7 @@ TEST_F(ReflexThroughJack, AKnownAnswerReachesTheDawInTheCycleThatReadsThePress) 
             EXPECT_EQ(p.frame, sent[0].cycleFrame) << "the answer left in a later cycle";
         EXPECT_EQ(stage.rig.backend->counters().answeredInCycle, answeredBefore + 1);
         // The main thread takes the move over once; nothing is pressed again.
-        ASSERT_TRUE(stage.rig.driver.runUntil(
-            [&] { return stage.section() == static_cast<std::int64_t>(c.section); }));
-        ASSERT_TRUE(stage.rig.quiesce());
-        EXPECT_EQ(stage.section(), static_cast<std::int64_t>(c.section));
-        EXPECT_EQ(stage.app->currentStepIndex(), 0);
-        EXPECT_EQ(stage.daw.mutes(), want);
-        EXPECT_EQ(stage.mutePresses(), 0);
-        EXPECT_EQ(stage.daw.mergedPresses(), 0);
+        stage.expectTakenOver(c.section, want, 0);
     }
 }
 
@@ -252,11 +243,7 @@ TEST_F(ReflexThroughJack, AFireReachesTheDawWhileTheMainThreadIsHeldAndIsTakenOv
                       static_cast<ssize_t>(fire.size()));
         },
         want));
-    ASSERT_TRUE(stage.rig.driver.runUntil([&] { return stage.section() == 3; }));
-    ASSERT_TRUE(stage.rig.quiesce());
-    EXPECT_EQ(stage.daw.mutes(), want);
-    EXPECT_EQ(stage.mutePresses(), 1); // track 5; track 0 stays muted
-    EXPECT_EQ(stage.daw.mergedPresses(), 0);
+    stage.expectTakenOver(3, want, 1); // track 5; track 0 stays muted
 }
 
 TEST_F(ReflexThroughJack, APressAcrossABankMoveWaitsForTheSettleAndLandsOnTheNewBank) {

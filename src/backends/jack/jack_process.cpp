@@ -155,10 +155,9 @@ std::uint32_t pressKey(const std::uint8_t* bytes) {
 // Whether a message would take part in trigger input: a note or controller press or a program
 // change, on any channel.
 bool pressLike(const std::uint8_t* bytes, std::size_t size) {
-    const std::uint8_t kind = bytes[0] & 0xF0;
-    if (kind == 0xC0)
+    if ((bytes[0] & 0xF0) == 0xC0)
         return size >= 2;
-    return size >= 3 && ((kind == 0x90 && bytes[2] > 0) || (kind == 0xB0 && bytes[2] >= 64));
+    return size >= 3 && isTriggerPress(bytes[0], bytes[2]);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "midi/midi_service.h"
 #include "midi/surface_feedback.h"
 #include "model/setlist_codec.h"
+#include "platform/prepared_answers.h"
 
 #include <algorithm>
 #include <array>
@@ -169,8 +170,9 @@ void TriggerInput::parseInput(const std::uint8_t* bytes, std::size_t length, boo
             continue;
         }
         const std::uint8_t data2 = bytes[i + 2];
-        const bool notePress = high == 0x90 && data2 > 0;
-        const bool ccPress = high == 0xB0 && data2 >= 64;
+        const bool press = isTriggerPress(high, data2);
+        const bool notePress = press && high == 0x90;
+        const bool ccPress = press && high == 0xB0;
         if (learning) {
             if (ccPress && data1 == 64) {
                 // A sustain pedal cannot become a trigger.

@@ -6,6 +6,15 @@
 
 namespace strata {
 
+// Whether a channel message presses a trigger: a note pressed (velocity above 0), a controller
+// pressed (value 64 or more) or a program change; `second` is the message's second data byte
+// (ignored for a program change). The input thread and the JACK process callback both read
+// presses by this one rule, so a press one of them answers is a press to the other.
+constexpr bool isTriggerPress(std::uint8_t status, std::uint8_t second) {
+    const std::uint8_t kind = status & 0xF0;
+    return kind == 0xC0 || (kind == 0x90 && second > 0) || (kind == 0xB0 && second >= 64);
+}
+
 // Answers the MIDI side knows before the press that asks for them: "when this trigger arrives,
 // these bytes go to the DAW". A MIDI system that runs in cycles can then write the answer in the
 // very cycle it reads the press, instead of handing the press to an ordinary thread and writing
@@ -43,12 +52,7 @@ struct PreparedAnswer {
 
     bool fires(std::uint8_t message, std::uint8_t first, std::uint8_t second,
                std::uint64_t source) const {
-        const std::uint8_t kind = message & 0xF0;
-        if (kind != status || first != data1)
-            return false;
-        if (kind == 0x90 && second == 0)
-            return false; // a Note On of velocity 0 is a release
-        if (kind == 0xB0 && second < 64)
+        if ((message & 0xF0) != status || first != data1 || !isTriggerPress(message, second))
             return false;
         if (anySource)
             return true;
