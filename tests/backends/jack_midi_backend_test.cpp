@@ -656,13 +656,21 @@ TEST_F(JackBackendTest, ATimeOnTheSteadyClockIsHeldForTheFrameItFallsOn) {
             jack_time_to_frames(jack, jackBefore + static_cast<jack_time_t>(ahead.count()));
         ASSERT_TRUE(daw->waitUntil([](auto& ev) { return !ev.empty(); }));
         const auto events = daw->takeCollected();
-        if (!oneMapping)
-            continue;
-        ASSERT_EQ(events.size(), 1u);
         // Each side bridges the two clocks by reading them back to back; they can differ by no
         // more than the time between the test's reading and the end of the backend's.
         const double slack =
             1 + std::chrono::duration<double>(after - before).count() * JackTestServer::kSampleRate;
+        // A server that missed cycles meanwhile (a loaded machine) starts its frame clock afresh
+        // from the time it resumed: the frame mapped before names another moment now, and the
+        // send is rightly taken as due already. Such an attempt says nothing; it is made again.
+        // (Between cycles run on time the mapping only drifts by a frame or two.)
+        const std::uint32_t remapped =
+            jack_time_to_frames(jack, jackBefore + static_cast<jack_time_t>(ahead.count()));
+        const bool restarted =
+            std::abs(static_cast<std::int32_t>(remapped - expected)) > slack + period / 8;
+        if (!oneMapping || restarted)
+            continue;
+        ASSERT_EQ(events.size(), 1u);
         EXPECT_LE(std::abs(static_cast<std::int32_t>(frameOf(events[0]) - expected)), slack);
         // Held: the frame lies four cycles on, not in the cycle after the send.
         EXPECT_GE(static_cast<std::int32_t>(events[0].cycleFrame - cycle),
