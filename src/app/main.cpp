@@ -112,6 +112,10 @@ int main(int argc, char** argv) {
     // The pairing code is shown on the performer's screen only; a test harness reads it here.
     if (testHooks)
         logLine("[Remote] pairing code " + remoteHub->pairingCode());
+    // The DAW is driven from here on, before the window is built: a Mackie surface's first bank
+    // moves (one press every other cycle, a few hundred milliseconds) go on on the MIDI side
+    // while the main thread loads the window.
+    live->start();
 
     int status = 0;
     {

@@ -20,13 +20,17 @@ TEST_F(LiveTest, FootswitchWalksTheSetAndTheMackieMutesFollowOncePerChange) {
     storeNextTrigger(settings, {"Pedal", AdvanceTrigger::Kind::note, 36});
     start(std::move(set));
     settle();
-    EXPECT_EQ(heard(), Packets{}); // nothing is sent before the view appears
+    EXPECT_EQ(heard(), Packets{}); // nothing is sent before the coordinator starts
 
-    live->appear();
+    live->start(); // the program starts it before it builds the window
     settleBanks();
     Packets first = bankHome();
     press(first, mute(0));
     EXPECT_EQ(heard(), first);
+    live->appear(); // the window appears: nothing is sent a second time
+    settle();
+    EXPECT_EQ(heard(), Packets{});
+    EXPECT_TRUE(live->showModeChooser()); // the first-run steps come with the window
 
     struct Press {
         Bytes message;

@@ -68,7 +68,7 @@ LiveCoordinator::~LiveCoordinator() {
     subscriptions_.clear();
     clock_.cancel();
     // The hook points at this object; AppState outlives it.
-    if (appeared_)
+    if (started_)
         app_.pushNow = nullptr;
 }
 
@@ -163,6 +163,15 @@ void LiveCoordinator::appear() {
     if (appeared_)
         return;
     appeared_ = true;
+    start();
+    runFirstRunSteps();
+}
+
+void LiveCoordinator::start() {
+    STRATA_ASSERT_THREAD(thread_);
+    if (started_)
+        return;
+    started_ = true;
     const auto weak = lifetime_.watch();
     app_.pushNow = [weak] {
         if (auto* self = weak.get())
@@ -178,7 +187,6 @@ void LiveCoordinator::appear() {
     lastSectionStateKey_ = sectionStateKey(app_);
     lastJumpTriggerKey_ = jumpTriggerKey(app_);
     lastMomentTriggerKey_ = momentTriggerKey(app_);
-    runFirstRunSteps();
 }
 
 void LiveCoordinator::runFirstRunSteps() {
@@ -296,7 +304,7 @@ void LiveCoordinator::handleLearned(const std::optional<AdvanceTrigger>& trigger
 void LiveCoordinator::publishReflex() {
     STRATA_ASSERT_THREAD(thread_);
     const Song* song = app_.currentSong();
-    if (!appeared_ || !song || !app_.currentSection()) {
+    if (!started_ || !song || !app_.currentSection()) {
         midi_.publishReflex(nullptr);
         return;
     }

@@ -117,8 +117,12 @@ public:
 
     // ---- Appearance ----------------------------------------------------------------------------
 
-    // The main view appeared: installs AppState.pushNow, pushes the mute state, hands the jump
-    // triggers to the MIDI engine, arms the auto-advance clock, then runs the first-run steps.
+    // Starts driving the DAW: installs AppState.pushNow, pushes the mute state, hands the jump
+    // triggers to the MIDI engine and arms the auto-advance clock. The program calls it before
+    // it builds the window, so that the bank moves a Mackie surface needs first go on while the
+    // window loads. Only the first call does anything.
+    void start();
+    // The main view appeared: start() if that has not been done, then the first-run steps.
     // Only the first call does anything.
     void appear();
     bool hasAppeared() const { return appeared_; }
@@ -159,8 +163,8 @@ public:
     // taken over, and nothing is sent again unless what the engine sent differs from what the
     // state here asks for now (the set was edited meanwhile, say).
     void adoptReflexMove(const ReflexMove& move);
-    // Hands the MIDI engine what it needs to answer moves on its own (nothing before the window
-    // appeared or without a current section). Every change of the state does this by itself.
+    // Hands the MIDI engine what it needs to answer moves on its own (nothing before start() or
+    // without a current section). Every change of the state does this by itself.
     void publishReflex();
 
     // ---- The toolbar ---------------------------------------------------------------------------
@@ -350,6 +354,7 @@ private:
     TimerHandle linkWake_;
     std::size_t linkPeers_ = 0;
     bool linkJoined_ = false;
+    bool started_ = false;
     bool appeared_ = false;
     // While a move of the MIDI engine is being taken over, the snapshot is published once at its
     // end rather than after each of its writes.
