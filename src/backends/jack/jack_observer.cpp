@@ -43,6 +43,8 @@ void JackObserver::onPortRename(jack_port_id_t, const char*, const char*, void* 
 void JackObserver::clearNotices() {
     std::lock_guard lock(mutex_);
     notices_.clear();
+    // The next client has a notice thread of its own.
+    noticeThread_.store(0, std::memory_order_release);
 }
 
 JackObserver::News JackObserver::collect(jack_client_t* client, const OwnPorts& own,
