@@ -24,8 +24,9 @@ JackMidiBackend::JackMidiBackend() : JackMidiBackend(Options{}) {}
 
 JackMidiBackend::JackMidiBackend(Options options)
     : options_(std::move(options)), onPipeWire_(libraryIsPipeWire()), process_(onPipeWire_),
-      observer_(options_.setupCoalesce), session_({options_.clientName, options_.serverName},
-                                                  onPipeWire_, controlMutex_, process_, observer_),
+      observer_(options_.setupCoalesce, process_.workerWake),
+      session_({options_.clientName, options_.serverName}, onPipeWire_, controlMutex_, process_,
+               observer_),
       pool_(process_, onPipeWire_) {
     const bool connected = session_.open([this](jack_client_t* client) { registerPorts(client); });
     nextRetry_ = std::chrono::steady_clock::now() + options_.retryInterval;
@@ -34,11 +35,8 @@ JackMidiBackend::JackMidiBackend(Options options)
 }
 
 JackMidiBackend::~JackMidiBackend() {
-    {
-        std::lock_guard lock(workerMutex_);
-        stopping_ = true;
-    }
-    workerWake_.notify_all();
+    stopping_.store(true, std::memory_order_release);
+    process_.workerWake.post();
     if (worker_.joinable())
         worker_.join();
     session_.close();
@@ -505,7 +503,14 @@ std::uint64_t JackMidiBackend::cycleCount() const {
 }
 
 std::uint64_t JackMidiBackend::deliveredCycle() const {
-    return deliveredCycle_.load(std::memory_order_acquire);
+    // The worker sleeps while no input comes, and its count stands still meanwhile. Cycles that
+    // read nothing have nothing to hand over: once the latest cycle that read input is handed
+    // over, so is every cycle finished since. The finished cycle is read first, so that the
+    // latest input cycle read after it covers every cycle up to it.
+    const std::uint64_t finished = process_.finishedCycle.load(std::memory_order_acquire);
+    const std::uint64_t lastInput = process_.lastInputCycle.load(std::memory_order_acquire);
+    const std::uint64_t delivered = deliveredCycle_.load(std::memory_order_acquire);
+    return lastInput <= delivered ? std::max(delivered, finished) : delivered;
 }
 
 std::uint64_t JackMidiBackend::deliveringCycle() const {

@@ -10,7 +10,6 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -39,14 +38,18 @@ namespace strata {
 // its daemon going away only through jack_on_shutdown.
 //
 // The parts: JackProcess is the process callback and what it shares (it only moves bytes between
-// port buffers and lock-free rings: no allocation, locks or system calls); JackSession opens,
+// port buffers and lock-free rings: no allocation, no locks, and no system call but the wake of
+// a sleeping worker after a cycle that read input); JackSession opens,
 // closes and reopens the client; JackObserver turns JACK's notifications into news; this class
 // puts them together behind the MidiBackend interface and runs the worker thread
 // (jack_worker.cpp).
 //
 // Threads: one worker thread of ours reads the incoming ring and calls the read handlers, turns
 // JACK's notifications into coalesced setup notifications, and reconnects when the server comes
-// back. Handlers are called on that worker thread.
+// back. Handlers are called on that worker thread. It sleeps until something gives it work: a
+// cycle that read input, a JACK notification or shutdown, a send that waits for a new link, its
+// own deadlines (a coalesced setup notification, a retry, a judgement that waits for cycles),
+// and every `idleLook` for what needs only an occasional look (reports of drops and xruns).
 class JackMidiBackend : public MidiBackend {
 public:
     struct Options {
@@ -57,12 +60,17 @@ public:
         // Keep trying to reach a server (every `retryInterval`) while none answers.
         bool waitForServer = true;
         std::chrono::milliseconds retryInterval{1000};
-        // How often the worker thread looks at the incoming ring when it cannot tell when the
-        // next cycle comes (the process callback does not wake it: that would be a system call).
-        // Otherwise it sleeps until our next process callback is due and then looks closely, at
-        // most a quarter of this apart, until that callback has run: one or two wake-ups a cycle
-        // instead of one every interval, and no more added input latency than before.
+        // Input wakes the worker (the process callback posts to it once the cycle that read it
+        // has finished). Only while something waits for our cycles to pass (a connection to be
+        // judged again, a new PipeWire link to open its gate) does the worker follow them: it
+        // sleeps until our next process callback is due and then looks closely, at most a
+        // quarter of this apart, until that callback has run; this is how often it looks when it
+        // cannot tell when the next cycle comes.
         std::chrono::microseconds pollInterval{1000};
+        // With nothing to do, the worker still looks around this often: drops and xruns are
+        // reported then. Everything that needs an answer wakes it; at rest this is its only
+        // wake-up.
+        std::chrono::milliseconds idleLook{100};
         // Setup notifications arriving closer together than this are delivered as one.
         std::chrono::milliseconds setupCoalesce{10};
     };
@@ -156,8 +164,18 @@ private:
 
     // Worker thread.
     void workerLoop();
-    // How long the worker sleeps after a pass, given when the process callback last finished.
-    std::chrono::microseconds workerWait(std::uint64_t lastProcessMicros) const;
+    // When the worker looks again after a pass at `now`, given when the process callback last
+    // began and whether something waits for our cycles to pass.
+    std::chrono::steady_clock::time_point nextLook(std::chrono::steady_clock::time_point now,
+                                                   std::uint64_t lastProcessMicros,
+                                                   bool followCycles) const;
+    // Whether a reported shutdown is to be acted on now: the client is closed once libjack's
+    // notice thread has ended (looked at every kShutdownLook), or after kShutdownReportWait.
+    bool shutdownDue(std::chrono::steady_clock::time_point now);
+    static constexpr std::chrono::milliseconds kShutdownReportWait{2000};
+    static constexpr std::chrono::milliseconds kShutdownLook{2};
+    // How long to sleep until just after our next process callback.
+    std::chrono::microseconds untilNextCycle(std::uint64_t lastProcessMicros) const;
     void dispatchIncoming();
     void deliver(std::uint32_t endpoint, const MidiPacketList& list);
     void handleNotifications(std::chrono::steady_clock::time_point now);
@@ -215,10 +233,8 @@ private:
     AnsweredHandler answeredHandler_;
     AvailabilityHandler availabilityHandler_;
 
-    // Worker.
-    std::mutex workerMutex_;
-    std::condition_variable workerWake_;
-    bool stopping_ = false;
+    // Worker (it sleeps in process_.workerWake).
+    std::atomic<bool> stopping_{false};
     std::thread worker_;
     // Worker-thread state.
     std::vector<std::uint8_t> dispatchBytes_;
@@ -228,6 +244,8 @@ private:
     std::uint64_t loggedDrops_ = 0;
     std::uint64_t loggedXruns_ = 0;
     bool lossAnnounced_ = false;
+    // When the worker first saw the shutdown it has not acted on yet.
+    std::optional<std::chrono::steady_clock::time_point> shutdownSeenAt_;
     // Our cycle count from which the DAW-surface judgement is made again (0: none due).
     std::uint64_t suppressionRecheckAt_ = 0;
     // Set by the worker once it has handed over what the callbacks up to that cycle read.

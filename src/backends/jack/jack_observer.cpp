@@ -1,10 +1,12 @@
 #include "jack/jack_observer.h"
 
 #include <jack/jack.h>
+#include <unistd.h>
 
 namespace strata {
 
-JackObserver::JackObserver(std::chrono::milliseconds setupCoalesce) : setup_(setupCoalesce) {}
+JackObserver::JackObserver(std::chrono::milliseconds setupCoalesce, JackWorkerWake& wake)
+    : wake_(wake), setup_(setupCoalesce) {}
 
 void JackObserver::install(jack_client_t* client) {
     jack_set_port_registration_callback(client, onPortRegistration, this);
@@ -14,8 +16,12 @@ void JackObserver::install(jack_client_t* client) {
 }
 
 void JackObserver::record(Notice notice) {
-    std::lock_guard lock(mutex_);
-    notices_.push_back(notice);
+    noticeThread_.store(static_cast<int>(gettid()), std::memory_order_release);
+    {
+        std::lock_guard lock(mutex_);
+        notices_.push_back(notice);
+    }
+    wake_.post();
 }
 
 void JackObserver::onPortRegistration(jack_port_id_t, int, void* self) {
@@ -37,6 +43,8 @@ void JackObserver::onPortRename(jack_port_id_t, const char*, const char*, void* 
 void JackObserver::clearNotices() {
     std::lock_guard lock(mutex_);
     notices_.clear();
+    // The next client has a notice thread of its own.
+    noticeThread_.store(0, std::memory_order_release);
 }
 
 JackObserver::News JackObserver::collect(jack_client_t* client, const OwnPorts& own,

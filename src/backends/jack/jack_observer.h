@@ -1,13 +1,16 @@
 #pragma once
 
 #include "common/setup_coalescer.h"
+#include "jack/jack_worker_wake.h"
 #include "platform/midi_backend.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 typedef struct _jack_client jack_client_t;
@@ -37,7 +40,8 @@ public:
         std::function<bool(jack_port_t*)> ownPlumbing;
     };
 
-    explicit JackObserver(std::chrono::milliseconds setupCoalesce);
+    // `wake` is posted whenever a notice is recorded (the worker collects them).
+    JackObserver(std::chrono::milliseconds setupCoalesce, JackWorkerWake& wake);
 
     // Installs the notification callbacks on a client that is not active yet.
     void install(jack_client_t* client);
@@ -45,6 +49,12 @@ public:
     void clearNotices();
     // Forgets a pending setup notification (one was sent by other means).
     void cancelSetup() { setup_.cancel(); }
+    // The Linux thread id of the thread that delivers JACK's notices (0 until one came).
+    int noticeThread() const { return noticeThread_.load(std::memory_order_acquire); }
+    // Worker thread: when the pending setup notification comes due; none when none is pending.
+    std::optional<std::chrono::steady_clock::time_point> setupDueAt() const {
+        return setup_.dueAt();
+    }
     // Worker thread, with the backend's control lock held when `client` is not null.
     News collect(jack_client_t* client, const OwnPorts& own,
                  std::chrono::steady_clock::time_point now);
@@ -64,6 +74,8 @@ private:
                              void* self);
     void record(Notice notice);
 
+    JackWorkerWake& wake_;
+    std::atomic<int> noticeThread_{0};
     std::mutex mutex_;
     std::vector<Notice> notices_;
     // Worker thread only.

@@ -245,6 +245,7 @@ void JackPortPool::holdUntilConnected(std::size_t slot) {
         outputs_[slot].linkDeadline = std::chrono::steady_clock::now() + kLinkWaitLimit;
         const JackOutRecord gate{kJackOutGate, 0, 0};
         channel.ring.write(&gate, sizeof gate);
+        process_.workerWake.post(); // it watches the new link from now on
     } else {
         // jackd switches to the new graph at the start of a cycle after the request; a cycle
         // that is already running still uses the old one. Hold what follows back until the
@@ -275,7 +276,8 @@ std::optional<std::size_t> JackPortPool::outputChannelFor(jack_client_t* client,
     return JackProcess::kVirtualEndpoints + *slot;
 }
 
-void JackPortPool::openLinkGates(jack_client_t* client, std::chrono::steady_clock::time_point now) {
+bool JackPortPool::openLinkGates(jack_client_t* client, std::chrono::steady_clock::time_point now) {
+    bool stillPending = false;
     for (std::size_t s = 0; s < kOutputSlots; ++s) {
         SlotBinding& binding = outputs_[s];
         if (!binding.linkPending)
@@ -283,12 +285,15 @@ void JackPortPool::openLinkGates(jack_client_t* client, std::chrono::steady_cloc
         JackProcess::OutputChannel& channel = outputChannel(s);
         jack_port_t* port = channel.port.load(std::memory_order_relaxed);
         if (client && port && !jack_port_connected_to(port, binding.target.c_str()) &&
-            now < binding.linkDeadline)
+            now < binding.linkDeadline) {
+            stillPending = true;
             continue;
+        }
         binding.linkPending = false;
         channel.gateCycle.store(process_.cycle.load(std::memory_order_acquire) + 2,
                                 std::memory_order_release);
     }
+    return stillPending;
 }
 
 } // namespace strata

@@ -60,8 +60,9 @@ public:
     // JACK name `target`, binding and connecting one when needed; none when no port is free or
     // the destination does not exist. The caller is the outgoing rings' producer.
     std::optional<std::size_t> outputChannelFor(jack_client_t* client, const std::string& target);
-    // Opens the gates of new PipeWire connections whose link is listed (or overdue).
-    void openLinkGates(jack_client_t* client, std::chrono::steady_clock::time_point now);
+    // Opens the gates of new PipeWire connections whose link is listed (or overdue); true while
+    // some still wait (the worker then looks cycle by cycle).
+    bool openLinkGates(jack_client_t* client, std::chrono::steady_clock::time_point now);
 
     // A new client: registers the ports that existed before and forgets pending links.
     void reregister(jack_client_t* client);

@@ -1,11 +1,14 @@
 // Everything in this file may run on JACK's real-time process thread: no allocation, no locks,
-// no system calls, nothing that can block. Only atomics, the lock-free rings and JACK's port
-// buffer functions. Keep anything else out of this file.
+// nothing that can block. Only atomics, the lock-free rings, JACK's port buffer functions and, at
+// the end of a cycle that read input while the worker sleeps, one semaphore post (a futex wake,
+// which never blocks). Keep anything else out of this file.
 #include "jack/jack_process.h"
 
 #include <algorithm>
 #include <jack/jack.h>
 #include <jack/midiport.h>
+#include <pthread.h>
+#include <unistd.h>
 
 namespace strata {
 namespace {
@@ -46,7 +49,12 @@ int JackProcess::xrunCallback(void* self) {
 }
 
 void JackProcess::shutdownCallback(void* self) {
-    static_cast<JackProcess*>(self)->shutdownSignalled.store(true, std::memory_order_release);
+    auto* process = static_cast<JackProcess*>(self);
+    jack_client_t* current = process->client.load(std::memory_order_acquire);
+    if (!current || !pthread_equal(jack_client_thread_id(current), pthread_self()))
+        process->shutdownReporter.store(static_cast<int>(gettid()), std::memory_order_release);
+    process->shutdownSignalled.store(true, std::memory_order_release);
+    process->workerWake.post();
 }
 
 void JackProcess::resetStreams() {
@@ -250,7 +258,7 @@ int JackProcess::process(jack_nframes_t frames) {
     }
 
     // Input first: a press that claims a prepared answer has it written below, in this cycle.
-    readInputs(frames, current);
+    const bool readInput = readInputs(frames, current);
 
     for (std::size_t index = 0; index < outputs.size(); ++index) {
         OutputChannel& channel = outputs[index];
@@ -262,12 +270,20 @@ int JackProcess::process(jack_nframes_t frames) {
         writePrepared(index, buffer, current);
         drainOutput(channel, buffer, now);
     }
+    if (readInput)
+        lastInputCycle.store(current, std::memory_order_release);
     finishedCycle.store(current, std::memory_order_release);
     lastProcessMicros.store(startedMicros, std::memory_order_release);
+    // Only once the cycle is published as finished: the worker then hands its input over as
+    // read in full. A sleeping worker is woken (one futex wake, which never blocks); an idle
+    // stream costs nothing here, an awake worker no system call.
+    if (readInput)
+        workerWake.postIfAsleep();
     return 0;
 }
 
-void JackProcess::readInputs(jack_nframes_t frames, std::uint64_t current) {
+bool JackProcess::readInputs(jack_nframes_t frames, std::uint64_t current) {
+    bool read = false;
     for (std::size_t endpoint = 0; endpoint < inputs.size(); ++endpoint) {
         jack_port_t* port = inputs[endpoint].port.load(std::memory_order_acquire);
         if (!port)
@@ -278,6 +294,7 @@ void JackProcess::readInputs(jack_nframes_t frames, std::uint64_t current) {
             jack_midi_event_t event;
             if (jack_midi_event_get(&event, buffer, i) != 0 || event.size == 0)
                 continue;
+            read = true;
             JackInRecord record{static_cast<std::uint32_t>(endpoint),
                                 static_cast<std::uint32_t>(event.size), current};
             // PipeWire's libjack hands its reader every Note On of velocity 0 as a Note Off of
@@ -316,6 +333,7 @@ void JackProcess::readInputs(jack_nframes_t frames, std::uint64_t current) {
                 droppedIncoming.fetch_add(1, std::memory_order_relaxed);
         }
     }
+    return read;
 }
 
 } // namespace strata

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "jack/jack_worker_wake.h"
 #include "jack/spsc_byte_ring.h"
 #include "platform/prepared_pool.h"
 
@@ -99,6 +100,10 @@ public:
     SpscByteRing incoming{kIncomingRingBytes};
 
     std::atomic<std::uint64_t> cycle{0};
+    // The latest cycle that read anything from an input port (whether it fitted into the incoming
+    // ring or not). Stored before finishedCycle: whoever reads finishedCycle and then this knows
+    // that the cycles in between read nothing.
+    std::atomic<std::uint64_t> lastInputCycle{0};
     // The latest cycle the callback has finished: everything it read into the incoming ring is
     // there for whoever reads this.
     std::atomic<std::uint64_t> finishedCycle{0};
@@ -115,6 +120,12 @@ public:
     std::atomic<std::uint64_t> writtenOutgoing{0};
     std::atomic<std::uint64_t> xruns{0};
     std::atomic<bool> shutdownSignalled{false};
+    // The thread (its Linux thread id) that reported the shutdown when that was not our process
+    // thread: with jackd, libjack's notification thread (0: none, or the process thread).
+    std::atomic<int> shutdownReporter{0};
+    // Where the worker thread sleeps. A cycle that read input wakes it once that cycle has
+    // finished; so do a shutdown and, from other threads, whatever else gives the worker work.
+    JackWorkerWake workerWake;
 
     // Prepared answers (platform/prepared_answers.h): published and withdrawn by ordinary
     // threads, claimed by the callback.
@@ -137,8 +148,8 @@ private:
         bool frameKnown = false;
     };
     void drainOutput(OutputChannel& channel, void* buffer, const CycleFrames& now);
-    // Input step: reads every input port into the incoming ring.
-    void readInputs(std::uint32_t frames, std::uint64_t cycle);
+    // Input step: reads every input port into the incoming ring; true when any port had input.
+    bool readInputs(std::uint32_t frames, std::uint64_t cycle);
     // Input step: whether the press read from a source claims a prepared answer now, or is
     // left to the worker (refused: it may be a trigger), or is no trigger the table knows.
     enum class ClaimResult { claimed, refused, noTrigger };

@@ -91,6 +91,7 @@ bool JackSession::open(const std::function<void(jack_client_t*)>& registerPorts)
     client_ = client;
     process_.client.store(client, std::memory_order_release);
     process_.shutdownSignalled.store(false);
+    process_.shutdownReporter.store(0);
 
     // The process callback is not running: this thread may act as the rings' consumer and
     // drop whatever was queued before the server went away.
@@ -127,6 +128,7 @@ bool JackSession::drop() {
     // A client's shutdown can be reported twice (once per kind of shutdown callback, from two of
     // its threads); whatever arrived until the close returned is about the client just dropped.
     process_.shutdownSignalled.store(false, std::memory_order_release);
+    process_.shutdownReporter.store(0, std::memory_order_release);
     observer_.clearNotices();
     return client != nullptr;
 }

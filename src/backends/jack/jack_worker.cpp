@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <jack/jack.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace strata {
 namespace {
@@ -133,20 +135,36 @@ void JackMidiBackend::logDropsIfAny(std::chrono::steady_clock::time_point now) {
     lastDropLog_ = now;
 }
 
-std::chrono::microseconds JackMidiBackend::workerWait(std::uint64_t lastProcessMicros) const {
+namespace {
+
+// Whether the thread with Linux thread id `thread` of this process still runs.
+bool threadRuns(int thread) {
+    return thread != 0 && syscall(SYS_tgkill, getpid(), thread, 0) == 0;
+}
+
+} // namespace
+
+bool JackMidiBackend::shutdownDue(std::chrono::steady_clock::time_point now) {
+    if (!process_.shutdownSignalled.load(std::memory_order_acquire))
+        return false;
+    if (!shutdownSeenAt_)
+        shutdownSeenAt_ = now;
+    if (onPipeWire_ || now - *shutdownSeenAt_ >= kShutdownReportWait)
+        return true;
+    // jackd's libjack stops its notification thread wherever it is when the client is closed.
+    // In the middle of a notice that a client left, the thread holds a lock of libjack's, which
+    // the close then waits for for ever; and the server sends such notices as it shuts down,
+    // before and after it reports the shutdown. Once the server has gone, the thread reads the
+    // end of its socket, reports the shutdown and ends: the client is closed after that.
+    int thread = process_.shutdownReporter.load(std::memory_order_acquire);
+    if (thread == 0)
+        thread = observer_.noticeThread();
+    return !threadRuns(thread);
+}
+
+std::chrono::microseconds JackMidiBackend::untilNextCycle(std::uint64_t lastProcessMicros) const {
     using std::chrono::microseconds;
-    // Setup notifications are looked at on every pass; they need no more than this.
-    constexpr microseconds longest{20000};
     const microseconds closely = std::max(microseconds{50}, options_.pollInterval / 4);
-    if (!available()) {
-        // No cycles and no notifications without a server: only the next retry matters (the
-        // destructor wakes the worker to stop).
-        if (!options_.waitForServer)
-            return longest;
-        const auto untilRetry =
-            std::chrono::duration_cast<microseconds>(nextRetry_ - std::chrono::steady_clock::now());
-        return std::clamp(untilRetry, closely, longest);
-    }
     const auto period = std::chrono::duration_cast<microseconds>(cyclePeriod());
     if (lastProcessMicros == 0 || period.count() <= 0)
         return options_.pollInterval;
@@ -154,23 +172,47 @@ std::chrono::microseconds JackMidiBackend::workerWait(std::uint64_t lastProcessM
     const auto due = static_cast<std::int64_t>(lastProcessMicros + period.count());
     const auto now = static_cast<std::int64_t>(jack_get_time());
     if (due > now)
-        return std::clamp(microseconds{due - now} + closely / 4, closely, longest);
+        return std::max(microseconds{due - now} + closely / 4, closely);
     if (now - due < options_.pollInterval.count() + period.count())
         return closely;           // due: look closely until it has run
     return options_.pollInterval; // a late or stalled graph (an xrun): the steady poll
 }
 
+std::chrono::steady_clock::time_point
+JackMidiBackend::nextLook(std::chrono::steady_clock::time_point now,
+                          std::uint64_t lastProcessMicros, bool followCycles) const {
+    auto at = now + options_.idleLook;
+    if (!available()) {
+        // No cycles and no notifications without a server: only the next retry matters (the
+        // destructor wakes the worker to stop).
+        if (options_.waitForServer)
+            at = std::min(at, std::max(nextRetry_, now));
+        return at;
+    }
+    if (shutdownSeenAt_) // until the notice thread has ended
+        at = std::min({at, *shutdownSeenAt_ + kShutdownReportWait, now + kShutdownLook});
+    if (const auto setupDue = observer_.setupDueAt())
+        at = std::min(at, *setupDue);
+    // A cycle that read input is being published right now (its input is in the ring or about
+    // to be counted as finished): look again in a moment rather than spin.
+    if (followCycles || process_.lastInputCycle.load(std::memory_order_acquire) >
+                            deliveredCycle_.load(std::memory_order_relaxed))
+        at = std::min(at, now + untilNextCycle(lastProcessMicros));
+    return at;
+}
+
 void JackMidiBackend::workerLoop() {
-    std::unique_lock lock(workerMutex_);
-    while (!stopping_) {
-        lock.unlock();
+    JackWorkerWake& wake = process_.workerWake;
+    while (!stopping_.load(std::memory_order_acquire)) {
         const auto now = std::chrono::steady_clock::now();
         // Read before the ring: everything the callback that finished then wrote is read below.
         const std::uint64_t lastProcess =
             process_.lastProcessMicros.load(std::memory_order_acquire);
         dispatchIncoming();
 
-        if (process_.shutdownSignalled.exchange(false, std::memory_order_acq_rel)) {
+        if (shutdownDue(now)) {
+            process_.shutdownSignalled.store(false, std::memory_order_release);
+            shutdownSeenAt_.reset();
             dispatchIncoming();
             if (session_.drop()) {
                 if (!lossAnnounced_)
@@ -184,7 +226,7 @@ void JackMidiBackend::workerLoop() {
                 if (setupHandler_)
                     setupHandler_();
             }
-        } else {
+        } else if (!shutdownSeenAt_) {
             handleNotifications(now);
         }
 
@@ -202,14 +244,24 @@ void JackMidiBackend::workerLoop() {
                     setupHandler_();
             }
         }
+        bool gatesPending = false;
         {
             std::lock_guard control(controlMutex_);
-            pool_.openLinkGates(session_.client(), now);
+            gatesPending = pool_.openLinkGates(session_.client(), now);
         }
         logDropsIfAny(now);
 
-        lock.lock();
-        workerWake_.wait_for(lock, workerWait(lastProcess), [this] { return stopping_; });
+        // Announce the sleep, then look once more at what the real-time side may have handed
+        // over meanwhile (see JackWorkerWake): input, a shutdown.
+        const auto until = nextLook(now, lastProcess, gatesPending || suppressionRecheckAt_ != 0);
+        wake.announceSleep();
+        if (!process_.incoming.empty() ||
+            (!shutdownSeenAt_ && process_.shutdownSignalled.load(std::memory_order_acquire)) ||
+            stopping_.load(std::memory_order_acquire)) {
+            wake.cancelSleep();
+            continue;
+        }
+        wake.sleepUntil(until);
     }
 }
 
