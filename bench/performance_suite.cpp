@@ -31,6 +31,7 @@
 #include "jack_test_client.h"
 #include "jack_test_server.h"
 #include "percentile.h"
+#include "platform/thread_priority.h"
 #include "remote_load.h"
 #include "support/cue_sender.h"
 #include "support/large_set.h"
@@ -48,6 +49,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <jack/jack.h>
+#include <jack/thread.h>
 #include <map>
 #include <netinet/in.h>
 #include <optional>
@@ -118,7 +120,8 @@ extern "C" void onFloorTerm(int) {
 }
 
 // The floor process: "floor:in" copied to "floor:out" in the same cycle; every datagram on the
-// floor port becomes one note on "floor:cue". Runs until SIGTERM.
+// floor port becomes one note on "floor:cue", received on a thread with the program's cue-link
+// reader's scheduling priority. Runs until SIGTERM.
 int runFloorProcess() {
     struct sigaction action {};
     action.sa_handler = onFloorTerm; // no SA_RESTART: the blocking recv below returns
@@ -134,6 +137,9 @@ int runFloorProcess() {
     const int fd = joinedSocket(kFloorCuePort);
     if (fd < 0)
         return 1;
+    // The thread that receives asks for what the program's cue-link reader asks for, so that
+    // the floor stays the same path with nothing of the program's own work on it.
+    (void)raiseCurrentThread(priorityBelow(jack_client_real_time_priority(client.handle())));
     char buffer[2048];
     while (!floorStopping) {
         if (::recv(fd, buffer, sizeof buffer, 0) > 0)
@@ -343,15 +349,21 @@ int main(int argc, char** argv) {
     const double sharedAtStart = residentMiB(app.pid(), "RssShmem:");
     const double floorShared = residentMiB(floorPid, "RssShmem:");
 
+    // Each round waits a random part of a JACK period before it sends, drawn evenly over the
+    // whole period: a round starts just after the DAW read the last one, so a wait of whole
+    // milliseconds (or anything not spread over exactly a period) would send the program's and
+    // the floor's rounds at different, fixed places in the cycle, and the time to the next cycle
+    // would differ between them by design, not by what the program does.
     std::mt19937 random(42);
-    std::uniform_int_distribution<int> phase(0, 6);
+    std::uniform_int_distribution<int> phase(
+        0, 1000000 * JackTestServer::kPeriodFrames / JackTestServer::kSampleRate - 1);
     int section = 0; // where the program stands once the FIREs are through
 
     // NEXT presses, and the same press through the pass-through.
     const auto measureNext = [&](int count, std::vector<double>& nextProgram,
                                  std::vector<double>& nextFloor) {
         for (int i = 0; i < count; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(phase(random)));
+            std::this_thread::sleep_for(std::chrono::microseconds(phase(random)));
             daw.takeReceived();
             pedal.takeSent();
             pedal.send(next, {0x90, kNextNote, 100});
@@ -363,7 +375,7 @@ int main(int argc, char** argv) {
                                       static_cast<double>(sent.front().cycleMicros));
             std::this_thread::sleep_for(20ms); // the release and the rest of the push go by
 
-            std::this_thread::sleep_for(std::chrono::milliseconds(phase(random)));
+            std::this_thread::sleep_for(std::chrono::microseconds(phase(random)));
             daw.takeReceived();
             pedal.takeSent();
             pedal.send(toFloor, {0x90, kNextNote, 100});
@@ -477,7 +489,7 @@ int main(int argc, char** argv) {
     std::vector<double> fireProgram, fireFloor;
     for (int i = 0; i < rounds; ++i) {
         const int target = mutedTarget + i % 2;
-        std::this_thread::sleep_for(std::chrono::milliseconds(phase(random)));
+        std::this_thread::sleep_for(std::chrono::microseconds(phase(random)));
         daw.takeReceived();
         const std::uint64_t sentAt = jack_get_time();
         cadenzo.send(R"({"type":"FIRE","songIdx":0,"sectionIdx":)" + std::to_string(target) + "}");
@@ -486,7 +498,7 @@ int main(int argc, char** argv) {
         section = target;
         std::this_thread::sleep_for(20ms);
 
-        std::this_thread::sleep_for(std::chrono::milliseconds(phase(random)));
+        std::this_thread::sleep_for(std::chrono::microseconds(phase(random)));
         daw.takeReceived();
         const std::uint64_t floorSentAt = jack_get_time();
         sendToFloor(floorSender, R"({"type":"FIRE","songIdx":0,"sectionIdx":1})");

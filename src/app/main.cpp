@@ -12,6 +12,7 @@
 #include "midi/midi_service.h"
 #include "midi_backend_factory.h"
 #include "platform/log.h"
+#include "platform/thread_priority.h"
 #include "qt_main_loop.h"
 #include "qt_settings.h"
 #include "remote/remote_hub.h"
@@ -101,7 +102,14 @@ int main(int argc, char** argv) {
         backend = std::move(none);
     }
     auto midi = std::make_unique<MidiService>(*backend, loop, settings);
-    auto link = std::make_unique<CadenzoLink>(loop);
+    // The cue link's reader answers FIREs (their mutes go out from it): it runs real-time when
+    // the system lets it, just below JACK's own thread, so that a busy machine does not hold a
+    // FIRE back behind ordinary work.
+    CadenzoLink::Options linkOptions;
+    linkOptions.readerStarted = [priority = priorityBelow(backend->realTimePriority())] {
+        logLine(describe("[CadenzoLink] reader", raiseCurrentThread(priority)));
+    };
+    auto link = std::make_unique<CadenzoLink>(loop, std::move(linkOptions));
     auto live = std::make_unique<LiveCoordinator>(*state, *midi, *link, loop, settings, location);
     // Ableton Link: joins the network only while the set takes its time from it.
     auto beats = std::make_unique<LinkBeatSession>(loop);

@@ -1,13 +1,18 @@
-// The link's handler, connection state machine and timers on virtual time, without a socket.
-// Everything that needs a real socket is in cadenzo_link_net_test.cpp.
+// The link's handler, connection state machine and timers on virtual time, without a network
+// socket (a local socket pair at most). Everything that needs the network is in
+// cadenzo_link_net_test.cpp.
 
 #include "cuelink/cadenzo_link.h"
 #include "platform/virtual_main_loop.h"
 #include "support/test_support.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace strata;
@@ -263,4 +268,46 @@ TEST_F(CadenzoLinkTest, MayBeDestroyedFromInsideItsOwnNotifications) {
     feed(liveState);
     loop.advance(20s); // the watchdog's disconnect ends the link
     EXPECT_FALSE(link);
+}
+
+TEST_F(CadenzoLinkTest, TheReaderStartedHookRunsOnceOnTheReaderThreadBeforeItReadsAndNeverWithout) {
+    // The program raises the reader's scheduling priority in this hook: it must run on the reader
+    // itself (a priority belongs to a thread), before the first datagram is read.
+    struct Case {
+        const char* name;
+        bool withSocket;
+        int calls;
+    };
+    for (const Case& c :
+         {Case{"a link that reads a socket", true, 1}, Case{"a link without a socket", false, 0}}) {
+        SCOPED_TRACE(c.name);
+        std::atomic<int> calls{0};
+        std::atomic<bool> onThisThread{false};
+        const auto self = std::this_thread::get_id();
+        int pair[2] = {-1, -1};
+        CadenzoLink::Options options{.openSocket = false};
+        if (c.withSocket) {
+            ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair), 0);
+            options.adoptSocket = pair[0];
+        }
+        options.readerStarted = [&] {
+            onThisThread = std::this_thread::get_id() == self;
+            ++calls;
+        };
+        link = std::make_unique<CadenzoLink>(loop, std::move(options));
+        int heard = 0;
+        auto counting = link->liveTick.connect([&](const LiveState&) { ++heard; });
+        if (c.withSocket) {
+            ASSERT_EQ(::send(pair[1], liveState.data(), liveState.size(), 0),
+                      static_cast<ssize_t>(liveState.size()));
+            ASSERT_TRUE(loop.waitForPost(5000ms));
+            loop.runPending();
+            EXPECT_EQ(heard, 1);
+        }
+        link.reset(); // joins the reader: every call it made is counted
+        EXPECT_EQ(calls.load(), c.calls);
+        EXPECT_FALSE(onThisThread.load());
+        if (pair[1] >= 0)
+            ::close(pair[1]);
+    }
 }

@@ -154,4 +154,56 @@ TEST_F(PreparedAnswerTest, AFireAndTheRemotesNextSendThePreparedAnswerThemselves
     }
 }
 
+TEST_F(PreparedAnswerTest, AFireNearThePositionOfALongSongFindsItsAnswerPrepared) {
+    // 150 sections, A muted in the even ones; the position beyond the 128 sections a program
+    // change can name, so only the answers kept for FIREs around the position (and NEXT's) serve
+    // these.
+    midi.takePreparedAnswers();
+    storeNextTrigger(settings, {"Pedal", AdvanceTrigger::Kind::note, 36});
+    Names names{"Long"};
+    for (int k = 0; k < 150; ++k)
+        names.push_back("S" + std::to_string(k));
+    Setlist set = makeSet({names}, ControlMode::mackieControl);
+    for (std::size_t k = 0; k < 150; k += 2)
+        muteAt(set, 0, k, 0, {0});
+    start(std::move(set));
+    moves_ = service->reflexMoved.connect([this](const ReflexMove&) { ++moves; });
+    live->appear();
+    settleBanks();
+    app->jump(140);
+    settleBanks();
+    heard();
+    ASSERT_EQ(position(), (Position{0, 140, 0}));
+
+    struct Step {
+        const char* name;
+        std::int64_t section;
+        bool prepared; // else the MIDI queue computes the same bytes a moment later
+    };
+    const std::vector<Step> steps{
+        {"the section before", 139, true},
+        {"seven sections on", 146, true},
+        {"eleven back", 135, true},
+        {"thirteen on, out of every answer's reach", 148, false},
+        {"the next, which NEXT's answer reaches", 149, true},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.name);
+        settle();
+        ASSERT_TRUE(service->answersPrepared());
+        const int sendsBefore = midi.preparedSends();
+        const int movesBefore = moves;
+        ASSERT_TRUE(service->answerCueJump(0, s.section));
+        EXPECT_EQ(midi.preparedSends(), sendsBefore + (s.prepared ? 1 : 0));
+        // A's mute toggles on every move (even and odd sections alternate): heard at once when
+        // prepared, once the MIDI queue ran otherwise, and only once either way.
+        const Packets atOnce = mutePresses();
+        EXPECT_EQ(atOnce, s.prepared ? presses({0}) : Packets{});
+        settle();
+        EXPECT_EQ(position(), (Position{0, s.section, 0}));
+        EXPECT_EQ(moves, movesBefore + 1);
+        EXPECT_EQ(mutePresses(), s.prepared ? Packets{} : presses({0}));
+    }
+}
+
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <jack/jack.h>
+#include <jack/thread.h>
 
 namespace strata {
 
@@ -496,6 +497,13 @@ std::chrono::nanoseconds JackMidiBackend::cyclePeriod() const {
     if (frames == 0 || rate == 0 || !available())
         return {};
     return std::chrono::nanoseconds(std::uint64_t{frames} * 1000000000ull / rate);
+}
+
+int JackMidiBackend::realTimePriority() const {
+    std::lock_guard lock(controlMutex_);
+    jack_client_t* client = session_.client();
+    // -1 from JACK too when the server runs without real-time scheduling.
+    return client ? jack_client_real_time_priority(client) : -1;
 }
 
 std::uint64_t JackMidiBackend::cycleCount() const {

@@ -119,6 +119,7 @@ public:
     std::chrono::nanoseconds sendLead() const override;
     bool outputPending(MidiRef virtualSource) const override;
     std::chrono::nanoseconds cyclePeriod() const override;
+    int realTimePriority() const override;
     std::uint64_t cycleCount() const override;
     std::uint64_t deliveredCycle() const override;
     std::uint64_t deliveringCycle() const override;

@@ -41,7 +41,7 @@ CadenzoLink::CadenzoLink(MainLoop& loop, Options options) : loop_(loop) {
     else if (options.openSocket)
         openSocket();
     if (fd_ >= 0)
-        startReading();
+        startReading(std::move(options.readerStarted));
     startHeartbeatWatcher();
     startDiscoveryPing();
 }
@@ -104,10 +104,14 @@ void CadenzoLink::openSocket() {
     groupSocket_ = true;
 }
 
-void CadenzoLink::startReading() {
+void CadenzoLink::startReading(std::function<void()> started) {
     stopFd_ = ::eventfd(0, EFD_CLOEXEC);
     if (stopFd_ >= 0) {
-        reader_ = std::thread([this] { readLoop(); });
+        reader_ = std::thread([this, started = std::move(started)] {
+            if (started)
+                started();
+            readLoop();
+        });
         return;
     }
     logLine("[CadenzoLink] eventfd() failed; reading on the main thread");

@@ -55,6 +55,10 @@ public:
         // A datagram socket that is already open and read instead of the group's (tests hand in
         // one end of a socket pair); the link owns it from then on. No discovery is sent on it.
         int adoptSocket = -1;
+        // Runs on the reader thread before it reads anything: the program asks there for the
+        // scheduling priority that lets a FIRE's mutes go out without waiting behind ordinary
+        // work (the core makes no such system call of its own). Not called without a reader.
+        std::function<void()> readerStarted = nullptr;
     };
     // Answers a FIRE on the reader thread, before the datagram reaches the main thread; true
     // when it did (the jump is made), false to leave the FIRE to the main thread's `fire`.
@@ -99,7 +103,7 @@ public:
 private:
     void openSocket();
     // Reads the socket on a thread of its own; without a way to stop one, on the main thread.
-    void startReading();
+    void startReading(std::function<void()> started);
     void readLoop();
     // Reader thread: one datagram read off the socket.
     void readOne(std::vector<std::uint8_t>& buffer);

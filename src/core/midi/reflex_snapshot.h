@@ -69,13 +69,14 @@ std::optional<ReflexPosition> reflexTarget(const ReflexSnapshot& snapshot,
                                            const ReflexPosition& from, ReflexTrigger trigger,
                                            std::int64_t argument, std::int64_t song = -1);
 
-// The moves the input side would make for each trigger it knows, from where it stands now: what
-// the MIDI queue prepares answers for (prepared_output.h). Entries are in the order a press looks
-// for its trigger; no two fire on the same press. Immutable once built; `id` grows with every
-// plan.
+// The moves the input side would make for each trigger it knows, and for Cadenzo's FIREs to the
+// sections nearest the position, from where it stands now: what the MIDI queue prepares answers
+// for (prepared_output.h). Entries are in the order a press looks for its trigger; no two fire on
+// the same press. Immutable once built; `id` grows with every plan.
 struct ReflexPlan {
     struct Entry {
-        std::uint8_t status = 0; // 0x90 a note press, 0xB0 a controller press, 0xC0 a program
+        // 0x90 a note press, 0xB0 a controller press, 0xC0 a program change, 0 none (a FIRE's)
+        std::uint8_t status = 0;
         std::uint8_t data1 = 0;
         bool anySource = false;
         std::vector<std::uint32_t> sources; // the sources (by reference) that fire it

@@ -13,6 +13,10 @@
 #include <utility>
 
 namespace strata {
+namespace {
+// Entries a plan holds for Cadenzo's FIREs alone, beyond what the triggers' entries reach.
+constexpr std::size_t kCueEntries = 16;
+} // namespace
 
 TriggerInput::TriggerInput(MidiService& service, PortDirectory& ports, OutputPath& out,
                            ArdourCCMutes& cc, Settings& settings)
@@ -419,6 +423,25 @@ void TriggerInput::replanLocked() {
                     {view.footswitchSrc}, *to);
         }
         const auto sections = static_cast<std::int64_t>(snapshot.sections.size());
+        // Cadenzo's FIRE may name any section of the song, and takes any entry that leads there.
+        // The sections nearest the position that no trigger above reaches get an entry of their
+        // own that no press fires (status 0), so that the cue link's reader finds their bytes
+        // prepared instead of waiting for the MIDI queue to compute them. Before the program
+        // changes, which fill the rest: in a long song they stop short of the position, and from
+        // a later step (which a program change keeps) they lead elsewhere anyway.
+        const auto reached = [&](const ReflexPosition& to) {
+            return std::any_of(plan->entries.begin(), plan->entries.end(),
+                               [&](const ReflexPlan::Entry& e) { return e.target == to; });
+        };
+        std::size_t cueEntries = 0;
+        for (std::int64_t distance = 1; distance < sections && cueEntries < kCueEntries; ++distance)
+            for (const std::int64_t section : {from.section - distance, from.section + distance}) {
+                const auto to = reflexTarget(snapshot, from, ReflexTrigger::cue, section);
+                if (to && cueEntries < kCueEntries && !reached(*to)) {
+                    add(0, 0, false, {}, *to);
+                    ++cueEntries;
+                }
+            }
         for (std::int64_t k = 0; k < std::min<std::int64_t>(sections, 128); ++k)
             if (const auto to = reflexTarget(snapshot, from, ReflexTrigger::program, k))
                 add(0xC0, static_cast<std::uint8_t>(k), true, {}, *to);

@@ -115,6 +115,10 @@ public:
     // Systems that deliver in cycles, asked from within a handler: the cycle the input being
     // handed over was read in, which may lie many cycles back.
     virtual std::uint64_t deliveringCycle() const { return cycleCount(); }
+    // The scheduling priority of the system's own real-time thread (JACK's process thread), or
+    // -1 when it runs none or does not say; threads that must answer quickly ask for one below
+    // it. Thread-safe.
+    virtual int realTimePriority() const { return -1; }
 
     // Prepared answers (prepared_answers.h), for systems that can write a known answer in the
     // cycle that reads its press; the others keep these defaults and take none, and every press

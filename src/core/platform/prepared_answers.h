@@ -31,7 +31,7 @@ struct PreparedAnswer {
 
     // What fires it, on any channel: 0x90 a note pressed (velocity above 0), 0xB0 a controller
     // pressed (value 64 or more), 0xC0 a program change; `data1` is the note, controller or
-    // program.
+    // program. 0: no press, only a move decided elsewhere (a FIRE) that leads to its target.
     std::uint8_t status = 0;
     std::uint8_t data1 = 0;
     // A program change fires from any source; a press only from the sources listed, by the
@@ -66,7 +66,9 @@ struct PreparedAnswer {
 // One hand-over: the answers in the order a press looks for its trigger (the first that fires
 // wins), and the virtual source each output slot of an answer goes to (0: unused).
 struct PreparedAnswerSet {
-    static constexpr std::size_t kMaxAnswers = 48;
+    // Room for a footswitch, the sixteen sections around the position that a FIRE reaches, and
+    // the program changes of a song's first sections.
+    static constexpr std::size_t kMaxAnswers = 64;
     std::array<std::uint32_t, PreparedAnswer::kOutputs> outputs{};
     std::size_t count = 0;
     std::array<PreparedAnswer, kMaxAnswers> answers{};
