@@ -313,18 +313,12 @@ void DawSimulator::readGeneric(void* buffer, std::uint64_t cycle) {
     }
 }
 
-void DawSimulator::writeGeneric(void* buffer, std::uint64_t cycle) {
-    Unit& unit = units_[kGeneric];
-    bool all = false;
-    if (unit.fullStateAt != 0 && cycle >= unit.fullStateAt) {
-        unit.fullStateAt = 0;
-        all = options_.ccStateOnConnect;
-    }
+void DawSimulator::writeGeneric(void* buffer) {
     if (!options_.ccFeedback)
         return;
     for (int b = 0; b < bindingCount_; ++b) {
         const CCBinding& binding = bindings_[b];
-        if (!all && !feedbackNow_[static_cast<std::size_t>(binding.track)])
+        if (!feedbackNow_[static_cast<std::size_t>(binding.track)])
             continue;
         const std::uint8_t msg[3] = {
             static_cast<std::uint8_t>(mackie::kControlChange | (binding.channel - 1)),
@@ -406,7 +400,7 @@ int DawSimulator::process(jack_nframes_t frames) {
         void* buffer = jack_port_get_buffer(out, frames);
         jack_midi_clear_buffer(buffer);
         if (u == kGeneric)
-            writeGeneric(buffer, cycle);
+            writeGeneric(buffer);
         else
             writeUnit(u, buffer, cycle);
     }

@@ -38,8 +38,7 @@ namespace strata::testing {
 //   toggle of a CC toggled in the same or the cycle before counts as one with it (measured on
 //   Ardour 7.3: 51 of 236 pairs one cycle apart; here: always); with feedback on, a bound
 //   track's mute state goes out on its CC (127 muted, 0 sounding) a cycle after it changes,
-//   whatever changed it, and only then (Ardour 7.3 reports no state when something connects;
-//   `ccStateOnConnect` plays a host that does).
+//   whatever changed it, and only then (Ardour 7.3 reports no state when something connects).
 class DawSimulator {
 public:
     static constexpr int kMaxTracks = 256;
@@ -71,7 +70,6 @@ public:
         // Ardour's Generic MIDI.
         std::vector<CCBinding> ccBindings{};
         bool ccFeedback = true;
-        bool ccStateOnConnect = false;
     };
 
     // One event the DAW received from Strata.
@@ -145,7 +143,7 @@ private:
     void readUnit(int u, void* buffer, std::uint64_t cycle, int bankAtStart);
     void readGeneric(void* buffer, std::uint64_t cycle);
     void writeUnit(int u, void* buffer, std::uint64_t cycle);
-    void writeGeneric(void* buffer, std::uint64_t cycle);
+    void writeGeneric(void* buffer);
     void record(int unit, const std::uint8_t* bytes, std::size_t size, std::uint64_t cycle);
     bool toggle(int track);
     int maxBank() const;
