@@ -1,12 +1,15 @@
-// Mute output for Ardour through a real JACK server, against a client that behaves as Ardour does:
-// a group of 16 strips banked from the main unit with channel moves, and Generic MIDI CCs that
-// toggle the tracks a binding map binds them to.
+// Mute output through a real JACK server, against a client that behaves like a DAW: Logic's
+// units that bank on their own, or Ardour's group of 16 strips banked from the main unit with
+// channel moves and its Generic MIDI CCs that toggle the tracks a binding map binds them to.
+// Here only what JACK shows: where the DAW ends, presses it takes as one, and the cycles presses
+// go in; the exact bytes for each host are the in-memory tests' (DawHostMackie, MackieOutput).
 #include "jack_rig.h"
 #include "jack_server_suite.h"
 #include "midi/ardour_midi_map.h"
 #include "support/records.h"
 
 #include <gtest/gtest.h>
+#include <random>
 
 namespace strata {
 namespace {
@@ -39,7 +42,7 @@ std::string describe(const std::vector<bool>& mutes) {
 // Section states to walk through, by layer position; positions beyond the layers are ignored.
 const std::vector<std::vector<int>> kWalk = {{0, 3}, {1, 9}, {}, {0, 1, 2, 10, 11}, {5, 9}, {}};
 
-class ArdourThroughJack : public JackServerSuite {
+class DawThroughJack : public JackServerSuite {
 protected:
     std::unique_ptr<DawSimulator> makeDaw(DawSimulator::Options options) {
         auto daw = std::make_unique<DawSimulator>(server_->name(),
@@ -48,47 +51,78 @@ protected:
         return daw;
     }
 
+    // Wires both units of the DAW and lets its full-state report arrive (the LCD names it).
+    void wireAndAwaitReport(JackRig& rig, DawSimulator& daw) {
+        ASSERT_TRUE(rig.wire(daw, 0));
+        ASSERT_TRUE(rig.wire(daw, 1));
+        ASSERT_TRUE(rig.driver.runUntil([&] {
+            return !rig.service->mackieSlotNames.get().empty();
+        })) << "the DAW's full-state report never arrived";
+    }
+
+    void push(JackRig& rig, const std::vector<Layer>& layers, const std::vector<int>& want,
+              std::int64_t offset = 0) {
+        rig.service->sendSectionState(layers, idsAt(layers, want), ControlMode::mackieControl,
+                                      std::nullopt, offset);
+    }
+
     int dawCount_ = 0;
 };
 
-TEST_F(ArdourThroughJack, MackieSectionChangesLeaveExactlyTheIntendedTracksMuted) {
+// The first push and the walk after it, whatever the session had muted and wherever its banks
+// were left.
+TEST_F(DawThroughJack, MackieSectionChangesLeaveExactlyTheIntendedTracksMuted) {
+    struct Row {
+        DawSimulator::Host host;
+        bool extender;
+        int offset;
+    };
+    std::vector<Row> rows;
     for (const bool extender : {false, true}) {
-        for (const int offset : {0, 8, 16, 24}) {
-            SCOPED_TRACE((extender ? "with extender, offset " : "without extender, offset ") +
-                         std::to_string(offset));
-            DawSimulator::Options options;
-            options.tracks = 48;
-            options.mutedAtStart = {1, offset + 2, offset + 9, 40};
-            options.mainBank = 16; // left elsewhere in the session
-            options.host = DawSimulator::Host::ardour;
-            options.groupedExtender = extender;
-            auto daw = makeDaw(options);
-            JackRig rig(server_->name());
-            ASSERT_TRUE(rig.wire(*daw, 0));
-            if (extender) {
-                ASSERT_TRUE(rig.wire(*daw, 1));
-            }
-            ASSERT_TRUE(
-                rig.driver.runUntil([&] { return !rig.service->mackieSlotNames.get().empty(); }));
-            const auto session = daw->mutes();
-            const int count = extender ? 12 : 6;
-            const auto layers = layersOnStrata(static_cast<std::size_t>(count));
-
-            for (std::size_t k = 0; k < kWalk.size(); ++k) {
-                SCOPED_TRACE("section " + std::to_string(k));
-                rig.service->sendSectionState(layers, idsAt(layers, kWalk[k]),
-                                              ControlMode::mackieControl, std::nullopt, offset,
-                                              DawHost::ardour);
-                ASSERT_TRUE(rig.quiesce());
-                const auto expected = intended(session, offset, count, kWalk[k]);
-                EXPECT_EQ(daw->mutes(), expected)
-                    << "muted: " << describe(daw->mutes()) << " wanted: " << describe(expected);
-            }
-            EXPECT_EQ(daw->bank(0), offset);
-            EXPECT_EQ(daw->extenderMoves(), 0);
-            EXPECT_EQ(daw->mergedPresses(), 0);
-            EXPECT_EQ(daw->mutesBesideBankMoves(), 0);
+        for (const int offset : {0, 16})
+            rows.push_back({DawSimulator::Host::logic, extender, offset});
+        for (const int offset : {0, 8, 16, 24})
+            rows.push_back({DawSimulator::Host::ardour, extender, offset});
+    }
+    for (const auto& [host, extender, offset] : rows) {
+        SCOPED_TRACE(std::string(host == DawSimulator::Host::logic ? "Logic" : "Ardour") +
+                     (extender ? " with extender, offset " : " without extender, offset ") +
+                     std::to_string(offset));
+        DawSimulator::Options options;
+        options.tracks = 48;
+        options.mutedAtStart = {1, offset + 2, offset + 9, 40};
+        options.mainBank = 16; // left elsewhere in the session
+        options.host = host;
+        options.groupedExtender = extender;
+        auto daw = makeDaw(options);
+        JackRig rig(server_->name());
+        ASSERT_TRUE(rig.wire(*daw, 0));
+        if (extender) {
+            ASSERT_TRUE(rig.wire(*daw, 1));
         }
+        ASSERT_TRUE(
+            rig.driver.runUntil([&] { return !rig.service->mackieSlotNames.get().empty(); }));
+        const auto session = daw->mutes();
+        const int count = extender ? 12 : 6;
+        const auto layers = layersOnStrata(static_cast<std::size_t>(count));
+
+        for (std::size_t k = 0; k < kWalk.size(); ++k) {
+            SCOPED_TRACE("section " + std::to_string(k));
+            rig.service->sendSectionState(
+                layers, idsAt(layers, kWalk[k]), ControlMode::mackieControl, std::nullopt, offset,
+                host == DawSimulator::Host::logic ? DawHost::logic : DawHost::ardour);
+            ASSERT_TRUE(rig.quiesce());
+            const auto expected = intended(session, offset, count, kWalk[k]);
+            EXPECT_EQ(daw->mutes(), expected)
+                << "muted: " << describe(daw->mutes()) << " wanted: " << describe(expected);
+        }
+        EXPECT_EQ(daw->bank(0), offset);
+        if (extender) {
+            EXPECT_EQ(daw->bank(1), offset + 8);
+        }
+        EXPECT_EQ(daw->extenderMoves(), 0);
+        EXPECT_EQ(daw->mergedPresses(), 0);
+        EXPECT_EQ(daw->mutesBesideBankMoves(), 0);
     }
 }
 
@@ -114,7 +148,7 @@ struct CCSession {
     }
 };
 
-TEST_F(ArdourThroughJack, CCSectionChangesBringTracksMutedBeforeStartToTheSectionsMutes) {
+TEST_F(DawThroughJack, CCSectionChangesBringTracksMutedBeforeStartToTheSectionsMutes) {
     for (const int count : {6, 12}) {
         for (const int offset : {0, 16}) {
             SCOPED_TRACE(std::to_string(count) + " layers, offset " + std::to_string(offset));
@@ -160,7 +194,7 @@ TEST_F(ArdourThroughJack, CCSectionChangesBringTracksMutedBeforeStartToTheSectio
 
 // Ardour's ports are wired after Strata has sent the section: those toggles reached nobody.
 // Once wired, Ardour is brought to the section, and the next section follows on from there.
-TEST_F(ArdourThroughJack, ALateConnectionEndsInTheSectionsMutes) {
+TEST_F(DawThroughJack, ALateConnectionEndsInTheSectionsMutes) {
     Setlist set;
     set.name = "Late";
     set.layers = layersOnStrata(6);
@@ -194,7 +228,7 @@ TEST_F(ArdourThroughJack, ALateConnectionEndsInTheSectionsMutes) {
 // The performer flicks one layer on and off faster than the host answers: every toggle of its CC,
 // and every press of its Mackie mute, goes at least two cycles after the one before, and the
 // track ends as the last state says.
-TEST_F(ArdourThroughJack, PressesOfOneButtonOrCCAreNeverInAdjacentCycles) {
+TEST_F(DawThroughJack, PressesOfOneButtonOrCCAreNeverInAdjacentCycles) {
     for (const ControlMode mode : {ControlMode::ccMute, ControlMode::mackieControl}) {
         const bool cc = mode == ControlMode::ccMute;
         SCOPED_TRACE(cc ? "CC mutes" : "Mackie");
@@ -243,6 +277,89 @@ TEST_F(ArdourThroughJack, PressesOfOneButtonOrCCAreNeverInAdjacentCycles) {
             EXPECT_GE(at[i], at[i - 1] + 2) << "press " << i;
         EXPECT_EQ(daw->mergedPresses(), 0);
         EXPECT_EQ(daw->mergedToggles(), 0);
+    }
+}
+
+TEST_F(DawThroughJack, SectionChangesShadowResetsAndOffsetChangesKeepTheDawRight) {
+    auto daw = makeDaw({24, {2, 5, 13}, 0, 8, 19});
+    JackRig rig(server_->name());
+    wireAndAwaitReport(rig, *daw);
+    const auto layers = testing::makeLayers(16);
+    const auto start = daw->mutes();
+    push(rig, layers, {});
+    ASSERT_TRUE(rig.quiesce());
+    EXPECT_EQ(daw->mutes(), intended(start, 0, 16, {}));
+
+    // A burst of section changes, many faster than a cycle, some toggling the same strip back
+    // and forth.
+    std::mt19937 random(7);
+    std::vector<int> want;
+    for (int k = 0; k < 40; ++k) {
+        want.clear();
+        for (int i = 0; i < 16; ++i)
+            if (random() % 3 == 0)
+                want.push_back(i);
+        push(rig, layers, want);
+        if (k % 4 == 0)
+            rig.driver.step();
+    }
+    ASSERT_TRUE(rig.quiesce());
+    const auto session = daw->mutes();
+    EXPECT_EQ(session, intended(start, 0, 16, want));
+    EXPECT_EQ(daw->mergedPresses(), 0);
+
+    // A shadow reset re-positions the banks; the DAW resends nothing for banks that do not move,
+    // and the tracks stay as they are.
+    rig.service->resetMackieShadow();
+    push(rig, layers, want);
+    ASSERT_TRUE(rig.quiesce());
+    EXPECT_EQ(daw->mutes(), session);
+
+    // A new offset, with section changes arriving while the banks settle.
+    rig.service->resetMackieShadow();
+    push(rig, layers, {0, 1}, 8);
+    rig.driver.runFor(std::chrono::milliseconds(30));
+    push(rig, layers, {1, 2, 9}, 8);
+    rig.driver.step();
+    push(rig, layers, {2, 9, 15}, 8);
+    ASSERT_TRUE(rig.quiesce());
+    EXPECT_EQ(daw->mutes(), intended(session, 8, 16, {2, 9, 15}));
+    EXPECT_EQ(daw->bank(0), 8);
+    EXPECT_EQ(daw->bank(1), 16);
+    EXPECT_EQ(daw->mergedPresses(), 0);
+    EXPECT_EQ(daw->mutesBesideBankMoves(), 0);
+}
+
+// The DAW's report on a connection comes a while after it (in cycles): until it is in, what its
+// session has muted is unknown.
+TEST_F(DawThroughJack, ADawConnectingAfterThePushIsBroughtToTheCurrentState) {
+    JackRig rig(server_->name());
+    const auto layers = testing::makeLayers(12);
+    const std::vector<int> want = {1, 4, 10};
+    push(rig, layers, want);
+    ASSERT_TRUE(rig.quiesce()); // into the void: nobody listens yet
+
+    // Started later: its session has mutes of its own and its banks are elsewhere; then wired
+    // up by hand once more (the main unit only); then restarted with another session.
+    auto daw = makeDaw({24, {0, 4, 9}, 8, 16, 19});
+    for (const int round : {0, 1, 2}) {
+        SCOPED_TRACE(round);
+        if (round == 1) {
+            ASSERT_TRUE(rig.unwire(*daw, 0));
+        } else if (round == 2) {
+            daw.reset();
+            daw = makeDaw({24, {1, 2, 3, 11}, 0, 8, 19});
+        }
+        const auto session = daw->mutes();
+        ASSERT_TRUE(rig.wire(*daw, 0));
+        if (round != 1) {
+            ASSERT_TRUE(rig.wire(*daw, 1));
+        }
+        ASSERT_TRUE(rig.driver.runUntil([&] { return rig.settling(); }));
+        ASSERT_TRUE(rig.quiesce());
+        EXPECT_EQ(daw->mutes(), intended(session, 0, 12, want));
+        EXPECT_EQ(daw->mergedPresses(), 0);
+        EXPECT_EQ(daw->mutesBesideBankMoves(), 0);
     }
 }
 
