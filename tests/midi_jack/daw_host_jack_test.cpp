@@ -148,81 +148,64 @@ struct CCSession {
     }
 };
 
+// A late row: Ardour's ports are wired after Strata has sent the first section, whose toggles
+// reached nobody; once wired, Ardour is brought to the section, and the next follows on.
 TEST_F(DawThroughJack, CCSectionChangesBringTracksMutedBeforeStartToTheSectionsMutes) {
-    for (const int count : {6, 12}) {
-        for (const int offset : {0, 16}) {
-            SCOPED_TRACE(std::to_string(count) + " layers, offset " + std::to_string(offset));
-            Setlist set;
-            set.name = "Walk";
-            set.layers = layersOnStrata(static_cast<std::size_t>(count));
-            set.mackieTrackOffset = offset;
-            DawSimulator::Options options;
-            options.tracks = 48;
-            // Layer 1 is muted by the first section, layer 2 by the second, layer 5 by none (until
-            // the user clicks it); track 41 is no layer's.
-            options.mutedAtStart = {offset + 0, offset + 1, offset + 4, 40};
-            options.host = DawSimulator::Host::ardour;
-            options.ccBindings = DawSimulator::bindingsFromMap(ArdourMidiMap::generate(set));
-            ASSERT_EQ(options.ccBindings.size(), static_cast<std::size_t>(count));
-            auto daw = makeDaw(options);
-            JackRig rig(server_->name());
-            // Ardour's Generic MIDI reads "Strata" and sends its feedback to "Strata feedback".
+    struct Row {
+        int count;
+        int offset;
+        bool late;
+    };
+    for (const Row row : {Row{6, 0, false}, Row{6, 16, false}, Row{12, 0, false},
+                          Row{12, 16, false}, Row{6, 0, true}}) {
+        const int offset = row.offset;
+        SCOPED_TRACE(std::to_string(row.count) + " layers, offset " + std::to_string(offset) +
+                     (row.late ? ", wired late" : ""));
+        Setlist set;
+        set.name = "Walk";
+        set.layers = layersOnStrata(static_cast<std::size_t>(row.count));
+        set.mackieTrackOffset = offset;
+        DawSimulator::Options options;
+        options.tracks = 48;
+        // Layer 1 is muted by the first section, layer 2 by the second, layer 5 by none (until
+        // the user clicks it); track 41 is no layer's.
+        options.mutedAtStart = {offset + 0, offset + 1, offset + 4, 40};
+        options.host = DawSimulator::Host::ardour;
+        options.ccBindings = DawSimulator::bindingsFromMap(ArdourMidiMap::generate(set));
+        ASSERT_EQ(options.ccBindings.size(), static_cast<std::size_t>(row.count));
+        auto daw = makeDaw(options);
+        JackRig rig(server_->name());
+        // Ardour's Generic MIDI reads "Strata" and sends its feedback to "Strata feedback".
+        if (!row.late) {
             ASSERT_TRUE(rig.wire(*daw, 2));
-            CCSession model{daw->mutes(), {offset + 0, offset + 1, offset + 4}, offset, count};
+        }
+        CCSession model{daw->mutes(), {offset + 0, offset + 1, offset + 4}, offset, row.count};
 
-            for (std::size_t k = 0; k < kWalk.size(); ++k) {
-                SCOPED_TRACE("section " + std::to_string(k));
-                if (k == 3) {
-                    // The user clicks two mutes in the DAW; its echoes tell Strata.
-                    daw->userToggle(offset + 4);
-                    daw->userToggle(offset + 5);
-                    std::erase(model.unseen, offset + 4);
-                    ASSERT_TRUE(rig.quiesce());
-                }
-                rig.service->sendSectionState(set.layers, idsAt(set.layers, kWalk[k]),
-                                              ControlMode::ccMute, std::nullopt, offset,
-                                              DawHost::ardour);
+        for (std::size_t k = 0; k < kWalk.size(); ++k) {
+            SCOPED_TRACE("section " + std::to_string(k));
+            if (k == 3) {
+                // The user clicks two mutes in the DAW; its echoes tell Strata.
+                daw->userToggle(offset + 4);
+                daw->userToggle(offset + 5);
+                std::erase(model.unseen, offset + 4);
                 ASSERT_TRUE(rig.quiesce());
-                const auto expected = model.after(kWalk[k]);
-                EXPECT_EQ(daw->mutes(), expected)
-                    << "muted: " << describe(daw->mutes()) << " wanted: " << describe(expected);
             }
-            EXPECT_EQ(daw->mergedToggles(), 0);
-        }
-    }
-}
-
-// Ardour's ports are wired after Strata has sent the section: those toggles reached nobody.
-// Once wired, Ardour is brought to the section, and the next section follows on from there.
-TEST_F(DawThroughJack, ALateConnectionEndsInTheSectionsMutes) {
-    Setlist set;
-    set.name = "Late";
-    set.layers = layersOnStrata(6);
-    DawSimulator::Options options;
-    options.tracks = 16;
-    options.mutedAtStart = {1, 2}; // layer 2 is muted by the section, layer 3 by none yet
-    options.host = DawSimulator::Host::ardour;
-    options.ccBindings = DawSimulator::bindingsFromMap(ArdourMidiMap::generate(set));
-    auto daw = makeDaw(options);
-    JackRig rig(server_->name());
-    CCSession model{daw->mutes(), {1, 2}, 0, 6};
-
-    for (std::size_t k = 0; k < 3; ++k) {
-        SCOPED_TRACE("section " + std::to_string(k));
-        rig.service->sendSectionState(set.layers, idsAt(set.layers, kWalk[k]), ControlMode::ccMute,
-                                      std::nullopt, 0, DawHost::ardour);
-        ASSERT_TRUE(rig.quiesce());
-        if (k == 0) {
-            EXPECT_EQ(daw->mutes(), model.session) << "nobody listens yet";
-            ASSERT_TRUE(rig.wire(*daw, 2));
-            ASSERT_TRUE(rig.driver.runUntil([&] { return rig.settling(); }));
+            rig.service->sendSectionState(set.layers, idsAt(set.layers, kWalk[k]),
+                                          ControlMode::ccMute, std::nullopt, offset,
+                                          DawHost::ardour);
             ASSERT_TRUE(rig.quiesce());
+            if (row.late && k == 0) {
+                EXPECT_EQ(daw->mutes(), model.session) << "nobody listens yet";
+                ASSERT_TRUE(rig.wire(*daw, 2));
+                ASSERT_TRUE(rig.driver.runUntil([&] { return rig.settling(); }));
+                ASSERT_TRUE(rig.quiesce());
+            }
+            const auto expected = model.after(kWalk[k]);
+            EXPECT_EQ(daw->mutes(), expected)
+                << "muted: " << describe(daw->mutes()) << " wanted: " << describe(expected);
         }
-        const auto expected = model.after(kWalk[k]);
-        EXPECT_EQ(daw->mutes(), expected)
-            << "muted: " << describe(daw->mutes()) << " wanted: " << describe(expected);
+        EXPECT_EQ(daw->mergedToggles(), 0);
     }
-    EXPECT_EQ(daw->mergedToggles(), 0);
 }
 
 // The performer flicks one layer on and off faster than the host answers: every toggle of its CC,
