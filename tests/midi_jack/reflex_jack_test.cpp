@@ -157,7 +157,6 @@ struct Stage {
 };
 
 const std::vector<std::uint8_t> kNextOn{0x90, 60, 100};
-const std::vector<std::uint8_t> kNextOff{0x80, 60, 0};
 
 class ReflexThroughJack : public JackServerSuite {};
 
@@ -196,42 +195,51 @@ TEST_F(ReflexThroughJack, AKnownAnswerReachesTheDawInTheCycleThatReadsThePress) 
     }
 }
 
-TEST_F(ReflexThroughJack, APressAcrossABankMoveWaitsForTheSettleAndLandsOnTheNewBank) {
-    Stage stage(server_->name());
-    ASSERT_TRUE(stage.begin());
-    // The toolbar moves the bank to tracks 8-15 and the pedal is pressed at once: the press is
-    // answered on the MIDI side, behind the bank moves, and pressed once they have settled.
-    const std::uint64_t answeredBefore = stage.rig.backend->counters().answeredInCycle;
-    stage.live->setMackieTrackOffset(8);
-    stage.pedal.send(stage.out, kNextOn);
-    stage.pedal.send(stage.out, kNextOff);
-    ASSERT_TRUE(stage.rig.driver.runUntil([&] { return stage.section() == 1; }));
-    ASSERT_TRUE(stage.rig.quiesce());
-    // Nothing could be answered ahead across the bank move.
-    EXPECT_EQ(stage.rig.backend->counters().answeredInCycle, answeredBefore);
-    EXPECT_EQ(stage.daw.bank(0), 8);
-    // Tracks 0-7 keep section 0's mutes; 8-15 show section 1.
-    EXPECT_EQ(stage.daw.mutes(), stage.session(1, 8, stage.session(0, 0)));
-    EXPECT_EQ(stage.daw.mutesBesideBankMoves(), 0);
-    EXPECT_EQ(stage.section(), 1);
-}
-
-TEST_F(ReflexThroughJack, AJumpWhileTheDawsReportIsAwaitedTakesTheQueuedPathAndEndsRight) {
-    Stage stage(server_->name());
-    ASSERT_TRUE(stage.begin(true));
-    ASSERT_TRUE(stage.rig.driver.runUntil([&] { return stage.rig.service->answersPrepared(); }));
-    // The DAW connects anew: its report is awaited (a settle), so nothing is answered ahead.
-    ASSERT_TRUE(stage.rig.unwire(stage.daw, 0));
-    ASSERT_TRUE(stage.rig.wire(stage.daw, 0, true));
-    EXPECT_FALSE(stage.rig.service->answersPrepared());
-    const std::uint64_t answeredBefore = stage.rig.backend->counters().answeredInCycle;
-    stage.pedal.send(stage.out, {0xB0, 27, 127});
-    ASSERT_TRUE(stage.rig.driver.runUntil([&] { return stage.section() == 4; }));
-    ASSERT_TRUE(stage.rig.driver.runUntil([&] { return !stage.rig.settling(); }));
-    ASSERT_TRUE(stage.rig.quiesce());
-    EXPECT_EQ(stage.rig.backend->counters().answeredInCycle, answeredBefore);
-    EXPECT_EQ(stage.daw.mutes(), stage.session(4, 0));
-    EXPECT_EQ(stage.daw.mergedPresses(), 0);
+TEST_F(ReflexThroughJack, WhatCannotBeAnsweredAheadTakesTheQueuedPathAndEndsRight) {
+    struct Case {
+        const char* name;
+        std::function<void(Stage&)> before; // just before the press
+        std::vector<std::uint8_t> press;
+        std::size_t section;
+        int bank; // the first track the DAW's main unit shows in the end
+    };
+    const std::vector<Case> cases{
+        // The toolbar moves the bank to tracks 8-15 and the pedal is pressed at once: the press
+        // waits behind the bank moves and is pressed once they have settled.
+        {"a press across a bank move", [](Stage& stage) { stage.live->setMackieTrackOffset(8); },
+         kNextOn, 1, 8},
+        // The DAW connects anew: its report is awaited (a settle).
+        {"a jump while a newly connected DAW's report is awaited",
+         [](Stage& stage) {
+             ASSERT_TRUE(stage.rig.unwire(stage.daw, 0));
+             ASSERT_TRUE(stage.rig.wire(stage.daw, 0, true));
+             EXPECT_FALSE(stage.rig.service->answersPrepared());
+         },
+         {0xB0, 27, 127},
+         4,
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Stage stage(server_->name());
+        ASSERT_TRUE(stage.begin(true));
+        ASSERT_TRUE(
+            stage.rig.driver.runUntil([&] { return stage.rig.service->answersPrepared(); }));
+        const std::uint64_t answeredBefore = stage.rig.backend->counters().answeredInCycle;
+        c.before(stage);
+        stage.pedal.send(stage.out, c.press);
+        ASSERT_TRUE(stage.rig.driver.runUntil(
+            [&] { return stage.section() == static_cast<std::int64_t>(c.section); }));
+        ASSERT_TRUE(stage.rig.driver.runUntil([&] { return !stage.rig.settling(); }));
+        ASSERT_TRUE(stage.rig.quiesce());
+        EXPECT_EQ(stage.rig.backend->counters().answeredInCycle, answeredBefore)
+            << "nothing can be answered ahead";
+        EXPECT_EQ(stage.daw.bank(0), c.bank);
+        // Tracks the bank moved away from keep section 0's mutes.
+        EXPECT_EQ(stage.daw.mutes(), stage.session(c.section, c.bank, stage.session(0, 0)));
+        EXPECT_EQ(stage.daw.mergedPresses(), 0);
+        EXPECT_EQ(stage.daw.mutesBesideBankMoves(), 0);
+    }
 }
 
 TEST_F(ReflexThroughJack, TwoPressesInConsecutiveCyclesLandOnTheSecondSectionWithNothingMerged) {
