@@ -240,57 +240,30 @@ TEST(DawHostCC, ArdourEchoesAnswerOurTogglesOrAreChangesByHand) {
     EXPECT_EQ(sent(), Packets{toggle20});
 }
 
-TEST(DawHostCC, AnAnswerReadInTimeCountsHoweverLateTheInputThreadHandsItOn) {
-    // In cycles of a millisecond. The answer to a toggle is handed on (a busy input thread) only
-    // after the wait for it is over, in time and in cycles; what counts is when it was read.
+// In cycles of a millisecond, from cycle 10. What counts about an echo is the cycle it was read
+// in, however late the input thread hands it on; and a toggle sent ahead is answered only by what
+// is read once it is due.
+TEST(DawHostCC, AnEchoCountsByWhenItWasReadAgainstWhenTheToggleWentOut) {
     struct Row {
         const char* what;
-        std::uint64_t readIn; // the cycle the answer was read in; 0: as it is handed on
+        std::optional<int> dueInMs; // the toggle sent ahead, due this long after the send
+        Duration handedOnAfter;     // from the send
+        std::uint64_t readIn;       // the cycle the echo was read in; 0: as it is handed on
         bool pressedAgain;
     };
-    const Bytes toggle20{0xB0, 20, 0x7F};
+    const auto late = MidiService::kEchoHold + std::chrono::milliseconds(50);
     const Row rows[] = {
-        {"read two cycles after the toggle: the track was muted already", 12, true},
-        {"read after the wait: a change by hand", 0, false},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        MidiRig rig;
-        rig.midi.runInCycles(std::chrono::milliseconds(1));
-        rig.midi.setCycles(10, 10);
-        const MidiRef synth = rig.midi.addDestination("Synth");
-        const MidiRef synthOut = rig.plugSource("Synth");
-        auto layers = makeLayers(1);
-        layers[0].portName = "Synth"; // CC 20 on channel 1
-        rig.service->sendSectionState(layers, idsAt(layers, {0}), ControlMode::ccMute, std::nullopt,
-                                      0, DawHost::ardour);
-        rig.settle();
-        EXPECT_EQ(rig.midi.receivedBy(synth), Packets{toggle20});
-        rig.midi.clearHeard();
-
-        const auto late = MidiService::kEchoHold + std::chrono::milliseconds(50);
-        rig.loop.advance(late);
-        const auto cycles = 10 + static_cast<std::uint64_t>(late / std::chrono::milliseconds(1));
-        rig.midi.setCycles(cycles, cycles, row.readIn);
-        rig.midi.sendFromSource(synthOut, {{0xB0, 20, 0}});
-        rig.settle();
-        EXPECT_EQ(rig.midi.receivedBy(synth), row.pressedAgain ? Packets{toggle20} : Packets{});
-    }
-}
-
-TEST(DawHostCC, AnEchoReadBeforeATimedToggleIsDueIsAboutTheStateBeforeIt) {
-    // In cycles of a millisecond; the toggle is sent ahead, due 15 ms on. The track was muted
-    // already, so the DAW's own report says "unmuted" once the toggle has gone out.
-    struct Row {
-        const char* what;
-        int readAfterMs; // when the echo is read, from the send
-        bool pressedAgain;
+        // The input thread is busy: the echo is handed on after the wait for it is over.
+        {"read two cycles after the toggle: the track was muted already", {}, late, 12, true},
+        {"read after the wait: a change by hand", {}, late, 0, false},
+        // The track was muted already, so the DAW's own report says "unmuted" once the toggle
+        // has gone out.
+        {"read before the toggle is due: a report of the state before it", 15,
+         std::chrono::milliseconds(5), 0, false},
+        {"read after: the answer, the track was muted already", 15, std::chrono::milliseconds(17),
+         0, true},
     };
     const Bytes toggle20{0xB0, 20, 0x7F};
-    const Row rows[] = {
-        {"read before the toggle is due: a report of the state before it", 5, false},
-        {"read after: the answer, the track was muted already", 17, true},
-    };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         MidiRig rig;
@@ -301,19 +274,22 @@ TEST(DawHostCC, AnEchoReadBeforeATimedToggleIsDueIsAboutTheStateBeforeIt) {
         const MidiRef synthOut = rig.plugSource("Synth");
         auto layers = makeLayers(1);
         layers[0].portName = "Synth"; // CC 20 on channel 1
-        const TimePoint due = rig.loop.now() + std::chrono::milliseconds(15);
+        std::optional<TimePoint> due;
+        if (row.dueInMs)
+            due = rig.loop.now() + std::chrono::milliseconds(*row.dueInMs);
         rig.service->sendSectionState(layers, idsAt(layers, {0}), ControlMode::ccMute, std::nullopt,
                                       0, DawHost::ardour, due);
         rig.settle();
         const auto timed = rig.midi.timedSends();
         ASSERT_EQ(timed.size(), 1u);
         EXPECT_EQ(timed[0].bytes, toggle20);
-        EXPECT_EQ(timed[0].due, std::optional<TimePoint>(due));
+        EXPECT_EQ(timed[0].due, due);
         rig.midi.clearHeard();
 
-        rig.loop.advance(std::chrono::milliseconds(row.readAfterMs));
-        const auto cycle = 10 + static_cast<std::uint64_t>(row.readAfterMs);
-        rig.midi.setCycles(cycle, cycle);
+        rig.loop.advance(row.handedOnAfter);
+        const auto cycle =
+            10 + static_cast<std::uint64_t>(row.handedOnAfter / std::chrono::milliseconds(1));
+        rig.midi.setCycles(cycle, cycle, row.readIn);
         rig.midi.sendFromSource(synthOut, {{0xB0, 20, 0}});
         rig.settle();
         EXPECT_EQ(rig.midi.receivedBy(synth), row.pressedAgain ? Packets{toggle20} : Packets{});
