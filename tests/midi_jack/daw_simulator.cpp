@@ -314,8 +314,6 @@ void DawSimulator::readGeneric(void* buffer, std::uint64_t cycle) {
 }
 
 void DawSimulator::writeGeneric(void* buffer) {
-    if (!options_.ccFeedback)
-        return;
     for (int b = 0; b < bindingCount_; ++b) {
         const CCBinding& binding = bindings_[b];
         if (!feedbackNow_[static_cast<std::size_t>(binding.track)])

@@ -36,8 +36,8 @@ namespace strata::testing {
 // - Generic MIDI: a third port pair takes CCs bound to track mutes (from a binding map); a bound
 //   CC toggles the track's mute on every value of 64 or more and is ignored below, except that a
 //   toggle of a CC toggled in the same or the cycle before counts as one with it (measured on
-//   Ardour 7.3: 51 of 236 pairs one cycle apart; here: always); with feedback on, a bound
-//   track's mute state goes out on its CC (127 muted, 0 sounding) a cycle after it changes,
+//   Ardour 7.3: 51 of 236 pairs one cycle apart; here: always); with feedback on (always, here), a
+//   bound track's mute state goes out on its CC (127 muted, 0 sounding) a cycle after it changes,
 //   whatever changed it, and only then (Ardour 7.3 reports no state when something connects).
 class DawSimulator {
 public:
@@ -69,7 +69,6 @@ public:
         bool groupedExtender = false;
         // Ardour's Generic MIDI.
         std::vector<CCBinding> ccBindings{};
-        bool ccFeedback = true;
     };
 
     // One event the DAW received from Strata.
