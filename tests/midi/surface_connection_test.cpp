@@ -5,61 +5,56 @@
 using namespace strata;
 using namespace strata::testing;
 
+// A DAW restarts and connects to one unit again: that unit is forgotten, its bank is positioned
+// again and, once the DAW's own report is in, what differs is pressed. The other unit is left
+// alone.
 TEST(SurfaceConnection, ADawConnectingLaterIsBroughtToTheCurrentStateFromWhatItReports) {
     struct Case {
         const char* what;
-        Bytes report; // the newcomer's LEDs, sent while the bank settles
+        bool extender; // the unit it connects to
+        std::size_t layers;
+        std::vector<std::size_t> muted;
+        Bytes report;  // the newcomer's LEDs, sent while the bank settles
+        int bankRight; // its bank-right presses after the return to the first bank; -1: no move
         Packets presses;
     };
-    Packets muteFirst;
-    press(muteFirst, mute(0));
-    Packets unmuteSecond;
-    press(unmuteSecond, mute(1));
-    for (const Case& c :
-         {Case{"nothing muted there", ledReport({}), muteFirst},
-          Case{"its session has track 1 and 2 muted", ledReport({0, 1}), unmuteSecond},
-          Case{"it reports nothing", {}, muteFirst}}) {
+    const Case cases[] = {
+        {"nothing muted there", false, 9, {0, 8}, ledReport({}), 0, presses({mute(0)})},
+        {"its session has track 1 and 2 muted",
+         false,
+         9,
+         {0, 8},
+         ledReport({0, 1}),
+         0,
+         presses({mute(1)})},
+        {"it reports nothing", false, 9, {0, 8}, {}, 0, presses({mute(0)})},
+        {"the extender", true, 10, {9}, {}, 1, presses({mute(1)})},
+        // With eight layers or fewer the extender is not used: a connection to it sends nothing.
+        {"the extender, unused", true, 3, {}, {}, -1, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         MidiRig rig;
-        const auto layers = makeLayers(9);
-        rig.push(layers, idsAt(layers, {0, 8}));
+        const auto layers = makeLayers(c.layers);
+        rig.push(layers, idsAt(layers, c.muted));
         rig.midi.clearHeard();
 
-        // A DAW restarts and connects to "Strata" again: that unit is forgotten, its bank is
-        // positioned again and, once the DAW's own report is in, what differs is pressed.
-        const auto newcomer = rig.midi.listen(rig.service->virtualSourceRef(false));
+        const auto newcomer = rig.midi.listen(rig.service->virtualSourceRef(c.extender));
         rig.settle();
-        EXPECT_EQ(rig.midi.heardPackets(newcomer), bankMove(0)) << c.what;
-        EXPECT_TRUE(rig.service->mackieShadow().settling[0]) << c.what;
+        // Its bank is positioned again at once; the presses wait for its report.
+        const Packets moved = c.bankRight < 0 ? Packets{} : bankMove(c.bankRight);
+        EXPECT_EQ(rig.midi.heardPackets(newcomer), moved);
         if (!c.report.empty())
             rig.midi.sendToDestination(rig.service->virtualDestinationRef(false), {c.report});
         const Duration waited = rig.settleBanks();
-        EXPECT_GE(waited, MidiService::kConnectionSettle) << c.what;
-        Packets expected = bankMove(0);
+        if (c.bankRight >= 0) {
+            EXPECT_GE(waited, MidiService::kConnectionSettle);
+        }
+        Packets expected = moved;
         expected.insert(expected.end(), c.presses.begin(), c.presses.end());
-        EXPECT_EQ(rig.midi.heardPackets(newcomer), expected) << c.what;
-        EXPECT_TRUE(rig.heardXT().empty()) << "the extender is left alone: " << c.what;
+        EXPECT_EQ(rig.midi.heardPackets(newcomer), expected);
+        EXPECT_TRUE((c.extender ? rig.heard() : rig.heardXT()).empty()) << "the other unit";
     }
-}
-
-TEST(SurfaceConnection, TheExtenderIsBroughtUpToDateOnItsOwn) {
-    MidiRig rig;
-    const auto layers = makeLayers(10);
-    rig.push(layers, idsAt(layers, {9}));
-    rig.midi.clearHeard();
-    const auto newcomer = rig.midi.listen(rig.service->virtualSourceRef(true));
-    rig.settleBanks();
-    Packets expected = bankMove(1);
-    press(expected, mute(1));
-    EXPECT_EQ(rig.midi.heardPackets(newcomer), expected);
-    EXPECT_TRUE(rig.heard().empty());
-
-    // With eight layers or fewer the extender is not used: a connection to it sends nothing.
-    rig.push(makeLayers(3), {});
-    rig.midi.clearHeard();
-    rig.midi.listen(rig.service->virtualSourceRef(true));
-    rig.settleBanks();
-    EXPECT_TRUE(rig.heardXT().empty());
-    EXPECT_TRUE(rig.heard().empty());
 }
 
 TEST(SurfaceConnection, InCcModeTheLayersOnThatPortAreSentAgain) {
