@@ -48,9 +48,7 @@ std::string nested(int depth) {
 } // namespace
 
 TEST(CueMessages, DiscoveryDatagramIsTheFixedTwentyThreeBytes) {
-    const std::string expected = "{\"type\":\"STRATA_HELLO\"}";
-    EXPECT_EQ(std::string(kDiscoveryDatagram), expected);
-    EXPECT_EQ(kDiscoveryDatagram.size(), 23u);
+    EXPECT_EQ(std::string(kDiscoveryDatagram), "{\"type\":\"STRATA_HELLO\"}");
     EXPECT_EQ(envelopeOf(cueBytes(kDiscoveryDatagram)), Envelope{"STRATA_HELLO"});
 }
 
@@ -247,13 +245,9 @@ TEST(CueMessages, DatagramSelectsTheTypedMessageByExactType) {
         std::optional<std::string> type; // none: not even an envelope
         DecodedDatagram::Message message;
     };
+    // (Each valid typed message: the tables above, through the same decoding.)
     const std::vector<Row> rows{
-        {R"({"type":"HELLO","host":"h"})", "HELLO", Hello{"h", std::nullopt}},
-        {R"({"type":"SETLIST_SNAPSHOT","songs":[]})", "SETLIST_SNAPSHOT", SetlistSnapshot{}},
-        {R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":1})", "LIVE_STATE",
-         LiveState{0, 1, std::nullopt, std::nullopt, std::nullopt, std::nullopt}},
         {R"({"type":"FIRE","songIdx":3,"sectionIdx":4})", "FIRE", Fire{3, 4}},
-        {R"({"type":"MARKER_HIT","name":"m"})", "MARKER_HIT", MarkerHit{"m", std::nullopt}},
         {R"({"type":"GOODBYE","host":"h"})", "GOODBYE", std::monostate{}},
         {R"({"type":"STRATA_HELLO"})", "STRATA_HELLO", std::monostate{}},
         // A valid envelope whose typed message is invalid still decodes as an envelope.
