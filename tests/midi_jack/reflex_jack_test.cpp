@@ -88,10 +88,11 @@ struct Stage {
         app.reset();
     }
 
-    // Wires everything, appears and waits until the DAW shows section 0. `dawAfterStrata`: the
-    // server runs the DAW after Strata in each cycle (see DawSimulator::connectUnit).
-    bool begin(bool dawAfterStrata = false) {
-        if (!daw.ok() || !pedal.ok() || !rig.wire(daw, 0, dawAfterStrata))
+    // Wires everything, appears and waits until the DAW shows section 0 and the answers to the
+    // next presses are prepared. The server runs the DAW after Strata in each cycle (see
+    // DawSimulator::connectUnit), so that it reads an answer in the cycle that sent it.
+    bool begin() {
+        if (!daw.ok() || !pedal.ok() || !rig.wire(daw, 0, true))
             return false;
         rig.service->advanceTrigger.set(
             AdvanceTrigger{"pedal:out", AdvanceTrigger::Kind::note, 60});
@@ -103,8 +104,9 @@ struct Stage {
         if (!pedal.waitCycles(3))
             return false;
         live->appear();
-        if (!rig.quiesce())
+        if (!rig.quiesce() || !rig.driver.runUntil([&] { return rig.service->answersPrepared(); }))
             return false;
+        pedal.takeSent();
         daw.takeReceived();
         return daw.mutes() == session(0, 0);
     }
@@ -133,18 +135,6 @@ struct Stage {
     // Mute buttons pressed since the last call.
     int mutePresses() { return static_cast<int>(mutePressesIn(daw.takeReceived()).size()); }
     std::int64_t section() const { return app->currentSectionIndex(); }
-
-    // The main thread takes the move to section `k` over: it shows k's first step, the DAW
-    // shows `want`, with `presses` mute presses since the last look and none merged.
-    void expectTakenOver(std::size_t k, const std::vector<bool>& want, int presses) {
-        ASSERT_TRUE(rig.driver.runUntil([&] { return section() == static_cast<std::int64_t>(k); }));
-        ASSERT_TRUE(rig.quiesce());
-        EXPECT_EQ(section(), static_cast<std::int64_t>(k));
-        EXPECT_EQ(app->currentStepIndex(), 0);
-        EXPECT_EQ(daw.mutes(), want);
-        EXPECT_EQ(mutePresses(), presses);
-        EXPECT_EQ(daw.mergedPresses(), 0);
-    }
 
     TempDir dir;
     JackRig rig;
@@ -175,10 +165,7 @@ TEST_F(ReflexThroughJack, AKnownAnswerReachesTheDawInTheCycleThatReadsThePress) 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Stage stage(server_->name());
-        ASSERT_TRUE(stage.begin(true));
-        ASSERT_TRUE(
-            stage.rig.driver.runUntil([&] { return stage.rig.service->answersPrepared(); }));
-        stage.pedal.takeSent();
+        ASSERT_TRUE(stage.begin());
         const std::uint64_t answeredBefore = stage.rig.backend->counters().answeredInCycle;
         const auto want = stage.session(c.section, 0);
         // With the main thread held throughout.
@@ -190,8 +177,14 @@ TEST_F(ReflexThroughJack, AKnownAnswerReachesTheDawInTheCycleThatReadsThePress) 
         for (const auto& p : presses)
             EXPECT_EQ(p.frame, sent[0].cycleFrame) << "the answer left in a later cycle";
         EXPECT_EQ(stage.rig.backend->counters().answeredInCycle, answeredBefore + 1);
-        // The main thread takes the move over once; nothing is pressed again.
-        stage.expectTakenOver(c.section, want, 0);
+        // The main thread takes the move over once, at the first step; nothing is pressed again.
+        ASSERT_TRUE(stage.rig.driver.runUntil(
+            [&] { return stage.section() == static_cast<std::int64_t>(c.section); }));
+        ASSERT_TRUE(stage.rig.quiesce());
+        EXPECT_EQ(stage.app->currentStepIndex(), 0);
+        EXPECT_EQ(stage.daw.mutes(), want);
+        EXPECT_EQ(stage.mutePresses(), 0);
+        EXPECT_EQ(stage.daw.mergedPresses(), 0);
     }
 }
 
@@ -222,9 +215,7 @@ TEST_F(ReflexThroughJack, WhatCannotBeAnsweredAheadTakesTheQueuedPathAndEndsRigh
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Stage stage(server_->name());
-        ASSERT_TRUE(stage.begin(true));
-        ASSERT_TRUE(
-            stage.rig.driver.runUntil([&] { return stage.rig.service->answersPrepared(); }));
+        ASSERT_TRUE(stage.begin());
         const std::uint64_t answeredBefore = stage.rig.backend->counters().answeredInCycle;
         c.before(stage);
         stage.pedal.send(stage.out, c.press);
@@ -244,9 +235,7 @@ TEST_F(ReflexThroughJack, WhatCannotBeAnsweredAheadTakesTheQueuedPathAndEndsRigh
 
 TEST_F(ReflexThroughJack, TwoPressesInConsecutiveCyclesLandOnTheSecondSectionWithNothingMerged) {
     Stage stage(server_->name());
-    ASSERT_TRUE(stage.begin(true));
-    ASSERT_TRUE(stage.rig.driver.runUntil([&] { return stage.rig.service->answersPrepared(); }));
-    stage.pedal.takeSent();
+    ASSERT_TRUE(stage.begin());
     // The second press goes out as soon as the first has: in the next cycle, or a few later on
     // a busy machine. Either it is answered from a table prepared again, or it takes the queued
     // path; the DAW must end on section 2 without a press taken as one with another.
