@@ -76,40 +76,6 @@ protected:
 
 } // namespace
 
-TEST_F(ClockTimeTest, AStepEndsOnItsCountOfClocksWhateverTheTempoDoes) {
-    // Start's first clock is the downbeat; a 2-bar step ends on the 193rd clock (position 192).
-    struct Row {
-        const char* name;
-        std::vector<double> tempoPerBar; // the tempo of each bar of clocks sent
-    };
-    const std::vector<Row> rows{
-        {"steady 124", {124, 124, 124, 124}},
-        {"step from 124 to 90 mid-step", {124, 90, 90, 90}},
-        {"speeding up each bar", {80, 120, 160, 200}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        startWith({2, 2, std::nullopt});
-        transport(0xFA);
-        clocks(1, row.tempoPerBar[0]); // the downbeat
-        int sent = 0;
-        std::vector<int> advancedAfter;
-        for (double bpm : row.tempoPerBar) {
-            const std::int64_t before = step();
-            const int n = clocks(96, bpm, [&] { return step() != before; });
-            sent += n;
-            if (step() != before) {
-                advancedAfter.push_back(sent);
-                sent += clocks(96 - n, bpm);
-            }
-        }
-        EXPECT_EQ(advancedAfter, (std::vector<int>{192, 384}));
-        EXPECT_EQ(step(), 2); // the last step holds
-        // No wall-clock timer took part.
-        EXPECT_FALSE(live->stepClock().armed());
-    }
-}
-
 TEST_F(ClockTimeTest, StopFreezesTheCountAndPlayingAgainTimesTheStepFromThere) {
     startWith({1, 1, std::nullopt});
     transport(0xFA);
@@ -121,25 +87,6 @@ TEST_F(ClockTimeTest, StopFreezesTheCountAndPlayingAgainTimesTheStepFromThere) {
     transport(0xFB);
     const int n = clocks(200, 120, [&] { return step() == 1; });
     EXPECT_EQ(n, 97); // the clock at the pointer, then one bar
-}
-
-TEST_F(ClockTimeTest, TwoSecondsOfSilenceStopTheClockAndTheToolbarShowsIt) {
-    startWith({4, std::nullopt});
-    EXPECT_FALSE(live->clockReading().heard);
-    transport(0xFA);
-    clocks(48, 124);
-    EXPECT_EQ(live->clockReading(), (LiveCoordinator::ClockReading{true, true, 124, std::nullopt}));
-    loop.advance(1999ms);
-    settle();
-    EXPECT_TRUE(live->clockReading().playing);
-    loop.advance(1ms);
-    settle();
-    EXPECT_EQ(live->clockReading(),
-              (LiveCoordinator::ClockReading{false, false, std::nullopt, std::nullopt}));
-    // Clocks without Start or Continue after the silence play nothing.
-    clocks(400, 124);
-    EXPECT_EQ(step(), 0);
-    EXPECT_FALSE(live->clockReading().playing);
 }
 
 TEST_F(ClockTimeTest, MomentsCountBarsOfClocks) {
