@@ -126,6 +126,12 @@ TEST_F(FireReflexTest, FiresAreAnsweredOffTheMainThreadOrLeftToItExactlyAsItWoul
          {0, 2, 0},
          {}},
         {"a negative song index too", {0, 0, 0}, fireText(-1, 1), ccRound({1}), {0, 1, 0}, {}},
+        {"the song just past the set's end",
+         {0, 0, 0},
+         fireText(2, 3),
+         ccRound({3}),
+         {0, 3, 0},
+         {}},
         {"another song is the main thread's",
          {0, 2, 0},
          fireText(1, 0),
@@ -144,6 +150,12 @@ TEST_F(FireReflexTest, FiresAreAnsweredOffTheMainThreadOrLeftToItExactlyAsItWoul
          {},
          {0, 2, 0},
          ccRound({2})},
+        {"another song, a section outside it: the section index stays",
+         {0, 1, 0},
+         fireText(1, -1),
+         {},
+         {1, 1, 0},
+         ccRound({})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,7 +1,6 @@
 // The coordinator end to end on virtual time: MIDI presses, Cadenzo datagrams and commands move the
 // set, and what reaches the DAW follows each change exactly once.
 
-#include "engine/undo_history.h"
 #include "live_rig.h"
 #include "support/records.h"
 
@@ -99,49 +98,7 @@ TEST_F(LiveTest, CCMutesGoOutOnceForEachChangeAndChangesOfOneTurnAreSentTogether
     EXPECT_EQ(synthHeard(), rerouted);
 }
 
-TEST_F(LiveTest, FireMovesWithinRangeResetsTheStepAndPushesAtOnce) {
-    Setlist set =
-        makeSet({{"One", "a", "b", "c"}, {"Two", "a", "b", "c"}, {"Three", "a", "b", "c"}},
-                ControlMode::ccMute);
-    for (auto& song : set.songs)
-        song.sections[2].steps.push_back(SectionStep::fresh());
-    muteAt(set, 1, 0, 0, {0});
-    muteAt(set, 0, 2, 0, {1});
-    muteAt(set, 2, 2, 0, {2});
-    muteAt(set, 1, 1, 0, {3});
-    start(std::move(set));
-    live->appear();
-    settle();
-
-    struct Row {
-        const char* datagram;
-        Position after;
-        Packets immediate; // sent before the key watcher had a chance to run
-    };
-    const std::vector<Row> rows{
-        {R"({"type":"FIRE","songIdx":99,"sectionIdx":0})", {1, 0, 0}, ccRound({0})},
-        {R"({"type":"FIRE","songIdx":3,"sectionIdx":0})", {1, 0, 0}, ccRound({0})},
-        {R"({"type":"FIRE","songIdx":0,"sectionIdx":-1})", {0, 2, 0}, ccRound({1})},
-        {R"({"type":"FIRE","songIdx":2,"sectionIdx":5})", {2, 2, 0}, ccRound({2})},
-        {R"({"type":"FIRE","songIdx":-1,"sectionIdx":1})", {1, 1, 0}, ccRound({3})},
-        {R"({"type":"FIRE","songIdx":1,"sectionIdx":"x"})", {1, 2, 1}, {}}, // malformed: dropped
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.datagram);
-        app->setCurrentSongIndex(1);
-        app->setCurrentSectionIndex(2);
-        app->setCurrentStepIndex(1);
-        settle();
-        synthHeard();
-        cue(row.datagram);
-        service->drain();
-        EXPECT_EQ(synthHeard(), row.immediate);
-        settle();
-        EXPECT_EQ(position(), row.after);
-    }
-}
-
-TEST_F(LiveTest, LiveTickFiringMomentsSendsTheirMessagesThenTheMuteStateOnce) {
+TEST_F(LiveTest, LiveTicksFiringMomentsOrRulesSendTheirMessagesThenTheMuteStateOnce) {
     Setlist set = makeSet({{"One", "Verse", "Chorus"}}, ControlMode::mackieControl);
     Moment swell = Moment::fresh();
     swell.name = "Swell";
@@ -155,6 +112,10 @@ TEST_F(LiveTest, LiveTickFiringMomentsSendsTheirMessagesThenTheMuteStateOnce) {
     drop.anchor = FireAnchor::barsBeforeSectionEnd(2);
     drop.ccSends = {CCSend{Uuid::random(), "Synth", 16, 300, -4}}; // clamped on the way out
     set.songs[0].sections[0].moments = {swell, drop};
+    LayerRule rule = LayerRule::fresh();
+    rule.effect = LayerRule::Effect::muteOut;
+    rule.anchor = FireAnchor::barsBeforeSectionEnd(1);
+    set.layers[2].rules = {rule};
     start(std::move(set));
     live->appear();
     settleBanks();
@@ -176,26 +137,18 @@ TEST_F(LiveTest, LiveTickFiringMomentsSendsTheirMessagesThenTheMuteStateOnce) {
     EXPECT_EQ(heard(), Packets{});
     EXPECT_EQ(position(), (Position{0, 0, 0})); // a tick never moves the performer
 
-    // Everything fired: later ticks send nothing.
-    cue(R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":0,"barsToNext":1,"playing":true})");
-    settle();
-    EXPECT_EQ(heard(), Packets{});
-    EXPECT_EQ(synthHeard(), Packets{});
-}
-
-TEST_F(LiveTest, LiveTickWhereOnlyARuleFiresStillPushesOnce) {
-    Setlist set = makeSet({{"One", "Verse", "Chorus"}}, ControlMode::mackieControl);
-    LayerRule rule = LayerRule::fresh();
-    rule.effect = LayerRule::Effect::muteOut;
-    rule.anchor = FireAnchor::barsBeforeSectionEnd(1);
-    set.layers[2].rules = {rule};
-    start(std::move(set));
-    live->appear();
-    settleBanks();
-    heard();
+    // A tick where only a rule fires still pushes the mute state, once.
     cue(R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":0,"barsToNext":1,"playing":true})");
     service->drain();
     EXPECT_EQ(heard(), presses({mute(2)}));
+    EXPECT_EQ(synthHeard(), Packets{});
+    settle();
+    EXPECT_EQ(heard(), Packets{});
+
+    // Everything fired: later ticks send nothing.
+    cue(R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":0,"barsToNext":0,"playing":true})");
+    settle();
+    EXPECT_EQ(heard(), Packets{});
     EXPECT_EQ(synthHeard(), Packets{});
 }
 
@@ -406,20 +359,4 @@ TEST_F(LiveTest, ToolbarChangesResendAtOnce) {
         settle();
         EXPECT_EQ(synthHeard(), Packets{}); // and only once
     }
-}
-
-TEST_F(LiveTest, UndoingAMuteEditResendsTheRestoredMutes) {
-    start(makeSet({{"Song", "Intro", "Verse"}}, ControlMode::ccMute));
-    live->appear();
-    settle();
-    synthHeard();
-    UndoHistory history(*app);
-
-    app->toggleLayer(layer(1).id, section(0).id, 0);
-    settle();
-    EXPECT_EQ(synthHeard(), ccRound({1}));
-
-    history.undo();
-    settle();
-    EXPECT_EQ(synthHeard(), ccRound({}));
 }
