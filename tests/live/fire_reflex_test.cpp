@@ -106,113 +106,83 @@ protected:
     Connection markers_;
 };
 
+// One FIRE or several in a row, each answered on the reader thread or left to the main thread;
+// the main thread ends where the last one went, and nothing is sent twice.
 TEST_F(FireReflexTest, FiresAreAnsweredOffTheMainThreadOrLeftToItExactlyAsItWouldMove) {
     startShow();
     struct Case {
         const char* name;
         Position from;
-        std::string datagram;
-        Packets before; // heard while the main loop has not turned
+        std::vector<std::pair<int, int>> fires; // (song, section)
+        Packets before;                         // heard while the main loop has not turned
         Position after;
         Packets later; // heard once it has
     };
     const std::vector<Case> cases{
-        {"a section of the current song", {0, 0, 0}, fireText(0, 3), ccRound({3}), {0, 3, 0}, {}},
-        {"from a later step", {0, 1, 1}, fireText(0, 4), ccRound({1, 2}), {0, 4, 0}, {}},
+        {"a section of the current song", {0, 0, 0}, {{0, 3}}, ccRound({3}), {0, 3, 0}, {}},
+        {"from a later step", {0, 1, 1}, {{0, 4}}, ccRound({1, 2}), {0, 4, 0}, {}},
         {"a song outside the set leaves the current one",
          {0, 1, 0},
-         fireText(7, 2),
+         {{7, 2}},
          ccRound({2}),
          {0, 2, 0},
          {}},
-        {"a negative song index too", {0, 0, 0}, fireText(-1, 1), ccRound({1}), {0, 1, 0}, {}},
-        {"the song just past the set's end",
-         {0, 0, 0},
-         fireText(2, 3),
-         ccRound({3}),
-         {0, 3, 0},
-         {}},
-        {"another song is the main thread's",
-         {0, 2, 0},
-         fireText(1, 0),
-         {},
-         {1, 0, 0},
-         ccRound({0, 3})},
+        {"a negative song index too", {0, 0, 0}, {{-1, 1}}, ccRound({1}), {0, 1, 0}, {}},
+        {"the song just past the set's end", {0, 0, 0}, {{2, 3}}, ccRound({3}), {0, 3, 0}, {}},
+        {"another song is the main thread's", {0, 2, 0}, {{1, 0}}, {}, {1, 0, 0}, ccRound({0, 3})},
         {"the section already current: its first step, on the main thread",
          {0, 1, 1},
-         fireText(0, 1),
+         {{0, 1}},
          {},
          {0, 1, 0},
          ccRound({1})},
         {"a section outside the song: the step goes back and the state is sent again",
          {0, 2, 0},
-         fireText(0, 9),
+         {{0, 9}},
          {},
          {0, 2, 0},
          ccRound({2})},
         {"another song, a section outside it: the section index stays",
          {0, 1, 0},
-         fireText(1, -1),
+         {{1, -1}},
          {},
          {1, 1, 0},
          ccRound({})},
+        {"two FIREs: the second steps on from the first",
+         {0, 0, 0},
+         {{0, 2}, {0, 4}},
+         concat({ccRound({2}), ccRound({1, 2})}),
+         {0, 4, 0},
+         {}},
+        {"back and forth",
+         {0, 1, 0},
+         {{0, 3}, {0, 1}},
+         concat({ccRound({3}), ccRound({1})}),
+         {0, 1, 0},
+         {}},
+        // The first is the main thread's and sends its section's mutes when it is handled, after
+        // the second's went out: the second's are sent again, last.
+        {"one left to the main thread, then one answered",
+         {0, 1, 1},
+         {{0, 1}, {0, 2}},
+         ccRound({2}),
+         {0, 2, 0},
+         concat({ccRound({1}), ccRound({2})})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         goTo(c.from.section, c.from.step);
         ASSERT_EQ(position(), c.from);
-        cadenzo(c.datagram);
+        for (const auto& [song, section] : c.fires)
+            cadenzo(fireText(song, section));
         awaitReader();
+        awaitOutput(c.before.size());
         EXPECT_EQ(synthHeard(), c.before);
         EXPECT_EQ(position(), c.from); // the main thread has not run
         awaitApplied();
         EXPECT_EQ(position(), c.after);
         EXPECT_EQ(synthHeard(), c.later); // nothing a second time
         EXPECT_FALSE(live->allOn());
-    }
-}
-
-TEST_F(FireReflexTest, MovesInARowEndWhereTheLastOneWentAndTheDawHoldsItsMutes) {
-    startShow();
-    struct Case {
-        const char* name;
-        Position from;
-        std::vector<std::string> datagrams;
-        std::size_t answered; // rounds sent before the main loop turns
-        Position after;
-        Packets heard; // from start to end
-    };
-    const std::vector<Case> cases{
-        {"two FIREs: the second steps on from the first",
-         {0, 0, 0},
-         {fireText(0, 2), fireText(0, 4)},
-         2,
-         {0, 4, 0},
-         concat({ccRound({2}), ccRound({1, 2})})},
-        {"back and forth",
-         {0, 1, 0},
-         {fireText(0, 3), fireText(0, 1)},
-         2,
-         {0, 1, 0},
-         concat({ccRound({3}), ccRound({1})})},
-        // The first is the main thread's and sends its section's mutes when it is handled, after
-        // the second's went out: the second's are sent again, last.
-        {"one left to the main thread, then one answered",
-         {0, 1, 1},
-         {fireText(0, 1), fireText(0, 2)},
-         1,
-         {0, 2, 0},
-         concat({ccRound({2}), ccRound({1}), ccRound({2})})},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        goTo(c.from.section, c.from.step);
-        for (const std::string& datagram : c.datagrams)
-            cadenzo(datagram);
-        awaitOutput(4 * c.answered);
-        awaitApplied();
-        EXPECT_EQ(position(), c.after);
-        EXPECT_EQ(synthHeard(), c.heard);
     }
 }
 
