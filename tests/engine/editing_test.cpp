@@ -84,6 +84,7 @@ TEST_F(Editing, StepOperations) {
     app->addStep(section(0).id); // starts from the last step's mutes
     app->addStep(section(1).id);
     EXPECT_EQ(names(section(0).steps.at(1).mutedLayerIDs), (Names{"A", "B"}));
+    EXPECT_NE(section(0).steps.at(1).id, section(0).steps.at(0).id); // a copy, with its own id
     EXPECT_TRUE(section(1).steps.at(0).mutedLayerIDs.empty());
 
     app->deleteStep(section(1).id, 0); // never the last one
@@ -119,6 +120,7 @@ TEST_F(Editing, MomentsAreNumberedFromTheirCount) {
     for (const auto& m : section(0).moments)
         names.push_back(m.name);
     EXPECT_EQ(names, (Names{"Moment 1", "Moment 3", "Moment 3"}));
+    EXPECT_NE(section(0).moments[1].id, section(0).moments[2].id);
     EXPECT_EQ(section(0).moments[0].anchor, FireAnchor::barsBeforeSectionEnd(2));
 }
 
@@ -180,6 +182,7 @@ TEST_F(Editing, LayersAddUpToTheCapAndLeaveEveryStepWhenDeleted) {
     const auto& layers = app->setlist().layers;
     ASSERT_EQ(layers.size(), 8u);
     EXPECT_EQ(layers[2], (Layer{layers[2].id, "Layer 3", "Port 1", 8, 22, {}}));
+    EXPECT_NE(layers[2].id, layers[1].id);
     app->setMode(StrataMode::pro);
     for (int i = 0; i < 10; ++i)
         app->addLayer("");
