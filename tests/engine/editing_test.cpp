@@ -141,18 +141,6 @@ TEST_F(Editing, MomentsBindingIsSafeAfterTheStateIsGone) {
     binding.set(moments);
 }
 
-TEST_F(Editing, JumpTriggersOfTheCurrentSong) {
-    load(makeSet({{"Song", "A", "B", "C"}}));
-    const AdvanceTrigger note{"FCB1010", AdvanceTrigger::Kind::note, 36};
-    const AdvanceTrigger cc{"FCB1010", AdvanceTrigger::Kind::cc, 64};
-    app->setJumpTrigger(note, section(0).id);
-    app->setJumpTrigger(cc, section(2).id);
-    EXPECT_EQ(app->currentJumpTriggers(),
-              (std::map<std::int64_t, AdvanceTrigger>{{0, note}, {2, cc}}));
-    app->setJumpTrigger(std::nullopt, section(0).id);
-    EXPECT_EQ(app->currentJumpTriggers().size(), 1u);
-}
-
 TEST_F(Editing, ReplacingTheCurrentSectionDropsItsMomentOverride) {
     load(makeSet({{"Song", "A", "B", "C"}, {"Two", "X"}}));
     position(0, 1, 0);
