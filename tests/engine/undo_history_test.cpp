@@ -33,23 +33,16 @@ protected:
     std::unique_ptr<UndoHistory> history;
 };
 
-TEST_F(Undo, OneVisitOfAFieldIsOneStepAndAnotherVisitOrAForeignWriteStartsTheNext) {
-    EXPECT_FALSE(history->canUndo());
-    const std::uint64_t first = history->newSession();
-    typeSetName("Live", first);
-    EXPECT_EQ(app->setlist().name, "Live");
-    EXPECT_EQ(history->undoCount(), 1u);
-
-    // A second visit of the same field, then a write from elsewhere in the middle of a third.
-    typeSetName("Live!", history->newSession());
-    const std::uint64_t third = history->newSession();
-    typeSetName("Live!!", third);
+// One visit of a field as one step, a second visit as another, and redo, through the real field:
+// tst_setlist's undo test. Here: a write from elsewhere in the middle of a visit.
+TEST_F(Undo, AForeignWriteInTheMiddleOfAVisitStartsTheNextStep) {
+    const std::uint64_t session = history->newSession();
+    typeSetName("Live", session);
     app->renameSong(0, "Opener"); // not typing: e.g. a cue-link snapshot arriving
-    typeSetName("Live!!!", third);
-    EXPECT_EQ(history->undoCount(), 5u);
+    typeSetName("Live!", session);
+    EXPECT_EQ(history->undoCount(), 3u);
 
-    const Names expected[] = {
-        {"Live!!", "Opener"}, {"Live!!", "A"}, {"Live!", "A"}, {"Live", "A"}, {"Test Set", "A"}};
+    const Names expected[] = {{"Live", "Opener"}, {"Live", "A"}, {"Test Set", "A"}};
     for (const auto& step : expected) {
         history->undo();
         EXPECT_EQ((Names{app->setlist().name, song(0).name}), step);
@@ -59,7 +52,6 @@ TEST_F(Undo, OneVisitOfAFieldIsOneStepAndAnotherVisitOrAForeignWriteStartsTheNex
     EXPECT_EQ(app->setlist().name, "Test Set");
 
     history->redo();
-    EXPECT_EQ(app->setlist().name, "Live");
     // A new edit drops what could be redone.
     app->renameSong(2, "Closer");
     EXPECT_FALSE(history->canRedo());
