@@ -1,5 +1,5 @@
 // The coordinator end to end on virtual time: MIDI presses, Cadenzo datagrams and commands move the
-// set, and what reaches the DAW follows each change exactly once.
+// set, and what reaches the DAW, on the set's host, follows each change exactly once.
 
 #include "live_rig.h"
 #include "support/records.h"
@@ -213,48 +213,6 @@ TEST_F(LiveTest, AllOnHoldsUntilTheSectionsMixIsSentAgain) {
     }
 }
 
-TEST_F(LiveTest, LearningANextTriggerAndASectionTrigger) {
-    start(makeSet({{"One", "a", "b", "c"}}, ControlMode::ccMute));
-    live->appear();
-    settle();
-    const MidiRef keys = midi.addSource("Keys");
-    midi.notifySetupChanged();
-    settle();
-
-    // NEXT: the learned key moves on from then on (its storing: the toolbar's QML test).
-    live->learnNextTrigger();
-    midi.sendFromSource(keys, {{0x90, 60, 90}});
-    settle();
-    const AdvanceTrigger learned{"Keys", AdvanceTrigger::Kind::note, 60};
-    EXPECT_EQ(service->advanceTrigger(), learned);
-    EXPECT_FALSE(service->isLearningTrigger());
-    EXPECT_EQ(app->learnTarget(), std::nullopt);
-    midi.sendFromSource(keys, {{0x90, 60, 90}});
-    settle();
-    EXPECT_EQ(app->currentSectionIndex(), 1);
-
-    // A section: the trigger is stored on it and jumps there at once.
-    live->learnJumpTrigger(section(2).id);
-    midi.sendFromSource(keys, {{0xB0, 21, 127}});
-    settle();
-    const AdvanceTrigger jump{"Keys", AdvanceTrigger::Kind::cc, 21};
-    EXPECT_EQ(section(2).jumpTrigger, jump);
-    EXPECT_EQ(service->advanceTrigger(), learned);
-    app->setCurrentSectionIndex(0);
-    settle();
-    midi.sendFromSource(keys, {{0xB0, 21, 127}});
-    settle();
-    EXPECT_EQ(app->currentSectionIndex(), 2);
-
-    // Refused (sustain pedal): the target is cleared and nothing else changes.
-    live->learnJumpTrigger(section(0).id);
-    midi.sendFromSource(keys, {{0xB0, 64, 127}});
-    settle();
-    EXPECT_EQ(app->learnTarget(), std::nullopt);
-    EXPECT_EQ(section(0).jumpTrigger, std::nullopt);
-    EXPECT_EQ(service->advanceTrigger(), learned);
-}
-
 TEST_F(LiveTest, JumpTriggerTableFollowsTheCurrentSong) {
     Setlist set = makeSet({{"One", "a", "b"}, {"Two", "a", "b", "c"}}, ControlMode::ccMute);
     set.songs[1].sections[2].jumpTrigger = AdvanceTrigger{"Pedal", AdvanceTrigger::Kind::note, 50};
@@ -337,26 +295,54 @@ TEST_F(LiveTest, KeysChangeExactlyWithWhatIsSent) {
     EXPECT_NE(LiveCoordinator::sectionStateKey(*app), section) << "the position is part of it";
 }
 
-TEST_F(LiveTest, ToolbarChangesResendAtOnce) {
-    Setlist set = makeSet({{"One", "Verse"}}, ControlMode::ccMute);
-    muteAt(set, 0, 0, 0, {1});
+// The DAW host chosen for a set reaches what the coordinator sends, and the toolbar switches it.
+TEST_F(LiveTest, TheSetsHostReachesEverySendSectionChangesPanicAndHostSwitch) {
+    Setlist set = makeSet({{"One", "Intro", "Verse", "Chorus", "Outro"}}, ControlMode::ccMute);
+    muteAt(set, 0, 1, 0, {1});
+    muteAt(set, 0, 2, 0, {0, 2});
+    set.dawHost = DawHost::ardour;
     start(std::move(set));
     live->appear();
     settle();
-    synthHeard();
-
-    struct Row {
-        std::int64_t asked, stored;
-        bool sends;
+    EXPECT_EQ(synthHeard(), Packets{}); // every track is taken to sound at first
+    // Ardour toggles: 127 on the CC of each layer (A-D: channel i+1, CC 20+i) whose state changes.
+    const auto toggles = [](std::initializer_list<int> layers) {
+        Packets out;
+        for (int i : layers)
+            out.push_back(
+                {static_cast<std::uint8_t>(0xB0 | i), static_cast<std::uint8_t>(20 + i), 0x7F});
+        return out;
     };
-    for (const Row& row :
-         std::vector<Row>{{13, 8, true}, {300, 248, true}, {-5, 0, true}, {3, 0, false}}) {
-        SCOPED_TRACE(row.asked);
-        live->setMackieTrackOffset(row.asked);
-        service->drain();
-        EXPECT_EQ(app->setlist().mackieTrackOffset, row.stored);
-        EXPECT_EQ(synthHeard(), row.sends ? ccRound({1}) : Packets{});
-        settle();
-        EXPECT_EQ(synthHeard(), Packets{}); // and only once
-    }
+
+    // This host sends no echoes: a CC is toggled again once the answer to its last toggle could
+    // have come.
+    const auto afterAnswers = [this] { loop.advance(MidiService::kEchoHold); };
+    app->advance();
+    settle();
+    EXPECT_EQ(synthHeard(), toggles({1}));
+    afterAnswers();
+    app->advance();
+    settle();
+    EXPECT_EQ(synthHeard(), toggles({0, 1, 2}));
+
+    // ALL ON toggles what is muted (the coordinator hands the host on to the panic too).
+    afterAnswers();
+    live->panic();
+    settle();
+    EXPECT_EQ(synthHeard(), toggles({0, 2}));
+    afterAnswers();
+    app->advance(); // the outro mutes nothing, as the panic left it
+    settle();
+    EXPECT_EQ(synthHeard(), Packets{});
+
+    // Back on Logic Pro / MainStage: every layer's state, at once and once.
+    live->setDawHost(DawHost::logic);
+    EXPECT_FALSE(app->setlist().dawHost);
+    service->drain();
+    EXPECT_EQ(synthHeard(), ccRound({}));
+    settle();
+    EXPECT_EQ(synthHeard(), Packets{});
+    live->setDawHost(DawHost::logic); // no change: nothing
+    settle();
+    EXPECT_EQ(synthHeard(), Packets{});
 }
