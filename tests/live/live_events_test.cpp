@@ -152,31 +152,7 @@ TEST_F(LiveTest, LiveTicksFiringMomentsOrRulesSendTheirMessagesThenTheMuteStateO
     EXPECT_EQ(synthHeard(), Packets{});
 }
 
-TEST_F(LiveTest, PanicUnmutesEverythingAndTheStepsOwnMixReturnsAfterAMoment) {
-    Setlist set = makeSet({{"One", "Verse"}}, ControlMode::ccMute);
-    muteAt(set, 0, 0, 0, {0});
-    start(std::move(set));
-    live->appear();
-    settle();
-    synthHeard();
-    Moment m = Moment::fresh();
-    m.muteLayerIDs = {layer(1).id};
-    live->testMoment(m);
-    settle();
-    EXPECT_EQ(synthHeard(), ccRound({0, 1}));
-
-    live->panic();
-    EXPECT_EQ(synthHeard(), ccRound({})); // done when panic() returns
-    EXPECT_EQ(app->activeMomentMutedIDs(), std::nullopt);
-    EXPECT_TRUE(live->allOn());
-    settle();
-    // Then the step's own mix, through the key watcher; ALL ON no longer holds.
-    EXPECT_EQ(synthHeard(), ccRound({0}));
-    EXPECT_FALSE(live->allOn());
-    EXPECT_TRUE(app->hasFired(m.id));
-}
-
-TEST_F(LiveTest, AllOnHoldsUntilTheSectionsMixIsSentAgain) {
+TEST_F(LiveTest, AllOnUnmutesAtOnceAndHoldsUntilTheSectionsMixIsSentAgain) {
     Setlist set = makeSet({{"One", "Verse", "Chorus"}}, ControlMode::ccMute);
     muteAt(set, 0, 0, 0, {0});
     muteAt(set, 0, 1, 0, {1});
@@ -187,6 +163,23 @@ TEST_F(LiveTest, AllOnHoldsUntilTheSectionsMixIsSentAgain) {
     synthHeard();
     EXPECT_FALSE(live->allOn());
 
+    // During a Moment: everything sounds when panic() returns and the Moment ends; then the
+    // step's own mix comes back through the key watcher, and ALL ON no longer holds.
+    Moment m = Moment::fresh();
+    m.muteLayerIDs = {layer(1).id};
+    live->testMoment(m);
+    settle();
+    EXPECT_EQ(synthHeard(), ccRound({0, 1}));
+    live->panic();
+    EXPECT_EQ(synthHeard(), ccRound({}));
+    EXPECT_EQ(app->activeMomentMutedIDs(), std::nullopt);
+    EXPECT_TRUE(live->allOn());
+    settle();
+    EXPECT_EQ(synthHeard(), ccRound({0}));
+    EXPECT_FALSE(live->allOn());
+    EXPECT_TRUE(app->hasFired(m.id));
+
+    // Otherwise ALL ON holds until something puts the section's mix back.
     struct Row {
         const char* change;
         std::function<void()> make;
