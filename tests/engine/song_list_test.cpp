@@ -88,21 +88,3 @@ TEST_F(SongList, ImportAppendsOrReplacesAndSelectsTheFirstNewSong) {
     EXPECT_EQ(changes, 0);
     EXPECT_EQ(songNames(), (Names{"Song X", "Song Y"}));
 }
-
-TEST_F(SongList, NewSetKeepsLayersAndTransport) {
-    Setlist set = makeSet(std::vector<Names>(10, {"S", "a", "b"}));
-    set.controlMode = ControlMode::ccMute;
-    set.mackiePort = "Port 9";
-    set.mackieTrackOffset = 8;
-    load(set);
-    position(7, 1, 1);
-
-    app->newSet(); // its songs and name: Undo.ImportAndNewSetAreUndoneAndRedoneWhole
-    EXPECT_EQ(app->setlist().layers, set.layers);
-    EXPECT_EQ(app->setlist().controlMode, ControlMode::ccMute);
-    EXPECT_EQ(app->setlist().mackiePort, "Port 9");
-    EXPECT_EQ(app->setlist().mackieTrackOffset, 8);
-    EXPECT_EQ(
-        (std::array{app->currentSongIndex(), app->currentSectionIndex(), app->currentStepIndex()}),
-        (std::array<std::int64_t, 3>{0, 0, 0}));
-}

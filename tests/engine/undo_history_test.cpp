@@ -73,10 +73,22 @@ TEST_F(Undo, TypingBackToTheStartLeavesNoStep) {
 }
 
 TEST_F(Undo, ImportAndNewSetAreUndoneAndRedoneWhole) {
+    app->updateSetlist([](Setlist& set) {
+        set.controlMode = ControlMode::ccMute;
+        set.mackiePort = "Port 9";
+        set.mackieTrackOffset = 8;
+        return true;
+    });
     const Setlist original = app->setlist();
     ASSERT_EQ(app->importSetlist("Song X\nIntro\n\nSong Y", false), 2);
     app->newSet();
     EXPECT_EQ(songNames(), (Names{"New Song"}));
+    EXPECT_EQ(positionNow(), (std::array<std::int64_t, 3>{0, 0, 0}));
+    // A new set keeps the layers and how the DAW is reached.
+    EXPECT_EQ(app->setlist().layers, original.layers);
+    EXPECT_EQ(app->setlist().controlMode, ControlMode::ccMute);
+    EXPECT_EQ(app->setlist().mackiePort, "Port 9");
+    EXPECT_EQ(app->setlist().mackieTrackOffset, 8);
 
     history->undo();
     EXPECT_EQ(songNames(), (Names{"A", "B", "C", "Song X", "Song Y"}));
