@@ -206,30 +206,6 @@ TEST_F(LiveTest, AllOnUnmutesAtOnceAndHoldsUntilTheSectionsMixIsSentAgain) {
     }
 }
 
-TEST_F(LiveTest, JumpTriggerTableFollowsTheCurrentSong) {
-    Setlist set = makeSet({{"One", "a", "b"}, {"Two", "a", "b", "c"}}, ControlMode::ccMute);
-    set.songs[1].sections[2].jumpTrigger = AdvanceTrigger{"Pedal", AdvanceTrigger::Kind::note, 50};
-    start(std::move(set));
-    live->appear();
-    settle();
-    footswitch({0x90, 50, 100});
-    settle();
-    EXPECT_EQ(position(), (Position{0, 0, 0})); // song One has no such trigger
-
-    app->setCurrentSongIndex(1);
-    settle();
-    footswitch({0x90, 50, 100});
-    settle();
-    EXPECT_EQ(position(), (Position{1, 2, 0}));
-
-    // Losing the current song: the table becomes what the state gives then (nothing).
-    app->setCurrentSongIndex(5);
-    settle();
-    footswitch({0x90, 50, 100});
-    settle();
-    EXPECT_EQ(position(), (Position{5, 2, 0}));
-}
-
 // The coordinator resends when its keys change: they must change with everything that changes
 // what is sent, and stay put for everything else.
 TEST_F(LiveTest, KeysChangeExactlyWithWhatIsSent) {

@@ -120,9 +120,9 @@ protected:
         }
         settle();
     }
-    // A position in the first song, reached on the main thread, with what it sent heard.
-    void goTo(std::int64_t section, std::int64_t step = 0) {
-        app->setCurrentSongIndex(0);
+    // A position, reached on the main thread, with what it sent heard.
+    void goTo(std::int64_t section, std::int64_t step = 0, std::int64_t song = 0) {
+        app->setCurrentSongIndex(song);
         app->jump(section);
         for (std::int64_t i = 0; i < step; ++i)
             app->nextStep();
@@ -167,6 +167,19 @@ TEST_F(ReflexTest, PressesAndCommandsAreAnsweredBeforeTheMainThreadRunsOrLeftToI
          {0, 2, 0},
          {}},
         {"a jump trigger", {0, 0, 0}, {press(kJumpPress)}, ccRound({3}), {0, 3, 0}, {}},
+        // The jump triggers are the current song's.
+        {"the first song's jump trigger in the second",
+         {1, 0, 0},
+         {press(kJumpPress)},
+         {},
+         {1, 0, 0},
+         {}},
+        {"a jump trigger without a current song",
+         {5, 0, 0},
+         {press(kJumpPress)},
+         {},
+         {5, 0, 0},
+         {}},
         {"a program change", {0, 0, 0}, {press(program(4))}, ccRound({1, 2}), {0, 4, 0}, {}},
         {"NEXT, then a jump",
          {0, 0, 0},
@@ -231,7 +244,7 @@ TEST_F(ReflexTest, PressesAndCommandsAreAnsweredBeforeTheMainThreadRunsOrLeftToI
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        goTo(c.from.section, c.from.step);
+        goTo(c.from.section, c.from.step, c.from.song);
         ASSERT_EQ(position(), c.from);
         for (const auto& move : c.moves)
             move();
