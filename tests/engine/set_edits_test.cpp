@@ -56,32 +56,6 @@ TEST(SetEdits, AnEditThatFindsNothingToDoReturnsNone) {
     }
 }
 
-TEST(SetEdits, NewRecordsGetIdsOfTheirOwnAndCopiesKeepNoneOfTheOriginals) {
-    Setlist set = makeSet({{"Song", "A"}});
-    set = *edits::addStep(set, 0, set.songs[0].sections[0].id);
-    set = *edits::duplicateSection(set, 0, 0);
-    set = *edits::addLayer(set, 16, "Port");
-    set = *edits::addMoment(set, 0, set.songs[0].sections[0].id);
-    UuidSet ids;
-    std::size_t records = 0;
-    auto note = [&](const Uuid& id) {
-        EXPECT_FALSE(id.isNil());
-        ids.insert(id);
-        ++records;
-    };
-    for (const Layer& layer : set.layers)
-        note(layer.id);
-    for (const Section& section : set.songs[0].sections) {
-        note(section.id);
-        for (const SectionStep& step : section.steps)
-            note(step.id);
-        for (const Moment& moment : section.moments)
-            note(moment.id);
-    }
-    EXPECT_EQ(records, 5u + 2 * 3 + 1); // layers; two sections of two steps; one Moment
-    EXPECT_EQ(ids.size(), records);
-}
-
 TEST(Position, ARestoredSetIsFollowedByIdElseClamped) {
     const Setlist set = makeSet({{"One", "a", "b"}, {"Two", "c", "d", "e"}, {"Empty"}});
     const Uuid two = set.songs[1].id;

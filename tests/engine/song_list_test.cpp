@@ -49,21 +49,6 @@ TEST_F(SongList, MoveAndDeleteKeepTheSelectionSensible) {
     EXPECT_EQ(app->currentSectionIndex(), 0);
 }
 
-TEST_F(SongList, AddAndSelectGoToTheSongsFirstSection) {
-    load(makeSet({{"A", "a1", "a2"}}));
-    position(0, 1, 1);
-    app->addSong();
-    EXPECT_EQ(songNames(), (Names{"A", "New Song"}));
-    EXPECT_EQ(sectionNames(1), (Names{"Intro", "Verse", "Chorus"}));
-    EXPECT_EQ(
-        (std::array{app->currentSongIndex(), app->currentSectionIndex(), app->currentStepIndex()}),
-        (std::array<std::int64_t, 3>{1, 0, 1})); // the step is left alone
-    app->selectSong(0);
-    EXPECT_EQ(app->currentSongIndex(), 0);
-    app->selectSong(2);
-    EXPECT_EQ(app->currentSongIndex(), 0);
-}
-
 TEST_F(SongList, ImportAppendsOrReplacesAndSelectsTheFirstNewSong) {
     struct Case {
         const char* what;
@@ -102,25 +87,4 @@ TEST_F(SongList, ImportAppendsOrReplacesAndSelectsTheFirstNewSong) {
         EXPECT_EQ(app->importSetlist(text, true), 0);
     EXPECT_EQ(changes, 0);
     EXPECT_EQ(songNames(), (Names{"Song X", "Song Y"}));
-}
-
-TEST_F(SongList, NewSetKeepsLayersAndTransport) {
-    Setlist set = makeSet(std::vector<Names>(10, {"S", "a", "b"}));
-    set.controlMode = ControlMode::ccMute;
-    set.mackiePort = "Port 9";
-    set.mackieTrackOffset = 8;
-    load(set);
-    position(7, 1, 1);
-
-    app->newSet();
-    EXPECT_EQ(app->setlist().name, "Untitled Set");
-    EXPECT_EQ(songNames(), Names{"New Song"});
-    EXPECT_EQ(sectionNames(), (Names{"Intro", "Verse", "Chorus"}));
-    EXPECT_EQ(app->setlist().layers, set.layers);
-    EXPECT_EQ(app->setlist().controlMode, ControlMode::ccMute);
-    EXPECT_EQ(app->setlist().mackiePort, "Port 9");
-    EXPECT_EQ(app->setlist().mackieTrackOffset, 8);
-    EXPECT_EQ(
-        (std::array{app->currentSongIndex(), app->currentSectionIndex(), app->currentStepIndex()}),
-        (std::array<std::int64_t, 3>{0, 0, 0}));
 }

@@ -33,23 +33,16 @@ protected:
     std::unique_ptr<UndoHistory> history;
 };
 
-TEST_F(Undo, OneVisitOfAFieldIsOneStepAndAnotherVisitOrAForeignWriteStartsTheNext) {
-    EXPECT_FALSE(history->canUndo());
-    const std::uint64_t first = history->newSession();
-    typeSetName("Live", first);
-    EXPECT_EQ(app->setlist().name, "Live");
-    EXPECT_EQ(history->undoCount(), 1u);
-
-    // A second visit of the same field, then a write from elsewhere in the middle of a third.
-    typeSetName("Live!", history->newSession());
-    const std::uint64_t third = history->newSession();
-    typeSetName("Live!!", third);
+// One visit of a field as one step, a second visit as another, and redo, through the real field:
+// tst_setlist's undo test. Here: a write from elsewhere in the middle of a visit.
+TEST_F(Undo, AForeignWriteInTheMiddleOfAVisitStartsTheNextStep) {
+    const std::uint64_t session = history->newSession();
+    typeSetName("Live", session);
     app->renameSong(0, "Opener"); // not typing: e.g. a cue-link snapshot arriving
-    typeSetName("Live!!!", third);
-    EXPECT_EQ(history->undoCount(), 5u);
+    typeSetName("Live!", session);
+    EXPECT_EQ(history->undoCount(), 3u);
 
-    const Names expected[] = {
-        {"Live!!", "Opener"}, {"Live!!", "A"}, {"Live!", "A"}, {"Live", "A"}, {"Test Set", "A"}};
+    const Names expected[] = {{"Live", "Opener"}, {"Live", "A"}, {"Test Set", "A"}};
     for (const auto& step : expected) {
         history->undo();
         EXPECT_EQ((Names{app->setlist().name, song(0).name}), step);
@@ -59,7 +52,6 @@ TEST_F(Undo, OneVisitOfAFieldIsOneStepAndAnotherVisitOrAForeignWriteStartsTheNex
     EXPECT_EQ(app->setlist().name, "Test Set");
 
     history->redo();
-    EXPECT_EQ(app->setlist().name, "Live");
     // A new edit drops what could be redone.
     app->renameSong(2, "Closer");
     EXPECT_FALSE(history->canRedo());
@@ -81,10 +73,22 @@ TEST_F(Undo, TypingBackToTheStartLeavesNoStep) {
 }
 
 TEST_F(Undo, ImportAndNewSetAreUndoneAndRedoneWhole) {
+    app->updateSetlist([](Setlist& set) {
+        set.controlMode = ControlMode::ccMute;
+        set.mackiePort = "Port 9";
+        set.mackieTrackOffset = 8;
+        return true;
+    });
     const Setlist original = app->setlist();
     ASSERT_EQ(app->importSetlist("Song X\nIntro\n\nSong Y", false), 2);
     app->newSet();
     EXPECT_EQ(songNames(), (Names{"New Song"}));
+    EXPECT_EQ(positionNow(), (std::array<std::int64_t, 3>{0, 0, 0}));
+    // A new set keeps the layers and how the DAW is reached.
+    EXPECT_EQ(app->setlist().layers, original.layers);
+    EXPECT_EQ(app->setlist().controlMode, ControlMode::ccMute);
+    EXPECT_EQ(app->setlist().mackiePort, "Port 9");
+    EXPECT_EQ(app->setlist().mackieTrackOffset, 8);
 
     history->undo();
     EXPECT_EQ(songNames(), (Names{"A", "B", "C", "Song X", "Song Y"}));
@@ -98,24 +102,10 @@ TEST_F(Undo, ImportAndNewSetAreUndoneAndRedoneWhole) {
     EXPECT_EQ(app->setlist().layers, original.layers);
 }
 
-TEST_F(Undo, ThePerformerStaysOnTheSameSongAndSectionOrIsClampedIntoTheSet) {
-    // Undoing an append while on the last imported song: that song is gone, the index is clamped.
-    app->importSetlist("X\nx1\n\nY\ny1\ny2", false);
-    app->setCurrentSongIndex(4);
-    app->setCurrentSectionIndex(1);
-    history->undo();
-    EXPECT_EQ(positionNow(), (std::array<std::int64_t, 3>{2, 0, 0}));
-
-    // Undoing a move follows the current song back to where it was.
-    app->selectSong(0);
-    app->moveSong(0, 3);
-    EXPECT_EQ(app->currentSongIndex(), 2);
-    history->undo();
-    EXPECT_EQ(songNames(), (Names{"A", "B", "C"}));
-    EXPECT_EQ(app->currentSongIndex(), 0);
-
-    // Undoing a deleted section in front of the current one: the same section stays current,
-    // its step kept.
+// Where the performer lands after an undo (followed by id, else clamped): the Position table.
+// Here, that an undo goes through it: a section deleted in front of the current one comes back,
+// and the same section stays current with its step.
+TEST_F(Undo, ThePerformerStaysOnTheSameSection) {
     app->selectSong(1);
     app->addStep(section(2, 1).id);
     position(1, 2, 1);
@@ -125,11 +115,6 @@ TEST_F(Undo, ThePerformerStaysOnTheSameSongAndSectionOrIsClampedIntoTheSet) {
     history->undo();
     EXPECT_EQ(positionNow(), (std::array<std::int64_t, 3>{1, 2, 1}));
     EXPECT_EQ(app->currentSection()->name, "b3");
-
-    // Undoing the added step leaves the step index inside the section.
-    history->undo();
-    EXPECT_EQ(section(2, 1).steps.size(), 1u);
-    EXPECT_EQ(positionNow(), (std::array<std::int64_t, 3>{1, 2, 0}));
 }
 
 TEST_F(Undo, ConnectionSettingsAndThePositionAreNotPartOfTheHistory) {

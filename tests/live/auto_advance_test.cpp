@@ -105,28 +105,6 @@ TEST_F(AutoAdvanceTest, ArmsForTheBarsAtTheTempoOfCadenzoOrTheSongOrTheFallback)
     }
 }
 
-TEST_F(AutoAdvanceTest, TimedStepsAdvanceOneAfterAnotherAtTheirTime) {
-    startWith(8, std::nullopt);
-    cadenzo(R"(,"playing":true,"bpm":120)");
-    const auto start = loop.now();
-    ASSERT_TRUE(clock().armed());
-    synthHeard();
-
-    loop.advance(16s - 1ms);
-    EXPECT_EQ(app->currentStepIndex(), 0);
-    loop.advance(1ms);
-    EXPECT_EQ(app->currentStepIndex(), 1);
-    service->drain();
-    EXPECT_EQ(synthHeard(), ccRound({})) << "the step change pushes its mute state, once";
-    settle();
-    // The step's own bars re-arm the clock, timed from the change.
-    EXPECT_EQ(clock().dueAt(), start + 32s);
-    loop.advance(16s);
-    settle();
-    EXPECT_EQ(app->currentStepIndex(), 2);
-    EXPECT_FALSE(clock().armed()); // the last step has no bars
-}
-
 // A 4-bar step at 120 BPM lasts 8 s. Half-way through, something happens; the step ends on its
 // bar unless the position or its timing changed.
 TEST_F(AutoAdvanceTest, HalfWayThroughAStepOnlyPositionTempoAndBarsChangeItsEnd) {
@@ -158,6 +136,13 @@ TEST_F(AutoAdvanceTest, HalfWayThroughAStepOnlyPositionTempoAndBarsChangeItsEnd)
          [&] { editSet([](Setlist& set) { set.layers[0].muteCC = 70; }); }, 8.0},
         {"Cadenzo stops", R"(,"playing":true,"bpm":120)",
          [&] { plays(R"(,"playing":false,"bpm":120)"); }, 8.0},
+        {"Cadenzo goes silent and says goodbye", R"(,"playing":true,"bpm":120)",
+         [&] {
+             cadenzoGoesSilent();
+             cue(R"({"type":"GOODBYE"})");
+             ASSERT_FALSE(link->connection().isConnected());
+         },
+         8.0},
         {"Cadenzo's tempo halves", R"(,"playing":true,"bpm":120)",
          [&] { plays(R"(,"playing":true,"bpm":60)"); }, 4.0 + 8.0},
         {"the song's tempo halves", R"(,"playing":true)",
@@ -222,34 +207,6 @@ TEST_F(AutoAdvanceTest, WhenCadenzoStartsPlayingTheCurrentStepIsTimedFromThen) {
     }
 }
 
-TEST_F(AutoAdvanceTest, AnExplicitReArmLeavesOnePendingItemTimedFromTheLastCall) {
-    startWith(8, std::nullopt);
-    cadenzo(R"(,"playing":true,"bpm":120)");
-    live->scheduleAutoAdvance();
-    loop.advance(5s);
-    live->scheduleAutoAdvance();
-    EXPECT_EQ(clock().dueAt(), loop.now() + 16s);
-    loop.advance(11s); // when the first call's item would have run
-    EXPECT_EQ(app->currentStepIndex(), 0);
-    loop.advance(5s);
-    EXPECT_EQ(app->currentStepIndex(), 1);
-}
-
-TEST_F(AutoAdvanceTest, CadenzoStoppingOrGoingSilentLeavesAnArmedClockAlone) {
-    startWith(8, std::nullopt);
-    cadenzo(R"(,"playing":true,"bpm":120)");
-    ASSERT_TRUE(clock().armed());
-    cadenzoGoesSilent();
-    cue(liveState(R"(,"playing":false,"bpm":60)"));
-    cue(R"({"type":"GOODBYE"})");
-    EXPECT_FALSE(link->connection().isConnected());
-    loop.advance(16s);
-    settle();
-    EXPECT_EQ(app->currentStepIndex(), 1);
-    // Without a live state the new step is not armed.
-    EXPECT_FALSE(clock().armed());
-}
-
 // The virtual loop, except that every one-shot timer fires `lateness` after its time, as a busy
 // machine's timers do.
 class LateLoop final : public MainLoop {
@@ -272,15 +229,16 @@ private:
     Duration lateness_;
 };
 
-// Each timed step is counted from the bar where the one before ended, not from when a late timer
-// ran; after a stall longer than a step, from when the advance happened, so it is not rushed.
-TEST_F(AutoAdvanceTest, ALateTimerNeitherPushesTheFollowingStepsLaterNorRushesThem) {
+// Timed steps follow one another, each pushing its mutes once; each is counted from the bar where
+// the one before ended, not from when a late timer ran; after a stall longer than a step, from
+// when the advance happened, so it is not rushed.
+TEST_F(AutoAdvanceTest, TimedStepsFollowOnTheBarAndALateTimerNeitherDelaysNorRushesThem) {
     struct Row {
         Duration lateness;
         Duration firstAdvanceAt; // the 16 s step, run late
         Duration secondDue;      // when the next step is due
     };
-    for (const Row& row : {Row{30ms, 16s + 30ms, 32s}, Row{20s, 36s, 52s}}) {
+    for (const Row& row : {Row{0ms, 16s, 32s}, Row{30ms, 16s + 30ms, 32s}, Row{20s, 36s, 52s}}) {
         SCOPED_TRACE(std::chrono::duration<double>(row.lateness).count());
         restartWith(8, std::nullopt);
         LateLoop late(loop, row.lateness);
@@ -288,13 +246,20 @@ TEST_F(AutoAdvanceTest, ALateTimerNeitherPushesTheFollowingStepsLaterNorRushesTh
         live->appear();
         cadenzo(R"(,"playing":true,"bpm":120)");
         const auto start = loop.now();
-        loop.advanceTo(start + row.firstAdvanceAt);
+        synthHeard();
+        loop.advanceTo(start + row.firstAdvanceAt - 1ms);
+        EXPECT_EQ(app->currentStepIndex(), 0);
+        loop.advance(1ms);
         EXPECT_EQ(app->currentStepIndex(), 1);
+        service->drain();
+        EXPECT_EQ(synthHeard(), ccRound({})) << "the step change pushes its mute state, once";
         EXPECT_EQ(clock().dueAt(), start + row.secondDue);
         loop.advanceTo(start + row.secondDue + row.lateness - 1ms);
         EXPECT_EQ(app->currentStepIndex(), 1);
         loop.advance(1ms);
         EXPECT_EQ(app->currentStepIndex(), 2);
+        settle();
+        EXPECT_FALSE(clock().armed()); // the last step has no bars
         ticks.reset();
         live.reset();
     }

@@ -1,7 +1,6 @@
 // The coordinator end to end on virtual time: MIDI presses, Cadenzo datagrams and commands move the
-// set, and what reaches the DAW follows each change exactly once.
+// set, and what reaches the DAW, on the set's host, follows each change exactly once.
 
-#include "engine/undo_history.h"
 #include "live_rig.h"
 #include "support/records.h"
 
@@ -99,49 +98,7 @@ TEST_F(LiveTest, CCMutesGoOutOnceForEachChangeAndChangesOfOneTurnAreSentTogether
     EXPECT_EQ(synthHeard(), rerouted);
 }
 
-TEST_F(LiveTest, FireMovesWithinRangeResetsTheStepAndPushesAtOnce) {
-    Setlist set =
-        makeSet({{"One", "a", "b", "c"}, {"Two", "a", "b", "c"}, {"Three", "a", "b", "c"}},
-                ControlMode::ccMute);
-    for (auto& song : set.songs)
-        song.sections[2].steps.push_back(SectionStep::fresh());
-    muteAt(set, 1, 0, 0, {0});
-    muteAt(set, 0, 2, 0, {1});
-    muteAt(set, 2, 2, 0, {2});
-    muteAt(set, 1, 1, 0, {3});
-    start(std::move(set));
-    live->appear();
-    settle();
-
-    struct Row {
-        const char* datagram;
-        Position after;
-        Packets immediate; // sent before the key watcher had a chance to run
-    };
-    const std::vector<Row> rows{
-        {R"({"type":"FIRE","songIdx":99,"sectionIdx":0})", {1, 0, 0}, ccRound({0})},
-        {R"({"type":"FIRE","songIdx":3,"sectionIdx":0})", {1, 0, 0}, ccRound({0})},
-        {R"({"type":"FIRE","songIdx":0,"sectionIdx":-1})", {0, 2, 0}, ccRound({1})},
-        {R"({"type":"FIRE","songIdx":2,"sectionIdx":5})", {2, 2, 0}, ccRound({2})},
-        {R"({"type":"FIRE","songIdx":-1,"sectionIdx":1})", {1, 1, 0}, ccRound({3})},
-        {R"({"type":"FIRE","songIdx":1,"sectionIdx":"x"})", {1, 2, 1}, {}}, // malformed: dropped
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.datagram);
-        app->setCurrentSongIndex(1);
-        app->setCurrentSectionIndex(2);
-        app->setCurrentStepIndex(1);
-        settle();
-        synthHeard();
-        cue(row.datagram);
-        service->drain();
-        EXPECT_EQ(synthHeard(), row.immediate);
-        settle();
-        EXPECT_EQ(position(), row.after);
-    }
-}
-
-TEST_F(LiveTest, LiveTickFiringMomentsSendsTheirMessagesThenTheMuteStateOnce) {
+TEST_F(LiveTest, LiveTicksFiringMomentsOrRulesSendTheirMessagesThenTheMuteStateOnce) {
     Setlist set = makeSet({{"One", "Verse", "Chorus"}}, ControlMode::mackieControl);
     Moment swell = Moment::fresh();
     swell.name = "Swell";
@@ -155,6 +112,10 @@ TEST_F(LiveTest, LiveTickFiringMomentsSendsTheirMessagesThenTheMuteStateOnce) {
     drop.anchor = FireAnchor::barsBeforeSectionEnd(2);
     drop.ccSends = {CCSend{Uuid::random(), "Synth", 16, 300, -4}}; // clamped on the way out
     set.songs[0].sections[0].moments = {swell, drop};
+    LayerRule rule = LayerRule::fresh();
+    rule.effect = LayerRule::Effect::muteOut;
+    rule.anchor = FireAnchor::barsBeforeSectionEnd(1);
+    set.layers[2].rules = {rule};
     start(std::move(set));
     live->appear();
     settleBanks();
@@ -176,54 +137,22 @@ TEST_F(LiveTest, LiveTickFiringMomentsSendsTheirMessagesThenTheMuteStateOnce) {
     EXPECT_EQ(heard(), Packets{});
     EXPECT_EQ(position(), (Position{0, 0, 0})); // a tick never moves the performer
 
-    // Everything fired: later ticks send nothing.
+    // A tick where only a rule fires still pushes the mute state, once.
     cue(R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":0,"barsToNext":1,"playing":true})");
+    service->drain();
+    EXPECT_EQ(heard(), presses({mute(2)}));
+    EXPECT_EQ(synthHeard(), Packets{});
+    settle();
+    EXPECT_EQ(heard(), Packets{});
+
+    // Everything fired: later ticks send nothing.
+    cue(R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":0,"barsToNext":0,"playing":true})");
     settle();
     EXPECT_EQ(heard(), Packets{});
     EXPECT_EQ(synthHeard(), Packets{});
 }
 
-TEST_F(LiveTest, LiveTickWhereOnlyARuleFiresStillPushesOnce) {
-    Setlist set = makeSet({{"One", "Verse", "Chorus"}}, ControlMode::mackieControl);
-    LayerRule rule = LayerRule::fresh();
-    rule.effect = LayerRule::Effect::muteOut;
-    rule.anchor = FireAnchor::barsBeforeSectionEnd(1);
-    set.layers[2].rules = {rule};
-    start(std::move(set));
-    live->appear();
-    settleBanks();
-    heard();
-    cue(R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":0,"barsToNext":1,"playing":true})");
-    service->drain();
-    EXPECT_EQ(heard(), presses({mute(2)}));
-    EXPECT_EQ(synthHeard(), Packets{});
-}
-
-TEST_F(LiveTest, PanicUnmutesEverythingAndTheStepsOwnMixReturnsAfterAMoment) {
-    Setlist set = makeSet({{"One", "Verse"}}, ControlMode::ccMute);
-    muteAt(set, 0, 0, 0, {0});
-    start(std::move(set));
-    live->appear();
-    settle();
-    synthHeard();
-    Moment m = Moment::fresh();
-    m.muteLayerIDs = {layer(1).id};
-    live->testMoment(m);
-    settle();
-    EXPECT_EQ(synthHeard(), ccRound({0, 1}));
-
-    live->panic();
-    EXPECT_EQ(synthHeard(), ccRound({})); // done when panic() returns
-    EXPECT_EQ(app->activeMomentMutedIDs(), std::nullopt);
-    EXPECT_TRUE(live->allOn());
-    settle();
-    // Then the step's own mix, through the key watcher; ALL ON no longer holds.
-    EXPECT_EQ(synthHeard(), ccRound({0}));
-    EXPECT_FALSE(live->allOn());
-    EXPECT_TRUE(app->hasFired(m.id));
-}
-
-TEST_F(LiveTest, AllOnHoldsUntilTheSectionsMixIsSentAgain) {
+TEST_F(LiveTest, AllOnUnmutesAtOnceAndHoldsUntilTheSectionsMixIsSentAgain) {
     Setlist set = makeSet({{"One", "Verse", "Chorus"}}, ControlMode::ccMute);
     muteAt(set, 0, 0, 0, {0});
     muteAt(set, 0, 1, 0, {1});
@@ -234,6 +163,23 @@ TEST_F(LiveTest, AllOnHoldsUntilTheSectionsMixIsSentAgain) {
     synthHeard();
     EXPECT_FALSE(live->allOn());
 
+    // During a Moment: everything sounds when panic() returns and the Moment ends; then the
+    // step's own mix comes back through the key watcher, and ALL ON no longer holds.
+    Moment m = Moment::fresh();
+    m.muteLayerIDs = {layer(1).id};
+    live->testMoment(m);
+    settle();
+    EXPECT_EQ(synthHeard(), ccRound({0, 1}));
+    live->panic();
+    EXPECT_EQ(synthHeard(), ccRound({}));
+    EXPECT_EQ(app->activeMomentMutedIDs(), std::nullopt);
+    EXPECT_TRUE(live->allOn());
+    settle();
+    EXPECT_EQ(synthHeard(), ccRound({0}));
+    EXPECT_FALSE(live->allOn());
+    EXPECT_TRUE(app->hasFired(m.id));
+
+    // Otherwise ALL ON holds until something puts the section's mix back.
     struct Row {
         const char* change;
         std::function<void()> make;
@@ -258,72 +204,6 @@ TEST_F(LiveTest, AllOnHoldsUntilTheSectionsMixIsSentAgain) {
         EXPECT_EQ(live->allOn(), !row.putsTheMixBack);
         EXPECT_EQ(synthHeard().empty(), !row.putsTheMixBack);
     }
-}
-
-TEST_F(LiveTest, LearningANextTriggerAndASectionTrigger) {
-    start(makeSet({{"One", "a", "b", "c"}}, ControlMode::ccMute));
-    live->appear();
-    settle();
-    const MidiRef keys = midi.addSource("Keys");
-    midi.notifySetupChanged();
-    settle();
-
-    // NEXT: the learned key moves on from then on (its storing: the toolbar's QML test).
-    live->learnNextTrigger();
-    midi.sendFromSource(keys, {{0x90, 60, 90}});
-    settle();
-    const AdvanceTrigger learned{"Keys", AdvanceTrigger::Kind::note, 60};
-    EXPECT_EQ(service->advanceTrigger(), learned);
-    EXPECT_FALSE(service->isLearningTrigger());
-    EXPECT_EQ(app->learnTarget(), std::nullopt);
-    midi.sendFromSource(keys, {{0x90, 60, 90}});
-    settle();
-    EXPECT_EQ(app->currentSectionIndex(), 1);
-
-    // A section: the trigger is stored on it and jumps there at once.
-    live->learnJumpTrigger(section(2).id);
-    midi.sendFromSource(keys, {{0xB0, 21, 127}});
-    settle();
-    const AdvanceTrigger jump{"Keys", AdvanceTrigger::Kind::cc, 21};
-    EXPECT_EQ(section(2).jumpTrigger, jump);
-    EXPECT_EQ(service->advanceTrigger(), learned);
-    app->setCurrentSectionIndex(0);
-    settle();
-    midi.sendFromSource(keys, {{0xB0, 21, 127}});
-    settle();
-    EXPECT_EQ(app->currentSectionIndex(), 2);
-
-    // Refused (sustain pedal): the target is cleared and nothing else changes.
-    live->learnJumpTrigger(section(0).id);
-    midi.sendFromSource(keys, {{0xB0, 64, 127}});
-    settle();
-    EXPECT_EQ(app->learnTarget(), std::nullopt);
-    EXPECT_EQ(section(0).jumpTrigger, std::nullopt);
-    EXPECT_EQ(service->advanceTrigger(), learned);
-}
-
-TEST_F(LiveTest, JumpTriggerTableFollowsTheCurrentSong) {
-    Setlist set = makeSet({{"One", "a", "b"}, {"Two", "a", "b", "c"}}, ControlMode::ccMute);
-    set.songs[1].sections[2].jumpTrigger = AdvanceTrigger{"Pedal", AdvanceTrigger::Kind::note, 50};
-    start(std::move(set));
-    live->appear();
-    settle();
-    footswitch({0x90, 50, 100});
-    settle();
-    EXPECT_EQ(position(), (Position{0, 0, 0})); // song One has no such trigger
-
-    app->setCurrentSongIndex(1);
-    settle();
-    footswitch({0x90, 50, 100});
-    settle();
-    EXPECT_EQ(position(), (Position{1, 2, 0}));
-
-    // Losing the current song: the table becomes what the state gives then (nothing).
-    app->setCurrentSongIndex(5);
-    settle();
-    footswitch({0x90, 50, 100});
-    settle();
-    EXPECT_EQ(position(), (Position{5, 2, 0}));
 }
 
 // The coordinator resends when its keys change: they must change with everything that changes
@@ -384,42 +264,54 @@ TEST_F(LiveTest, KeysChangeExactlyWithWhatIsSent) {
     EXPECT_NE(LiveCoordinator::sectionStateKey(*app), section) << "the position is part of it";
 }
 
-TEST_F(LiveTest, ToolbarChangesResendAtOnce) {
-    Setlist set = makeSet({{"One", "Verse"}}, ControlMode::ccMute);
-    muteAt(set, 0, 0, 0, {1});
+// The DAW host chosen for a set reaches what the coordinator sends, and the toolbar switches it.
+TEST_F(LiveTest, TheSetsHostReachesEverySendSectionChangesPanicAndHostSwitch) {
+    Setlist set = makeSet({{"One", "Intro", "Verse", "Chorus", "Outro"}}, ControlMode::ccMute);
+    muteAt(set, 0, 1, 0, {1});
+    muteAt(set, 0, 2, 0, {0, 2});
+    set.dawHost = DawHost::ardour;
     start(std::move(set));
     live->appear();
     settle();
-    synthHeard();
-
-    struct Row {
-        std::int64_t asked, stored;
-        bool sends;
+    EXPECT_EQ(synthHeard(), Packets{}); // every track is taken to sound at first
+    // Ardour toggles: 127 on the CC of each layer (A-D: channel i+1, CC 20+i) whose state changes.
+    const auto toggles = [](std::initializer_list<int> layers) {
+        Packets out;
+        for (int i : layers)
+            out.push_back(
+                {static_cast<std::uint8_t>(0xB0 | i), static_cast<std::uint8_t>(20 + i), 0x7F});
+        return out;
     };
-    for (const Row& row :
-         std::vector<Row>{{13, 8, true}, {300, 248, true}, {-5, 0, true}, {3, 0, false}}) {
-        SCOPED_TRACE(row.asked);
-        live->setMackieTrackOffset(row.asked);
-        service->drain();
-        EXPECT_EQ(app->setlist().mackieTrackOffset, row.stored);
-        EXPECT_EQ(synthHeard(), row.sends ? ccRound({1}) : Packets{});
-        settle();
-        EXPECT_EQ(synthHeard(), Packets{}); // and only once
-    }
-}
 
-TEST_F(LiveTest, UndoingAMuteEditResendsTheRestoredMutes) {
-    start(makeSet({{"Song", "Intro", "Verse"}}, ControlMode::ccMute));
-    live->appear();
+    // This host sends no echoes: a CC is toggled again once the answer to its last toggle could
+    // have come.
+    const auto afterAnswers = [this] { loop.advance(MidiService::kEchoHold); };
+    app->advance();
     settle();
-    synthHeard();
-    UndoHistory history(*app);
+    EXPECT_EQ(synthHeard(), toggles({1}));
+    afterAnswers();
+    app->advance();
+    settle();
+    EXPECT_EQ(synthHeard(), toggles({0, 1, 2}));
 
-    app->toggleLayer(layer(1).id, section(0).id, 0);
+    // ALL ON toggles what is muted (the coordinator hands the host on to the panic too).
+    afterAnswers();
+    live->panic();
     settle();
-    EXPECT_EQ(synthHeard(), ccRound({1}));
+    EXPECT_EQ(synthHeard(), toggles({0, 2}));
+    afterAnswers();
+    app->advance(); // the outro mutes nothing, as the panic left it
+    settle();
+    EXPECT_EQ(synthHeard(), Packets{});
 
-    history.undo();
-    settle();
+    // Back on Logic Pro / MainStage: every layer's state, at once and once.
+    live->setDawHost(DawHost::logic);
+    EXPECT_FALSE(app->setlist().dawHost);
+    service->drain();
     EXPECT_EQ(synthHeard(), ccRound({}));
+    settle();
+    EXPECT_EQ(synthHeard(), Packets{});
+    live->setDawHost(DawHost::logic); // no change: nothing
+    settle();
+    EXPECT_EQ(synthHeard(), Packets{});
 }

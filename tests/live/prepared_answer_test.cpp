@@ -30,17 +30,6 @@ protected:
         heard();
     }
 
-    // The mute buttons of these strips pressed and released, as the DAW hears them.
-    static Packets presses(std::initializer_list<int> strips) {
-        Packets out;
-        for (int s : strips) {
-            const auto note = static_cast<std::uint8_t>(0x10 + s);
-            out.push_back({0x90, note, 0x7F});
-            out.push_back({0x90, note, 0x00});
-        }
-        return out;
-    }
-
     // Mute presses only (the bank moves of the first push are not of interest here).
     Packets mutePresses() {
         Packets out;
@@ -66,10 +55,10 @@ TEST_F(PreparedAnswerTest, ClaimedAnswersAreTheQueuesOwnSendsAndEachMoveIsTakenO
     };
     // Each answer is prepared from the shadow the previous claimed answer left.
     const std::vector<Step> steps{
-        {"NEXT to S1", kPedalNext, presses({0, 2}), {0, 1, 0}},
-        {"NEXT to S2", kPedalNext, presses({0}), {0, 2, 0}},
-        {"program change to S3", {0xC0, 3}, presses({1, 2, 3}), {0, 3, 0}},
-        {"program change back to S0", {0xC2, 0}, presses({1, 3}), {0, 0, 0}},
+        {"NEXT to S1", kPedalNext, presses({mute(0), mute(2)}), {0, 1, 0}},
+        {"NEXT to S2", kPedalNext, presses({mute(0)}), {0, 2, 0}},
+        {"program change to S3", {0xC0, 3}, presses({mute(1), mute(2), mute(3)}), {0, 3, 0}},
+        {"program change back to S0", {0xC2, 0}, presses({mute(1), mute(3)}), {0, 0, 0}},
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.name);
@@ -95,12 +84,12 @@ TEST_F(PreparedAnswerTest, AFireThatLearnsOfAClaimFirstMovesOnFromTheClaimedPosi
     ASSERT_TRUE(service->answersPrepared());
     const auto claimed = midi.pressPrepared(pedal, {0xC0, 3});
     ASSERT_TRUE(claimed.has_value());
-    EXPECT_EQ(mutePresses(), presses({1, 3}));
+    EXPECT_EQ(mutePresses(), presses({mute(1), mute(3)}));
     // Cadenzo's FIRE for S1 arrives before the press reaches the input thread: the claimed move
     // comes first, and the FIRE's mutes are computed from the shadow it left (B and D muted).
     ASSERT_TRUE(service->answerCueJump(0, 1));
     service->drain();
-    EXPECT_EQ(mutePresses(), presses({0, 1, 2, 3}));
+    EXPECT_EQ(mutePresses(), presses({mute(0), mute(1), mute(2), mute(3)}));
     // The press arrives late: already taken over, nothing happens.
     midi.handAnswered(*claimed);
     settle();
@@ -118,7 +107,10 @@ TEST_F(PreparedAnswerTest, AFireAndTheRemotesNextSendThePreparedAnswerThemselves
         Position after;
     };
     const std::vector<Step> steps{
-        {"a FIRE for S3", [&] { return service->answerCueJump(0, 3); }, presses({1, 3}), {0, 3, 0}},
+        {"a FIRE for S3",
+         [&] { return service->answerCueJump(0, 3); },
+         presses({mute(1), mute(3)}),
+         {0, 3, 0}},
         {"the remote's NEXT is the main thread's at the last section",
          [&] {
              service->remoteMove(ReflexTrigger::next, 0);
@@ -128,14 +120,14 @@ TEST_F(PreparedAnswerTest, AFireAndTheRemotesNextSendThePreparedAnswerThemselves
          {0, 3, 0}},
         {"a FIRE for S1, from the shadow S3 left",
          [&] { return service->answerCueJump(0, 1); },
-         presses({0, 1, 2, 3}),
+         presses({mute(0), mute(1), mute(2), mute(3)}),
          {0, 1, 0}},
         {"the remote's NEXT to S2",
          [&] {
              service->remoteMove(ReflexTrigger::next, 0);
              return true;
          },
-         presses({0}),
+         presses({mute(0)}),
          {0, 2, 0}},
     };
     for (const Step& s : steps) {
@@ -200,14 +192,14 @@ TEST_F(PreparedAnswerTest, AFireNearThePositionOfALongSongFindsItsAnswerPrepared
         // either way.
         Packets heard = mutePresses();
         if (s.prepared) {
-            EXPECT_EQ(heard, presses({0}));
+            EXPECT_EQ(heard, presses({mute(0)}));
         }
         settle();
         EXPECT_EQ(position(), (Position{0, s.section, 0}));
         EXPECT_EQ(moves, movesBefore + 1);
         const Packets later = mutePresses();
         heard.insert(heard.end(), later.begin(), later.end());
-        EXPECT_EQ(heard, presses({0}));
+        EXPECT_EQ(heard, presses({mute(0)}));
     }
 }
 

@@ -1,5 +1,5 @@
-// Learning a trigger can be left, and hand-fired Moments fire from their learned triggers, on
-// virtual time through the coordinator.
+// Learning triggers through the coordinator on virtual time: what a learned NEXT, section or
+// Moment trigger does, and how a learn is left.
 
 #include "live_rig.h"
 
@@ -126,4 +126,46 @@ TEST_F(TriggerLearningTest, ALearnedMomentTriggerFiresItOnlyInItsSectionAndOnlyB
     settle();
     EXPECT_EQ(synthHeard(), Packets{});
     EXPECT_EQ(section(0).moments[0].trigger, learned);
+}
+
+TEST_F(TriggerLearningTest, LearningANextTriggerAndASectionTrigger) {
+    start(makeSet({{"One", "a", "b", "c"}}, ControlMode::ccMute));
+    live->appear();
+    settle();
+    const MidiRef keys = midi.addSource("Keys");
+    midi.notifySetupChanged();
+    settle();
+
+    // NEXT: the learned key moves on from then on (its storing: the toolbar's QML test).
+    live->learnNextTrigger();
+    midi.sendFromSource(keys, {{0x90, 60, 90}});
+    settle();
+    const AdvanceTrigger learned{"Keys", AdvanceTrigger::Kind::note, 60};
+    EXPECT_EQ(service->advanceTrigger(), learned);
+    EXPECT_FALSE(service->isLearningTrigger());
+    EXPECT_EQ(app->learnTarget(), std::nullopt);
+    midi.sendFromSource(keys, {{0x90, 60, 90}});
+    settle();
+    EXPECT_EQ(app->currentSectionIndex(), 1);
+
+    // A section: the trigger is stored on it and jumps there at once.
+    live->learnJumpTrigger(section(2).id);
+    midi.sendFromSource(keys, {{0xB0, 21, 127}});
+    settle();
+    const AdvanceTrigger jump{"Keys", AdvanceTrigger::Kind::cc, 21};
+    EXPECT_EQ(section(2).jumpTrigger, jump);
+    EXPECT_EQ(service->advanceTrigger(), learned);
+    app->setCurrentSectionIndex(0);
+    settle();
+    midi.sendFromSource(keys, {{0xB0, 21, 127}});
+    settle();
+    EXPECT_EQ(app->currentSectionIndex(), 2);
+
+    // Refused (sustain pedal): the target is cleared and nothing else changes.
+    live->learnJumpTrigger(section(0).id);
+    midi.sendFromSource(keys, {{0xB0, 64, 127}});
+    settle();
+    EXPECT_EQ(app->learnTarget(), std::nullopt);
+    EXPECT_EQ(section(0).jumpTrigger, std::nullopt);
+    EXPECT_EQ(service->advanceTrigger(), learned);
 }
