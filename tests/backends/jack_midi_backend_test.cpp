@@ -140,6 +140,17 @@ protected:
         EXPECT_TRUE(client->ok());
         return client;
     }
+    // A DAW whose inputs 0, 1, ... read `sources`, connected and in the server's graph.
+    std::unique_ptr<JackTestClient> dawReading(JackMidiBackend& backend,
+                                               std::initializer_list<MidiRef> sources) {
+        auto daw = makeClient("daw");
+        for (MidiRef source : sources) {
+            const std::size_t in = daw->addInput("in " + std::to_string(source));
+            EXPECT_TRUE(daw->connect(backend.jackPortName(source), daw->fullName(in)));
+        }
+        EXPECT_TRUE(daw->waitCycles(3));
+        return daw;
+    }
 
     // The port of that name among the backend's sources (its destinations), 0 if none.
     MidiRef findSource(JackMidiBackend& backend, const std::string& name, bool source = true) {
@@ -181,10 +192,8 @@ TEST_F(JackBackendTest, DawSeesTheFourSurfacePortsAndTheEnginePorts) {
 TEST_F(JackBackendTest, SystemExclusiveOfAnyLengthUpToTheRingPassesWhole) {
     auto backend = makeBackend();
     Endpoints e = start(*backend);
-    auto daw = makeClient("daw");
-    const std::size_t in = daw->addInput("in");
-    ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(in)));
-    ASSERT_TRUE(daw->waitCycles(3));
+    auto daw = dawReading(*backend, {e.src});
+    const std::size_t in = 0;
 
     // 600 bytes fit one JACK event at this period size; 3000 do not and go out as consecutive
     // pieces that concatenate to the message; 40000 bytes need many cycles.
@@ -218,20 +227,14 @@ TEST_F(JackBackendTest, FeedbackIntoTheFeedbackInputsReachesTheDestinationHandle
     for (char ch : std::string("Piano  Strings"))
         lcd.push_back(static_cast<std::uint8_t>(ch));
     lcd.push_back(0xF7);
-    const Bytes led = {0x90, 0x12, 0x7F};
-    // A dark LED: the engine reads it in this form whatever the server does on the way.
-    const Bytes ledOff = {0x91, 0x13, 0x00};
-    const Bytes longDump = sysex(700, 3);
-    daw->send(surface, lcd);
-    daw->send(surface, led);
-    daw->send(surface, ledOff);
-    daw->send(surface, longDump);
+    // The second LED is dark: the engine reads it in this form whatever the server does on the
+    // way.
+    Bytes expected;
+    for (const Bytes& m : {lcd, Bytes{0x90, 0x12, 0x7F}, Bytes{0x91, 0x13, 0x00}, sysex(700, 3)}) {
+        daw->send(surface, m);
+        expected.insert(expected.end(), m.begin(), m.end());
+    }
     daw->send(xtSurface, {0x90, 0x10, 0x7F});
-
-    Bytes expected = lcd;
-    expected.insert(expected.end(), led.begin(), led.end());
-    expected.insert(expected.end(), ledOff.begin(), ledOff.end());
-    expected.insert(expected.end(), longDump.begin(), longDump.end());
     ASSERT_TRUE(waitUntil([&] { return recorder_.bytesTo(0).size() >= expected.size(); }));
     ASSERT_TRUE(waitUntil([&] { return recorder_.bytesTo(1).size() >= 3; }));
     EXPECT_EQ(recorder_.bytesTo(0), expected);
@@ -553,10 +556,7 @@ TEST_F(JackBackendTest, AFullRingDropsAndCountsButKeepsOrder) {
                         "add up there (it is exact on jackd)";
     auto backend = makeBackend();
     Endpoints e = start(*backend);
-    auto daw = makeClient("daw");
-    const std::size_t in = daw->addInput("in");
-    ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(in)));
-    ASSERT_TRUE(daw->waitCycles(3));
+    auto daw = dawReading(*backend, {e.src});
     // Far more than the ring holds, written while no cycle can drain it: the server is stopped,
     // so the ring fills however fast or slow this machine is.
     const int total = 16000; // numbered in 14 bits
@@ -590,12 +590,8 @@ std::uint32_t frameOf(const JackTestEvent& event) {
 TEST_F(JackBackendTest, ATimedSendIsWrittenAtItsFrameAndWhatQueuesBehindItKeepsItsOrder) {
     auto backend = makeBackend();
     Endpoints e = start(*backend);
-    auto daw = makeClient("daw");
-    const std::size_t in = daw->addInput("in");
-    const std::size_t inXT = daw->addInput("in xt");
-    ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(in)));
-    ASSERT_TRUE(daw->connect(backend->jackPortName(e.srcXT), daw->fullName(inXT)));
-    ASSERT_TRUE(daw->waitCycles(3));
+    auto daw = dawReading(*backend, {e.src, e.srcXT});
+    const std::size_t in = 0, inXT = 1;
     jack_client_t* jack = daw->handle();
     const auto period = static_cast<std::uint32_t>(server_->periodFrames());
     const Bytes pressAndRelease = {0x90, 0x10, 0x7F, 0x90, 0x10, 0x00};
@@ -658,10 +654,7 @@ TEST_F(JackBackendTest, ATimeOnTheSteadyClockIsHeldForTheFrameItFallsOn) {
                         "at is tested on PipeWire by the test above";
     auto backend = makeBackend();
     Endpoints e = start(*backend);
-    auto daw = makeClient("daw");
-    const std::size_t in = daw->addInput("in");
-    ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(in)));
-    ASSERT_TRUE(daw->waitCycles(3));
+    auto daw = dawReading(*backend, {e.src});
     jack_client_t* jack = daw->handle();
     const auto period = static_cast<std::uint32_t>(server_->periodFrames());
     const Bytes press = {0x90, 0x30, 0x7F};
@@ -708,10 +701,7 @@ TEST_F(JackBackendTest, ATimeOnTheSteadyClockIsHeldForTheFrameItFallsOn) {
 TEST_F(JackBackendTest, ASendDueAlreadyOrImplausiblyFarAheadGoesOutAtOnce) {
     auto backend = makeBackend();
     Endpoints e = start(*backend);
-    auto daw = makeClient("daw");
-    const std::size_t in = daw->addInput("in");
-    ASSERT_TRUE(daw->connect(backend->jackPortName(e.src), daw->fullName(in)));
-    ASSERT_TRUE(daw->waitCycles(3));
+    auto daw = dawReading(*backend, {e.src});
     jack_client_t* jack = daw->handle();
     const auto period = static_cast<std::uint32_t>(server_->periodFrames());
     using namespace std::chrono_literals;
