@@ -244,51 +244,6 @@ TEST_F(JackBackendTest, FeedbackIntoTheFeedbackInputsReachesTheDestinationHandle
     EXPECT_TRUE(recorder_.bytesTo(-1).empty());
 }
 
-TEST_F(JackBackendTest, ControllerAppearingLaterIsAnnouncedAndReadWithItsConnectionValue) {
-    std::atomic<bool> announced{false}; // outlives the backend, whose worker sets it
-    auto backend = makeBackend();
-    Endpoints e = start(*backend);
-    // Our own ports are announced too, some milliseconds after the start: what counts is a
-    // notification that comes once both controllers are there to be listed.
-    backend->createClient("Strata", [&] {
-        if (findSource(*backend, "pedal:midi out") != 0 &&
-            findSource(*backend, "keys:midi out") != 0)
-            announced = true;
-    });
-
-    auto pedal = makeClient("pedal");
-    const std::size_t pedalOut = pedal->addOutput("midi out");
-    auto keys = makeClient("keys");
-    const std::size_t keysOut = keys->addOutput("midi out");
-    ASSERT_TRUE(waitUntil([&] { return announced.load(); }));
-
-    // PipeWire lists another client's new port only once the news has reached this client.
-    MidiRef pedalRef = 0, keysRef = 0;
-    ASSERT_TRUE(waitUntil([&] {
-        pedalRef = findSource(*backend, "pedal:midi out");
-        keysRef = findSource(*backend, "keys:midi out");
-        return pedalRef != 0 && keysRef != 0;
-    }));
-    EXPECT_TRUE(backend->connectSource(e.inPort, pedalRef, pedalRef));
-    EXPECT_TRUE(backend->connectSource(e.inPort, keysRef, keysRef));
-    EXPECT_TRUE(backend->connectSource(e.inPort, pedalRef, pedalRef)); // again: no harm
-    ASSERT_TRUE(pedal->waitCycles(3));
-
-    pedal->send(pedalOut, {0xB0, 0x1B, 0x7F});
-    keys->send(keysOut, {0x90, 0x3C, 0x64});
-    pedal->send(pedalOut, {0xB0, 0x1B, 0x00});
-    ASSERT_TRUE(waitUntil([&] { return recorder_.bytesTo(-1).size() >= 9; }));
-    ASSERT_TRUE(pedal->waitCycles(5));
-    Bytes fromPedal, fromKeys;
-    for (const auto& d : recorder_.deliveries()) {
-        ASSERT_TRUE(d.endpoint == -1 && (d.refCon == pedalRef || d.refCon == keysRef));
-        Bytes& into = d.refCon == pedalRef ? fromPedal : fromKeys;
-        into.insert(into.end(), d.bytes.begin(), d.bytes.end());
-    }
-    EXPECT_EQ(fromPedal, (Bytes{0xB0, 0x1B, 0x7F, 0xB0, 0x1B, 0x00}));
-    EXPECT_EQ(fromKeys, (Bytes{0x90, 0x3C, 0x64}));
-}
-
 TEST_F(JackBackendTest, SendToANamedDestinationReachesOnlyThatDestination) {
     if (server_->kind() == JackTestServer::Kind::pipewire)
         GTEST_SKIP() << "rebinds its output ports some thirty times a second; PipeWire "
@@ -388,40 +343,71 @@ TEST_F(JackBackendTest, InputHeldUpInItsHandlerCountsAsDeliveredOnlyOnceItIsThro
     ASSERT_TRUE(waitUntil([&] { return backend->deliveredCycle() >= readIn + 10; }));
 }
 
-TEST_F(JackBackendTest, ASleepingWorkerIsWokenByWhatGivesItWork) {
+TEST_F(JackBackendTest, ControllersAppearingLaterAreAnnouncedAndReadWhileTheWorkerSleeps) {
     // The worker's look around at rest is put off for an hour: all of this reaches the engine
     // only because something woke the worker.
+    std::atomic<bool> announced{false}; // outlives the backend, whose worker sets it
     JackMidiBackend::Options options;
     options.serverName = server_->name();
     options.idleLook = std::chrono::hours(1);
     auto backend = std::make_unique<JackMidiBackend>(options);
     Endpoints e = start(*backend);
+    // Our own ports are announced too, some milliseconds after the start: what counts is a
+    // notification that comes once both controllers are there to be listed.
+    backend->createClient("Strata", [&] {
+        if (findSource(*backend, "pedal:midi out") != 0 &&
+            findSource(*backend, "keys:midi out") != 0)
+            announced = true;
+    });
     auto pedal = makeClient("pedal");
     const std::size_t pedalOut = pedal->addOutput("midi out");
-    MidiRef pedalRef = 0;
-    ASSERT_TRUE(waitUntil([&] { return (pedalRef = findSource(*backend, "pedal:midi out")) != 0; }))
-        << "a new client's ports are news";
-    ASSERT_TRUE(waitUntil([&] { return recorder_.setups.load() > 0; }))
-        << "and so is the coalesced setup notification, once due";
+    auto keys = makeClient("keys");
+    const std::size_t keysOut = keys->addOutput("midi out");
+    ASSERT_TRUE(waitUntil([&] { return announced.load(); }));
+    // PipeWire lists another client's new port only once the news has reached this client.
+    MidiRef pedalRef = 0, keysRef = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        pedalRef = findSource(*backend, "pedal:midi out");
+        keysRef = findSource(*backend, "keys:midi out");
+        return pedalRef != 0 && keysRef != 0;
+    }));
     EXPECT_TRUE(backend->connectSource(e.inPort, pedalRef, pedalRef));
+    EXPECT_TRUE(backend->connectSource(e.inPort, keysRef, keysRef));
+    EXPECT_TRUE(backend->connectSource(e.inPort, pedalRef, pedalRef)); // again: no harm
 
     // A long idle spell: cycles with no input are handed on all the same.
     ASSERT_TRUE(pedal->waitCycles(200));
     const std::uint64_t idleUntil = backend->cycleCount();
     ASSERT_TRUE(waitUntil([&] { return backend->deliveredCycle() >= idleUntil; }));
 
-    const std::vector<Bytes> presses = {{0xB0, 0x1B, 0x7F}, {0x90, 0x3C, 0x64}, {0xC0, 0x05}};
+    const struct {
+        JackTestClient* from;
+        std::size_t port;
+        Bytes press;
+    } presses[] = {{pedal.get(), pedalOut, {0xB0, 0x1B, 0x7F}},
+                   {keys.get(), keysOut, {0x90, 0x3C, 0x64}},
+                   {pedal.get(), pedalOut, {0xC0, 0x05}}};
     Bytes sent;
-    for (const Bytes& press : presses) {
-        SCOPED_TRACE(static_cast<int>(press[0]));
-        sent.insert(sent.end(), press.begin(), press.end());
+    for (const auto& p : presses) {
+        SCOPED_TRACE(static_cast<int>(p.press[0]));
+        sent.insert(sent.end(), p.press.begin(), p.press.end());
         ASSERT_TRUE(pedal->waitCycles(50)); // idle again
-        pedal->send(pedalOut, press);
+        p.from->send(p.port, p.press);
         ASSERT_TRUE(waitUntil([&] { return recorder_.bytesTo(-1).size() >= sent.size(); }));
         EXPECT_EQ(recorder_.bytesTo(-1), sent);
         const std::uint64_t after = backend->cycleCount();
         ASSERT_TRUE(waitUntil([&] { return backend->deliveredCycle() >= after; }));
     }
+    // Each delivery carries the connection value of the controller it came from.
+    Bytes fromPedal, fromKeys;
+    for (const auto& d : recorder_.deliveries()) {
+        ASSERT_TRUE(d.endpoint == -1 && (d.refCon == pedalRef || d.refCon == keysRef));
+        Bytes& into = d.refCon == pedalRef ? fromPedal : fromKeys;
+        into.insert(into.end(), d.bytes.begin(), d.bytes.end());
+    }
+    EXPECT_EQ(fromPedal, (Bytes{0xB0, 0x1B, 0x7F, 0xC0, 0x05}));
+    EXPECT_EQ(fromKeys, (Bytes{0x90, 0x3C, 0x64}));
+
     // From the DAW's side too.
     auto daw = makeClient("daw");
     const std::size_t feedback = daw->addOutput("feedback");
