@@ -150,17 +150,12 @@ void JackTestServer::removeStaleFiles() const {
 bool JackTestServer::start(std::string* error) {
     // On a busy machine a fresh server (a restarted one especially) now and then refuses its
     // first client, the ready check; another try then comes up.
-    for (int attempt = 0; attempt < 3; ++attempt)
-        if (startOnce(error))
+    for (int attempt = 0; attempt < 3 && pid_ <= 0; ++attempt) {
+        removeStaleFiles();
+        if (kind_ == Kind::pipewire ? startPipeWire(error) : startJackd(error))
             return true;
-    return false;
-}
-
-bool JackTestServer::startOnce(std::string* error) {
-    if (pid_ > 0)
-        return true;
-    removeStaleFiles();
-    return kind_ == Kind::pipewire ? startPipeWire(error) : startJackd(error);
+    }
+    return pid_ > 0;
 }
 
 bool JackTestServer::startPipeWire(std::string* error) {
