@@ -13,7 +13,6 @@
 #include "support/test_support.h"
 #include "ui_models.h"
 
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
