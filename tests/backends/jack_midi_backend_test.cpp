@@ -758,24 +758,5 @@ TEST(JackBackendServerLoss, KeepsRunningSaysSoOnceAndComesBackWithItsPorts) {
     EXPECT_EQ(daw.takeReceived().front().bytes, note);
 }
 
-TEST(JackBackendNoServer, IsUnavailableAndHarmless) {
-    JackMidiBackend::Options options;
-    options.serverName = "strata-no-such-server";
-    options.waitForServer = false;
-    JackMidiBackend backend(options);
-    EXPECT_FALSE(backend.available());
-    const MidiRef client = backend.createClient("Strata", [] {});
-    const MidiRef src = backend.createVirtualSource(client, "Strata");
-    const MidiRef out = backend.createOutputPort(client, "Strata Out");
-    EXPECT_NE(src, 0u);
-    const Bytes note = {0x90, 0x10, 0x7F};
-    backend.received(src, note.data(), note.size());
-    backend.send(out, src, note.data(), note.size());
-    backend.barrier(src);
-    EXPECT_TRUE(backend.sources().empty());
-    EXPECT_TRUE(backend.destinations().empty());
-    EXPECT_EQ(backend.jackPortName(src), "");
-}
-
 } // namespace
 } // namespace strata
