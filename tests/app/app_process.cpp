@@ -5,13 +5,11 @@
 #include "qt_settings.h"
 #include "support/test_support.h"
 
-#include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -53,31 +51,29 @@ bool AppProcess::start(const std::string& program, const AppFixtureFiles& files,
     fs::create_directories(files.root / "runtime");
     fs::permissions(files.root / "runtime", fs::perms::owner_all);
 
-    std::vector<std::string> env;
+    // Later entries win over earlier ones of the same name.
+    std::map<std::string, std::string> byName;
+    const auto set = [&](const std::string& entry) {
+        byName[entry.substr(0, entry.find('='))] = entry;
+    };
     for (char** e = environ; *e; ++e)
-        env.emplace_back(*e);
-    env.push_back("QT_QPA_PLATFORM=offscreen");
-    env.push_back("XDG_CONFIG_HOME=" + files.configHome().string());
-    env.push_back("XDG_DATA_HOME=" + files.dataHome().string());
-    env.push_back("XDG_RUNTIME_DIR=" + (files.root / "runtime").string());
-    env.push_back("HOME=" + files.home().string());
+        set(*e);
+    for (const std::string& e :
+         {std::string("QT_QPA_PLATFORM=offscreen"),
+          "XDG_CONFIG_HOME=" + files.configHome().string(),
+          "XDG_DATA_HOME=" + files.dataHome().string(),
+          "XDG_RUNTIME_DIR=" + (files.root / "runtime").string(), "HOME=" + files.home().string()})
+        set(e);
     for (const auto& e : extraEnvironment)
-        env.push_back(e);
-    // Later entries win: drop earlier ones of the same name.
+        set(e);
     std::vector<char*> envp;
-    for (std::size_t i = 0; i < env.size(); ++i) {
-        const std::string name = env[i].substr(0, env[i].find('='));
-        bool overridden = false;
-        for (std::size_t j = i + 1; j < env.size() && !overridden; ++j)
-            overridden = env[j].compare(0, name.size() + 1, name + "=") == 0;
-        if (!overridden)
-            envp.push_back(env[i].data());
-    }
+    for (auto& [name, entry] : byName)
+        envp.push_back(entry.data());
     envp.push_back(nullptr);
 
-    std::string path = program;
-    std::vector<std::string> args = arguments;
-    std::vector<char*> argv{path.data()};
+    std::vector<std::string> args{program};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
     for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -88,7 +84,7 @@ bool AppProcess::start(const std::string& program, const AppFixtureFiles& files,
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     startedAt_ = std::chrono::steady_clock::now();
-    const int rc = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), envp.data());
+    const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         pid_ = -1;
@@ -114,23 +110,14 @@ std::optional<int> AppProcess::stop(int signal, std::chrono::milliseconds timeou
         return std::nullopt;
     ::kill(pid_, signal);
     int status = 0;
-    pid_t r = 0;
-    waitUntil(
-        [&] {
-            r = ::waitpid(pid_, &status, WNOHANG);
-            return r == pid_ || (r < 0 && errno != EINTR);
-        },
-        timeout, std::chrono::milliseconds(5));
-    if (r != pid_) {
+    const bool ended = waitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeout,
+                                 std::chrono::milliseconds(5));
+    if (!ended) {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return std::nullopt;
     }
     pid_ = -1;
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    return std::nullopt;
+    return ended && WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status)) : std::nullopt;
 }
 
 } // namespace strata::testing

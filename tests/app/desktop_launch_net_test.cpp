@@ -10,7 +10,6 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
-#include <thread>
 
 using namespace strata;
 using namespace strata::testing;

@@ -4,7 +4,6 @@
 #include "support/test_support.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <gtest/gtest.h>
 #include <thread>
 

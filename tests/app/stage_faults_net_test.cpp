@@ -182,6 +182,16 @@ void quit(StageRig& rig) {
 
 } // namespace
 
+// The footswitch, Cadenzo and an orderly quit on the server alone (this one runs on PipeWire too).
+TEST(StrataStage, FollowsTheFootswitchAndCadenzoAndQuitsOnSigterm) {
+    StageRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.start());
+    EXPECT_TRUE(rig.pressNext(1)) << rig.app().output();
+    EXPECT_TRUE(rig.fire(5)) << rig.app().output();
+    EXPECT_TRUE(rig.pressNext(6)) << rig.app().output();
+    quit(rig);
+}
+
 TEST(StrataStage, JackServerGoesAwayAndComesBackWhileThePositionMovesOn) {
     StageRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.start());

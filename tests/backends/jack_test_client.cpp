@@ -41,13 +41,6 @@ JackTestClient::JackTestClient(const std::string& serverName, const std::string&
     if (!client_)
         return;
     jack_set_process_callback(client_, processCallback, this);
-    jack_set_xrun_callback(
-        client_,
-        [](void* self) {
-            static_cast<JackTestClient*>(self)->xruns_.fetch_add(1, std::memory_order_relaxed);
-            return 0;
-        },
-        this);
     // Ready once it takes part in cycles: jackd runs an activated client from the next cycle on,
     // PipeWire once it has added the client to its graph a little later.
     if (jack_activate(client_) != 0 || !waitCycles(1)) {
@@ -75,25 +68,21 @@ std::string JackTestClient::name() const {
 }
 
 std::size_t JackTestClient::addInput(const std::string& shortName) {
-    if (!client_ || portCount_ == kMaxPorts)
-        return kMaxPorts;
-    jack_port_t* port =
-        jack_port_register(client_, shortName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-    if (!port)
-        return kMaxPorts;
-    isOutput_[portCount_] = false;
-    ports_[portCount_].store(port);
-    return portCount_++;
+    return addPort(shortName, false);
 }
 
 std::size_t JackTestClient::addOutput(const std::string& shortName) {
-    if (!client_ || portCount_ == kMaxPorts)
-        return kMaxPorts;
-    jack_port_t* port =
-        jack_port_register(client_, shortName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    return addPort(shortName, true);
+}
+
+std::size_t JackTestClient::addPort(const std::string& shortName, bool output) {
+    jack_port_t* port = client_ && portCount_ < kMaxPorts
+                            ? jack_port_register(client_, shortName.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                                 output ? JackPortIsOutput : JackPortIsInput, 0)
+                            : nullptr;
     if (!port)
         return kMaxPorts;
-    isOutput_[portCount_] = true;
+    isOutput_[portCount_] = output;
     ports_[portCount_].store(port);
     return portCount_++;
 }

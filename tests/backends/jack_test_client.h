@@ -71,10 +71,6 @@ public:
     // just before is then in place in the server's graph.
     bool waitCycles(int cycles, std::chrono::milliseconds timeout = kPatience);
 
-    // Cycles the server reported as missed since this client opened (by any client: a late
-    // one can leave MIDI of that cycle unread, or read a cycle late).
-    int xruns() const { return xruns_.load(std::memory_order_relaxed); }
-
     // Events that arrived so far (all ports, in arrival order); takes them out of the client.
     std::vector<JackTestEvent> takeReceived();
     // Events this client wrote out, with the cycle they went out in (only `send`, not
@@ -98,6 +94,7 @@ private:
     static int processCallback(std::uint32_t frames, void* self);
     int process(std::uint32_t frames);
     static std::vector<JackTestEvent> drain(strata::SpscByteRing& ring);
+    std::size_t addPort(const std::string& shortName, bool output);
 
     jack_client_t* client_ = nullptr;
     std::array<std::atomic<jack_port_t*>, kMaxPorts> ports_{};
@@ -105,7 +102,6 @@ private:
     std::array<std::atomic<int>, kMaxPorts> passTo_{};
     std::size_t portCount_ = 0;
     std::atomic<std::uint64_t> cycles_{0};
-    std::atomic<int> xruns_{0};
     std::vector<std::unique_ptr<strata::SpscByteRing>> outRings_;
     strata::SpscByteRing received_{4 << 20};
     strata::SpscByteRing sent_{4 << 20};

@@ -62,35 +62,27 @@ int waitFor(pid_t pid, std::chrono::milliseconds timeout) {
 // libjack reads its settings from, and a dummy driver at a fixed rate and period. Nothing that
 // wants D-Bus or sound hardware.
 std::string pipeWireConfiguration(const std::string& socketName, int rate, int period) {
-    const std::string r = std::to_string(rate);
-    const std::string q = std::to_string(period);
-    return "context.properties = {\n"
-           "    core.daemon = true\n"
-           "    core.name = \"" +
-           socketName +
-           "\"\n"
-           "    support.dbus = false\n"
-           "    default.clock.rate = " +
-           r + "\n    default.clock.allowed-rates = [ " + r + " ]\n" +
-           "    default.clock.quantum = " + q + "\n    default.clock.min-quantum = " + q +
-           "\n    default.clock.max-quantum = " + q +
-           "\n"
-           "}\n"
-           "context.spa-libs = { support.* = support/libspa-support }\n"
-           "context.modules = [\n"
-           "    { name = libpipewire-module-rt flags = [ ifexists nofail ] }\n"
-           "    { name = libpipewire-module-protocol-native }\n"
-           "    { name = libpipewire-module-access }\n"
-           "    { name = libpipewire-module-metadata }\n"
-           "    { name = libpipewire-module-spa-node-factory }\n"
-           "    { name = libpipewire-module-client-node }\n"
-           "    { name = libpipewire-module-link-factory }\n"
-           "]\n"
-           "context.objects = [\n"
-           "    { factory = spa-node-factory\n"
-           "      args = { factory.name = support.node.driver node.name = Dummy-Driver\n"
-           "               node.group = pipewire.dummy priority.driver = 20000 } }\n"
-           "]\n";
+    const std::string r = std::to_string(rate), q = std::to_string(period);
+    return "context.properties = {\n    core.daemon = true\n    core.name = \"" + socketName +
+           "\"\n    support.dbus = false\n    default.clock.rate = " + r +
+           "\n    default.clock.allowed-rates = [ " + r + " ]\n    default.clock.quantum = " + q +
+           "\n    default.clock.min-quantum = " + q + "\n    default.clock.max-quantum = " + q +
+           "\n}\n" + R"(context.spa-libs = { support.* = support/libspa-support }
+context.modules = [
+    { name = libpipewire-module-rt flags = [ ifexists nofail ] }
+    { name = libpipewire-module-protocol-native }
+    { name = libpipewire-module-access }
+    { name = libpipewire-module-metadata }
+    { name = libpipewire-module-spa-node-factory }
+    { name = libpipewire-module-client-node }
+    { name = libpipewire-module-link-factory }
+]
+context.objects = [
+    { factory = spa-node-factory
+      args = { factory.name = support.node.driver node.name = Dummy-Driver
+               node.group = pipewire.dummy priority.driver = 20000 } }
+]
+)";
 }
 
 } // namespace
@@ -158,17 +150,12 @@ void JackTestServer::removeStaleFiles() const {
 bool JackTestServer::start(std::string* error) {
     // On a busy machine a fresh server (a restarted one especially) now and then refuses its
     // first client, the ready check; another try then comes up.
-    for (int attempt = 0; attempt < 3; ++attempt)
-        if (startOnce(error))
+    for (int attempt = 0; attempt < 3 && pid_ <= 0; ++attempt) {
+        removeStaleFiles();
+        if (kind_ == Kind::pipewire ? startPipeWire(error) : startJackd(error))
             return true;
-    return false;
-}
-
-bool JackTestServer::startOnce(std::string* error) {
-    if (pid_ > 0)
-        return true;
-    removeStaleFiles();
-    return kind_ == Kind::pipewire ? startPipeWire(error) : startJackd(error);
+    }
+    return pid_ > 0;
 }
 
 bool JackTestServer::startPipeWire(std::string* error) {

@@ -52,7 +52,6 @@ public:
     int periodFrames() const { return periodFrames_; }
 
 private:
-    bool startOnce(std::string* error);
     bool startJackd(std::string* error);
     bool startPipeWire(std::string* error);
     void removeStaleFiles() const;

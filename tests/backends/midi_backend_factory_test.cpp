@@ -80,7 +80,7 @@ TEST(MidiBackendFactory, ASequencerDeviceThatWillNotOpenMeansNone) {
     EXPECT_EQ(log.linesStartingWith("[MIDI] No MIDI system").size(), 1u);
 }
 
-TEST(MidiBackendFactory, ForcedJackWaitsForAServer) {
+TEST(MidiBackendFactory, ForcedJackWaitsForAServerAndIsHarmlessMeanwhile) {
     testing::JackTestServer server; // not started yet
     testing::LogCapture log;
     MidiBackendEnvironment environment = nowhere();
@@ -91,6 +91,18 @@ TEST(MidiBackendFactory, ForcedJackWaitsForAServer) {
     EXPECT_EQ(choice.kind, "jack");
     EXPECT_FALSE(choice.backend->available());
     EXPECT_EQ(log.linesStartingWith("[MIDI] Using JACK (STRATA_MIDI=jack, ").size(), 1u);
+
+    MidiBackend& backend = *choice.backend;
+    const MidiRef client = backend.createClient("Strata", [] {});
+    const MidiRef src = backend.createVirtualSource(client, "Strata");
+    const MidiRef out = backend.createOutputPort(client, "Strata Out");
+    EXPECT_NE(src, 0u);
+    const std::vector<std::uint8_t> note = {0x90, 0x10, 0x7F};
+    backend.received(src, note.data(), note.size());
+    backend.send(out, src, note.data(), note.size());
+    backend.barrier(src);
+    EXPECT_TRUE(backend.sources().empty());
+    EXPECT_TRUE(backend.destinations().empty());
 
     std::string error;
     ASSERT_TRUE(server.start(&error)) << error;
