@@ -1,8 +1,10 @@
 #include "rig_controller.h"
 
+#include "model/setlist_codec.h"
 #include "ui_rig.h"
 
 #include <QFile>
+#include <QJsonDocument>
 
 namespace strata::testing {
 
@@ -64,13 +66,6 @@ void RigController::plugDestination(const QString& name) {
     rig_->settle();
 }
 
-QString RigController::layerPort(int index) const {
-    const auto& layers = rig_->app->setlist().layers;
-    if (index < 0 || static_cast<std::size_t>(index) >= layers.size())
-        return QStringLiteral("(no layer)");
-    return QString::fromStdString(layers[static_cast<std::size_t>(index)].portName);
-}
-
 void RigController::unplug(const QString& device) {
     rig_->unplug(device.toStdString());
 }
@@ -115,14 +110,6 @@ void RigController::cueDatagram(const QString& json) {
     rig_->cueDatagram(json.toStdString());
 }
 
-QStringList RigController::sectionNames() const {
-    QStringList names;
-    if (const Song* song = rig_->app->currentSong())
-        for (const Section& section : song->sections)
-            names << QString::fromStdString(section.name);
-    return names;
-}
-
 void RigController::setSetting(const QString& key, const QVariant& value) {
     if (value.typeId() == QMetaType::Bool)
         rig_->settings.setBool(key.toStdString(), value.toBool());
@@ -135,23 +122,8 @@ QVariant RigController::boolSetting(const QString& key) const {
     return value ? QVariant(*value) : QVariant();
 }
 
-QString RigController::storedControlMode() const {
-    const auto& mode = rig_->app->setlist().controlMode;
-    return mode ? QString::fromUtf8(rawValue(*mode).data()) : QString();
-}
-
-QVariant RigController::storedMackiePort() const {
-    const auto& port = rig_->app->setlist().mackiePort;
-    return port ? QVariant(QString::fromStdString(*port)) : QVariant();
-}
-
 bool RigController::nextTriggerStored() const {
     return rig_->settings.contains(MidiService::kAdvanceTriggerKey);
-}
-
-QVariant RigController::storedDawHost() const {
-    const auto& host = rig_->app->setlist().dawHost;
-    return host ? QVariant(QString::fromUtf8(rawValue(*host).data())) : QVariant();
 }
 
 void RigController::routeLayersTo(const QString& port) {
@@ -175,11 +147,6 @@ QString RigController::fileText(const QUrl& file) const {
     return QString::fromUtf8(f.readAll());
 }
 
-QVariant RigController::storedTrackOffset() const {
-    const auto& offset = rig_->app->setlist().mackieTrackOffset;
-    return offset ? QVariant(static_cast<int>(*offset)) : QVariant();
-}
-
 void RigController::setStoredTrackOffset(int offset) {
     rig_->app->updateSetlist([offset](Setlist& set) {
         set.mackieTrackOffset = offset;
@@ -187,12 +154,21 @@ void RigController::setStoredTrackOffset(int offset) {
     });
 }
 
-int RigController::storedSectionIndex() const {
-    return static_cast<int>(rig_->app->currentSectionIndex());
-}
-
-int RigController::storedStepIndex() const {
-    return static_cast<int>(rig_->app->currentStepIndex());
+QVariant RigController::stored(const QString& pointer) const {
+    const auto bytes = encodeSetlist(rig_->app->setlist());
+    QVariant value =
+        QJsonDocument::fromJson(QByteArray::fromStdString(bytes.value_or(""))).toVariant();
+    for (const QString& key : pointer.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        bool isIndex = false;
+        const int index = key.toInt(&isIndex);
+        if (value.typeId() == QMetaType::QVariantList && isIndex)
+            value = value.toList().value(index);
+        else if (value.typeId() == QMetaType::QVariantMap)
+            value = value.toMap().value(key);
+        else
+            return {};
+    }
+    return value;
 }
 
 } // namespace strata::testing

@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QString>
-#include <QStringList>
 #include <QUrl>
 #include <QVariant>
 #include <QVariantList>
@@ -44,8 +43,6 @@ public:
     Q_INVOKABLE void pressNote(const QString& device, int note);
     // A MIDI device plugged in that takes input (a synth).
     Q_INVOKABLE void plugDestination(const QString& name);
-    // The port a layer of the set sends its CC mute to, as stored.
-    Q_INVOKABLE QString layerPort(int index) const;
     Q_INVOKABLE void unplug(const QString& device);
     // A hand-fired Moment in the current section (see UiRig); no trigger when `device` is empty.
     Q_INVOKABLE void addHandFiredMoment(const QString& name, const QString& device = {},
@@ -61,8 +58,6 @@ public:
     // Every save of the set fails until unblocked.
     Q_INVOKABLE void blockSaving(bool blocked);
     Q_INVOKABLE void cueDatagram(const QString& json);
-    // The current song's section names, as stored.
-    Q_INVOKABLE QStringList sectionNames() const;
 
     Q_INVOKABLE void setSetting(const QString& key, const QVariant& value);
     // A stored Boolean, or undefined when absent or not a Boolean.
@@ -70,20 +65,15 @@ public:
     // Whether a NEXT trigger is in the preferences (for the next launch).
     Q_INVOKABLE bool nextTriggerStored() const;
 
-    // Stored document fields.
-    Q_INVOKABLE QString storedControlMode() const;
-    Q_INVOKABLE QVariant storedMackiePort() const;
-    // The stored "dawHost", or undefined when the set has none.
-    Q_INVOKABLE QVariant storedDawHost() const;
+    // The value at a JSON pointer ("/layers/0/portName") of the set as the file would hold it;
+    // undefined where the file would have no such key.
+    Q_INVOKABLE QVariant stored(const QString& pointer) const;
     // Routes every layer's CC mute to `port` (the DAW listens on "Strata").
     Q_INVOKABLE void routeLayersTo(const QString& port);
     // A file in the rig's temporary folder, as a local file URL, and a file's text ("" if none).
     Q_INVOKABLE QUrl tempFileUrl(const QString& name) const;
     Q_INVOKABLE QString fileText(const QUrl& file) const;
-    Q_INVOKABLE QVariant storedTrackOffset() const;
     Q_INVOKABLE void setStoredTrackOffset(int offset);
-    Q_INVOKABLE int storedSectionIndex() const;
-    Q_INVOKABLE int storedStepIndex() const;
 
 private:
     std::unique_ptr<UiRig> rig_;

@@ -163,11 +163,11 @@ Item {
             verify(stepTitles()[0].includes("Logic Pro"), stepTitles()[0])
             rowsShowTheSteps()
             compare(view.appState.isPro, false, "the guide changes no setting")
-            compare(rig.storedControlMode(), "")
+            compare(rig.stored("/controlMode"), undefined)
 
             // The sheet is modal: the keys of the "Section" menu wait until it is closed.
             keyClick(Qt.Key_Right)
-            compare(rig.storedSectionIndex(), 0)
+            compare(view.appState.sectionIndex, 0)
 
             click("doneButton")
             tryVerify(() => !sheetOpen("setupGuide"))

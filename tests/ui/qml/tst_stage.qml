@@ -91,24 +91,24 @@ Item {
             verify(view.appState.stageMode, "S alone is no command")
             keyClick(Qt.Key_S, Qt.ControlModifier)
             verify(!view.appState.stageMode)
-            compare(rig.storedSectionIndex(), 0, "no other command on that key")
+            compare(view.appState.sectionIndex, 0, "no other command on that key")
         }
 
         function test_arrowKeysMoveThroughSectionsAndSteps() {
             keyClick(Qt.Key_Right)
             keyClick(Qt.Key_Right)
-            compare(rig.storedSectionIndex(), 2)
+            compare(view.appState.sectionIndex, 2)
             keyClick(Qt.Key_Left)
-            compare(rig.storedSectionIndex(), 1)
+            compare(view.appState.sectionIndex, 1)
 
             // Steps need Pro and a section with more than one.
             view.live.setPro(true)
             rig.addStepToCurrentSection()
             keyClick(Qt.Key_Down)
-            compare(rig.storedStepIndex(), 1)
+            compare(view.appState.stepIndex, 1)
             keyClick(Qt.Key_Up)
-            compare(rig.storedStepIndex(), 0)
-            compare(rig.storedSectionIndex(), 1)
+            compare(view.appState.stepIndex, 0)
+            compare(view.appState.sectionIndex, 1)
         }
     }
 }

@@ -123,19 +123,19 @@ Item {
             compare(find("bankLabel").text, "TRK 1\u20138")
             verify(!find("bankDown").enabled)
             view.live.stepBank(-1)
-            compare(rig.storedTrackOffset(), undefined, "nothing written below the first bank")
+            compare(rig.stored("/mackieTrackOffset"), undefined, "nothing written below the first bank")
 
             rig.clearHeard()
             click("bankUp")
             rig.settle()
-            compare(rig.storedTrackOffset(), 8)
+            compare(rig.stored("/mackieTrackOffset"), 8)
             verify(heardPress(0x2F), "each step moves the surface at once")
             for (let i = 0; i < 30; ++i)
                 click("bankUp")
             compare(find("bankLabel").text, "TRK 249\u2013256")
             verify(!find("bankUp").enabled)
             mouseClick(find("bankUp"))
-            compare(rig.storedTrackOffset(), 248)
+            compare(rig.stored("/mackieTrackOffset"), 248)
 
             click("bankDown")
             compare(find("bankLabel").text, "TRK 241\u2013248")
@@ -145,9 +145,9 @@ Item {
             rig.setStoredTrackOffset(403)
             compare(find("bankLabel").text, "TRK 401\u2013408")
             view.live.stepBank(1)
-            compare(rig.storedTrackOffset(), 403)
+            compare(rig.stored("/mackieTrackOffset"), 403)
             view.live.stepBank(-1)
-            compare(rig.storedTrackOffset(), 248)
+            compare(rig.stored("/mackieTrackOffset"), 248)
         }
 
         function test_cueIndicatorStates() {
@@ -206,26 +206,26 @@ Item {
         function test_controlModeMenuAndPortChoice() {
             compare(label("controlModeMenu"), "CC Mute (MIDI Learn)")
             mouseClick(openMenu("controlModeMenu", "mackieItem"))
-            compare(rig.storedControlMode(), "mackieControl")
+            compare(rig.stored("/controlMode"), "mackieControl")
             compare(label("controlModeMenu"), "Mackie Control")
             view.live.setControlMode("bogus")
-            compare(rig.storedControlMode(), "mackieControl")
+            compare(rig.stored("/controlMode"), "mackieControl")
             rig.clearHeard()
             mouseClick(openMenu("controlModeMenu", "mackieItem"))
             rig.settle()
             verify(rig.heard().length > 0, "choosing a mode resends even when it is unchanged")
 
             mouseClick(openMenu("controlModeMenu", "portItem_Strata XT"))
-            compare(rig.storedMackiePort(), "Strata XT")
+            compare(rig.stored("/mackiePort"), "Strata XT")
             mouseClick(openMenu("controlModeMenu", "defaultPortItem"))
-            compare(rig.storedMackiePort(), undefined)
+            compare(rig.stored("/mackiePort"), undefined)
 
             mouseClick(openMenu("controlModeMenu", "ccMuteItem"))
-            compare(rig.storedControlMode(), "ccMute")
+            compare(rig.stored("/controlMode"), "ccMute")
         }
 
         function test_dawHostChoiceResyncAndMidiMap() {
-            compare(rig.storedDawHost(), undefined)
+            compare(rig.stored("/dawHost"), undefined)
             click("controlModeMenu")
             tryVerify(() => find("logicHostItem").visible)
             verify(find("logicHostItem").checked)
@@ -238,7 +238,7 @@ Item {
             rig.clearHeard()
             mouseClick(openMenu("controlModeMenu", "ardourHostItem"))
             rig.settle()
-            compare(rig.storedDawHost(), "ardour")
+            compare(rig.stored("/dawHost"), "ardour")
             const muted = ["2/21/127", "3/22/127", "4/23/127", "5/24/127", "6/25/127"]
             compare(heardCCs(), muted, "Ardour's toggles: one press per muted layer, none else")
 
@@ -281,7 +281,7 @@ Item {
             tryVerify(() => !findChild(view, "mapErrorItem"), patience, "a success clears the error")
 
             mouseClick(openMenu("controlModeMenu", "logicHostItem"))
-            compare(rig.storedDawHost(), undefined, "the default is stored as no host")
+            compare(rig.stored("/dawHost"), undefined, "the default is stored as no host")
             click("controlModeMenu")
             tryVerify(() => find("logicHostItem").visible)
             verify(!find("saveMapItem").enabled)
