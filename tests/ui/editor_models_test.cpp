@@ -22,26 +22,20 @@ namespace {
 
 // ---- Texts -------------------------------------------------------------------------------------
 
-// The badge cycle and the momentary arrow are seen in the grid's QML test; here, the last step's
-// badge, which holds whatever the step stores.
-TEST(EditorTexts, TheLastStepsBadgeHoldsWhateverItStores) {
+// A badge click and the momentary arrow are seen in the grid's QML test; here, the cycle, the last
+// step's badge, which holds whatever the step stores, and a jump chip without a device.
+TEST(EditorTexts, BadgesCycleTwoFourEightTheLastHoldsAndJumpChipsNameTheirControl) {
+    using B = std::optional<std::int64_t>;
+    const std::pair<B, B> cases[] = {
+        {std::nullopt, 2}, {2, 4}, {4, 8}, {8, std::nullopt}, {3, 2}, {0, 2}, {-4, 2}, {16, 2}};
+    for (const auto& [from, to] : cases)
+        EXPECT_EQ(editor::nextAdvanceBars(from), to) << (from ? *from : -1);
     SectionStep step = SectionStep::fresh();
     step.advanceBars = 4;
     EXPECT_EQ(editor::stepBadge(step, false).text, "4 bars \u2192");
     const auto last = editor::stepBadge(step, true);
     EXPECT_EQ(last.text, "hold");
     EXPECT_FALSE(last.clickable);
-}
-
-TEST(EditorTexts, BadgeCycleGoesThroughTwoFourEightAndTreatsOthersAsNone) {
-    using B = std::optional<std::int64_t>;
-    const std::pair<B, B> cases[] = {
-        {std::nullopt, 2}, {2, 4}, {4, 8}, {8, std::nullopt}, {3, 2}, {0, 2}, {-4, 2}, {16, 2}};
-    for (const auto& [from, to] : cases)
-        EXPECT_EQ(editor::nextAdvanceBars(from), to) << (from ? *from : -1);
-}
-
-TEST(EditorTexts, JumpChipNamesTheControlAndItsDeviceWhenKnown) {
     EXPECT_EQ(editor::jumpChipText({"FCB1010", AdvanceTrigger::Kind::cc, 7}),
               "Jumps here from FCB1010 CC 7");
     EXPECT_EQ(editor::jumpChipText({"", AdvanceTrigger::Kind::note, 64}), "Jumps here from N 64");
