@@ -48,14 +48,6 @@ void RigController::clearHeard() {
     rig_->clearHeard();
 }
 
-void RigController::cueHello(const QString& host) {
-    rig_->cueHello(host.toStdString());
-}
-
-void RigController::cueGoodbye() {
-    rig_->cueGoodbye();
-}
-
 void RigController::pressNote(const QString& device, int note) {
     rig_->pressNote(device.toStdString(), note);
 }
@@ -90,12 +82,6 @@ void RigController::loadDemoSet() {
     rig_->settle();
     // As a set read at launch: the history starts with it.
     rig_->models->appState.undo()->clear();
-}
-
-void RigController::addStepToCurrentSection() {
-    if (const Section* section = rig_->app->currentSection())
-        rig_->app->addStep(section->id);
-    rig_->settle();
 }
 
 void RigController::fireMoment() {

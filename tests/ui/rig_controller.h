@@ -38,8 +38,6 @@ public:
     Q_INVOKABLE QVariantList heard() const;
     Q_INVOKABLE void clearHeard();
 
-    Q_INVOKABLE void cueHello(const QString& host);
-    Q_INVOKABLE void cueGoodbye();
     Q_INVOKABLE void pressNote(const QString& device, int note);
     // A MIDI device plugged in that takes input (a synth).
     Q_INVOKABLE void plugDestination(const QString& name);
@@ -52,7 +50,6 @@ public:
 
     // The demo set, as if read at launch (nothing to undo).
     Q_INVOKABLE void loadDemoSet();
-    Q_INVOKABLE void addStepToCurrentSection();
     // Fires a Moment that mutes the first layer.
     Q_INVOKABLE void fireMoment();
     // Every save of the set fails until unblocked.

@@ -125,7 +125,7 @@ Item {
 
         function test_rowMenuRulesForSteps() {
             goPro()
-            rig.addStepToCurrentSection()
+            view.grid.addStepToCurrentSection()
             laidOut()
             // A badge click cycles (the cycle itself is the editor texts' table); a plain last step
             // holds and takes no click.

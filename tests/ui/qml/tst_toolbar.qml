@@ -141,17 +141,17 @@ Item {
         function test_cueIndicatorStates() {
             compare(find("cueCaption").text, "CUE \u00B7 OFFLINE")
             const dark = find("cueDot").color.toString()
-            rig.cueHello("FOH-Mac")
+            rig.cueDatagram(JSON.stringify({ type: "HELLO", host: "FOH-Mac" }))
             const changes = Qt.createQmlObject("import QtTest; SignalSpy {}", this)
             changes.target = view.cue
             changes.signalName = "connectionChanged"
-            rig.cueHello("FOH-Mac")
+            rig.cueDatagram(JSON.stringify({ type: "HELLO", host: "FOH-Mac" }))
             compare(changes.count, 0, "a repeated greeting changes nothing on screen")
             changes.destroy()
             compare(find("cueCaption").text, "CUE \u00B7 FOH-Mac")
             verify(!Qt.colorEqual(find("cueDot").color, dark), "the dot lights")
             verify(Qt.colorEqual(find("cueCaption").color, find("cueDot").color))
-            rig.cueGoodbye()
+            rig.cueDatagram(JSON.stringify({ type: "GOODBYE" }))
             compare(find("cueCaption").text, "CUE \u00B7 OFFLINE")
             verify(Qt.colorEqual(find("cueDot").color, dark))
         }
@@ -300,13 +300,6 @@ Item {
             verify(view.remote.webEnabled)
             click("remoteDone")
             tryVerify(() => !find("remoteSheet").opened)
-        }
-
-        function test_stageButtonOnlyEntersStageMode() {
-            click("stageButton")
-            verify(view.appState.stageMode)
-            click("stageButton")
-            verify(view.appState.stageMode)
         }
     }
 }
