@@ -101,10 +101,6 @@ TEST_F(EditorModels, LayerRowsInMackieModeAndTheDawNames) {
     auto& editor = ui().layerEditor;
     while (rig.app->setlist().layers.size() < 10)
         editor.addLayer();
-    const Layer added = rig.app->setlist().layers.at(6);
-    EXPECT_EQ(added.name, "Layer 7");
-    EXPECT_EQ(added.channel, 7); // one above the highest channel in use
-    EXPECT_EQ(added.muteCC, 26);
     EXPECT_EQ(editor.layers()->count(), 10);
     EXPECT_FALSE(editor.canUseDawNames());
 
