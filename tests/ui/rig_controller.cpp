@@ -12,13 +12,9 @@ RigController::RigController(QObject* parent) : QObject(parent), rig_(std::make_
 
 RigController::~RigController() = default;
 
-void RigController::restart(bool clearSettings) {
-    rig_->start(clearSettings);
-}
-
-void RigController::restartWithStoredFile(const QString& text) {
-    const std::string bytes = text.toStdString();
-    rig_->start(true, &bytes);
+void RigController::restart(const QVariant& storedFile) {
+    const std::string bytes = storedFile.toString().toStdString();
+    rig_->start(true, storedFile.isValid() ? &bytes : nullptr);
 }
 
 QVariantMap RigController::models() const {

@@ -23,11 +23,9 @@ public:
 
     UiRig& rig() { return *rig_; }
 
-    // A new launch over the same preferences (or fresh ones). Views made over the old models must
-    // be gone by then.
-    Q_INVOKABLE void restart(bool clearSettings = false);
-    // A new launch (fresh preferences) whose setlist file holds `text`.
-    Q_INVOKABLE void restartWithStoredFile(const QString& text);
+    // A new launch with fresh preferences, whose setlist file holds `storedFile` when it is a text.
+    // Views made over the old models must be gone by then.
+    Q_INVOKABLE void restart(const QVariant& storedFile = {});
     // The required properties of ContentView and Main.qml.
     Q_INVOKABLE QVariantMap models() const;
 
