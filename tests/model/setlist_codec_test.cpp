@@ -1,7 +1,6 @@
 #include "model/setlist_codec.h"
 #include "model/test_setlists.h"
 
-#include <functional>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -140,21 +139,10 @@ TEST(SetlistCodec, StrictOptionalsTreatNullAsAbsent) {
     const std::string rich = *encodeSetlist(richSetlist());
     for (const char* key :
          {"/controlMode", "/mackiePort", "/mackieTrackOffset", "/songs/0/tempo", "/songs/0/key"}) {
-        const auto s = decodeSetlist(edited(rich, key, nullptr));
-        ASSERT_TRUE(s) << key;
-        Setlist expected = richSetlist();
-        const std::string k = key;
-        if (k == "/controlMode")
-            expected.controlMode.reset();
-        if (k == "/mackiePort")
-            expected.mackiePort.reset();
-        if (k == "/mackieTrackOffset")
-            expected.mackieTrackOffset.reset();
-        if (k == "/songs/0/tempo")
-            expected.songs[0].tempo.reset();
-        if (k == "/songs/0/key")
-            expected.songs[0].key.reset();
-        EXPECT_EQ(*s, expected) << key;
+        const auto withNull = decodeSetlist(edited(rich, key, nullptr));
+        ASSERT_TRUE(withNull) << key;
+        EXPECT_EQ(*withNull, decodeSetlist(edited(rich, key, std::nullopt)).value()) << key;
+        EXPECT_NE(*withNull, richSetlist()) << key;
     }
     // A tempo may be any JSON number.
     const auto s = decodeSetlist(edited(kSample, "/songs/0/tempo", 96));
@@ -164,81 +152,77 @@ TEST(SetlistCodec, StrictOptionalsTreatNullAsAbsent) {
     EXPECT_TRUE(decodeSetlist(edited(kSample, "/songs/0/sections/0/colour", {{"deep", {1, 2}}})));
 }
 
-// Tolerant records: the damaged key takes its fallback and the rest of the file loads.
+// Tolerant records: the damaged key takes its fallback and the rest of the file loads as it was.
+// Each row damages one key; read back and written again, the document differs from the undamaged
+// one only at `at`, which holds `fallback` (nullopt: left out; kNewId: an id of its own).
 TEST(SetlistCodec, TolerantRecordsFallBackKeyByKey) {
-    const std::string rich = *encodeSetlist(richSetlist());
+    const Json rich = Json::parse(*encodeSetlist(richSetlist()));
     const std::string layer = "/layers/0", rule = "/layers/0/rules/0";
     const std::string section = "/songs/0/sections/0", step = section + "/steps/0";
     const std::string moment = section + "/moments/0";
-    using Check = std::function<void(const Setlist&)>;
-    const auto& L = [](const Setlist& s) -> const Layer& { return s.layers[0]; };
-    const auto& R = [](const Setlist& s) -> const LayerRule& { return s.layers[0].rules[0]; };
-    const auto& S = [](const Setlist& s) -> const Section& { return s.songs[0].sections[0]; };
-    const auto& M = [](const Setlist& s) -> const Moment& {
-        return s.songs[0].sections[0].moments[0];
-    };
+    const Json big = Json::parse("9223372036854775808"), kNewId = "new id";
+    const Json defaultAnchor = {{"barsBeforeSectionEnd", {{"_0", 2}}}};
     struct Row {
         std::string pointer;
         std::optional<Json> value;
-        Check check;
+        std::string at;
+        std::optional<Json> fallback;
     };
     const std::vector<Row> rows = {
-        {layer + "/channel", "2", [&](auto& s) { EXPECT_EQ(L(s).channel, 1); }},
-        {layer + "/channel", 2.5, [&](auto& s) { EXPECT_EQ(L(s).channel, 1); }},
-        {layer + "/channel", Json::parse("9223372036854775808"),
-         [&](auto& s) { EXPECT_EQ(L(s).channel, 1); }},
-        {layer + "/channel", Json::parse("-9223372036854775808"),
-         [&](auto& s) { EXPECT_EQ(L(s).channel, INT64_MIN); }},
-        {layer + "/muteCC", nullptr, [&](auto& s) { EXPECT_FALSE(L(s).muteCC); }},
-        {layer + "/muteCC", "20", [&](auto& s) { EXPECT_FALSE(L(s).muteCC); }},
-        {layer + "/name", std::nullopt, [&](auto& s) { EXPECT_EQ(L(s).name, "Layer"); }},
-        {layer + "/portName", 5, [&](auto& s) { EXPECT_EQ(L(s).portName, ""); }},
-        {layer + "/id", "nope",
-         [&](auto& s) {
-             EXPECT_NE(L(s).id, id(1));
-             EXPECT_FALSE(L(s).id.isNil());
-         }},
-        {layer + "/rules/1", 1, [&](auto& s) { EXPECT_TRUE(L(s).rules.empty()); }},
-        {rule + "/enabled", "false", [&](auto& s) { EXPECT_TRUE(R(s).enabled); }},
-        {rule + "/effect", "fadeOut",
-         [&](auto& s) { EXPECT_EQ(R(s).effect, LayerRule::Effect::swellIn); }},
-        {rule + "/allSections", nullptr, [&](auto& s) { EXPECT_TRUE(R(s).allSections); }},
-        {rule + "/sectionNames", Json{"Chorus", 1},
-         [&](auto& s) { EXPECT_TRUE(R(s).sectionNames.empty()); }},
+        {layer + "/channel", "2", layer + "/channel", 1},
+        {layer + "/channel", 2.5, layer + "/channel", 1},
+        {layer + "/channel", big, layer + "/channel", 1},
+        {layer + "/channel", Json::parse("-9223372036854775808"), layer + "/channel", INT64_MIN},
+        {layer + "/muteCC", nullptr, layer + "/muteCC", std::nullopt},
+        {layer + "/muteCC", "20", layer + "/muteCC", std::nullopt},
+        {layer + "/name", std::nullopt, layer + "/name", "Layer"},
+        {layer + "/portName", 5, layer + "/portName", ""},
+        {layer + "/id", "nope", layer + "/id", kNewId},
+        {layer + "/rules/1", 1, layer + "/rules", Json::array()},
+        {rule + "/enabled", "false", rule + "/enabled", true},
+        {rule + "/effect", "fadeOut", rule + "/effect", "swellIn"},
+        {rule + "/allSections", nullptr, rule + "/allSections", true},
+        {rule + "/sectionNames", Json{"Chorus", 1}, rule + "/sectionNames", Json::array()},
         {rule + "/anchor", Json{{"barsAfterStart", {{"_0", 4}}}, {"manual", Json::object()}},
-         [&](auto& s) { EXPECT_EQ(R(s).anchor, FireAnchor::barsBeforeSectionEnd(2)); }},
-        {section + "/name", Json::array(), [&](auto& s) { EXPECT_EQ(S(s).name, "Section"); }},
-        {section + "/jumpTrigger/kind", std::nullopt,
-         [&](auto& s) { EXPECT_FALSE(S(s).jumpTrigger); }},
-        {section + "/jumpTrigger/kind", "pitch", [&](auto& s) { EXPECT_FALSE(S(s).jumpTrigger); }},
-        {section + "/moments/2", "x", [&](auto& s) { EXPECT_TRUE(S(s).moments.empty()); }},
-        {step + "/advanceBars", "4", [&](auto& s) { EXPECT_FALSE(S(s).steps[0].advanceBars); }},
-        {step + "/returnToMain", 1, [&](auto& s) { EXPECT_FALSE(S(s).steps[0].returnToMain); }},
-        {step + "/mutedLayerIDs/1", "not-a-uuid",
-         [&](auto& s) { EXPECT_TRUE(S(s).steps[0].mutedLayerIDs.empty()); }},
-        {step + "/id", std::nullopt, [&](auto& s) { EXPECT_NE(S(s).steps[0].id, id(12)); }},
-        {moment + "/programChanges/0/program", std::nullopt,
-         [&](auto& s) {
-             EXPECT_TRUE(M(s).programChanges.empty());
-             EXPECT_EQ(M(s).ccSends.size(), 2u);
-         }},
-        {moment + "/ccSends/1/channel", 1.5, [&](auto& s) { EXPECT_TRUE(M(s).ccSends.empty()); }},
-        {moment + "/name", std::nullopt, [&](auto& s) { EXPECT_EQ(M(s).name, "Moment"); }},
-        {moment + "/anchor", Json{{"x", 1}},
-         [&](auto& s) { EXPECT_EQ(M(s).anchor, FireAnchor::manual()); }},
-        {moment + "/trigger/data1", "64", [&](auto& s) { EXPECT_FALSE(M(s).trigger); }},
-        {moment + "/muteLayerIDs", "x",
-         [&](auto& s) {
-             EXPECT_TRUE(M(s).muteLayerIDs.empty());
-             EXPECT_EQ(M(s).unmuteLayerIDs, UuidSet{id(4)});
-         }},
+         rule + "/anchor", defaultAnchor},
+        {section + "/name", Json::array(), section + "/name", "Section"},
+        {section + "/jumpTrigger/kind", std::nullopt, section + "/jumpTrigger", std::nullopt},
+        {section + "/jumpTrigger/kind", "pitch", section + "/jumpTrigger", std::nullopt},
+        {section + "/moments/2", "x", section + "/moments", Json::array()},
+        {step + "/advanceBars", "4", step + "/advanceBars", std::nullopt},
+        {step + "/returnToMain", 1, step + "/returnToMain", false},
+        {step + "/mutedLayerIDs/1", "not-a-uuid", step + "/mutedLayerIDs", Json::array()},
+        {step + "/id", std::nullopt, step + "/id", kNewId},
+        {moment + "/programChanges/0/program", std::nullopt, moment + "/programChanges",
+         Json::array()},
+        {moment + "/ccSends/1/channel", 1.5, moment + "/ccSends", Json::array()},
+        {moment + "/name", std::nullopt, moment + "/name", "Moment"},
+        {moment + "/anchor", Json{{"x", 1}}, moment + "/anchor", Json{{"manual", Json::object()}}},
+        {moment + "/trigger/data1", "64", moment + "/trigger", std::nullopt},
+        {moment + "/muteLayerIDs", "x", moment + "/muteLayerIDs", Json::array()},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.pointer);
-        const auto s = decodeSetlist(edited(rich, row.pointer, row.value));
+        const auto s = decodeSetlist(edited(rich.dump(), row.pointer, row.value));
         ASSERT_TRUE(s);
-        row.check(*s);
-        EXPECT_EQ(s->songs[1], richSetlist().songs[1]); // the rest of the file is untouched
+        Json back = Json::parse(*encodeSetlist(*s));
+        const Json::json_pointer at(row.at);
+        if (row.fallback == kNewId) {
+            const auto newId = Uuid::parse(back.value(at, std::string()));
+            ASSERT_TRUE(newId);
+            EXPECT_FALSE(newId->isNil());
+            EXPECT_NE(back[at], rich[at]);
+        } else if (row.fallback) {
+            EXPECT_EQ(back.value(at, Json()), *row.fallback);
+        } else {
+            EXPECT_FALSE(back.contains(at));
+        }
+        // Everything else is as it was.
+        Json expected = rich;
+        for (Json* doc : {&back, &expected})
+            if (doc->contains(at))
+                (*doc)[at.parent_pointer()].erase(at.back());
+        EXPECT_EQ(back, expected);
     }
 }
 
@@ -326,15 +310,13 @@ TEST(SetlistCodec, AdvanceTriggerIsStrict) {
 
 TEST(SetlistCodec, DeepNestingIsRejectedWithoutExhaustingTheStack) {
     EXPECT_EQ(decodeSetlist(std::string(100000, '[')).reason(), "nested deeper than 128 levels");
-    EXPECT_FALSE(decodeSetlist(std::string(100000, '[') + std::string(100000, ']')));
     std::string deep;
     for (int i = 0; i < 100000; ++i)
         deep += "{\"a\":";
     EXPECT_FALSE(
         decodeSetlist(edited(kSample, "/x", 1)
                           .replace(1, 0, "\"y\":" + deep + "1" + std::string(100000, '}') + ",")));
-    // Brackets inside strings do not count; moderately nested unknown keys still load.
-    EXPECT_TRUE(decodeSetlist(edited(kSample, "/x", std::string(1000, '['))));
+    // Moderately nested unknown keys still load (brackets inside strings are the JSON reader's).
     Json nested = 1;
     for (int i = 0; i < kMaxJsonDepth - 2; ++i)
         nested = Json::array({nested});
@@ -373,6 +355,4 @@ TEST(SetlistCodec, SetLevelChoicesRoundTripAndUnreadableValuesReadAsAbsent) {
     EXPECT_EQ(decodeSetlist(edited(kSample, "/timeSource", "cadenzo"))->timeSource,
               TimeSource::cadenzo);
     EXPECT_EQ(decodeSetlist(edited(kSample, "/timeSource", "link"))->timeSource, TimeSource::link);
-    EXPECT_EQ(label(DawHost::logic), "Logic Pro / MainStage");
-    EXPECT_EQ(label(DawHost::ardour), "Ardour");
 }

@@ -47,7 +47,7 @@ private:
 
 } // namespace
 
-TEST(StoreLocation, FollowsXdgDataHomeThenHome) {
+TEST(StoreLocation, FollowsXdgDataHomeThenHomeAndFallsBackToHome) {
     TempDir tmp;
     const std::string home = (tmp.path() / "h").string();
     ScopedEnv h("HOME", home.c_str());
@@ -71,12 +71,9 @@ TEST(StoreLocation, FollowsXdgDataHomeThenHome) {
         EXPECT_EQ(file, row.expected / "KorvelPatches" / "setlist.json");
         EXPECT_TRUE(fs::is_directory(file.parent_path())); // the folders are created
     }
-}
-
-TEST(StoreLocation, FallsBackToHomeWhenTheDataFolderCannotBeMade) {
-    TempDir tmp;
-    fs::create_directories(tmp.path() / "home");
+    // Where the data folder cannot be made, the home folder takes the file.
     writeFile(tmp.path() / "data", "a file where the folder should be");
+    fs::create_directories(tmp.path() / "home");
     EXPECT_EQ(Store::filePath(StoreLocation::under(tmp.path())),
               tmp.path() / "home" / "KorvelPatches" / "setlist.json");
     StoreLocation none{std::nullopt, tmp.path() / "home"};

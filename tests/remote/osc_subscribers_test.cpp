@@ -17,7 +17,7 @@ std::vector<std::uint16_t> portsAt(OscSubscribers& list, TimePoint now) {
     return ports;
 }
 
-TEST(OscSubscribers, ASubscriptionHoldsForItsTimeAndEndsWithoutRenewal) {
+TEST(OscSubscribers, ASubscriptionHoldsForItsTimeAndARenewalCountsFromItsOwnMoment) {
     OscSubscribers list;
     ASSERT_TRUE(list.subscribe("127.0.0.1", 9000, t0));
     EXPECT_EQ(portsAt(list, t0 + OscSubscribers::kHold - seconds(1)),
@@ -25,18 +25,16 @@ TEST(OscSubscribers, ASubscriptionHoldsForItsTimeAndEndsWithoutRenewal) {
     EXPECT_TRUE(portsAt(list, t0 + OscSubscribers::kHold).empty());
     // Gone for good: the time going back (a caller's clock never does) brings nothing back.
     EXPECT_TRUE(portsAt(list, t0).empty());
-}
 
-TEST(OscSubscribers, SubscribingAgainRenewsFromThatMoment) {
-    OscSubscribers list(seconds(60));
-    ASSERT_TRUE(list.subscribe("10.0.0.5", 9000, t0));
-    ASSERT_TRUE(list.subscribe("10.0.0.5", 9000, t0 + seconds(50)));
-    EXPECT_EQ(list.current(t0 + seconds(100)).size(), 1U);
-    EXPECT_TRUE(list.current(t0 + seconds(110)).empty());
+    OscSubscribers renewed(seconds(60));
+    ASSERT_TRUE(renewed.subscribe("10.0.0.5", 9000, t0));
+    ASSERT_TRUE(renewed.subscribe("10.0.0.5", 9000, t0 + seconds(50)));
+    EXPECT_EQ(renewed.current(t0 + seconds(100)).size(), 1U);
+    EXPECT_TRUE(renewed.current(t0 + seconds(110)).empty());
     // A renewal that arrives out of order never shortens what holds.
-    ASSERT_TRUE(list.subscribe("10.0.0.6", 9000, t0 + seconds(200)));
-    ASSERT_TRUE(list.subscribe("10.0.0.6", 9000, t0 + seconds(150)));
-    EXPECT_EQ(list.current(t0 + seconds(255)).size(), 1U);
+    ASSERT_TRUE(renewed.subscribe("10.0.0.6", 9000, t0 + seconds(200)));
+    ASSERT_TRUE(renewed.subscribe("10.0.0.6", 9000, t0 + seconds(150)));
+    EXPECT_EQ(renewed.current(t0 + seconds(255)).size(), 1U);
 }
 
 TEST(OscSubscribers, AnAddressAndPortIsOneSubscriber) {

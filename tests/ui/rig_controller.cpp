@@ -1,8 +1,10 @@
 #include "rig_controller.h"
 
+#include "model/setlist_codec.h"
 #include "ui_rig.h"
 
 #include <QFile>
+#include <QJsonDocument>
 
 namespace strata::testing {
 
@@ -10,13 +12,9 @@ RigController::RigController(QObject* parent) : QObject(parent), rig_(std::make_
 
 RigController::~RigController() = default;
 
-void RigController::restart(bool clearSettings) {
-    rig_->start(clearSettings);
-}
-
-void RigController::restartWithStoredFile(const QString& text) {
-    const std::string bytes = text.toStdString();
-    rig_->start(true, &bytes);
+void RigController::restart(const QVariant& storedFile) {
+    const std::string bytes = storedFile.toString().toStdString();
+    rig_->start(true, storedFile.isValid() ? &bytes : nullptr);
 }
 
 QVariantMap RigController::models() const {
@@ -46,14 +44,6 @@ void RigController::clearHeard() {
     rig_->clearHeard();
 }
 
-void RigController::cueHello(const QString& host) {
-    rig_->cueHello(host.toStdString());
-}
-
-void RigController::cueGoodbye() {
-    rig_->cueGoodbye();
-}
-
 void RigController::pressNote(const QString& device, int note) {
     rig_->pressNote(device.toStdString(), note);
 }
@@ -62,13 +52,6 @@ void RigController::plugDestination(const QString& name) {
     rig_->midi.addDestination(name.toStdString());
     rig_->midi.notifySetupChanged();
     rig_->settle();
-}
-
-QString RigController::layerPort(int index) const {
-    const auto& layers = rig_->app->setlist().layers;
-    if (index < 0 || static_cast<std::size_t>(index) >= layers.size())
-        return QStringLiteral("(no layer)");
-    return QString::fromStdString(layers[static_cast<std::size_t>(index)].portName);
 }
 
 void RigController::unplug(const QString& device) {
@@ -97,12 +80,6 @@ void RigController::loadDemoSet() {
     rig_->models->appState.undo()->clear();
 }
 
-void RigController::addStepToCurrentSection() {
-    if (const Section* section = rig_->app->currentSection())
-        rig_->app->addStep(section->id);
-    rig_->settle();
-}
-
 void RigController::fireMoment() {
     rig_->fireMoment();
 }
@@ -113,14 +90,6 @@ void RigController::blockSaving(bool blocked) {
 
 void RigController::cueDatagram(const QString& json) {
     rig_->cueDatagram(json.toStdString());
-}
-
-QStringList RigController::sectionNames() const {
-    QStringList names;
-    if (const Song* song = rig_->app->currentSong())
-        for (const Section& section : song->sections)
-            names << QString::fromStdString(section.name);
-    return names;
 }
 
 void RigController::setSetting(const QString& key, const QVariant& value) {
@@ -135,23 +104,8 @@ QVariant RigController::boolSetting(const QString& key) const {
     return value ? QVariant(*value) : QVariant();
 }
 
-QString RigController::storedControlMode() const {
-    const auto& mode = rig_->app->setlist().controlMode;
-    return mode ? QString::fromUtf8(rawValue(*mode).data()) : QString();
-}
-
-QVariant RigController::storedMackiePort() const {
-    const auto& port = rig_->app->setlist().mackiePort;
-    return port ? QVariant(QString::fromStdString(*port)) : QVariant();
-}
-
 bool RigController::nextTriggerStored() const {
     return rig_->settings.contains(MidiService::kAdvanceTriggerKey);
-}
-
-QVariant RigController::storedDawHost() const {
-    const auto& host = rig_->app->setlist().dawHost;
-    return host ? QVariant(QString::fromUtf8(rawValue(*host).data())) : QVariant();
 }
 
 void RigController::routeLayersTo(const QString& port) {
@@ -175,11 +129,6 @@ QString RigController::fileText(const QUrl& file) const {
     return QString::fromUtf8(f.readAll());
 }
 
-QVariant RigController::storedTrackOffset() const {
-    const auto& offset = rig_->app->setlist().mackieTrackOffset;
-    return offset ? QVariant(static_cast<int>(*offset)) : QVariant();
-}
-
 void RigController::setStoredTrackOffset(int offset) {
     rig_->app->updateSetlist([offset](Setlist& set) {
         set.mackieTrackOffset = offset;
@@ -187,12 +136,21 @@ void RigController::setStoredTrackOffset(int offset) {
     });
 }
 
-int RigController::storedSectionIndex() const {
-    return static_cast<int>(rig_->app->currentSectionIndex());
-}
-
-int RigController::storedStepIndex() const {
-    return static_cast<int>(rig_->app->currentStepIndex());
+QVariant RigController::stored(const QString& pointer) const {
+    const auto bytes = encodeSetlist(rig_->app->setlist());
+    QVariant value =
+        QJsonDocument::fromJson(QByteArray::fromStdString(bytes.value_or(""))).toVariant();
+    for (const QString& key : pointer.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        bool isIndex = false;
+        const int index = key.toInt(&isIndex);
+        if (value.typeId() == QMetaType::QVariantList && isIndex)
+            value = value.toList().value(index);
+        else if (value.typeId() == QMetaType::QVariantMap)
+            value = value.toMap().value(key);
+        else
+            return {};
+    }
+    return value;
 }
 
 } // namespace strata::testing

@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QString>
-#include <QStringList>
 #include <QUrl>
 #include <QVariant>
 #include <QVariantList>
@@ -24,11 +23,9 @@ public:
 
     UiRig& rig() { return *rig_; }
 
-    // A new launch over the same preferences (or fresh ones). Views made over the old models must
-    // be gone by then.
-    Q_INVOKABLE void restart(bool clearSettings = false);
-    // A new launch (fresh preferences) whose setlist file holds `text`.
-    Q_INVOKABLE void restartWithStoredFile(const QString& text);
+    // A new launch with fresh preferences, whose setlist file holds `storedFile` when it is a text.
+    // Views made over the old models must be gone by then.
+    Q_INVOKABLE void restart(const QVariant& storedFile = {});
     // The required properties of ContentView and Main.qml.
     Q_INVOKABLE QVariantMap models() const;
 
@@ -39,13 +36,9 @@ public:
     Q_INVOKABLE QVariantList heard() const;
     Q_INVOKABLE void clearHeard();
 
-    Q_INVOKABLE void cueHello(const QString& host);
-    Q_INVOKABLE void cueGoodbye();
     Q_INVOKABLE void pressNote(const QString& device, int note);
     // A MIDI device plugged in that takes input (a synth).
     Q_INVOKABLE void plugDestination(const QString& name);
-    // The port a layer of the set sends its CC mute to, as stored.
-    Q_INVOKABLE QString layerPort(int index) const;
     Q_INVOKABLE void unplug(const QString& device);
     // A hand-fired Moment in the current section (see UiRig); no trigger when `device` is empty.
     Q_INVOKABLE void addHandFiredMoment(const QString& name, const QString& device = {},
@@ -55,14 +48,11 @@ public:
 
     // The demo set, as if read at launch (nothing to undo).
     Q_INVOKABLE void loadDemoSet();
-    Q_INVOKABLE void addStepToCurrentSection();
     // Fires a Moment that mutes the first layer.
     Q_INVOKABLE void fireMoment();
     // Every save of the set fails until unblocked.
     Q_INVOKABLE void blockSaving(bool blocked);
     Q_INVOKABLE void cueDatagram(const QString& json);
-    // The current song's section names, as stored.
-    Q_INVOKABLE QStringList sectionNames() const;
 
     Q_INVOKABLE void setSetting(const QString& key, const QVariant& value);
     // A stored Boolean, or undefined when absent or not a Boolean.
@@ -70,20 +60,15 @@ public:
     // Whether a NEXT trigger is in the preferences (for the next launch).
     Q_INVOKABLE bool nextTriggerStored() const;
 
-    // Stored document fields.
-    Q_INVOKABLE QString storedControlMode() const;
-    Q_INVOKABLE QVariant storedMackiePort() const;
-    // The stored "dawHost", or undefined when the set has none.
-    Q_INVOKABLE QVariant storedDawHost() const;
+    // The value at a JSON pointer ("/layers/0/portName") of the set as the file would hold it;
+    // undefined where the file would have no such key.
+    Q_INVOKABLE QVariant stored(const QString& pointer) const;
     // Routes every layer's CC mute to `port` (the DAW listens on "Strata").
     Q_INVOKABLE void routeLayersTo(const QString& port);
     // A file in the rig's temporary folder, as a local file URL, and a file's text ("" if none).
     Q_INVOKABLE QUrl tempFileUrl(const QString& name) const;
     Q_INVOKABLE QString fileText(const QUrl& file) const;
-    Q_INVOKABLE QVariant storedTrackOffset() const;
     Q_INVOKABLE void setStoredTrackOffset(int offset);
-    Q_INVOKABLE int storedSectionIndex() const;
-    Q_INVOKABLE int storedStepIndex() const;
 
 private:
     std::unique_ptr<UiRig> rig_;

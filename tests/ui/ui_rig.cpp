@@ -66,10 +66,6 @@ void UiRig::cueHello(const std::string& host) {
     link->handleDatagram(cueBytes(datagram));
 }
 
-void UiRig::cueGoodbye() {
-    link->handleDatagram(cueBytes(R"({"type":"GOODBYE"})"));
-}
-
 void UiRig::pressNote(const std::string& device, int note) {
     MidiRef source = midi.sourceNamed(device);
     if (source == 0) {

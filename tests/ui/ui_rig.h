@@ -40,9 +40,8 @@ public:
     std::vector<MemoryMidiProbe::Bytes> heard() const;
     void clearHeard();
 
-    // Cadenzo greets the group from `host`; says goodbye.
+    // Cadenzo greets the group from `host`.
     void cueHello(const std::string& host);
-    void cueGoodbye();
 
     // An external controller plugged in, sending one note on (velocity 100) and its note off.
     void pressNote(const std::string& device, int note);

@@ -36,10 +36,7 @@ TestCase {
             view = null
         }
         wait(0)
-        if (storedFile === undefined)
-            rig.restart(true)
-        else
-            rig.restartWithStoredFile(storedFile)
+        rig.restart(storedFile)
         for (const key in settings)
             rig.setSetting(key, settings[key])
         rig.loadDemoSet()

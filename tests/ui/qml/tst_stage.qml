@@ -76,39 +76,41 @@ Item {
             verify(!find("stageMoments").visible, "only the current section's Moments")
         }
 
-        function test_aClickAnywhereLeavesStageMode() {
-            view.appState.setStageMode(true)
+        // The toolbar's button only enters stage mode; Ctrl+S toggles it both ways (S alone is no
+        // command); a click anywhere on the stage leaves it.
+        function test_stageModeIsEnteredAndLeft() {
+            click("stageButton")
+            verify(view.appState.stageMode)
+            click("stageButton")
+            verify(view.appState.stageMode, "the button only enters")
+            keyClick(Qt.Key_S, Qt.ControlModifier)
+            verify(!view.appState.stageMode)
+            keyClick(Qt.Key_S, Qt.ControlModifier)
+            verify(view.appState.stageMode)
+            keyClick(Qt.Key_S)
+            verify(view.appState.stageMode, "S alone is no command")
+            compare(view.appState.sectionIndex, 0, "no other command on that key")
             const stage = find("stageView")
             mouseClick(stage, stage.width - 40, stage.height - 40)
             verify(!view.appState.stageMode)
             verify(find("editingLayout").visible)
         }
 
-        function test_ctrlSTogglesStageModeBothWays() {
-            keyClick(Qt.Key_S, Qt.ControlModifier)
-            verify(view.appState.stageMode)
-            keyClick(Qt.Key_S)
-            verify(view.appState.stageMode, "S alone is no command")
-            keyClick(Qt.Key_S, Qt.ControlModifier)
-            verify(!view.appState.stageMode)
-            compare(rig.storedSectionIndex(), 0, "no other command on that key")
-        }
-
         function test_arrowKeysMoveThroughSectionsAndSteps() {
             keyClick(Qt.Key_Right)
             keyClick(Qt.Key_Right)
-            compare(rig.storedSectionIndex(), 2)
+            compare(view.appState.sectionIndex, 2)
             keyClick(Qt.Key_Left)
-            compare(rig.storedSectionIndex(), 1)
+            compare(view.appState.sectionIndex, 1)
 
             // Steps need Pro and a section with more than one.
             view.live.setPro(true)
-            rig.addStepToCurrentSection()
+            view.grid.addStepToCurrentSection()
             keyClick(Qt.Key_Down)
-            compare(rig.storedStepIndex(), 1)
+            compare(view.appState.stepIndex, 1)
             keyClick(Qt.Key_Up)
-            compare(rig.storedStepIndex(), 0)
-            compare(rig.storedSectionIndex(), 1)
+            compare(view.appState.stepIndex, 0)
+            compare(view.appState.sectionIndex, 1)
         }
     }
 }
