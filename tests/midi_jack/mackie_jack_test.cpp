@@ -182,7 +182,11 @@ TEST_F(MackieThroughJack, ADawConnectingAfterThePushIsBroughtToTheCurrentState) 
     ASSERT_TRUE(rig.quiesce());
     EXPECT_EQ(daw->mutes(), intended(session, 0, 12, want));
     const auto received = daw->takeReceived();
-    EXPECT_EQ(pressesOf(received, 0, mackie::kBankLeft, mackie::kBankLeft), 32);
+    // One return; its first move may go out before the new connection carries, and is then
+    // pressed once more.
+    const int lefts = pressesOf(received, 0, mackie::kBankLeft, mackie::kBankLeft);
+    EXPECT_GE(lefts, 32);
+    EXPECT_LE(lefts, 33);
     EXPECT_EQ(pressesOf(received, 1, mackie::kBankLeft, mackie::kBankLeft), 0)
         << "the extender was not reconnected";
     EXPECT_EQ(mutePresses(received), 0);
