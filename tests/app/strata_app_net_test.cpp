@@ -11,6 +11,7 @@
 #include "support/cue_sender.h"
 #include "support/test_support.h"
 
+#include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <iostream>
@@ -113,22 +114,37 @@ TEST(StrataApp, FollowsTheFootswitchAndCadenzoAndDrivesTheDawPortAndQuitsOnSigte
         }
     };
 
-    // First push: the bank to the first track, then Intro's mute. (A DAW connected only after
-    // it went out hears nothing of it; that is not what this test is about.)
-    Messages first;
-    for (int i = 0; i < 32; ++i) {
-        first.push_back({0x90, 0x2E, 0x7F});
-        first.push_back(JackTestClient::asReceived({0x90, 0x2E, 0x00}));
-    }
-    for (auto& m : presses({0x10}))
-        first.push_back(m);
+    // First push: the bank to the first track, then Intro's mute. The DAW connects about when
+    // the port appears: a return whose first moves may have gone out before its connection
+    // carried is topped up, so at least 32 bank-left presses come first. (A DAW connected only
+    // after it went out hears nothing of it; that is not what this test is about.)
+    const std::vector<std::uint8_t> left = {0x90, 0x2E, 0x7F};
+    const std::vector<std::uint8_t> leftUp = JackTestClient::asReceived({0x90, 0x2E, 0x00});
+    const Messages intro = presses({0x10});
     int xruns = pedal.xruns();
-    const Messages initial = heard(daw, first.size(), 3s);
+    Messages initial = heard(daw, 64 + intro.size(), 3s);
+    const auto hasIntro = [&] {
+        return std::search(initial.begin(), initial.end(), intro.begin(), intro.end()) !=
+               initial.end();
+    };
+    if (!initial.empty() && !hasIntro()) {
+        const Messages more = heard(daw, intro.size(), 3s);
+        initial.insert(initial.end(), more.begin(), more.end());
+    }
     // Without the first push the DAW's mutes are Intro's the wrong way round: the state is
     // compared only when it heard it.
     const bool heardFirst = !initial.empty();
     if (heardFirst) {
-        expectHeard(initial, first, xruns);
+        const auto at = std::search(initial.begin(), initial.end(), intro.begin(), intro.end());
+        const Messages moves(initial.begin(), at);
+        if (pedal.xruns() == xruns) {
+            EXPECT_GE(moves.size(), 64u) << app.output();
+            for (std::size_t i = 0; i < moves.size(); ++i)
+                EXPECT_EQ(moves[i], i % 2 == 0 ? left : leftUp) << "message " << i;
+            EXPECT_EQ(Messages(at, initial.end()), intro) << app.output();
+        } else {
+            std::cout << "note: missed cycles; bytes not compared\n";
+        }
         EXPECT_EQ(daw.mutes(), mutedOnly(0));
         EXPECT_EQ(daw.bank(0), 0);
     } else {
