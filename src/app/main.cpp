@@ -83,7 +83,6 @@ int main(int argc, char** argv) {
     QGuiApplication::setApplicationName(QStringLiteral("Strata"));
     // The desktop entry it is installed with: window managers take its name and icon from it.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.korvel.Strata"));
-    installAppearance();
 
     QtMainLoop loop;
     QtSettings settings;
@@ -101,7 +100,8 @@ int main(int argc, char** argv) {
         none->setAvailable(false);
         backend = std::move(none);
     }
-    auto midi = std::make_unique<MidiService>(*backend, loop, settings);
+    auto midi = std::make_unique<MidiService>(*backend, loop, settings,
+                                              MidiService::SourceConnection::byCaller);
     // The cue link's reader answers FIREs (their mutes go out from it): it runs real-time when
     // the system lets it, just below JACK's own thread, so that a busy machine does not hold a
     // FIRE back behind ordinary work.
@@ -124,6 +124,12 @@ int main(int argc, char** argv) {
     // moves (one press every other cycle, a few hundred milliseconds) go on on the MIDI side
     // while the main thread loads the window.
     live->start();
+    // Then the controllers and other sources: each connection waits for the MIDI system, and the
+    // first push does not depend on them.
+    midi->connectSources();
+
+    // The display face, for the window only: looking it up reads the system's font list.
+    installAppearance();
 
     int status = 0;
     {

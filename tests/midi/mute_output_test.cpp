@@ -128,6 +128,7 @@ TEST(MackieOutput, ASettleOutlastsAServerStalledWithItsBankMovesStillWaiting) {
     // moves still wait to go out.
     MidiRig rig;
     rig.midi.runInCycles(std::chrono::milliseconds(1));
+    rig.midi.setCycles(10, 10); // the DAW connected well before
     rig.midi.holdOutput(true);
     const auto layers = makeLayers(8);
     rig.service->sendSectionState(layers, idsAt(layers, {0}), ControlMode::mackieControl,

@@ -82,3 +82,55 @@ TEST(SurfaceConnection, AnEngineStartedWithoutMidiSaysSo) {
     MidiService service(gone, loop, settings);
     EXPECT_FALSE(service.midiAvailable.get());
 }
+
+TEST(SurfaceConnection, ADawConnectingWhileTheBankMovesGoOutGetsWhatItMayHaveMissed) {
+    // A system in cycles of a millisecond: the return to the first track is handed over in cycle
+    // 100 and its presses go out one every other cycle from there. A DAW reported connected in a
+    // later cycle hears what goes out from the second cycle after its report; the moves before
+    // that are pressed again, plus one for each bank-right press it hears behind the rest.
+    struct Case {
+        const char* what;
+        std::int64_t offset;
+        std::uint64_t reportedInCycle;
+        bool stillGoingOut;
+        int lefts;
+        int rights;
+    };
+    // Where it gets a whole return again, that return's first move may itself go out before the
+    // connection carries: one more.
+    for (const Case& c : {Case{"a cycle later", 0, 101, true, 2, 0},
+                          Case{"ten cycles later, with an offset", 16, 110, true, 6 + 2, 2},
+                          Case{"after the last move can have gone out", 0, 170, true, 33, 0},
+                          Case{"once nothing waits to go out", 0, 101, false, 33, 0}}) {
+        MidiRig rig;
+        rig.midi.runInCycles(std::chrono::milliseconds(1));
+        rig.midi.setCycles(100, 100);
+        rig.midi.holdOutput(true);
+        const auto layers = makeLayers(8);
+        rig.service->sendSectionState(layers, {}, ControlMode::mackieControl, std::nullopt,
+                                      c.offset);
+        rig.settle();
+        rig.midi.setCycles(c.reportedInCycle, c.reportedInCycle);
+        rig.midi.holdOutput(c.stillGoingOut);
+        const auto newcomer = rig.midi.listen(rig.service->virtualSourceRef(false));
+        rig.settle();
+        Packets expected;
+        press(expected, mackie::kBankLeft, c.lefts);
+        press(expected, mackie::kBankRight, c.rights);
+        EXPECT_EQ(rig.midi.heardPackets(newcomer), expected) << c.what;
+    }
+
+    // Reported connected just before the first push: its first moves may go out before the
+    // connection carries, and are pressed once more.
+    MidiRig rig;
+    rig.midi.runInCycles(std::chrono::milliseconds(1));
+    rig.midi.setCycles(100, 100);
+    const auto newcomer = rig.midi.listen(rig.service->virtualSourceRef(false));
+    rig.settle();
+    rig.midi.setCycles(101, 101);
+    rig.service->sendSectionState(makeLayers(8), {}, ControlMode::mackieControl, std::nullopt, 0);
+    rig.settle();
+    Packets expected;
+    press(expected, mackie::kBankLeft, 33);
+    EXPECT_EQ(rig.midi.heardPackets(newcomer), expected);
+}

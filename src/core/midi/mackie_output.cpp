@@ -13,6 +13,12 @@ namespace {
 // 32 bank-left presses bring any bank of up to 256 tracks back to the first track.
 constexpr int kBankLeftPresses = 32;
 
+// Presses that go out no faster than one every other cycle from cycle `from` on: how many may
+// have gone out before cycle `carries`.
+std::int64_t pressesBefore(std::uint64_t carries, std::uint64_t from) {
+    return carries > from ? static_cast<std::int64_t>((carries - from + 1) / 2) : 0;
+}
+
 // The first track a surface shows for an offset: rounded toward zero to a bank of 8, never below
 // the first track and never beyond kMaxBankOffset. The upper bound keeps a corrupt offset from
 // turning into billions of bank presses that would hold up all output (and the panic, which
@@ -31,6 +37,40 @@ void MackieOutput::forgetPositions() {
     // keeps them where the strips will show the same tracks again.
     for (auto& position : positions_)
         position.reset();
+    for (auto& u : units_)
+        u.leftPresses.reset();
+}
+
+std::int64_t MackieOutput::sendBankMoves(Unit unit, std::string_view port, std::int64_t rights) {
+    UnitState& u = units_[unit];
+    // The newcomer heard the rest of the last return only on the port that return went to.
+    std::int64_t lefts =
+        u.leftPresses && port == u.returnPort ? *u.leftPresses : std::int64_t{kBankLeftPresses};
+    u.leftPresses.reset();
+    const Stamp queued = out_.sendStamp();
+    // A DAW reported connected a moment ago: its connection carries from the second cycle after
+    // the report (a cycle already running uses the old graph), and the first moves may go out
+    // before that.
+    if (lefts >= kBankLeftPresses && u.connectedAt && out_.cyclePeriod() > Duration::zero())
+        lefts += pressesBefore(u.connectedAt->cycle + 2, queued.cycle);
+    // Only a full return is a base a later connection can count on.
+    if (lefts >= kBankLeftPresses) {
+        u.returnQueuedAt = queued;
+        u.returnPort = std::string(port);
+        u.rightsAfterReturn = rights;
+    } else {
+        u.returnQueuedAt.reset();
+    }
+    // Every bank press in a cycle of its own, and a break before whatever depends on the moves.
+    for (std::int64_t i = 0; i < lefts; ++i) {
+        out_.pressButton(mackie::kBankLeft, port);
+        out_.cycleBreak(port);
+    }
+    for (std::int64_t i = 0; i < rights; ++i) {
+        out_.pressButton(mackie::kBankRight, port);
+        out_.cycleBreak(port);
+    }
+    return lefts;
 }
 
 bool MackieOutput::positionBank(std::string_view port, std::int64_t desiredOffset,
@@ -40,17 +80,8 @@ bool MackieOutput::positionBank(std::string_view port, std::int64_t desiredOffse
     auto& position = positions_[unit];
     if (position && *position == target)
         return false;
-    // Every bank press in a cycle of its own, and a break before whatever depends on the moves.
-    for (int i = 0; i < kBankLeftPresses; ++i) {
-        out_.pressButton(mackie::kBankLeft, port);
-        out_.cycleBreak(port);
-    }
-    if (desiredOffset >= 8) {
-        for (std::int64_t i = 0; i < target / 8; ++i) {
-            out_.pressButton(mackie::kBankRight, port);
-            out_.cycleBreak(port);
-        }
-    }
+    const std::int64_t rights = desiredOffset >= 8 ? target / 8 : 0;
+    const std::int64_t lefts = sendBankMoves(unit, port, rights);
     // Strips that will show other tracks: their mutes are unknown until the DAW reports them.
     // Where the bank returns to where it was (or where it was never known to be), what we know
     // stays: the DAW resends nothing for bank presses that do not move its bank, and it reports
@@ -65,7 +96,7 @@ bool MackieOutput::positionBank(std::string_view port, std::int64_t desiredOffse
     u.lastKnownPosition = target;
     u.lastKnownPort = std::string(port);
     u.pendingChannelRights = 0;
-    startSettle(unit, port, kBankLeftPresses + (desiredOffset >= 8 ? target / 8 : 0));
+    startSettle(unit, port, lefts + rights);
     return true;
 }
 
@@ -76,14 +107,7 @@ bool MackieOutput::positionGroup(std::string_view port, std::int64_t desiredOffs
         return false;
     // From the main unit alone: the host moves the whole group of 16 strips by 16 per bank press
     // and ignores the extender's bank buttons.
-    for (int i = 0; i < kBankLeftPresses; ++i) {
-        out_.pressButton(mackie::kBankLeft, port);
-        out_.cycleBreak(port);
-    }
-    for (std::int64_t i = 0; i < target / 16; ++i) {
-        out_.pressButton(mackie::kBankRight, port);
-        out_.cycleBreak(port);
-    }
+    const std::int64_t lefts = sendBankMoves(kMainUnit, port, target / 16);
     // Both units' strips follow the group; what is known of them stays only where the group
     // returns to where it was (as for a single unit, see positionBank).
     UnitState& u = units_[kMainUnit];
@@ -95,7 +119,7 @@ bool MackieOutput::positionGroup(std::string_view port, std::int64_t desiredOffs
     u.lastKnownPort = std::string(port);
     // The remaining half of a group goes by channel, after the bank has settled.
     u.pendingChannelRights = target % 16;
-    startSettle(kMainUnit, port, kBankLeftPresses + target / 16);
+    startSettle(kMainUnit, port, lefts + target / 16);
     return true;
 }
 
@@ -104,6 +128,9 @@ void MackieOutput::nudgeGroup(std::string_view port) {
     if (u.settling || u.pendingChannelRights == 0)
         return;
     const std::int64_t presses = std::exchange(u.pendingChannelRights, 0);
+    // Channel moves behind the bank moves: a newcomer that hears only some of them is not
+    // brought back by a few bank-left presses.
+    u.returnQueuedAt.reset();
     // The strips move on from where the bank moves left them; what the host reported after
     // those is about tracks the strips no longer show.
     for (std::size_t slot = 0; slot < muted_.size(); ++slot) {
@@ -248,6 +275,7 @@ void MackieOutput::connected(Unit unit, Stamp at) {
     // A new listener (a DAW started later, restarted, or wired up by hand) missed the bank moves
     // and the mutes: forget what we knew of this unit. It reports its whole state shortly.
     auto& u = units_[unit];
+    u.leftPresses = missedLeftPresses(u, at);
     positions_[unit].reset();
     u.lastKnownPosition.reset();
     u.lastKnownPort.clear();
@@ -258,6 +286,21 @@ void MackieOutput::connected(Unit unit, Stamp at) {
         muted_[static_cast<std::size_t>(slot)].reset();
         holds_[static_cast<std::size_t>(slot)] = SlotHold{};
     }
+}
+
+std::int64_t MackieOutput::missedLeftPresses(const UnitState& u, const Stamp& at) const {
+    // Where everything goes out at once, or once the moves have all gone out, the newcomer
+    // missed all of them.
+    if (!u.returnQueuedAt || out_.cyclePeriod() <= Duration::zero())
+        return kBankLeftPresses;
+    const MidiRef source = out_.ports().surfaceSource(u.returnPort);
+    if (source == 0 || !out_.backend().outputPending(source))
+        return kBankLeftPresses;
+    // The connection carries from the second cycle after the one it was reported in. The moves
+    // that may have gone out before are the ones it missed; it hears the rest of the return,
+    // then the bank-right presses behind it.
+    const std::int64_t missed = pressesBefore(at.cycle + 2, u.returnQueuedAt->cycle);
+    return std::min<std::int64_t>(kBankLeftPresses, missed + u.rightsAfterReturn);
 }
 
 void MackieOutput::startSettle(Unit unit, std::string_view port, std::int64_t presses) {

@@ -107,6 +107,16 @@ private:
         // Ardour's group of 16 strips: channel-right presses still to send once the bank moves
         // have settled (main unit only).
         std::int64_t pendingChannelRights = 0;
+        // The last full return to the first track and the bank-right presses behind it: when
+        // they were handed over and how many bank-right presses followed. A DAW that connects
+        // while they still go out hears the rest of them.
+        std::optional<Stamp> returnQueuedAt;
+        std::string returnPort;
+        std::int64_t rightsAfterReturn = 0;
+        // How many bank-left presses the next positioning sends when not a full return: after
+        // a DAW connected during one, as many as it may have missed plus the bank-right presses
+        // it hears behind the rest.
+        std::optional<std::int64_t> leftPresses;
     };
 
     // A strip we pressed: the DAW's LED reports for it that arrive before the press can have
@@ -127,6 +137,12 @@ private:
         TimerHandle timer;
     };
 
+    // The bank-left presses (then the bank-right ones) of one positioning, one per cycle.
+    // Returns how many bank-left presses went out.
+    std::int64_t sendBankMoves(Unit unit, std::string_view port, std::int64_t rights);
+    // For a DAW that connected at `at`: how many bank-left presses bring it to the first track
+    // from wherever the moves still going out to it leave it.
+    std::int64_t missedLeftPresses(const UnitState& u, const Stamp& at) const;
     // Returns whether the bank was moved.
     bool positionBank(std::string_view port, std::int64_t desiredOffset, bool isExtender);
     // Ardour: positions the group of 16 strips from the main unit. Returns whether it moved.

@@ -31,7 +31,8 @@ bool copyChunks(const MidiPacketList& packets, std::vector<std::uint8_t>& bytes,
 
 // ---- Start-up and shutdown ---------------------------------------------------------------------
 
-MidiService::MidiService(MidiBackend& backend, MainLoop& loop, Settings& settings)
+MidiService::MidiService(MidiBackend& backend, MainLoop& loop, Settings& settings,
+                         SourceConnection sources)
     : backend_(backend), loop_(loop), life_(std::make_shared<ServiceLife>()),
       midiQueue_(std::make_unique<SerialQueue>(std::string(kQueueLabel))),
       tasks_(loop, life_, *midiQueue_), lastRxPublish_(kNeverStamped), ports_(backend),
@@ -101,7 +102,8 @@ MidiService::MidiService(MidiBackend& backend, MainLoop& loop, Settings& setting
     midiAvailable.set(backend_.available());
 
     refreshPorts();
-    connectSources();
+    if (sources == SourceConnection::atConstruction)
+        connectSources();
     resolveTriggerSource();
     loadAdvanceTrigger();
 }

@@ -71,7 +71,12 @@ public:
     static constexpr Duration kSettlePoll = MackieOutput::kSettlePoll;
     static constexpr Duration kEchoHold = ArdourCCMutes::kEchoHold;
 
-    MidiService(MidiBackend& backend, MainLoop& loop, Settings& settings);
+    // Who connects the sources to the input port at start: the constructor, or its caller with
+    // connectSources() (each connection is a round trip to the MIDI system, and the first push
+    // does not need them).
+    enum class SourceConnection { atConstruction, byCaller };
+    MidiService(MidiBackend& backend, MainLoop& loop, Settings& settings,
+                SourceConnection sources = SourceConnection::atConstruction);
     ~MidiService();
     MidiService(const MidiService&) = delete;
     MidiService& operator=(const MidiService&) = delete;
