@@ -639,7 +639,11 @@ TEST_F(JackBackendTest, ATimeOnTheSteadyClockIsHeldForTheFrameItFallsOn) {
     const auto period = static_cast<std::uint32_t>(server_->periodFrames());
     const Bytes press = {0x90, 0x30, 0x7F};
     using std::chrono::steady_clock;
-    for (int attempt = 0; attempt < 50; ++attempt) {
+    // Attempts the server's timing spoils are made again; a starved server can spoil them for a
+    // while (the dummy driver catches up on its lag slowly), so the budget is long. A retry
+    // budget, not a figure: the test passes as soon as one attempt is clean.
+    const auto giveUp = steady_clock::now() + std::chrono::seconds(60);
+    while (steady_clock::now() < giveUp) {
         const std::uint32_t cycle = jack_last_frame_time(jack);
         const auto before = steady_clock::now();
         const jack_time_t jackBefore = jack_get_time();
