@@ -109,9 +109,7 @@ private:
     void readOne(std::vector<std::uint8_t>& buffer);
     // Main thread: one decoded datagram, `answered` when the FIRE reflex took its jump.
     void apply(const DecodedDatagram& decoded, bool answered);
-    // Runs the watchdog (every kWatchdogPeriod) unless it runs already; called as the link
-    // connects, and stopped by disconnect().
-    void watchHeartbeat();
+    void startHeartbeatWatcher();
     void startDiscoveryPing();
     void receive();
     void sendDiscovery();
