@@ -405,26 +405,16 @@ TEST_F(ReflexTest, FiresAreAnsweredOffTheMainThreadOrLeftToItExactlyAsItWouldMov
 
 TEST_F(ReflexTest, WhatIsNotAValidFireMovesNothingOnTheReaderThread) {
     startShow();
-    std::string oversize = fireText(0, 3);
-    oversize.insert(oversize.size() - 1, std::string(kMaxDatagramSize, ' '));
-    std::string deep = R"({"type":"FIRE","songIdx":0,"sectionIdx":3,"x":)";
-    for (int i = 0; i < 200; ++i)
-        deep += "[";
-    static constexpr char kNul[] = "{\"type\":\"FIRE\"\0,\"songIdx\":0,\"sectionIdx\":3}";
-    const std::string withNul(kNul, sizeof kNul - 1);
+    // The reader decodes with the link's own decoder (its cases: the CueMessages tables; a
+    // datagram longer than the buffer: CadenzoLinkNet.OversizeDatagramsAreDroppedNotCut). Here,
+    // that what it does not decode as a FIRE moves nothing before the main thread runs.
     const std::vector<std::string> junk{
         "",
         "{",
-        "null",
-        R"(["FIRE",0,3])",
         R"({"type":"FIRE","songIdx":0})",
-        R"({"type":"FIRE","songIdx":0,"sectionIdx":"3"})",
         R"({"type":"FIRE","songIdx":0,"sectionIdx":2.5})",
         R"({"type":"fire","songIdx":0,"sectionIdx":3})",
         R"({"type":"STRATA_HELLO","songIdx":0,"sectionIdx":3})",
-        withNul,
-        deep,
-        oversize,
     };
     for (const std::string& datagram : junk)
         cadenzo(datagram);
