@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/engine_fixture.h"
 #include "model/setlist_codec.h"
 #include "support/core_stack.h"
 #include "support/midi_bytes.h"
@@ -12,8 +13,6 @@
 #include <vector>
 
 namespace strata::testing {
-
-using Names = std::vector<std::string>;
 
 // Stores `trigger` as the learned NEXT trigger, as the program finds it at start-up.
 inline void storeNextTrigger(MemorySettings& settings, const AdvanceTrigger& trigger) {
@@ -56,25 +55,15 @@ protected:
         app->setMode(StrataMode::pro);
     }
 
-    // Songs as a title followed by section names; each section has one default step.
+    // The engine tests' set (layers A-D), in `mode`, each layer sending to "Synth" on channels
+    // 1-4.
     static Setlist makeSet(const std::vector<Names>& songs, ControlMode mode) {
-        Setlist set;
-        set.name = "Live";
+        Setlist set = strata::testing::makeSet(songs);
         set.controlMode = mode;
-        for (const auto& entry : songs) {
-            Song song = Song::fresh();
-            song.name = entry.at(0);
-            for (std::size_t i = 1; i < entry.size(); ++i)
-                song.sections.push_back(Section::named(entry[i]));
-            set.songs.push_back(std::move(song));
-        }
         int channel = 1;
-        for (const char* name : {"A", "B", "C", "D"}) {
-            Layer layer = Layer::fresh();
-            layer.name = name;
+        for (Layer& layer : set.layers) {
             layer.portName = "Synth";
             layer.channel = channel++;
-            set.layers.push_back(std::move(layer));
         }
         return set;
     }
