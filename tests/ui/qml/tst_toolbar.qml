@@ -68,7 +68,8 @@ Item {
             compare(label("triggerControl"), learned)
             verify(rig.nextTriggerStored(), "kept for the next launch")
 
-            // Learning again is left by the menu, by Escape or by waiting; the trigger stays.
+            // Learning again is left by the menu or by Escape; the trigger stays (left by waiting:
+            // TriggerLearningTest).
             mouseClick(triggerMenuItem("learnItem"))
             verify(view.midi.learning)
             const cancel = triggerMenuItem("cancelLearningItem")
@@ -79,10 +80,6 @@ Item {
             mouseClick(triggerMenuItem("learnItem"))
             keyClick(Qt.Key_Escape)
             verify(!view.midi.learning)
-            mouseClick(triggerMenuItem("learnItem"))
-            verify(view.midi.learning)
-            rig.advance(30000)
-            verify(!view.midi.learning, "learning ends by itself")
             rig.pressNote("Keystation", 70)
             compare(label("triggerControl"), learned)
 
@@ -161,8 +158,6 @@ Item {
             verify(!find("midiLight").lit)
             rig.stampTransmit()
             verify(find("midiLight").lit)
-            rig.advance(400)
-            verify(!find("midiLight").lit)
 
             view.live.setControlMode("mackieControl")
             verify(find("dawLight").visible)
