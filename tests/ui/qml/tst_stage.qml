@@ -40,7 +40,6 @@ Item {
             compare(find("stageSilent").text, "SILENT")
             verify(!find("stagePills").visible)
             verify(find("momentBadge").visible)
-            compare(find("momentHelp").text, "A Moment is overriding the live mix. Hit ALL ON or change section to clear it.")
         }
 
         function test_handFiredMomentsOfTheSectionHaveButtonsThatFireThem() {
