@@ -79,10 +79,6 @@ Bytes joinEvents(const std::vector<JackTestEvent>& events, std::size_t port) {
     return all;
 }
 
-std::size_t byteCount(const std::vector<JackTestEvent>& events, std::size_t port) {
-    return joinEvents(events, port).size();
-}
-
 std::vector<std::string> connectionsOf(jack_client_t* client, const std::string& port) {
     std::vector<std::string> names;
     const char** c = jack_port_get_all_connections(client, jack_port_by_name(client, port.c_str()));
@@ -101,6 +97,18 @@ Bytes sysex(std::size_t length, std::uint8_t seed) {
     return b;
 }
 
+// A backend on `server` that tries again every 100 ms while it cannot reach it. `sleepsAtRest`:
+// its look around at rest is put off for an hour, so that what reaches the engine came only
+// because something woke the worker.
+std::unique_ptr<JackMidiBackend> backendOn(const std::string& server, bool sleepsAtRest = false) {
+    JackMidiBackend::Options options;
+    options.serverName = server;
+    options.retryInterval = std::chrono::milliseconds(100);
+    if (sleepsAtRest)
+        options.idleLook = std::chrono::hours(1);
+    return std::make_unique<JackMidiBackend>(options);
+}
+
 // The engine's start-up sequence, as far as the backend sees it.
 struct Endpoints {
     MidiRef client = 0, outPort = 0, inPort = 0;
@@ -109,12 +117,7 @@ struct Endpoints {
 
 class JackBackendTest : public JackServerSuite {
 protected:
-    std::unique_ptr<JackMidiBackend> makeBackend() {
-        JackMidiBackend::Options options;
-        options.serverName = server_->name();
-        options.retryInterval = std::chrono::milliseconds(100);
-        return std::make_unique<JackMidiBackend>(options);
-    }
+    std::unique_ptr<JackMidiBackend> makeBackend() { return backendOn(server_->name()); }
 
     Endpoints start(JackMidiBackend& backend) {
         Endpoints e;
@@ -174,7 +177,7 @@ TEST_F(JackBackendTest, SystemExclusiveOfAnyLengthUpToTheRingPassesWhole) {
     for (std::size_t length : {600u, 3000u, 40000u}) {
         const Bytes message = sysex(length, static_cast<std::uint8_t>(length));
         backend->received(e.src, message.data(), message.size());
-        ASSERT_TRUE(daw->waitUntil([&](auto& ev) { return byteCount(ev, in) >= length; }))
+        ASSERT_TRUE(daw->waitUntil([&](auto& ev) { return joinEvents(ev, in).size() >= length; }))
             << length;
         const auto events = daw->takeReceived();
         EXPECT_EQ(joinEvents(events, in), message) << length;
@@ -318,13 +321,9 @@ TEST_F(JackBackendTest, InputHeldUpInItsHandlerCountsAsDeliveredOnlyOnceItIsThro
 }
 
 TEST_F(JackBackendTest, ControllersAppearingLaterAreAnnouncedAndReadWhileTheWorkerSleeps) {
-    // The worker's look around at rest is put off for an hour: all of this reaches the engine
-    // only because something woke the worker.
+    // At rest for an hour: all of this reaches the engine only because something woke the worker.
     std::atomic<bool> announced{false}; // outlives the backend, whose worker sets it
-    JackMidiBackend::Options options;
-    options.serverName = server_->name();
-    options.idleLook = std::chrono::hours(1);
-    auto backend = std::make_unique<JackMidiBackend>(options);
+    auto backend = backendOn(server_->name(), true);
     Endpoints e = start(*backend);
     // Our own ports are announced too, some milliseconds after the start: what counts is a
     // notification that comes once both controllers are there to be listed.
@@ -730,25 +729,21 @@ TEST(JackBackendServerLoss, KeepsRunningSaysSoOnceAndComesBackWithItsPorts) {
     ASSERT_TRUE(server.start(&error)) << error;
     testing::LogCapture log;
     Recorder recorder;
-    JackMidiBackend::Options options;
-    options.serverName = server.name();
-    options.retryInterval = std::chrono::milliseconds(100);
     // The loss and the retries wake the worker by themselves, not its look around at rest.
-    options.idleLook = std::chrono::hours(1);
-    JackMidiBackend backend(options);
-    ASSERT_TRUE(backend.available());
-    const MidiRef client = backend.createClient("Strata", [&] { ++recorder.setups; });
-    const MidiRef src = backend.createVirtualSource(client, "Strata");
-    backend.createVirtualDestination(client, "Strata", [](const MidiPacketList&) {});
-    backend.setAvailabilityHandler([&](bool up) { recorder.availability(up); });
+    auto backend = backendOn(server.name(), true);
+    ASSERT_TRUE(backend->available());
+    const MidiRef client = backend->createClient("Strata", [&] { ++recorder.setups; });
+    const MidiRef src = backend->createVirtualSource(client, "Strata");
+    backend->createVirtualDestination(client, "Strata", [](const MidiPacketList&) {});
+    backend->setAvailabilityHandler([&](bool up) { recorder.availability(up); });
 
     server.stop();
     ASSERT_TRUE(waitUntil([&] { return !recorder.availabilityChanges().empty(); }));
     EXPECT_EQ(recorder.availabilityChanges(), std::vector<bool>{false});
-    EXPECT_FALSE(backend.available());
+    EXPECT_FALSE(backend->available());
     const Bytes note = {0x90, 0x10, 0x7F};
-    backend.received(src, note.data(), note.size()); // dropped, not a crash
-    EXPECT_TRUE(backend.sources().empty());
+    backend->received(src, note.data(), note.size()); // dropped, not a crash
+    EXPECT_TRUE(backend->sources().empty());
     std::this_thread::sleep_for(std::chrono::milliseconds(350)); // a few failed retries
     EXPECT_EQ(log.linesStartingWith("[MIDI] JACK server stopped").size(), 1u);
 
@@ -756,16 +751,16 @@ TEST(JackBackendServerLoss, KeepsRunningSaysSoOnceAndComesBackWithItsPorts) {
     ASSERT_TRUE(server.start(&error)) << error;
     ASSERT_TRUE(waitUntil([&] { return recorder.availabilityChanges().size() == 2; }));
     EXPECT_EQ(recorder.availabilityChanges(), (std::vector<bool>{false, true}));
-    EXPECT_TRUE(backend.available());
+    EXPECT_TRUE(backend->available());
     EXPECT_GT(recorder.setups.load(), setupsBefore);
     EXPECT_EQ(log.linesStartingWith("[MIDI] JACK server is back").size(), 1u);
 
     JackTestClient daw(server.name(), "daw");
     ASSERT_TRUE(daw.ok());
     const std::size_t in = daw.addInput("in");
-    ASSERT_TRUE(daw.connect(backend.jackPortName(src), daw.fullName(in)));
+    ASSERT_TRUE(daw.connect(backend->jackPortName(src), daw.fullName(in)));
     ASSERT_TRUE(daw.waitCycles(3));
-    backend.received(src, note.data(), note.size());
+    backend->received(src, note.data(), note.size());
     ASSERT_TRUE(daw.waitUntil([](auto& ev) { return !ev.empty(); }));
     EXPECT_EQ(daw.takeReceived().front().bytes, note);
 }
