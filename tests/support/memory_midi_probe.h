@@ -313,29 +313,11 @@ public:
             packets.clear();
     }
 
-    // The first endpoint (in system order) whose display name, else name, equals `name`; 0 when
+    // The first source (in system order) whose display name, else name, equals `name`; 0 when
     // there is none.
     MidiRef sourceNamed(std::string_view name) const {
         std::lock_guard lock(mutex_);
         return firstNamed(sources_, name);
-    }
-    MidiRef destinationNamed(std::string_view name) const {
-        std::lock_guard lock(mutex_);
-        return firstNamed(destinations_, name);
-    }
-    // The first object of any kind whose name is `name`, 0 when none (ports, clients).
-    MidiRef objectNamed(std::string_view name) const {
-        std::lock_guard lock(mutex_);
-        for (const auto& [ref, o] : objects_)
-            if (o->name && *o->name == name)
-                return ref;
-        return 0;
-    }
-    // Which client created an object (0 for external endpoints and unknown references).
-    MidiRef ownerOf(MidiRef object) const {
-        std::lock_guard lock(mutex_);
-        const Object* o = findLocked(object);
-        return o ? o->owner : 0;
     }
     // How many input connections exist from `source`.
     std::size_t connectionCount(MidiRef source) const {
@@ -353,8 +335,7 @@ public:
         deliveryHook_ = hook ? std::make_shared<DeliveryHook>(std::move(hook)) : nullptr;
     }
 
-    // ---- Timed sends
-    // -----------------------------------------------------------------------------
+    // ---- Timed sends ---------------------------------------------------------------------------
 
     // Once asked to (recordTimedSends), every packet emitted or sent, with the due time it was
     // handed over under (the calling thread's or not: the MIDI queue is the only one that times
