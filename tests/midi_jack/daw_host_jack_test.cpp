@@ -6,7 +6,6 @@
 #include "jack_rig.h"
 #include "jack_server_suite.h"
 #include "midi/ardour_midi_map.h"
-#include "support/records.h"
 
 #include <gtest/gtest.h>
 #include <random>
@@ -22,12 +21,9 @@ using testing::JackServerSuite;
 using testing::JackTestServer;
 
 std::vector<Layer> layersOnStrata(std::size_t n) {
-    std::vector<Layer> layers;
-    strata::testing::growTo(layers, n);
-    for (std::size_t i = 0; i < n; ++i) {
-        layers[i].name = "L" + std::to_string(i + 1);
-        layers[i].portName = "Strata";
-    }
+    auto layers = testing::makeLayers(n);
+    for (Layer& layer : layers)
+        layer.portName = "Strata";
     return layers;
 }
 
