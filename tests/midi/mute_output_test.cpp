@@ -253,28 +253,43 @@ TEST(MackieOutput, ResetRepositionsTheBanksAndKeepsWhatIsKnownOfTheSameTracks) {
 }
 
 TEST(MackieOutput, PanicReleasesEveryMutedSlotAndReturnsWhenSent) {
-    MidiRig rig;
-    const auto layers = makeLayers(5);
-    rig.sendMackie(layers, idsAt(layers, {0, 4}));
-    rig.midi.clearHeard();
+    struct Case {
+        DawHost host;
+        std::size_t layers;
+        std::int64_t offset;
+        std::vector<std::size_t> muted;
+        Packets main, xt;
+    };
+    const Case cases[] = {
+        // The extender is always positioned by the panic, however many layers there are.
+        {DawHost::logic, 5, 0, {0, 4}, presses({mute(0), mute(4)}), bankMove(1)},
+        // Ardour banks both units as one group from the main unit: the panic never presses the
+        // extender's bank buttons.
+        {DawHost::ardour, 4, 8, {0}, presses({mute(0)}), {}},
+        {DawHost::ardour, 12, 8, {0, 9}, presses({mute(0)}), presses({mute(1)})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(rawValue(c.host)) + ", " + std::to_string(c.layers) + " layers");
+        MidiRig rig;
+        const auto layers = makeLayers(c.layers);
+        rig.push(layers, idsAt(layers, c.muted), ControlMode::mackieControl, c.host, c.offset);
+        rig.midi.clearHeard();
 
-    // No drain: the panic has run on the queue by the time it returns.
-    rig.service->panicAllOn(layers, ControlMode::mackieControl, std::nullopt, 0);
-    Packets main;
-    press(main, mute(0));
-    press(main, mute(4));
-    EXPECT_EQ(rig.midi.heardPackets(rig.daw), main);
-    // The extender is always positioned by the panic, however many layers there are.
-    EXPECT_EQ(rig.midi.heardPackets(rig.dawXT), bankMove(1));
-    const auto shadow = rig.service->mackieShadow();
-    EXPECT_EQ(shadow.muted[0], false);
-    EXPECT_EQ(shadow.muted[4], false);
+        // No drain: the panic has run on the queue by the time it returns.
+        rig.service->panicAllOn(layers, ControlMode::mackieControl, std::nullopt, c.offset, c.host);
+        EXPECT_EQ(rig.midi.heardPackets(rig.daw), c.main);
+        EXPECT_EQ(rig.midi.heardPackets(rig.dawXT), c.xt);
+        const auto shadow = rig.service->mackieShadow();
+        for (const std::size_t slot : c.muted)
+            EXPECT_EQ(shadow.muted[slot], false) << slot;
 
-    // With nothing muted it only moves banks that are not in place: here, none.
-    rig.midi.clearHeard();
-    rig.service->panicAllOn(layers, ControlMode::mackieControl, std::nullopt, 0);
-    EXPECT_TRUE(rig.heard().empty());
-    EXPECT_TRUE(rig.heardXT().empty());
+        // With nothing muted it only moves banks that are not in place: here, none.
+        rig.midi.clearHeard();
+        rig.service->panicAllOn(layers, ControlMode::mackieControl, std::nullopt, c.offset, c.host);
+        rig.settleBanks();
+        EXPECT_TRUE(rig.heard().empty());
+        EXPECT_TRUE(rig.heardXT().empty());
+    }
 }
 
 TEST(CCMuteOutput, EveryLayerEveryTimeWithClampedChannelsAndDefaultNumbers) {
