@@ -40,9 +40,7 @@ public:
                 return;
             if (recordTimed_)
                 timed_.push_back(Timed{virtualSource, Bytes(data, data + length), due_});
-            for (auto& [id, l] : listeners_)
-                if (l.source == virtualSource)
-                    l.heard.push_back(Heard{false, Bytes(data, data + length)});
+            hearLocked(virtualSource, Heard{false, Bytes(data, data + length)});
             hook = deliveryHook_;
         }
         if (hook)
@@ -143,9 +141,7 @@ public:
 
     void barrier(MidiRef virtualSource) override {
         std::lock_guard lock(mutex_);
-        for (auto& [id, l] : listeners_)
-            if (l.source == virtualSource)
-                l.heard.push_back(Heard{true, {}});
+        hearLocked(virtualSource, Heard{true, {}});
     }
 
     void disposeClient(MidiRef client) override {
@@ -397,17 +393,17 @@ private:
     // An answer's bytes, one packet per three-byte message, as the DAW hears them.
     void hearAnswer(const PreparedAnswerSet& set, std::size_t index) {
         const PreparedAnswer& answer = set.answers[index];
+        std::lock_guard lock(mutex_);
         for (std::size_t k = 0; k < PreparedAnswer::kOutputs; ++k)
             for (std::size_t at = 0; at + 3 <= answer.length[k]; at += 3)
-                hearFrom(set.outputs[k],
-                         Bytes(answer.bytes[k].begin() + static_cast<std::ptrdiff_t>(at),
-                               answer.bytes[k].begin() + static_cast<std::ptrdiff_t>(at + 3)));
+                hearLocked(set.outputs[k],
+                           Heard{false, Bytes(&answer.bytes[k][at], &answer.bytes[k][at] + 3)});
     }
-    void hearFrom(MidiRef source, const Bytes& bytes) {
-        std::lock_guard lock(mutex_);
+    // Every listener of `source` hears `heard`. Callers hold mutex_.
+    void hearLocked(MidiRef source, const Heard& heard) {
         for (auto& [id, l] : listeners_)
             if (l.source == source)
-                l.heard.push_back(Heard{false, bytes});
+                l.heard.push_back(heard);
     }
 
     struct Listener {
