@@ -68,12 +68,6 @@ struct Stage {
                                                  StoreLocation::under(dir.path()));
         out = pedal.addOutput("out");
     }
-    ~Stage() {
-        live.reset();
-        link.reset();
-        app.reset();
-    }
-
     // Wires everything, appears and waits until the DAW shows section 0 and the answers to the
     // next presses are prepared. The server runs the DAW after Strata in each cycle (see
     // DawSimulator::connectUnit), so that it reads an answer in the cycle that sent it.
