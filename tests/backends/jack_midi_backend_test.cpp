@@ -498,22 +498,19 @@ TEST_F(JackBackendTest, EnumerationListsOtherClientsInAStableOrderByFullName) {
         return names;
     };
     // jackd lists a change at once; PipeWire once the news has reached this client.
-    auto listsSources = [&](const std::vector<std::string>& expected) {
+    auto expectSources = [&](const std::vector<std::string>& expected) {
         waitUntil([&] { return sources() == expected; });
-        return sources();
+        EXPECT_EQ(sources(), expected);
     };
-    EXPECT_EQ(listsSources({"alpha:out", "beta:out"}),
-              (std::vector<std::string>{"alpha:out", "beta:out"}));
+    expectSources({"alpha:out", "beta:out"});
     const MidiRef alphaRef = findSource(*backend, "alpha:out");
 
     // A port that appears later goes to the end; one that goes away leaves the others in place.
     auto c = makeClient("aardvark");
     c->addOutput("out");
-    EXPECT_EQ(listsSources({"alpha:out", "beta:out", "aardvark:out"}),
-              (std::vector<std::string>{"alpha:out", "beta:out", "aardvark:out"}));
+    expectSources({"alpha:out", "beta:out", "aardvark:out"});
     a.reset();
-    EXPECT_EQ(listsSources({"beta:out", "aardvark:out"}),
-              (std::vector<std::string>{"beta:out", "aardvark:out"}));
+    expectSources({"beta:out", "aardvark:out"});
     a = makeClient("alpha");
     a->addOutput("out");
     MidiRef again = 0;
