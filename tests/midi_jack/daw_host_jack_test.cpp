@@ -47,10 +47,13 @@ protected:
         return daw;
     }
 
-    // Wires both units of the DAW and lets its full-state report arrive (the LCD names it).
-    void wireAndAwaitReport(JackRig& rig, DawSimulator& daw) {
+    // Wires the DAW's main unit and its extender and lets its full-state report arrive (the LCD
+    // names it).
+    void wireAndAwaitReport(JackRig& rig, DawSimulator& daw, bool extender = true) {
         ASSERT_TRUE(rig.wire(daw, 0));
-        ASSERT_TRUE(rig.wire(daw, 1));
+        if (extender) {
+            ASSERT_TRUE(rig.wire(daw, 1));
+        }
         ASSERT_TRUE(rig.driver.runUntil([&] {
             return !rig.service->mackieSlotNames.get().empty();
         })) << "the DAW's full-state report never arrived";
@@ -92,12 +95,7 @@ TEST_F(DawThroughJack, MackieSectionChangesLeaveExactlyTheIntendedTracksMuted) {
         options.groupedExtender = extender;
         auto daw = makeDaw(options);
         JackRig rig(server_->name());
-        ASSERT_TRUE(rig.wire(*daw, 0));
-        if (extender) {
-            ASSERT_TRUE(rig.wire(*daw, 1));
-        }
-        ASSERT_TRUE(
-            rig.driver.runUntil([&] { return !rig.service->mackieSlotNames.get().empty(); }));
+        ASSERT_NO_FATAL_FAILURE(wireAndAwaitReport(rig, *daw, extender));
         const auto session = daw->mutes();
         const int count = extender ? 12 : 6;
         const auto layers = layersOnStrata(static_cast<std::size_t>(count));
@@ -262,7 +260,7 @@ TEST_F(DawThroughJack, PressesOfOneButtonOrCCAreNeverInAdjacentCycles) {
 TEST_F(DawThroughJack, SectionChangesShadowResetsAndOffsetChangesKeepTheDawRight) {
     auto daw = makeDaw({24, {2, 5, 13}, 0, 8, 19});
     JackRig rig(server_->name());
-    wireAndAwaitReport(rig, *daw);
+    ASSERT_NO_FATAL_FAILURE(wireAndAwaitReport(rig, *daw));
     const auto layers = testing::makeLayers(16);
     const auto start = daw->mutes();
     push(rig, layers, {});
