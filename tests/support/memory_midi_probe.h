@@ -238,8 +238,8 @@ public:
         (*handler)(MidiPacketList{list.data(), list.size()}, refCon);
     }
 
-    // Another application sends one packet list to a destination: a virtual destination's handler
-    // receives it; an external destination records it.
+    // Another application (the DAW's surface feedback) sends one packet list to one of our virtual
+    // destinations: its handler receives it.
     void sendToDestination(MidiRef destination, const std::vector<Bytes>& packets) {
         std::shared_ptr<DestinationHandler> handler;
         {
@@ -247,11 +247,6 @@ public:
             const Object* dst = findLocked(destination);
             if (!dst || dst->type != Object::Type::destination)
                 return;
-            if (dst->owner == 0) {
-                auto& into = receivedBy_[destination];
-                into.insert(into.end(), packets.begin(), packets.end());
-                return;
-            }
             handler = dst->onDestination;
         }
         if (!handler)
