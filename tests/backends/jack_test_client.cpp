@@ -23,21 +23,26 @@ bool connectPorts(jack_client_t* client, const std::string& source, const std::s
     return rc == 0 || rc == EEXIST;
 }
 
+jack_client_t* openJackClient(const std::string& serverName, const std::string& clientName) {
+    jack_client_t* client = nullptr;
+    for (int attempt = 0; attempt < 5 && !client; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        jack_status_t status{};
+        client = jack_client_open(
+            clientName.c_str(),
+            static_cast<jack_options_t>(JackNoStartServer | JackServerName | JackUseExactName),
+            &status, serverName.c_str());
+    }
+    return client;
+}
+
 JackTestClient::JackTestClient(const std::string& serverName, const std::string& clientName) {
     for (std::size_t i = 0; i < kMaxPorts; ++i) {
         outRings_.push_back(std::make_unique<strata::SpscByteRing>(256 * 1024));
         passTo_[i].store(-1);
     }
-    // A busy server can let a first attempt time out.
-    for (int attempt = 0; attempt < 5 && !client_; ++attempt) {
-        if (attempt > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        jack_status_t status{};
-        client_ = jack_client_open(
-            clientName.c_str(),
-            static_cast<jack_options_t>(JackNoStartServer | JackServerName | JackUseExactName),
-            &status, serverName.c_str());
-    }
+    client_ = openJackClient(serverName, clientName);
     if (!client_)
         return;
     jack_set_process_callback(client_, processCallback, this);

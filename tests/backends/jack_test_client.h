@@ -24,6 +24,10 @@ namespace strata::testing {
 bool connectPorts(jack_client_t* client, const std::string& source, const std::string& destination,
                   std::chrono::milliseconds timeout = kPatience);
 
+// Opens a client of exactly `clientName` on the server, or nullptr. A busy server can let a first
+// attempt time out: it tries five times.
+jack_client_t* openJackClient(const std::string& serverName, const std::string& clientName);
+
 // One MIDI event as a test client saw it.
 struct JackTestEvent {
     std::size_t port = 0;            // index of the test client's port

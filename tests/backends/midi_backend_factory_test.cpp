@@ -15,28 +15,6 @@ MidiBackendEnvironment nowhere() {
     return environment;
 }
 
-TEST(MidiBackendFactory, PicksJackWhenAServerAnswers) {
-    testing::JackTestServer server;
-    std::string error;
-    ASSERT_TRUE(server.start(&error)) << error;
-    testing::LogCapture log;
-    MidiBackendEnvironment environment = nowhere();
-    environment.jackServer = server.name();
-    const MidiBackendChoice choice = chooseMidiBackend(environment);
-    ASSERT_NE(choice.backend, nullptr);
-    EXPECT_EQ(choice.kind, "jack");
-    EXPECT_EQ(choice.backend->kind(), "jack");
-    EXPECT_TRUE(choice.backend->available());
-    // The line names the server the JACK library reaches. (A busy machine may add a line about
-    // missed cycles once the client runs; that one is not the choice's.)
-    const std::string kind =
-        server.kind() == testing::JackTestServer::Kind::pipewire ? "PipeWire" : "jackd";
-    EXPECT_EQ(log.linesStartingWith("[MIDI] Using"),
-              std::vector<std::string>{"[MIDI] Using JACK (" + kind + ", server \"" +
-                                       server.name() + "\")"});
-    EXPECT_TRUE(log.linesStartingWith("[MIDI] No").empty());
-}
-
 TEST(MidiBackendFactory, FallsBackToNoneAndSaysWhy) {
     const std::string nothingAnswers = "[MIDI] No MIDI system (no JACK server answers and "
                                        "/nonexistent/snd/seq does not exist); running without MIDI";
@@ -80,7 +58,8 @@ TEST(MidiBackendFactory, ASequencerDeviceThatWillNotOpenMeansNone) {
     EXPECT_EQ(log.linesStartingWith("[MIDI] No MIDI system").size(), 1u);
 }
 
-TEST(MidiBackendFactory, ForcedJackWaitsForAServerAndIsHarmlessMeanwhile) {
+TEST(MidiBackendFactory,
+     ForcedJackWaitsForAServerAndIsHarmlessMeanwhileAndJackIsPickedOnceOneAnswers) {
     testing::JackTestServer server; // not started yet
     testing::LogCapture log;
     MidiBackendEnvironment environment = nowhere();
@@ -107,6 +86,23 @@ TEST(MidiBackendFactory, ForcedJackWaitsForAServerAndIsHarmlessMeanwhile) {
     std::string error;
     ASSERT_TRUE(server.start(&error)) << error;
     EXPECT_TRUE(testing::waitUntil([&] { return choice.backend->available(); }));
+
+    // Unforced, JACK is picked now that a server answers.
+    testing::LogCapture picked;
+    environment.forced.reset();
+    const MidiBackendChoice unforced = chooseMidiBackend(environment);
+    ASSERT_NE(unforced.backend, nullptr);
+    EXPECT_EQ(unforced.kind, "jack");
+    EXPECT_EQ(unforced.backend->kind(), "jack");
+    EXPECT_TRUE(unforced.backend->available());
+    // The line names the server the JACK library reaches. (A busy machine may add a line about
+    // missed cycles once the client runs; that one is not the choice's.)
+    const std::string kind =
+        server.kind() == testing::JackTestServer::Kind::pipewire ? "PipeWire" : "jackd";
+    EXPECT_EQ(picked.linesStartingWith("[MIDI] Using"),
+              std::vector<std::string>{"[MIDI] Using JACK (" + kind + ", server \"" +
+                                       server.name() + "\")"});
+    EXPECT_TRUE(picked.linesStartingWith("[MIDI] No").empty());
 }
 
 } // namespace

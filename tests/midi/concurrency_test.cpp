@@ -111,6 +111,6 @@ TEST(Concurrency, DestructionWhileDeliveriesAreInFlightIsClean) {
 
     EXPECT_GT(jumps.load(), 0);
     EXPECT_EQ(rig.midi.sourceNamed("Strata"), 0u);
-    EXPECT_EQ(rig.midi.destinationNamed("Strata XT"), 0u);
+    EXPECT_TRUE(rig.midi.destinations().empty());
     EXPECT_EQ(rig.midi.connectionCount(pad), 0u);
 }

@@ -122,26 +122,6 @@ TEST(DawHostMackie, ArdourChannelMovesFollowTheSettledBankAndTheLedsAfterThemCou
     EXPECT_TRUE(rig.heardXT().empty());
 }
 
-TEST(DawHostMackie, ArdourPanicNeverPressesTheExtendersBankButtons) {
-    for (const std::size_t count : {4u, 12u}) {
-        SCOPED_TRACE(count);
-        MidiRig rig;
-        const auto layers = makeLayers(count);
-        const auto muted = count > 8 ? idsAt(layers, {0, 9}) : idsAt(layers, {0});
-        rig.push(layers, muted, ControlMode::mackieControl, DawHost::ardour, 8);
-        rig.midi.clearHeard();
-        rig.service->panicAllOn(layers, ControlMode::mackieControl, std::nullopt, 8,
-                                DawHost::ardour);
-        rig.settleBanks();
-        Packets main, xt;
-        press(main, mute(0));
-        if (count > 8)
-            press(xt, mute(1));
-        EXPECT_EQ(rig.heard(), main);
-        EXPECT_EQ(rig.heardXT(), xt);
-    }
-}
-
 // CC mutes on Ardour toggle: a send presses 127 only for the layers whose state changes. Here the
 // host gives no feedback: a toggle counts as done once its answer could have come.
 TEST(DawHostCC, ArdourTogglesOnlyWhatChangesThroughAWalkWithPanicAndResync) {

@@ -6,7 +6,7 @@
 using namespace strata;
 using namespace strata::testing;
 
-TEST(MackieOutput, FirstSendMovesTheBankThenPressesOnlyTheMutedLayers) {
+TEST(MackieOutput, FirstSendMovesTheBankThenPressesWhatDiffersFromTheLedsTheDawReports) {
     MidiRig rig;
     const auto layers = makeLayers(5);
     rig.service->sendSectionState(layers, idsAt(layers, {1, 3}), ControlMode::mackieControl,
@@ -15,14 +15,17 @@ TEST(MackieOutput, FirstSendMovesTheBankThenPressesOnlyTheMutedLayers) {
     // The bank moves go out at once; the presses that depend on them wait for the bank to settle.
     EXPECT_EQ(rig.heard(), bankMove(0));
     EXPECT_TRUE(rig.service->mackieShadow().settling[0]);
+    // The DAW's session has tracks 2 and 3 muted already; it says so after the bank move, before
+    // the presses.
+    rig.midi.sendToDestination(rig.service->virtualDestinationRef(false), {ledReport({1, 2})});
     const Duration waited = rig.settleBanks();
     // The DAW connected just before: its full-state report is awaited too.
     EXPECT_GE(waited, MidiService::kConnectionSettle);
     EXPECT_LE(waited, MidiService::kConnectionSettle + std::chrono::milliseconds(10));
 
     Packets expected = bankMove(0);
-    press(expected, mute(1));
-    press(expected, mute(3));
+    press(expected, mute(2)); // unmute track 3
+    press(expected, mute(3)); // mute track 4; track 2 is muted already
     EXPECT_EQ(rig.heard(), expected);
     EXPECT_TRUE(rig.heardXT().empty());
 
@@ -30,6 +33,7 @@ TEST(MackieOutput, FirstSendMovesTheBankThenPressesOnlyTheMutedLayers) {
     EXPECT_EQ(shadow.bankPositionedAt, 0);
     EXPECT_FALSE(shadow.bankPositionedAtXT);
     EXPECT_EQ(shadow.muted[1], true);
+    EXPECT_EQ(shadow.muted[2], false);
     EXPECT_EQ(shadow.muted[3], true);
 
     // The same state again sends nothing at all; a change presses only what differs, at once.
@@ -41,27 +45,8 @@ TEST(MackieOutput, FirstSendMovesTheBankThenPressesOnlyTheMutedLayers) {
     rig.service->sendSectionState(layers, idsAt(layers, {3, 4}), ControlMode::mackieControl,
                                   std::nullopt, 0);
     rig.settle();
-    Packets diff;
-    press(diff, mute(1));
-    press(diff, mute(4));
-    EXPECT_EQ(rig.heard(), diff);
+    EXPECT_EQ(rig.heard(), presses({mute(1), mute(4)}));
     EXPECT_FALSE(rig.settling());
-}
-
-TEST(MackieOutput, PressesAfterABankMoveFollowTheLedsTheDawReports) {
-    MidiRig rig;
-    const auto layers = makeLayers(6);
-    // Wanted: layers 1 and 4 muted. The DAW's session has tracks 2 and 3 muted already; it says
-    // so after the bank move, before the presses.
-    rig.service->sendSectionState(layers, idsAt(layers, {1, 4}), ControlMode::mackieControl,
-                                  std::nullopt, 0);
-    rig.settle();
-    rig.midi.sendToDestination(rig.service->virtualDestinationRef(false), {ledReport({1, 2})});
-    rig.settleBanks();
-    Packets expected = bankMove(0);
-    press(expected, mute(2)); // unmute track 3
-    press(expected, mute(4)); // mute track 5; track 2 is muted already
-    EXPECT_EQ(rig.heard(), expected);
 }
 
 TEST(MackieOutput, ASettleWaitsForTheBankReportALaggingInputThreadStillHolds) {
@@ -268,28 +253,43 @@ TEST(MackieOutput, ResetRepositionsTheBanksAndKeepsWhatIsKnownOfTheSameTracks) {
 }
 
 TEST(MackieOutput, PanicReleasesEveryMutedSlotAndReturnsWhenSent) {
-    MidiRig rig;
-    const auto layers = makeLayers(5);
-    rig.sendMackie(layers, idsAt(layers, {0, 4}));
-    rig.midi.clearHeard();
+    struct Case {
+        DawHost host;
+        std::size_t layers;
+        std::int64_t offset;
+        std::vector<std::size_t> muted;
+        Packets main, xt;
+    };
+    const Case cases[] = {
+        // The extender is always positioned by the panic, however many layers there are.
+        {DawHost::logic, 5, 0, {0, 4}, presses({mute(0), mute(4)}), bankMove(1)},
+        // Ardour banks both units as one group from the main unit: the panic never presses the
+        // extender's bank buttons.
+        {DawHost::ardour, 4, 8, {0}, presses({mute(0)}), {}},
+        {DawHost::ardour, 12, 8, {0, 9}, presses({mute(0)}), presses({mute(1)})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(rawValue(c.host)) + ", " + std::to_string(c.layers) + " layers");
+        MidiRig rig;
+        const auto layers = makeLayers(c.layers);
+        rig.push(layers, idsAt(layers, c.muted), ControlMode::mackieControl, c.host, c.offset);
+        rig.midi.clearHeard();
 
-    // No drain: the panic has run on the queue by the time it returns.
-    rig.service->panicAllOn(layers, ControlMode::mackieControl, std::nullopt, 0);
-    Packets main;
-    press(main, mute(0));
-    press(main, mute(4));
-    EXPECT_EQ(rig.midi.heardPackets(rig.daw), main);
-    // The extender is always positioned by the panic, however many layers there are.
-    EXPECT_EQ(rig.midi.heardPackets(rig.dawXT), bankMove(1));
-    const auto shadow = rig.service->mackieShadow();
-    EXPECT_EQ(shadow.muted[0], false);
-    EXPECT_EQ(shadow.muted[4], false);
+        // No drain: the panic has run on the queue by the time it returns.
+        rig.service->panicAllOn(layers, ControlMode::mackieControl, std::nullopt, c.offset, c.host);
+        EXPECT_EQ(rig.midi.heardPackets(rig.daw), c.main);
+        EXPECT_EQ(rig.midi.heardPackets(rig.dawXT), c.xt);
+        const auto shadow = rig.service->mackieShadow();
+        for (const std::size_t slot : c.muted)
+            EXPECT_EQ(shadow.muted[slot], false) << slot;
 
-    // With nothing muted it only moves banks that are not in place: here, none.
-    rig.midi.clearHeard();
-    rig.service->panicAllOn(layers, ControlMode::mackieControl, std::nullopt, 0);
-    EXPECT_TRUE(rig.heard().empty());
-    EXPECT_TRUE(rig.heardXT().empty());
+        // With nothing muted it only moves banks that are not in place: here, none.
+        rig.midi.clearHeard();
+        rig.service->panicAllOn(layers, ControlMode::mackieControl, std::nullopt, c.offset, c.host);
+        rig.settleBanks();
+        EXPECT_TRUE(rig.heard().empty());
+        EXPECT_TRUE(rig.heardXT().empty());
+    }
 }
 
 TEST(CCMuteOutput, EveryLayerEveryTimeWithClampedChannelsAndDefaultNumbers) {

@@ -11,12 +11,6 @@ using Names = std::vector<std::string>;
 
 TEST(PortDirectory, StartsWithItsOwnEndpointsUnderTheirNames) {
     MidiRig rig;
-    for (const auto& [name, kind] :
-         {std::pair{"Strata", 0}, {"Strata Out", 1}, {"Strata In", 1}, {"Strata XT", 0}}) {
-        const MidiRef ref = kind == 0 ? rig.midi.sourceNamed(name) : rig.midi.objectNamed(name);
-        EXPECT_NE(ref, 0u) << name;
-        EXPECT_EQ(rig.midi.ownerOf(ref), rig.service->clientRef()) << name;
-    }
     EXPECT_EQ(rig.midi.name(rig.service->clientRef()), "Strata");
     // Without any hardware only the system's own virtual endpoints are listed.
     EXPECT_EQ(rig.service->destinations.get(), (Names{"Strata", "Strata XT"}));

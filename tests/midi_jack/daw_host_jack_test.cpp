@@ -6,7 +6,6 @@
 #include "jack_rig.h"
 #include "jack_server_suite.h"
 #include "midi/ardour_midi_map.h"
-#include "support/records.h"
 
 #include <gtest/gtest.h>
 #include <random>
@@ -22,12 +21,9 @@ using testing::JackServerSuite;
 using testing::JackTestServer;
 
 std::vector<Layer> layersOnStrata(std::size_t n) {
-    std::vector<Layer> layers;
-    strata::testing::growTo(layers, n);
-    for (std::size_t i = 0; i < n; ++i) {
-        layers[i].name = "L" + std::to_string(i + 1);
-        layers[i].portName = "Strata";
-    }
+    auto layers = testing::makeLayers(n);
+    for (Layer& layer : layers)
+        layer.portName = "Strata";
     return layers;
 }
 
@@ -51,10 +47,13 @@ protected:
         return daw;
     }
 
-    // Wires both units of the DAW and lets its full-state report arrive (the LCD names it).
-    void wireAndAwaitReport(JackRig& rig, DawSimulator& daw) {
+    // Wires the DAW's main unit and its extender and lets its full-state report arrive (the LCD
+    // names it).
+    void wireAndAwaitReport(JackRig& rig, DawSimulator& daw, bool extender = true) {
         ASSERT_TRUE(rig.wire(daw, 0));
-        ASSERT_TRUE(rig.wire(daw, 1));
+        if (extender) {
+            ASSERT_TRUE(rig.wire(daw, 1));
+        }
         ASSERT_TRUE(rig.driver.runUntil([&] {
             return !rig.service->mackieSlotNames.get().empty();
         })) << "the DAW's full-state report never arrived";
@@ -96,12 +95,7 @@ TEST_F(DawThroughJack, MackieSectionChangesLeaveExactlyTheIntendedTracksMuted) {
         options.groupedExtender = extender;
         auto daw = makeDaw(options);
         JackRig rig(server_->name());
-        ASSERT_TRUE(rig.wire(*daw, 0));
-        if (extender) {
-            ASSERT_TRUE(rig.wire(*daw, 1));
-        }
-        ASSERT_TRUE(
-            rig.driver.runUntil([&] { return !rig.service->mackieSlotNames.get().empty(); }));
+        ASSERT_NO_FATAL_FAILURE(wireAndAwaitReport(rig, *daw, extender));
         const auto session = daw->mutes();
         const int count = extender ? 12 : 6;
         const auto layers = layersOnStrata(static_cast<std::size_t>(count));
@@ -266,7 +260,7 @@ TEST_F(DawThroughJack, PressesOfOneButtonOrCCAreNeverInAdjacentCycles) {
 TEST_F(DawThroughJack, SectionChangesShadowResetsAndOffsetChangesKeepTheDawRight) {
     auto daw = makeDaw({24, {2, 5, 13}, 0, 8, 19});
     JackRig rig(server_->name());
-    wireAndAwaitReport(rig, *daw);
+    ASSERT_NO_FATAL_FAILURE(wireAndAwaitReport(rig, *daw));
     const auto layers = testing::makeLayers(16);
     const auto start = daw->mutes();
     push(rig, layers, {});

@@ -5,14 +5,11 @@
 #include "support/test_support.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <regex>
-#include <thread>
 #include <utility>
 
 namespace strata::testing {
@@ -64,16 +61,7 @@ DawSimulator::DawSimulator(const std::string& serverName, const std::string& cli
             b.cc < 128 && b.track >= 0 && b.track < options_.tracks)
             bindings_[static_cast<std::size_t>(bindingCount_++)] = b;
 
-    // A busy server can let a first attempt time out.
-    for (int attempt = 0; attempt < 5 && !client_; ++attempt) {
-        if (attempt > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        jack_status_t status{};
-        client_ = jack_client_open(
-            clientName.c_str(),
-            static_cast<jack_options_t>(JackNoStartServer | JackServerName | JackUseExactName),
-            &status, serverName.c_str());
-    }
+    client_ = openJackClient(serverName, clientName);
     if (!client_)
         return;
     for (int u = 0; u < kUnits; ++u) {

@@ -106,8 +106,6 @@ public:
 
     // Everything received so far, taken out of the simulator.
     std::vector<Received> takeReceived();
-    // Cycles this client has been through.
-    std::uint64_t cycles() const { return cycle_.load(std::memory_order_acquire); }
     // Presses the DAW took as one because they shared a cycle (as Ardour, or came a cycle
     // after) a press of the same button, and mute presses that shared a cycle with a bank move of
     // the same unit.

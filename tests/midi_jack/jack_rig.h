@@ -66,11 +66,6 @@ struct JackRig {
         // tries again by itself.
         driver.runUntil([&] { return service->midiAvailable.get(); });
     }
-    ~JackRig() {
-        service.reset();
-        backend.reset();
-    }
-
     std::string sourcePort(bool extender) const {
         return backend->jackPortName(service->virtualSourceRef(extender));
     }
@@ -128,6 +123,7 @@ struct JackRig {
         return false;
     }
 
+    // Taken down in reverse order: the engine before the backend it runs on.
     VirtualMainLoop loop;
     MemorySettings settings;
     RealTimeDriver driver{loop};

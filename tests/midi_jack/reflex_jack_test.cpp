@@ -13,7 +13,6 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
-#include <thread>
 
 namespace strata {
 namespace {
@@ -25,24 +24,9 @@ using testing::JackServerSuite;
 using testing::JackTestClient;
 using testing::TempDir;
 
-// Polls `done` until it holds; false when `timeout` passed first (a bound for a broken run, not a
-// figure: nothing here depends on how fast the machine is).
-bool waitFor(const std::function<bool()>& done,
-             std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 // The muted layers of each section of the one song: 0 {0}, 1 {1, 3}, 2 {2}, 3 {0, 5}, 4 {6, 7}.
 const std::vector<std::vector<int>> kSectionMutes{{0}, {1, 3}, {2}, {0, 5}, {6, 7}};
 
-// The whole live setup on the JACK rig: the set, the coordinator, a DAW playing the Mackie host
-// with 24 tracks, and a pedal whose note 60 is NEXT and whose CC 27 jumps to section 4.
 // Mute presses of the DAW's mute buttons among `received`.
 std::vector<DawSimulator::Received> mutePressesIn(const std::vector<DawSimulator::Received>& all) {
     std::vector<DawSimulator::Received> presses;
@@ -53,6 +37,8 @@ std::vector<DawSimulator::Received> mutePressesIn(const std::vector<DawSimulator
     return presses;
 }
 
+// The whole live setup on the JACK rig: the set, the coordinator, a DAW playing the Mackie host
+// with 24 tracks, and a pedal whose note 60 is NEXT and whose CC 27 jumps to section 4.
 struct Stage {
     explicit Stage(const std::string& server)
         : rig(server), daw(server, "daw", {24, {}, 0, 8, 19}), pedal(server, "pedal") {
@@ -82,12 +68,6 @@ struct Stage {
                                                  StoreLocation::under(dir.path()));
         out = pedal.addOutput("out");
     }
-    ~Stage() {
-        live.reset();
-        link.reset();
-        app.reset();
-    }
-
     // Wires everything, appears and waits until the DAW shows section 0 and the answers to the
     // next presses are prepared. The server runs the DAW after Strata in each cycle (see
     // DawSimulator::connectUnit), so that it reads an answer in the cycle that sent it.
@@ -124,7 +104,7 @@ struct Stage {
         bool seen = false;
         rig.loop.post([&] {
             ran = true;
-            seen = waitFor([&] { return daw.mutes() == want; });
+            seen = testing::waitUntil([&] { return daw.mutes() == want; });
         });
         trigger();
         if (!rig.driver.runUntil([&] { return ran; }))

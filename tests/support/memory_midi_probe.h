@@ -40,9 +40,7 @@ public:
                 return;
             if (recordTimed_)
                 timed_.push_back(Timed{virtualSource, Bytes(data, data + length), due_});
-            for (auto& [id, l] : listeners_)
-                if (l.source == virtualSource)
-                    l.heard.push_back(Heard{false, Bytes(data, data + length)});
+            hearLocked(virtualSource, Heard{false, Bytes(data, data + length)});
             hook = deliveryHook_;
         }
         if (hook)
@@ -143,9 +141,7 @@ public:
 
     void barrier(MidiRef virtualSource) override {
         std::lock_guard lock(mutex_);
-        for (auto& [id, l] : listeners_)
-            if (l.source == virtualSource)
-                l.heard.push_back(Heard{true, {}});
+        hearLocked(virtualSource, Heard{true, {}});
     }
 
     void disposeClient(MidiRef client) override {
@@ -242,8 +238,8 @@ public:
         (*handler)(MidiPacketList{list.data(), list.size()}, refCon);
     }
 
-    // Another application sends one packet list to a destination: a virtual destination's handler
-    // receives it; an external destination records it.
+    // Another application (the DAW's surface feedback) sends one packet list to one of our virtual
+    // destinations: its handler receives it.
     void sendToDestination(MidiRef destination, const std::vector<Bytes>& packets) {
         std::shared_ptr<DestinationHandler> handler;
         {
@@ -251,11 +247,6 @@ public:
             const Object* dst = findLocked(destination);
             if (!dst || dst->type != Object::Type::destination)
                 return;
-            if (dst->owner == 0) {
-                auto& into = receivedBy_[destination];
-                into.insert(into.end(), packets.begin(), packets.end());
-                return;
-            }
             handler = dst->onDestination;
         }
         if (!handler)
@@ -313,29 +304,11 @@ public:
             packets.clear();
     }
 
-    // The first endpoint (in system order) whose display name, else name, equals `name`; 0 when
+    // The first source (in system order) whose display name, else name, equals `name`; 0 when
     // there is none.
     MidiRef sourceNamed(std::string_view name) const {
         std::lock_guard lock(mutex_);
         return firstNamed(sources_, name);
-    }
-    MidiRef destinationNamed(std::string_view name) const {
-        std::lock_guard lock(mutex_);
-        return firstNamed(destinations_, name);
-    }
-    // The first object of any kind whose name is `name`, 0 when none (ports, clients).
-    MidiRef objectNamed(std::string_view name) const {
-        std::lock_guard lock(mutex_);
-        for (const auto& [ref, o] : objects_)
-            if (o->name && *o->name == name)
-                return ref;
-        return 0;
-    }
-    // Which client created an object (0 for external endpoints and unknown references).
-    MidiRef ownerOf(MidiRef object) const {
-        std::lock_guard lock(mutex_);
-        const Object* o = findLocked(object);
-        return o ? o->owner : 0;
     }
     // How many input connections exist from `source`.
     std::size_t connectionCount(MidiRef source) const {
@@ -353,8 +326,7 @@ public:
         deliveryHook_ = hook ? std::make_shared<DeliveryHook>(std::move(hook)) : nullptr;
     }
 
-    // ---- Timed sends
-    // -----------------------------------------------------------------------------
+    // ---- Timed sends ---------------------------------------------------------------------------
 
     // Once asked to (recordTimedSends), every packet emitted or sent, with the due time it was
     // handed over under (the calling thread's or not: the MIDI queue is the only one that times
@@ -416,17 +388,17 @@ private:
     // An answer's bytes, one packet per three-byte message, as the DAW hears them.
     void hearAnswer(const PreparedAnswerSet& set, std::size_t index) {
         const PreparedAnswer& answer = set.answers[index];
+        std::lock_guard lock(mutex_);
         for (std::size_t k = 0; k < PreparedAnswer::kOutputs; ++k)
             for (std::size_t at = 0; at + 3 <= answer.length[k]; at += 3)
-                hearFrom(set.outputs[k],
-                         Bytes(answer.bytes[k].begin() + static_cast<std::ptrdiff_t>(at),
-                               answer.bytes[k].begin() + static_cast<std::ptrdiff_t>(at + 3)));
+                hearLocked(set.outputs[k],
+                           Heard{false, Bytes(&answer.bytes[k][at], &answer.bytes[k][at] + 3)});
     }
-    void hearFrom(MidiRef source, const Bytes& bytes) {
-        std::lock_guard lock(mutex_);
+    // Every listener of `source` hears `heard`. Callers hold mutex_.
+    void hearLocked(MidiRef source, const Heard& heard) {
         for (auto& [id, l] : listeners_)
             if (l.source == source)
-                l.heard.push_back(Heard{false, bytes});
+                l.heard.push_back(heard);
     }
 
     struct Listener {
