@@ -744,5 +744,27 @@ TEST(JackBackendServerLoss, KeepsRunningSaysSoOnceAndComesBackWithItsPorts) {
     EXPECT_EQ(daw.takeReceived().front().bytes, note);
 }
 
+TEST(JackBackendNoServer, ReportsDropsAsTheyHappenWithoutLookingAroundOnATimer) {
+    // The worker's look around at rest and its next try for a server are put off for an hour:
+    // a drop wakes it, and a second drop within the second after the report is reported once
+    // that second has passed, by the worker's own deadline.
+    testing::LogCapture log;
+    JackMidiBackend::Options options;
+    options.serverName = "strata-no-such-server";
+    options.retryInterval = std::chrono::hours(1);
+    options.idleLook = std::chrono::hours(1);
+    JackMidiBackend backend(options);
+    ASSERT_FALSE(backend.available());
+    const MidiRef client = backend.createClient("Strata", [] {});
+    const MidiRef src = backend.createVirtualSource(client, "Strata");
+    const Bytes note = {0x90, 0x10, 0x7F};
+    const std::string prefix = "[MIDI] JACK: 1 MIDI events dropped";
+    backend.received(src, note.data(), note.size());
+    ASSERT_TRUE(waitUntil([&] { return log.linesStartingWith(prefix).size() == 1; }));
+    backend.received(src, note.data(), note.size());
+    ASSERT_TRUE(waitUntil([&] { return log.linesStartingWith(prefix).size() == 2; }));
+    EXPECT_EQ(backend.counters().droppedOutgoing, 2u);
+}
+
 } // namespace
 } // namespace strata

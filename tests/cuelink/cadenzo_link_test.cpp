@@ -59,9 +59,10 @@ TEST_F(CadenzoLinkTest, StartsDisconnectedWithNothingHeardAndTeardownStopsEveryT
     EXPECT_FALSE(link->liveState());
     EXPECT_FALSE(link->lastHeartbeat());
     EXPECT_EQ(link->fd(), -1);
-    EXPECT_EQ(loop.armedTimerCount(), 6u); // four early discovery sends, discovery, watchdog
+    // Four early discovery sends and the periodic one; no watchdog while nothing is connected.
+    EXPECT_EQ(loop.armedTimerCount(), 5u);
     loop.advance(4s);
-    EXPECT_EQ(loop.armedTimerCount(), 2u);
+    EXPECT_EQ(loop.armedTimerCount(), 1u);
     loop.advance(56s);
     EXPECT_TRUE(changes.empty());
     EXPECT_TRUE(log.lines().empty()); // no socket asked for, so no failure to report
@@ -209,6 +210,53 @@ TEST(CadenzoLinkWatchdog, DisconnectsTenToTwelveSecondsAfterTheLastEnvelope) {
         EXPECT_LE(*droppedAt - last, seconds(12.0));
         EXPECT_FALSE(link.liveState());
         EXPECT_EQ(link.lastHeartbeat(), last); // kept; only envelopes move it
+    }
+}
+
+TEST(CadenzoLinkWatchdog, RunsOnlyWhileConnectedAndAgainOnEveryReconnection) {
+    // At rest (nothing heard, or the connection given up) the watchdog is not armed, so the
+    // program does not wake for it; each connection arms it afresh, however it came and went.
+    struct Row {
+        const char* name;
+        std::string connect;
+        bool byGoodbye; // given up by Cadenzo's GOODBYE rather than by silence
+    };
+    const std::vector<Row> rows{
+        {"greeting, silence", hello("FOH"), false},
+        {"live state without greeting, silence", liveState, false},
+        {"greeting, goodbye", hello("FOH"), true},
+        {"live state without greeting, goodbye", liveState, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        VirtualMainLoop loop;
+        CadenzoLink link(loop, {.openSocket = false});
+        loop.advance(4s); // the early discovery sends are over: only the periodic one is left
+        ASSERT_EQ(loop.armedTimerCount(), 1u);
+        for (int round = 0; round < 2; ++round) {
+            SCOPED_TRACE(round);
+            link.handleDatagram(cueBytes(row.connect));
+            ASSERT_TRUE(link.connection.get().isConnected());
+            const TimePoint last = loop.now();
+            EXPECT_EQ(loop.armedTimerCount(), 2u);
+            link.handleDatagram(cueBytes(hello("FOH"))); // more traffic arms nothing more
+            link.handleDatagram(cueBytes(liveState));
+            EXPECT_EQ(loop.armedTimerCount(), 2u);
+            if (row.byGoodbye) {
+                loop.advance(3s);
+                link.handleDatagram(cueBytes(goodbye));
+                EXPECT_FALSE(link.connection.get().isConnected());
+            } else {
+                loop.advance(10s);
+                EXPECT_TRUE(link.connection.get().isConnected());
+                loop.advance(2s);
+                EXPECT_FALSE(link.connection.get().isConnected()) << "given up within 12 s";
+                EXPECT_GT(loop.now() - last, cue_link::kSilenceLimit);
+            }
+            EXPECT_EQ(loop.armedTimerCount(), 1u);
+            loop.advance(60s); // at rest: still only discovery
+            EXPECT_EQ(loop.armedTimerCount(), 1u);
+        }
     }
 }
 

@@ -54,9 +54,8 @@ protected:
         if (extender) {
             ASSERT_TRUE(rig.wire(daw, 1));
         }
-        ASSERT_TRUE(rig.driver.runUntil([&] {
-            return !rig.service->mackieSlotNames.get().empty();
-        })) << "the DAW's full-state report never arrived";
+        ASSERT_TRUE(rig.runUntilCycles([&] { return !rig.service->mackieSlotNames.get().empty(); }))
+            << "the DAW's full-state report never arrived";
     }
 
     void push(JackRig& rig, const std::vector<Layer>& layers, const std::vector<int>& want,
@@ -224,7 +223,7 @@ TEST_F(DawThroughJack, PressesOfOneButtonOrCCAreNeverInAdjacentCycles) {
         // before the flicks begin. Ardour's Generic MIDI reports nothing on a connection.
         if (!cc) {
             ASSERT_TRUE(
-                rig.driver.runUntil([&] { return !rig.service->mackieSlotNames.get().empty(); }));
+                rig.runUntilCycles([&] { return !rig.service->mackieSlotNames.get().empty(); }));
         }
         const auto push = [&](bool muted) {
             rig.service->sendSectionState(set.layers, muted ? idsAt(set.layers, {1}) : UuidSet{},

@@ -98,11 +98,42 @@ struct JackRig {
                backend->outputPending(service->virtualSourceRef(true));
     }
 
+    // Runs the loop until `done` holds, for what the server's cycles bring about (bank moves
+    // going out one per cycle, the DAW's answers, settles counted in cycles). A loaded machine
+    // slows those cycles down, at times to a few a second with gaps of seconds between them, so
+    // a span of wall time says little of whether the work is stuck. The wait gives up once
+    // `timeout` has passed and the server has also run `cycleBudget` of our cycles since it began
+    // (far more than anything here waits for), or once `timeout` has passed without a cycle.
+    bool runUntilCycles(const std::function<bool()>& done,
+                        std::chrono::milliseconds timeout = kPatience,
+                        std::uint64_t cycleBudget = kCycleBudget) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::uint64_t first = backend->cycleCount();
+        std::uint64_t latest = first;
+        auto latestAt = start;
+        while (!done()) {
+            const auto now = std::chrono::steady_clock::now();
+            if (const std::uint64_t cycle = backend->cycleCount(); cycle != latest) {
+                latest = cycle;
+                latestAt = now;
+            }
+            if (now - latestAt >= timeout ||
+                (now - start >= timeout && latest - first >= cycleBudget))
+                return false;
+            driver.step();
+        }
+        return true;
+    }
+    // The most the waits here may need: a return to the first track and the bank moves behind
+    // it (a press every other cycle), the settles after them, and the presses that waited.
+    static constexpr std::uint64_t kCycleBudget = 500;
+
     // Runs the loop until nothing is settling or waiting to go out, and then for `cycles` more
     // JACK cycles and at least `after` (in which the DAW acts on what arrived and answers), until
-    // that holds again. Cycles, not only time: a loaded machine slows the server's cycles down.
-    // And cycles whose input has been handed to Strata: a loaded machine can hold the DAW's
-    // answers back on Strata's input thread after the cycles that read them.
+    // that holds again. Cycles, not only time: a loaded machine slows the server's cycles down,
+    // so each wait is given cycles as well as time (runUntilCycles). And cycles whose input has
+    // been handed to Strata: a loaded machine can hold the DAW's answers back on Strata's input
+    // thread after the cycles that read them.
     bool quiesce(int cycles = 8, std::chrono::milliseconds after = std::chrono::milliseconds(60),
                  std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
         const auto idle = [&] {
@@ -110,12 +141,12 @@ struct JackRig {
             return !settling() && !outputPending();
         };
         for (int round = 0; round < 20; ++round) {
-            if (!driver.runUntil(idle, timeout))
+            if (!runUntilCycles(idle, timeout))
                 return false;
             const std::uint64_t from = backend->cycleCount();
             driver.runFor(after);
-            if (!driver.runUntil([&] { return backend->deliveredCycle() >= from + cycles; },
-                                 timeout))
+            if (!runUntilCycles([&] { return backend->deliveredCycle() >= from + cycles; },
+                                timeout))
                 return false;
             if (idle())
                 return true;

@@ -395,7 +395,7 @@ bool JackMidiBackend::enqueue(JackProcess::OutputChannel& channel, const std::ui
         ++messages;
     });
     if (needed > channel.ring.writable()) {
-        process_.droppedOutgoing.fetch_add(messages, std::memory_order_relaxed);
+        process_.dropOutgoing(messages);
         return false;
     }
     if (timed) {
@@ -423,7 +423,7 @@ void JackMidiBackend::received(MidiRef virtualSource, const std::uint8_t* data,
     if (!index)
         return;
     if (!available()) {
-        process_.droppedOutgoing.fetch_add(1, std::memory_order_relaxed);
+        process_.dropOutgoing(1);
         return;
     }
     enqueue(process_.outputs[*index], data, length);
@@ -547,7 +547,7 @@ void JackMidiBackend::send(MidiRef outputPort, MidiRef destination, const std::u
         if (outputPort == 0 || outputPort != outputPortRef_)
             return;
         if (!session_.client()) {
-            process_.droppedOutgoing.fetch_add(1, std::memory_order_relaxed);
+            process_.dropOutgoing(1);
             return;
         }
         const std::string target = destinationJackName(destination);
@@ -556,7 +556,7 @@ void JackMidiBackend::send(MidiRef outputPort, MidiRef destination, const std::u
         channel = pool_.outputChannelFor(session_.client(), target);
     }
     if (!channel) {
-        process_.droppedOutgoing.fetch_add(1, std::memory_order_relaxed);
+        process_.dropOutgoing(1);
         return;
     }
     enqueue(process_.outputs[*channel], data, length);

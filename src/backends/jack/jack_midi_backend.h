@@ -5,6 +5,7 @@
 #include "jack/jack_port_pool.h"
 #include "jack/jack_process.h"
 #include "jack/jack_session.h"
+#include "jack/trouble_report.h"
 #include "platform/midi_backend.h"
 
 #include <array>
@@ -47,9 +48,10 @@ namespace strata {
 // Threads: one worker thread of ours reads the incoming ring and calls the read handlers, turns
 // JACK's notifications into coalesced setup notifications, and reconnects when the server comes
 // back. Handlers are called on that worker thread. It sleeps until something gives it work: a
-// cycle that read input, a JACK notification or shutdown, a send that waits for a new link, its
-// own deadlines (a coalesced setup notification, a retry, a judgement that waits for cycles),
-// and every `idleLook` for what needs only an occasional look (reports of drops and xruns).
+// cycle that read input, a JACK notification or shutdown, an xrun or a dropped event, a send
+// that waits for a new link, its own deadlines (a coalesced setup notification, a report of
+// drops and xruns held back to one a second, a retry, a judgement that waits for cycles). At
+// rest nothing wakes it but `idleLook`.
 class JackMidiBackend : public MidiBackend {
 public:
     struct Options {
@@ -67,10 +69,10 @@ public:
         // quarter of this apart, until that callback has run; this is how often it looks when it
         // cannot tell when the next cycle comes.
         std::chrono::microseconds pollInterval{1000};
-        // With nothing to do, the worker still looks around this often: drops and xruns are
-        // reported then. Everything that needs an answer wakes it; at rest this is its only
-        // wake-up.
-        std::chrono::milliseconds idleLook{100};
+        // With nothing to do, the worker still looks around this often. Everything that needs
+        // an answer wakes it, so this is a safety net only, and at rest its only wake-up: kept
+        // rare, since a program at rest should cost next to nothing.
+        std::chrono::milliseconds idleLook{10000};
         // Setup notifications arriving closer together than this are delivered as one.
         std::chrono::milliseconds setupCoalesce{10};
     };
@@ -182,6 +184,7 @@ private:
     void handleNotifications(std::chrono::steady_clock::time_point now);
     void registerPorts(jack_client_t* client);
     void logDropsIfAny(std::chrono::steady_clock::time_point now);
+    std::uint64_t droppedSoFar() const;
 
     // Control paths (callers hold controlMutex_).
     std::string ownPortName(const std::string& shortName) const;
@@ -241,9 +244,7 @@ private:
     std::vector<std::uint8_t> dispatchBytes_;
     std::vector<MidiPacket> dispatchPackets_;
     std::chrono::steady_clock::time_point nextRetry_{};
-    std::chrono::steady_clock::time_point lastDropLog_{};
-    std::uint64_t loggedDrops_ = 0;
-    std::uint64_t loggedXruns_ = 0;
+    TroubleReport report_;
     bool lossAnnounced_ = false;
     // When the worker first saw the shutdown it has not acted on yet.
     std::optional<std::chrono::steady_clock::time_point> shutdownSeenAt_;

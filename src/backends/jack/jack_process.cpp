@@ -44,7 +44,10 @@ int JackProcess::bufferSizeCallback(jack_nframes_t frames, void* self) {
 int JackProcess::xrunCallback(void* self) {
     // Reported on a notification thread, some time after the cycle it is about, and without
     // saying which one: whether our output of that cycle was lost cannot be told from here.
-    static_cast<JackProcess*>(self)->xruns.fetch_add(1, std::memory_order_relaxed);
+    auto* process = static_cast<JackProcess*>(self);
+    process->xruns.fetch_add(1, std::memory_order_relaxed);
+    // Not the real-time thread: waking the worker to report it is allowed here.
+    process->workerWake.post();
     return 0;
 }
 

@@ -91,6 +91,13 @@ public:
     // Both kinds of shutdown notice; may run on the process thread.
     static void shutdownCallback(void* self);
 
+    // Threads other than the real-time one: counts events dropped on their way to JACK and wakes
+    // the worker to report them. (The callback's own drops are of answers to a press, in a cycle
+    // that read input: that cycle wakes the worker anyway.)
+    void dropOutgoing(std::uint64_t events) {
+        droppedOutgoing.fetch_add(events, std::memory_order_relaxed);
+        workerWake.post();
+    }
     // Not while the process callback may run: forgets what was queued and every port.
     void resetStreams();
     void forgetPorts();
@@ -124,7 +131,8 @@ public:
     // thread: with jackd, libjack's notification thread (0: none, or the process thread).
     std::atomic<int> shutdownReporter{0};
     // Where the worker thread sleeps. A cycle that read input wakes it once that cycle has
-    // finished; so do a shutdown and, from other threads, whatever else gives the worker work.
+    // finished; so do a shutdown, an xrun, a dropped event and, from other threads, whatever
+    // else gives the worker work.
     JackWorkerWake workerWake;
 
     // Prepared answers (platform/prepared_answers.h): published and withdrawn by ordinary

@@ -117,22 +117,12 @@ void JackMidiBackend::handleNotifications(std::chrono::steady_clock::time_point 
 }
 
 void JackMidiBackend::logDropsIfAny(std::chrono::steady_clock::time_point now) {
-    const std::uint64_t drops = process_.droppedOutgoing.load() + process_.droppedIncoming.load();
-    const std::uint64_t xruns = process_.xruns.load();
-    if ((drops == loggedDrops_ && xruns == loggedXruns_) ||
-        now - lastDropLog_ < std::chrono::seconds(1))
-        return;
-    if (drops != loggedDrops_)
-        logLine("[MIDI] JACK: " + std::to_string(drops - loggedDrops_) +
-                " MIDI events dropped (buffers full or no server)");
-    // Under xruns an asynchronous server can leave MIDI we wrote unread by the DAW, and we
-    // cannot tell which events. Say so rather than stay silent.
-    if (xruns != loggedXruns_)
-        logLine("[MIDI] JACK: " + std::to_string(xruns - loggedXruns_) +
-                " cycles missed (xruns); MIDI sent meanwhile may not have reached the DAW");
-    loggedDrops_ = drops;
-    loggedXruns_ = xruns;
-    lastDropLog_ = now;
+    for (const std::string& line : report_.take(now, droppedSoFar(), process_.xruns.load()))
+        logLine(line);
+}
+
+std::uint64_t JackMidiBackend::droppedSoFar() const {
+    return process_.droppedOutgoing.load() + process_.droppedIncoming.load();
 }
 
 namespace {
@@ -182,9 +172,13 @@ std::chrono::steady_clock::time_point
 JackMidiBackend::nextLook(std::chrono::steady_clock::time_point now,
                           std::uint64_t lastProcessMicros, bool followCycles) const {
     auto at = now + options_.idleLook;
+    // Drops and xruns wake the worker as they are counted; a report held back by the spacing
+    // between reports is made when it comes due.
+    if (const auto reportDue = report_.dueAt(droppedSoFar(), process_.xruns.load()))
+        at = std::min(at, std::max(*reportDue, now));
     if (!available()) {
-        // No cycles and no notifications without a server: only the next retry matters (the
-        // destructor wakes the worker to stop).
+        // No cycles and no notifications without a server: only the next retry and a report
+        // matter (the destructor wakes the worker to stop).
         if (options_.waitForServer)
             at = std::min(at, std::max(nextRetry_, now));
         return at;

@@ -42,7 +42,6 @@ CadenzoLink::CadenzoLink(MainLoop& loop, Options options) : loop_(loop) {
         openSocket();
     if (fd_ >= 0)
         startReading(std::move(options.readerStarted));
-    startHeartbeatWatcher();
     startDiscoveryPing();
 }
 
@@ -204,10 +203,14 @@ void CadenzoLink::apply(const DecodedDatagram& decoded, bool answered) {
                        if (decoded.envelope.type == cue_type::kGoodbye)
                            disconnect();
                    },
-                   [&](const Hello& m) { connection.set(ConnectionState::connected(m.host)); },
+                   [&](const Hello& m) {
+                       watchHeartbeat();
+                       connection.set(ConnectionState::connected(m.host));
+                   },
                    [&](const SetlistSnapshot& m) { snapshot.notify(m); },
                    [&](const LiveState& m) {
                        if (!connection.get().isConnected()) {
+                           watchHeartbeat();
                            connection.set(
                                ConnectionState::connected(std::string(cue_link::kFallbackHost)));
                            if (alive.expired())
@@ -227,6 +230,9 @@ void CadenzoLink::apply(const DecodedDatagram& decoded, bool answered) {
 
 void CadenzoLink::disconnect() {
     STRATA_ASSERT_THREAD(thread_);
+    // Nothing to watch until Cadenzo is heard again (this may run inside the watchdog's own
+    // round, which a loop allows).
+    heartbeatTimer_.reset();
     const auto alive = lifetime_.watch();
     connection.set(ConnectionState::disconnected());
     if (alive.expired())
@@ -234,8 +240,11 @@ void CadenzoLink::disconnect() {
     liveState_.reset();
 }
 
-void CadenzoLink::startHeartbeatWatcher() {
-    heartbeatTimer_ = loop_.every(cue_link::kWatchdogPeriod, [this] { checkHeartbeat(); });
+void CadenzoLink::watchHeartbeat() {
+    // Only while connected: a program that hears no Cadenzo has nothing to give up, and should
+    // not wake every two seconds to find that out.
+    if (!heartbeatTimer_)
+        heartbeatTimer_ = loop_.every(cue_link::kWatchdogPeriod, [this] { checkHeartbeat(); });
 }
 
 void CadenzoLink::checkHeartbeat() {

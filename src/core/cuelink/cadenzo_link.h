@@ -109,7 +109,9 @@ private:
     void readOne(std::vector<std::uint8_t>& buffer);
     // Main thread: one decoded datagram, `answered` when the FIRE reflex took its jump.
     void apply(const DecodedDatagram& decoded, bool answered);
-    void startHeartbeatWatcher();
+    // Runs the watchdog (every kWatchdogPeriod) unless it runs already; called as the link
+    // connects, and stopped by disconnect().
+    void watchHeartbeat();
     void startDiscoveryPing();
     void receive();
     void sendDiscovery();
