@@ -249,7 +249,13 @@ void JackMidiBackend::workerLoop() {
         // over meanwhile (see JackWorkerWake): input, a shutdown.
         const auto until = nextLook(now, lastProcess, gatesPending || suppressionRecheckAt_ != 0);
         wake.announceSleep();
-        if (!process_.incoming.empty() ||
+        // A cycle that finished after this pass read the finished count, with its input already
+        // taken from the ring above, may have looked for a sleeping worker before the
+        // announcement: it is handed on as read now, not after the whole look.
+        const std::uint64_t input = process_.lastInputCycle.load(std::memory_order_acquire);
+        const bool inputToHandOn = input > deliveredCycle_.load(std::memory_order_relaxed) &&
+                                   process_.finishedCycle.load(std::memory_order_acquire) >= input;
+        if (inputToHandOn || !process_.incoming.empty() ||
             (!shutdownSeenAt_ && process_.shutdownSignalled.load(std::memory_order_acquire)) ||
             stopping_.load(std::memory_order_acquire)) {
             wake.cancelSleep();
