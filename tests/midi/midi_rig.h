@@ -41,8 +41,8 @@ struct MidiRig : CoreStack {
         return s.settling[0] || s.settling[1];
     }
 
-    // Lets bank settles run out on virtual time, a millisecond at a time, as the main loop's
-    // timers would; returns how long that took.
+    // Lets bank settles run out on virtual time, a millisecond at a time (the MIDI queue's timed
+    // checks join it as time passes); returns how long that took.
     Duration settleBanks() {
         settle();
         Duration waited{};
