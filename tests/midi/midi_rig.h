@@ -30,10 +30,13 @@ struct MidiRig : CoreStack {
     // Lets the MIDI queue finish, then runs what it handed to the main thread.
     // Until nothing is left: a main-loop task may queue MIDI work (a port listing that finds a
     // new destination), and a queue job may post back to the main loop.
+    // Twice a round: a timed check that falls due hands what it decided on as a job of its own
+    // (a settle's end).
     void settle() {
-        do
+        do {
             service->drain();
-        while (loop.runPending() > 0);
+            service->drain();
+        } while (loop.runPending() > 0);
     }
 
     bool settling() {
