@@ -119,3 +119,28 @@ TEST(MackieSettle, ASupersededSettleDoesNotEndTheOneAfterIt) {
     EXPECT_GE(*waited, MidiService::kSettleTime);
     EXPECT_LE(*waited, MidiService::kSettleTime + std::chrono::milliseconds(10));
 }
+
+// Ardour's CC toggles held back while an earlier toggle of their CC awaits its answer: when none
+// comes, they go once the wait for it is over, with the main loop held as well.
+TEST(ArdourCCWait, AHeldBackToggleGoesWhenNoAnswerComesWhileTheMainLoopIsHeld) {
+    MidiRig rig;
+    const MidiRef synth = rig.midi.addDestination("Synth");
+    auto layers = makeLayers(1);
+    layers[0].portName = "Synth"; // CC 20 on channel 1
+    const Bytes toggle20{0xB0, 20, 0x7F};
+    const auto push = [&](std::initializer_list<std::size_t> muted) {
+        rig.service->sendSectionState(layers, idsAt(layers, muted), ControlMode::ccMute,
+                                      std::nullopt, 0, DawHost::ardour);
+        rig.service->drain();
+    };
+    const auto after = [&](Duration d) {
+        rig.loop.stall(d);
+        rig.service->drain();
+        rig.service->drain();
+        return rig.midi.receivedBy(synth);
+    };
+    push({0});
+    push({});
+    EXPECT_EQ(after(MidiService::kEchoHold - kStep), Packets{toggle20});
+    EXPECT_EQ(after(kStep), (Packets{toggle20, toggle20}));
+}
