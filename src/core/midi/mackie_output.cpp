@@ -315,7 +315,16 @@ void MackieOutput::startSettle(Unit unit, std::string_view port, std::int64_t pr
     w.giveUpAt = out_.tasks().loop().now() + kSettleLimit + 2 * presses * out_.cyclePeriod();
     w.drainedAt.reset();
     w.connectedAt = u.connectedAt;
+    // A system that hands everything over at once has nothing pending: the wait for the answer
+    // starts now, not when the first check happens to look.
+    if (w.source == 0 || !out_.backend().outputPending(w.source))
+        drained(w);
     armSettleCheck(unit, u.settleToken);
+}
+
+void MackieOutput::drained(SettleWatch& w) {
+    w.drainedAt = out_.stampNow();
+    w.giveUpAt = std::max(w.giveUpAt, w.drainedAt->time + kSettleLimit);
 }
 
 void MackieOutput::finishSettle(Unit unit, std::uint64_t token) {
@@ -352,8 +361,7 @@ void MackieOutput::checkSettle(Unit unit, std::uint64_t token) {
             armSettleCheck(unit, token);
             return;
         }
-        w.drainedAt = out_.stampNow();
-        w.giveUpAt = std::max(w.giveUpAt, w.drainedAt->time + kSettleLimit);
+        drained(w);
     }
     bool done = out_.tasks().loop().now() >= w.giveUpAt;
     if (!done) {

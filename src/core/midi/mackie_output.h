@@ -158,6 +158,8 @@ private:
     // The settle check of `unit`, `kSettlePoll` from now; it ends with the settle it was armed
     // for (`token`), or once it has handed that settle's end on.
     void armSettleCheck(Unit unit, std::uint64_t token);
+    // The bank moves of the settle `w` watches have left the backend.
+    void drained(SettleWatch& w);
     void checkSettle(Unit unit, std::uint64_t token);
 
     OutputPath& out_;
