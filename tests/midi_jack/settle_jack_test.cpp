@@ -7,7 +7,6 @@
 #include "midi/midi_service.h"
 #include "platform/memory_settings.h"
 #include "support/midi_bytes.h"
-#include "support/records.h"
 #include "support/test_support.h"
 
 #include <algorithm>
@@ -29,14 +28,6 @@ public:
     TimerHandle every(Duration, Task) override { return std::make_unique<LoopHandle>(); }
     TimerHandle watchReadable(int, Task) override { return std::make_unique<LoopHandle>(); }
 };
-
-std::vector<Layer> layersOnStrata(std::size_t n) {
-    std::vector<Layer> layers;
-    testing::growTo(layers, n);
-    for (std::size_t i = 0; i < n; ++i)
-        layers[i].portName = "Strata";
-    return layers;
-}
 
 class SettleThroughJack : public JackServerSuite {};
 
@@ -69,7 +60,7 @@ TEST_F(SettleThroughJack, MutesBehindBankMovesReachTheDawWhileTheMainThreadIsHel
             std::int64_t offset;
             std::vector<int> muted; // layer positions
         };
-        const auto layers = layersOnStrata(8);
+        const auto layers = testing::makeLayers(8);
         for (const Section& s : {Section{0, {1, 4}}, Section{8, {0, 3}}}) {
             SCOPED_TRACE("offset " + std::to_string(s.offset));
             service.sendSectionState(layers, testing::idsAt(layers, s.muted),
