@@ -30,10 +30,13 @@ struct MidiRig : CoreStack {
     // Lets the MIDI queue finish, then runs what it handed to the main thread.
     // Until nothing is left: a main-loop task may queue MIDI work (a port listing that finds a
     // new destination), and a queue job may post back to the main loop.
+    // Twice a round: a timed check that falls due hands what it decided on as a job of its own
+    // (a settle's end).
     void settle() {
-        do
+        do {
             service->drain();
-        while (loop.runPending() > 0);
+            service->drain();
+        } while (loop.runPending() > 0);
     }
 
     bool settling() {
@@ -41,8 +44,8 @@ struct MidiRig : CoreStack {
         return s.settling[0] || s.settling[1];
     }
 
-    // Lets bank settles run out on virtual time, a millisecond at a time, as the main loop's
-    // timers would; returns how long that took.
+    // Lets bank settles run out on virtual time, a millisecond at a time (the MIDI queue's timed
+    // checks join it as time passes); returns how long that took.
     Duration settleBanks() {
         settle();
         Duration waited{};

@@ -2,7 +2,9 @@
 #include "platform/serial_queue.h"
 
 #include <atomic>
+#include <future>
 #include <gtest/gtest.h>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -44,6 +46,68 @@ TEST(SerialQueue, SubmitAndWaitReturnsAfterTheJobAndEarlierOnes) {
     q.submitAndWait([&] { value *= 10; });
     EXPECT_EQ(value, 10);
     EXPECT_FALSE(q.isCurrent());
+}
+
+// A clock the test moves by hand, as virtual time.
+struct HandClock {
+    std::atomic<SerialQueue::TimePoint::rep> ticks{1'000'000};
+    SerialQueue::TimePoint now() const {
+        return SerialQueue::TimePoint(SerialQueue::TimePoint::duration(ticks.load()));
+    }
+    void move(std::chrono::milliseconds d) {
+        ticks.fetch_add(std::chrono::duration_cast<SerialQueue::TimePoint::duration>(d).count());
+    }
+    SerialQueue::ClockFn fn() {
+        return [this] { return now(); };
+    }
+};
+
+TEST(SerialQueue, TimedJobsJoinTheQueueWhenTheClockReachesThemInDueOrder) {
+    using std::chrono::milliseconds;
+    HandClock clock;
+    std::vector<std::string> ran; // only touched by the queue's jobs
+    {
+        SerialQueue q("test.queue", clock.fn());
+        const auto t0 = clock.now();
+        const auto log = [&](std::string name) { return [&ran, name] { ran.push_back(name); }; };
+        q.submitAt(t0 + milliseconds(10), log("late"));
+        q.submitAt(t0 + milliseconds(5), log("early 1"));
+        q.submitAt(t0 + milliseconds(5), log("early 2"));
+        q.submitAt(t0 + milliseconds(50), log("never"));
+        q.submitAt(t0 - milliseconds(1), log("overdue"));
+        q.submit(log("plain"));
+        q.drain();
+        EXPECT_EQ(ran, (std::vector<std::string>{"overdue", "plain"}));
+
+        // Due ones join ahead of what is submitted once they are due, in due and then
+        // submission order; the others wait.
+        clock.move(milliseconds(5));
+        q.submit(log("after early"));
+        q.drain();
+        clock.move(milliseconds(5));
+        q.drain();
+        EXPECT_EQ(ran, (std::vector<std::string>{"overdue", "plain", "early 1", "early 2",
+                                                 "after early", "late"}));
+        EXPECT_EQ(q.timedPending(), 1u);
+        // A timed job may arm another from the queue itself.
+        q.submitAt(clock.now(), [&] { q.submitAt(clock.now() + milliseconds(1), log("again")); });
+        q.drain();
+        clock.move(milliseconds(1));
+        q.drain();
+        EXPECT_EQ(ran.back(), "again");
+        ran.clear();
+    }
+    // Going away, the queue drops what is not due yet.
+    EXPECT_TRUE(ran.empty());
+}
+
+TEST(SerialQueue, ATimedJobOnTheSteadyClockRunsWithNothingElseSubmitted) {
+    SerialQueue q("test.queue");
+    std::promise<void> ran;
+    q.submitAt(std::chrono::steady_clock::now() + std::chrono::milliseconds(1),
+               [&] { ran.set_value(); });
+    // Only that it comes, however late a busy machine makes it.
+    EXPECT_EQ(ran.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
 }
 
 TEST(MemorySettings, BooleansSurviveATextOnlyStore) {

@@ -41,6 +41,9 @@ void UiRig::start(bool clearSettings, const std::string* storedFile) {
 
 void UiRig::settle() {
     for (int i = 0; i < 4; ++i) {
+        // Twice: a timed check on the MIDI queue that falls due hands a settle's end on as a job
+        // of its own.
+        service->drain();
         service->drain();
         if (loop.runPending() == 0)
             break;

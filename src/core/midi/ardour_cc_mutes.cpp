@@ -164,11 +164,12 @@ void ArdourCCMutes::sendToggles(const std::vector<Layer>& allLayers, const UuidS
     }
     if (deferred) {
         // Should no answer come, the deferred toggles go once the wait for it is over.
+        // Kept on the MIDI queue's own clock, so that they never wait for the main thread; the
+        // toggles go as a job of their own, behind the echoes handed on meanwhile.
         ServiceTasks& tasks = out_.tasks();
-        tasks.onMain([this, &tasks] {
-            retry_ = tasks.loop().after(kEchoHold, [this, &tasks] {
+        tasks.onQueueAt(tasks.loop().now() + kEchoHold, [this, &tasks, round = ++retryRound_] {
+            if (round == retryRound_)
                 tasks.onQueue([this] { pumpOnly(std::set<CCTarget>(deferred_)); });
-            });
         });
     }
 }

@@ -122,7 +122,9 @@ private:
     std::map<CCTarget, CCState> states_;
     // Toggles held back while an earlier toggle of the same CC awaits its answer.
     std::set<CCTarget> deferred_;
-    TimerHandle retry_; // main thread: the wake-up for deferred toggles
+    // The wake-up for deferred toggles, a timed job on this queue: only the latest one armed
+    // acts.
+    std::uint64_t retryRound_ = 0;
 };
 
 } // namespace strata

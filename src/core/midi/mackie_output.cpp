@@ -2,6 +2,7 @@
 
 #include "midi/mackie_protocol.h"
 #include "midi/surface_feedback.h"
+#include "platform/thread_check.h"
 
 #include <algorithm>
 #include <utility>
@@ -304,15 +305,26 @@ std::int64_t MackieOutput::missedLeftPresses(const UnitState& u, const Stamp& at
 }
 
 void MackieOutput::startSettle(Unit unit, std::string_view port, std::int64_t presses) {
+    STRATA_ASSERT_THREAD(out_.tasks().queue());
     auto& u = units_[unit];
     u.settling = true;
     u.settleToken = ++nextSettleToken_;
     // The bank presses go out a cycle apart (see MidiBackend::barrier).
-    const TimePoint giveUpAt =
-        out_.tasks().loop().now() + kSettleLimit + 2 * presses * out_.cyclePeriod();
-    out_.tasks().onMain(
-        [this, unit, token = u.settleToken, source = out_.ports().surfaceSource(port), giveUpAt,
-         connected = u.connectedAt] { watchSettle(unit, token, source, giveUpAt, connected); });
+    SettleWatch& w = settleWatch_[unit];
+    w.source = out_.ports().surfaceSource(port);
+    w.giveUpAt = out_.tasks().loop().now() + kSettleLimit + 2 * presses * out_.cyclePeriod();
+    w.drainedAt.reset();
+    w.connectedAt = u.connectedAt;
+    // A system that hands everything over at once has nothing pending: the wait for the answer
+    // starts now, not when the first check happens to look.
+    if (w.source == 0 || !out_.backend().outputPending(w.source))
+        drained(w);
+    armSettleCheck(unit, u.settleToken);
+}
+
+void MackieOutput::drained(SettleWatch& w) {
+    w.drainedAt = out_.stampNow();
+    w.giveUpAt = std::max(w.giveUpAt, w.drainedAt->time + kSettleLimit);
 }
 
 void MackieOutput::finishSettle(Unit unit, std::uint64_t token) {
@@ -328,18 +340,16 @@ Duration MackieOutput::answerTime() const {
     return std::max<Duration>(kSettleTime, kSettleCycles * out_.cyclePeriod());
 }
 
-void MackieOutput::watchSettle(Unit unit, std::uint64_t token, MidiRef source, TimePoint giveUpAt,
-                               std::optional<Stamp> connectedAt) {
-    SettleWatch& w = settleWatch_[unit];
-    w.token = token;
-    w.source = source;
-    w.giveUpAt = giveUpAt;
-    w.drainedAt.reset();
-    w.connectedAt = connectedAt;
-    w.timer = out_.tasks().loop().every(kSettlePoll, [this, unit] { pollSettle(unit); });
+void MackieOutput::armSettleCheck(Unit unit, std::uint64_t token) {
+    out_.tasks().onQueueAt(out_.tasks().loop().now() + kSettlePoll,
+                           [this, unit, token] { checkSettle(unit, token); });
 }
 
-void MackieOutput::pollSettle(Unit unit) {
+void MackieOutput::checkSettle(Unit unit, std::uint64_t token) {
+    STRATA_ASSERT_THREAD(out_.tasks().queue());
+    const UnitState& u = units_[unit];
+    if (!u.settling || u.settleToken != token)
+        return; // superseded by a later bank move or a new connection, whose check is its own
     SettleWatch& w = settleWatch_[unit];
     // The bank moves go out one per cycle; the DAW's answer to the last one can only come after
     // it has left. Until then nothing ends the settle: presses sent meanwhile would only queue
@@ -347,23 +357,27 @@ void MackieOutput::pollSettle(Unit unit) {
     // busy machine can hold a running server's cycles back for seconds. (A server that has gone
     // away has nothing pending.)
     if (!w.drainedAt) {
-        if (w.source != 0 && out_.backend().outputPending(w.source))
+        if (w.source != 0 && out_.backend().outputPending(w.source)) {
+            armSettleCheck(unit, token);
             return;
-        w.drainedAt = out_.stampNow();
-        w.giveUpAt = std::max(w.giveUpAt, w.drainedAt->time + kSettleLimit);
+        }
+        drained(w);
     }
     bool done = out_.tasks().loop().now() >= w.giveUpAt;
     if (!done) {
         // Counted in cycles whose input has reached the MIDI queue: the DAW's report for the new
-        // bank may have been read in time and still wait for a busy input thread, and the
-        // presses that waited for the settle must not go out before the queue has taken it in.
+        // bank may have been read in time and still wait for a busy input thread.
         done = out_.inputHasPassed(*w.drainedAt, answerTime()) &&
                (!w.connectedAt || out_.inputHasPassed(*w.connectedAt, kConnectionSettle));
     }
-    if (!done)
+    if (!done) {
+        armSettleCheck(unit, token);
         return;
-    const std::uint64_t token = w.token;
-    w.timer.reset(); // this callback's own timer; nothing of it is used below
+    }
+    // Handed on rather than ended here: the input handlers pass what they read to this queue
+    // before the cycles that read it count as delivered, so a job submitted now runs after every
+    // report those cycles carried, and the presses that waited go out after the queue has taken
+    // them in.
     out_.tasks().onQueue([this, unit, token] { finishSettle(unit, token); });
 }
 

@@ -21,12 +21,14 @@ namespace strata {
 // until the DAW's LED feedback for the new bank has had time to arrive: until the moves have left
 // the backend, a few cycles more have passed and what those cycles read has been handed on to the
 // MIDI queue (and, after a new connection, until the DAW's full-state report is due and handed
-// on as well). The wait is a timer on the main loop; it blocks neither the main thread nor the
-// MIDI queue. Meanwhile section changes only update the last requested state; when the wait
-// ends, what still differs from the shadow is pressed. The shadow keeps what is known
-// (the DAW resends nothing for bank presses that do not move the bank) and the DAW's LED reports
-// overwrite it, except that a report for a strip we pressed a moment ago is held back until that
-// press can have been answered (it may answer an earlier one).
+// on as well). The wait is watched on the MIDI queue itself, by a check that comes back every few
+// milliseconds on the queue's own clock: the mutes behind it never wait for the main thread, which
+// may be busy (building a window, say), and it blocks neither thread. Meanwhile section changes
+// only update the last requested state; when the wait ends, what still differs from the shadow is
+// pressed. The shadow keeps what is known (the DAW resends nothing for bank presses that do not
+// move the bank) and the DAW's LED reports overwrite it, except that a report for a strip we
+// pressed a moment ago is held back until that press can have been answered (it may answer an
+// earlier one).
 //
 // DAW hosts. Logic Pro / MainStage: each unit banks on its own, 8 tracks per bank-right press.
 // Ardour: with the extender in use, the host banks both units as one group of 16 strips from the
@@ -36,8 +38,8 @@ namespace strata {
 // channel moves sent alongside bank moves wrongly); the presses that depend on it wait for a second
 // settle. Without the extender, banking is as for Logic.
 //
-// Threads: the MIDI queue owns the shadow, the positions and the units; the main thread watches
-// settles. `settled` is called on the MIDI queue when a settle ends, to send what waited for it.
+// Threads: the MIDI queue owns the shadow, the positions, the units and the settles in progress.
+// `settled` is called on the MIDI queue when a settle ends, to send what waited for it.
 class MackieOutput {
 public:
     // The two units: the main surface (slots 0-7) and the extender (slots 8-15).
@@ -56,7 +58,7 @@ public:
     // Once its bank moves have gone out, no settle lasts longer than this, whatever the MIDI
     // system does (a server that stops running cycles, say). Until they have, it waits for them.
     static constexpr Duration kSettleLimit = std::chrono::seconds(3);
-    // How often the main loop looks at a settle in progress.
+    // How often the MIDI queue looks at a settle in progress.
     static constexpr Duration kSettlePoll = std::chrono::milliseconds(2);
 
     MackieOutput(OutputPath& out, std::function<void()> settled);
@@ -127,14 +129,12 @@ private:
         std::optional<bool> reported;
     };
 
-    // A settle in progress, as the main loop watches it.
+    // A settle in progress, as its check sees it.
     struct SettleWatch {
-        std::uint64_t token = 0;
         MidiRef source = 0; // the virtual source the bank moves went out of; 0 for a device
         TimePoint giveUpAt{};
         std::optional<Stamp> drainedAt;
         std::optional<Stamp> connectedAt;
-        TimerHandle timer;
     };
 
     // The bank-left presses (then the bank-right ones) of one positioning, one per cycle.
@@ -155,10 +155,12 @@ private:
     // How long the DAW may take to answer what has left the backend.
     Duration answerTime() const;
 
-    // Main thread.
-    void watchSettle(Unit unit, std::uint64_t token, MidiRef source, TimePoint giveUpAt,
-                     std::optional<Stamp> connectedAt);
-    void pollSettle(Unit unit);
+    // The settle check of `unit`, `kSettlePoll` from now; it ends with the settle it was armed
+    // for (`token`), or once it has handed that settle's end on.
+    void armSettleCheck(Unit unit, std::uint64_t token);
+    // The bank moves of the settle `w` watches have left the backend.
+    void drained(SettleWatch& w);
+    void checkSettle(Unit unit, std::uint64_t token);
 
     OutputPath& out_;
     std::function<void()> settled_;
@@ -169,8 +171,7 @@ private:
     std::array<std::optional<std::int64_t>, 2> positions_{};
     std::array<UnitState, 2> units_{};
     std::uint64_t nextSettleToken_ = 0;
-
-    std::array<SettleWatch, 2> settleWatch_; // main thread
+    std::array<SettleWatch, 2> settleWatch_{};
 };
 
 } // namespace strata

@@ -34,7 +34,8 @@ bool copyChunks(const MidiPacketList& packets, std::vector<std::uint8_t>& bytes,
 MidiService::MidiService(MidiBackend& backend, MainLoop& loop, Settings& settings,
                          SourceConnection sources)
     : backend_(backend), loop_(loop), life_(std::make_shared<ServiceLife>()),
-      midiQueue_(std::make_unique<SerialQueue>(std::string(kQueueLabel))),
+      midiQueue_(
+          std::make_unique<SerialQueue>(std::string(kQueueLabel), [&loop] { return loop.now(); })),
       tasks_(loop, life_, *midiQueue_), lastRxPublish_(kNeverStamped), ports_(backend),
       out_(backend, ports_, tasks_, lastTxAt), mackie_(out_, [this] { pump(); }),
       cc_(out_, mackie_, lastRequest_), clock_(tasks_, clockChanged),

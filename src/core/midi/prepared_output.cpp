@@ -189,10 +189,10 @@ void PreparedOutput::scheduleRetry() {
     retryPending_ = true;
     ServiceTasks& tasks = out_.tasks();
     const Duration delay = std::max<Duration>(std::chrono::milliseconds(2), out_.cyclePeriod());
-    tasks.onMain([this, &tasks, delay] {
-        retry_ = tasks.loop().after(
-            delay, [this, &tasks] { tasks.onQueueQuiet([this] { retryPending_ = false; }); });
-    });
+    // On this queue's own clock: a busy main thread does not hold the answers back. The retry
+    // itself is a job of its own, so that the answers are prepared again after it.
+    tasks.onQueueAt(tasks.loop().now() + delay,
+                    [this, &tasks] { tasks.onQueueQuiet([this] { retryPending_ = false; }); });
 }
 
 } // namespace strata

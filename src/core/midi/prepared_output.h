@@ -87,7 +87,6 @@ private:
     std::shared_ptr<const ReflexSnapshot> baseSnapshot_;
     SectionRequest base_;
     bool retryPending_ = false;
-    TimerHandle retry_; // main thread
 };
 
 } // namespace strata

@@ -94,6 +94,17 @@ public:
                 afterJob_();
         });
     }
+    // A job that joins the MIDI queue once the main loop's clock reaches `due`, as if handed
+    // over by onQueue then, but without the job hooks: it must write no output, and hands what
+    // does to onQueue. The queue keeps the time itself, so the job waits for no main-thread
+    // timer. The queue must run on the loop's clock (MidiService makes it so).
+    template <typename F>
+    void onQueueAt(TimePoint due, F&& job) {
+        queue_.submitAt(due, [life = life_, job = std::forward<F>(job)]() mutable {
+            if (life->alive.load())
+                job();
+        });
+    }
     // Run on the MIDI queue around every job handed over here (prepared answers are settled
     // before and prepared again after). Set once, before the first job.
     void setJobHooks(std::function<void()> before, std::function<void()> after) {

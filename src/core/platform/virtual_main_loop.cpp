@@ -89,9 +89,12 @@ void VirtualMainLoop::runDueAt(TimePoint t) {
         const TimePoint due = it->first.first;
         auto entry = it->second;
         timers_.erase(it);
-        setNow(due);
+        // A timer that fell due during a stall runs late, at the time reached by then, and a
+        // repeating one goes on a period from then rather than catching up.
+        if (due > now())
+            setNow(due);
         if (entry->period > Duration::zero())
-            timers_.emplace(std::make_pair(due + entry->period, ++sequence_), entry);
+            timers_.emplace(std::make_pair(now() + entry->period, ++sequence_), entry);
         entry->task();
     }
 }

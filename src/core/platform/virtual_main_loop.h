@@ -34,6 +34,10 @@ public:
     // on the way, in time order; tasks posted meanwhile run at the time they were posted.
     void advance(Duration d);
     void advanceTo(TimePoint t);
+    // Moves virtual time forward by `d` and runs nothing: a main thread held busy (building a
+    // window, say) while the other threads go on. What fell due meanwhile runs late, at the next
+    // advance (posted tasks at the next runPending too).
+    void stall(Duration d) { setNow(now() + d); }
 
     // Blocks the driving thread until another thread posts, or until `timeout` of real time has
     // passed. For tests that wait on real I/O threads (JACK). Returns whether something is pending.
