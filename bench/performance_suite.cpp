@@ -27,11 +27,11 @@
 // auto-advance timing harness.
 
 #include "app_process.h"
+#include "common/posix_thread_priority.h"
 #include "cuelink/cadenzo_link.h"
 #include "jack_test_client.h"
 #include "jack_test_server.h"
 #include "percentile.h"
-#include "platform/thread_priority.h"
 #include "remote_load.h"
 #include "support/cue_sender.h"
 #include "support/large_set.h"

@@ -2,6 +2,7 @@
 
 #include "backends/memory/memory_midi_system.h"
 #include "command_line.h"
+#include "common/posix_thread_priority.h"
 #include "cuelink/cadenzo_link.h"
 #include "engine/app_state.h"
 #include "jack/jack_midi_backend.h"
@@ -102,12 +103,23 @@ int main(int argc, char** argv) {
     }
     auto midi = std::make_unique<MidiService>(*backend, loop, settings,
                                               MidiService::SourceConnection::byCaller);
-    // The cue link's reader answers FIREs (their mutes go out from it): it runs real-time when
-    // the system lets it, just below JACK's own thread, so that a busy machine does not hold a
-    // FIRE back behind ordinary work.
+    // The threads a trigger's mutes pass through run real-time when the system lets them, just
+    // below JACK's own process threads (the DAW's audio keeps precedence) and ahead of every
+    // ordinary thread, so that a busy machine does not hold a move back behind other work: the
+    // MIDI input thread that reads a press and decides the move, the MIDI queue that turns it
+    // into bytes, and the cue link's reader that answers a FIRE. Each of them sleeps until work
+    // arrives and never spins, which is what makes SCHED_FIFO safe for them. The window's thread
+    // and the band remote's stay ordinary: both draw or serve pages, and the remote parses
+    // whatever the network sends. Refused, they all run as before, and the log says so once.
+    const auto scheduling = std::make_shared<RealTimeThreads>(
+        priorityBelow(backend->realTimePriority()),
+        [](int priority) { return raiseCurrentThread(priority); },
+        [](std::string_view line) { logLine(line); });
+    midi->runOnMutePathThreads(
+        [scheduling](std::string_view thread) { scheduling->raiseCurrentThread(thread); });
     CadenzoLink::Options linkOptions;
-    linkOptions.readerStarted = [priority = priorityBelow(backend->realTimePriority())] {
-        logLine(describe("[CadenzoLink] reader", raiseCurrentThread(priority)));
+    linkOptions.readerStarted = [scheduling] {
+        scheduling->raiseCurrentThread("[CadenzoLink] reader");
     };
     auto link = std::make_unique<CadenzoLink>(loop, std::move(linkOptions));
     auto live = std::make_unique<LiveCoordinator>(*state, *midi, *link, loop, settings, location);

@@ -360,6 +360,59 @@ TEST_F(JackBackendTest, ControllersAppearingLaterAreAnnouncedAndReadWhileTheWork
     EXPECT_EQ(recorder_.bytesTo(0), (Bytes{0x90, 0x18, 0x7F}));
 }
 
+TEST_F(JackBackendTest, AJobForTheInputThreadWakesTheWorkerAndRunsOnceWhereInputIsRead) {
+    // The program sets the scheduling of the thread that reads presses this way, so the job must
+    // run there, once, even while the worker sleeps (its look around at rest is put off for an
+    // hour here).
+    std::mutex mutex;
+    std::vector<std::thread::id> jobs;
+    std::thread::id reader;
+    JackMidiBackend::Options options;
+    options.serverName = server_->name();
+    options.idleLook = std::chrono::hours(1);
+    auto backend = std::make_unique<JackMidiBackend>(options);
+    const MidiRef client = backend->createClient("Strata", [] {});
+    const MidiRef out = backend->createOutputPort(client, "Strata Out");
+    const MidiRef dst =
+        backend->createVirtualDestination(client, "Strata", [&](const MidiPacketList&) {
+            std::lock_guard lock(mutex);
+            reader = std::this_thread::get_id();
+        });
+    ASSERT_TRUE(backend->available());
+    const auto ran = [&] {
+        std::lock_guard lock(mutex);
+        return jobs.size();
+    };
+    for (std::size_t round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(backend->runOnInputThread([&] {
+            std::lock_guard lock(mutex);
+            jobs.push_back(std::this_thread::get_id());
+        }));
+        ASSERT_TRUE(waitUntil([&] { return ran() >= round; }));
+    }
+    const Bytes cc = {0xB0, 0x14, 0x7F};
+    backend->send(out, dst, cc.data(), cc.size());
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard lock(mutex);
+        return reader != std::thread::id{};
+    }));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(jobs, (std::vector<std::thread::id>{reader, reader}));
+        EXPECT_NE(reader, std::this_thread::get_id());
+    }
+
+    // A backend that runs no thread of its own (no server, and told not to wait for one) takes
+    // no job: the caller learns that nothing will run.
+    JackMidiBackend::Options absent;
+    absent.serverName = server_->name() + "-absent";
+    absent.waitForServer = false;
+    JackMidiBackend none(absent);
+    ASSERT_FALSE(none.available());
+    EXPECT_FALSE(none.runOnInputThread([] {}));
+}
+
 TEST_F(JackBackendTest, FeedbackReachesTheDestinationHandlersAndItsOutputIsNotReadAsController) {
     auto backend = makeBackend();
     Endpoints e = start(*backend);

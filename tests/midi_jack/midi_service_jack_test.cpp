@@ -3,6 +3,10 @@
 #include "jack_server_suite.h"
 
 #include <gtest/gtest.h>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 namespace strata {
 namespace {
@@ -112,6 +116,36 @@ TEST_F(MidiServiceThroughJack, ALearnedFootswitchSurvivesAReplugUnderANewNumber)
     device->send(1, {0xC0, 0});
     ASSERT_TRUE(rig.driver.runUntil([&] { return markers == 2; }));
     EXPECT_EQ(nexts, 1);
+}
+
+TEST_F(MidiServiceThroughJack, TheMutePathThreadsAreTheQueueAndTheInputThreadEachOnce) {
+    // The program gives these threads their scheduling through this call: it must reach both,
+    // once each, and neither on the caller's thread.
+    std::mutex mutex;
+    std::map<std::string, std::vector<std::thread::id>> ran;
+    std::optional<std::thread::id> reader;
+    JackRig rig(server_->name());
+    rig.service->runOnMutePathThreads([&](std::string_view thread) {
+        std::lock_guard lock(mutex);
+        ran[std::string(thread)].push_back(std::this_thread::get_id());
+    });
+    // Jobs for the backend's input thread run in order: once this one has run, so has the above.
+    ASSERT_TRUE(rig.backend->runOnInputThread([&] {
+        std::lock_guard lock(mutex);
+        reader = std::this_thread::get_id();
+    }));
+    rig.service->drain();
+    ASSERT_TRUE(testing::waitUntil([&] {
+        std::lock_guard lock(mutex);
+        return reader.has_value();
+    }));
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(ran.size(), 2u);
+    ASSERT_EQ(ran["[MIDI] input thread"].size(), 1u);
+    ASSERT_EQ(ran["[MIDI] queue"].size(), 1u);
+    EXPECT_EQ(ran["[MIDI] input thread"][0], *reader);
+    EXPECT_NE(ran["[MIDI] queue"][0], *reader);
+    EXPECT_NE(ran["[MIDI] queue"][0], std::this_thread::get_id());
 }
 
 } // namespace

@@ -44,6 +44,7 @@ AlsaMidiBackend::AlsaMidiBackend(Options options)
 
 AlsaMidiBackend::~AlsaMidiBackend() {
     if (inputThread_.joinable()) {
+        stopping_.store(true, std::memory_order_release);
         const char stop = 1;
         [[maybe_unused]] const ssize_t written = write(wakePipe_[1], &stop, 1);
         inputThread_.join();
@@ -442,6 +443,17 @@ void AlsaMidiBackend::handleEvent(const snd_seq_event_t& event) {
         destinationHandlers_[index](list);
 }
 
+bool AlsaMidiBackend::runOnInputThread(std::function<void()> job) {
+    if (!inputThread_.joinable() || !job)
+        return false;
+    {
+        std::lock_guard lock(inputJobsMutex_);
+        inputJobs_.push_back(std::move(job));
+    }
+    const char wake = 2;
+    return write(wakePipe_[1], &wake, 1) == 1;
+}
+
 void AlsaMidiBackend::inputLoop() {
     const int count = snd_seq_poll_descriptors_count(seq_, POLLIN);
     std::vector<pollfd> fds(static_cast<std::size_t>(std::max(count, 0)) + 1);
@@ -461,8 +473,19 @@ void AlsaMidiBackend::inputLoop() {
         const int ready = poll(fds.data(), fds.size(), timeout);
         if (ready < 0 && errno != EINTR)
             return;
-        if (fds[0].revents & POLLIN)
-            return;
+        if (fds[0].revents & POLLIN) {
+            char wakes[64];
+            [[maybe_unused]] const ssize_t read = ::read(wakePipe_[0], wakes, sizeof wakes);
+            if (stopping_.load(std::memory_order_acquire))
+                return;
+            std::vector<std::function<void()>> jobs;
+            {
+                std::lock_guard lock(inputJobsMutex_);
+                jobs.swap(inputJobs_);
+            }
+            for (auto& job : jobs)
+                job();
+        }
         for (;;) {
             snd_seq_event_t* event = nullptr;
             const int rc = snd_seq_event_input(seq_, &event);

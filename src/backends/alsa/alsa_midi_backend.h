@@ -71,6 +71,8 @@ public:
 
     void setSubscriberHandler(SubscriberHandler handler) override;
     void setAvailabilityHandler(AvailabilityHandler handler) override;
+    // On the input thread, which reads the sequencer and calls the read handlers.
+    bool runOnInputThread(std::function<void()> job) override;
 
     std::uint64_t droppedOutgoing() const { return droppedOutgoing_.load(); }
 
@@ -119,8 +121,11 @@ private:
     std::array<DestinationHandler, kVirtualEndpoints> destinationHandlers_;
     SubscriberHandler subscriberHandler_;
 
-    // Input thread.
+    // Input thread: woken through the pipe to stop (stopping_) or to run inputJobs_.
     int wakePipe_[2] = {-1, -1};
+    std::atomic<bool> stopping_{false};
+    std::mutex inputJobsMutex_;
+    std::vector<std::function<void()>> inputJobs_;
     std::thread inputThread_;
     AlsaMidiCodec inputCodec_;
     std::vector<std::uint8_t> inputBytes_;

@@ -506,6 +506,18 @@ int JackMidiBackend::realTimePriority() const {
     return client ? jack_client_real_time_priority(client) : -1;
 }
 
+bool JackMidiBackend::runOnInputThread(std::function<void()> job) {
+    if (!worker_.joinable() || !job)
+        return false;
+    {
+        std::lock_guard lock(workerJobsMutex_);
+        workerJobs_.push_back(std::move(job));
+        workerJobsPending_.store(true, std::memory_order_release);
+    }
+    process_.workerWake.post();
+    return true;
+}
+
 std::uint64_t JackMidiBackend::cycleCount() const {
     return process_.cycle.load(std::memory_order_acquire);
 }

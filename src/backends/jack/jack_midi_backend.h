@@ -122,6 +122,8 @@ public:
     bool outputPending(MidiRef virtualSource) const override;
     std::chrono::nanoseconds cyclePeriod() const override;
     int realTimePriority() const override;
+    // On the worker, which reads the input ring and calls the read handlers.
+    bool runOnInputThread(std::function<void()> job) override;
     std::uint64_t cycleCount() const override;
     std::uint64_t deliveredCycle() const override;
     std::uint64_t deliveringCycle() const override;
@@ -180,6 +182,7 @@ private:
     // How long to sleep until just after our next process callback.
     std::chrono::microseconds untilNextCycle(std::uint64_t lastProcessMicros) const;
     void dispatchIncoming();
+    void runWorkerJobs();
     void deliver(std::uint32_t endpoint, const MidiPacketList& list);
     void handleNotifications(std::chrono::steady_clock::time_point now);
     void registerPorts(jack_client_t* client);
@@ -240,6 +243,10 @@ private:
     // Worker (it sleeps in process_.workerWake).
     std::atomic<bool> stopping_{false};
     std::thread worker_;
+    // Jobs for the worker (runOnInputThread), run at the top of its next pass.
+    std::mutex workerJobsMutex_;
+    std::vector<std::function<void()>> workerJobs_;
+    std::atomic<bool> workerJobsPending_{false};
     // Worker-thread state.
     std::vector<std::uint8_t> dispatchBytes_;
     std::vector<MidiPacket> dispatchPackets_;

@@ -79,6 +79,19 @@ void JackMidiBackend::dispatchIncoming() {
     }
 }
 
+void JackMidiBackend::runWorkerJobs() {
+    if (!workerJobsPending_.load(std::memory_order_acquire))
+        return;
+    std::vector<std::function<void()>> jobs;
+    {
+        std::lock_guard lock(workerJobsMutex_);
+        jobs.swap(workerJobs_);
+        workerJobsPending_.store(false, std::memory_order_relaxed);
+    }
+    for (auto& job : jobs)
+        job();
+}
+
 void JackMidiBackend::handleNotifications(std::chrono::steady_clock::time_point now) {
     JackObserver::News news;
     std::vector<std::string> feedback;
@@ -202,6 +215,7 @@ void JackMidiBackend::workerLoop() {
         // Read before the ring: everything the callback that finished then wrote is read below.
         const std::uint64_t lastProcess =
             process_.lastProcessMicros.load(std::memory_order_acquire);
+        runWorkerJobs();
         dispatchIncoming();
 
         if (shutdownDue(now)) {
@@ -256,6 +270,7 @@ void JackMidiBackend::workerLoop() {
         const bool inputToHandOn = input > deliveredCycle_.load(std::memory_order_relaxed) &&
                                    process_.finishedCycle.load(std::memory_order_acquire) >= input;
         if (inputToHandOn || !process_.incoming.empty() ||
+            workerJobsPending_.load(std::memory_order_acquire) ||
             (!shutdownSeenAt_ && process_.shutdownSignalled.load(std::memory_order_acquire)) ||
             stopping_.load(std::memory_order_acquire)) {
             wake.cancelSleep();

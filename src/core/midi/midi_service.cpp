@@ -117,6 +117,14 @@ MidiService::~MidiService() {
     midiQueue_.reset();
 }
 
+// ---- Threads -----------------------------------------------------------------------------------
+
+void MidiService::runOnMutePathThreads(std::function<void(std::string_view thread)> job) {
+    // A job of the queue's own that writes nothing: it needs no settling of prepared answers.
+    midiQueue_->submit([job] { job("[MIDI] queue"); });
+    (void)backend_.runOnInputThread([job] { job("[MIDI] input thread"); });
+}
+
 // ---- Port directory ----------------------------------------------------------------------------
 
 void MidiService::refreshPorts() {

@@ -126,6 +126,14 @@ public:
     std::optional<std::string> sourceOfDevice(std::string_view storedDevice) const;
     ClockInput& clockInput() { return clock_; }
 
+    // ---- Threads
+    // --------------------------------------------------------------------------------- The threads
+    // a trigger's mutes pass through here: the MIDI queue, which turns decisions into bytes, and
+    // the MIDI system's input thread (if it has one), which reads presses and decides. Runs `job`
+    // once on each, soon, with the thread's name for the log; the program sets their scheduling
+    // this way. Both threads sleep until work arrives. Any thread.
+    void runOnMutePathThreads(std::function<void(std::string_view thread)> job);
+
     // ---- Port directory -------------------------------------------------------------------------
     // Rebuilds `destinations` and `sources`. Main thread.
     void refreshPorts();

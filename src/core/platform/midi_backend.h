@@ -120,6 +120,15 @@ public:
     // it. Thread-safe.
     virtual int realTimePriority() const { return -1; }
 
+    // Runs `job` once on the system's own thread that hands input to the read handlers, soon
+    // (never before this returns); false, and `job` dropped, when there is no such thread (input
+    // arrives on the caller's, or the system is not running). The program sets that thread's
+    // scheduling this way. Thread-safe.
+    virtual bool runOnInputThread(std::function<void()> job) {
+        (void)job;
+        return false;
+    }
+
     // Prepared answers (prepared_answers.h), for systems that can write a known answer in the
     // cycle that reads its press; the others keep these defaults and take none, and every press
     // then goes to the read handler as always.

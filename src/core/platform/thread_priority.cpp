@@ -1,10 +1,7 @@
 #include "platform/thread_priority.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <pthread.h>
-#include <sched.h>
 
 namespace strata {
 
@@ -12,18 +9,6 @@ int priorityBelow(int engine) {
     if (engine < 1)
         return kFallbackRealTimePriority;
     return std::max(1, engine - 1);
-}
-
-RealTimeRequest raiseCurrentThread(int priority) {
-    RealTimeRequest request;
-    request.priority = priority;
-    sched_param param{};
-    param.sched_priority = priority;
-    // pthread_setschedparam changes nothing when it fails: the thread keeps its policy.
-    const int error = ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &param);
-    request.granted = error == 0;
-    request.error = error;
-    return request;
 }
 
 std::string describe(std::string_view who, const RealTimeRequest& request) {
@@ -35,6 +20,27 @@ std::string describe(std::string_view who, const RealTimeRequest& request) {
     const char* why = ::strerror_r(request.error, buffer, sizeof buffer);
     return line + " stays at normal priority (real-time " + std::to_string(request.priority) +
            " refused: " + why + ")";
+}
+
+RealTimeThreads::RealTimeThreads(int priority, Raise raise, Log log)
+    : priority_(priority), raise_(std::move(raise)), log_(std::move(log)) {}
+
+RealTimeRequest RealTimeThreads::raiseCurrentThread(std::string_view who) {
+    const RealTimeRequest request = raise_(priority_);
+    bool say = false;
+    {
+        std::lock_guard lock(mutex_);
+        bool& said = request.granted ? grantSaid_ : refusalSaid_;
+        say = !said;
+        said = true;
+    }
+    if (say && log_) {
+        std::string line = describe(who, request);
+        if (!request.granted)
+            line += "; Strata works the same, without precedence over other programs";
+        log_(line);
+    }
+    return request;
 }
 
 } // namespace strata
