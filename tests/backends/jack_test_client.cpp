@@ -3,6 +3,8 @@
 #include "jack/jack_midi_backend.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <thread>
@@ -24,17 +26,27 @@ bool connectPorts(jack_client_t* client, const std::string& source, const std::s
 }
 
 jack_client_t* openJackClient(const std::string& serverName, const std::string& clientName) {
-    jack_client_t* client = nullptr;
-    for (int attempt = 0; attempt < 5 && !client; ++attempt) {
+    // A server that has just started (or restarted under the same name while another client
+    // registers its ports) can refuse or time out the first attempts: keep trying for a while,
+    // and say why when it never worked.
+    const auto giveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    jack_status_t status{};
+    for (int attempt = 0;; ++attempt) {
         if (attempt > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        jack_status_t status{};
-        client = jack_client_open(
+        status = {};
+        jack_client_t* client = jack_client_open(
             clientName.c_str(),
             static_cast<jack_options_t>(JackNoStartServer | JackServerName | JackUseExactName),
             &status, serverName.c_str());
+        if (client)
+            return client;
+        if (attempt >= 4 && std::chrono::steady_clock::now() >= giveUpAt)
+            break;
     }
-    return client;
+    std::fprintf(stderr, "test client \"%s\" could not open on JACK server \"%s\" (status 0x%x)\n",
+                 clientName.c_str(), serverName.c_str(), static_cast<unsigned>(status));
+    return nullptr;
 }
 
 JackTestClient::JackTestClient(const std::string& serverName, const std::string& clientName) {
