@@ -80,10 +80,6 @@ JackTestClient::~JackTestClient() {
         jack_client_close(client_);
 }
 
-std::string JackTestClient::name() const {
-    return client_ ? jack_get_client_name(client_) : "";
-}
-
 std::size_t JackTestClient::addInput(const std::string& shortName) {
     return addPort(shortName, false);
 }
@@ -121,10 +117,6 @@ bool JackTestClient::setAlias(std::size_t port, const std::string& alias) {
 
 bool JackTestClient::connect(const std::string& source, const std::string& destination) {
     return connectPorts(client_, source, destination);
-}
-
-bool JackTestClient::disconnect(const std::string& source, const std::string& destination) {
-    return jack_disconnect(client_, source.c_str(), destination.c_str()) == 0;
 }
 
 bool JackTestClient::send(std::size_t port, const std::vector<std::uint8_t>& bytes) {
@@ -234,10 +226,6 @@ bool JackTestClient::waitCycles(int cycles, std::chrono::milliseconds timeout) {
     const std::uint64_t target = cycles_.load(std::memory_order_acquire) + cycles;
     return testing::waitUntil([&] { return cycles_.load(std::memory_order_acquire) >= target; },
                               timeout);
-}
-
-std::vector<JackTestEvent> JackTestClient::takeCollected() {
-    return takeReceived();
 }
 
 } // namespace strata::testing

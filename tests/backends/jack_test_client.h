@@ -55,7 +55,6 @@ public:
 
     bool ok() const { return client_ != nullptr; }
     jack_client_t* handle() const { return client_; }
-    std::string name() const;
 
     // Registers a port and returns its index (or kMaxPorts on failure). Works while active.
     std::size_t addInput(const std::string& shortName);
@@ -67,7 +66,6 @@ public:
     bool setAlias(std::size_t port, const std::string& alias);
 
     bool connect(const std::string& source, const std::string& destination);
-    bool disconnect(const std::string& source, const std::string& destination);
 
     // Queues one event on output `port`; it goes out in a coming cycle.
     bool send(std::size_t port, const std::vector<std::uint8_t>& bytes);
@@ -84,8 +82,8 @@ public:
     // Polls `done` (collecting arrivals) until it is true or `timeout` has passed.
     bool waitUntil(const std::function<bool(const std::vector<JackTestEvent>&)>& done,
                    std::chrono::milliseconds timeout = kPatience);
-    // Everything collected by waitUntil so far (taken by takeCollected).
-    std::vector<JackTestEvent> takeCollected();
+    // Everything collected by waitUntil so far, and what arrived since.
+    std::vector<JackTestEvent> takeCollected() { return takeReceived(); }
 
 private:
     struct Record {
