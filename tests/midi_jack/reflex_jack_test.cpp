@@ -1,8 +1,9 @@
 // Triggers that move the position reach the DAW through a real JACK server while the main thread
-// is held busy, and the main thread takes the position over afterwards without a second send.
-// Here only what JACK shows: the cycle an answer leaves in, presses the DAW takes as one, and
-// where the DAW ends; the bytes of each answer and its take-over are the coordinator's tests
-// (ReflexTest, FireReflexTest).
+// is held busy, and the main thread takes the position over afterwards without a second send; and
+// mutes behind a bank move reach it while the main thread is held the whole time (the settle
+// between them is watched on the MIDI side). Here only what JACK shows: the cycle an answer leaves
+// in, presses the DAW takes as one, and where the DAW ends; the bytes of each answer and its
+// take-over are the coordinator's tests (ReflexTest, FireReflexTest).
 #include "cuelink/cadenzo_link.h"
 #include "engine/app_state.h"
 #include "jack_rig.h"
@@ -229,6 +230,63 @@ TEST_F(ReflexThroughJack, TwoPressesInConsecutiveCyclesLandOnTheSecondSectionWit
     EXPECT_EQ(stage.daw.mutes(), stage.session(2, 0));
     EXPECT_EQ(stage.mutePresses(), 6); // tracks 0, 1, 3, then 1, 2, 3
     EXPECT_EQ(stage.daw.mergedPresses(), 0);
+}
+
+// A main thread that never gets round to anything: its clock runs in real time, and nothing
+// handed to it runs.
+class HeldMainLoop final : public MainLoop {
+public:
+    TimePoint now() const override { return Clock::now(); }
+    void post(Task) override {}
+    TimerHandle after(Duration, Task) override { return std::make_unique<LoopHandle>(); }
+    TimerHandle every(Duration, Task) override { return std::make_unique<LoopHandle>(); }
+    TimerHandle watchReadable(int, Task) override { return std::make_unique<LoopHandle>(); }
+};
+
+class SettleThroughJack : public JackServerSuite {};
+
+TEST_F(SettleThroughJack, MutesBehindBankMovesReachTheDawWhileTheMainThreadIsHeld) {
+    DawSimulator::Options options;
+    options.tracks = 32;
+    options.mutedAtStart = {9};
+    options.mainBank = 24; // left elsewhere in the session
+    DawSimulator daw(server_->name(), "daw", options);
+    ASSERT_TRUE(daw.ok());
+
+    HeldMainLoop loop;
+    MemorySettings settings;
+    JackMidiBackend::Options backendOptions;
+    backendOptions.serverName = server_->name();
+    backendOptions.retryInterval = std::chrono::milliseconds(100);
+    JackMidiBackend backend(backendOptions);
+    {
+        MidiService service(backend, loop, settings);
+        ASSERT_TRUE(testing::waitUntil([&] { return backend.available(); }));
+        const MidiRef source = service.virtualSourceRef(false);
+        ASSERT_TRUE(daw.connectUnit(0, backend.jackPortName(source),
+                                    backend.jackPortName(service.virtualDestinationRef(false))));
+        ASSERT_TRUE(testing::waitUntil([&] { return backend.counters().subscriptions > 0; }));
+        service.drain();
+
+        // The first push after the DAW connected, then a section on another bank: each waits for
+        // its bank to settle (the first for the DAW's full report too) before its presses.
+        struct Section {
+            std::int64_t offset;
+            std::vector<int> muted; // layer positions
+        };
+        const auto layers = testing::makeLayers(8);
+        for (const Section& s : {Section{0, {1, 4}}, Section{8, {0, 3}}}) {
+            SCOPED_TRACE("offset " + std::to_string(s.offset));
+            service.sendSectionState(layers, testing::idsAt(layers, s.muted),
+                                     ControlMode::mackieControl, std::nullopt, s.offset);
+            const auto wanted = intended(daw.mutes(), static_cast<int>(s.offset), 8, s.muted);
+            EXPECT_TRUE(testing::waitUntil([&] { return daw.mutes() == wanted; }))
+                << "the mutes never reached the DAW";
+            EXPECT_EQ(daw.bank(0), s.offset);
+        }
+        EXPECT_EQ(daw.mergedPresses(), 0);
+        EXPECT_EQ(daw.mutesBesideBankMoves(), 0);
+    }
 }
 
 } // namespace
