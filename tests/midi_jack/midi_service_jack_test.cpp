@@ -1,6 +1,5 @@
-// The MIDI engine's learned triggers, its threads and clock input through a real JACK server
-// (sends to a named destination:
-// JackBackendTest.SendToANamedDestinationReachesOnlyThatDestination).
+// The MIDI engine's learned triggers, its threads and clock input through a real JACK server.
+// Sends to a named destination are the backend's (JackBackendTest).
 #include "jack_rig.h"
 #include "jack_server_suite.h"
 
