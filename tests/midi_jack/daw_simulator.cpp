@@ -99,14 +99,10 @@ std::string DawSimulator::outputName(int unit) const {
 
 bool DawSimulator::connectUnit(int unit, const std::string& strataSource,
                                const std::string& strataFeedback, bool surfaceFirst) {
-    if (surfaceFirst) {
-        const bool b = connectPorts(client_, strataSource, inputName(unit));
-        const bool a = connectPorts(client_, outputName(unit), strataFeedback);
-        return a && b;
-    }
-    const bool a = connectPorts(client_, outputName(unit), strataFeedback);
-    const bool b = connectPorts(client_, strataSource, inputName(unit));
-    return a && b;
+    const auto surface = [&] { return connectPorts(client_, strataSource, inputName(unit)); };
+    const auto feedback = [&] { return connectPorts(client_, outputName(unit), strataFeedback); };
+    const bool first = surfaceFirst ? surface() : feedback();
+    return (surfaceFirst ? feedback() : surface()) && first;
 }
 
 bool DawSimulator::disconnectUnit(int unit, const std::string& strataSource,
