@@ -48,17 +48,12 @@ struct Stage {
         Setlist set;
         set.name = "Show";
         set.controlMode = ControlMode::mackieControl;
-        for (int i = 0; i < 8; ++i) {
-            Layer layer = Layer::fresh();
-            layer.name = "L" + std::to_string(i);
-            set.layers.push_back(std::move(layer));
-        }
+        set.layers = testing::makeLayers(8);
         Song song = Song::fresh();
         song.name = "One";
         for (std::size_t k = 0; k < kSectionMutes.size(); ++k) {
             Section section = Section::named("S" + std::to_string(k));
-            for (int i : kSectionMutes[k])
-                section.steps.at(0).mutedLayerIDs.insert(set.layers.at(std::size_t(i)).id);
+            section.steps.at(0).mutedLayerIDs = testing::idsAt(set.layers, kSectionMutes[k]);
             song.sections.push_back(std::move(section));
         }
         song.sections[4].jumpTrigger = AdvanceTrigger{"pedal:out", AdvanceTrigger::Kind::cc, 27};
