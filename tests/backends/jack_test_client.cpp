@@ -80,14 +80,6 @@ JackTestClient::~JackTestClient() {
         jack_client_close(client_);
 }
 
-std::size_t JackTestClient::addInput(const std::string& shortName) {
-    return addPort(shortName, false);
-}
-
-std::size_t JackTestClient::addOutput(const std::string& shortName) {
-    return addPort(shortName, true);
-}
-
 std::size_t JackTestClient::addPort(const std::string& shortName, bool output) {
     jack_port_t* port = client_ && portCount_ < kMaxPorts
                             ? jack_port_register(client_, shortName.c_str(), JACK_DEFAULT_MIDI_TYPE,
@@ -113,10 +105,6 @@ std::string JackTestClient::fullName(std::size_t port) const {
 bool JackTestClient::setAlias(std::size_t port, const std::string& alias) {
     jack_port_t* p = port < kMaxPorts ? ports_[port].load() : nullptr;
     return p && jack_port_set_alias(p, alias.c_str()) == 0;
-}
-
-bool JackTestClient::connect(const std::string& source, const std::string& destination) {
-    return connectPorts(client_, source, destination);
 }
 
 bool JackTestClient::send(std::size_t port, const std::vector<std::uint8_t>& bytes) {

@@ -57,15 +57,17 @@ public:
     jack_client_t* handle() const { return client_; }
 
     // Registers a port and returns its index (or kMaxPorts on failure). Works while active.
-    std::size_t addInput(const std::string& shortName);
-    std::size_t addOutput(const std::string& shortName);
+    std::size_t addInput(const std::string& shortName) { return addPort(shortName, false); }
+    std::size_t addOutput(const std::string& shortName) { return addPort(shortName, true); }
     // Copies every event arriving on input `from` to output `to` in the same cycle.
     void passThrough(std::size_t from, std::size_t to);
     std::string fullName(std::size_t port) const;
     // Gives a port an alias, as JACK's ALSA drivers name the device behind a system port.
     bool setAlias(std::size_t port, const std::string& alias);
 
-    bool connect(const std::string& source, const std::string& destination);
+    bool connect(const std::string& source, const std::string& destination) {
+        return connectPorts(client_, source, destination);
+    }
 
     // Queues one event on output `port`; it goes out in a coming cycle.
     bool send(std::size_t port, const std::vector<std::uint8_t>& bytes);
