@@ -257,7 +257,7 @@ TEST_F(DawThroughJack, PressesOfOneButtonOrCCAreNeverInAdjacentCycles) {
 }
 
 TEST_F(DawThroughJack, SectionChangesShadowResetsAndOffsetChangesKeepTheDawRight) {
-    auto daw = makeDaw({24, {2, 5, 13}, 0, 8, 19});
+    auto daw = makeDaw({24, {2, 5, 13}, 0, 8});
     JackRig rig(server_->name());
     ASSERT_NO_FATAL_FAILURE(wireAndAwaitReport(rig, *daw));
     const auto layers = testing::makeLayers(16);
@@ -317,14 +317,14 @@ TEST_F(DawThroughJack, ADawConnectingAfterThePushIsBroughtToTheCurrentState) {
 
     // Started later: its session has mutes of its own and its banks are elsewhere; then wired
     // up by hand once more (the main unit only); then restarted with another session.
-    auto daw = makeDaw({24, {0, 4, 9}, 8, 16, 19});
+    auto daw = makeDaw({24, {0, 4, 9}, 8, 16});
     for (const int round : {0, 1, 2}) {
         SCOPED_TRACE(round);
         if (round == 1) {
             ASSERT_TRUE(rig.unwire(*daw, 0));
         } else if (round == 2) {
             daw.reset();
-            daw = makeDaw({24, {1, 2, 3, 11}, 0, 8, 19});
+            daw = makeDaw({24, {1, 2, 3, 11}, 0, 8});
         }
         const auto session = daw->mutes();
         ASSERT_TRUE(rig.wire(*daw, 0));

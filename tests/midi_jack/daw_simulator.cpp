@@ -361,7 +361,7 @@ int DawSimulator::process(jack_nframes_t frames) {
         unit.ledsNow = unit.ledsDue;
         unit.ledsDue = 0;
         if (unit.connected.exchange(false))
-            unit.fullStateAt = cycle + static_cast<std::uint64_t>(options_.fullStateCycles);
+            unit.fullStateAt = cycle + kFullStateCycles;
     }
     feedbackNow_ = feedbackDue_;
     feedbackDue_.fill(false);

@@ -61,9 +61,6 @@ public:
         std::vector<int> mutedAtStart; // track indices from 0
         int mainBank = 0;              // first track of each unit's bank at start
         int extenderBank = 8;
-        // Cycles from a connection to the full-state report (19 cycles of 256 frames at
-        // 48 kHz: about 100 ms).
-        int fullStateCycles = 19;
         Host host = Host::logic;
         // Ardour: the extender is set up (the units bank as one group of 16 strips).
         bool groupedExtender = false;
@@ -120,6 +117,8 @@ public:
 private:
     static constexpr int kUnits = 3; // main surface, extender, Generic MIDI
     static constexpr int kGeneric = 2;
+    // Cycles from a connection to the full-state report (of 256 frames at 48 kHz: about 100 ms).
+    static constexpr std::uint64_t kFullStateCycles = 19;
 
     struct Unit {
         std::atomic<jack_port_t*> in{nullptr};

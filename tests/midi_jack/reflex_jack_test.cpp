@@ -42,7 +42,7 @@ std::vector<DawSimulator::Received> mutePressesIn(const std::vector<DawSimulator
 // with 24 tracks, and a pedal whose note 60 is NEXT and whose CC 27 jumps to section 4.
 struct Stage {
     explicit Stage(const std::string& server)
-        : rig(server), daw(server, "daw", {24, {}, 0, 8, 19}), pedal(server, "pedal") {
+        : rig(server), daw(server, "daw", {24, {}, 0, 8}), pedal(server, "pedal") {
         app = std::make_unique<AppState>(StoreLocation::under(dir.path()), rig.settings, rig.loop);
         app->setMode(StrataMode::pro);
         Setlist set;
