@@ -1,6 +1,7 @@
 #include "jack/jack_midi_backend.h"
 #include "jack_server_suite.h"
 #include "jack_test_client.h"
+#include "support/midi_bytes.h"
 #include "support/test_support.h"
 
 #include <algorithm>
@@ -406,10 +407,7 @@ TEST_F(JackBackendTest, FeedbackReachesTheDestinationHandlersAndItsOutputIsNotRe
     // The engine connecting every source again does not bring it back.
     EXPECT_FALSE(backend->connectSource(e.inPort, ref, ref));
 
-    Bytes lcd = {0xF0, 0x00, 0x00, 0x66, 0x14, 0x12, 0x00};
-    for (char ch : std::string("Piano  Strings"))
-        lcd.push_back(static_cast<std::uint8_t>(ch));
-    lcd.push_back(0xF7);
+    const Bytes lcd = testing::lcdMessage(0, "Piano  Strings");
     // The second LED is dark: the engine reads it in this form whatever the server does on the
     // way.
     Bytes expected;
