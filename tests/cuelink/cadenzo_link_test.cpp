@@ -35,21 +35,17 @@ class CadenzoLinkTest : public ::testing::Test {
 protected:
     CadenzoLinkTest() {
         link = std::make_unique<CadenzoLink>(loop, CadenzoLink::Options{.openSocket = false});
-        bag += link->connection.changed.connect([this](const ConnectionState& s) {
-            changes.push_back(s);
-            changeTimes.push_back(loop.now() - start);
-        });
+        bag += link->connection.changed.connect(
+            [this](const ConnectionState& s) { changes.push_back(s); });
     }
 
     void feed(const std::string& text) { link->handleDatagram(cueBytes(text)); }
 
     strata::testing::LogCapture log;
     VirtualMainLoop loop;
-    const TimePoint start = loop.now();
     std::unique_ptr<CadenzoLink> link;
     ConnectionBag bag;
     std::vector<ConnectionState> changes;
-    std::vector<Duration> changeTimes;
 };
 
 } // namespace
@@ -251,10 +247,6 @@ TEST_F(CadenzoLinkTest, AnyEnvelopeFromCadenzoKeepsTheConnectionAliveButDiscover
     EXPECT_EQ(link->lastHeartbeat(), last);
     loop.advance(10s);
     EXPECT_EQ(changes, (std::vector<ConnectionState>{connected("FOH"), disconnected}));
-
-    // Once disconnected, further watchdog rounds write nothing.
-    loop.advance(60s);
-    EXPECT_EQ(changes.size(), 2u);
 }
 
 TEST_F(CadenzoLinkTest, MayBeDestroyedFromInsideItsOwnNotifications) {
