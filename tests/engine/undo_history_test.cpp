@@ -26,9 +26,6 @@ protected:
             history->endEdit();
         }
     }
-    std::array<std::int64_t, 3> positionNow() const {
-        return {app->currentSongIndex(), app->currentSectionIndex(), app->currentStepIndex()};
-    }
 
     std::unique_ptr<UndoHistory> history;
 };
