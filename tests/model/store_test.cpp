@@ -22,35 +22,21 @@ void writeFile(const fs::path& path, std::string_view bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-// Sets an environment variable for the scope, restoring the old value afterwards.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+// Sets an environment variable (nullptr: unsets it); returns the value it had.
+std::optional<std::string> setEnv(const char* name, const char* value) {
+    const char* old = std::getenv(name);
+    std::optional<std::string> was = old ? std::optional<std::string>(old) : std::nullopt;
+    value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    return was;
+}
 
 } // namespace
 
 TEST(StoreLocation, FollowsXdgDataHomeThenHomeAndFallsBackToHome) {
     TempDir tmp;
     const std::string home = (tmp.path() / "h").string();
-    ScopedEnv h("HOME", home.c_str());
+    const auto oldHome = setEnv("HOME", home.c_str());
+    const auto oldXdg = setEnv("XDG_DATA_HOME", nullptr);
     struct Row {
         const char* xdg;
         fs::path expected;
@@ -63,7 +49,7 @@ TEST(StoreLocation, FollowsXdgDataHomeThenHomeAndFallsBackToHome) {
         {"relative/data", tmp.path() / "h/.local/share"},
     };
     for (const auto& row : rows) {
-        ScopedEnv x("XDG_DATA_HOME", row.xdg);
+        setEnv("XDG_DATA_HOME", row.xdg);
         const auto location = StoreLocation::fromEnvironment();
         EXPECT_EQ(location.applicationSupport, row.expected);
         EXPECT_EQ(location.home, fs::path(home));
@@ -78,6 +64,8 @@ TEST(StoreLocation, FollowsXdgDataHomeThenHomeAndFallsBackToHome) {
               tmp.path() / "home" / "KorvelPatches" / "setlist.json");
     StoreLocation none{std::nullopt, tmp.path() / "home"};
     EXPECT_EQ(Store::filePath(none), tmp.path() / "home" / "KorvelPatches" / "setlist.json");
+    setEnv("HOME", oldHome ? oldHome->c_str() : nullptr);
+    setEnv("XDG_DATA_HOME", oldXdg ? oldXdg->c_str() : nullptr);
 }
 
 TEST(Store, SavesAtomicallyAndLoadsWhatItSaved) {
