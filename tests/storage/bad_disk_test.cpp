@@ -27,34 +27,23 @@ namespace {
 // A tmpfs of a few pages mounted over a fresh folder, unmounted at the end.
 class TinyFilesystem {
 public:
-    explicit TinyFilesystem(const fs::path& at) : at_(at) {
-        if (::mount("tmpfs", at.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k,mode=0755") ==
-            0) {
-            mounted_ = true;
-        } else {
-            error_ = std::strerror(errno);
-        }
-    }
+    explicit TinyFilesystem(const fs::path& folder)
+        : at(folder), mounted(::mount("tmpfs", folder.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                                      "size=64k,mode=0755") == 0),
+          error(mounted ? "" : std::strerror(errno)) {}
     ~TinyFilesystem() {
-        if (mounted_)
-            ::umount2(at_.c_str(), MNT_DETACH);
+        if (mounted)
+            ::umount2(at.c_str(), MNT_DETACH);
     }
-    TinyFilesystem(const TinyFilesystem&) = delete;
-    TinyFilesystem& operator=(const TinyFilesystem&) = delete;
-
-    bool mounted() const { return mounted_; }
-    const std::string& error() const { return error_; }
 
     bool setReadOnly(bool readOnly) {
-        unsigned long flags = MS_REMOUNT | MS_NOSUID | MS_NODEV;
-        if (readOnly)
-            flags |= MS_RDONLY;
-        return ::mount("tmpfs", at_.c_str(), "tmpfs", flags, "size=64k") == 0;
+        const unsigned long flags = MS_REMOUNT | MS_NOSUID | MS_NODEV | (readOnly ? MS_RDONLY : 0);
+        return ::mount("tmpfs", at.c_str(), "tmpfs", flags, "size=64k") == 0;
     }
 
     // Writes a file until the file system has no block left; returns its path.
     fs::path fill() const {
-        const fs::path filler = at_ / "filler";
+        const fs::path filler = at / "filler";
         const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         EXPECT_GE(fd, 0);
         // Whole pages while they fit, then ever smaller pieces for whatever is left.
@@ -66,18 +55,17 @@ public:
         return filler;
     }
 
-private:
-    fs::path at_;
-    bool mounted_ = false;
-    std::string error_;
+    const fs::path at;
+    const bool mounted;
+    const std::string error;
 };
 
 // An AppState whose store folder lies on a tiny file system of its own.
 class BadDisk : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(disk.mounted()) << "cannot mount a tmpfs (" << disk.error()
-                                    << "); run the suite through tools/mountns, as ctest does";
+        ASSERT_TRUE(disk.mounted) << "cannot mount a tmpfs (" << disk.error
+                                  << "); run the suite through tools/mountns, as ctest does";
         app = std::make_unique<AppState>(location, settings, loop);
         loop.advance(AppState::kSaveDebounce); // the start-up write
         ASSERT_FALSE(app->hasUnsavedChanges());
