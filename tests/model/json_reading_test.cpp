@@ -7,43 +7,13 @@ using json::IntegralFloats;
 using json::Json;
 
 // The nesting gate and the refusal of NUL bytes: the CueMessages envelope table and the setlist
-// codec's nesting test. Without the refusal the parser stops at a NUL and takes what came before.
+// codec's nesting test; integers with either rule for integral floats: the CueMessages LiveState
+// and Fire tables and the setlist codec's strict and tolerant tables. Without the refusal the
+// parser stops at a NUL and takes what came before.
 TEST(JsonReading, WithoutTheRefusalOfNulTheParserTakesWhatCameBeforeIt) {
     const auto lenient = json::parse(std::string("{\"a\":1}") + '\0' + "garbage", {.maxDepth = 4});
     ASSERT_TRUE(lenient);
     EXPECT_EQ(*lenient, Json({{"a", 1}}));
-}
-
-TEST(JsonReading, IntegersFollowTheRuleForIntegralFloats) {
-    struct Row {
-        const char* text;
-        std::optional<std::int64_t> refused, accepted;
-    };
-    const Row rows[] = {
-        {"3", 3, 3},
-        {"-9223372036854775808", INT64_MIN, INT64_MIN},
-        {"9223372036854775807", INT64_MAX, INT64_MAX},
-        {"9223372036854775808", std::nullopt, std::nullopt}, // beyond the signed range
-        {"3.0", std::nullopt, 3},
-        {"1e2", std::nullopt, 100},
-        {"-2.0", std::nullopt, -2},
-        {"2.5", std::nullopt, std::nullopt},
-        {"9.3e18", std::nullopt, std::nullopt},
-        {"-9.3e18", std::nullopt, std::nullopt},
-        {"\"2\"", std::nullopt, std::nullopt},
-        {"true", std::nullopt, std::nullopt},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.text);
-        const Json value = Json::parse(row.text);
-        EXPECT_EQ(json::readInteger(value, IntegralFloats::refused), row.refused);
-        EXPECT_EQ(json::readInteger(value, IntegralFloats::accepted), row.accepted);
-    }
-    EXPECT_EQ(
-        json::readInteger(Json::parse("9223372036854775808"), IntegralFloats::refused).reason(),
-        "integer out of range");
-    EXPECT_EQ(json::readInteger(Json::parse("2.5"), IntegralFloats::accepted).reason(),
-              "expected an integer");
 }
 
 TEST(JsonReading, FieldsKeepTheFirstFailureAndTolerantReadsNeverFail) {
