@@ -61,16 +61,20 @@ TEST_F(Undo, TypingBackToTheStartLeavesNoStepAndAForeignWriteInTheMiddleOfAVisit
     EXPECT_EQ(history->undoCount(), 2u);
 }
 
-TEST_F(Undo, ImportAndNewSetAreUndoneAndRedoneWhole) {
+// The connection settings and the position are not part of the history: an undo leaves them.
+TEST_F(Undo, ImportAndNewSetAreUndoneAndRedoneWholeAndTheConnectionSettingsAndPositionAreLeft) {
+    app->renameSong(0, "Opener");
     app->updateSetlist([](Setlist& set) {
         set.controlMode = ControlMode::ccMute;
         set.mackiePort = "Port 9";
         set.mackieTrackOffset = 8;
         return true;
     });
+    app->advance();
     const Setlist original = app->setlist();
     ASSERT_EQ(app->importSetlist("Song X\nIntro\n\nSong Y", false), 2);
     app->newSet();
+    EXPECT_EQ(history->undoCount(), 3u);
     EXPECT_EQ(songNames(), (Names{"New Song"}));
     EXPECT_EQ(positionNow(), (std::array<std::int64_t, 3>{0, 0, 0}));
     // A new set keeps the layers and how the DAW is reached.
@@ -80,12 +84,18 @@ TEST_F(Undo, ImportAndNewSetAreUndoneAndRedoneWhole) {
     EXPECT_EQ(app->setlist().mackieTrackOffset, 8);
 
     history->undo();
-    EXPECT_EQ(songNames(), (Names{"A", "B", "C", "Song X", "Song Y"}));
+    EXPECT_EQ(songNames(), (Names{"Opener", "B", "C", "Song X", "Song Y"}));
     history->undo();
     EXPECT_EQ(app->setlist(), original);
+    app->setCurrentSectionIndex(1);
+    history->undo();
+    EXPECT_EQ(song(0).name, "A");
+    EXPECT_EQ(app->setlist().controlMode, ControlMode::ccMute);
+    EXPECT_EQ(app->setlist().mackieTrackOffset, 8);
+    EXPECT_EQ(app->currentSectionIndex(), 1);
 
-    history->redo();
-    history->redo();
+    for (int i = 0; i < 3; ++i)
+        history->redo();
     EXPECT_EQ(songNames(), (Names{"New Song"}));
     EXPECT_EQ(app->setlist().name, "Untitled Set");
     EXPECT_EQ(app->setlist().layers, original.layers);
@@ -104,24 +114,6 @@ TEST_F(Undo, ThePerformerStaysOnTheSameSection) {
     history->undo();
     EXPECT_EQ(positionNow(), (std::array<std::int64_t, 3>{1, 2, 1}));
     EXPECT_EQ(app->currentSection()->name, "b3");
-}
-
-TEST_F(Undo, ConnectionSettingsAndThePositionAreNotPartOfTheHistory) {
-    app->renameSong(0, "Opener");
-    app->updateSetlist([](Setlist& set) {
-        set.controlMode = ControlMode::mackieControl;
-        set.mackieTrackOffset = 16;
-        return true;
-    });
-    app->advance();
-    EXPECT_EQ(history->undoCount(), 1u);
-
-    history->undo();
-    EXPECT_EQ(song(0).name, "A");
-    EXPECT_EQ(app->setlist().controlMode, ControlMode::mackieControl);
-    EXPECT_EQ(app->setlist().mackieTrackOffset, 16);
-    EXPECT_EQ(app->currentSectionIndex(), 1);
-    EXPECT_EQ(app->mode(), StrataMode::pro);
 }
 
 TEST_F(Undo, KeepsOnlyTheNewestStepsWithinItsLimitAndAlwaysTheNewestOne) {
