@@ -35,6 +35,7 @@ TEST(SetEdits, AnEditThatFindsNothingToDoReturnsNone) {
         {"new advance bars",            [&](Setlist s) { return edits::setAdvanceBars(s, 0, a, 0, 4); }, true},
         {"toggle a layer",              [&](Setlist s) { return edits::toggleLayer(s, 0, a, 0, layer); }, true},
         {"toggle beyond the steps",     [&](Setlist s) { return edits::toggleLayer(s, 0, a, 1, layer); }, false},
+        {"toggle elsewhere",            [&](Setlist s) { return edits::toggleLayer(s, 0, x, 0, layer); }, false},
         {"delete an unknown Moment",    [&](Setlist s) { return edits::deleteMoment(s, 0, a, Uuid::random()); }, false},
         {"same Moments",                [&](Setlist s) { return edits::setMoments(s, 0, a, {}); },       false},
         {"trigger of unknown Moment",   [&](Setlist s) { return edits::setMomentTrigger(s, Uuid::random(), AdvanceTrigger{}); }, false},
