@@ -114,36 +114,32 @@ TEST(CadenzoLinkStates, ConnectionFollowsTheDatagrams) {
     }
 }
 
-TEST_F(CadenzoLinkTest, LiveStateIsStoredBeforeTheTickAndAfterConnecting) {
-    std::vector<std::string> order;
+// Each message to its own event, at once. What the decoded values are: the CueMessages tables;
+// what the program makes of them: the live suite.
+TEST_F(CadenzoLinkTest,
+       LiveStateIsStoredAfterConnectingAndEventsArriveAtOnceAndOnlyAfterSubscribing) {
+    std::vector<std::string> heard;
     bag += link->connection.changed.connect([&](const ConnectionState&) {
-        order.push_back(link->liveState() ? "connection with state" : "connection");
+        heard.push_back(link->liveState() ? "connection with state" : "connection");
     });
     bag += link->liveTick.connect([&](const LiveState& s) {
-        order.push_back("tick");
+        heard.push_back("tick");
         EXPECT_EQ(link->liveState(), s);
         EXPECT_EQ(link->connection.get(), connected("Cadenzo"));
     });
-    feed(liveState);
-    EXPECT_EQ(order, (std::vector<std::string>{"connection", "tick"}));
-    ASSERT_TRUE(link->liveState());
-    EXPECT_EQ(link->liveState()->bpm, 90.0);
-}
-
-// Each message to its own event, at once. What the decoded values are: the CueMessages tables;
-// what the program makes of them: the live suite.
-TEST_F(CadenzoLinkTest, EventsArriveSynchronouslyAndOnlyAfterSubscribing) {
     const std::vector<std::string> each{R"({"type":"FIRE","songIdx":4,"sectionIdx":-2})",
                                         R"({"type":"SETLIST_SNAPSHOT","songs":[]})",
                                         R"({"type":"MARKER_HIT","name":"Drop"})", liveState};
     for (const auto& d : each)
-        feed(d); // handled before anyone listens: not replayed to later subscribers
-    std::vector<std::string> heard;
+        feed(d); // handled before anyone else listens: not replayed to later subscribers
+    EXPECT_EQ(heard, (std::vector<std::string>{"connection", "tick"}));
+    ASSERT_TRUE(link->liveState());
+    EXPECT_EQ(link->liveState()->bpm, 90.0);
+    heard.clear();
     bag += link->fire.connect(
         [&](const Fire& f) { heard.push_back("fire " + std::to_string(f.songIdx)); });
     bag += link->snapshot.connect([&](const SetlistSnapshot&) { heard.push_back("snapshot"); });
     bag += link->markerHit.connect([&](const MarkerHit& m) { heard.push_back(m.name); });
-    bag += link->liveTick.connect([&](const LiveState&) { heard.push_back("tick"); });
     loop.advance(1s);
     EXPECT_TRUE(heard.empty());
     feed(R"({"type":"FIRE","songIdx":4})"); // invalid: no event
