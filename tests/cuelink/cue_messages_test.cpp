@@ -47,11 +47,6 @@ std::string nested(int depth) {
 
 } // namespace
 
-TEST(CueMessages, DiscoveryDatagramIsTheFixedTwentyThreeBytes) {
-    EXPECT_EQ(std::string(kDiscoveryDatagram), "{\"type\":\"STRATA_HELLO\"}");
-    EXPECT_EQ(envelopeOf(cueBytes(kDiscoveryDatagram)), Envelope{"STRATA_HELLO"});
-}
-
 TEST(CueMessages, Envelope) {
     runTable<Envelope>(
         {
@@ -82,9 +77,12 @@ TEST(CueMessages, Envelope) {
             {"number beyond double range", R"({"type":"X","n":1e400})", std::nullopt},
             {"nesting at the limit", nested(kMaxJsonNesting), Envelope{"HELLO"}},
             {"nesting beyond the limit", nested(kMaxJsonNesting + 1), std::nullopt},
-            {"brackets inside strings do not nest",
-             R"({"type":"[[[[[[[[[[[[[[[[[[[[\"{{{{{{{{{{"})",
-             Envelope{R"([[[[[[[[[[[[[[[[[[[["{{{{{{{{{{)"}},
+            {"brackets inside strings, after an escaped quote too, do not nest",
+             R"({"type":"[[[[[[[[[[[[[[[[[[[[\"{{{{{{{{{{{{{{{{{{{{"})",
+             Envelope{R"([[[[[[[[[[[[[[[[[[[["{{{{{{{{{{{{{{{{{{{{)"}},
+            {"closing brackets bring the nesting down",
+             R"({"type":"X","x":[[],[],[],[],[],[],[],[],[],[],[],[],[],[],[],[],[]]})",
+             Envelope{"X"}},
             {"longer than any datagram",
              R"({"type":"X","p":")" + std::string(kMaxDatagramSize, 'a') + R"("})", std::nullopt},
         },
@@ -131,7 +129,6 @@ TEST(CueMessages, SetlistSnapshot) {
              R"({"type":"SETLIST_SNAPSHOT","x":[{"name":1,"sections":2}],"songs":[{"name":"A","sections":["V"],"m":{"name":3}}]})",
              SetlistSnapshot{{Song{"A", {"V"}, std::nullopt, std::nullopt}}}},
             {"songs missing", R"({"type":"SETLIST_SNAPSHOT"})", std::nullopt},
-            {"songs null", R"({"type":"SETLIST_SNAPSHOT","songs":null})", std::nullopt},
             {"songs object", R"({"type":"SETLIST_SNAPSHOT","songs":{}})", std::nullopt},
             {"song not an object", R"({"type":"SETLIST_SNAPSHOT","songs":[1]})", std::nullopt},
             {"song without name", R"({"type":"SETLIST_SNAPSHOT","songs":[{"sections":[]}]})",
@@ -189,18 +186,18 @@ TEST(CueMessages, LiveState) {
              R"({"type":"LIVE_STATE","songIdx":9223372036854775808,"sectionIdx":0})", std::nullopt},
             {"integer far beyond 64 bits", R"({"type":"LIVE_STATE","songIdx":1e19,"sectionIdx":0})",
              std::nullopt},
+            {"negative integer far beyond 64 bits",
+             R"({"type":"LIVE_STATE","songIdx":0,"sectionIdx":-9.3e18})", std::nullopt},
+            {"negative integer written as a fraction",
+             R"({"type":"LIVE_STATE","songIdx":-2.0,"sectionIdx":-1e1})", minimal(-2, -10)},
             {"huge digit string",
              R"({"type":"LIVE_STATE","songIdx":)" + std::string(400, '9') + R"(,"sectionIdx":0})",
              std::nullopt},
             {"index as text", R"({"type":"LIVE_STATE","songIdx":"1","sectionIdx":2})",
              std::nullopt},
             {"section index missing", R"({"type":"LIVE_STATE","songIdx":1})", std::nullopt},
-            {"section index null", R"({"type":"LIVE_STATE","songIdx":1,"sectionIdx":null})",
-             std::nullopt},
             {"playing as number", head + R"(,"playing":1})", std::nullopt},
-            {"playing as text", head + R"(,"playing":"true"})", std::nullopt},
             {"bpm as text", head + R"(,"bpm":"120"})", std::nullopt},
-            {"bpm as boolean", head + R"(,"bpm":true})", std::nullopt},
             {"next section as number", head + R"(,"nextSection":5})", std::nullopt},
         },
         messageOf<LiveState>);
@@ -249,7 +246,7 @@ TEST(CueMessages, DatagramSelectsTheTypedMessageByExactType) {
     const std::vector<Row> rows{
         {R"({"type":"FIRE","songIdx":3,"sectionIdx":4})", "FIRE", Fire{3, 4}},
         {R"({"type":"GOODBYE","host":"h"})", "GOODBYE", std::monostate{}},
-        {R"({"type":"STRATA_HELLO"})", "STRATA_HELLO", std::monostate{}},
+        {kDiscoveryDatagram.data(), "STRATA_HELLO", std::monostate{}},
         // A valid envelope whose typed message is invalid still decodes as an envelope.
         {R"({"type":"FIRE","songIdx":3})", "FIRE", std::monostate{}},
         {R"({"type":"HELLO"})", "HELLO", std::monostate{}},
@@ -259,6 +256,7 @@ TEST(CueMessages, DatagramSelectsTheTypedMessageByExactType) {
         {R"({"type":5,"songIdx":3,"sectionIdx":4})", std::nullopt, std::monostate{}},
         {R"(nonsense)", std::nullopt, std::monostate{}},
     };
+    EXPECT_EQ(std::string(kDiscoveryDatagram), R"({"type":"STRATA_HELLO"})"); // the fixed bytes
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
         const auto decoded = decodeDatagram(cueBytes(row.text));

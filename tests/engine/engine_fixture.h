@@ -3,6 +3,7 @@
 #include "support/core_stack.h"
 
 #include <algorithm>
+#include <array>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -46,6 +47,9 @@ protected:
         app->setCurrentSongIndex(song);
         app->setCurrentSectionIndex(section);
         app->setCurrentStepIndex(step);
+    }
+    std::array<std::int64_t, 3> positionNow() const {
+        return {app->currentSongIndex(), app->currentSectionIndex(), app->currentStepIndex()};
     }
     // Fires a hand-made Moment, so that the current section has Moment bookkeeping to lose.
     Moment armMomentState() {

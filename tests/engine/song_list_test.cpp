@@ -72,9 +72,7 @@ TEST_F(SongList, ImportAppendsOrReplacesAndSelectsTheFirstNewSong) {
 
         EXPECT_EQ(app->importSetlist("Song X\nIntro\n\nSong Y\nVerse", c.replace), 2);
         EXPECT_EQ(songNames(), c.songs);
-        EXPECT_EQ((std::array{app->currentSongIndex(), app->currentSectionIndex(),
-                              app->currentStepIndex()}),
-                  (std::array<std::int64_t, 3>{c.selected, 0, 0}));
+        EXPECT_EQ(positionNow(), (std::array<std::int64_t, 3>{c.selected, 0, 0}));
         EXPECT_EQ(app->setlist().name, "Test Set"); // only the songs change
         EXPECT_EQ(app->setlist().layers, set.layers);
         EXPECT_EQ(app->setlist().mackieTrackOffset, 16);

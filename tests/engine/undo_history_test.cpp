@@ -26,17 +26,20 @@ protected:
             history->endEdit();
         }
     }
-    std::array<std::int64_t, 3> positionNow() const {
-        return {app->currentSongIndex(), app->currentSectionIndex(), app->currentStepIndex()};
-    }
 
     std::unique_ptr<UndoHistory> history;
 };
 
 // One visit of a field as one step, a second visit as another, and redo, through the real field:
-// tst_setlist's undo test. Here: a write from elsewhere in the middle of a visit.
-TEST_F(Undo, AForeignWriteInTheMiddleOfAVisitStartsTheNextStep) {
+// tst_setlist's undo test. Here: typing back to the start leaves no step, typing on in the same
+// visit is one again, and a write from elsewhere in the middle of a visit starts the next step.
+TEST_F(Undo, TypingBackToTheStartLeavesNoStepAndAForeignWriteInTheMiddleOfAVisitStartsTheNext) {
     const std::uint64_t session = history->newSession();
+    typeSetName("Test Set!", session);
+    history->beginEdit(session);
+    app->renameSet("Test Set");
+    history->endEdit();
+    EXPECT_FALSE(history->canUndo());
     typeSetName("Live", session);
     app->renameSong(0, "Opener"); // not typing: e.g. a cue-link snapshot arriving
     typeSetName("Live!", session);
@@ -58,30 +61,20 @@ TEST_F(Undo, AForeignWriteInTheMiddleOfAVisitStartsTheNextStep) {
     EXPECT_EQ(history->undoCount(), 2u);
 }
 
-TEST_F(Undo, TypingBackToTheStartLeavesNoStep) {
-    const std::uint64_t session = history->newSession();
-    typeSetName("Test Set!", session);
-    history->beginEdit(session);
-    app->renameSet("Test Set");
-    history->endEdit();
-    EXPECT_FALSE(history->canUndo());
-    // Typing on in the same visit is a step again.
-    typeSetName("Test Set?", session);
-    EXPECT_EQ(history->undoCount(), 1u);
-    history->undo();
-    EXPECT_EQ(app->setlist().name, "Test Set");
-}
-
-TEST_F(Undo, ImportAndNewSetAreUndoneAndRedoneWhole) {
+// The connection settings and the position are not part of the history: an undo leaves them.
+TEST_F(Undo, ImportAndNewSetAreUndoneAndRedoneWholeAndTheConnectionSettingsAndPositionAreLeft) {
+    app->renameSong(0, "Opener");
     app->updateSetlist([](Setlist& set) {
         set.controlMode = ControlMode::ccMute;
         set.mackiePort = "Port 9";
         set.mackieTrackOffset = 8;
         return true;
     });
+    app->advance();
     const Setlist original = app->setlist();
     ASSERT_EQ(app->importSetlist("Song X\nIntro\n\nSong Y", false), 2);
     app->newSet();
+    EXPECT_EQ(history->undoCount(), 3u);
     EXPECT_EQ(songNames(), (Names{"New Song"}));
     EXPECT_EQ(positionNow(), (std::array<std::int64_t, 3>{0, 0, 0}));
     // A new set keeps the layers and how the DAW is reached.
@@ -91,12 +84,18 @@ TEST_F(Undo, ImportAndNewSetAreUndoneAndRedoneWhole) {
     EXPECT_EQ(app->setlist().mackieTrackOffset, 8);
 
     history->undo();
-    EXPECT_EQ(songNames(), (Names{"A", "B", "C", "Song X", "Song Y"}));
+    EXPECT_EQ(songNames(), (Names{"Opener", "B", "C", "Song X", "Song Y"}));
     history->undo();
     EXPECT_EQ(app->setlist(), original);
+    app->setCurrentSectionIndex(1);
+    history->undo();
+    EXPECT_EQ(song(0).name, "A");
+    EXPECT_EQ(app->setlist().controlMode, ControlMode::ccMute);
+    EXPECT_EQ(app->setlist().mackieTrackOffset, 8);
+    EXPECT_EQ(app->currentSectionIndex(), 1);
 
-    history->redo();
-    history->redo();
+    for (int i = 0; i < 3; ++i)
+        history->redo();
     EXPECT_EQ(songNames(), (Names{"New Song"}));
     EXPECT_EQ(app->setlist().name, "Untitled Set");
     EXPECT_EQ(app->setlist().layers, original.layers);
@@ -115,24 +114,6 @@ TEST_F(Undo, ThePerformerStaysOnTheSameSection) {
     history->undo();
     EXPECT_EQ(positionNow(), (std::array<std::int64_t, 3>{1, 2, 1}));
     EXPECT_EQ(app->currentSection()->name, "b3");
-}
-
-TEST_F(Undo, ConnectionSettingsAndThePositionAreNotPartOfTheHistory) {
-    app->renameSong(0, "Opener");
-    app->updateSetlist([](Setlist& set) {
-        set.controlMode = ControlMode::mackieControl;
-        set.mackieTrackOffset = 16;
-        return true;
-    });
-    app->advance();
-    EXPECT_EQ(history->undoCount(), 1u);
-
-    history->undo();
-    EXPECT_EQ(song(0).name, "A");
-    EXPECT_EQ(app->setlist().controlMode, ControlMode::mackieControl);
-    EXPECT_EQ(app->setlist().mackieTrackOffset, 16);
-    EXPECT_EQ(app->currentSectionIndex(), 1);
-    EXPECT_EQ(app->mode(), StrataMode::pro);
 }
 
 TEST_F(Undo, KeepsOnlyTheNewestStepsWithinItsLimitAndAlwaysTheNewestOne) {

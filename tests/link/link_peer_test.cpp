@@ -3,10 +3,10 @@
 // must see the peer, its tempo and its tempo changes, and its transport; steps and a bar-anchored
 // Moment then follow the session's bars.
 
+#include "engine/engine_fixture.h"
 #include "link_beat_session.h"
 #include "midi_jack/jack_rig.h"
 #include "pty_peer.h"
-#include "support/core_stack.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -39,23 +39,15 @@ TEST(LinkPeer, StrataFollowsThePeersTempoTransportAndBars) {
     CoreStack core;
     core.makeState();
     core.app->setMode(StrataMode::pro); // steps
-    Setlist set;
-    set.name = "Link";
-    Layer layer = Layer::fresh();
-    layer.name = "Pad";
-    set.layers.push_back(layer);
-    Song song = Song::fresh();
-    song.name = "One";
-    Section verse = Section::named("Verse");
+    Setlist set = makeSet({{"One", "Verse"}}, {"Pad"});
+    Section& verse = set.songs[0].sections[0];
     verse.steps.resize(3, verse.steps.at(0));
     verse.steps[0].advanceBars = 2;
     verse.steps[1].advanceBars = 2;
     Moment moment = Moment::fresh();
     moment.anchor = FireAnchor::barsAfterStart(1);
-    moment.muteLayerIDs.insert(layer.id);
+    moment.muteLayerIDs.insert(set.layers[0].id);
     verse.moments.push_back(moment);
-    song.sections.push_back(std::move(verse));
-    set.songs.push_back(std::move(song));
     set.timeSource = TimeSource::link;
     core.app->setSetlist(std::move(set));
     core.loop.runPending();

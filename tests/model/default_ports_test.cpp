@@ -9,12 +9,6 @@ using namespace strata;
 
 namespace {
 
-Layer layerOn(std::string port) {
-    Layer layer = Layer::fresh();
-    layer.portName = std::move(port);
-    return layer;
-}
-
 Moment momentWith(std::vector<std::string> patchPorts, std::vector<std::string> ccPorts) {
     Moment m = Moment::fresh();
     for (auto& port : patchPorts)
@@ -52,8 +46,10 @@ TEST(DefaultPorts, ANewLayerFollowsTheLastLayerThatHasAPort) {
     };
     for (const Row& row : rows) {
         Setlist set;
-        for (const auto& port : row.layerPorts)
-            set.layers.push_back(layerOn(port));
+        for (const auto& port : row.layerPorts) {
+            set.layers.push_back(Layer::fresh());
+            set.layers.back().portName = port;
+        }
         EXPECT_EQ(defaultLayerPort(set), row.expected) << ::testing::PrintToString(row.layerPorts);
     }
 }

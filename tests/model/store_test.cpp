@@ -22,35 +22,21 @@ void writeFile(const fs::path& path, std::string_view bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-// Sets an environment variable for the scope, restoring the old value afterwards.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+// Sets an environment variable (nullptr: unsets it); returns the value it had.
+std::optional<std::string> setEnv(const char* name, const char* value) {
+    const char* old = std::getenv(name);
+    std::optional<std::string> was = old ? std::optional<std::string>(old) : std::nullopt;
+    value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    return was;
+}
 
 } // namespace
 
 TEST(StoreLocation, FollowsXdgDataHomeThenHomeAndFallsBackToHome) {
     TempDir tmp;
     const std::string home = (tmp.path() / "h").string();
-    ScopedEnv h("HOME", home.c_str());
+    const auto oldHome = setEnv("HOME", home.c_str());
+    const auto oldXdg = setEnv("XDG_DATA_HOME", nullptr);
     struct Row {
         const char* xdg;
         fs::path expected;
@@ -63,7 +49,7 @@ TEST(StoreLocation, FollowsXdgDataHomeThenHomeAndFallsBackToHome) {
         {"relative/data", tmp.path() / "h/.local/share"},
     };
     for (const auto& row : rows) {
-        ScopedEnv x("XDG_DATA_HOME", row.xdg);
+        setEnv("XDG_DATA_HOME", row.xdg);
         const auto location = StoreLocation::fromEnvironment();
         EXPECT_EQ(location.applicationSupport, row.expected);
         EXPECT_EQ(location.home, fs::path(home));
@@ -78,24 +64,8 @@ TEST(StoreLocation, FollowsXdgDataHomeThenHomeAndFallsBackToHome) {
               tmp.path() / "home" / "KorvelPatches" / "setlist.json");
     StoreLocation none{std::nullopt, tmp.path() / "home"};
     EXPECT_EQ(Store::filePath(none), tmp.path() / "home" / "KorvelPatches" / "setlist.json");
-}
-
-TEST(Store, SavesAtomicallyAndLoadsWhatItSaved) {
-    TempDir tmp;
-    const auto location = StoreLocation::under(tmp.path());
-    EXPECT_FALSE(Store::load(location)); // no file yet: nothing, and nothing said
-    Setlist set = Setlist::empty();
-    set.songs[0].tempo = 98.5;
-    LogCapture log;
-    ASSERT_TRUE(Store::write(location, set));
-    set.name = "Second";
-    ASSERT_TRUE(Store::write(location, set));
-    EXPECT_EQ(Store::load(location), set);
-    const auto file = Store::filePath(location);
-    EXPECT_EQ(readFile(file), encodeSetlist(set));
-    EXPECT_EQ(filesIn(file.parent_path()),
-              std::vector<std::string>{"setlist.json"}); // no leftovers
-    EXPECT_TRUE(log.lines().empty());
+    setEnv("HOME", oldHome ? oldHome->c_str() : nullptr);
+    setEnv("XDG_DATA_HOME", oldXdg ? oldXdg->c_str() : nullptr);
 }
 
 TEST(Store, UnreadableFileIsKeptAsideBeforeAnySaveCanReplaceIt) {
@@ -133,13 +103,14 @@ TEST(Store, UnreadableFileIsKeptAsideBeforeAnySaveCanReplaceIt) {
     EXPECT_EQ(filesIn(file.parent_path()).size(), 3u);
 }
 
-TEST(Store, FailedWriteSaysWhyLeavesTheOldFileAndTheNextSaveTriesAgain) {
+TEST(Store, FailedWriteSaysWhyLeavesTheOldFileAndTheNextSaveTriesAgainAndLoadsWhatItSaved) {
     TempDir tmp;
     const auto location = StoreLocation::under(tmp.path());
     const auto file = Store::filePath(location);
+    LogCapture log;
+    EXPECT_FALSE(Store::load(location)); // no file yet: nothing, and nothing said
     // A non-empty folder where the file should be: the final rename must fail (even for root).
     fs::create_directories(file / "blocker");
-    LogCapture log;
     std::string error;
     std::error_code code;
     EXPECT_FALSE(Store::write(location, Setlist::empty(), &error, &code));
@@ -151,8 +122,15 @@ TEST(Store, FailedWriteSaysWhyLeavesTheOldFileAndTheNextSaveTriesAgain) {
               std::vector<std::string>{"setlist.json"}); // temp removed
 
     fs::remove_all(file);
-    EXPECT_TRUE(Store::write(location, Setlist::empty()));
-    EXPECT_TRUE(Store::load(location));
+    Setlist set = Setlist::empty();
+    set.songs[0].tempo = 98.5;
+    ASSERT_TRUE(Store::write(location, set));
+    set.name = "Second";
+    ASSERT_TRUE(Store::write(location, set));
+    EXPECT_EQ(Store::load(location), set);
+    EXPECT_EQ(readFile(file), encodeSetlist(set));
+    EXPECT_EQ(filesIn(file.parent_path()), std::vector<std::string>{"setlist.json"});
+    EXPECT_TRUE(log.lines().empty());
 }
 
 TEST(Store, LoadRemovesUnfinishedSavesOfProcessesThatAreGoneAndNothingElse) {

@@ -12,26 +12,6 @@
 
 using namespace strata;
 
-namespace {
-
-// A scheduling call that answers from a script (true: granted) and notes what it was asked for.
-struct ScriptedRaise {
-    std::vector<bool> answers;
-    std::vector<int> asked;
-    std::size_t next = 0;
-
-    RealTimeRequest operator()(int priority) {
-        asked.push_back(priority);
-        RealTimeRequest request;
-        request.priority = priority;
-        request.granted = answers.at(next++);
-        request.error = request.granted ? 0 : EPERM;
-        return request;
-    }
-};
-
-} // namespace
-
 TEST(ThreadPriority, APriorityBelowTheEnginesOrTheFallbackWithoutOne) {
     struct Case {
         int engine;
@@ -65,11 +45,16 @@ TEST(ThreadPriority, TheLogHearsTheFirstGrantAndTheFirstRefusalOnly) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ScriptedRaise script;
-        script.answers = c.answers;
+        // The scheduling call answers from the script (true: granted), noting what it was asked.
+        std::vector<int> asked;
         std::vector<std::string> lines;
         RealTimeThreads threads(
-            9, [&](int priority) { return script(priority); },
+            9,
+            [&](int priority) {
+                const bool granted = c.answers.at(asked.size());
+                asked.push_back(priority);
+                return RealTimeRequest{priority, granted, granted ? 0 : EPERM};
+            },
             [&](std::string_view line) { lines.emplace_back(line); });
         for (std::size_t k = 0; k < c.answers.size(); ++k) {
             const std::string who(1, static_cast<char>('a' + k));
@@ -78,7 +63,7 @@ TEST(ThreadPriority, TheLogHearsTheFirstGrantAndTheFirstRefusalOnly) {
         }
         EXPECT_EQ(lines, c.lines);
         // Every thread asked for the one priority.
-        EXPECT_EQ(script.asked, std::vector<int>(c.answers.size(), 9));
+        EXPECT_EQ(asked, std::vector<int>(c.answers.size(), 9));
     }
 }
 
@@ -88,10 +73,7 @@ TEST(ThreadPriority, ThreadsStartingTogetherStillMakeOneLine) {
     RealTimeThreads threads(
         5,
         [](int priority) {
-            RealTimeRequest refused;
-            refused.priority = priority;
-            refused.error = EPERM;
-            return refused;
+            return RealTimeRequest{priority, false, EPERM};
         },
         [&](std::string_view line) { lines.emplace_back(line); });
     std::vector<std::thread> starting;
