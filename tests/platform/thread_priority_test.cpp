@@ -1,5 +1,5 @@
 // Which priority the mute path's threads ask for, and what the log says when the system grants
-// or refuses it. The scheduling call itself is the platform's (posix_thread_priority_test.cpp);
+// or refuses it. The scheduling call itself is the platform's (backend_common_test.cpp);
 // here it is scripted, so that a refusal can be had on any machine.
 
 #include "platform/thread_priority.h"
