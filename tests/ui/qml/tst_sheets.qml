@@ -130,12 +130,10 @@ ViewTestCase {
         view.shell.showSetup = true
         tryVerify(() => sheetOpen("setupGuide"))
         compare(find("guideHeading").text, "CC Mute")
-        compare(stepTitles().length, 5)
 
         click("segment_MainStage")
         click("segment_Mackie")
         compare(find("guideHeading").text, "Mackie")
-        compare(stepTitles().length, 6)
         verify(stepTitles()[0].includes("MainStage"), stepTitles()[0])
         rowsShowTheSteps()
         // The steps name the ports of the MIDI system that runs.
@@ -145,15 +143,10 @@ ViewTestCase {
 
         click("segment_Ardour")
         verify(stepTitles()[0].includes("Ardour"), stepTitles()[0])
-        rowsShowTheSteps()
         click("segment_CC Mute")
-        compare(stepTitles().length, 5)
+        rowsShowTheSteps()
         verify(view.guide.closingLine.includes("Ardour"), view.guide.closingLine)
         click("segment_Mackie")
-
-        click("segment_Logic Pro")
-        verify(stepTitles()[0].includes("Logic Pro"), stepTitles()[0])
-        rowsShowTheSteps()
         compare(view.appState.isPro, false, "the guide changes no setting")
         compare(rig.stored("/controlMode"), undefined)
 
