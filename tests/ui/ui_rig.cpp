@@ -56,14 +56,6 @@ void UiRig::advance(Duration d) {
     settle();
 }
 
-std::vector<MemoryMidiProbe::Bytes> UiRig::heard() const {
-    return midi.heardPackets(daw);
-}
-
-void UiRig::clearHeard() {
-    midi.clearHeard();
-}
-
 void UiRig::cueHello(const std::string& host) {
     const std::string datagram = R"({"type":"HELLO","host":")" + host + R"("})";
     link->handleDatagram(cueBytes(datagram));
