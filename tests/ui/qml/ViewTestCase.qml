@@ -78,6 +78,11 @@ TestCase {
         return item
     }
 
+    // The Mackie buttons the DAW heard pressed (note on, velocity 127), by note.
+    function heardPresses() {
+        return rig.heard().filter(p => p.length === 3 && p[0] === 0x90 && p[2] === 0x7F).map(p => p[1])
+    }
+
     // The CC messages the DAW heard, as "channel/cc/value" (channel from 1).
     function heardCCs() {
         return rig.heard().filter(p => (p[0] & 0xF0) === 0xB0)

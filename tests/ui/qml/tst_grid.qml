@@ -335,8 +335,7 @@ ViewTestCase {
         rig.advance(200)
         verify(view.appState.momentActive)
         // Only Piano's strip (the first, mute button note 0x10) is pressed.
-        const presses = rig.heard().filter(b => b[0] === 0x90 && b[2] === 0x7F).map(b => b[1])
-        compare(presses, [0x10])
+        compare(heardPresses(), [0x10])
     }
 
     function test_aNumberReachesTheDawOnlyWhenCommitted_data() {

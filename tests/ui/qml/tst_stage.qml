@@ -63,8 +63,7 @@ ViewTestCase {
         verify(view.appState.stageMode, "the button takes the click")
         verify(view.appState.momentActive)
         verify(inside(first, "firedMark").visible)
-        const presses = rig.heard().filter(b => b[0] === 0x90 && b[2] === 0x7F).map(b => b[1])
-        compare(presses, [0x10])
+        compare(heardPresses(), [0x10])
 
         keyClick(Qt.Key_Right)
         verify(!find("stageMoments").visible, "only the current section's Moments")
