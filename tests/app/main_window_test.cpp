@@ -2,7 +2,6 @@
 // appearance steps once it is shown, and its keyboard commands move the performer.
 
 #include "main_window.h"
-#include "spin_until.h"
 #include "ui_rig.h"
 
 #include <QQmlApplicationEngine>
@@ -11,8 +10,6 @@
 #include <gtest/gtest.h>
 
 using namespace strata;
-
-using strata::testing::spinUntil;
 
 TEST(MainWindow, OpensAtLeast1080By640AppearsAfterItIsShownAndTakesTheSectionKeys) {
     // A returning user: no sheet is up (a modal sheet takes the keys while it is open).
@@ -29,7 +26,7 @@ TEST(MainWindow, OpensAtLeast1080By640AppearsAfterItIsShownAndTakesTheSectionKey
     EXPECT_EQ(window->minimumSize(), QSize(1080, 640));
     EXPECT_FALSE(rig.live->hasAppeared()); // not inside the event that showed it
     window->requestActivate();
-    ASSERT_TRUE(spinUntil([&] { return rig.live->hasAppeared() && window->isActive(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.live->hasAppeared() && window->isActive(); }));
 
     // The keys reach the view's commands through the real window (the QML tests cover each key).
     QTest::keyClick(window, Qt::Key_Right);
