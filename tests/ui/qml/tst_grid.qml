@@ -426,19 +426,4 @@ ViewTestCase {
         compare(moment.patches.map(p => p.port), ["Synth", "Synth"])
         compare(moment.ccs.map(c => c.port), ["", ""], "each kind of row follows its own")
     }
-
-    function test_enterInANameFieldGivesTheArrowKeysBack() {
-        const field = find("songName")
-        mouseClick(field)
-        verify(field.activeFocus)
-        keyClick(Qt.Key_End)
-        keyClick("x")
-        compare(view.grid.songName, "Northern Lightsx")
-        keyClick(Qt.Key_Right) // moves the text cursor while editing
-        compare(view.grid.currentSection, 0)
-        keyClick(Qt.Key_Return)
-        verify(!field.activeFocus)
-        keyClick(Qt.Key_Right)
-        compare(view.grid.currentSection, 1)
-    }
 }

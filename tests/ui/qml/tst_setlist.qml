@@ -253,6 +253,18 @@ ViewTestCase {
         verify(!name.activeFocus)
         keyClick(Qt.Key_Right)
         compare(view.appState.sectionIndex, 1)
+
+        // And for the song's name above the grid.
+        const title = find("songName")
+        mouseClick(title)
+        verify(title.activeFocus)
+        keyClick(Qt.Key_End)
+        typeText("x")
+        compare(view.grid.songName, "Rushx")
+        keyClick(data.key)
+        verify(!title.activeFocus)
+        keyClick(Qt.Key_Right)
+        compare(view.appState.sectionIndex, 2)
     }
 
     function test_aRowDeletedWhileItsNameIsEditedLeavesTheKeysToTheWindow() {
