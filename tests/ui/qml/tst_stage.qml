@@ -26,17 +26,6 @@ ViewTestCase {
         compare(find("stageNext").text, "\u2014 END")
     }
 
-    function test_anEmptyRowReadsSilent() {
-        view.appState.setStageMode(true)
-        view.live.setPro(false)
-        // The intro of the first song plays the piano only; a Moment mutes the piano.
-        rig.fireMoment()
-        verify(find("stageSilent").visible)
-        compare(find("stageSilent").text, "SILENT")
-        verify(!find("stagePills").visible)
-        verify(find("momentBadge").visible)
-    }
-
     // What the DAW hears of a Moment fired by hand is the Moments editor's TEST (tst_grid).
     function test_handFiredMomentsOfTheSectionHaveButtonsThatFireThem() {
         view.appState.setStageMode(true)
