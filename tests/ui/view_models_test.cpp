@@ -252,14 +252,13 @@ public:
                     line += QStringLiteral(" ") + QString::fromLatin1(names[role]);
                 events << line;
             });
-        QObject::connect(&model, &QAbstractItemModel::rowsInserted,
-                         [this](const QModelIndex&, int first, int last) {
-                             events << QStringLiteral("inserted %1-%2").arg(first).arg(last);
-                         });
-        QObject::connect(&model, &QAbstractItemModel::rowsRemoved,
-                         [this](const QModelIndex&, int first, int last) {
-                             events << QStringLiteral("removed %1-%2").arg(first).arg(last);
-                         });
+        const auto rows = [this](const char* what) {
+            return [this, what](const QModelIndex&, int first, int last) {
+                events << QStringLiteral("%1 %2-%3").arg(what).arg(first).arg(last);
+            };
+        };
+        QObject::connect(&model, &QAbstractItemModel::rowsInserted, rows("inserted"));
+        QObject::connect(&model, &QAbstractItemModel::rowsRemoved, rows("removed"));
         QObject::connect(&model, &QAbstractItemModel::modelReset,
                          [this] { events << QStringLiteral("reset"); });
     }
@@ -356,34 +355,28 @@ TEST_F(ViewModels, ASectionChangeMovesThePositionAndTheMixOnly) {
     EXPECT_EQ(sections.events.last(), "removed 5-6");
 }
 
-// The setlist pane's song rows.
-class SongRows : public ViewModels {
-protected:
-    QAbstractItemModel& rows() { return *rig.models->setlist.songs(); }
-
-    // The rows as the list shows them: name and section count.
-    std::vector<std::pair<QString, int>> shown() {
+// The setlist pane's song rows, as the list shows them (name and section count), against the set.
+TEST_F(ViewModels, SongRowsFollowEveryKindOfChangeWithoutAReset) {
+    QAbstractItemModel& rows = *rig.models->setlist.songs();
+    const auto roles = rows.roleNames();
+    const int nameRole = roles.key("name"), countRole = roles.key("sectionCount");
+    const auto shown = [&] {
         std::vector<std::pair<QString, int>> out;
-        const auto names = rows().roleNames();
-        const int nameRole = names.key("name"), countRole = names.key("sectionCount");
-        for (int i = 0; i < rows().rowCount(); ++i)
-            out.emplace_back(rows().data(rows().index(i, 0), nameRole).toString(),
-                             rows().data(rows().index(i, 0), countRole).toInt());
+        for (int i = 0; i < rows.rowCount(); ++i)
+            out.emplace_back(rows.data(rows.index(i, 0), nameRole).toString(),
+                             rows.data(rows.index(i, 0), countRole).toInt());
         return out;
-    }
-    std::vector<std::pair<QString, int>> inTheSet() {
+    };
+    const auto inTheSet = [&] {
         std::vector<std::pair<QString, int>> out;
         for (const Song& song : rig.app->setlist().songs)
             out.emplace_back(QString::fromStdString(song.name),
                              static_cast<int>(song.sections.size()));
         return out;
-    }
-};
-
-TEST_F(SongRows, FollowEveryKindOfChangeWithoutAReset) {
+    };
     // Aborts the test on any inconsistent signal sequence.
-    QAbstractItemModelTester tester(&rows(), QAbstractItemModelTester::FailureReportingMode::Fatal);
-    QSignalSpy resets(&rows(), &QAbstractItemModel::modelReset);
+    QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy resets(&rows, &QAbstractItemModel::modelReset);
     SetlistModel& pane = rig.models->setlist;
     UndoModel& undo = *rig.models->appState.undo();
 
@@ -406,7 +399,7 @@ TEST_F(SongRows, FollowEveryKindOfChangeWithoutAReset) {
                  return true;
              });
          }},
-        {"twins swap", [&] { pane.moveSongUp(static_cast<int>(rows().rowCount()) - 1); }},
+        {"twins swap", [&] { pane.moveSongUp(rows.rowCount() - 1); }},
         {"replace", [&] { pane.importSetlist("Only\na", true); }},
         {"new set", [&] { pane.newSet(); }},
         {"delete the last", [&] { pane.deleteSong(0); }},
