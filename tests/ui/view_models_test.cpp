@@ -524,6 +524,9 @@ TEST_F(ViewModels, AChosenSourceIsStoredAsItsDeviceAndFollowedUnderANewNumber) {
 // state and tempo; leaving a source brings Cadenzo back as it was.
 TEST_F(ViewModels, CaptionShowsEachTimeSourcesStateAndTempo) {
     rig.cueHello("FOH-Mac");
+    QSignalSpy connection(&cue(), &CueModel::connectionChanged);
+    rig.cueHello("FOH-Mac");
+    EXPECT_EQ(connection.count(), 0) << "a repeated greeting changes nothing on screen";
     EXPECT_EQ(cue().caption(), QStringLiteral("CUE \u00B7 FOH-Mac"));
     EXPECT_FALSE(cue().clockSource());
     EXPECT_TRUE(cue().clockDevices().contains(QStringLiteral("DAW Clock")));
