@@ -48,7 +48,7 @@ ViewTestCase {
                && block.y + block.height <= body.contentY + body.height + 0.5
     }
 
-    function test_aLongSongShowsTheCurrentSection() {
+    function test_aLongSongShowsTheCurrentSectionAndTheRowMenuOfOneFarDown() {
         lengthenSong(60)
         const body = find("sectionsView")
         // Each move starts where the one before it left the view.
@@ -71,11 +71,9 @@ ViewTestCase {
         }
         // Blocks far from the view are not kept.
         tryVerify(() => findChild(body, "section_40") === null, patience)
-    }
 
-    function test_theRowMenuOfASectionFarDownFollowsItsEdits() {
+        // The row menu of a section far down follows its edits.
         goPro()
-        lengthenSong(60)
         view.grid.addStep(50)
         view.grid.selectRow(50, 1)
         tryVerify(() => inSight(50))
