@@ -93,16 +93,10 @@ void UiRig::addHandFiredMoment(const std::string& name, const std::string& devic
         moment.muteLayerIDs.insert(app->setlist().layers.front().id);
     if (!device.empty())
         moment.trigger = AdvanceTrigger{device, AdvanceTrigger::Kind::note, note};
-    const Uuid sectionID = section->id;
-    app->updateSetlist([&](Setlist& set) {
-        for (Song& song : set.songs)
-            for (Section& s : song.sections)
-                if (s.id == sectionID) {
-                    s.moments.push_back(moment);
-                    return true;
-                }
-        return false;
-    });
+    const MomentsBinding moments = app->momentsBinding(section->id);
+    auto list = moments.get();
+    list.push_back(moment);
+    moments.set(std::move(list));
     settle();
 }
 
