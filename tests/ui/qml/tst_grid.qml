@@ -124,7 +124,6 @@ ViewTestCase {
         // holds and takes no click.
         mouseClick(badge(0, 0))
         compare(badge(0, 0).text, "2 bars \u2192")
-        verify(badge(0, 1).help.startsWith("Last step"))
         mouseClick(badge(0, 1))
         compare(badge(0, 1).text, "hold")
         compare(view.grid.sections.get(0).rows[1].badge, "hold")
