@@ -135,15 +135,18 @@ ViewTestCase {
         verify(Qt.colorEqual(find("cueDot").color, dark))
     }
 
-    function test_activityLights() {
+    function test_activityLightsAndTheirHelp() {
         verify(!find("dawLight").visible, "no DAW light in CC Mute mode")
         verify(!find("midiLight").lit)
         rig.stampTransmit()
         verify(find("midiLight").lit)
 
+        const ccHelp = find("lightsHelp").text
         view.live.setControlMode("mackieControl")
         verify(find("dawLight").visible)
         compare(find("dawLight").text, "DAW ?")
+        verify(find("lightsHelp").text !== ccHelp && find("lightsHelp").text.includes("DAW"),
+               "with a surface the help explains the DAW light too")
 
         // The MIDI system goes away and comes back while the window is open.
         rig.setMidiAvailable(false)
@@ -152,14 +155,8 @@ ViewTestCase {
         rig.setMidiAvailable(true)
         verify(!find("midiUnavailable").visible)
         verify(find("midiLight").visible)
-    }
 
-    function test_hoverHelp() {
-        const ccHelp = find("lightsHelp").text
-        view.live.setControlMode("mackieControl")
-        verify(find("lightsHelp").text !== ccHelp && find("lightsHelp").text.includes("DAW"),
-               "with a surface the help explains the DAW light too")
-
+        // A control's help shows when the pointer rests on it.
         mouseMove(find("allOnButton"))
         tryVerify(() => findChild(find("allOnButton"), "help").visible, patience)
     }
