@@ -60,7 +60,6 @@ public:
     std::optional<int> stop(int signal, std::chrono::milliseconds timeout);
     // Waits for the program to end by itself; its exit code as stop() gives it.
     std::optional<int> waitForExit(std::chrono::milliseconds timeout) { return stop(0, timeout); }
-    bool running() const { return pid_ > 0; }
     // The running program's process id (for /proc figures), or -1.
     pid_t pid() const { return pid_; }
 

@@ -1,16 +1,14 @@
 #include "qt_main_loop.h"
 #include "qt_settings.h"
-#include "spin_until.h"
 #include "support/test_support.h"
 
 #include <QCoreApplication>
+#include <QTest>
 #include <gtest/gtest.h>
 #include <thread>
 
 using namespace strata;
 using namespace std::chrono_literals;
-
-using strata::testing::spinUntil;
 
 TEST(QtSettings, BooleansStoredAsTextReadBackAsBooleans) {
     strata::testing::TempDir dir;
@@ -46,7 +44,7 @@ TEST(QtMainLoop, PostsFromAnotherThreadRunOnTheMainThreadInOrder) {
             });
     });
     producer.join();
-    ASSERT_TRUE(spinUntil([&] { return order.size() == 50; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return order.size() == 50; }));
     EXPECT_TRUE(allOnMain);
     for (int i = 0; i < 50; ++i)
         EXPECT_EQ(order[i], i);
@@ -63,7 +61,7 @@ TEST(QtMainLoop, DroppedTimerNeverFiresAndRepeatingTimerStopsItself) {
             rep.reset();
     });
     auto last = loop.after(20ms, [&] { ++oneShot; });
-    ASSERT_TRUE(spinUntil([&] { return oneShot == 1 && !rep; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return oneShot == 1 && !rep; }));
     EXPECT_EQ(dropped, 0);
     EXPECT_EQ(repeats, 3);
 }

@@ -2,9 +2,8 @@
 // the middle of a session and comes back, and the cue link is flooded with malformed and valid
 // datagrams. Through both the program keeps its position and its state, and a NEXT press still
 // reaches the DAW. A simulated DAW with a Mackie Control surface (mute toggles, LED feedback)
-// reads "Strata"; a test client plays the footswitch; the test plays Cadenzo.
-//
-// Times are printed for the record, never asserted: the assertions are that things arrive.
+// reads "Strata"; a test client plays the footswitch; the test plays Cadenzo. The assertions are
+// that things arrive, never how long they took.
 
 #include "app_process.h"
 #include "cuelink/cadenzo_link.h"
@@ -18,8 +17,6 @@
 
 #include <atomic>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
@@ -46,14 +43,10 @@ std::vector<bool> mutesOf(int section) {
     return mutes;
 }
 
-// What the kernel holds for the sockets bound to the cue-link port in this network namespace:
-// datagrams queued but not read yet (bytes), and datagrams dropped because the queue was full.
-struct CuePortQueue {
-    long queuedBytes = 0;
-    long drops = 0;
-};
-CuePortQueue cuePortQueue() {
-    CuePortQueue total;
+// The bytes of datagrams queued but not read yet on the sockets bound to the cue-link port in this
+// network namespace, as the kernel tells them.
+long cuePortQueuedBytes() {
+    long total = 0;
     std::ifstream table("/proc/net/udp");
     std::string line;
     std::getline(table, line); // the header
@@ -68,14 +61,9 @@ CuePortQueue cuePortQueue() {
         if (colon == std::string::npos ||
             std::stoul(f[1].substr(colon + 1), nullptr, 16) != cue_link::kPort)
             continue;
-        total.queuedBytes += std::stol(f[4].substr(f[4].find(':') + 1), nullptr, 16);
-        total.drops += std::stol(f.back());
+        total += std::stol(f[4].substr(f[4].find(':') + 1), nullptr, 16);
     }
     return total;
-}
-
-double millisSince(SteadyClock::time_point t) {
-    return std::chrono::duration<double, std::milli>(SteadyClock::now() - t).count();
 }
 
 // The program, its JACK server, the DAW and the footswitch.
@@ -136,24 +124,17 @@ public:
     bool waitForMutes(const std::vector<bool>& want, std::chrono::milliseconds timeout) {
         return waitUntil([&] { return daw_->mutes() == want; }, timeout);
     }
-    // Presses NEXT on the footswitch; how long until the DAW's mutes are those of `section`
-    // (none when they never were within `timeout`).
-    std::optional<double> pressNext(int section, std::chrono::milliseconds timeout = 20s) {
-        const auto sent = SteadyClock::now();
+    // Presses NEXT on the footswitch; whether the DAW's mutes become those of `section`.
+    bool pressNext(int section) {
         pedal_->send(pedalOut_, {0x90, kNextNote, 100});
         pedal_->send(pedalOut_, {0x80, kNextNote, 0});
-        if (!waitForMutes(mutesOf(section), timeout))
-            return std::nullopt;
-        return millisSince(sent);
+        return waitForMutes(mutesOf(section), 20s);
     }
-    // Cadenzo fires a section; how long until the DAW's mutes are those of it.
-    std::optional<double> fire(int section, std::chrono::milliseconds timeout = 20s) {
-        const auto sent = SteadyClock::now();
+    // Cadenzo fires a section; whether the DAW's mutes become those of it.
+    bool fire(int section) {
         cadenzo_.send(R"({"type":"FIRE","songIdx":0,"sectionIdx":)" + std::to_string(section) +
                       "}");
-        if (!waitForMutes(mutesOf(section), timeout))
-            return std::nullopt;
-        return millisSince(sent);
+        return waitForMutes(mutesOf(section), 20s);
     }
 
     JackTestServer& server() { return server_; }
@@ -182,16 +163,6 @@ void quit(StageRig& rig) {
 
 } // namespace
 
-// The footswitch, Cadenzo and an orderly quit on the server alone (this one runs on PipeWire too).
-TEST(StrataStage, FollowsTheFootswitchAndCadenzoAndQuitsOnSigterm) {
-    StageRig rig;
-    ASSERT_NO_FATAL_FAILURE(rig.start());
-    EXPECT_TRUE(rig.pressNext(1)) << rig.app().output();
-    EXPECT_TRUE(rig.fire(5)) << rig.app().output();
-    EXPECT_TRUE(rig.pressNext(6)) << rig.app().output();
-    quit(rig);
-}
-
 TEST(StrataStage, JackServerGoesAwayAndComesBackWhileThePositionMovesOn) {
     StageRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.start());
@@ -218,30 +189,26 @@ TEST(StrataStage, JackServerGoesAwayAndComesBackWhileThePositionMovesOn) {
         // Back under the same name (the program follows the server it was started with).
         std::string error;
         ASSERT_TRUE(rig.server().start(&error)) << error;
-        const auto restarted = SteadyClock::now();
         ASSERT_TRUE(rig.app().waitForLine("[MIDI] JACK server is back", 20s, outputBefore))
             << rig.app().output();
-        const double backAfter = millisSince(restarted);
 
         // A DAW that connects now is brought to the position the program holds.
         ASSERT_NO_FATAL_FAILURE(rig.openClients());
         ASSERT_NO_FATAL_FAILURE(rig.wireDaw());
         ASSERT_TRUE(rig.waitForMutes(mutesOf(section), 20s)) << rig.app().output();
         // And the footswitch works again.
-        const auto next = rig.pressNext(++section);
-        ASSERT_TRUE(next) << rig.app().output();
-        std::printf("outage %d: program back %.0f ms after the server; NEXT then took %.1f ms\n",
-                    outage, backAfter, *next);
+        ASSERT_TRUE(rig.pressNext(++section)) << rig.app().output();
     }
     quit(rig);
 }
 
+// The footswitch before, during and after the flood, Cadenzo after it and an orderly quit (this one
+// runs on PipeWire too).
 TEST(StrataStage, CueLinkFloodLeavesPositionStateAndResponsiveness) {
     StageRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.start());
     int section = 0;
-    const auto quiet = rig.pressNext(++section);
-    ASSERT_TRUE(quiet) << rig.app().output();
+    ASSERT_TRUE(rig.pressNext(++section)) << rig.app().output();
 
     // What the flood sends, in turn: mostly datagrams that cost the decoder its most (16 KB of
     // JSON that breaks at the end, or parses but is no valid message), oversize ones, binary
@@ -259,8 +226,7 @@ TEST(StrataStage, CueLinkFloodLeavesPositionStateAndResponsiveness) {
         R"({"type":"NOT_A_TYPE"})",
         R"({"type":"FIRE","songIdx":0})",
     };
-    const long rate = std::getenv("STRATA_FLOOD_RATE") ? std::atol(std::getenv("STRATA_FLOOD_RATE"))
-                                                       : 20000; // datagrams per second
+    constexpr long rate = 20000; // datagrams per second
     std::atomic<bool> flooding{true};
     std::atomic<long> sent{0};
     std::thread flood([&] {
@@ -274,45 +240,25 @@ TEST(StrataStage, CueLinkFloodLeavesPositionStateAndResponsiveness) {
                 std::this_thread::sleep_until(due);
         }
     });
-    const auto floodStart = SteadyClock::now();
-    std::vector<double> during;
     for (int press = 0; press < 4; ++press) {
         std::this_thread::sleep_for(500ms);
-        const auto took = rig.pressNext(++section);
-        EXPECT_TRUE(took) << "NEXT during the flood did not reach the DAW";
-        if (took)
-            during.push_back(*took);
+        EXPECT_TRUE(rig.pressNext(++section)) << "NEXT during the flood did not reach the DAW";
     }
     flooding = false;
     flood.join();
-    const double floodSeconds = millisSince(floodStart) / 1000.0;
 
     // A datagram that meets a full receive queue is lost on the way, before the program could do
     // anything about it; Cadenzo's FIRE below is sent once the program has read the backlog.
     const auto drainStart = SteadyClock::now();
-    while (cuePortQueue().queuedBytes > 0) {
+    while (cuePortQueuedBytes() > 0) {
         ASSERT_LT(SteadyClock::now(), drainStart + 20s)
             << "the program stopped reading the cue link";
         std::this_thread::sleep_for(1ms);
     }
-    const double drainMs = millisSince(drainStart);
-    const long dropped = cuePortQueue().drops;
 
     // After the flood: Cadenzo's FIRE and the footswitch both get through, from where the
     // position was.
-    const auto fire = rig.fire(section = 8);
-    EXPECT_TRUE(fire) << rig.app().output();
-    const auto after = rig.pressNext(++section);
-    EXPECT_TRUE(after) << rig.app().output();
-
-    std::printf("flood: %ld datagrams in %.1f s (%.0f/s asked for %ld/s); %ld dropped by the "
-                "kernel on a full queue; backlog read %.1f ms after the flood\n",
-                sent.load(), floodSeconds, static_cast<double>(sent.load()) / floodSeconds, rate,
-                dropped, drainMs);
-    std::printf("NEXT -> DAW mutes: quiet %.1f ms; during the flood", *quiet);
-    for (double ms : during)
-        std::printf(" %.1f", ms);
-    std::printf(" ms; after it %.1f ms; FIRE after it %.1f ms\n", after.value_or(-1),
-                fire.value_or(-1));
+    EXPECT_TRUE(rig.fire(section = 8)) << rig.app().output();
+    EXPECT_TRUE(rig.pressNext(++section)) << rig.app().output();
     quit(rig);
 }

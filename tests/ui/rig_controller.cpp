@@ -31,7 +31,7 @@ void RigController::advance(int milliseconds) {
 
 QVariantList RigController::heard() const {
     QVariantList packets;
-    for (const auto& packet : rig_->heard()) {
+    for (const auto& packet : rig_->midi.heardPackets(rig_->daw)) {
         QVariantList bytes;
         for (std::uint8_t b : packet)
             bytes << int(b);
@@ -41,7 +41,7 @@ QVariantList RigController::heard() const {
 }
 
 void RigController::clearHeard() {
-    rig_->clearHeard();
+    rig_->midi.clearHeard();
 }
 
 void RigController::pressNote(const QString& device, int note) {

@@ -56,14 +56,6 @@ void UiRig::advance(Duration d) {
     settle();
 }
 
-std::vector<MemoryMidiProbe::Bytes> UiRig::heard() const {
-    return midi.heardPackets(daw);
-}
-
-void UiRig::clearHeard() {
-    midi.clearHeard();
-}
-
 void UiRig::cueHello(const std::string& host) {
     const std::string datagram = R"({"type":"HELLO","host":")" + host + R"("})";
     link->handleDatagram(cueBytes(datagram));
@@ -101,16 +93,10 @@ void UiRig::addHandFiredMoment(const std::string& name, const std::string& devic
         moment.muteLayerIDs.insert(app->setlist().layers.front().id);
     if (!device.empty())
         moment.trigger = AdvanceTrigger{device, AdvanceTrigger::Kind::note, note};
-    const Uuid sectionID = section->id;
-    app->updateSetlist([&](Setlist& set) {
-        for (Song& song : set.songs)
-            for (Section& s : song.sections)
-                if (s.id == sectionID) {
-                    s.moments.push_back(moment);
-                    return true;
-                }
-        return false;
-    });
+    const MomentsBinding moments = app->momentsBinding(section->id);
+    auto list = moments.get();
+    list.push_back(moment);
+    moments.set(std::move(list));
     settle();
 }
 

@@ -6,7 +6,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 class QQmlApplicationEngine;
 class QQuickWindow;
@@ -35,10 +34,6 @@ public:
     void settle();
     // Moves virtual time on (the queue settled first and after).
     void advance(Duration d);
-
-    // What the DAW heard from the main surface since the last clearHeard().
-    std::vector<MemoryMidiProbe::Bytes> heard() const;
-    void clearHeard();
 
     // Cadenzo greets the group from `host`.
     void cueHello(const std::string& host);

@@ -2,10 +2,14 @@ import QtQuick
 import QtTest
 import Strata.Ui
 
-// A TestCase that builds a fresh launch (new core objects, new view) for every test function. The
-// root item of the test file must be visible and hold this case, or mouse events go nowhere.
+// A TestCase that builds a fresh launch (new core objects, new view) for every test function. It is
+// the root of its test file and, unlike a plain TestCase, visible at the window's size, or mouse
+// events would go nowhere.
 TestCase {
     id: testCase
+    width: 1280
+    height: 800
+    visible: true
 
     // The ContentView of the running test.
     property Item view
@@ -42,9 +46,9 @@ TestCase {
         rig.loadDemoSet()
         rig.advance(5000) // whatever the start lit has gone dark
         const props = rig.models()
-        props.width = parent.width
-        props.height = parent.height
-        view = createTemporaryObject(viewComponent, parent, props)
+        props.width = width
+        props.height = height
+        view = createTemporaryObject(viewComponent, testCase, props)
         verify(view, "the main view loads")
         waitForRendering(view)
     }
@@ -72,6 +76,11 @@ TestCase {
         const item = findChild(typeof outer === "string" ? find(outer) : outer, name)
         verify(item, "found " + name)
         return item
+    }
+
+    // The Mackie buttons the DAW heard pressed (note on, velocity 127), by note.
+    function heardPresses() {
+        return rig.heard().filter(p => p.length === 3 && p[0] === 0x90 && p[2] === 0x7F).map(p => p[1])
     }
 
     // The CC messages the DAW heard, as "channel/cc/value" (channel from 1).
