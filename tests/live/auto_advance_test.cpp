@@ -319,7 +319,6 @@ TEST_F(AutoAdvanceTest, WithASendLeadTheStepChangesAheadAndItsMutesAreDueOnTheBa
         const TimePoint bar = loop.now() + 16s;
         EXPECT_EQ(clock().dueAt(), bar - lead);
         midi.recordTimedSends();
-        midi.clearTimedSends();
 
         loop.advanceTo(bar - lead - 1ms);
         EXPECT_EQ(app->currentStepIndex(), 0);

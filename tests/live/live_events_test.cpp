@@ -23,7 +23,7 @@ TEST_F(LiveTest, FootswitchWalksTheSetAndTheMackieMutesFollowOncePerChange) {
 
     live->start(); // the program starts it before it builds the window
     settleBanks();
-    Packets first = bankHome();
+    Packets first = bankMove(0);
     press(first, mute(0));
     EXPECT_EQ(heard(), first);
     live->appear(); // the window appears: nothing is sent a second time

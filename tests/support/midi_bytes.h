@@ -41,10 +41,6 @@ inline Packets bankMove(int right) {
     press(out, mackie::kBankRight, right);
     return out;
 }
-// The bank move to the first track that a first push starts with.
-inline Packets bankHome() {
-    return bankMove(0);
-}
 
 // Mute LED reports of the DAW for one unit's strips: lit for the given strips, dark otherwise.
 inline Bytes ledReport(std::initializer_list<int> lit) {
