@@ -18,10 +18,7 @@ TEST(MackieOutput, FirstSendMovesTheBankThenPressesWhatDiffersFromTheLedsTheDawR
     // The DAW's session has tracks 2 and 3 muted already; it says so after the bank move, before
     // the presses.
     rig.midi.sendToDestination(rig.service->virtualDestinationRef(false), {ledReport({1, 2})});
-    const Duration waited = rig.settleBanks();
-    // The DAW connected just before: its full-state report is awaited too.
-    EXPECT_GE(waited, MidiService::kConnectionSettle);
-    EXPECT_LE(waited, MidiService::kConnectionSettle + std::chrono::milliseconds(10));
+    rig.settleBanks();
 
     Packets expected = bankMove(0);
     press(expected, mute(2)); // unmute track 3
@@ -90,22 +87,6 @@ TEST(MackieOutput, ASettleWaitsForTheBankReportALaggingInputThreadStillHolds) {
     run(10, true);
     EXPECT_FALSE(rig.settling());
     EXPECT_EQ(rig.heard(), bankMove(1));
-
-    // An input that never catches up holds the presses no longer than the settle's limit.
-    rig.midi.clearHeard();
-    rig.service->resetMackieShadow();
-    rig.service->sendSectionState(layers, idsAt(layers, {1}), ControlMode::mackieControl,
-                                  std::nullopt, 16);
-    rig.settle();
-    const auto limit =
-        std::chrono::duration_cast<std::chrono::milliseconds>(MidiService::kSettleLimit);
-    run(static_cast<int>(limit.count()) - 10, false);
-    EXPECT_TRUE(rig.settling());
-    run(200, false);
-    EXPECT_FALSE(rig.settling());
-    Packets expected = bankMove(2);
-    press(expected, mute(1));
-    EXPECT_EQ(rig.heard(), expected);
 }
 
 TEST(MackieOutput, ASettleOutlastsAServerStalledWithItsBankMovesStillWaiting) {

@@ -73,16 +73,6 @@ TEST(SurfaceConnection, InCcModeTheLayersOnThatPortAreSentAgain) {
     EXPECT_TRUE(rig.midi.receivedBy(synth).empty()) << "other ports are not sent to again";
 }
 
-// Its changes reaching the toolbar: the toolbar's QML test.
-TEST(SurfaceConnection, AnEngineStartedWithoutMidiSaysSo) {
-    MemoryMidiProbe gone;
-    gone.setAvailable(false);
-    VirtualMainLoop loop;
-    MemorySettings settings;
-    MidiService service(gone, loop, settings);
-    EXPECT_FALSE(service.midiAvailable.get());
-}
-
 TEST(SurfaceConnection, ADawConnectingWhileTheBankMovesGoOutGetsWhatItMayHaveMissed) {
     // A system in cycles of a millisecond: the return to the first track is handed over in cycle
     // 100 and its presses go out one every other cycle from there. A DAW reported connected in a
