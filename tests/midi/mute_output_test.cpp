@@ -9,8 +9,7 @@ using namespace strata::testing;
 TEST(MackieOutput, FirstSendMovesTheBankThenPressesWhatDiffersFromTheLedsTheDawReports) {
     MidiRig rig;
     const auto layers = makeLayers(5);
-    rig.service->sendSectionState(layers, idsAt(layers, {1, 3}), ControlMode::mackieControl,
-                                  std::nullopt, 0);
+    rig.queueMackie(layers, idsAt(layers, {1, 3}));
     rig.settle();
     // The bank moves go out at once; the presses that depend on them wait for the bank to settle.
     EXPECT_EQ(rig.heard(), bankMove(0));
@@ -35,12 +34,10 @@ TEST(MackieOutput, FirstSendMovesTheBankThenPressesWhatDiffersFromTheLedsTheDawR
 
     // The same state again sends nothing at all; a change presses only what differs, at once.
     rig.midi.clearHeard();
-    rig.service->sendSectionState(layers, idsAt(layers, {1, 3}), ControlMode::mackieControl,
-                                  std::nullopt, 0);
+    rig.queueMackie(layers, idsAt(layers, {1, 3}));
     rig.settle();
     EXPECT_TRUE(rig.heard().empty());
-    rig.service->sendSectionState(layers, idsAt(layers, {3, 4}), ControlMode::mackieControl,
-                                  std::nullopt, 0);
+    rig.queueMackie(layers, idsAt(layers, {3, 4}));
     rig.settle();
     EXPECT_EQ(rig.heard(), presses({mute(1), mute(4)}));
     EXPECT_FALSE(rig.settling());
@@ -65,7 +62,7 @@ TEST(MackieOutput, ASettleWaitsForTheBankReportALaggingInputThreadStillHolds) {
     };
     const MidiRef feedback = rig.service->virtualDestinationRef(false);
     const auto layers = makeLayers(8);
-    rig.service->sendSectionState(layers, {}, ControlMode::mackieControl, std::nullopt, 0);
+    rig.queueMackie(layers, {});
     rig.settle();
     rig.midi.sendToDestination(feedback, {ledReport({})});
     run(400, true);
@@ -75,8 +72,7 @@ TEST(MackieOutput, ASettleWaitsForTheBankReportALaggingInputThreadStillHolds) {
     // has moved, but the input thread is held back well beyond the settle's time.
     rig.midi.clearHeard();
     rig.service->resetMackieShadow();
-    rig.service->sendSectionState(layers, idsAt(layers, {0}), ControlMode::mackieControl,
-                                  std::nullopt, 8);
+    rig.queueMackie(layers, idsAt(layers, {0}), 8);
     rig.settle();
     run(100, false);
     EXPECT_TRUE(rig.settling()) << "the bank's report has not reached the queue";
@@ -97,8 +93,7 @@ TEST(MackieOutput, ASettleOutlastsAServerStalledWithItsBankMovesStillWaiting) {
     rig.midi.setCycles(10, 10); // the DAW connected well before
     rig.midi.holdOutput(true);
     const auto layers = makeLayers(8);
-    rig.service->sendSectionState(layers, idsAt(layers, {0}), ControlMode::mackieControl,
-                                  std::nullopt, 8);
+    rig.queueMackie(layers, idsAt(layers, {0}), 8);
     rig.settle();
     for (int ms = 0; ms < 5000; ++ms) {
         rig.loop.advance(std::chrono::milliseconds(1));
@@ -122,13 +117,10 @@ TEST(MackieOutput, ASettleOutlastsAServerStalledWithItsBankMovesStillWaiting) {
 TEST(MackieOutput, SectionChangesDuringASettleEndInTheLatestState) {
     MidiRig rig;
     const auto layers = makeLayers(4);
-    rig.service->sendSectionState(layers, idsAt(layers, {0}), ControlMode::mackieControl,
-                                  std::nullopt, 0);
-    rig.service->sendSectionState(layers, idsAt(layers, {1}), ControlMode::mackieControl,
-                                  std::nullopt, 0);
+    rig.queueMackie(layers, idsAt(layers, {0}));
+    rig.queueMackie(layers, idsAt(layers, {1}));
     rig.settle();
-    rig.service->sendSectionState(layers, idsAt(layers, {1, 2}), ControlMode::mackieControl,
-                                  std::nullopt, 0);
+    rig.queueMackie(layers, idsAt(layers, {1, 2}));
     rig.settleBanks();
     Packets expected = bankMove(0);
     press(expected, mute(1));
@@ -140,8 +132,7 @@ TEST(MackieOutput, SectionChangesDuringASettleEndInTheLatestState) {
     const MidiRef synth = rig.midi.addDestination("Synth");
     rig.midi.clearHeard();
     rig.service->resetMackieShadow();
-    rig.service->sendSectionState(layers, idsAt(layers, {3}), ControlMode::mackieControl,
-                                  std::nullopt, 8);
+    rig.queueMackie(layers, idsAt(layers, {3}), 8);
     rig.service->sendProgramChange(5, 1, "Synth");
     rig.settle();
     EXPECT_EQ(rig.midi.receivedBy(synth), (Packets{{0xC0, 5}}));

@@ -97,8 +97,7 @@ TEST(SurfaceConnection, ADawConnectingWhileTheBankMovesGoOutGetsWhatItMayHaveMis
         rig.midi.setCycles(100, 100);
         rig.midi.holdOutput(true);
         const auto layers = makeLayers(8);
-        rig.service->sendSectionState(layers, {}, ControlMode::mackieControl, std::nullopt,
-                                      c.offset);
+        rig.queueMackie(layers, {}, c.offset);
         rig.settle();
         rig.midi.setCycles(c.reportedInCycle, c.reportedInCycle);
         rig.midi.holdOutput(c.stillGoingOut);
@@ -118,7 +117,7 @@ TEST(SurfaceConnection, ADawConnectingWhileTheBankMovesGoOutGetsWhatItMayHaveMis
     const auto newcomer = rig.midi.listen(rig.service->virtualSourceRef(false));
     rig.settle();
     rig.midi.setCycles(101, 101);
-    rig.service->sendSectionState(makeLayers(8), {}, ControlMode::mackieControl, std::nullopt, 0);
+    rig.queueMackie(makeLayers(8), {});
     rig.settle();
     Packets expected;
     press(expected, mackie::kBankLeft, 33);
