@@ -32,9 +32,7 @@ protected:
         growTo(steps, 3);
         steps[0].advanceBars = bars;
         steps[1].advanceBars = bars;
-        start(std::move(set));
-        live->appear();
-        settle();
+        show(std::move(set));
     }
     // Cadenzo's state arrives, and keeps arriving twice a second as while it plays.
     void plays(const std::string& extra) {
