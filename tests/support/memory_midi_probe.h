@@ -83,45 +83,31 @@ public:
         std::lock_guard lock(mutex_);
         answered_ = std::move(handler);
     }
-    struct Claimed {
-        std::uint64_t generation = 0;
-        std::size_t index = 0;
-    };
     // A press from `source` read by the real-time side: when an armed answer fires for it, it is
     // claimed and its bytes are heard at once (one packet per message), as the callback writes
     // them; the input thread is told later (handAnswered).
-    std::optional<Claimed> pressPrepared(MidiRef source, const Bytes& press) {
+    std::optional<PreparedPool::Claim> pressPrepared(MidiRef source, const Bytes& press) {
         const PreparedPool::Table* table = prepared_.armed();
         if (!table || press.size() < 2)
             return std::nullopt;
-        for (std::size_t i = 0; i < table->set.count; ++i) {
-            const PreparedAnswer& answer = table->set.answers[i];
-            if (!answer.fires(press[0], press[1], press.size() > 2 ? press[2] : 0, source))
-                continue;
-            PreparedPool::Claim claim;
-            if (!answer.answerable || !prepared_.claim(*table, i, claim))
-                return std::nullopt;
-            hearAnswer(table->set, i);
-            return Claimed{claim.generation, claim.index};
-        }
+        for (std::size_t i = 0; i < table->set.count; ++i)
+            if (table->set.answers[i].fires(press[0], press[1], press.size() > 2 ? press[2] : 0,
+                                            source))
+                return claimAndHear(*table, i);
         return std::nullopt;
     }
     bool sendPrepared(std::uint64_t generation, std::size_t index) override {
         std::lock_guard lock(preparedMutex_);
         const PreparedPool::Table* table = prepared_.armedTable(generation);
-        if (!table || index >= table->set.count || !table->set.answers[index].answerable)
+        if (!table || index >= table->set.count || !claimAndHear(*table, index))
             return false;
-        PreparedPool::Claim claim;
-        if (!prepared_.claim(*table, index, claim))
-            return false;
-        hearAnswer(table->set, index);
         preparedSends_.fetch_add(1);
         return true;
     }
     // Answers sent through sendPrepared so far.
     int preparedSends() const { return preparedSends_.load(); }
     // The claimed press reaches the input thread (this thread plays it).
-    void handAnswered(const Claimed& claimed) {
+    void handAnswered(const PreparedPool::Claim& claimed) {
         AnsweredHandler handler;
         {
             std::lock_guard lock(mutex_);
@@ -357,13 +343,19 @@ public:
     }
 
 private:
-    // An answer's bytes, one packet per three-byte message, as the DAW hears them.
-    void hearAnswer(const PreparedAnswerSet& set, std::size_t index) {
-        const PreparedAnswer& answer = set.answers[index];
+    // Claims an answerable answer; its bytes, one packet per three-byte message, are heard.
+    std::optional<PreparedPool::Claim> claimAndHear(const PreparedPool::Table& table,
+                                                    std::size_t index) {
+        const PreparedAnswer& answer = table.set.answers[index];
+        PreparedPool::Claim claim;
+        if (!answer.answerable || !prepared_.claim(table, index, claim))
+            return std::nullopt;
         std::lock_guard lock(mutex_);
         for (std::size_t k = 0; k < PreparedAnswer::kOutputs; ++k)
             for (std::size_t at = 0; at + 3 <= answer.length[k]; at += 3)
-                hearLocked(set.outputs[k], Bytes(&answer.bytes[k][at], &answer.bytes[k][at] + 3));
+                hearLocked(table.set.outputs[k],
+                           Bytes(&answer.bytes[k][at], &answer.bytes[k][at] + 3));
+        return claim;
     }
     // Every listener of `source` hears `packet`. Callers hold mutex_.
     void hearLocked(MidiRef source, const Bytes& packet) {
