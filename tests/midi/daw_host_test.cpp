@@ -1,5 +1,6 @@
 // Mute output per DAW host: Logic Pro / MainStage (each unit banks on its own, CC mutes carry the
 // state) and Ardour (main unit and extender bank as one group of 16 strips, CC mutes toggle).
+#include "midi/ardour_midi_map.h"
 #include "midi_rig.h"
 
 #include <array>
@@ -269,7 +270,7 @@ TEST(DawHostCC, AnEchoCountsByWhenItWasReadAgainstWhenTheToggleWentOut) {
 }
 
 // The generated binding map binds a channel + CC to the first layer that uses it, whatever its
-// port (ArdourMidiMap.OneBindingPerLayer...); the output drives that layer alone.
+// port; the output drives that layer alone.
 TEST(DawHostCC, AChannelAndCCThatTwoLayersShareDrivesOnlyTheFirstAsTheMapBindsIt) {
     MidiRig rig;
     const MidiRef synth = rig.midi.addDestination("Synth");
@@ -280,6 +281,13 @@ TEST(DawHostCC, AChannelAndCCThatTwoLayersShareDrivesOnlyTheFirstAsTheMapBindsIt
     layers[2].portName = "Synth";
     layers[2].channel = 2;
     layers[2].muteCC = 20; // channel 2: its own binding
+    Setlist set;
+    set.layers = layers;
+    const std::string map = ArdourMidiMap::generate(set);
+    EXPECT_NE(map.find("uses CC 20 on channel 1 like layer 1: not bound"), std::string::npos);
+    EXPECT_NE(map.find(R"(<Binding channel="2" ctl="20" uri="/route/mute 3"/>)"),
+              std::string::npos);
+
     rig.loop.advance(MidiService::kConnectionSettle);
     rig.push(layers, idsAt(layers, {0, 1, 2}), ControlMode::ccMute, DawHost::ardour);
     EXPECT_EQ(rig.heard(), (Packets{{0xB0, 20, 0x7F}}));

@@ -17,7 +17,8 @@ TEST(MackieOutput, FirstSendMovesTheBankThenPressesWhatDiffersFromTheLedsTheDawR
     // The DAW's session has tracks 2 and 3 muted already; it says so after the bank move, before
     // the presses.
     rig.midi.sendToDestination(rig.service->virtualDestinationRef(false), {ledReport({1, 2})});
-    rig.settleBanks();
+    // The DAW connected just before: its full-state report is awaited, whatever arrives first.
+    EXPECT_GE(rig.settleBanks(), MidiService::kConnectionSettle);
 
     Packets expected = bankMove(0);
     press(expected, mute(2)); // unmute track 3
@@ -69,12 +70,15 @@ TEST(MackieOutput, ASettleWaitsForTheBankReportALaggingInputThreadStillHolds) {
     ASSERT_FALSE(rig.settling());
 
     // Tracks 9-16 next; the DAW has track 9 muted already and says so a cycle after the bank
-    // has moved, but the input thread is held back well beyond the settle's time.
+    // has moved, but the input thread is held back well beyond the settle's time, nearly to its
+    // limit (the limit itself: MackieSettle.EndsAndSendsWhatWaitedWhileTheMainLoopIsHeld).
     rig.midi.clearHeard();
     rig.service->resetMackieShadow();
     rig.queueMackie(layers, idsAt(layers, {0}), 8);
     rig.settle();
-    run(100, false);
+    const auto limit =
+        std::chrono::duration_cast<std::chrono::milliseconds>(MidiService::kSettleLimit);
+    run(static_cast<int>(limit.count()) - 50, false);
     EXPECT_TRUE(rig.settling()) << "the bank's report has not reached the queue";
     EXPECT_EQ(rig.heard(), bankMove(1));
 
