@@ -32,9 +32,7 @@ protected:
         growTo(steps, 3);
         steps[0].advanceBars = bars;
         steps[1].advanceBars = bars;
-        start(std::move(set));
-        live->appear();
-        settle();
+        show(std::move(set));
     }
     // Cadenzo's state arrives, and keeps arriving twice a second as while it plays.
     void plays(const std::string& extra) {
@@ -319,7 +317,6 @@ TEST_F(AutoAdvanceTest, WithASendLeadTheStepChangesAheadAndItsMutesAreDueOnTheBa
         const TimePoint bar = loop.now() + 16s;
         EXPECT_EQ(clock().dueAt(), bar - lead);
         midi.recordTimedSends();
-        midi.clearTimedSends();
 
         loop.advanceTo(bar - lead - 1ms);
         EXPECT_EQ(app->currentStepIndex(), 0);

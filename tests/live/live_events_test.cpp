@@ -23,7 +23,7 @@ TEST_F(LiveTest, FootswitchWalksTheSetAndTheMackieMutesFollowOncePerChange) {
 
     live->start(); // the program starts it before it builds the window
     settleBanks();
-    Packets first = bankHome();
+    Packets first = bankMove(0);
     press(first, mute(0));
     EXPECT_EQ(heard(), first);
     live->appear(); // the window appears: nothing is sent a second time
@@ -59,9 +59,7 @@ TEST_F(LiveTest, CCMutesGoOutOnceForEachChangeAndChangesOfOneTurnAreSentTogether
     muteAt(set, 0, 1, 0, {1});
     muteAt(set, 0, 2, 0, {2, 3});
     storeNextTrigger(settings, {"Pedal", AdvanceTrigger::Kind::cc, 80});
-    start(std::move(set));
-    live->appear();
-    settle();
+    show(std::move(set));
     EXPECT_EQ(synthHeard(), ccRound({}));
 
     footswitch({0xB0, 80, 127});
@@ -116,8 +114,7 @@ TEST_F(LiveTest, LiveTicksFiringMomentsOrRulesSendTheirMessagesThenTheMuteStateO
     rule.effect = LayerRule::Effect::muteOut;
     rule.anchor = FireAnchor::barsBeforeSectionEnd(1);
     set.layers[2].rules = {rule};
-    start(std::move(set));
-    live->appear();
+    show(std::move(set));
     settleBanks();
     heard();
     synthHeard();
@@ -157,9 +154,7 @@ TEST_F(LiveTest, AllOnUnmutesAtOnceAndHoldsUntilTheSectionsMixIsSentAgain) {
     muteAt(set, 0, 0, 0, {0});
     muteAt(set, 0, 1, 0, {1});
     set.songs[0].sections[0].steps.push_back(SectionStep::fresh());
-    start(std::move(set));
-    live->appear();
-    settle();
+    show(std::move(set));
     synthHeard();
     EXPECT_FALSE(live->allOn());
 
@@ -269,31 +264,21 @@ TEST_F(LiveTest, TheSetsHostReachesEverySendSectionChangesPanicAndHostSwitch) {
     Setlist set = makeSet({{"One", "Intro", "Verse", "Chorus"}}, ControlMode::ccMute);
     muteAt(set, 0, 1, 0, {1});
     set.dawHost = DawHost::ardour;
-    start(std::move(set));
-    live->appear();
-    settle();
+    show(std::move(set));
     EXPECT_EQ(synthHeard(), Packets{}); // every track is taken to sound at first
-    // Ardour toggles: 127 on the CC of each layer (A-D: channel i+1, CC 20+i) whose state changes.
-    const auto toggles = [](std::initializer_list<int> layers) {
-        Packets out;
-        for (int i : layers)
-            out.push_back(
-                {static_cast<std::uint8_t>(0xB0 | i), static_cast<std::uint8_t>(20 + i), 0x7F});
-        return out;
-    };
 
     // A section change toggles what changes (the toggles through a whole walk, with their
     // echoes: DawHostCC in the MIDI suite).
     app->advance();
     settle();
-    EXPECT_EQ(synthHeard(), toggles({1}));
+    EXPECT_EQ(synthHeard(), ccToggles({1}));
 
     // ALL ON toggles what is muted (the coordinator hands the host on to the panic too), once
     // the answer to the last toggle could have come.
     loop.advance(MidiService::kEchoHold);
     live->panic();
     settle();
-    EXPECT_EQ(synthHeard(), toggles({1}));
+    EXPECT_EQ(synthHeard(), ccToggles({1}));
     loop.advance(MidiService::kEchoHold);
     app->advance(); // the chorus mutes nothing, as the panic left it
     settle();

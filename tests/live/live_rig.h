@@ -75,23 +75,18 @@ protected:
             set.songs.at(song).sections.at(section).steps.at(step).mutedLayerIDs.insert(
                 set.layers.at(i).id);
     }
-    // One CC-mute round for layers A-D as "Synth" hears it, with the given layers muted.
-    static Packets ccRound(std::initializer_list<int> muted) {
-        Packets out;
-        for (int i = 0; i < 4; ++i) {
-            const bool m = std::find(muted.begin(), muted.end(), i) != muted.end();
-            out.push_back({static_cast<std::uint8_t>(0xB0 | i), static_cast<std::uint8_t>(20 + i),
-                           static_cast<std::uint8_t>(m ? 0x00 : 0x7F)});
-        }
-        return out;
-    }
-
     // Loads the set, then builds the engine, the link and the coordinator on top of it.
     void start(Setlist set) {
         app->setSetlist(std::move(set));
         loop.runPending();
         makeLive();
         dawSeen = 0;
+    }
+    // start(), and the window appears.
+    void show(Setlist set) {
+        start(std::move(set));
+        live->appear();
+        settle();
     }
 
     // Runs what the main thread has been handed, lets the MIDI queue send, and repeats.

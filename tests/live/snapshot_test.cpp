@@ -103,9 +103,7 @@ TEST_F(LiveTest, DroppedSectionsAreKeptInACopyReportedAndCanBePutBackWhereTheySt
     set.songs[0].sections[2].moments = {m};
     set.songs[0].sections[3].jumpTrigger = AdvanceTrigger{"Pedal", AdvanceTrigger::Kind::note, 9};
     muteAt(set, 0, 2, 0, {1, 2});
-    start(std::move(set));
-    live->appear();
-    settle();
+    show(std::move(set));
     const Song before = *app->currentSong();
     const auto copies = [&] {
         live->backups().drain();

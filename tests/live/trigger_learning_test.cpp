@@ -84,9 +84,7 @@ TEST_F(TriggerLearningTest, ALearnedMomentTriggerFiresItOnlyInItsSectionAndOnlyB
     drop.muteLayerIDs = {set.layers[1].id};
     drop.ccSends = {CCSend{Uuid::random(), "Synth", 5, 91, 100}};
     set.songs[0].sections[0].moments = {drop};
-    start(std::move(set));
-    live->appear();
-    settle();
+    show(std::move(set));
     synthHeard();
 
     live->learnMomentTrigger(drop.id);
@@ -129,9 +127,7 @@ TEST_F(TriggerLearningTest, ALearnedMomentTriggerFiresItOnlyInItsSectionAndOnlyB
 }
 
 TEST_F(TriggerLearningTest, LearningANextTriggerAndASectionTrigger) {
-    start(makeSet({{"One", "a", "b", "c"}}, ControlMode::ccMute));
-    live->appear();
-    settle();
+    show(makeSet({{"One", "a", "b", "c"}}, ControlMode::ccMute));
     const MidiRef keys = midi.addSource("Keys");
     midi.notifySetupChanged();
     settle();

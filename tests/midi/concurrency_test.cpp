@@ -52,8 +52,7 @@ TEST(Concurrency, InputFeedbackAndOutputRunTogetherConsistently) {
             rig.service->sendControlChange(i % 128, 1, 1, "Synth");
     });
     for (int i = 0; i < 200; ++i) {
-        rig.service->sendSectionState(layers, idsAt(layers, {static_cast<std::size_t>(i % 5)}),
-                                      ControlMode::mackieControl, std::nullopt, 0);
+        rig.queueMackie(layers, idsAt(layers, {static_cast<std::size_t>(i % 5)}));
         rig.service->setJumpTriggers(i % 2 ? tableA : tableB);
         rig.service->advanceTrigger.set(note("Pad", 61));
         if (i % 50 == 0)
@@ -96,8 +95,7 @@ TEST(Concurrency, DestructionWhileDeliveriesAreInFlightIsClean) {
     while (delivered.load() < 50)
         std::this_thread::yield();
     for (int i = 0; i < 20; ++i)
-        rig.service->sendSectionState(layers, idsAt(layers, {0, 8}), ControlMode::mackieControl,
-                                      std::nullopt, 8);
+        rig.queueMackie(layers, idsAt(layers, {0, 8}), 8);
     rig.loop.runPending();
     j.disconnect();
     rig.service.reset(); // queued jobs, posted tasks and running handlers are all in flight

@@ -132,13 +132,6 @@ TEST(DawHostCC, ArdourTogglesOnlyWhatChangesThroughAWalkWithPanicAndResync) {
         layers[i].portName = "Synth";
         layers[i].channel = static_cast<std::int64_t>(i) + 1; // CC 20+i on channel i+1
     }
-    const auto toggles = [&](std::initializer_list<int> at) {
-        Packets out;
-        for (int i : at)
-            out.push_back(
-                {static_cast<std::uint8_t>(0xB0 + i), static_cast<std::uint8_t>(20 + i), 0x7F});
-        return out;
-    };
     const auto step = [&](std::initializer_list<std::size_t> muted) {
         rig.loop.advance(MidiService::kEchoHold);
         rig.midi.clearHeard();
@@ -146,23 +139,23 @@ TEST(DawHostCC, ArdourTogglesOnlyWhatChangesThroughAWalkWithPanicAndResync) {
         return rig.midi.receivedBy(synth);
     };
 
-    EXPECT_EQ(step({1, 3}), toggles({1, 3}));
+    EXPECT_EQ(step({1, 3}), ccToggles({1, 3}));
     EXPECT_EQ(step({1, 3}), Packets{});
-    EXPECT_EQ(step({3, 0}), toggles({0, 1}));
+    EXPECT_EQ(step({3, 0}), ccToggles({0, 1}));
 
     // The panic toggles what is believed muted, and nothing else.
     rig.loop.advance(MidiService::kEchoHold);
     rig.midi.clearHeard();
     rig.service->panicAllOn(layers, ControlMode::ccMute, std::nullopt, 0, DawHost::ardour);
-    EXPECT_EQ(rig.midi.receivedBy(synth), toggles({0, 3}));
-    EXPECT_EQ(step({0}), toggles({0}));
+    EXPECT_EQ(rig.midi.receivedBy(synth), ccToggles({0, 3}));
+    EXPECT_EQ(step({0}), ccToggles({0}));
 
     // Resetting the Mackie shadow (mode, port, bank, feature level) keeps the CC state.
     rig.service->resetMackieShadow();
     EXPECT_EQ(step({0}), Packets{});
     // "Resync CC mutes": every track is taken to sound again.
     rig.service->resyncCCMutes();
-    EXPECT_EQ(step({0}), toggles({0}));
+    EXPECT_EQ(step({0}), ccToggles({0}));
 }
 
 // The host's echoes: what answers our own toggle, and what does not.

@@ -57,6 +57,12 @@ struct MidiRig : CoreStack {
         return waited;
     }
 
+    // A Mackie section state handed to the engine; nothing is let run.
+    void queueMackie(const std::vector<Layer>& layers, const UuidSet& muted,
+                     std::int64_t offset = 0) {
+        service->sendSectionState(layers, muted, ControlMode::mackieControl, std::nullopt, offset);
+    }
+
     void sendMackie(const std::vector<Layer>& layers, const UuidSet& muted, std::int64_t offset = 0,
                     std::optional<std::string> port = std::nullopt) {
         service->sendSectionState(layers, muted, ControlMode::mackieControl, std::move(port),

@@ -80,8 +80,7 @@ TEST(MackieSettle, EndsAndSendsWhatWaitedWhileTheMainLoopIsHeld) {
         inputFollows = c.cycles != Cycles::inputHeldBack;
         running = running && c.cycles != Cycles::stopped;
         const auto layers = makeLayers(8);
-        rig.service->sendSectionState(layers, idsAt(layers, {1, 6}), ControlMode::mackieControl,
-                                      std::nullopt, 0);
+        rig.queueMackie(layers, idsAt(layers, {1, 6}));
         Packets expected = bankMove(0);
         press(expected, mute(1));
         press(expected, mute(6));
@@ -97,8 +96,7 @@ TEST(MackieSettle, ASupersededSettleDoesNotEndTheOneAfterIt) {
     MidiRig rig;
     rig.loop.stall(std::chrono::milliseconds(400)); // the DAW's report on connecting is in
     const auto layers = makeLayers(8);
-    rig.service->sendSectionState(layers, idsAt(layers, {2}), ControlMode::mackieControl,
-                                  std::nullopt, 0);
+    rig.queueMackie(layers, idsAt(layers, {2}));
     rig.service->drain();
     // Well into the first settle, the bank moves on: a settle of its own, which ends only its
     // own time after its moves, long after the first would have.
@@ -108,8 +106,7 @@ TEST(MackieSettle, ASupersededSettleDoesNotEndTheOneAfterIt) {
         rig.service->drain();
     }
     rig.service->resetMackieShadow();
-    rig.service->sendSectionState(layers, idsAt(layers, {2}), ControlMode::mackieControl,
-                                  std::nullopt, 8);
+    rig.queueMackie(layers, idsAt(layers, {2}), 8);
     Packets expected = bankMove(0);
     const Packets second = bankMove(1);
     expected.insert(expected.end(), second.begin(), second.end());

@@ -73,16 +73,6 @@ TEST(SurfaceConnection, InCcModeTheLayersOnThatPortAreSentAgain) {
     EXPECT_TRUE(rig.midi.receivedBy(synth).empty()) << "other ports are not sent to again";
 }
 
-// Its changes reaching the toolbar: the toolbar's QML test.
-TEST(SurfaceConnection, AnEngineStartedWithoutMidiSaysSo) {
-    MemoryMidiProbe gone;
-    gone.setAvailable(false);
-    VirtualMainLoop loop;
-    MemorySettings settings;
-    MidiService service(gone, loop, settings);
-    EXPECT_FALSE(service.midiAvailable.get());
-}
-
 TEST(SurfaceConnection, ADawConnectingWhileTheBankMovesGoOutGetsWhatItMayHaveMissed) {
     // A system in cycles of a millisecond: the return to the first track is handed over in cycle
     // 100 and its presses go out one every other cycle from there. A DAW reported connected in a
@@ -107,8 +97,7 @@ TEST(SurfaceConnection, ADawConnectingWhileTheBankMovesGoOutGetsWhatItMayHaveMis
         rig.midi.setCycles(100, 100);
         rig.midi.holdOutput(true);
         const auto layers = makeLayers(8);
-        rig.service->sendSectionState(layers, {}, ControlMode::mackieControl, std::nullopt,
-                                      c.offset);
+        rig.queueMackie(layers, {}, c.offset);
         rig.settle();
         rig.midi.setCycles(c.reportedInCycle, c.reportedInCycle);
         rig.midi.holdOutput(c.stillGoingOut);
@@ -128,7 +117,7 @@ TEST(SurfaceConnection, ADawConnectingWhileTheBankMovesGoOutGetsWhatItMayHaveMis
     const auto newcomer = rig.midi.listen(rig.service->virtualSourceRef(false));
     rig.settle();
     rig.midi.setCycles(101, 101);
-    rig.service->sendSectionState(makeLayers(8), {}, ControlMode::mackieControl, std::nullopt, 0);
+    rig.queueMackie(makeLayers(8), {});
     rig.settle();
     Packets expected;
     press(expected, mackie::kBankLeft, 33);

@@ -122,7 +122,7 @@ TEST(SurfaceFeedback, ReportsOverlappingOurOwnPressesDoNotMisleadTheShadow) {
     rig.sendMackie(layers, {});
     rig.midi.clearHeard();
     const auto send = [&](const UuidSet& muted) {
-        rig.service->sendSectionState(layers, muted, ControlMode::mackieControl, std::nullopt, 0);
+        rig.queueMackie(layers, muted);
         rig.settle();
     };
     // Strip 1 pressed twice in quick succession; the DAW's answer to the first press (lit)

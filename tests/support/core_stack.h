@@ -38,8 +38,6 @@ struct CoreStack {
     void stop() {
         live.reset();
         link.reset();
-        if (service && daw != 0)
-            midi.stopListening(daw);
         daw = 0;
         service.reset();
         app.reset();

@@ -22,14 +22,6 @@ public:
     using Bytes = std::vector<std::uint8_t>;
     using ListenerId = std::uint32_t;
 
-    // One entry of what a DAW listener heard: a packet, or the mark of a barrier between
-    // deliveries.
-    struct Heard {
-        bool barrier = false;
-        Bytes bytes;
-        friend bool operator==(const Heard&, const Heard&) = default;
-    };
-
     // ---- What our side does, recorded ----------------------------------------------------------
 
     void received(MidiRef virtualSource, const std::uint8_t* data, std::size_t length) override {
@@ -40,7 +32,7 @@ public:
                 return;
             if (recordTimed_)
                 timed_.push_back(Timed{virtualSource, Bytes(data, data + length), due_});
-            hearLocked(virtualSource, Heard{false, Bytes(data, data + length)});
+            hearLocked(virtualSource, Bytes(data, data + length));
             hook = deliveryHook_;
         }
         if (hook)
@@ -91,45 +83,31 @@ public:
         std::lock_guard lock(mutex_);
         answered_ = std::move(handler);
     }
-    struct Claimed {
-        std::uint64_t generation = 0;
-        std::size_t index = 0;
-    };
     // A press from `source` read by the real-time side: when an armed answer fires for it, it is
     // claimed and its bytes are heard at once (one packet per message), as the callback writes
     // them; the input thread is told later (handAnswered).
-    std::optional<Claimed> pressPrepared(MidiRef source, const Bytes& press) {
+    std::optional<PreparedPool::Claim> pressPrepared(MidiRef source, const Bytes& press) {
         const PreparedPool::Table* table = prepared_.armed();
         if (!table || press.size() < 2)
             return std::nullopt;
-        for (std::size_t i = 0; i < table->set.count; ++i) {
-            const PreparedAnswer& answer = table->set.answers[i];
-            if (!answer.fires(press[0], press[1], press.size() > 2 ? press[2] : 0, source))
-                continue;
-            PreparedPool::Claim claim;
-            if (!answer.answerable || !prepared_.claim(*table, i, claim))
-                return std::nullopt;
-            hearAnswer(table->set, i);
-            return Claimed{claim.generation, claim.index};
-        }
+        for (std::size_t i = 0; i < table->set.count; ++i)
+            if (table->set.answers[i].fires(press[0], press[1], press.size() > 2 ? press[2] : 0,
+                                            source))
+                return claimAndHear(*table, i);
         return std::nullopt;
     }
     bool sendPrepared(std::uint64_t generation, std::size_t index) override {
         std::lock_guard lock(preparedMutex_);
         const PreparedPool::Table* table = prepared_.armedTable(generation);
-        if (!table || index >= table->set.count || !table->set.answers[index].answerable)
+        if (!table || index >= table->set.count || !claimAndHear(*table, index))
             return false;
-        PreparedPool::Claim claim;
-        if (!prepared_.claim(*table, index, claim))
-            return false;
-        hearAnswer(table->set, index);
         preparedSends_.fetch_add(1);
         return true;
     }
     // Answers sent through sendPrepared so far.
     int preparedSends() const { return preparedSends_.load(); }
     // The claimed press reaches the input thread (this thread plays it).
-    void handAnswered(const Claimed& claimed) {
+    void handAnswered(const PreparedPool::Claim& claimed) {
         AnsweredHandler handler;
         {
             std::lock_guard lock(mutex_);
@@ -137,11 +115,6 @@ public:
         }
         if (handler)
             handler(claimed.generation, claimed.index);
-    }
-
-    void barrier(MidiRef virtualSource) override {
-        std::lock_guard lock(mutex_);
-        hearLocked(virtualSource, Heard{true, {}});
     }
 
     void disposeClient(MidiRef client) override {
@@ -263,7 +236,7 @@ public:
     }
 
     // A DAW connects to one of the virtual sources (the subscriber handler is told) and from then
-    // on records what it emits and where barriers fall.
+    // on records what it emits.
     ListenerId listen(MidiRef virtualSource) {
         ListenerId id = 0;
         std::shared_ptr<SubscriberHandler> handler;
@@ -279,22 +252,10 @@ public:
             (*handler)(virtualSource);
         return id;
     }
-    void stopListening(ListenerId listener) {
-        std::lock_guard lock(mutex_);
-        listeners_.erase(listener);
-    }
-    std::vector<Heard> heard(ListenerId listener) const {
+    std::vector<Bytes> heardPackets(ListenerId listener) const {
         std::lock_guard lock(mutex_);
         auto it = listeners_.find(listener);
-        return it == listeners_.end() ? std::vector<Heard>{} : it->second.heard;
-    }
-    // The packets only, barrier marks left out.
-    std::vector<Bytes> heardPackets(ListenerId listener) const {
-        std::vector<Bytes> out;
-        for (auto& h : heard(listener))
-            if (!h.barrier)
-                out.push_back(std::move(h.bytes));
-        return out;
+        return it == listeners_.end() ? std::vector<Bytes>{} : it->second.heard;
     }
     void clearHeard() {
         std::lock_guard lock(mutex_);
@@ -328,7 +289,7 @@ public:
 
     // ---- Timed sends ---------------------------------------------------------------------------
 
-    // Once asked to (recordTimedSends), every packet emitted or sent, with the due time it was
+    // From the last recordTimedSends() on, every packet emitted or sent, with the due time it was
     // handed over under (the calling thread's or not: the MIDI queue is the only one that times
     // its sends).
     struct Timed {
@@ -343,14 +304,11 @@ public:
     void recordTimedSends() {
         std::lock_guard lock(mutex_);
         recordTimed_ = true;
+        timed_.clear();
     }
     std::vector<Timed> timedSends() const {
         std::lock_guard lock(mutex_);
         return timed_;
-    }
-    void clearTimedSends() {
-        std::lock_guard lock(mutex_);
-        timed_.clear();
     }
     // Plays a system that times its sends and wants them `lead` ahead.
     void setSendLead(std::chrono::nanoseconds lead) { sendLead_.store(lead.count()); }
@@ -385,25 +343,30 @@ public:
     }
 
 private:
-    // An answer's bytes, one packet per three-byte message, as the DAW hears them.
-    void hearAnswer(const PreparedAnswerSet& set, std::size_t index) {
-        const PreparedAnswer& answer = set.answers[index];
+    // Claims an answerable answer; its bytes, one packet per three-byte message, are heard.
+    std::optional<PreparedPool::Claim> claimAndHear(const PreparedPool::Table& table,
+                                                    std::size_t index) {
+        const PreparedAnswer& answer = table.set.answers[index];
+        PreparedPool::Claim claim;
+        if (!answer.answerable || !prepared_.claim(table, index, claim))
+            return std::nullopt;
         std::lock_guard lock(mutex_);
         for (std::size_t k = 0; k < PreparedAnswer::kOutputs; ++k)
             for (std::size_t at = 0; at + 3 <= answer.length[k]; at += 3)
-                hearLocked(set.outputs[k],
-                           Heard{false, Bytes(&answer.bytes[k][at], &answer.bytes[k][at] + 3)});
+                hearLocked(table.set.outputs[k],
+                           Bytes(&answer.bytes[k][at], &answer.bytes[k][at] + 3));
+        return claim;
     }
-    // Every listener of `source` hears `heard`. Callers hold mutex_.
-    void hearLocked(MidiRef source, const Heard& heard) {
+    // Every listener of `source` hears `packet`. Callers hold mutex_.
+    void hearLocked(MidiRef source, const Bytes& packet) {
         for (auto& [id, l] : listeners_)
             if (l.source == source)
-                l.heard.push_back(heard);
+                l.heard.push_back(packet);
     }
 
     struct Listener {
         MidiRef source;
-        std::vector<Heard> heard;
+        std::vector<Bytes> heard;
     };
 
     static std::vector<MidiPacket> packetsOf(const std::vector<Bytes>& packets) {

@@ -41,9 +41,24 @@ inline Packets bankMove(int right) {
     press(out, mackie::kBankRight, right);
     return out;
 }
-// The bank move to the first track that a first push starts with.
-inline Packets bankHome() {
-    return bankMove(0);
+
+// CC mutes of layers 0-3 on channels 1-4, CC 20-23: every layer's state, as Logic is sent it
+// (0: muted), and Ardour's toggles (127) for the layers whose state changes.
+inline Packets ccRound(std::initializer_list<int> muted) {
+    Packets out;
+    for (int i = 0; i < 4; ++i) {
+        const bool m = std::find(muted.begin(), muted.end(), i) != muted.end();
+        out.push_back({static_cast<std::uint8_t>(0xB0 | i), static_cast<std::uint8_t>(20 + i),
+                       static_cast<std::uint8_t>(m ? 0x00 : 0x7F)});
+    }
+    return out;
+}
+inline Packets ccToggles(std::initializer_list<int> layers) {
+    Packets out;
+    for (int i : layers)
+        out.push_back(
+            {static_cast<std::uint8_t>(0xB0 | i), static_cast<std::uint8_t>(20 + i), 0x7F});
+    return out;
 }
 
 // Mute LED reports of the DAW for one unit's strips: lit for the given strips, dark otherwise.
