@@ -99,6 +99,9 @@ std::string DawSimulator::outputName(int unit) const {
 
 bool DawSimulator::connectUnit(int unit, const std::string& strataSource,
                                const std::string& strataFeedback, bool surfaceFirst) {
+    // A simulator that never came up fails the wiring instead of handing JACK a null client.
+    if (!client_)
+        return false;
     const auto surface = [&] { return connectPorts(client_, strataSource, inputName(unit)); };
     const auto feedback = [&] { return connectPorts(client_, outputName(unit), strataFeedback); };
     const bool first = surfaceFirst ? surface() : feedback();
@@ -107,6 +110,8 @@ bool DawSimulator::connectUnit(int unit, const std::string& strataSource,
 
 bool DawSimulator::disconnectUnit(int unit, const std::string& strataSource,
                                   const std::string& strataFeedback) {
+    if (!client_)
+        return false;
     const int a = jack_disconnect(client_, strataSource.c_str(), inputName(unit).c_str());
     const int b = jack_disconnect(client_, outputName(unit).c_str(), strataFeedback.c_str());
     return a == 0 && b == 0;
