@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -142,15 +143,29 @@ struct JackRig {
         };
         for (int round = 0; round < 20; ++round) {
             if (!runUntilCycles(idle, timeout))
-                return false;
+                return gaveUp("waiting for the output to settle");
             const std::uint64_t from = backend->cycleCount();
             driver.runFor(after);
             if (!runUntilCycles([&] { return backend->deliveredCycle() >= from + cycles; },
                                 timeout))
-                return false;
+                return gaveUp("waiting for the DAW's answers to be handed over");
             if (idle())
                 return true;
         }
+        return gaveUp("after 20 rounds");
+    }
+
+    // Says where a wait gave up, so that a failure under load names what was stuck.
+    bool gaveUp(const char* where) {
+        const auto shadow = service->mackieShadow();
+        std::fprintf(stderr,
+                     "[rig] gave up %s: settling %d/%d, output pending %d/%d, cycle %llu, "
+                     "delivered %llu\n",
+                     where, shadow.settling[0], shadow.settling[1],
+                     backend->outputPending(service->virtualSourceRef(false)),
+                     backend->outputPending(service->virtualSourceRef(true)),
+                     static_cast<unsigned long long>(backend->cycleCount()),
+                     static_cast<unsigned long long>(backend->deliveredCycle()));
         return false;
     }
 
