@@ -8,6 +8,7 @@
 // Inside a private network namespace only (it joins the cue-link group):
 //   tools/netns build/debug/bench/strata_autoadvance_timing <strata> [steps] [bpm] [period]
 // Defaults: 50 steps of one bar at 240 BPM (1.0 s each), 256 frames per period at 48 kHz.
+// STRATA_JACK_REALTIME=1 runs the server in real time, as a performer's is.
 
 #include "app_process.h"
 #include "cuelink/cadenzo_link.h"
@@ -122,6 +123,7 @@ int main(int argc, char** argv) {
     files.writeSet(set);
 
     const std::string loadBefore = loadAverage();
+    const bool realTime = server.runsInRealTime();
     AppProcess app;
     const double clockOffset = jackMinusSteadyMicros();
     std::vector<std::string> extraEnv{"STRATA_MIDI=jack"};
@@ -158,6 +160,9 @@ int main(int argc, char** argv) {
         }
     });
     std::this_thread::sleep_for(600ms);
+    // What arrived so far is the tail of the start-up's push, not a step: the listing begins
+    // with the FIRE's push.
+    const std::size_t beforeFire = daw.takeCollected().size();
     sendCue(R"({"type":"FIRE","songIdx":0,"sectionIdx":1})");
 
     // One press per step change (plus its release); the FIRE's push is the first. Each is
@@ -168,7 +173,7 @@ int main(int argc, char** argv) {
     // verbose listing: under load the dummy driver's cycles fall behind the clock, and the two
     // then disagree.
     std::vector<double> clockStamps;
-    std::size_t receivedInAll = firstPush.size();
+    std::size_t receivedInAll = firstPush.size() + beforeFire;
     const auto runFor = std::chrono::duration<double>(expectedMicros / 1e6 * (steps + 2) + 10.0);
     daw.waitUntil(
         [&](const std::vector<JackTestEvent>& events) {
@@ -232,10 +237,11 @@ int main(int argc, char** argv) {
     const double periodMs = 1000.0 * period / JackTestServer::kSampleRate;
     std::printf("strata auto-advance timing: %zu timed steps of %.3f s (1 bar at %.1f BPM)\n",
                 errors.size(), expectedMicros / 1e6, bpm);
-    std::printf("JACK dummy driver, %d frames at %d Hz (period %.2f ms), %s; stamps are "
+    std::printf("JACK dummy driver, %d frames at %d Hz (period %.2f ms), %s, %s; stamps are "
                 "the frames the DAW client received each press at\n",
                 period, JackTestServer::kSampleRate, periodMs,
-                synchronous ? "synchronous" : "asynchronous");
+                synchronous ? "synchronous" : "asynchronous",
+                realTime ? "real-time" : "not real-time");
     std::printf("|actual - expected| step length: median %.3f ms, p99 %.3f ms, max %.3f ms; "
                 "mean signed %+.3f ms\n",
                 percentile(errors, 0.5) / 1000.0, percentile(errors, 0.99) / 1000.0,
@@ -250,6 +256,15 @@ int main(int argc, char** argv) {
             timedOnly.size(), percentile(timedOnly, 0.5) / 1000.0,
             percentile(timedOnly, 0.99) / 1000.0,
             *std::max_element(timedOnly.begin(), timedOnly.end()) / 1000.0);
+        // The same steps on JACK's microsecond clock: where an xrun made the dummy driver's
+        // frame clock lose time, frames and microseconds disagree, and this says which moved.
+        std::vector<double> onClock;
+        for (std::size_t k = 2; k < clockStamps.size(); ++k)
+            onClock.push_back(std::fabs(clockStamps[k] - clockStamps[k - 1] - expectedMicros));
+        std::printf("  the same on JACK's microsecond clock: median %.3f ms, p99 %.3f ms, "
+                    "max %.3f ms\n",
+                    percentile(onClock, 0.5) / 1000.0, percentile(onClock, 0.99) / 1000.0,
+                    *std::max_element(onClock.begin(), onClock.end()) / 1000.0);
     }
     std::printf("start-up, process start to the first mute push on \"Strata\": %.1f ms\n",
                 startupMs);

@@ -24,7 +24,8 @@
 //   tools/netns build/debug/bench/strata_performance_suite [--loaded] <strata> [rounds] [idle s]
 // Defaults: 200 rounds of each latency, 30 s for each CPU span. --loaded only labels the figures:
 // tools/perf --loaded keeps both cores busy around the run. tools/perf runs it with the
-// auto-advance timing harness.
+// auto-advance timing harness. STRATA_JACK_REALTIME=1 runs the server in real time, as a
+// performer's is (tools/perf --realtime).
 
 #include "app_process.h"
 #include "common/posix_thread_priority.h"
@@ -290,6 +291,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!server.start(&error))
         return fail(error);
+    const bool realTime = server.runsInRealTime();
     JackTestClient daw(server.name(), "daw");
     JackTestClient pedal(server.name(), "pedal");
     if (!daw.ok() || !pedal.ok())
@@ -555,9 +557,11 @@ int main(int argc, char** argv) {
     const double periodMs = 1000.0 * JackTestServer::kPeriodFrames / JackTestServer::kSampleRate;
     std::printf("strata performance suite: %s%s\n", program.c_str(),
                 loaded ? "   (loaded: two busy processes on the cores throughout)" : "");
-    std::printf("JACK dummy driver, %d frames at %d Hz (period %.2f ms), asynchronous; latencies "
-                "are JACK times of the DAW's reading cycle, so each carries up to one period\n",
-                JackTestServer::kPeriodFrames, JackTestServer::kSampleRate, periodMs);
+    std::printf("JACK dummy driver, %d frames at %d Hz (period %.2f ms), asynchronous, %s; "
+                "latencies are JACK times of the DAW's reading cycle, so each carries up to one "
+                "period\n",
+                JackTestServer::kPeriodFrames, JackTestServer::kSampleRate, periodMs,
+                realTime ? "real-time" : "not real-time");
     std::printf("floor: a minimal JACK client in a process of its own (pass-through in the same "
                 "cycle; a datagram becomes one event)\n");
     printLatency("NEXT press -> first mute byte", nextProgram, nextFloor, rounds, rounds);

@@ -12,7 +12,9 @@
 #include <fstream>
 #include <jack/jack.h>
 #include <random>
+#include <sched.h>
 #include <spawn.h>
+#include <string_view>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -93,6 +95,8 @@ JackTestServer::Kind JackTestServer::loadedLibraryKind() {
 
 JackTestServer::JackTestServer(Mode mode, int periodFrames)
     : kind_(loadedLibraryKind()), mode_(mode), periodFrames_(periodFrames) {
+    if (const char* realTime = std::getenv("STRATA_JACK_REALTIME"))
+        realTime_ = kind_ == Kind::jackd && std::string_view(realTime) == "1";
     static std::atomic<int> counter{0};
     std::random_device random;
     name_ = "strata-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + "-" +
@@ -116,6 +120,19 @@ JackTestServer::~JackTestServer() {
     std::filesystem::remove(logPath_, ec);
     if (!runtimeDir_.empty())
         std::filesystem::remove_all(runtimeDir_, ec);
+}
+
+bool JackTestServer::runsInRealTime() const {
+    if (pid_ <= 0)
+        return false;
+    std::error_code error;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/task", error)) {
+        const int policy = sched_getscheduler(std::stoi(task.path().filename().string()));
+        if (policy == SCHED_FIFO || policy == SCHED_RR)
+            return true;
+    }
+    return false;
 }
 
 int JackTestServer::xrunReports() const {
@@ -206,8 +223,8 @@ bool JackTestServer::startPipeWire(std::string* error) {
 bool JackTestServer::startJackd(std::string* error) {
     // The server dies with this process, also when a timeout kills it: a server left behind
     // runs its cycles for ever and steals time from every later test.
-    std::vector<std::string> args = {"setpriv", "--pdeathsig", "KILL", "jackd", "-n",
-                                     name_,     "-r",          "-p",   "64"};
+    std::vector<std::string> args = {"setpriv", "--pdeathsig",           "KILL", "jackd", "-n",
+                                     name_,     realTime_ ? "-R" : "-r", "-p",   "64"};
     if (mode_ == Mode::synchronous)
         args.insert(args.end(), {"-S", "-t", "2000"});
     args.insert(args.end(),

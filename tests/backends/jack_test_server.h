@@ -50,6 +50,14 @@ public:
     // Lines of the server's own output so far that report a missed cycle (an xrun).
     int xrunReports() const;
     int periodFrames() const { return periodFrames_; }
+    // Whether jackd runs its cycles in real time, as a performer's server does (SCHED_FIFO; the
+    // timing harnesses ask for it with STRATA_JACK_REALTIME=1). Tests run without: a real-time
+    // server on a shared test machine would take the cores from everything else. Without it, the
+    // dummy driver's cycles wake late under load and its frame clock loses that time (an xrun).
+    bool realTime() const { return realTime_; }
+    // Whether one of the running server's threads actually got real-time scheduling (a system
+    // may refuse it; jackd then goes on without).
+    bool runsInRealTime() const;
 
 private:
     bool startJackd(std::string* error);
@@ -59,6 +67,7 @@ private:
     Kind kind_;
     Mode mode_;
     int periodFrames_;
+    bool realTime_ = false;
     std::string name_;
     std::string logPath_;
     std::string runtimeDir_; // PipeWire: its socket, lock and configuration
