@@ -201,12 +201,16 @@ bool isMutePress(const JackTestEvent& e) {
 // Waits for the first event on `daw` input `port` that `match` accepts; its cycle's JACK time.
 std::optional<std::uint64_t> arrival(JackTestClient& daw, std::size_t port,
                                      bool (*match)(const JackTestEvent&),
-                                     std::chrono::milliseconds timeout = 2s) {
+                                     std::chrono::milliseconds timeout = 2s,
+                                     std::uint32_t* cycleFrame = nullptr) {
     const auto deadline = SteadyClock::now() + timeout;
     while (SteadyClock::now() < deadline) {
         for (const auto& e : daw.takeReceived())
-            if (e.port == port && match(e))
+            if (e.port == port && match(e)) {
+                if (cycleFrame)
+                    *cycleFrame = e.cycleFrame;
                 return e.cycleMicros;
+            }
         std::this_thread::sleep_for(100us);
     }
     return std::nullopt;
@@ -361,7 +365,10 @@ int main(int argc, char** argv) {
         0, 1000000 * JackTestServer::kPeriodFrames / JackTestServer::kSampleRate - 1);
     int section = 0; // where the program stands once the FIREs are through
 
-    // NEXT presses, and the same press through the pass-through.
+    // NEXT presses, and the same press through the pass-through. The latencies are taken on
+    // JACK's microsecond clock, which also counts how far into the cycle each client's callback
+    // ran; whether the DAW read the answer in the very cycle of the press is counted apart.
+    int nextSameCycle = 0, floorSameCycle = 0;
     const auto measureNext = [&](int count, std::vector<double>& nextProgram,
                                  std::vector<double>& nextFloor) {
         for (int i = 0; i < count; ++i) {
@@ -370,34 +377,43 @@ int main(int argc, char** argv) {
             pedal.takeSent();
             pedal.send(next, {0x90, kNextNote, 100});
             pedal.send(next, {0x80, kNextNote, 0});
-            const auto hit = arrival(daw, fromStrata, isMutePress);
+            std::uint32_t hitFrame = 0;
+            const auto hit = arrival(daw, fromStrata, isMutePress, 2s, &hitFrame);
             const auto sent = pedal.takeSent();
-            if (hit && !sent.empty())
+            if (hit && !sent.empty()) {
                 nextProgram.push_back(static_cast<double>(*hit) -
                                       static_cast<double>(sent.front().cycleMicros));
+                nextSameCycle += hitFrame == sent.front().cycleFrame ? 1 : 0;
+            }
             std::this_thread::sleep_for(20ms); // the release and the rest of the push go by
 
             std::this_thread::sleep_for(std::chrono::microseconds(phase(random)));
             daw.takeReceived();
             pedal.takeSent();
             pedal.send(toFloor, {0x90, kNextNote, 100});
-            const auto through = arrival(daw, fromFloor, [](const JackTestEvent& e) {
-                return e.bytes.size() == 3 && e.bytes[0] == 0x90;
-            });
+            std::uint32_t throughFrame = 0;
+            const auto through = arrival(
+                daw, fromFloor,
+                [](const JackTestEvent& e) { return e.bytes.size() == 3 && e.bytes[0] == 0x90; },
+                2s, &throughFrame);
             const auto floorSent = pedal.takeSent();
-            if (through && !floorSent.empty())
+            if (through && !floorSent.empty()) {
                 nextFloor.push_back(static_cast<double>(*through) -
                                     static_cast<double>(floorSent.front().cycleMicros));
+                floorSameCycle += throughFrame == floorSent.front().cycleFrame ? 1 : 0;
+            }
         }
     };
     std::vector<double> nextProgram, nextFloor;
     measureNext(rounds, nextProgram, nextFloor);
+    // Only the plain rounds are counted by cycle.
+    const int plainSameCycle = nextSameCycle, plainFloorSameCycle = floorSameCycle;
 
     // NEXT presses while the main thread is held: each press goes out 100 ms into a 2 s hold. The
     // DAW's input is read throughout, so that a second send of the same move is seen.
     const int heldRounds = std::clamp(rounds / 20, 3, 10);
     std::vector<double> heldProgram;
-    int heldShown = 0, heldOnce = 0;
+    int heldShown = 0, heldOnce = 0, heldSameCycle = 0;
     for (int i = 0; i < heldRounds; ++i) {
         const std::size_t from = app.output().size();
         ::kill(app.pid(), SIGUSR1);
@@ -410,10 +426,14 @@ int main(int argc, char** argv) {
         pedal.send(next, {0x90, kNextNote, 100});
         pedal.send(next, {0x80, kNextNote, 0});
         std::vector<std::uint64_t> presses;
+        std::uint32_t firstFrame = 0;
         const auto collect = [&] {
             for (const auto& e : daw.takeReceived())
-                if (e.port == fromStrata && isMutePress(e))
+                if (e.port == fromStrata && isMutePress(e)) {
+                    if (presses.empty())
+                        firstFrame = e.cycleFrame;
                     presses.push_back(e.cycleMicros);
+                }
         };
         for (auto deadline = SteadyClock::now() + 8s;
              SteadyClock::now() < deadline && !app.waitForLine("test hook: released", 1ms, from);)
@@ -421,9 +441,11 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(300ms); // anything sent late, twice, goes by
         collect();
         const auto sent = pedal.takeSent();
-        if (!presses.empty() && !sent.empty())
+        if (!presses.empty() && !sent.empty()) {
             heldProgram.push_back(static_cast<double>(presses.front()) -
                                   static_cast<double>(sent.front().cycleMicros));
+            heldSameCycle += firstFrame == sent.front().cycleFrame ? 1 : 0;
+        }
         heldShown += reportedSection(app, from, "test hook: released") == before + 1 ? 1 : 0;
         heldOnce += presses.size() == 1 ? 1 : 0;
     }
@@ -565,10 +587,14 @@ int main(int argc, char** argv) {
     std::printf("floor: a minimal JACK client in a process of its own (pass-through in the same "
                 "cycle; a datagram becomes one event)\n");
     printLatency("NEXT press -> first mute byte", nextProgram, nextFloor, rounds, rounds);
+    std::printf("%-34s %d of %zu rounds   floor: %d of %zu\n", "  read in the press's own cycle",
+                plainSameCycle, nextProgram.size(), plainFloorSameCycle, nextFloor.size());
     printLatency("FIRE datagram -> first mute byte", fireProgram, fireFloor, rounds, rounds);
     printLatency("NEXT press, main thread held 2 s", heldProgram, nextFloor, heldRounds, rounds);
-    std::printf("%-34s window at the new section %d/%d, move heard once %d/%d\n",
-                "  after each hold", heldShown, heldRounds, heldOnce, heldRounds);
+    std::printf("%-34s window at the new section %d/%d, move heard once %d/%d, read in the "
+                "press's own cycle %d/%zu\n",
+                "  after each hold", heldShown, heldRounds, heldOnce, heldRounds, heldSameCycle,
+                heldProgram.size());
     std::printf("band remote on (page and OSC); the floor below each remote figure was measured "
                 "in the same rounds\n");
     // How many presses came more than a period later than the plain rounds' median: a program
