@@ -16,16 +16,17 @@ public:
     explicit TimelineSession(VirtualMainLoop& loop) : loop_(loop), origin_(loop.now()) {}
 
     void setEnabled(bool enabled) override { enabled_ = enabled; }
-    BeatSessionState capture() const override {
+    BeatSessionState capture() const override { return captureAt(loop_.now()); }
+    BeatSessionState captureAt(TimePoint at) const override {
         BeatSessionState s;
         s.enabled = enabled_;
         s.playing = playing_;
         s.tempo = tempo_;
-        s.beat = beatAt(loop_.now());
+        s.beat = beatAt(at);
         s.startBeat = startBeat_;
         s.peers = peers_;
         s.startStopSync = true;
-        s.at = loop_.now();
+        s.at = at;
         return s;
     }
     TimePoint timeAtBeat(double beat) const override {

@@ -74,23 +74,34 @@ void LinkBeatSession::setEnabled(bool enabled) {
 }
 
 BeatSessionState LinkBeatSession::capture() const {
+    return read(std::nullopt);
+}
+
+BeatSessionState LinkBeatSession::captureAt(TimePoint at) const {
+    return read(at);
+}
+
+BeatSessionState LinkBeatSession::read(std::optional<TimePoint> at) const {
     if (!impl_) {
         BeatSessionState state;
         state.tempo = initialTempo_;
-        state.at = loop_.now();
+        state.at = at.value_or(loop_.now());
         return state;
     }
     const auto session = impl_->link.captureAppSessionState();
     const Impl::Clocks clocks = impl_->sample(loop_);
+    // A time ahead is taken to Link's clock through the same sample.
+    const Micros linkAt =
+        at ? clocks.link + std::chrono::duration_cast<Micros>(*at - clocks.loop) : clocks.link;
     BeatSessionState state;
     state.enabled = impl_->link.isEnabled();
     state.playing = session.isPlaying();
     state.tempo = session.tempo();
-    state.beat = session.beatAtTime(clocks.link, kQuantum);
+    state.beat = session.beatAtTime(linkAt, kQuantum);
     state.startBeat = session.beatAtTime(session.timeForIsPlaying(), kQuantum);
     state.peers = impl_->link.numPeers();
     state.startStopSync = impl_->link.isStartStopSyncEnabled();
-    state.at = clocks.loop;
+    state.at = at.value_or(clocks.loop);
     return state;
 }
 

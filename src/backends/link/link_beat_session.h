@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 
 namespace strata {
 
@@ -15,7 +16,7 @@ namespace strata {
 //
 // Link runs threads of its own; their callbacks (peers, tempo, start/stop) only raise a flag and,
 // when it was clear, post one task to the main loop, which emits `changed` there. Reading the
-// session (capture, timeAtBeat) happens on the main thread through Link's thread-safe
+// session (capture, captureAt, timeAtBeat) happens on the main thread through Link's thread-safe
 // application-side capture. Link's clock (the raw monotonic clock) is mapped to the main loop's
 // by sampling both together at every reading.
 class LinkBeatSession final : public BeatSession {
@@ -29,12 +30,15 @@ public:
 
     void setEnabled(bool enabled) override;
     BeatSessionState capture() const override;
+    BeatSessionState captureAt(TimePoint at) const override;
     TimePoint timeAtBeat(double beat) const override;
 
 private:
     struct Impl;
     void create();
     void deliver();
+    // The session at `at`, or (none) as of now.
+    BeatSessionState read(std::optional<TimePoint> at) const;
 
     MainLoop& loop_;
     double initialTempo_;

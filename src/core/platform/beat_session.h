@@ -40,6 +40,10 @@ public:
     virtual void setEnabled(bool enabled) = 0;
     // The session as of now.
     virtual BeatSessionState capture() const = 0;
+    // The session as it stands now, read at `at` (on the main loop's clock; usually a moment
+    // ahead): the beat the session reaches then at the tempo it has now. Lets a decision that is
+    // due on a beat be made a little before it, for a send timed to that beat.
+    virtual BeatSessionState captureAt(TimePoint at) const = 0;
     // When the session reaches `beat`, on the main loop's clock, at the tempo it has now.
     virtual TimePoint timeAtBeat(double beat) const = 0;
 
