@@ -42,12 +42,14 @@ void LiveCoordinator::handleFire(const Fire& fire) {
 }
 
 void LiveCoordinator::sendMomentMessages(const Moment& moment) {
+    // A Moment fired for a bar line ahead of it sends its changes for that bar line, with its
+    // mutes (pushSectionState).
     for (const PatchChange& change : moment.programChanges)
         if (!change.portName.empty())
-            midi_.sendProgramChange(change.program, change.channel, change.portName);
+            midi_.sendProgramChange(change.program, change.channel, change.portName, advancingAt_);
     for (const CCSend& send : moment.ccSends)
         if (!send.portName.empty())
-            midi_.sendControlChange(send.cc, send.value, send.channel, send.portName);
+            midi_.sendControlChange(send.cc, send.value, send.channel, send.portName, advancingAt_);
 }
 
 void LiveCoordinator::handleLiveTick(const LiveState& state) {

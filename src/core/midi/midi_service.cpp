@@ -265,8 +265,9 @@ void MidiService::resyncCCMutes() {
 }
 
 void MidiService::sendProgramChange(std::int64_t program, std::int64_t channel,
-                                    std::string portName) {
-    tasks_.onQueue([this, program, channel, portName = std::move(portName)] {
+                                    std::string portName, std::optional<TimePoint> due) {
+    tasks_.onQueue([this, program, channel, portName = std::move(portName), due] {
+        const OutputPath::TimedSends timed(out_, due);
         const std::uint8_t msg[2] = {
             static_cast<std::uint8_t>(mackie::kProgramChange | midi::channelNibble(channel)),
             midi::clampData(program)};
@@ -275,8 +276,9 @@ void MidiService::sendProgramChange(std::int64_t program, std::int64_t channel,
 }
 
 void MidiService::sendControlChange(std::int64_t cc, std::int64_t value, std::int64_t channel,
-                                    std::string portName) {
-    tasks_.onQueue([this, cc, value, channel, portName = std::move(portName)] {
+                                    std::string portName, std::optional<TimePoint> due) {
+    tasks_.onQueue([this, cc, value, channel, portName = std::move(portName), due] {
+        const OutputPath::TimedSends timed(out_, due);
         const std::uint8_t msg[3] = {
             static_cast<std::uint8_t>(mackie::kControlChange | midi::channelNibble(channel)),
             midi::clampData(cc), midi::clampData(value)};

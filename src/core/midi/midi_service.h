@@ -181,10 +181,12 @@ public:
     // sounding (the user has unmuted everything in the DAW, or reloaded its session). Sends
     // nothing itself; the next send brings the DAW to the wanted state. Any thread.
     void resyncCCMutes();
-    // Any thread; one midiQueue job each. Values are clamped to their MIDI ranges.
-    void sendProgramChange(std::int64_t program, std::int64_t channel, std::string portName);
+    // Any thread; one midiQueue job each. Values are clamped to their MIDI ranges. `due`: as for
+    // sendSectionState (a Moment decided ahead of its bar line sends its changes for it).
+    void sendProgramChange(std::int64_t program, std::int64_t channel, std::string portName,
+                           std::optional<TimePoint> due = {});
     void sendControlChange(std::int64_t cc, std::int64_t value, std::int64_t channel,
-                           std::string portName);
+                           std::string portName, std::optional<TimePoint> due = {});
 
     // ---- Surface feedback -----------------------------------------------------------------------
     // Read handler of the virtual destination "Strata"; backend thread.
