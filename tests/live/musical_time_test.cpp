@@ -8,6 +8,7 @@
 #include "support/records.h"
 #include "support/timeline_session.h"
 
+#include <algorithm>
 #include <cmath>
 
 using namespace strata;
@@ -272,4 +273,147 @@ TEST_F(MusicalTimeTest, TheSessionRunsOnlyForASetOnLinkAndTheToolbarReadsIt) {
     EXPECT_FALSE(session->enabled());
     EXPECT_FALSE(app->setlist().timeSource);
     EXPECT_FALSE(live->clockReading().heard);
+}
+
+// A MIDI system that writes sends at their frame wants them a send lead ahead: the session's
+// future is known, so a step's end and a bar line's Moment are decided that lead before their bar
+// line, and all they send (the mutes, the Moment's own CC) is due on it. The steps stay on the
+// session's bar grid through a tempo change. Without a lead, they are decided on the bar line
+// and sent at once, as ever.
+TEST_F(MusicalTimeTest, WithASendLeadStepsAndMomentsAreDecidedAheadAndDueOnTheirBarLine) {
+    for (const Duration lead : {Duration(15ms), Duration::zero()}) {
+        SCOPED_TRACE(lead.count());
+        midi.setSendLead(lead);
+        startWith({1, 1, 1, std::nullopt}, TimeSource::link);
+        app->updateSetlist([&](Setlist& set) {
+            Moment m = Moment::fresh();
+            m.anchor = FireAnchor::barsAfterStart(4);
+            m.muteLayerIDs.insert(set.layers.at(2).id);
+            CCSend cc = CCSend::fresh();
+            cc.portName = "Synth";
+            cc.cc = 20;
+            cc.value = 1;
+            m.ccSends = {cc};
+            set.songs[0].sections[0].moments = {std::move(m)};
+            return true;
+        });
+        settle();
+        session->setTempo(124);
+        session->startAt(0);
+        settle();
+        midi.recordTimedSends();
+        struct Bar {
+            double beat;
+            std::int64_t step;   // the step from this bar line on
+            bool moment;         // the Moment has fired by then
+            std::size_t packets; // a round of the four layers' CC mutes, and the Moment's CC
+            double tempoAfter;   // a new tempo once this bar line has passed (0: none)
+        };
+        std::size_t seen = 0;
+        for (const Bar& bar : std::vector<Bar>{{4, 1, false, 4, 0},
+                                               {8, 2, false, 4, 93},
+                                               {12, 3, false, 4, 0},
+                                               {16, 3, true, 5, 0}}) {
+            SCOPED_TRACE(bar.beat);
+            const TimePoint at = session->timeAtBeat(bar.beat);
+            loop.advanceTo(at - lead - 1ms);
+            settle();
+            EXPECT_EQ(app->currentStepIndex(), bar.beat == 16 ? 3 : bar.step - 1);
+            EXPECT_EQ(midi.timedSends().size(), seen) << "nothing before its time";
+            loop.advanceTo(at - lead);
+            settle();
+            EXPECT_EQ(app->currentStepIndex(), bar.step);
+            EXPECT_EQ(app->activeMomentMutedIDs().has_value(), bar.moment);
+            const auto sent = midi.timedSends();
+            ASSERT_EQ(sent.size(), seen + bar.packets);
+            for (std::size_t i = seen; i < sent.size(); ++i)
+                EXPECT_EQ(sent[i].due,
+                          lead > Duration::zero() ? std::optional<TimePoint>(at) : std::nullopt)
+                    << i;
+            seen = sent.size();
+            if (bar.tempoAfter > 0) {
+                loop.advanceTo(session->timeAtBeat(bar.beat + 1));
+                session->setTempo(bar.tempoAfter);
+                settle();
+            }
+        }
+        const auto all = midi.timedSends();
+        EXPECT_EQ(std::count_if(all.end() - 5, all.end(),
+                                [](const auto& s) {
+                                    return s.bytes == Bytes{0xB0, 20, 1};
+                                }),
+                  1)
+            << "the Moment's CC, timed with its mutes";
+    }
+}
+
+// Whatever reaches the coordinator between a step decided early and its bar line: the step is
+// not advanced again and nothing is sent twice; the next step still ends on the session's bar
+// line after it (at the new tempo), unless the session stopped.
+TEST_F(MusicalTimeTest, WhatComesInsideTheLeadWindowNeverAdvancesOrSendsTwice) {
+    constexpr Duration lead = 15ms;
+    struct Row {
+        const char* name;
+        std::function<void()> inTheWindow;
+        std::size_t untimed;  // packets the event sends itself, at once
+        std::int64_t stepAt8; // the step from the next bar line on (beat 8)
+    };
+    const std::vector<Row> rows{
+        {"nothing", [] {}, 0, 2},
+        {"the tempo halves", [&] { session->setTempo(62); }, 0, 2},
+        {"a peer joins", [&] { session->setPeers(1); }, 0, 2},
+        {"the session stops", [&] { session->stop(); }, 0, 1},
+        // The press counts its step from the bar line decided early.
+        {"the performer steps on", [&] { app->nextStep(); }, 4, 3},
+        {"a peer joins, then the performer steps on",
+         [&] {
+             session->setPeers(1);
+             settle();
+             app->nextStep();
+         },
+         4, 3},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        midi.setSendLead(lead);
+        startWith({1, 1, 1, std::nullopt}, TimeSource::link);
+        session->setTempo(124);
+        session->startAt(0);
+        settle();
+        midi.recordTimedSends();
+        const TimePoint bar = session->timeAtBeat(4);
+        loop.advanceTo(bar - lead);
+        settle();
+        ASSERT_EQ(app->currentStepIndex(), 1);
+        ASSERT_EQ(midi.timedSends().size(), 4u);
+
+        loop.advance(5ms);
+        row.inTheWindow();
+        settle();
+        loop.advanceTo(bar + 1ms);
+        settle();
+        const std::int64_t stepped = row.untimed > 0 ? 2 : 1;
+        EXPECT_EQ(app->currentStepIndex(), stepped);
+        auto sent = midi.timedSends();
+        ASSERT_EQ(sent.size(), 4 + row.untimed);
+        for (std::size_t i = 4; i < sent.size(); ++i)
+            EXPECT_EQ(sent[i].due, std::nullopt) << i;
+
+        const TimePoint next = session->timeAtBeat(8);
+        loop.advanceTo(next - lead - 1ms);
+        settle();
+        EXPECT_EQ(app->currentStepIndex(), stepped);
+        loop.advanceTo(next - lead);
+        settle();
+        EXPECT_EQ(app->currentStepIndex(), row.stepAt8);
+        sent = midi.timedSends();
+        const bool plays = row.stepAt8 != stepped;
+        ASSERT_EQ(sent.size(), 4 + row.untimed + (plays ? 4 : 0));
+        if (plays) {
+            EXPECT_EQ(sent.back().due, std::optional<TimePoint>(next));
+        }
+        runTo(9);
+        EXPECT_EQ(app->currentStepIndex(), row.stepAt8);
+        EXPECT_EQ(midi.timedSends().size(), sent.size());
+    }
 }

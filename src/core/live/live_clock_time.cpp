@@ -40,6 +40,7 @@ void LiveCoordinator::forgetTicks() {
     clockHeard_ = false;
     clockWatch_.reset();
     linkWake_.reset();
+    linkAheadTick_.reset();
     linkPeers_ = 0;
     publishClockReading();
 }

@@ -307,8 +307,9 @@ private:
     void followTicks(bool wasPlaying, std::optional<std::int64_t> startTick);
     bool countsTicks() const { return usesClock() || usesLink(); }
     // Link: reads the session, follows it like a clock, and wakes up again on the next tick
-    // that matters (the step's end, the section's next bar line).
-    void followLink();
+    // that matters (the step's end, the section's next bar line), a send lead before it.
+    // `wakeTick`: the tick a wake-up is for, decided as of its time when that is still ahead.
+    void followLink(std::optional<std::int64_t> wakeTick = std::nullopt);
     void scheduleLinkWake();
     void forgetTicks();
     void runFirstRunSteps();
@@ -354,6 +355,10 @@ private:
     TimerHandle linkWake_;
     std::size_t linkPeers_ = 0;
     bool linkJoined_ = false;
+    // A tick decided a send lead ahead of its time, and that time: until then it counts as
+    // reached, so that nothing is decided or sent twice for it.
+    std::optional<std::int64_t> linkAheadTick_;
+    TimePoint linkAheadAt_{};
     bool started_ = false;
     bool appeared_ = false;
     // While a move of the MIDI engine is being taken over, the snapshot is published once at its

@@ -1,7 +1,22 @@
 // The coordinator's musical time from a network beat session (Ableton Link). The session's beats
 // are counted as clocks of 24 a beat, so that a step's end, the section's bars and the Moments use
 // the clock's arithmetic unchanged; instead of waiting for each clock, the coordinator reads the
-// session when something changes and wakes up exactly when the next tick that matters is due.
+// session when something changes and wakes up when the next tick that matters is due.
+//
+// The session's future is known, so with a MIDI system that writes sends at their frame (a send
+// lead) the wake-up comes that lead ahead of the tick: the session is read as of the tick's time,
+// the step changes and the bar line's Moments fire then, and everything they send is due at the
+// tick's time. What arrives between that early decision and the tick itself:
+// - A change of the session (tempo, peers) is read at once, as always, but the tick decided early
+//   counts as reached until its time has come: the step and the Moments it decided stand and are
+//   neither decided nor sent again, and the next wake-up is for the tick after it (at the new
+//   tempo). The sends already queued keep the time the tick had when they were decided.
+// - A stop leaves the decision as it was (its mutes are queued for the bar line a few milliseconds
+//   away); nothing further is counted until the session plays again.
+// - A move of the performer counts its step from the decided tick, the latest bar line the
+//   coordinator knows of; its mutes are sent at once, behind the timed ones.
+// Without a lead (backends that send as soon as they are handed a message) the wake-up comes at
+// the tick's own time and reads the session as of then.
 #include "live/live_coordinator.h"
 
 #include <algorithm>
@@ -47,18 +62,41 @@ void LiveCoordinator::setBeatSession(BeatSession* session) {
     applyClockSettings();
 }
 
-void LiveCoordinator::followLink() {
+void LiveCoordinator::followLink(std::optional<std::int64_t> wakeTick) {
     STRATA_ASSERT_THREAD(thread_);
     linkWake_.reset();
     if (!usesLink() || !beats_ || !linkJoined_)
         return;
-    const BeatSessionState session = beats_->capture();
+    const TimePoint now = loop_.now();
+    // A wake-up a send lead ahead of its tick decides as of the tick's time; one that came too
+    // late for that (or without a lead) reads the session as it is now.
+    std::optional<TimePoint> ahead;
+    if (wakeTick && midi_.sendLead() > Duration::zero()) {
+        const TimePoint due = beats_->timeAtBeat(static_cast<double>(*wakeTick) / kTicksPerBeat);
+        if (due > now)
+            ahead = due;
+    }
+    const BeatSessionState session = ahead ? beats_->captureAt(*ahead) : beats_->capture();
     const bool wasPlaying = clockLive_ && clockLive_->playing;
     ClockState state;
     state.playing = session.enabled && session.playing;
     if (session.enabled && std::isfinite(session.tempo) && session.tempo > 0)
         state.bpm = session.tempo;
     state.ticks = tickOf(session.beat);
+    if (ahead) {
+        // The session puts the tick at that time: it is reached then, whatever the conversions
+        // between clocks rounded.
+        state.ticks = std::max(state.ticks, *wakeTick);
+    } else if (linkAheadTick_ && now < linkAheadAt_ && state.playing && wasPlaying) {
+        // Inside the lead window of a tick decided early: that tick counts as reached.
+        state.ticks = std::max(state.ticks, *linkAheadTick_);
+    }
+    if (!state.playing) {
+        linkAheadTick_.reset();
+    } else if (ahead) {
+        linkAheadTick_ = state.ticks;
+        linkAheadAt_ = *ahead;
+    }
     state.atMicros =
         std::chrono::duration_cast<std::chrono::microseconds>(session.at.time_since_epoch())
             .count();
@@ -82,7 +120,13 @@ void LiveCoordinator::followLink() {
     linkPeers_ = session.peers;
     clockHeard_ = session.enabled;
     publishClockReading();
+    // What the early decision sends is due at the tick's time, as the wall-clock auto-advance's
+    // (scheduleAdvance).
+    if (ahead)
+        advancingAt_ = ahead;
     followTicks(wasPlaying, startTick);
+    if (ahead)
+        advancingAt_.reset();
     scheduleLinkWake();
 }
 
@@ -96,10 +140,12 @@ void LiveCoordinator::scheduleLinkWake() {
         sectionStartTick_ + (floorDiv(now - sectionStartTick_, kTicksPerBar) + 1) * kTicksPerBar;
     if (clockDueTick_ && *clockDueTick_ > now)
         target = std::min(target, *clockDueTick_);
-    const TimePoint when = beats_->timeAtBeat(static_cast<double>(target) / kTicksPerBeat);
+    // A send lead ahead of the tick, so that its sends can be written at the tick's frame.
+    const Duration lead = std::max(Duration::zero(), midi_.sendLead());
+    const TimePoint when = beats_->timeAtBeat(static_cast<double>(target) / kTicksPerBeat) - lead;
     const TimePoint current = loop_.now();
     const Duration delay = when > current ? when - current : kRetry;
-    linkWake_ = loop_.after(delay, [this] { followLink(); });
+    linkWake_ = loop_.after(delay, [this, target] { followLink(target); });
 }
 
 } // namespace strata
