@@ -90,6 +90,15 @@ TEST(LinkPeer, StrataFollowsThePeersTempoTransportAndBars) {
     });
     peer.type(kStartStop);
     ASSERT_TRUE(driver.runUntil([&] { return reading().playing; })) << peer.screen();
+    // The session read a second ahead is two beats on at 122 BPM (a reading ahead taken the
+    // wrong way, or not at all, is off by two beats or more; the margin is for the real time
+    // that passes between two readings).
+    {
+        const BeatSessionState now = session.capture();
+        const BeatSessionState ahead = session.captureAt(now.at + std::chrono::seconds(1));
+        EXPECT_NEAR(ahead.beat - now.beat, 122.0 / 60.0, 0.5) << now.tempo;
+        EXPECT_EQ(ahead.at, now.at + std::chrono::seconds(1));
+    }
     // Where playing started, and the session's first bar line from there.
     const double start = session.capture().startBeat;
     const double barLine = std::ceil(start / 4 - 1e-6) * 4;

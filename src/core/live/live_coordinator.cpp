@@ -228,7 +228,8 @@ void LiveCoordinator::pushSectionState() {
     if (!app_.currentSection())
         return;
     const Setlist& set = app_.setlist();
-    // The auto-advance's own step change is sent for its bar (see scheduleAdvance).
+    // The auto-advance's own step change is sent for its bar (see scheduleAdvance), and so is
+    // what a Link tick decided ahead of its time brings (followLink).
     midi_.sendSectionState(activeLayers(), app_.activeMutedIDs(), set.effectiveControlMode(),
                            set.mackiePort, set.effectiveTrackOffset(), set.effectiveDawHost(),
                            advancingAt_);

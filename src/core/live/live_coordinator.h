@@ -333,7 +333,8 @@ private:
     bool evaluationPosted_ = false;
     // When the first change of the turn being re-evaluated happened.
     std::optional<TimePoint> changedAt_;
-    // While the clock's own step change runs: the time it was due (its mutes are sent for it).
+    // While the clock's own step change runs, or a Link tick decided ahead of its time: the time
+    // it is due (its mutes and Moment messages are sent for it).
     std::optional<TimePoint> advancingAt_;
     std::optional<StepTiming> timing_;
     // Whether the last live state said that Cadenzo plays (false once the link is lost).
