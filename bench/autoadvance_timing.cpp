@@ -12,6 +12,7 @@
 
 #include "app_process.h"
 #include "cuelink/cadenzo_link.h"
+#include "jack_clock.h"
 #include "jack_test_client.h"
 #include "jack_test_server.h"
 #include "percentile.h"
@@ -42,16 +43,6 @@ namespace {
 bool sendCue(const std::string& json) {
     static const CueSender sender;
     return sender.send(json);
-}
-
-// JACK's clock (µs) minus the steady clock (µs), sampled around one reading.
-double jackMinusSteadyMicros() {
-    const auto a = std::chrono::steady_clock::now();
-    const double jack = static_cast<double>(jack_get_time());
-    const auto b = std::chrono::steady_clock::now();
-    const double steady =
-        std::chrono::duration<double, std::micro>((a + (b - a) / 2).time_since_epoch()).count();
-    return jack - steady;
 }
 
 // The machine's load average over the last minute, as the kernel reports it.
@@ -125,7 +116,7 @@ int main(int argc, char** argv) {
     const std::string loadBefore = loadAverage();
     const bool realTime = server.runsInRealTime();
     AppProcess app;
-    const double clockOffset = jackMinusSteadyMicros();
+    const double clockOffset = bench::jackMinusSteadyMicros();
     std::vector<std::string> extraEnv{"STRATA_MIDI=jack"};
     if (const char* glib = std::getenv("HARNESS_QT_NO_GLIB"))
         extraEnv.push_back(std::string("QT_NO_GLIB=") + glib);

@@ -16,6 +16,7 @@
 
 #include "cuelink/cadenzo_link.h"
 #include "engine/app_state.h"
+#include "jack_clock.h"
 #include "jack_test_client.h"
 #include "link/pty_peer.h"
 #include "link_beat_session.h"
@@ -35,16 +36,6 @@ using namespace strata;
 using namespace strata::testing;
 
 namespace {
-
-// JACK's clock (us) minus the steady clock (us), sampled around one reading.
-double jackMinusSteadyMicros() {
-    const auto a = std::chrono::steady_clock::now();
-    const double jack = static_cast<double>(jack_get_time());
-    const auto b = std::chrono::steady_clock::now();
-    const double steady =
-        std::chrono::duration<double, std::micro>((a + (b - a) / 2).time_since_epoch()).count();
-    return jack - steady;
-}
 
 // Microseconds from the nearest bar line (four beats) to `beat`, at `tempo`.
 double fromBarLine(double beat, double tempo) {
@@ -133,8 +124,9 @@ int main() {
                 continue;
             const double jackMicros =
                 static_cast<double>(e.cycleMicros) + static_cast<double>(e.offset) * 1e6 / rate;
-            const auto at = TimePoint(std::chrono::duration_cast<Duration>(
-                std::chrono::duration<double, std::micro>(jackMicros - jackMinusSteadyMicros())));
+            const auto at = TimePoint(
+                std::chrono::duration_cast<Duration>(std::chrono::duration<double, std::micro>(
+                    jackMicros - bench::jackMinusSteadyMicros())));
             const BeatSessionState then = session.captureAt(at);
             received.push_back(fromBarLine(then.beat, then.tempo));
             if (std::getenv("STRATA_BENCH_VERBOSE"))
