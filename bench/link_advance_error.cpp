@@ -23,7 +23,6 @@
 #include "live/live_coordinator.h"
 #include "midi_jack/jack_rig.h"
 #include "percentile.h"
-#include "platform/memory_settings.h"
 #include "support/large_set.h"
 #include "support/test_support.h"
 
@@ -71,16 +70,13 @@ int main() {
     // reads a send's due time on the steady clock, as the program's main loop gives it: the
     // loop's virtual time starts at the steady clock's reading and keeps pace with it.
     TempDir dir;
-    MemorySettings settings;
-    VirtualMainLoop loop;
-    loop.advanceTo(TimePoint(std::chrono::steady_clock::now().time_since_epoch()));
-    RealTimeDriver driver(loop);
-    JackMidiBackend::Options options;
-    options.serverName = server.name();
-    options.retryInterval = std::chrono::milliseconds(100);
-    JackMidiBackend backend(options);
-    MidiService service(backend, loop, settings);
-    if (!driver.runUntil([&] { return service.midiAvailable.get(); })) {
+    JackRig rig(server.name(), true);
+    VirtualMainLoop& loop = rig.loop;
+    MemorySettings& settings = rig.settings;
+    RealTimeDriver& driver = rig.driver;
+    JackMidiBackend& backend = *rig.backend;
+    MidiService& service = *rig.service;
+    if (!service.midiAvailable.get()) {
         std::fprintf(stderr, "Strata's MIDI never reached the JACK server\n");
         return 1;
     }

@@ -50,11 +50,6 @@ public:
     // Lines of the server's own output so far that report a missed cycle (an xrun).
     int xrunReports() const;
     int periodFrames() const { return periodFrames_; }
-    // Whether jackd runs its cycles in real time, as a performer's server does (SCHED_FIFO; the
-    // timing harnesses ask for it with STRATA_JACK_REALTIME=1). Tests run without: a real-time
-    // server on a shared test machine would take the cores from everything else. Without it, the
-    // dummy driver's cycles wake late under load and its frame clock loses that time (an xrun).
-    bool realTime() const { return realTime_; }
     // Whether one of the running server's threads actually got real-time scheduling (a system
     // may refuse it; jackd then goes on without).
     bool runsInRealTime() const;
@@ -67,6 +62,11 @@ private:
     Kind kind_;
     Mode mode_;
     int periodFrames_;
+    // Whether jackd is asked to run its cycles in real time, as a performer's server does
+    // (SCHED_FIFO; the timing harnesses ask for it with STRATA_JACK_REALTIME=1). Tests run
+    // without: a real-time server on a shared test machine would take the cores from everything
+    // else. Without it, the dummy driver's cycles wake late under load and its frame clock loses
+    // that time (an xrun).
     bool realTime_ = false;
     std::string name_;
     std::string logPath_;

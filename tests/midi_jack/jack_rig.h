@@ -56,8 +56,12 @@ private:
 };
 
 // Strata's MIDI engine on the JACK backend, on a main loop that runs in real time.
+// `onSteadyClock`: the loop's time starts at the steady clock's reading instead of its own
+// origin, so that due times taken from it mean what the program's do to the backend.
 struct JackRig {
-    explicit JackRig(const std::string& serverName) {
+    explicit JackRig(const std::string& serverName, bool onSteadyClock = false) {
+        if (onSteadyClock)
+            loop.advanceTo(TimePoint(std::chrono::steady_clock::now().time_since_epoch()));
         JackMidiBackend::Options options;
         options.serverName = serverName;
         options.retryInterval = std::chrono::milliseconds(100);
