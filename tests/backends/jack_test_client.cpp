@@ -107,12 +107,13 @@ bool JackTestClient::setAlias(std::size_t port, const std::string& alias) {
     return p && jack_port_set_alias(p, alias.c_str()) == 0;
 }
 
-bool JackTestClient::send(std::size_t port, const std::vector<std::uint8_t>& bytes) {
+bool JackTestClient::send(std::size_t port, const std::vector<std::uint8_t>& bytes,
+                          std::uint32_t offset) {
     if (port >= portCount_ || !isOutput_[port])
         return false;
     std::lock_guard lock(sendMutex_);
-    const std::uint32_t length = static_cast<std::uint32_t>(bytes.size());
-    return outRings_[port]->write(&length, sizeof length, bytes.data(), bytes.size());
+    const Queued queued{static_cast<std::uint32_t>(bytes.size()), offset};
+    return outRings_[port]->write(&queued, sizeof queued, bytes.data(), bytes.size());
 }
 
 int JackTestClient::processCallback(jack_nframes_t frames, void* self) {
@@ -135,18 +136,22 @@ int JackTestClient::process(jack_nframes_t frames) {
     for (std::size_t i = 0; i < kMaxPorts; ++i) {
         if (!buffers[i] || !isOutput_[i])
             continue;
-        std::uint32_t length = 0;
+        Queued queued{};
         std::uint8_t bytes[4096];
-        while (outRings_[i]->peek(&length, sizeof length)) {
+        // Offsets never go back within a cycle.
+        std::uint32_t at = 0;
+        while (outRings_[i]->peek(&queued, sizeof queued)) {
+            const std::uint32_t length = queued.length;
             if (length > sizeof bytes) {
-                outRings_[i]->skip(sizeof length + length);
+                outRings_[i]->skip(sizeof queued + length);
                 continue;
             }
-            outRings_[i]->peek(bytes, length, sizeof length);
-            if (jack_midi_event_write(buffers[i], 0, bytes, length) != 0)
+            outRings_[i]->peek(bytes, length, sizeof queued);
+            at = std::max(at, std::min(queued.offset, frames - 1));
+            if (jack_midi_event_write(buffers[i], at, bytes, length) != 0)
                 break;
-            outRings_[i]->skip(sizeof length + length);
-            const Record record{static_cast<std::uint32_t>(i), length, cycleFrame, 0, micros};
+            outRings_[i]->skip(sizeof queued + length);
+            const Record record{static_cast<std::uint32_t>(i), length, cycleFrame, at, micros};
             sent_.write(&record, sizeof record, bytes, length);
         }
     }

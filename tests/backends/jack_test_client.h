@@ -69,8 +69,9 @@ public:
         return connectPorts(client_, source, destination);
     }
 
-    // Queues one event on output `port`; it goes out in a coming cycle.
-    bool send(std::size_t port, const std::vector<std::uint8_t>& bytes);
+    // Queues one event on output `port`; it goes out in a coming cycle, at `offset` within it (or
+    // the offset of the event before it in that cycle, when that is later).
+    bool send(std::size_t port, const std::vector<std::uint8_t>& bytes, std::uint32_t offset = 0);
     // Waits until this client has been through `cycles` more process cycles: a connection made
     // just before is then in place in the server's graph.
     bool waitCycles(int cycles, std::chrono::milliseconds timeout = kPatience);
@@ -110,6 +111,11 @@ private:
     strata::SpscByteRing received_{4 << 20};
     strata::SpscByteRing sent_{4 << 20};
     std::mutex sendMutex_;
+    // What an output ring holds ahead of each event's bytes.
+    struct Queued {
+        std::uint32_t length;
+        std::uint32_t offset;
+    };
     std::vector<JackTestEvent> collected_;
 };
 

@@ -210,5 +210,37 @@ TEST_F(ClockThroughJack, EveryClockCountsAndTheTempoIsTheDawsAcrossATempoStep) {
     EXPECT_FALSE(stage.last.playing);
 }
 
+// Each clock is timed by its frame, not by when the input thread took it in: two clocks written
+// 128 frames apart in one cycle are placed 128 frames apart, though Strata hands them on together.
+TEST_F(ClockThroughJack, AClockIsTimedByItsFrame) {
+    ClockStage stage(server_->name());
+    ASSERT_TRUE(stage.begin());
+    std::vector<ClockState> states;
+    const Connection watch =
+        stage.rig.service->clockChanged.connect([&](const ClockState& s) { states.push_back(s); });
+    constexpr std::uint32_t kApart = 128;
+    // The two may straddle a cycle boundary; then they go again.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        states.clear();
+        stage.daw.takeSent();
+        ASSERT_TRUE(stage.daw.send(stage.out, {0xF8}, 0));
+        ASSERT_TRUE(stage.daw.send(stage.out, {0xF8}, kApart));
+        ASSERT_TRUE(stage.rig.driver.runUntil([&] { return states.size() >= 2; }));
+        const auto sent = stage.daw.takeSent();
+        ASSERT_EQ(sent.size(), 2u);
+        if (sent[0].cycleFrame != sent[1].cycleFrame)
+            continue;
+        ASSERT_EQ(sent[1].offset - sent[0].offset, kApart);
+        EXPECT_EQ(states[0].atMicros, states[1].atMicros) << "handed on together";
+        const auto placed = [](const ClockState& s) { return s.atMicros - s.earlierMicros; };
+        // A tenth either way: JACK's own reading of a frame's time is smoothed.
+        const double apartMicros = 1e6 * kApart / testing::JackTestServer::kSampleRate;
+        EXPECT_NEAR(static_cast<double>(placed(states[1]) - placed(states[0])), apartMicros,
+                    apartMicros / 10);
+        return;
+    }
+    FAIL() << "no two clocks went out in one cycle";
+}
+
 } // namespace
 } // namespace strata

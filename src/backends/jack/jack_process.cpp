@@ -261,7 +261,7 @@ int JackProcess::process(jack_nframes_t frames) {
     }
 
     // Input first: a press that claims a prepared answer has it written below, in this cycle.
-    const bool readInput = readInputs(frames, current);
+    const bool readInput = readInputs(now);
 
     for (std::size_t index = 0; index < outputs.size(); ++index) {
         OutputChannel& channel = outputs[index];
@@ -285,7 +285,9 @@ int JackProcess::process(jack_nframes_t frames) {
     return 0;
 }
 
-bool JackProcess::readInputs(jack_nframes_t frames, std::uint64_t current) {
+bool JackProcess::readInputs(const CycleFrames& now) {
+    const jack_nframes_t frames = now.frames;
+    const std::uint64_t current = now.cycle;
     bool read = false;
     for (std::size_t endpoint = 0; endpoint < inputs.size(); ++endpoint) {
         jack_port_t* port = inputs[endpoint].port.load(std::memory_order_acquire);
@@ -300,6 +302,10 @@ bool JackProcess::readInputs(jack_nframes_t frames, std::uint64_t current) {
             read = true;
             JackInRecord record{static_cast<std::uint32_t>(endpoint),
                                 static_cast<std::uint32_t>(event.size), current};
+            if (now.frameKnown) {
+                record.frame = now.firstFrame + event.time;
+                record.framed = 1;
+            }
             // PipeWire's libjack hands its reader every Note On of velocity 0 as a Note Off of
             // velocity 64 (its "jack.fix-midi-events", on by default). A Mackie host sends a
             // dark LED as Note On velocity 0, and the feedback reader knows only that form; both

@@ -39,14 +39,17 @@ constexpr std::uint32_t jackMaxFramesAhead(std::uint32_t sampleRate, std::uint32
 }
 
 // What the incoming ring carries: one event from one of our input ports, then its bytes. A press
-// that claimed a prepared answer says which (`answer` is its index + 1, else 0).
+// that claimed a prepared answer says which (`answer` is its index + 1, else 0). `frame` is the
+// event's frame time, when the cycle's was known (`framed`).
 struct JackInRecord {
     std::uint32_t endpoint;
     std::uint32_t length;
     std::uint64_t cycle;
     std::uint32_t answer = 0;
-    std::uint32_t reserved = 0;
+    std::uint32_t frame = 0;
     std::uint64_t generation = 0;
+    std::uint32_t framed = 0;
+    std::uint32_t reserved = 0;
 };
 
 // The state the JACK process callback shares with ordinary threads, and the callback itself.
@@ -157,7 +160,7 @@ private:
     };
     void drainOutput(OutputChannel& channel, void* buffer, const CycleFrames& now);
     // Input step: reads every input port into the incoming ring; true when any port had input.
-    bool readInputs(std::uint32_t frames, std::uint64_t cycle);
+    bool readInputs(const CycleFrames& now);
     // Input step: whether the press read from a source claims a prepared answer now, or is
     // left to the worker (refused: it may be a trigger), or is no trigger the table knows.
     enum class ClaimResult { claimed, refused, noTrigger };

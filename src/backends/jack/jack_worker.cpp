@@ -5,7 +5,9 @@
 #include "platform/log.h"
 
 #include <algorithm>
+#include <chrono>
 #include <jack/jack.h>
+#include <optional>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -56,19 +58,37 @@ void JackMidiBackend::dispatchIncoming() {
             continue;
         }
         dispatchBytes_.clear();
-        std::vector<std::pair<std::size_t, std::size_t>> pieces;
+        struct Piece {
+            std::size_t offset;
+            std::size_t length;
+            std::optional<std::uint32_t> frame;
+        };
+        std::vector<Piece> pieces;
         while (incoming.peek(&record, sizeof record) && record.endpoint == endpoint &&
                record.cycle == cycle && record.answer == 0) {
             const std::size_t offset = dispatchBytes_.size();
             dispatchBytes_.resize(offset + record.length);
             incoming.peek(dispatchBytes_.data() + offset, record.length, sizeof record);
             incoming.skip(sizeof record + record.length);
+            const auto frame =
+                record.framed ? std::optional<std::uint32_t>(record.frame) : std::nullopt;
             for (std::size_t p = 0; p < record.length; p += kMaxPacketBytes)
-                pieces.emplace_back(offset + p, std::min(kMaxPacketBytes, record.length - p));
+                pieces.push_back({offset + p, std::min(kMaxPacketBytes, record.length - p), frame});
         }
+        // Each event's age, against one reading of JACK's clock for the whole delivery. Only
+        // this thread opens and closes the client, so it stays valid here.
+        jack_client_t* client = process_.client.load(std::memory_order_acquire);
+        const jack_time_t jackNow = jack_get_time();
         dispatchPackets_.clear();
-        for (auto [offset, length] : pieces)
-            dispatchPackets_.push_back(MidiPacket{dispatchBytes_.data() + offset, length});
+        for (const Piece& piece : pieces) {
+            MidiPacket packet{dispatchBytes_.data() + piece.offset, piece.length};
+            if (piece.frame && client) {
+                const jack_time_t at = jack_frames_to_time(client, *piece.frame);
+                packet.age = std::chrono::microseconds(static_cast<std::int64_t>(jackNow) -
+                                                       static_cast<std::int64_t>(at));
+            }
+            dispatchPackets_.push_back(packet);
+        }
         deliveringCycle_.store(cycle, std::memory_order_release);
         if (endpoint < process_.inputs.size())
             deliver(endpoint, MidiPacketList{dispatchPackets_.data(), dispatchPackets_.size()});

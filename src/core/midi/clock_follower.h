@@ -21,6 +21,10 @@ struct ClockState {
     std::int64_t ticks = 0;
     // Arrival time of the message that made this state, in microseconds on the caller's clock.
     std::int64_t atMicros = 0;
+    // How much earlier than atMicros that message really arrived, as the MIDI system timed it
+    // (JACK: the event's frame); zero when the system does not time its input. Only placing
+    // ticks ahead uses it: the tempo and the silence stay on atMicros.
+    std::int64_t earlierMicros = 0;
 
     std::int64_t bar() const { return position / 96; }           // from 0
     std::int64_t beatInBar() const { return position / 24 % 4; } // 0...3

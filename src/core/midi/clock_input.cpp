@@ -16,8 +16,8 @@ void ClockInput::setDevice(std::optional<std::string> device) {
     ++generation_;
 }
 
-bool ClockInput::handle(const DeviceIdentity& source, const std::uint8_t* bytes,
-                        std::size_t length) {
+bool ClockInput::handle(const DeviceIdentity& source, const std::uint8_t* bytes, std::size_t length,
+                        TimePoint handedAt, std::chrono::microseconds age) {
     std::uint64_t generation = 0;
     {
         std::lock_guard lock(lock_);
@@ -29,9 +29,8 @@ bool ClockInput::handle(const DeviceIdentity& source, const std::uint8_t* bytes,
         follower_ = ClockFollower{};
         followed_ = generation;
     }
-    const std::int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
-                                 tasks_.loop().now().time_since_epoch())
-                                 .count();
+    const std::int64_t now =
+        std::chrono::duration_cast<std::chrono::microseconds>(handedAt.time_since_epoch()).count();
     bool changed = follower_.expire(now);
     // Realtime bytes may sit anywhere, even inside another message; a song position pointer
     // brings its two data bytes.
@@ -44,8 +43,11 @@ bool ClockInput::handle(const DeviceIdentity& source, const std::uint8_t* bytes,
             i += 2;
         }
     }
-    if (changed)
-        tasks_.onMain([this, state = follower_.state()] { changed_.notify(state); });
+    if (changed) {
+        ClockState state = follower_.state();
+        state.earlierMicros = age.count();
+        tasks_.onMain([this, state] { changed_.notify(state); });
+    }
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include "midi/service_tasks.h"
 #include "platform/signal.h"
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -13,7 +14,8 @@
 namespace strata {
 
 // MIDI clock input: the chosen source's realtime and song-position messages go to a ClockFollower
-// on the input thread, stamped with the main loop's clock as they arrive there, and every change
+// on the input thread, stamped with the main loop's clock as they reach that thread (and with how
+// long before that the MIDI system timed their arrival), and every change
 // of the follower's state reaches the main thread as a value through `changed`.
 //
 // The source is named by its device, stored as learned triggers store theirs (the stable name);
@@ -25,9 +27,11 @@ public:
 
     // The device to follow; none or empty follows nothing. A new device starts a new follower.
     void setDevice(std::optional<std::string> device);
-    // One packet from `source`; input thread. Returns whether the packet came from the clock's
-    // device (it is parsed for triggers all the same).
-    bool handle(const DeviceIdentity& source, const std::uint8_t* bytes, std::size_t length);
+    // One packet from `source`, handed over at `handedAt` (the main loop's clock) and `age` old
+    // by then as the MIDI system timed it; input thread. Returns whether the packet came from
+    // the clock's device (it is parsed for triggers all the same).
+    bool handle(const DeviceIdentity& source, const std::uint8_t* bytes, std::size_t length,
+                TimePoint handedAt, std::chrono::microseconds age);
 
 private:
     ServiceTasks& tasks_;

@@ -90,12 +90,14 @@ void TriggerInput::handleIncoming(const MidiPacketList& packets, std::uint64_t s
     }
     std::vector<std::uint8_t> echoes; // the CC messages, when they may be echoes
     const bool collectEchoes = src != 0 && cc_.echoesWanted();
+    // One reading for the whole delivery: the packets' ages are all against the same instant.
+    const TimePoint deliveredAt = tasks_.loop().now();
     for (std::size_t p = 0; p < packets.count; ++p) {
         const MidiPacket& packet = packets.packets[p];
         const std::size_t n = std::min(packet.length, kMaxPacketBytes);
         if (n == 0 || packet.data == nullptr)
             continue;
-        service_.clockInput().handle(*identity, packet.data, n);
+        service_.clockInput().handle(*identity, packet.data, n, deliveredAt, packet.age);
         parseInput(packet.data, n, isTriggerDevice, view.learning, identity->learned, *identity,
                    view);
         if (collectEchoes)

@@ -19,6 +19,11 @@ using MidiRef = std::uint32_t;
 struct MidiPacket {
     const std::uint8_t* data = nullptr;
     std::size_t length = 0;
+    // How long before the handler's call the packet arrived, for systems that time their input
+    // (JACK: the event's frame); zero for the others, which hand input on as it arrives. Every
+    // packet of one delivery is aged against the same instant, so their differences are exact.
+    // It may come out a little below zero: a cycle's frames run slightly ahead of its wake-up.
+    std::chrono::microseconds age{0};
 };
 
 // What one platform delivery carries: packets that arrived together. Only valid during the call.
