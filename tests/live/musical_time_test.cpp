@@ -81,6 +81,37 @@ protected:
         }
         return count;
     }
+    // Start, then the downbeat: tick 0, `bpm` after Start.
+    void startClock(double bpm) {
+        transport(0xFA);
+        ticked = -1;
+        clockTo(0, bpm);
+    }
+    // Clocks at `bpm`, each after its interval of virtual time, up to and including tick `last`
+    // (counted from the downbeat).
+    void clockTo(std::int64_t last, double bpm) {
+        for (; ticked < last; ++ticked) {
+            loop.advance(clockInterval(bpm));
+            send(dawClock, {0xF8});
+        }
+    }
+    // Adds a Moment to "Verse" that fires `bars` bars after its start: mutes layer 2 and sends
+    // CC 20 to "Synth".
+    void addBarMoment(std::int64_t bars) {
+        app->updateSetlist([&](Setlist& set) {
+            Moment m = Moment::fresh();
+            m.anchor = FireAnchor::barsAfterStart(bars);
+            m.muteLayerIDs.insert(set.layers.at(2).id);
+            CCSend cc = CCSend::fresh();
+            cc.portName = "Synth";
+            cc.cc = 20;
+            cc.value = 1;
+            m.ccSends = {cc};
+            set.songs[0].sections[0].moments = {std::move(m)};
+            return true;
+        });
+        settle();
+    }
     // Moves virtual time on until the session reaches `beat`.
     void runTo(double beat) {
         loop.advanceTo(session->timeAtBeat(beat));
@@ -88,6 +119,7 @@ protected:
     }
 
     MidiRef dawClock = 0;
+    std::int64_t ticked = -1; // the clock's latest tick since Start
     std::unique_ptr<TimelineSession> session;
     std::int64_t step = 0;
     std::vector<double> stepBeats; // the session's beats at which the step changed
@@ -414,6 +446,135 @@ TEST_F(MusicalTimeTest, WhatComesInsideTheLeadWindowNeverAdvancesOrSendsTwice) {
         }
         runTo(9);
         EXPECT_EQ(app->currentStepIndex(), row.stepAt8);
+        EXPECT_EQ(midi.timedSends().size(), sent.size());
+    }
+}
+
+// MIDI clock with a send lead: the tick that ends a step or begins a bar is placed from the
+// clock's latest tick and tempo and decided a lead before it, and everything it sends is due at
+// it; the clock's own tick then changes nothing. Without a lead the tick decides as it arrives.
+TEST_F(MusicalTimeTest, WithASendLeadClockStepsAndMomentsAreDecidedAheadAndDueOnTheirTick) {
+    for (const Duration lead : {Duration(15ms), Duration::zero()}) {
+        SCOPED_TRACE(lead.count());
+        midi.setSendLead(lead);
+        startWith({1, 1, 1, std::nullopt}, TimeSource::midiClock);
+        addBarMoment(4);
+        double bpm = 124;
+        startClock(bpm);
+        midi.recordTimedSends();
+        struct Bar {
+            std::int64_t tick;
+            std::int64_t step;   // the step from this bar line on
+            bool moment;         // the Moment has fired by then
+            std::size_t packets; // a round of the four layers' CC mutes, and the Moment's CC
+            double tempoAfter;   // a new tempo once this bar line has passed (0: none)
+        };
+        std::size_t seen = 0;
+        for (const Bar& bar : std::vector<Bar>{{96, 1, false, 4, 0},
+                                               {192, 2, false, 4, 93},
+                                               {288, 3, false, 4, 0},
+                                               {384, 3, true, 5, 0}}) {
+            SCOPED_TRACE(bar.tick);
+            clockTo(bar.tick - 1, bpm);
+            const TimePoint at = loop.now() + clockInterval(bpm);
+            const std::int64_t before = app->currentStepIndex();
+            loop.advanceTo(at - lead - 1ms);
+            settle();
+            EXPECT_EQ(app->currentStepIndex(), before);
+            EXPECT_EQ(midi.timedSends().size(), seen) << "nothing before its time";
+            loop.advanceTo(at - lead);
+            settle();
+            if (lead == Duration::zero())
+                clockTo(bar.tick, bpm);
+            EXPECT_EQ(app->currentStepIndex(), bar.step);
+            EXPECT_EQ(app->activeMomentMutedIDs().has_value(), bar.moment);
+            const auto sent = midi.timedSends();
+            ASSERT_EQ(sent.size(), seen + bar.packets);
+            for (std::size_t i = seen; i < sent.size(); ++i)
+                EXPECT_EQ(sent[i].due,
+                          lead > Duration::zero() ? std::optional<TimePoint>(at) : std::nullopt)
+                    << i;
+            seen = sent.size();
+            clockTo(bar.tick, bpm); // the tick itself: nothing more
+            EXPECT_EQ(app->currentStepIndex(), bar.step);
+            EXPECT_EQ(midi.timedSends().size(), seen);
+            if (bar.tempoAfter > 0)
+                bpm = bar.tempoAfter;
+        }
+    }
+}
+
+// Whatever comes between a clock tick decided early and the tick itself (the clock here is shorter
+// than the lead, so the tick before it comes in between too): the step is not advanced again and
+// nothing is sent twice; the next step still ends on the clock's bar line after it (at the
+// clock's new tempo), unless the clock stopped.
+TEST_F(MusicalTimeTest, WhatComesBeforeADecidedClockTickNeverAdvancesOrSendsTwice) {
+    constexpr Duration lead = 15ms;
+    constexpr double bpm = 234;
+    struct Row {
+        const char* name;
+        std::function<void()> inTheWindow;
+        double bpmAfter;        // the clock's tempo from here on
+        std::size_t untimed;    // packets the event sends itself, at once
+        std::int64_t stepAt192; // the step from the next bar line on
+    };
+    const std::vector<Row> rows{
+        {"nothing", [] {}, bpm, 0, 2},
+        // The decided tick comes late, and the bar after it at the new tempo.
+        {"the clock slows to half", [] {}, bpm / 2, 0, 2},
+        {"the clock stops", [&] { transport(0xFC); }, bpm, 0, 1},
+        // A press counts its step from the tick decided early, also once the tick before it came.
+        {"the performer steps on", [&] { app->nextStep(); }, bpm, 4, 3},
+        {"a tick, then the performer steps on",
+         [&] {
+             clockTo(95, bpm);
+             app->nextStep();
+         },
+         bpm, 4, 3},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        midi.setSendLead(lead);
+        startWith({1, 1, 1, std::nullopt}, TimeSource::midiClock);
+        startClock(bpm);
+        clockTo(94, bpm);
+        midi.recordTimedSends();
+        const TimePoint bar = loop.now() + 2 * clockInterval(bpm);
+        loop.advanceTo(bar - lead);
+        settle();
+        ASSERT_EQ(app->currentStepIndex(), 1);
+        ASSERT_EQ(midi.timedSends().size(), 4u);
+
+        loop.advance(1ms);
+        row.inTheWindow();
+        settle();
+        const bool plays = row.stepAt192 != 1;
+        if (plays)
+            clockTo(96, row.bpmAfter);
+        const std::int64_t stepped = row.untimed > 0 ? 2 : 1;
+        EXPECT_EQ(app->currentStepIndex(), stepped);
+        auto sent = midi.timedSends();
+        ASSERT_EQ(sent.size(), 4 + row.untimed);
+        for (std::size_t i = 4; i < sent.size(); ++i)
+            EXPECT_EQ(sent[i].due, std::nullopt) << i;
+
+        // A stopped clock's ticks count nothing; a playing one's next bar line is tick 192.
+        clockTo(189, row.bpmAfter);
+        EXPECT_EQ(app->currentStepIndex(), stepped);
+        const TimePoint next = loop.now() + 3 * clockInterval(row.bpmAfter);
+        clockTo(190, row.bpmAfter);
+        EXPECT_EQ(app->currentStepIndex(), stepped);
+        clockTo(191, row.bpmAfter);
+        loop.advanceTo(next - lead);
+        settle();
+        EXPECT_EQ(app->currentStepIndex(), row.stepAt192);
+        sent = midi.timedSends();
+        ASSERT_EQ(sent.size(), 4 + row.untimed + (plays ? 4 : 0));
+        if (plays) {
+            EXPECT_EQ(sent.back().due, std::optional<TimePoint>(next));
+        }
+        clockTo(200, row.bpmAfter);
+        EXPECT_EQ(app->currentStepIndex(), row.stepAt192);
         EXPECT_EQ(midi.timedSends().size(), sent.size());
     }
 }

@@ -1,8 +1,26 @@
 // The coordinator's musical time from MIDI clock: a step ends on a count of clocks, Moments count
 // bars of clocks, and a source that falls silent stops.
+//
+// With a MIDI system that writes sends at their frame (a send lead), the tick that ends a step or
+// begins a bar is not waited for: the clock's latest tick and its tempo place it, and a wake-up a
+// send lead before that decides it as reached. The step changes and the bar line's Moments fire
+// then, and everything they send is due at the tick's placed time, so the DAW gets the mutes on
+// the clock's own bar line rather than a cycle and a hop to the main thread after it. The wake-up
+// is placed from the latest tick only when it comes before the next tick is expected, so it is
+// placed over the fewest clocks the lead allows (the tempo is a smoothed mean, which keeps a
+// jittery source's placing calm). What arrives between the early decision and the tick itself:
+// - The clock's own ticks up to the decided one count as that tick: nothing is decided or sent
+//   twice, and the next step is counted from the decided tick.
+// - A stop (or silence) leaves the decision standing; counting goes on from the clock's own
+//   ticks when it plays again.
+// - A move of the performer counts its step from the decided tick; its mutes are sent at once,
+//   behind the timed ones.
+// Without a lead, an implausible tempo, or a tick that is due already, the tick itself decides
+// when it arrives, as before.
 #include "live/live_coordinator.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace strata {
 
@@ -11,6 +29,21 @@ namespace {
 // Bar counts above this are never armed: no show lasts that long, and the tick arithmetic stays
 // far from its limits.
 constexpr std::int64_t kMaxClockBars = 1'000'000;
+// Tempos a clock is placed ahead at; outside them (a burst of clocks while a DAW locates, a
+// crawl) the ticks decide as they arrive.
+constexpr double kMinPlacedBpm = 20.0;
+constexpr double kMaxPlacedBpm = 400.0;
+// A wake-up is placed from the latest tick when it comes before the tick after that is expected
+// (with this much of a clock to spare); else that tick places it, closer to the target.
+constexpr double kPlacedSpare = 0.5;
+
+TimePoint atMicros(std::int64_t micros) {
+    return TimePoint(std::chrono::duration_cast<Duration>(std::chrono::microseconds(micros)));
+}
+
+std::int64_t microsOf(TimePoint at) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch()).count();
+}
 
 } // namespace
 
@@ -39,8 +72,8 @@ void LiveCoordinator::forgetTicks() {
     clockDueTick_.reset();
     clockHeard_ = false;
     clockWatch_.reset();
-    linkWake_.reset();
-    linkAheadTick_.reset();
+    tickWake_.reset();
+    aheadTick_.reset();
     linkPeers_ = 0;
     publishClockReading();
 }
@@ -85,6 +118,8 @@ void LiveCoordinator::armClockAdvance(bool newSection) {
     clockDueTick_ = stepStartTick_ + *bars * ClockFollower::kClocksPerBar;
     if (usesLink())
         scheduleLinkWake();
+    else
+        scheduleClockWake();
 }
 
 void LiveCoordinator::followClockAdvance() {
@@ -148,13 +183,69 @@ void LiveCoordinator::handleClockState(const ClockState& state) {
     if (usesLink())
         return;
     const bool wasPlaying = clockLive_ && clockLive_->playing;
-    clockLive_ = state;
+    ClockState next = state;
+    if (aheadTick_ && wasPlaying && next.playing && next.ticks < *aheadTick_) {
+        // Inside the lead window of a tick decided early: the clock is there by now.
+        next.position += *aheadTick_ - next.ticks;
+        next.ticks = *aheadTick_;
+        next.atMicros = microsOf(aheadAt_);
+        next.earlierMicros = 0;
+    } else {
+        aheadTick_.reset();
+    }
+    clockLive_ = next;
     clockHeardAt_ = loop_.now();
     clockHeard_ = true;
     publishClockReading();
     watchClockSilence();
-    if (usesClock())
-        followTicks(wasPlaying, std::nullopt);
+    if (!usesClock())
+        return;
+    followTicks(wasPlaying, std::nullopt);
+    scheduleClockWake();
+}
+
+void LiveCoordinator::scheduleClockWake() {
+    tickWake_.reset();
+    const Duration lead = midi_.sendLead();
+    if (!usesClock() || lead <= Duration::zero() || !clockLive_ || !clockLive_->playing ||
+        !clockLive_->bpm ||
+        !(*clockLive_->bpm >= kMinPlacedBpm && *clockLive_->bpm <= kMaxPlacedBpm))
+        return;
+    const std::int64_t target = nextTickThatMatters();
+    const double clocks = static_cast<double>(target - clockLive_->ticks);
+    const double clockMicros = 60.0e6 / (*clockLive_->bpm * ClockFollower::kClocksPerBeat);
+    const double leadMicros = std::chrono::duration<double, std::micro>(lead).count();
+    if (clocks <= 0 || clocks * clockMicros - leadMicros > (1.0 + kPlacedSpare) * clockMicros)
+        return;
+    const TimePoint due =
+        atMicros(clockLive_->atMicros - clockLive_->earlierMicros) +
+        std::chrono::duration_cast<Duration>(
+            std::chrono::duration<double, std::micro>(std::round(clocks * clockMicros)));
+    const TimePoint now = loop_.now();
+    if (due <= now)
+        return;
+    const Duration delay = std::max(Duration::zero(), due - lead - now);
+    tickWake_ = loop_.after(delay, [this, target, due] { decideClockAhead(target, due); });
+}
+
+void LiveCoordinator::decideClockAhead(std::int64_t tick, TimePoint due) {
+    STRATA_ASSERT_THREAD(thread_);
+    tickWake_.reset();
+    if (!usesClock() || !clockLive_ || !clockLive_->playing || clockLive_->ticks >= tick)
+        return;
+    ClockState state = *clockLive_;
+    state.position += tick - state.ticks;
+    state.ticks = tick;
+    state.atMicros = microsOf(due);
+    state.earlierMicros = 0;
+    clockLive_ = state;
+    aheadTick_ = tick;
+    aheadAt_ = due;
+    // What the decision sends is due at the tick's time, as the Link wake-up's.
+    advancingAt_ = due;
+    followTicks(true, std::nullopt);
+    advancingAt_.reset();
+    scheduleClockWake();
 }
 
 void LiveCoordinator::followTicks(bool wasPlaying, std::optional<std::int64_t> startTick) {
@@ -211,6 +302,10 @@ void LiveCoordinator::checkClockSilence() {
     if (clockLive_) {
         clockLive_->playing = false;
         clockLive_->bpm.reset();
+    }
+    if (usesClock()) {
+        aheadTick_.reset();
+        tickWake_.reset();
     }
     publishClockReading();
 }

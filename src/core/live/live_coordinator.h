@@ -311,6 +311,13 @@ private:
     // `wakeTick`: the tick a wake-up is for, decided as of its time when that is still ahead.
     void followLink(std::optional<std::int64_t> wakeTick = std::nullopt);
     void scheduleLinkWake();
+    // The next tick that matters: the step's end or the section's next bar line, whichever
+    // comes first (Moments count bars from the section's start).
+    std::int64_t nextTickThatMatters() const;
+    // MIDI clock with a send lead: a wake-up a send lead before the next tick that matters, as
+    // the clock's latest tick and tempo place it; there the tick is decided as reached.
+    void scheduleClockWake();
+    void decideClockAhead(std::int64_t tick, TimePoint due);
     void forgetTicks();
     void runFirstRunSteps();
     void sendMomentMessages(const Moment& moment);
@@ -350,16 +357,18 @@ private:
     TimePoint clockHeardAt_{};
     bool clockHeard_ = false;
     TimerHandle clockWatch_;
-    // Link: the session, its change subscription and the wake-up at the next tick that matters.
+    // Link: the session and its change subscription.
     BeatSession* beats_ = nullptr;
     Connection beatsChanged_;
-    TimerHandle linkWake_;
+    // Either tick source: the wake-up before the next tick that matters.
+    TimerHandle tickWake_;
     std::size_t linkPeers_ = 0;
     bool linkJoined_ = false;
-    // A tick decided a send lead ahead of its time, and that time: until then it counts as
-    // reached, so that nothing is decided or sent twice for it.
-    std::optional<std::int64_t> linkAheadTick_;
-    TimePoint linkAheadAt_{};
+    // A tick decided a send lead ahead of its time, and that time: it counts as reached until
+    // then (Link) or until the clock's own ticks reach it (MIDI clock), so that nothing is
+    // decided or sent twice for it.
+    std::optional<std::int64_t> aheadTick_;
+    TimePoint aheadAt_{};
     bool started_ = false;
     bool appeared_ = false;
     // While a move of the MIDI engine is being taken over, the snapshot is published once at its

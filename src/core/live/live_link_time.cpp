@@ -64,7 +64,7 @@ void LiveCoordinator::setBeatSession(BeatSession* session) {
 
 void LiveCoordinator::followLink(std::optional<std::int64_t> wakeTick) {
     STRATA_ASSERT_THREAD(thread_);
-    linkWake_.reset();
+    tickWake_.reset();
     if (!usesLink() || !beats_ || !linkJoined_)
         return;
     const TimePoint now = loop_.now();
@@ -87,15 +87,15 @@ void LiveCoordinator::followLink(std::optional<std::int64_t> wakeTick) {
         // The session puts the tick at that time: it is reached then, whatever the conversions
         // between clocks rounded.
         state.ticks = std::max(state.ticks, *wakeTick);
-    } else if (linkAheadTick_ && now < linkAheadAt_ && state.playing && wasPlaying) {
+    } else if (aheadTick_ && now < aheadAt_ && state.playing && wasPlaying) {
         // Inside the lead window of a tick decided early: that tick counts as reached.
-        state.ticks = std::max(state.ticks, *linkAheadTick_);
+        state.ticks = std::max(state.ticks, *aheadTick_);
     }
     if (!state.playing) {
-        linkAheadTick_.reset();
+        aheadTick_.reset();
     } else if (ahead) {
-        linkAheadTick_ = state.ticks;
-        linkAheadAt_ = *ahead;
+        aheadTick_ = state.ticks;
+        aheadAt_ = *ahead;
     }
     state.atMicros =
         std::chrono::duration_cast<std::chrono::microseconds>(session.at.time_since_epoch())
@@ -131,21 +131,25 @@ void LiveCoordinator::followLink(std::optional<std::int64_t> wakeTick) {
 }
 
 void LiveCoordinator::scheduleLinkWake() {
-    linkWake_.reset();
+    tickWake_.reset();
     if (!usesLink() || !beats_ || !linkJoined_ || !clockLive_ || !clockLive_->playing)
         return;
-    const std::int64_t now = clockLive_->ticks;
-    // The section's next bar line: Moments count bars from the section's start.
-    std::int64_t target =
-        sectionStartTick_ + (floorDiv(now - sectionStartTick_, kTicksPerBar) + 1) * kTicksPerBar;
-    if (clockDueTick_ && *clockDueTick_ > now)
-        target = std::min(target, *clockDueTick_);
+    const std::int64_t target = nextTickThatMatters();
     // A send lead ahead of the tick, so that its sends can be written at the tick's frame.
     const Duration lead = std::max(Duration::zero(), midi_.sendLead());
     const TimePoint when = beats_->timeAtBeat(static_cast<double>(target) / kTicksPerBeat) - lead;
     const TimePoint current = loop_.now();
     const Duration delay = when > current ? when - current : kRetry;
-    linkWake_ = loop_.after(delay, [this, target] { followLink(target); });
+    tickWake_ = loop_.after(delay, [this, target] { followLink(target); });
+}
+
+std::int64_t LiveCoordinator::nextTickThatMatters() const {
+    const std::int64_t now = clockLive_ ? clockLive_->ticks : 0;
+    std::int64_t target =
+        sectionStartTick_ + (floorDiv(now - sectionStartTick_, kTicksPerBar) + 1) * kTicksPerBar;
+    if (clockDueTick_ && *clockDueTick_ > now)
+        target = std::min(target, *clockDueTick_);
+    return target;
 }
 
 } // namespace strata
