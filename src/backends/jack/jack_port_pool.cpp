@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <jack/jack.h>
 #include <jack/midiport.h>
+#include <string_view>
 
 namespace strata {
 namespace {
@@ -36,6 +37,29 @@ bool isSurfaceOutput(jack_client_t* client, const std::string& sourceName,
     }
     jack_free(connections);
     return intoFeedback > 0 && elsewhere == 0;
+}
+
+// Whether the client that owns `sourceName` also listens to one of our outputs.
+bool listensToUs(jack_client_t* client, const std::string& sourceName, const JackProcess& process) {
+    const std::size_t colon = sourceName.find(':');
+    if (colon == std::string::npos)
+        return false;
+    const std::string owner = sourceName.substr(0, colon + 1);
+    for (const JackProcess::OutputChannel& output : process.outputs) {
+        jack_port_t* port = output.port.load(std::memory_order_acquire);
+        if (!port)
+            continue;
+        const char** connections = jack_port_get_all_connections(client, port);
+        if (!connections)
+            continue;
+        bool found = false;
+        for (const char** c = connections; *c && !found; ++c)
+            found = std::string_view(*c).starts_with(owner);
+        jack_free(connections);
+        if (found)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -177,6 +201,7 @@ bool JackPortPool::connectSource(jack_client_t* client, MidiRef source,
         return false;
     }
     channel.suppressed.store(false, std::memory_order_release);
+    channel.loopsBack.store(listensToUs(client, sourceName, process_), std::memory_order_release);
     jack_port_t* port = channel.port.load(std::memory_order_relaxed);
     if (jack_port_connected_to(port, sourceName.c_str()))
         return true;
@@ -195,6 +220,7 @@ void JackPortPool::refreshSuppression(jack_client_t* client,
         JackProcess::InputChannel& channel = inputChannel(s);
         const bool surface = isSurfaceOutput(client, name, feedbackPorts);
         channel.suppressed.store(surface, std::memory_order_release);
+        channel.loopsBack.store(listensToUs(client, name, process_), std::memory_order_release);
         jack_port_t* port = channel.port.load(std::memory_order_relaxed);
         // Became the DAW's surface output after we connected it: stop listening to it. The
         // worker thread is not a JACK callback, so disconnecting here is allowed.

@@ -81,6 +81,10 @@ public:
         std::atomic<jack_port_t*> port{nullptr};
         std::atomic<std::uint64_t> refCon{0};
         std::atomic<bool> suppressed{false};
+        // The source's client also listens to one of our outputs. JACK breaks such a loop by
+        // running one of the two a cycle behind the other, so an answer reaches that client one
+        // period later than the frames say (whichever of the two runs first).
+        std::atomic<bool> loopsBack{false};
     };
 
     explicit JackProcess(bool onPipeWire) : onPipeWire_(onPipeWire) {}

@@ -79,13 +79,21 @@ void JackMidiBackend::dispatchIncoming() {
         // this thread opens and closes the client, so it stays valid here.
         jack_client_t* client = process_.client.load(std::memory_order_acquire);
         const jack_time_t jackNow = jack_get_time();
+        // From a client that also listens to us, the frames run a period late for an answer to
+        // it: aged by as much more, an answer timed by them reaches it on the event's frame.
+        const auto loopDelay =
+            endpoint < process_.inputs.size() &&
+                    process_.inputs[endpoint].loopsBack.load(std::memory_order_acquire)
+                ? std::chrono::duration_cast<std::chrono::microseconds>(cyclePeriod())
+                : std::chrono::microseconds(0);
         dispatchPackets_.clear();
         for (const Piece& piece : pieces) {
             MidiPacket packet{dispatchBytes_.data() + piece.offset, piece.length};
             if (piece.frame && client) {
                 const jack_time_t at = jack_frames_to_time(client, *piece.frame);
                 packet.age = std::chrono::microseconds(static_cast<std::int64_t>(jackNow) -
-                                                       static_cast<std::int64_t>(at));
+                                                       static_cast<std::int64_t>(at)) +
+                             loopDelay;
             }
             dispatchPackets_.push_back(packet);
         }

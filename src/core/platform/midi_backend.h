@@ -23,6 +23,8 @@ struct MidiPacket {
     // (JACK: the event's frame); zero for the others, which hand input on as it arrives. Every
     // packet of one delivery is aged against the same instant, so their differences are exact.
     // It may come out a little below zero: a cycle's frames run slightly ahead of its wake-up.
+    // From a program that also listens to us it is a cycle more: an answer timed by it then
+    // reaches that program on the frame it sent at (the graph runs one of the two a cycle late).
     std::chrono::microseconds age{0};
 };
 
