@@ -1,53 +1,99 @@
-// Auto-advance against the MIDI clock's own grid, on a private JACK server (dummy driver,
-// asynchronous mode, as on stage): a client plays the DAW's clock output, one clock every few
-// process cycles (a tempo step half-way), into Strata's MIDI engine on the JACK backend; the live
-// coordinator follows the clock and 50 one-bar steps advance on it. For each step: JACK's
-// microsecond clock when the main thread changed the step, minus the one of the cycle the step's
-// due clock went out in. Prints median and p99 next to the JACK period.
+// Auto-advance against the MIDI clock's own grid, on a private JACK server (dummy driver): a
+// client plays the DAW. Its clock output is timed to the frame (Start, then 24 clocks a beat at
+// 180 BPM, 150 from half-way) into Strata's MIDI engine on the JACK backend, and its input listens
+// to Strata: each of 50 one-bar steps toggles one CC mute. For each step, against the frame of
+// the clock the step was due on:
+// - when the main thread changed the step (JACK's clock then): with a send lead that is ahead of
+//   the clock on purpose, so that the mute can be written at the clock's frame;
+// - when the DAW received the mute (the frame it arrived at).
+// Prints median, p99, min and max of each, in microseconds, next to the JACK period.
 //
-//   strata_clock_advance_error
+// The DAW both sends the clock and listens, as on stage: JACK runs one of the two programs a cycle
+// behind the other to break that loop. With --separate-clock another client plays the clock
+// (a clock from elsewhere: no loop).
+//
+//   strata_clock_advance_error [--separate-clock]
 
 #include "cuelink/cadenzo_link.h"
 #include "engine/app_state.h"
+#include "jack_test_client.h"
 #include "live/live_coordinator.h"
 #include "midi_jack/jack_rig.h"
 #include "percentile.h"
 #include "support/large_set.h"
 #include "support/test_support.h"
 
-#include <atomic>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <jack/jack.h>
-#include <thread>
+#include <optional>
 
 using namespace strata;
 using namespace strata::testing;
 
-int main() {
+namespace {
+
+void report(const char* what, const std::vector<double>& errors) {
+    if (errors.empty()) {
+        std::printf("%s: none\n", what);
+        return;
+    }
+    std::printf("%s (%zu): median %.0f us, p99 %.0f us, min %.0f us, max %.0f us\n", what,
+                errors.size(), bench::percentile(errors, 0.5), bench::percentile(errors, 0.99),
+                bench::percentile(errors, 0.0), bench::percentile(errors, 1.0));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const bool separate = argc > 1 && std::strcmp(argv[1], "--separate-clock") == 0;
     constexpr int kSteps = 50;
+    constexpr std::uint8_t kMuteCC = 20;
     JackTestServer server(JackTestServer::Mode::asynchronous);
     std::string error;
     if (!server.start(&error)) {
         std::fprintf(stderr, "no JACK server: %s\n", error.c_str());
         return 1;
     }
-    const double periodMicros =
-        1e6 * JackTestServer::kPeriodFrames / static_cast<double>(JackTestServer::kSampleRate);
+    const double rate = JackTestServer::kSampleRate;
+    const double periodMicros = 1e6 * JackTestServer::kPeriodFrames / rate;
 
+    // The core as the program builds it: the JACK backend reads a send's due time on the steady
+    // clock, as the program's main loop gives it, so the loop's virtual time keeps pace with it.
     TempDir dir;
-    JackRig rig(server.name());
-    JackTestClient daw(server.name(), "dawclock");
-    const std::size_t out = daw.addOutput("out");
+    JackRig rig(server.name(), true);
+    JackTestClient daw(server.name(), "daw");
+    const std::size_t in = daw.addInput("in");
+    std::optional<JackTestClient> other;
+    if (separate)
+        other.emplace(server.name(), "clock");
+    JackTestClient& clock = separate ? *other : daw;
+    const std::size_t out = clock.addOutput("clock");
+    if (!daw.ok() || !clock.ok() || !daw.connect(rig.sourcePort(false), daw.fullName(in))) {
+        std::fprintf(stderr, "the DAW client could not listen to Strata\n");
+        return 1;
+    }
     AppState app(StoreLocation::under(dir.path()), rig.settings, rig.loop);
     app.setMode(StrataMode::pro);
     Setlist set = oneBarStepsSet(kSteps, TimeSource::midiClock);
-    set.clockDevice = daw.fullName(out);
+    set.clockDevice = clock.fullName(out);
+    set.controlMode = ControlMode::ccMute;
+    Layer layer = Layer::fresh();
+    layer.name = "Click";
+    layer.portName = "Strata";
+    layer.muteCC = kMuteCC;
+    set.layers = {layer};
+    auto& steps = set.songs[0].sections[0].steps;
+    for (std::size_t k = 0; k < steps.size(); k += 2)
+        steps[k].mutedLayerIDs = {layer.id};
     app.setSetlist(std::move(set));
+    rig.loop.runPending();
     CadenzoLink link(rig.loop, CadenzoLink::Options{.openSocket = false});
     LiveCoordinator live(app, *rig.service, link, rig.loop, rig.settings,
                          StoreLocation::under(dir.path()));
 
-    const std::string name = daw.fullName(out);
+    const std::string name = clock.fullName(out);
     if (!rig.driver.runUntil([&] {
             const auto& sources = rig.service->sources();
             return std::find(sources.begin(), sources.end(), name) != sources.end();
@@ -59,51 +105,68 @@ int main() {
     live.appear();
     rig.quiesce();
 
-    std::vector<std::uint64_t> advancedAt;
+    std::vector<std::uint64_t> changedAt;
     std::int64_t step = app.currentStepIndex();
     ConnectionBag watch;
     watch += app.changed.connect([&] {
         if (app.currentStepIndex() != step) {
             step = app.currentStepIndex();
-            advancedAt.push_back(jack_get_time());
+            changedAt.push_back(jack_get_time());
         }
     });
 
-    // Start, the downbeat and kSteps bars of clocks: 2 cycles a clock (234 BPM at 256 frames and
-    // 48 kHz), then 3 (156 BPM) from half-way.
-    daw.takeSent();
-    std::atomic<bool> done{false};
-    std::thread sender([&] {
-        daw.waitCycles(2);
-        daw.send(out, {0xFA});
-        for (int clock = 0; clock <= kSteps * 96; ++clock) {
-            daw.waitCycles(clock < kSteps / 2 * 96 ? 2 : 3);
-            daw.send(out, {0xF8});
-        }
-        daw.waitCycles(4);
-        daw.send(out, {0xFC});
-        done = true;
-    });
-    while (!done)
-        rig.driver.step();
-    sender.join();
-    rig.driver.runFor(std::chrono::milliseconds(200));
-
-    const auto sent = daw.takeSent();
-    std::vector<double> errors;
-    for (int j = 1; j <= kSteps && j - 1 < static_cast<int>(advancedAt.size()); ++j) {
-        const std::size_t due = 1 + static_cast<std::size_t>(96 * j); // after Start
-        if (due >= sent.size())
-            break;
-        errors.push_back(static_cast<double>(advancedAt[static_cast<std::size_t>(j - 1)]) -
-                         static_cast<double>(sent[due].cycleMicros));
+    // The whole clock, queued at once for its frames: Start and the downbeat half a second from
+    // now, kSteps bars and a beat of clocks, then Stop.
+    const auto start = static_cast<std::uint32_t>(jack_frame_time(daw.handle()) + rate / 2);
+    std::vector<std::uint32_t> clockFrames;
+    clock.sendAtFrame(out, {0xFA}, start);
+    double frame = start;
+    for (int k = 0; k <= kSteps * 96 + 24; ++k) {
+        const double bpm = k < kSteps / 2 * 96 ? 180 : 150;
+        clockFrames.push_back(static_cast<std::uint32_t>(std::llround(frame)));
+        clock.sendAtFrame(out, {0xF8}, clockFrames.back());
+        frame += rate * 60.0 / (bpm * 24);
     }
-    std::printf("auto-advance on MIDI clock, %zu of %d steps (JACK period %.0f us, %d frames at "
-                "%d Hz)\n",
-                errors.size(), kSteps, periodMicros, JackTestServer::kPeriodFrames,
-                JackTestServer::kSampleRate);
-    std::printf("error against the due clock's cycle: median %.0f us, p99 %.0f us, max %.0f us\n",
-                bench::percentile(errors, 0.5), bench::percentile(errors, 0.99),
-                bench::percentile(errors, 1.0));
-    return errors.size() == static_cast<std::size_t>(kSteps) ? 0 : 1;
+    clock.sendAtFrame(out, {0xFC}, static_cast<std::uint32_t>(std::llround(frame)));
+    const std::uint64_t xrunsBefore = rig.backend->counters().xruns;
+
+    std::vector<std::uint32_t> mutes; // the frame each mute reached the DAW at
+    const auto collect = [&] {
+        for (const JackTestEvent& e : daw.takeReceived()) {
+            const std::uint32_t at = e.cycleFrame + e.offset;
+            if (e.port == in && e.bytes.size() == 3 && (e.bytes[0] & 0xF0) == 0xB0 &&
+                e.bytes[1] == kMuteCC && static_cast<std::int32_t>(at - start) > 0)
+                mutes.push_back(at);
+        }
+    };
+    const bool all = rig.driver.runUntil(
+        [&] {
+            collect();
+            return mutes.size() >= kSteps && changedAt.size() >= kSteps;
+        },
+        std::chrono::minutes(3));
+    rig.driver.runFor(std::chrono::milliseconds(300));
+
+    std::vector<double> changed;
+    std::vector<double> received;
+    for (std::size_t j = 1; j <= kSteps; ++j) {
+        const std::uint32_t due = clockFrames[96 * j];
+        if (j - 1 < changedAt.size())
+            changed.push_back(static_cast<double>(changedAt[j - 1]) -
+                              static_cast<double>(jack_frames_to_time(daw.handle(), due)));
+        if (j - 1 < mutes.size())
+            received.push_back(static_cast<double>(static_cast<std::int32_t>(mutes[j - 1] - due)) *
+                               1e6 / rate);
+    }
+    std::printf(
+        "auto-advance on MIDI clock, %d one-bar steps (180 BPM, then 150 from step %d), the "
+        "clock timed to the frame by %s; JACK period %.0f us (%d frames at %d Hz), send "
+        "lead %.1f ms, %llu xruns\n",
+        kSteps, kSteps / 2, separate ? "another client" : "the DAW itself", periodMicros,
+        JackTestServer::kPeriodFrames, JackTestServer::kSampleRate,
+        std::chrono::duration<double, std::milli>(rig.service->sendLead()).count(),
+        static_cast<unsigned long long>(rig.backend->counters().xruns - xrunsBefore));
+    report("the main thread changed the step, from the due clock's frame", changed);
+    report("the DAW received the step's mute, from the due clock's frame", received);
+    return all ? 0 : 1;
 }

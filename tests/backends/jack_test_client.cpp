@@ -112,7 +112,16 @@ bool JackTestClient::send(std::size_t port, const std::vector<std::uint8_t>& byt
     if (port >= portCount_ || !isOutput_[port])
         return false;
     std::lock_guard lock(sendMutex_);
-    const Queued queued{static_cast<std::uint32_t>(bytes.size()), offset};
+    const Queued queued{static_cast<std::uint32_t>(bytes.size()), offset, 0, 0};
+    return outRings_[port]->write(&queued, sizeof queued, bytes.data(), bytes.size());
+}
+
+bool JackTestClient::sendAtFrame(std::size_t port, const std::vector<std::uint8_t>& bytes,
+                                 std::uint32_t frame) {
+    if (port >= portCount_ || !isOutput_[port])
+        return false;
+    std::lock_guard lock(sendMutex_);
+    const Queued queued{static_cast<std::uint32_t>(bytes.size()), 0, frame, 1};
     return outRings_[port]->write(&queued, sizeof queued, bytes.data(), bytes.size());
 }
 
@@ -146,8 +155,17 @@ int JackTestClient::process(jack_nframes_t frames) {
                 outRings_[i]->skip(sizeof queued + length);
                 continue;
             }
+            std::uint32_t offset = queued.offset;
+            if (queued.atFrame) {
+                // Held, with everything behind it, until the cycle its frame falls in; one
+                // already past goes out at once.
+                const auto ahead = static_cast<std::int32_t>(queued.frame - cycleFrame);
+                if (ahead >= static_cast<std::int32_t>(frames))
+                    break;
+                offset = static_cast<std::uint32_t>(std::max(ahead, 0));
+            }
             outRings_[i]->peek(bytes, length, sizeof queued);
-            at = std::max(at, std::min(queued.offset, frames - 1));
+            at = std::max(at, std::min(offset, frames - 1));
             if (jack_midi_event_write(buffers[i], at, bytes, length) != 0)
                 break;
             outRings_[i]->skip(sizeof queued + length);

@@ -72,6 +72,9 @@ public:
     // Queues one event on output `port`; it goes out in a coming cycle, at `offset` within it (or
     // the offset of the event before it in that cycle, when that is later).
     bool send(std::size_t port, const std::vector<std::uint8_t>& bytes, std::uint32_t offset = 0);
+    // Queues one event on output `port` for JACK frame time `frame`: it goes out at that frame
+    // (at once when the frame has passed), and what is queued behind it waits for it.
+    bool sendAtFrame(std::size_t port, const std::vector<std::uint8_t>& bytes, std::uint32_t frame);
     // Waits until this client has been through `cycles` more process cycles: a connection made
     // just before is then in place in the server's graph.
     bool waitCycles(int cycles, std::chrono::milliseconds timeout = kPatience);
@@ -115,6 +118,8 @@ private:
     struct Queued {
         std::uint32_t length;
         std::uint32_t offset;
+        std::uint32_t frame;   // with atFrame: the frame time it is due at
+        std::uint32_t atFrame; // 1: held until `frame`
     };
     std::vector<JackTestEvent> collected_;
 };
