@@ -32,20 +32,6 @@
 using namespace strata;
 using namespace strata::testing;
 
-namespace {
-
-void report(const char* what, const std::vector<double>& errors) {
-    if (errors.empty()) {
-        std::printf("%s: none\n", what);
-        return;
-    }
-    std::printf("%s (%zu): median %.0f us, p99 %.0f us, min %.0f us, max %.0f us\n", what,
-                errors.size(), bench::percentile(errors, 0.5), bench::percentile(errors, 0.99),
-                bench::percentile(errors, 0.0), bench::percentile(errors, 1.0));
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     const bool separate = argc > 1 && std::strcmp(argv[1], "--separate-clock") == 0;
     constexpr int kSteps = 50;
@@ -166,7 +152,7 @@ int main(int argc, char** argv) {
         JackTestServer::kPeriodFrames, JackTestServer::kSampleRate,
         std::chrono::duration<double, std::milli>(rig.service->sendLead()).count(),
         static_cast<unsigned long long>(rig.backend->counters().xruns - xrunsBefore));
-    report("the main thread changed the step, from the due clock's frame", changed);
-    report("the DAW received the step's mute, from the due clock's frame", received);
+    bench::printSpread("the main thread changed the step, from the due clock's frame", changed);
+    bench::printSpread("the DAW received the step's mute, from the due clock's frame", received);
     return all ? 0 : 1;
 }

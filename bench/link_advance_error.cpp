@@ -41,16 +41,6 @@ double fromBarLine(double beat, double tempo) {
     return (beat - std::round(beat / 4) * 4) * 60.0e6 / tempo;
 }
 
-void report(const char* what, const std::vector<double>& errors) {
-    if (errors.empty()) {
-        std::printf("%s: none\n", what);
-        return;
-    }
-    std::printf("%s (%zu): median %.0f us, p99 %.0f us, min %.0f us, max %.0f us\n", what,
-                errors.size(), bench::percentile(errors, 0.5), bench::percentile(errors, 0.99),
-                bench::percentile(errors, 0.0), bench::percentile(errors, 1.0));
-}
-
 } // namespace
 
 int main() {
@@ -185,7 +175,7 @@ int main() {
                 "(send lead %.1f ms)\n",
                 changed.size(), kSteps, kSteps / 2,
                 std::chrono::duration<double, std::milli>(service.sendLead()).count());
-    report("the main thread changed the step, from the session's bar line", changed);
-    report("the DAW received the step's mute, from the session's bar line", received);
+    bench::printSpread("the main thread changed the step, from the session's bar line", changed);
+    bench::printSpread("the DAW received the step's mute, from the session's bar line", received);
     return all ? 0 : 1;
 }

@@ -17,6 +17,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// A time, in whole microseconds.
+std::optional<std::int64_t> inMicros(std::optional<TimePoint> at) {
+    if (!at)
+        return std::nullopt;
+    return std::chrono::floor<std::chrono::microseconds>(at->time_since_epoch()).count();
+}
+
 // Microseconds between clocks at `bpm`.
 std::chrono::microseconds clockInterval(double bpm) {
     return std::chrono::microseconds(static_cast<std::int64_t>(60.0e6 / bpm / 24.0 + 0.5));
@@ -312,70 +319,92 @@ TEST_F(MusicalTimeTest, TheSessionRunsOnlyForASetOnLinkAndTheToolbarReadsIt) {
 // line, and all they send (the mutes, the Moment's own CC) is due on it. The steps stay on the
 // session's bar grid through a tempo change. Without a lead, they are decided on the bar line
 // and sent at once, as ever.
+// With a send lead, a step's end and the bar line's Moments are decided that lead ahead of the bar
+// line, and everything they send is due at it: on Link, read from the session as of the bar line;
+// on MIDI clock, placed from the clock's latest tick and tempo (the clock's own tick then changes
+// nothing). Without a lead they are decided when the bar line comes, and sent at once.
 TEST_F(MusicalTimeTest, WithASendLeadStepsAndMomentsAreDecidedAheadAndDueOnTheirBarLine) {
-    for (const Duration lead : {Duration(15ms), Duration::zero()}) {
-        SCOPED_TRACE(lead.count());
-        midi.setSendLead(lead);
-        startWith({1, 1, 1, std::nullopt}, TimeSource::link);
-        app->updateSetlist([&](Setlist& set) {
-            Moment m = Moment::fresh();
-            m.anchor = FireAnchor::barsAfterStart(4);
-            m.muteLayerIDs.insert(set.layers.at(2).id);
-            CCSend cc = CCSend::fresh();
-            cc.portName = "Synth";
-            cc.cc = 20;
-            cc.value = 1;
-            m.ccSends = {cc};
-            set.songs[0].sections[0].moments = {std::move(m)};
-            return true;
-        });
-        settle();
-        session->setTempo(124);
-        session->startAt(0);
-        settle();
-        midi.recordTimedSends();
-        struct Bar {
-            double beat;
-            std::int64_t step;   // the step from this bar line on
-            bool moment;         // the Moment has fired by then
-            std::size_t packets; // a round of the four layers' CC mutes, and the Moment's CC
-            double tempoAfter;   // a new tempo once this bar line has passed (0: none)
-        };
-        std::size_t seen = 0;
-        for (const Bar& bar : std::vector<Bar>{{4, 1, false, 4, 0},
-                                               {8, 2, false, 4, 93},
-                                               {12, 3, false, 4, 0},
-                                               {16, 3, true, 5, 0}}) {
-            SCOPED_TRACE(bar.beat);
-            const TimePoint at = session->timeAtBeat(bar.beat);
-            loop.advanceTo(at - lead - 1ms);
-            settle();
-            EXPECT_EQ(app->currentStepIndex(), bar.beat == 16 ? 3 : bar.step - 1);
-            EXPECT_EQ(midi.timedSends().size(), seen) << "nothing before its time";
-            loop.advanceTo(at - lead);
-            settle();
-            EXPECT_EQ(app->currentStepIndex(), bar.step);
-            EXPECT_EQ(app->activeMomentMutedIDs().has_value(), bar.moment);
-            const auto sent = midi.timedSends();
-            ASSERT_EQ(sent.size(), seen + bar.packets);
-            for (std::size_t i = seen; i < sent.size(); ++i)
-                EXPECT_EQ(sent[i].due,
-                          lead > Duration::zero() ? std::optional<TimePoint>(at) : std::nullopt)
-                    << i;
-            seen = sent.size();
-            if (bar.tempoAfter > 0) {
-                loop.advanceTo(session->timeAtBeat(bar.beat + 1));
-                session->setTempo(bar.tempoAfter);
+    struct Bar {
+        std::int64_t number;
+        std::int64_t step;   // the step from this bar line on
+        bool moment;         // the Moment has fired by then
+        std::size_t packets; // a round of the four layers' CC mutes, and the Moment's CC
+        double tempoAfter;   // a new tempo once this bar line has passed (0: none)
+    };
+    const std::vector<Bar> bars{
+        {1, 1, false, 4, 0}, {2, 2, false, 4, 93}, {3, 3, false, 4, 0}, {4, 3, true, 5, 0}};
+    for (const TimeSource source : {TimeSource::link, TimeSource::midiClock}) {
+        const bool link = source == TimeSource::link;
+        for (const Duration lead : {Duration(15ms), Duration::zero()}) {
+            SCOPED_TRACE(std::string(link ? "Link, lead " : "MIDI clock, lead ") +
+                         std::to_string(lead.count()));
+            midi.setSendLead(lead);
+            startWith({1, 1, 1, std::nullopt}, source);
+            addBarMoment(4);
+            double bpm = 124;
+            if (link) {
+                session->setTempo(bpm);
+                session->startAt(0);
                 settle();
+            } else {
+                startClock(bpm);
             }
+            midi.recordTimedSends();
+            std::size_t seen = 0;
+            for (const Bar& bar : bars) {
+                SCOPED_TRACE(bar.number);
+                const std::int64_t tick = 96 * bar.number;
+                // The bar line's time; a clock plays up to the tick before it.
+                TimePoint at;
+                if (link) {
+                    at = session->timeAtBeat(4.0 * static_cast<double>(bar.number));
+                } else {
+                    clockTo(tick - 1, bpm);
+                    at = loop.now() + clockInterval(bpm);
+                }
+                const std::int64_t before = app->currentStepIndex();
+                loop.advanceTo(at - lead - 1ms);
+                settle();
+                EXPECT_EQ(app->currentStepIndex(), before);
+                EXPECT_EQ(midi.timedSends().size(), seen) << "nothing before its time";
+                loop.advanceTo(at - lead);
+                settle();
+                if (!link && lead == Duration::zero())
+                    clockTo(tick, bpm);
+                EXPECT_EQ(app->currentStepIndex(), bar.step);
+                EXPECT_EQ(app->activeMomentMutedIDs().has_value(), bar.moment);
+                const auto sent = midi.timedSends();
+                ASSERT_EQ(sent.size(), seen + bar.packets);
+                // To the microsecond: a clock's arrival is stamped in whole microseconds.
+                for (std::size_t i = seen; i < sent.size(); ++i)
+                    EXPECT_EQ(inMicros(sent[i].due),
+                              inMicros(lead > Duration::zero() ? std::optional<TimePoint>(at)
+                                                               : std::nullopt))
+                        << i;
+                seen = sent.size();
+                if (!link) {
+                    clockTo(tick, bpm); // the tick itself: nothing more
+                    EXPECT_EQ(app->currentStepIndex(), bar.step);
+                    EXPECT_EQ(midi.timedSends().size(), seen);
+                }
+                if (bar.tempoAfter > 0) {
+                    bpm = bar.tempoAfter;
+                    if (link) {
+                        loop.advanceTo(
+                            session->timeAtBeat(4.0 * static_cast<double>(bar.number) + 1));
+                        session->setTempo(bpm);
+                        settle();
+                    }
+                }
+            }
+            const auto all = midi.timedSends();
+            EXPECT_EQ(std::count_if(all.end() - 5, all.end(),
+                                    [](const auto& s) {
+                                        return s.bytes == Bytes{0xB0, 20, 1};
+                                    }),
+                      1)
+                << "the Moment's CC, timed with its mutes";
         }
-        const auto all = midi.timedSends();
-        EXPECT_EQ(std::count_if(all.end() - 5, all.end(),
-                                [](const auto& s) {
-                                    return s.bytes == Bytes{0xB0, 20, 1};
-                                }),
-                  1)
-            << "the Moment's CC, timed with its mutes";
     }
 }
 
@@ -447,60 +476,6 @@ TEST_F(MusicalTimeTest, WhatComesInsideTheLeadWindowNeverAdvancesOrSendsTwice) {
         runTo(9);
         EXPECT_EQ(app->currentStepIndex(), row.stepAt8);
         EXPECT_EQ(midi.timedSends().size(), sent.size());
-    }
-}
-
-// MIDI clock with a send lead: the tick that ends a step or begins a bar is placed from the
-// clock's latest tick and tempo and decided a lead before it, and everything it sends is due at
-// it; the clock's own tick then changes nothing. Without a lead the tick decides as it arrives.
-TEST_F(MusicalTimeTest, WithASendLeadClockStepsAndMomentsAreDecidedAheadAndDueOnTheirTick) {
-    for (const Duration lead : {Duration(15ms), Duration::zero()}) {
-        SCOPED_TRACE(lead.count());
-        midi.setSendLead(lead);
-        startWith({1, 1, 1, std::nullopt}, TimeSource::midiClock);
-        addBarMoment(4);
-        double bpm = 124;
-        startClock(bpm);
-        midi.recordTimedSends();
-        struct Bar {
-            std::int64_t tick;
-            std::int64_t step;   // the step from this bar line on
-            bool moment;         // the Moment has fired by then
-            std::size_t packets; // a round of the four layers' CC mutes, and the Moment's CC
-            double tempoAfter;   // a new tempo once this bar line has passed (0: none)
-        };
-        std::size_t seen = 0;
-        for (const Bar& bar : std::vector<Bar>{{96, 1, false, 4, 0},
-                                               {192, 2, false, 4, 93},
-                                               {288, 3, false, 4, 0},
-                                               {384, 3, true, 5, 0}}) {
-            SCOPED_TRACE(bar.tick);
-            clockTo(bar.tick - 1, bpm);
-            const TimePoint at = loop.now() + clockInterval(bpm);
-            const std::int64_t before = app->currentStepIndex();
-            loop.advanceTo(at - lead - 1ms);
-            settle();
-            EXPECT_EQ(app->currentStepIndex(), before);
-            EXPECT_EQ(midi.timedSends().size(), seen) << "nothing before its time";
-            loop.advanceTo(at - lead);
-            settle();
-            if (lead == Duration::zero())
-                clockTo(bar.tick, bpm);
-            EXPECT_EQ(app->currentStepIndex(), bar.step);
-            EXPECT_EQ(app->activeMomentMutedIDs().has_value(), bar.moment);
-            const auto sent = midi.timedSends();
-            ASSERT_EQ(sent.size(), seen + bar.packets);
-            for (std::size_t i = seen; i < sent.size(); ++i)
-                EXPECT_EQ(sent[i].due,
-                          lead > Duration::zero() ? std::optional<TimePoint>(at) : std::nullopt)
-                    << i;
-            seen = sent.size();
-            clockTo(bar.tick, bpm); // the tick itself: nothing more
-            EXPECT_EQ(app->currentStepIndex(), bar.step);
-            EXPECT_EQ(midi.timedSends().size(), seen);
-            if (bar.tempoAfter > 0)
-                bpm = bar.tempoAfter;
-        }
     }
 }
 
