@@ -62,17 +62,8 @@ int main(int argc, char** argv) {
     }
     AppState app(StoreLocation::under(dir.path()), rig.settings, rig.loop);
     app.setMode(StrataMode::pro);
-    Setlist set = oneBarStepsSet(kSteps, TimeSource::midiClock);
+    Setlist set = clickTogglingSet(kSteps, TimeSource::midiClock, kMuteCC);
     set.clockDevice = clock.fullName(out);
-    set.controlMode = ControlMode::ccMute;
-    Layer layer = Layer::fresh();
-    layer.name = "Click";
-    layer.portName = "Strata";
-    layer.muteCC = kMuteCC;
-    set.layers = {layer};
-    auto& steps = set.songs[0].sections[0].steps;
-    for (std::size_t k = 0; k < steps.size(); k += 2)
-        steps[k].mutedLayerIDs = {layer.id};
     app.setSetlist(std::move(set));
     rig.loop.runPending();
     CadenzoLink link(rig.loop, CadenzoLink::Options{.openSocket = false});

@@ -80,16 +80,7 @@ int main() {
 
     AppState app(StoreLocation::under(dir.path()), settings, loop);
     app.setMode(StrataMode::pro);
-    Setlist set = oneBarStepsSet(kSteps, TimeSource::link);
-    set.controlMode = ControlMode::ccMute;
-    Layer layer = Layer::fresh();
-    layer.name = "Click";
-    layer.portName = "Strata";
-    layer.muteCC = kMuteCC;
-    set.layers = {layer};
-    auto& steps = set.songs[0].sections[0].steps;
-    for (std::size_t k = 0; k < steps.size(); k += 2)
-        steps[k].mutedLayerIDs = {layer.id};
+    Setlist set = clickTogglingSet(kSteps, TimeSource::link, kMuteCC);
     app.setSetlist(std::move(set));
     loop.runPending();
     CadenzoLink link(loop, CadenzoLink::Options{.openSocket = false});

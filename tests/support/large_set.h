@@ -92,4 +92,20 @@ inline Setlist oneBarStepsSet(int steps, TimeSource source) {
     return set;
 }
 
+// oneBarStepsSet in CC mute mode with one layer, "Click", muted by CC `muteCC` on port "Strata"
+// in every other step (from the first): each step toggles it.
+inline Setlist clickTogglingSet(int steps, TimeSource source, std::uint8_t muteCC) {
+    Setlist set = oneBarStepsSet(steps, source);
+    set.controlMode = ControlMode::ccMute;
+    Layer layer = Layer::fresh();
+    layer.name = "Click";
+    layer.portName = "Strata";
+    layer.muteCC = muteCC;
+    set.layers = {layer};
+    auto& all = set.songs[0].sections[0].steps;
+    for (std::size_t k = 0; k < all.size(); k += 2)
+        all[k].mutedLayerIDs = {layer.id};
+    return set;
+}
+
 } // namespace strata::testing
