@@ -25,6 +25,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <jack/jack.h>
 #include <optional>
@@ -109,6 +110,11 @@ int main(int argc, char** argv) {
     clock.sendAtFrame(out, {0xFC}, static_cast<std::uint32_t>(std::llround(frame)));
     const std::uint64_t xrunsBefore = rig.backend->counters().xruns;
 
+    // What Strata's clock follower counted, to compare with what the DAW sent.
+    std::int64_t counted = 0;
+    ConnectionBag counting;
+    counting += rig.service->clockChanged.connect(
+        [&](const ClockState& state) { counted = std::max(counted, state.ticks); });
     std::vector<std::uint32_t> mutes; // the frame each mute reached the DAW at
     const auto collect = [&] {
         for (const JackTestEvent& e : daw.takeReceived()) {
@@ -139,6 +145,9 @@ int main(int argc, char** argv) {
     std::vector<double> received;
     for (std::size_t j = 1; j <= kSteps && 96 * j < sentFrames.size(); ++j) {
         const std::uint32_t due = sentFrames[96 * j];
+        if (std::getenv("STRATA_BENCH_VERBOSE") && j - 1 < mutes.size())
+            std::fprintf(stderr, "step %zu: due clock at frame %u, mute at %+d frames\n", j, due,
+                         static_cast<std::int32_t>(mutes[j - 1] - due));
         if (j - 1 < changedAt.size())
             changed.push_back(
                 static_cast<double>(static_cast<std::int32_t>(changedAt[j - 1] - due)) * 1e6 /
@@ -155,8 +164,9 @@ int main(int argc, char** argv) {
         JackTestServer::kPeriodFrames, JackTestServer::kSampleRate,
         std::chrono::duration<double, std::milli>(rig.service->sendLead()).count(),
         static_cast<unsigned long long>(rig.backend->counters().xruns - xrunsBefore));
-    std::printf("clocks sent off their frame (in missed cycles): %zu of %zu\n", late,
-                sentFrames.size());
+    std::printf("clocks sent off their frame (in missed cycles): %zu of %zu; Strata counted "
+                "%lld ticks after the downbeat\n",
+                late, sentFrames.size(), static_cast<long long>(counted));
     bench::printSpread("the main thread changed the step, from the due clock's frame", changed);
     bench::printSpread("the DAW received the step's mute, from the due clock's frame", received);
     return all ? 0 : 1;
