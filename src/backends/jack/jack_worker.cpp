@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <jack/jack.h>
 #include <optional>
 #include <sys/syscall.h>
@@ -75,10 +76,23 @@ void JackMidiBackend::dispatchIncoming() {
             for (std::size_t p = 0; p < record.length; p += kMaxPacketBytes)
                 pieces.push_back({offset + p, std::min(kMaxPacketBytes, record.length - p), frame});
         }
-        // Each event's age, against one reading of JACK's clock for the whole delivery. Only
-        // this thread opens and closes the client, so it stays valid here.
+        // Each event's age, against one reading of JACK's clock and one mapping of frames to it
+        // for the whole delivery (a missed cycle re-bases JACK's mapping; two readings of it
+        // around one would disagree). Only this thread opens and closes the client, so it stays
+        // valid here.
         jack_client_t* client = process_.client.load(std::memory_order_acquire);
         const jack_time_t jackNow = jack_get_time();
+        jack_nframes_t cycleFrame = 0;
+        jack_time_t cycleMicros = 0;
+        jack_time_t nextMicros = 0;
+        float periodMicros = 0;
+        const std::uint32_t periodFrames = process_.periodFrames.load(std::memory_order_relaxed);
+        const bool mapped = client && periodFrames > 0 &&
+                            jack_get_cycle_times(client, &cycleFrame, &cycleMicros, &nextMicros,
+                                                 &periodMicros) == 0 &&
+                            nextMicros > cycleMicros;
+        const double microsPerFrame =
+            mapped ? static_cast<double>(nextMicros - cycleMicros) / periodFrames : 0.0;
         // From a client that also listens to us, the frames run a period late for an answer to
         // it: aged by as much more, an answer timed by them reaches it on the event's frame.
         const auto loopDelay =
@@ -89,11 +103,13 @@ void JackMidiBackend::dispatchIncoming() {
         dispatchPackets_.clear();
         for (const Piece& piece : pieces) {
             MidiPacket packet{dispatchBytes_.data() + piece.offset, piece.length};
-            if (piece.frame && client) {
-                const jack_time_t at = jack_frames_to_time(client, *piece.frame);
-                packet.age = std::chrono::microseconds(static_cast<std::int64_t>(jackNow) -
-                                                       static_cast<std::int64_t>(at)) +
-                             loopDelay;
+            if (piece.frame && mapped) {
+                const double at =
+                    static_cast<double>(cycleMicros) +
+                    static_cast<std::int32_t>(*piece.frame - cycleFrame) * microsPerFrame;
+                packet.age =
+                    std::chrono::microseconds(std::llround(static_cast<double>(jackNow) - at)) +
+                    loopDelay;
             }
             dispatchPackets_.push_back(packet);
         }
